@@ -1,0 +1,216 @@
+// The host's one value model: typed scalars, arrays of up to eight dimensions,
+// host strings, structures laid out as C lays them out, heap pointers and
+// object references. The interpreter, the module and the tests all use it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zyl {
+
+enum class Type : uint8_t {
+  Undefined,
+  Byte,
+  Int16,
+  UInt16,
+  Int32,
+  UInt32,
+  Int64,
+  UInt64,
+  Float32,
+  Float64,
+  String,
+  Struct,
+  Pointer,  // heap variable identifier (0: null pointer)
+  Object,   // object identifier (0: null object)
+  Null,     // the host's null value (a function result meaning "nothing")
+};
+
+constexpr int kMaxDims = 8;
+
+// Bytes one element of this type occupies in an array or a structure.
+size_t typeSize(Type type);
+// Alignment of one element in a structure (natural C alignment).
+size_t typeAlign(Type type);
+// The name `typeof` reports: "byte", "int16", ..., "string", "struct",
+// "pointer", "object", "undefined", "null".
+const char* typeName(Type type);
+// Case-insensitive inverse of typeName for the numeric types and "string";
+// Type::Undefined when the name is none of them.
+Type typeFromName(std::string_view name);
+bool isNumeric(Type type);   // Byte .. Float64
+bool isInteger(Type type);   // Byte .. UInt64
+bool isFloating(Type type);  // Float32, Float64
+bool isSigned(Type type);
+
+// A host string: a length and a NUL-terminated text the host owns.
+// text == nullptr is the empty string. Use hostStringText() to read it.
+struct HostString {
+  int32_t length;
+  char* text;
+};
+static_assert(sizeof(HostString) == 16);
+inline const char* hostStringText(const HostString& s) { return s.text ? s.text : ""; }
+
+class ClassRecord;
+
+// One field of a structure definition; offsets follow C's natural alignment.
+struct StructField {
+  std::string name;  // upper case
+  Type type;
+  size_t offset;
+};
+
+// A named structure definition. Definitions live as long as the runtime.
+class StructDef {
+ public:
+  StructDef(std::string name, std::vector<std::pair<std::string, Type>> fields);
+  const std::string& name() const { return name_; }
+  const std::vector<StructField>& fields() const { return fields_; }
+  size_t size() const { return size_; }
+  size_t align() const { return align_; }
+  // Index of the field (case-insensitive), -1 when absent.
+  int fieldIndex(std::string_view name) const;
+  ClassRecord* classRecord() const { return classRecord_; }
+  void setClassRecord(ClassRecord* record) { classRecord_ = record; }
+
+ private:
+  std::string name_;
+  std::vector<StructField> fields_;
+  size_t size_ = 0;
+  size_t align_ = 1;
+  ClassRecord* classRecord_ = nullptr;
+};
+
+// Contiguous elements of one type (or one structure). Owns the texts of its
+// strings, including string fields of structures.
+class Array {
+ public:
+  // dims: one extent per dimension, first varies fastest; 1 to kMaxDims entries.
+  Array(Type elemType, std::span<const int64_t> dims, bool zero, const StructDef* def = nullptr);
+  Array(const Array& other);             // deep copy
+  Array& operator=(const Array&) = delete;
+  ~Array();
+
+  Type elemType() const { return elemType_; }
+  const StructDef* structDef() const { return structDef_; }
+  int ndims() const { return ndims_; }
+  const int64_t* dims() const { return dims_.data(); }
+  int64_t count() const { return count_; }
+  size_t elemSize() const { return elemSize_; }
+  size_t byteSize() const { return elemSize_ * static_cast<size_t>(count_); }
+  std::byte* data() { return storage_.get(); }
+  const std::byte* data() const { return storage_.get(); }
+  template <typename T> T* as() { return reinterpret_cast<T*>(storage_.get()); }
+  template <typename T> const T* as() const { return reinterpret_cast<const T*>(storage_.get()); }
+  // Element i of a structure array.
+  std::byte* element(int64_t i) { return storage_.get() + elemSize_ * static_cast<size_t>(i); }
+  // Changes the shape without changing the element count.
+  bool reshape(std::span<const int64_t> dims);
+
+ private:
+  void releaseStrings();
+  Type elemType_;
+  const StructDef* structDef_;
+  int ndims_ = 0;
+  std::array<int64_t, kMaxDims> dims_{};
+  int64_t count_ = 0;
+  size_t elemSize_ = 0;
+  std::unique_ptr<std::byte[]> storage_;
+};
+
+union Scalar {
+  uint8_t u8;
+  int16_t i16;
+  uint16_t u16;
+  int32_t i32;
+  uint32_t u32;
+  int64_t i64;
+  uint64_t u64;
+  float f32;
+  double f64;
+  HostString str;
+  uint64_t id;  // Pointer and Object
+};
+
+// A host variable: undefined, a scalar, or an array. Structures are always
+// arrays (one element for a single structure).
+class Variable {
+ public:
+  Variable() { scalar_.u64 = 0; scalar_.str.text = nullptr; }
+  Variable(const Variable& other);
+  Variable(Variable&& other) noexcept;
+  Variable& operator=(const Variable& other);
+  Variable& operator=(Variable&& other) noexcept;
+  ~Variable();
+
+  // Constructors of scalars.
+  static Variable ofByte(uint8_t v);
+  static Variable ofInt16(int16_t v);
+  static Variable ofUInt16(uint16_t v);
+  static Variable ofInt32(int32_t v);
+  static Variable ofUInt32(uint32_t v);
+  static Variable ofInt64(int64_t v);
+  static Variable ofUInt64(uint64_t v);
+  static Variable ofFloat32(float v);
+  static Variable ofFloat64(double v);
+  static Variable ofString(std::string_view text);
+  static Variable ofPointer(uint64_t heapId);
+  static Variable ofObject(uint64_t objectId);
+  static Variable null();
+  static Variable ofArray(std::unique_ptr<Array> array);
+
+  Type type() const { return type_; }
+  bool isArray() const { return array_ != nullptr; }
+  bool isDefined() const { return type_ != Type::Undefined; }
+  bool isStruct() const { return type_ == Type::Struct; }
+  bool isScalarString() const { return type_ == Type::String && !array_; }
+
+  Scalar& scalar() { return scalar_; }
+  const Scalar& scalar() const { return scalar_; }
+  Array* array() { return array_.get(); }
+  const Array* array() const { return array_.get(); }
+  // Text of a scalar string ("" for other values).
+  std::string_view text() const;
+
+  // Release the value; the variable becomes undefined.
+  void clear();
+  // Scalar setters keep the variable's identity (output variables).
+  void setScalar(Type type, const Scalar& value);  // strings are copied
+  void setString(std::string_view text);
+  void setArray(std::unique_ptr<Array> array);
+
+  // Temporaries are variables the runtime made for a routine call; the
+  // runtime frees them when the call ends unless they were handed over.
+  bool isTemporary() const { return temporary_; }
+  void markTemporary(bool temporary) { temporary_ = temporary; }
+
+ private:
+  Type type_ = Type::Undefined;
+  bool temporary_ = false;
+  Scalar scalar_;
+  std::unique_ptr<Array> array_;
+};
+
+// Numeric conversions used throughout: value of a numeric scalar or of one
+// element of a numeric array. Strings are parsed as numbers ("12" -> 12).
+// Returns false when the value has no numeric reading.
+bool numericValue(const Variable& v, double* out);
+bool integerValue(const Variable& v, int64_t* out);
+
+// Text of a scalar (or of the first element of an array) as print shows it:
+// integers in decimal, floating values in their shortest exact form, strings
+// as they are. False for undefined values, structures, pointers and objects.
+bool scalarText(const Variable& v, std::string* out);
+
+// Makes and frees host string texts (the host's allocator).
+void hostStringAssign(HostString& s, std::string_view text);
+void hostStringRelease(HostString& s);
+
+}  // namespace zyl
