@@ -1,0 +1,54 @@
+#include "xml_runtime.h"
+
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/TransService.hpp>
+
+#include <mutex>
+
+namespace zyl::config::xml {
+
+using namespace xercesc;
+
+namespace {
+constexpr const char* kUtf8 = "UTF-8";
+}  // namespace
+
+void EnsureInitialised() {
+  // Initialize is not thread-safe; the service and the tests load from
+  // several threads.
+  static std::once_flag once;
+  std::call_once(once, [] { XMLPlatformUtils::Initialize(); });
+}
+
+std::u16string ToXml(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  TranscodeFromStr converted(reinterpret_cast<const XMLByte*>(utf8.data()), utf8.size(), kUtf8);
+  return std::u16string(converted.str(), converted.length());
+}
+
+std::string FromXml(const XMLCh* text) {
+  if (text == nullptr || *text == 0) return {};
+  TranscodeToStr converted(text, kUtf8);
+  return std::string(reinterpret_cast<const char*>(converted.str()), converted.length());
+}
+
+std::string FirstChildText(const DOMNode& element) {
+  const DOMNode* child = element.getFirstChild();
+  return child == nullptr ? std::string() : FromXml(child->getNodeValue());
+}
+
+void SetFirstChildText(DOMElement& element, const std::u16string& text) {
+  if (DOMNode* child = element.getFirstChild()) {
+    child->setNodeValue(text.c_str());
+  } else {
+    element.appendChild(element.getOwnerDocument()->createTextNode(text.c_str()));
+  }
+}
+
+DOMElement* FirstElementByName(const DOMDocument& document, const XMLCh* name) {
+  const DOMNodeList* matches = document.getElementsByTagName(name);
+  if (matches == nullptr || matches->getLength() == 0) return nullptr;
+  return static_cast<DOMElement*>(matches->item(0));
+}
+
+}  // namespace zyl::config::xml

@@ -1,0 +1,49 @@
+// What the access layer needs from Xerces-C++ beyond its headers: one
+// initialisation per process, owning handles for its factory objects, and
+// transcoding between the DOM's UTF-16 and our UTF-8.
+#pragma once
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/util/XercesDefs.hpp>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace zyl::config::xml {
+
+static_assert(std::is_same_v<XMLCh, char16_t>, "the code relies on XMLCh being char16_t");
+
+// Initialises the library on first use, from any thread. The library is
+// never terminated: documents may be alive until the process ends, and the
+// process-wide state it keeps is reclaimed by the system.
+void EnsureInitialised();
+
+// Owning handle for Xerces factory objects that are given back with release().
+struct Releaser {
+  template <class T>
+  void operator()(T* object) const noexcept {
+    object->release();
+  }
+};
+template <class T>
+using Owned = std::unique_ptr<T, Releaser>;
+
+// Both throw xercesc::XMLException (or a subclass) on text that cannot be
+// transcoded, such as malformed UTF-8.
+std::u16string ToXml(std::string_view utf8);
+std::string FromXml(const XMLCh* text);
+
+// The value of the first child node of `element`, or "" when it has none (or
+// the child carries no value): how a parameter or field element is read.
+std::string FirstChildText(const xercesc::DOMNode& element);
+
+// Sets the value of the first child node of `element`, or appends a text node
+// when the element is empty: how a parameter or field element is written.
+void SetFirstChildText(xercesc::DOMElement& element, const std::u16string& text);
+
+// The first element of that name anywhere in the document, or null.
+xercesc::DOMElement* FirstElementByName(const xercesc::DOMDocument& document, const XMLCh* name);
+
+}  // namespace zyl::config::xml
