@@ -1,0 +1,54 @@
+// The toolkit's constant tables: statuses, value representations, transfer
+// syntaxes and configuration values. Every mapping lives here and only here.
+#pragma once
+
+#include "toolkit/mc.h"
+
+#include <dcmtk/dcmdata/dcvr.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace zyl::toolkit::tables {
+
+struct StatusRow {
+    MC_STATUS status;
+    const char* name;
+    const char* text;
+};
+std::span<const StatusRow> statuses();
+const StatusRow* findStatus(int code);
+
+struct VrRow {
+    MC_VR code;
+    DcmEVR dcmtk;
+    const char* name;
+};
+std::span<const VrRow> vrs();
+// The code reported for a DCMTK representation (internal ones resolved).
+MC_VR vrFromDcmtk(DcmEVR evr);
+std::optional<DcmEVR> dcmtkFromVr(MC_VR code);
+
+struct SyntaxRow {
+    MC_TRANSFER_SYNTAX number;
+    E_TransferSyntax dcmtk;
+};
+std::span<const SyntaxRow> syntaxes();
+std::optional<E_TransferSyntax> dcmtkFromSyntax(MC_TRANSFER_SYNTAX number);
+std::optional<MC_TRANSFER_SYNTAX> syntaxFromDcmtk(E_TransferSyntax xfer);
+std::optional<MC_TRANSFER_SYNTAX> syntaxFromUid(std::string_view uid);
+
+enum class ConfigType { String, Integer };
+struct ConfigRow {
+    MC_CONFIG_PARAMETER number;
+    const char* section;  // section of the profile holding the value
+    const char* key;
+    ConfigType type;
+    const char* defaultValue;
+};
+std::span<const ConfigRow> configValues();
+const ConfigRow* findConfig(int number);
+
+}  // namespace zyl::toolkit::tables
