@@ -1,0 +1,34 @@
+// The module's entry point: structures, class records, release callbacks, the
+// message block, start-up, then the routine tables.
+#include "messages.h"
+#include "routines.h"
+#include "startup.h"
+#include "structures.h"
+
+namespace orvo {
+namespace {
+
+// Instances of these classes own nothing the host does not release itself.
+void releaseNothing(void*) {}
+
+void setReleaseCallbacks() {
+  for (Structure s : {Structure::File, Structure::Cfg, Structure::Query, Structure::StorScu})
+    HostSetClassReleaseCallback(structure(s)->classRecord(), releaseNothing);
+}
+
+int load() {
+  if (!defineStructures()) return 0;
+  setReleaseCallbacks();
+  HostMsgBlock block = defineMessageBlock();
+  if (!startUp()) return 0;
+  if (block == nullptr) return 0;
+  const auto functions = functionTable();
+  if (!HostAddRoutines(functions.data(), 1, static_cast<int>(functions.size()))) return 0;
+  const auto procedures = procedureTable();
+  return HostAddRoutines(procedures.data(), 0, static_cast<int>(procedures.size())) != 0 ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace orvo
+
+extern "C" __attribute__((visibility("default"))) int ZYL_Load() { return orvo::load(); }

@@ -1,0 +1,181 @@
+// Start-up of the real module in fresh processes: first use, later use, a
+// deleted file, an unusable configuration. Each load runs in a child process,
+// since a module starts up once per process.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "zyl/runtime.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+class StartUp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base = fs::temp_directory_path() / ("zyl_startup_" + std::to_string(getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(base);
+    fs::create_directories(base);
+    userDir = base / "zyl" / "orvo";
+  }
+  void TearDown() override { fs::remove_all(base); }
+
+  // Loads the module in a child process; returns what ZYL_Load gave (1/0)
+  // and the texts of the messages issued, one per line.
+  int loadInChild(std::vector<std::string>* messages, const std::function<void()>& afterLoad = {}) {
+    const fs::path log = base / "messages.txt";
+    fs::remove(log);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
+      setenv("ZYL_USER_DIR", base.c_str(), 1);
+      std::ofstream out(log);
+      zyl::Runtime::instance().setMessageSink([&out](const zyl::Message& m) { out << m.text << "\n" << std::flush; });
+      std::string error;
+      const bool loaded = zyl::Runtime::instance().loadModule(ZYL_ORVO_PATH, &error);
+      if (loaded && afterLoad) afterLoad();
+      out.close();
+      _exit(loaded ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::istringstream lines(readFile(log));
+    for (std::string line; std::getline(lines, line);) messages->push_back(line);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  fs::path base;
+  fs::path userDir;
+};
+
+const char* const kToolkitFiles[] = {"merge.ini", "mergecom.app", "mergecom.pro", "mergecom.srv", "mrgcom3.dct",
+                                     "mrgcom3.msg"};
+
+TEST_F(StartUp, FirstUseCopiesEveryFilePointsTheToolkitAtThemAndRecordsTheSystemDirectory) {
+  std::vector<std::string> messages;
+  ASSERT_EQ(loadInChild(&messages), 1) << ::testing::PrintToString(messages);
+  EXPECT_TRUE(fs::exists(userDir / "Readme.txt"));
+  EXPECT_TRUE(fs::exists(userDir / "orvocfg.xml"));
+  for (const char* file : kToolkitFiles) EXPECT_TRUE(fs::exists(userDir / file)) << file;
+  const std::string user = userDir.string();
+  const std::string ini = readFile(userDir / "merge.ini");
+  EXPECT_NE(ini.find("MERGECOM_3_PROFILE=" + user + "/mergecom.pro"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("MERGECOM_3_SERVICES=" + user + "/mergecom.srv"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("MERGECOM_3_APPLICATIONS=" + user + "/mergecom.app"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("LOG_FILE=" + user + "/merge.log"), std::string::npos) << ini;
+  const std::string profile = readFile(userDir / "mergecom.pro");
+  EXPECT_NE(profile.find("DICTIONARY_FILE=" + user + "/mrgcom3.dct"), std::string::npos) << profile;
+  EXPECT_NE(profile.find("MSG_INFO_FILE=" + user + "/mrgcom3.msg"), std::string::npos) << profile;
+  EXPECT_NE(profile.find("TEMP_FILE_DIRECTORY=" + user + "/"), std::string::npos) << profile;
+  const fs::path systemDir = fs::path(ZYL_STAGE_DIR) / "resource" / "orvo";
+  EXPECT_NE(readFile(userDir / "orvocfg.xml").find("<SystemDir>" + systemDir.string() + "</SystemDir>"),
+            std::string::npos);
+  for (const char* shared : {"merge.ini", "mergecom.pro", "orvocfg.xml"})
+    EXPECT_EQ(fs::status(userDir / shared).permissions() & fs::perms::all, static_cast<fs::perms>(0666)) << shared;
+}
+
+TEST_F(StartUp, SetsTheEnvironmentTheToolkitReads) {
+  std::vector<std::string> messages;
+  std::string seen;
+  ASSERT_EQ(loadInChild(&messages,
+                        [&] {
+                          const char* cfg = std::getenv("ZYL_ORVO_CFG_DIR");
+                          const char* ssm = std::getenv("SSMPATH");
+                          writeFile(base / "env.txt", std::string(cfg ? cfg : "-") + "\n" + (ssm ? ssm : "-"));
+                        }),
+            1);
+  const std::string env = readFile(base / "env.txt");
+  EXPECT_EQ(env, userDir.string() + "\n" + (fs::path(ZYL_STAGE_DIR) / "bin" / "bin.x86_64").string() + "/");
+}
+
+TEST_F(StartUp, LaterUsesCopyNothingAndLeaveEditedFilesAlone) {
+  std::vector<std::string> messages;
+  ASSERT_EQ(loadInChild(&messages), 1);
+  const std::string edited = readFile(userDir / "merge.ini") + "; edited by the user\n";
+  writeFile(userDir / "merge.ini", edited);
+  const std::string config = readFile(userDir / "orvocfg.xml");
+  ASSERT_EQ(loadInChild(&messages), 1) << ::testing::PrintToString(messages);
+  EXPECT_EQ(readFile(userDir / "merge.ini"), edited);
+  EXPECT_EQ(readFile(userDir / "orvocfg.xml"), config);
+}
+
+TEST_F(StartUp, ADeletedToolkitFileIsCopiedBackAndEveryProfileEntryRewritten) {
+  std::vector<std::string> messages;
+  ASSERT_EQ(loadInChild(&messages), 1);
+  std::string ini = readFile(userDir / "merge.ini");
+  const std::string user = userDir.string();
+  const std::string profileEntry = "MERGECOM_3_PROFILE=" + user + "/mergecom.pro";
+  ini.replace(ini.find(profileEntry), profileEntry.size(), "MERGECOM_3_PROFILE=elsewhere");
+  writeFile(userDir / "merge.ini", ini);
+  fs::remove(userDir / "mrgcom3.msg");
+  ASSERT_EQ(loadInChild(&messages), 1) << ::testing::PrintToString(messages);
+  EXPECT_TRUE(fs::exists(userDir / "mrgcom3.msg"));
+  EXPECT_NE(readFile(userDir / "merge.ini").find(profileEntry), std::string::npos);
+}
+
+TEST_F(StartUp, AConfigurationWithoutTheQueryEntityNameFailsTheLoadWithBothMessages) {
+  std::vector<std::string> messages;
+  ASSERT_EQ(loadInChild(&messages), 1);
+  std::string config = readFile(userDir / "orvocfg.xml");
+  const size_t begin = config.find("<QRScuServiceAE>");
+  const size_t end = config.find("</QRScuServiceAE>");
+  ASSERT_NE(begin, std::string::npos);
+  config.erase(begin, end + std::string("</QRScuServiceAE>").size() - begin);
+  writeFile(userDir / "orvocfg.xml", config);
+  messages.clear();
+  EXPECT_EQ(loadInChild(&messages), 0);
+  ASSERT_EQ(messages.size(), 2u) << ::testing::PrintToString(messages);
+  EXPECT_EQ(messages[0], "ZYL_LOAD: Error: Failed to read Orvo Cfg param (QRScuServiceAE) from (" +
+                             (userDir / "orvocfg.xml").string() + ")");
+  EXPECT_EQ(messages[1], "ZYL_LOAD: Error: Local xml config file initialization errors.");
+}
+
+TEST_F(StartUp, AMissingSystemCopyIsReportedWithTheThreePaths) {
+  // An installation root without the system configuration.
+  const fs::path root = base / "root";
+  fs::create_directories(root / "resource" / "orvo");
+  std::vector<std::string> messages;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("ZYL_DIR", root.c_str(), 1);
+    setenv("ZYL_USER_DIR", base.c_str(), 1);
+    std::ofstream out(base / "messages.txt");
+    zyl::Runtime::instance().setMessageSink([&out](const zyl::Message& m) { out << m.text << "\n"; });
+    std::string error;
+    const bool loaded = zyl::Runtime::instance().loadModule(ZYL_ORVO_PATH, &error);
+    out.close();
+    _exit(loaded ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string text = readFile(base / "messages.txt");
+  EXPECT_NE(text.find("Error: Failed to copy Orvo Cfg file: (file/src/dest) , orvocfg.xml, " +
+                      (root / "resource" / "orvo" / "orvocfg.xml").string() + ", " +
+                      (userDir / "orvocfg.xml").string()),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Error: Local xml config file initialization errors."), std::string::npos);
+}
+
+}  // namespace
