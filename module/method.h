@@ -85,6 +85,34 @@ HostVar* method(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return Worker(call);
 }
 
+// The open-on-demand step of ZYLffOrvo methods: loads the object's data set
+// from ORVOFILENAME unless one is open; failures end the call. Defined with
+// the file object.
+void openFileOnDemand(FileInstance& file);
+
+// What a file method checks before its data set is opened: an exact argument
+// count (the object included; -1 for none) and the kinds of its leading
+// string arguments, in order from argument 1.
+template <int ExactCount = -1, StringArg... Kinds>
+struct FileArgs {
+  template <typename Keywords>
+  static void check(const MethodCall<FileInstance, Keywords>& call) {
+    if constexpr (ExactCount >= 0) call.requireArgCount(ExactCount);
+    int i = 1;
+    (call.stringArg(i++, Kinds), ...);
+  }
+};
+
+// Every ZYLffOrvo method but Init, Cleanup and Commit: keywords, object,
+// argument checks, then the open-on-demand step, then the worker.
+template <typename Keywords, typename Args, HostVar* (*Worker)(MethodCall<FileInstance, Keywords>&)>
+HostVar* fileMethod(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  MethodCall<FileInstance, Keywords> call(argc, argv, argk);
+  Args::check(call);
+  openFileOnDemand(call.self());
+  return Worker(call);
+}
+
 // Output keyword helpers.
 inline void storeUInt32(HostVar* out, uint32_t value) {
   zyl::Scalar s{};
