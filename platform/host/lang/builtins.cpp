@@ -1,0 +1,485 @@
+// The built-in functions of the language.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "array_ops.h"
+#include "image_io.h"
+#include "interpreter.h"
+#include "printer.h"
+
+namespace zyl::lang {
+namespace {
+
+Variable stringArray(const std::vector<std::string>& items) {
+  const int64_t count = static_cast<int64_t>(items.size());
+  auto array = std::make_unique<Array>(Type::String, std::span<const int64_t>(&count, 1), true);
+  for (int64_t i = 0; i < count; ++i) hostStringAssign(array->as<HostString>()[i], items[static_cast<size_t>(i)]);
+  return Variable::ofArray(std::move(array));
+}
+
+Variable intArray(const std::vector<int64_t>& items) {
+  const bool narrow = std::all_of(items.begin(), items.end(), [](int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; });
+  const int64_t count = static_cast<int64_t>(items.size());
+  auto array = std::make_unique<Array>(narrow ? Type::Int32 : Type::Int64, std::span<const int64_t>(&count, 1), false);
+  for (int64_t i = 0; i < count; ++i) {
+    if (narrow) array->as<int32_t>()[i] = static_cast<int32_t>(items[static_cast<size_t>(i)]);
+    else array->as<int64_t>()[i] = items[static_cast<size_t>(i)];
+  }
+  return Variable::ofArray(std::move(array));
+}
+
+// Applies a text function to a string or to every element of a string array.
+template <typename Fn> Variable mapText(BuiltinCall& c, Fn fn) {
+  const Variable& v = c.arg(0);
+  if (v.isScalarString()) return Variable::ofString(fn(std::string(v.text())));
+  if (v.isArray() && v.type() == Type::String) {
+    Variable result = v;
+    Array& a = *result.array();
+    for (int64_t i = 0; i < a.count(); ++i) {
+      HostString& s = a.as<HostString>()[i];
+      hostStringAssign(s, fn(std::string(hostStringText(s))));
+    }
+    return result;
+  }
+  c.fail("expected a string or a string array");
+}
+
+// ---------------------------------------------------------------- output and inspection
+
+Variable printValues(BuiltinCall& c) {
+  std::string line;
+  for (size_t i = 0; i < c.count(); ++i) {
+    if (i > 0) line += ' ';
+    line += formatValue(c.arg(i));
+  }
+  line += '\n';
+  Interpreter::writeOutput(line);
+  return Variable::null();
+}
+
+Variable typeOf(BuiltinCall& c) { return Variable::ofString(typeName(c.values[0]->type())); }
+
+Variable lengthOf(BuiltinCall& c) {
+  const Variable& v = c.arg(0);
+  const int64_t n = v.isArray() ? v.array()->count() : 1;
+  return n <= INT32_MAX ? Variable::ofInt32(static_cast<int32_t>(n)) : Variable::ofInt64(n);
+}
+
+Variable dimensionsOf(BuiltinCall& c) {
+  const Variable& v = c.arg(0);
+  if (!v.isArray()) return intArray({1});
+  return intArray(std::vector<int64_t>(v.array()->dims(), v.array()->dims() + v.array()->ndims()));
+}
+
+Variable isDefined(BuiltinCall& c) { return Variable::ofInt32(c.values[0]->isDefined() ? 1 : 0); }
+
+Variable fieldNames(BuiltinCall& c) {
+  const Variable& v = c.arg(0);
+  if (!v.isStruct()) c.fail("expected a structure");
+  std::vector<std::string> names;
+  for (const StructField& f : v.array()->structDef()->fields()) names.push_back(f.name);
+  return stringArray(names);
+}
+
+std::string argumentRange(int low, int high) {
+  return low == high ? std::to_string(low) : std::to_string(low) + ".." + std::to_string(high);
+}
+
+Variable help(BuiltinCall& c) {
+  Runtime& runtime = Runtime::instance();
+  std::string text;
+  if (c.count() == 0) {
+    text = "built-in functions:\n";
+    for (const Builtin& b : builtins()) text += std::string("  ") + b.usage + "\n";
+    Interpreter::writeOutput(text);
+    return Variable::null();
+  }
+  std::string className;
+  const Variable& v = *c.values[0];
+  if (v.type() == Type::Object && !v.isArray()) {
+    const ClassRecord* record = nullptr;
+    if (runtime.objectInstance(v.scalar().id, &record) == nullptr || record == nullptr) c.fail("the object is null or destroyed");
+    className = record->name();
+  } else if (!v.isDefined() && c.exprs[0]->kind == ExprKind::Name) {
+    className = static_cast<const NameExpr*>(c.exprs[0])->name;
+  } else if (v.isScalarString()) {
+    className = std::string(v.text());
+  } else {
+    c.fail("expected a class name or an object");
+  }
+  if (runtime.findClass(className) == nullptr) c.fail("no class named " + upperCase(className));
+  auto routines = runtime.routinesOfClass(className);
+  std::sort(routines.begin(), routines.end(), [](const RoutineInfo* a, const RoutineInfo* b) { return a->name < b->name; });
+  text = "class " + upperCase(className) + ":\n";
+  for (const RoutineInfo* r : routines) {
+    const std::string method = r->name.substr(r->name.find("::") + 2);
+    // Counts as registered include the object; a user passes one fewer.
+    text += "  " + method + (r->isFunction ? " (function" : " (procedure") + ", arguments " +
+            argumentRange(r->minArgs - 1, r->maxArgs - 1) + ((r->flags & HOST_ROUTINE_KEYWORDS) ? ", keywords" : "") +
+            ((r->flags & HOST_ROUTINE_STATIC) ? ", static" : "") + ")\n";
+  }
+  Interpreter::writeOutput(text);
+  return Variable::null();
+}
+
+// ---------------------------------------------------------------- arrays
+
+Variable minimumOf(BuiltinCall& c) { return minimum(c.arg(0)); }
+Variable maximumOf(BuiltinCall& c) { return maximum(c.arg(0)); }
+Variable totalOf(BuiltinCall& c) { return total(c.arg(0)); }
+Variable meanOf(BuiltinCall& c) { return Variable::ofFloat64(mean(c.arg(0))); }
+Variable whereNonzero(BuiltinCall& c) { return nonzeroIndices(c.arg(0)); }
+Variable absoluteOf(BuiltinCall& c) { return absolute(c.arg(0)); }
+Variable squareRootOf(BuiltinCall& c) { return squareRoot(c.arg(0)); }
+
+std::vector<int64_t> dimensionArgs(BuiltinCall& c, size_t first) {
+  std::vector<int64_t> dims;
+  if (c.count() == first + 1 && c.arg(first).isArray()) {  // dims given as one array, e.g. dims(a)
+    Variable asInt = convert(c.arg(first), Type::Int64);
+    dims.assign(asInt.array()->as<int64_t>(), asInt.array()->as<int64_t>() + asInt.array()->count());
+  } else {
+    for (size_t i = first; i < c.count(); ++i) dims.push_back(c.intArg(i));
+  }
+  if (dims.empty() || dims.size() > static_cast<size_t>(kMaxDims)) c.fail("expected 1 to 8 dimensions");
+  for (int64_t d : dims)
+    if (d < 0) c.fail("a dimension cannot be negative");
+  return dims;
+}
+
+Variable makeArray(BuiltinCall& c) {
+  std::vector<int64_t> dims = dimensionArgs(c, 1);
+  const Variable& kind = c.arg(0);
+  if (kind.isStruct()) {  // copies of one structure
+    auto result = std::make_unique<Array>(Type::Struct, std::span<const int64_t>(dims), true, kind.array()->structDef());
+    for (int64_t i = 0; i < result->count(); ++i) copyElement(*result, i, *kind.array(), 0);
+    return Variable::ofArray(std::move(result));
+  }
+  const std::string name = c.stringArg(0);
+  const Type type = typeFromName(name);
+  if (type == Type::Undefined)
+    c.fail("unknown type \"" + name + "\" (expected byte, int16, uint16, int32, uint32, int64, uint64, float32, float64, string, or a structure)");
+  return Variable::ofArray(std::make_unique<Array>(type, std::span<const int64_t>(dims), true));
+}
+
+Variable rangeOf(BuiltinCall& c) {
+  double start = 0, end = 0, step = 1;
+  bool floating = false;
+  for (size_t i = 0; i < c.count(); ++i) floating = floating || isFloating(c.arg(i).type());
+  if (c.count() == 1) {
+    end = c.numberArg(0);
+  } else {
+    start = c.numberArg(0);
+    end = c.numberArg(1);
+    if (c.count() == 3) step = c.numberArg(2);
+  }
+  if (step == 0) c.fail("the step must not be 0");
+  const double span = (end - start) / step;
+  const int64_t count = span > 0 ? static_cast<int64_t>(std::ceil(span)) : 0;
+  Type type = floating ? Type::Float64
+                       : (std::max(std::fabs(start), std::fabs(end)) > INT32_MAX ? Type::Int64 : Type::Int32);
+  return rangeArray(start, step, count, type);
+}
+
+// The elements of the array followed by the value(s); an empty array takes
+// the type of what is appended.
+Variable appendValues(BuiltinCall& c) {
+  const Variable& base = c.arg(0);
+  const Variable& extra = c.arg(1);
+  if (!base.isArray()) c.fail("argument 1 must be an array (start with [] for an empty one)");
+  const Array& a = *base.array();
+  const bool baseEmpty = a.count() == 0;
+  Type type = baseEmpty ? extra.type() : a.elemType();
+  const StructDef* def = type == Type::Struct ? (baseEmpty ? extra.array()->structDef() : a.structDef()) : nullptr;
+  if (isNumeric(type) && isNumeric(extra.type())) type = baseEmpty ? extra.type() : promote(type, extra.type());
+  if (type != extra.type() && !(isNumeric(type) && isNumeric(extra.type())))
+    c.fail(std::string("cannot append ") + typeName(extra.type()) + " to an array of " + typeName(type));
+  if (def && extra.array()->structDef() != def) c.fail("cannot append a structure of another kind");
+  const int64_t extraCount = extra.isArray() ? extra.array()->count() : 1;
+  const int64_t count = a.count() + extraCount;
+  auto result = std::make_unique<Array>(type, std::span<const int64_t>(&count, 1), true, def);
+  if (!baseEmpty) {
+    Variable converted = a.elemType() == type ? Variable() : convert(base, type);
+    const Array& from = converted.isDefined() ? *converted.array() : a;
+    for (int64_t i = 0; i < a.count(); ++i) copyElement(*result, i, from, i);
+  }
+  for (int64_t i = 0; i < extraCount; ++i)
+    storeElement(*result, a.count() + i, extra.isArray() ? elementAt(*extra.array(), i) : extra);
+  return Variable::ofArray(std::move(result));
+}
+
+Variable reshapeArray(BuiltinCall& c) {
+  const Variable& v = c.arg(0);
+  if (!v.isArray()) c.fail("expected an array");
+  std::vector<int64_t> dims = dimensionArgs(c, 1);
+  Variable result = v;
+  if (!result.array()->reshape(dims))
+    c.fail("the new dimensions hold a different number of elements than the array's " + std::to_string(v.array()->count()));
+  return result;
+}
+
+// ---------------------------------------------------------------- strings
+
+Variable toUpper(BuiltinCall& c) {
+  return mapText(c, [](std::string s) { return upperCase(s); });
+}
+Variable toLower(BuiltinCall& c) {
+  return mapText(c, [](std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    return s;
+  });
+}
+Variable trimmed(BuiltinCall& c) {
+  return mapText(c, [](std::string s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return std::string();
+    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
+  });
+}
+
+Variable stringLength(BuiltinCall& c) {
+  const Variable& v = c.arg(0);
+  if (v.isScalarString()) return Variable::ofInt32(static_cast<int32_t>(v.text().size()));
+  if (v.isArray() && v.type() == Type::String) {
+    std::vector<int64_t> lengths;
+    for (int64_t i = 0; i < v.array()->count(); ++i) lengths.push_back(v.array()->as<HostString>()[i].length);
+    Variable result = intArray(lengths);
+    result.array()->reshape(std::span<const int64_t>(v.array()->dims(), v.array()->ndims()));
+    return result;
+  }
+  c.fail("expected a string, got " + std::string(typeName(v.type())));
+}
+
+// printf directives: %[flags][width][.precision](d i u x X o f F e E g G s c %)
+Variable formatText(BuiltinCall& c) {
+  const std::string pattern = c.stringArg(0);
+  std::string out;
+  size_t next = 1;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] != '%') {
+      out += pattern[i];
+      continue;
+    }
+    size_t j = i + 1;
+    while (j < pattern.size() && std::string_view("-+ #0").find(pattern[j]) != std::string_view::npos) ++j;
+    while (j < pattern.size() && (std::isdigit(static_cast<unsigned char>(pattern[j])) || pattern[j] == '.')) ++j;
+    while (j < pattern.size() && std::string_view("hlLqjzt").find(pattern[j]) != std::string_view::npos) ++j;
+    if (j >= pattern.size()) c.fail("incomplete directive at the end of \"" + pattern + "\"");
+    const char conversion = pattern[j];
+    if (conversion == '%') {
+      out += '%';
+      i = j;
+      continue;
+    }
+    if (next >= c.count()) c.fail("more directives than values in \"" + pattern + "\"");
+    const Variable& value = c.arg(next++);
+    std::string directive = pattern.substr(i, j - i);
+    directive.erase(std::remove_if(directive.begin() + 1, directive.end(), [](char ch) { return std::string_view("hlLqjzt").find(ch) != std::string_view::npos; }),
+               directive.end());
+    char buf[512];
+    int n = 0;
+    switch (conversion) {
+      case 'd':
+      case 'i': n = std::snprintf(buf, sizeof buf, (directive + "lld").c_str(), static_cast<long long>(c.intArg(next - 1))); break;
+      case 'u':
+      case 'x':
+      case 'X':
+      case 'o': n = std::snprintf(buf, sizeof buf, (directive + "ll" + conversion).c_str(), static_cast<unsigned long long>(c.intArg(next - 1))); break;
+      case 'f':
+      case 'F':
+      case 'e':
+      case 'E':
+      case 'g':
+      case 'G': n = std::snprintf(buf, sizeof buf, (directive + conversion).c_str(), c.numberArg(next - 1)); break;
+      case 'c': n = std::snprintf(buf, sizeof buf, (directive + "c").c_str(), static_cast<int>(c.intArg(next - 1))); break;
+      case 's': {
+        std::string text = textOf(value);
+        n = std::snprintf(buf, sizeof buf, (directive + "s").c_str(), text.c_str());
+        if (n >= static_cast<int>(sizeof buf)) {  // long texts: no width can matter any more
+          out += text;
+          n = 0;
+        }
+        break;
+      }
+      default: c.fail(std::string("unknown directive %") + conversion + " (expected d i u x X o f e g s c %)");
+    }
+    if (n > 0) out.append(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
+    i = j;
+  }
+  if (next < c.count()) c.fail("more values than directives in \"" + pattern + "\"");
+  return Variable::ofString(out);
+}
+
+Variable splitText(BuiltinCall& c) {
+  const std::string text = c.stringArg(0);
+  std::vector<std::string> parts;
+  if (c.count() < 2) {  // on runs of blanks
+    size_t i = 0;
+    while (true) {
+      i = text.find_first_not_of(" \t\r\n", i);
+      if (i == std::string::npos) break;
+      size_t end = text.find_first_of(" \t\r\n", i);
+      parts.push_back(text.substr(i, end == std::string::npos ? std::string::npos : end - i));
+      if (end == std::string::npos) break;
+      i = end;
+    }
+  } else {
+    const std::string separator = c.stringArg(1);
+    if (separator.empty()) c.fail("the separator must not be empty");
+    size_t start = 0;
+    while (true) {
+      size_t at = text.find(separator, start);
+      parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+      if (at == std::string::npos) break;
+      start = at + separator.size();
+    }
+  }
+  if (parts.empty()) parts.emplace_back();
+  return stringArray(parts);
+}
+
+Variable joinText(BuiltinCall& c) {
+  const Variable& items = c.arg(0);
+  const std::string separator = c.count() > 1 ? c.stringArg(1) : " ";
+  if (!items.isArray()) return Variable::ofString(textOf(items));
+  std::string out;
+  for (int64_t i = 0; i < items.array()->count(); ++i) {
+    if (i > 0) out += separator;
+    out += textOf(elementAt(*items.array(), i));
+  }
+  return Variable::ofString(out);
+}
+
+Variable findText(BuiltinCall& c) {
+  const size_t at = c.stringArg(0).find(c.stringArg(1));
+  return Variable::ofInt32(at == std::string::npos ? -1 : static_cast<int32_t>(at));
+}
+
+Variable substring(BuiltinCall& c) {
+  const std::string text = c.stringArg(0);
+  int64_t start = c.intArg(1);
+  if (start < 0) start += static_cast<int64_t>(text.size());
+  if (start < 0 || start > static_cast<int64_t>(text.size()))
+    c.fail("start " + std::to_string(c.intArg(1)) + " is outside the string (length " + std::to_string(text.size()) + ")");
+  int64_t length = c.count() > 2 ? c.intArg(2) : static_cast<int64_t>(text.size());
+  if (length < 0) c.fail("the length cannot be negative");
+  return Variable::ofString(text.substr(static_cast<size_t>(start), static_cast<size_t>(length)));
+}
+
+// ---------------------------------------------------------------- files and system
+
+Variable fileExists(BuiltinCall& c) {
+  std::error_code error;
+  return Variable::ofInt32(std::filesystem::exists(c.stringArg(0), error) ? 1 : 0);
+}
+
+Variable environment(BuiltinCall& c) {
+  const char* value = std::getenv(c.stringArg(0).c_str());
+  return Variable::ofString(value ? value : "");
+}
+
+Variable waitSeconds(BuiltinCall& c) {
+  const double seconds = c.numberArg(0);
+  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  return Variable::null();
+}
+
+Variable writeRawFile(BuiltinCall& c) {
+  writeRaw(c.stringArg(0), c.arg(1));
+  return Variable::null();
+}
+
+Variable writePngFile(BuiltinCall& c) {
+  writePng(c.stringArg(0), c.arg(1));
+  return Variable::null();
+}
+
+Variable loadModule(BuiltinCall& c) {
+  const std::string path = c.stringArg(0);
+  std::string error;
+  if (Runtime::instance().loadModule(path, &error)) return Variable::ofInt32(1);
+  std::fflush(stdout);
+  std::fprintf(stderr, "zyl: module %s not loaded: %s\n", path.c_str(), error.c_str());
+  return Variable::ofInt32(0);
+}
+
+Variable destroyObject(BuiltinCall& c) {
+  const Variable& object = c.arg(0);
+  if (object.type() != Type::Object || object.isArray()) c.fail("expected an object, got " + std::string(typeName(object.type())));
+  if (object.scalar().id != 0) Runtime::instance().destroyObject(object);
+  return Variable::null();
+}
+
+Variable exitProgram(BuiltinCall& c) {
+  const int code = c.count() > 0 ? static_cast<int>(c.intArg(0)) : 0;
+  std::fflush(stdout);
+  throw ExitRequest{code};
+}
+
+// ---------------------------------------------------------------- conversions
+
+template <Type To> Variable convertTo(BuiltinCall& c) { return convert(c.arg(0), To); }
+
+const std::vector<Builtin> kBuiltins = {
+    {"ABS", absoluteOf, 1, 1, "abs(x)"},
+    {"APPEND", appendValues, 2, 2, "append(array, value or array)"},
+    {"BYTE", convertTo<Type::Byte>, 1, 1, "byte(x)"},
+    {"DEFINED", isDefined, 1, 1, "defined(variable)"},
+    {"DESTROY", destroyObject, 1, 1, "destroy(object)"},
+    {"DIMS", dimensionsOf, 1, 1, "dims(array)"},
+    {"EXIT", exitProgram, 0, 1, "exit([status])"},
+    {"FIELDS", fieldNames, 1, 1, "fields(structure)"},
+    {"FILE_EXISTS", fileExists, 1, 1, "file_exists(path)"},
+    {"FLOAT32", convertTo<Type::Float32>, 1, 1, "float32(x)"},
+    {"FLOAT64", convertTo<Type::Float64>, 1, 1, "float64(x)"},
+    {"FORMAT", formatText, 1, -1, "format(pattern, values...)"},
+    {"GETENV", environment, 1, 1, "getenv(name)"},
+    {"HELP", help, 0, 1, "help([Class or object])"},
+    {"INT16", convertTo<Type::Int16>, 1, 1, "int16(x)"},
+    {"INT32", convertTo<Type::Int32>, 1, 1, "int32(x)"},
+    {"INT64", convertTo<Type::Int64>, 1, 1, "int64(x)"},
+    {"JOIN", joinText, 1, 2, "join(array[, separator])"},
+    {"LEN", lengthOf, 1, 1, "len(x)"},
+    {"LOAD_MODULE", loadModule, 1, 1, "load_module(path)"},
+    {"LOWER", toLower, 1, 1, "lower(text)"},
+    {"MAKE_ARRAY", makeArray, 2, 9, "make_array(type or structure, dims...)"},
+    {"MAX", maximumOf, 1, 1, "max(array)"},
+    {"MEAN", meanOf, 1, 1, "mean(array)"},
+    {"MIN", minimumOf, 1, 1, "min(array)"},
+    {"PRINT", printValues, 0, -1, "print(values...)"},
+    {"RANGE", rangeOf, 1, 3, "range(n) or range(start, end[, step])"},
+    {"RESHAPE", reshapeArray, 2, 9, "reshape(array, dims...)"},
+    {"SPLIT", splitText, 1, 2, "split(text[, separator])"},
+    {"SQRT", squareRootOf, 1, 1, "sqrt(x)"},
+    {"STRING", convertTo<Type::String>, 1, 1, "string(x)"},
+    {"STRLEN", stringLength, 1, 1, "strlen(text)"},
+    {"STRPOS", findText, 2, 2, "strpos(text, part)"},
+    {"SUBSTR", substring, 2, 3, "substr(text, start[, length])"},
+    {"TOTAL", totalOf, 1, 1, "total(array)"},
+    {"TRIM", trimmed, 1, 1, "trim(text)"},
+    {"TYPEOF", typeOf, 1, 1, "typeof(x)"},
+    {"UINT16", convertTo<Type::UInt16>, 1, 1, "uint16(x)"},
+    {"UINT32", convertTo<Type::UInt32>, 1, 1, "uint32(x)"},
+    {"UINT64", convertTo<Type::UInt64>, 1, 1, "uint64(x)"},
+    {"UPPER", toUpper, 1, 1, "upper(text)"},
+    {"WAIT", waitSeconds, 1, 1, "wait(seconds)"},
+    {"WHERE", whereNonzero, 1, 1, "where(array)"},
+    {"WRITE_PNG", writePngFile, 2, 2, "write_png(path, image)"},
+    {"WRITE_RAW", writeRawFile, 2, 2, "write_raw(path, array)"},
+};
+
+}  // namespace
+
+const std::vector<Builtin>& builtins() { return kBuiltins; }
+
+const Builtin* findBuiltin(std::string_view upperName) {
+  auto it = std::lower_bound(kBuiltins.begin(), kBuiltins.end(), upperName,
+                             [](const Builtin& b, std::string_view name) { return std::string_view(b.name) < name; });
+  return it != kBuiltins.end() && upperName == it->name ? &*it : nullptr;
+}
+
+}  // namespace zyl::lang

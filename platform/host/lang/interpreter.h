@@ -1,0 +1,151 @@
+// The evaluator: runs syntax trees over host values (zyl::Variable). Calls of
+// registered routines, methods and classes go through zyl::Runtime; script
+// functions are registered with it so that modules can call them by name.
+#pragma once
+
+#include <csignal>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "ast.h"
+#include "error.h"
+#include "zyl/runtime.h"
+
+namespace zyl::lang {
+
+// A variable of a frame. A parameter passed by reference aliases the
+// caller's variable instead of holding its own value.
+struct Slot {
+  Variable value;
+  Variable* alias = nullptr;
+  Variable& get() { return alias ? *alias : value; }
+};
+
+// exit(code) unwinds to the driver with this.
+struct ExitRequest {
+  int code;
+};
+
+// The arguments of a built-in function as it sees them: plain variable names
+// come by reference (possibly undefined), other expressions as values.
+struct BuiltinCall {
+  std::string_view name;  // as written
+  std::vector<Variable*> values;
+  std::vector<const Expr*> exprs;
+
+  size_t count() const { return values.size(); }
+  const Variable& arg(size_t i) const;  // defined, else an error naming it
+  std::string stringArg(size_t i) const;
+  int64_t intArg(size_t i) const;
+  double numberArg(size_t i) const;
+  [[noreturn]] void fail(const std::string& message) const;
+};
+
+using BuiltinFn = Variable (*)(BuiltinCall&);
+struct Builtin {
+  const char* name;  // upper case
+  BuiltinFn fn;
+  int minArgs;
+  int maxArgs;  // -1: any number
+  const char* usage;
+};
+// The table of built-in functions, by upper-case name.
+const Builtin* findBuiltin(std::string_view upperName);
+const std::vector<Builtin>& builtins();
+
+class Interpreter {
+ public:
+  explicit Interpreter(std::vector<std::string> scriptArgs = {});
+  ~Interpreter();
+  Interpreter(const Interpreter&) = delete;
+  Interpreter& operator=(const Interpreter&) = delete;
+
+  enum class Status { Ok, Failed, Incomplete };
+  // Runs source text. Errors are reported on stderr ("origin:line: message"
+  // for script errors, the host message as issued for routine errors).
+  // Incomplete: the text stops inside a statement (only when allowIncomplete).
+  // echo: print the value of expression statements (the prompt).
+  Status run(std::string_view source, const std::string& origin, int firstLine = 1, bool echo = false,
+             bool allowIncomplete = false);
+  // As run, but errors propagate (ScriptError with its origin set, or HostError).
+  void execute(std::string_view source, const std::string& origin, int firstLine = 1, bool echo = false);
+
+  // Asks the running script to stop at the next loop iteration or call
+  // (safe from a signal handler).
+  static void requestInterrupt() { interruptRequested_ = 1; }
+  static void clearInterrupt() { interruptRequested_ = 0; }
+
+  // A global variable of the scripts run so far (nullptr when never named).
+  const Variable* global(const std::string& name) const;
+
+  // Standard output of print, kept in order with the messages on stderr.
+  static void writeOutput(std::string_view text);
+
+ private:
+  enum class Flow { Normal, Break, Continue, Return };
+  struct UserFunction {
+    std::shared_ptr<FunctionDef> def;
+    std::string origin;
+  };
+  // Arguments prepared for a call: positional pointers, keywords, and the
+  // temporaries they point at (a deque: pointers stay valid as it grows).
+  struct CallArguments {
+    std::vector<Variable*> positional;
+    std::vector<KeywordArg> keywords;
+    std::vector<const Expr*> exprs;
+    std::deque<Variable> temporaries;
+  };
+
+  void checkInterrupt() {
+    if (interruptRequested_) {
+      interruptRequested_ = 0;
+      throw InterruptError();
+    }
+  }
+  Flow execBlock(const Block& block);
+  Flow exec(const Stmt& stmt);
+  Flow execStatement(const Stmt& stmt);
+  Flow execFor(const ForStmt& loop);
+  Flow execTry(const TryStmt& attempt);
+  void assign(const Expr& target, Variable value);
+  void assignIndexed(const IndexExpr& target, const Variable& value);
+  void assignField(const FieldExpr& target, const Variable& value);
+
+  Variable eval(const Expr& expr);
+  // The value of an expression without copying a variable: a reference to
+  // the variable itself, or to scratch holding the computed value.
+  const Variable& evalRef(const Expr& expr, Variable& scratch);
+  Variable evalCall(const CallExpr& call, bool statement);
+  Variable evalMethodCall(const MethodCallExpr& call);
+  Variable evalIndex(const IndexExpr& expr);
+  Variable evalField(const FieldExpr& expr);
+  Variable evalArrayLiteral(const ArrayLiteralExpr& expr);
+  Variable evalStructLiteral(const StructLiteralExpr& expr);
+  Variable systemVariable(const std::string& name, int line) const;
+  void setSystemVariable(const std::string& name, const Variable& value, int line);
+
+  CallArguments prepareArguments(const std::vector<Argument>& args, bool allowKeywords, const std::string& callee);
+  Variable callUser(const UserFunction& function, std::vector<Variable*>& args, int line);
+  Variable& slot(const NameExpr& name) { return (*frame_)[static_cast<size_t>(name.slot)].get(); }
+  const Variable& definedSlot(const NameExpr& name);
+  void defineFunctions(const Block& statements);
+  void registerUserFunctions();
+
+  static volatile std::sig_atomic_t interruptRequested_;
+  SlotTable globalSlots_;
+  std::vector<Slot> globals_;
+  std::vector<Slot>* frame_ = &globals_;
+  std::unordered_map<std::string, UserFunction> functions_;  // upper-case names
+  std::string origin_;
+  int depth_ = 0;
+  Variable returnValue_;
+};
+
+// Upper-case copy (names of classes, methods, keywords, fields).
+std::string upperCase(std::string_view text);
+
+}  // namespace zyl::lang

@@ -1,0 +1,134 @@
+#include "printer.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "array_ops.h"
+#include "zyl/runtime.h"
+
+namespace zyl::lang {
+namespace {
+
+template <typename F> std::string shortest(F value) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  std::string text(buf, ec == std::errc() ? end : buf);
+  if (text.find_first_of(".enia") == std::string::npos) text += ".0";  // keep 2.0 readable as floating
+  return text;
+}
+
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      default: out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string formatReference(const Variable& v) {
+  const uint64_t id = v.scalar().id;
+  if (v.type() == Type::Pointer) return id == 0 ? "<null pointer>" : "<pointer " + std::to_string(id) + ">";
+  if (id == 0) return "null";
+  const ClassRecord* record = nullptr;
+  if (Runtime::instance().objectInstance(id, &record) == nullptr || record == nullptr)
+    return "<destroyed object " + std::to_string(id) + ">";
+  return "<" + record->name() + " object " + std::to_string(id) + ">";
+}
+
+std::string formatStructElement(const Array& structs, int64_t index) {
+  const auto& fields = structs.structDef()->fields();
+  std::string out = "{";
+  for (size_t f = 0; f < fields.size(); ++f) {
+    if (f > 0) out += ", ";
+    out += fields[f].name + ": " + formatValue(fieldValue(structs, index, static_cast<int>(f)), true);
+  }
+  return out + "}";
+}
+
+std::string formatElement(const Array& array, int64_t index) {
+  if (array.elemType() == Type::Struct) return formatStructElement(array, index);
+  return formatValue(elementAt(array, index), true);
+}
+
+// Nested brackets, the first dimension innermost: [[1, 2, 3], [4, 5, 6]].
+void formatNested(const Array& array, int dim, int64_t offset, int64_t stride, std::string& out) {
+  const int64_t extent = array.dims()[dim];
+  out += '[';
+  for (int64_t i = 0; i < extent; ++i) {
+    if (i > 0) out += ", ";
+    if (dim == 0) out += formatElement(array, offset + i);
+    else formatNested(array, dim - 1, offset + i * stride, stride / array.dims()[dim - 1], out);
+  }
+  out += ']';
+}
+
+std::string shapeText(const Array& array) {
+  std::string out = typeName(array.elemType());
+  // Literal structures have generated names (beginning with '$'): not shown.
+  if (array.elemType() == Type::Struct && array.structDef()->name().front() != '$') out += " " + array.structDef()->name();
+  out += '[';
+  for (int d = 0; d < array.ndims(); ++d) {
+    if (d > 0) out += ", ";
+    out += std::to_string(array.dims()[d]);
+  }
+  return out + ']';
+}
+
+std::string formatArray(const Array& array) {
+  if (array.elemType() == Type::Struct && array.count() == 1) return formatStructElement(array, 0);
+  if (array.count() > kPrintAllLimit) {
+    std::string out = shapeText(array) + " [";
+    for (int64_t i = 0; i < kSummaryValues; ++i) {
+      if (i > 0) out += ", ";
+      out += formatElement(array, i);
+    }
+    return out + ", ...]";
+  }
+  if (array.count() == 0) return shapeText(array) + " []";
+  std::string out;
+  int64_t stride = array.count() / array.dims()[array.ndims() - 1];
+  formatNested(array, array.ndims() - 1, 0, stride, out);
+  return out;
+}
+
+}  // namespace
+
+std::string formatNumber(Type type, const Scalar& value) {
+  switch (type) {
+    case Type::Byte: return std::to_string(value.u8);
+    case Type::Int16: return std::to_string(value.i16);
+    case Type::UInt16: return std::to_string(value.u16);
+    case Type::Int32: return std::to_string(value.i32);
+    case Type::UInt32: return std::to_string(value.u32);
+    case Type::Int64: return std::to_string(value.i64);
+    case Type::UInt64: return std::to_string(value.u64);
+    case Type::Float32: return shortest(value.f32);
+    case Type::Float64: return shortest(value.f64);
+    default: return "?";
+  }
+}
+
+std::string formatValue(const Variable& value, bool quoteStrings) {
+  if (value.isArray()) return formatArray(*value.array());
+  switch (value.type()) {
+    case Type::Undefined: return "undefined";
+    case Type::Null: return "null";
+    case Type::String: return quoteStrings ? quoted(value.text()) : std::string(value.text());
+    case Type::Object:
+    case Type::Pointer: return formatReference(value);
+    default: return formatNumber(value.type(), value.scalar());
+  }
+}
+
+std::string textOf(const Variable& value) {
+  if (value.isScalarString()) return std::string(value.text());
+  return formatValue(value, false);
+}
+
+}  // namespace zyl::lang

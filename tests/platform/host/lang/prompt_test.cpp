@@ -1,0 +1,83 @@
+// The interactive prompt, driven through a pseudo-terminal as a person would
+// use it: values echoed, errors reported without leaving, statements over
+// several lines, history written to the user directory.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "run_support.h"
+
+namespace zyl::lang::test {
+namespace {
+
+// Reads what the prompt printed until it shows `marker` (or a deadline passes).
+std::string readUntil(int fd, const std::string& marker, std::string& seen,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (seen.find(marker) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    seen.append(buf, static_cast<size_t>(n));
+  }
+  return seen;
+}
+
+TEST(Prompt, EchoesValuesReportsErrorsAndKeepsHistory) {
+  const std::string userDir = scratchDir() + "/prompt_user";
+  std::filesystem::create_directories(userDir);
+  std::filesystem::remove(userDir + "/.zyl_history");
+  int fd = -1;
+  const pid_t child = forkpty(&fd, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("ZYL_USER_DIR", userDir.c_str(), 1);
+    execl(ZYL_PROGRAM, "zyl", "--no-modules", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string seen;
+  readUntil(fd, "zyl> ", seen);
+  size_t from = seen.size();
+  auto type = [&](const std::string& line, const std::string& marker,
+                  std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    from = seen.size();
+    ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    readUntil(fd, marker, seen, limit);
+  };
+  type("x = 6 * 7\r", "zyl> ");
+  type("x + 0.5\r", "42.5");
+  EXPECT_NE(seen.find("42.5", from), std::string::npos) << seen;
+  type("if x > 1 {\r", "...> ");
+  EXPECT_NE(seen.find("...> ", from), std::string::npos) << seen;
+  type("print(\"inside\")\r", "...> ");
+  type("}\r", "inside");
+  type("y = nosuch\r", "undefined variable");
+  EXPECT_NE(seen.find("<stdin>:6: undefined variable 'nosuch'", from), std::string::npos) << seen;
+  type("print(\"still\" + \" here\")\r", "still here");
+  EXPECT_NE(seen.find("still here", from), std::string::npos) << seen;
+  type("while 1 { x = x + 1 }\r", "no such output", std::chrono::milliseconds(300));  // runs until interrupted
+  type("\x03", "interrupted");
+  EXPECT_NE(seen.find("interrupted", from), std::string::npos) << seen;
+  type("print(x > 42)\r", "1\r\n");
+  EXPECT_NE(seen.find("1\r\n", from), std::string::npos) << seen;
+  type("\x04", "\n");
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(fd);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  std::ifstream history(userDir + "/.zyl_history");
+  std::string text((std::istreambuf_iterator<char>(history)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("nosuch"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace zyl::lang::test

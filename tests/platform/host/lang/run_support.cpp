@@ -1,0 +1,71 @@
+#include "run_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace zyl::lang::test {
+namespace {
+
+std::string quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+std::string scratchDir() {
+  static const std::string dir = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zyl_lang_test.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    std::filesystem::create_directories(pattern + "/user");
+    return pattern;
+  }();
+  return dir;
+}
+
+std::string writeScratchFile(const std::string& name, const std::string& text) {
+  const std::string path = scratchDir() + "/" + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+RunResult runZyl(const std::vector<std::string>& args, bool mergeOutput, const std::string& program) {
+  const std::string dir = scratchDir();
+  setenv("ZYL_TESTMOD", ZYL_TESTMOD_PATH, 0);
+  setenv("ZYL_USER_DIR", (dir + "/user").c_str(), 1);
+  std::string command = program.empty() ? quote(ZYL_PROGRAM) + " --no-modules" : quote(program);
+  for (const std::string& a : args) command += " " + quote(a);
+  const std::string outPath = dir + "/stdout.txt";
+  const std::string errPath = dir + "/stderr.txt";
+  command += " </dev/null >" + quote(outPath) + (mergeOutput ? " 2>&1" : " 2>" + quote(errPath));
+  std::filesystem::remove(errPath);
+  const int raw = std::system(command.c_str());
+  RunResult result;
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  result.out = readFile(outPath);
+  result.err = mergeOutput ? std::string() : readFile(errPath);
+  return result;
+}
+
+}  // namespace zyl::lang::test
