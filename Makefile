@@ -24,13 +24,13 @@ build: deps configure
 # Every test of the normal build, then the unit tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer.
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure --timeout 600 -j $(JOBS)
 	$(MAKE) test-asan
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZYL_SANITIZE=ON -DZYL_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE slow
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 600 -j $(JOBS) -LE slow
 
 demo: build
 	bash examples/demo.sh $(BUILD)
