@@ -1,5 +1,6 @@
 // Start-up, configuration values, the service table and the dictionary.
 #include "config.h"
+#include "net/net.h"
 
 #include "access.h"
 #include "dcmtk.h"
@@ -207,6 +208,9 @@ using namespace zyl::toolkit;
 extern "C" {
 
 const char* MC_Error_Message(MC_STATUS status) {
+    // A network failure's own detail (the peer's reason, the unreachable
+    // host and port) says more than the status's fixed text.
+    if (const char* detail = zyl::toolkit::net::lastDetail(status)) return detail;
     const auto* row = tables::findStatus(status);
     return row ? row->text : "Unknown status";
 }

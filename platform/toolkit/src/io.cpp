@@ -3,6 +3,7 @@
 #include "access.h"
 #include "config.h"
 #include "limits.h"
+#include "pixels.h"
 #include "tables.h"
 
 #include <array>
@@ -490,7 +491,48 @@ std::vector<Uint8> encodeMeta(DcmMetaInfo& meta) {
     return file;
 }
 
+// Holds a message's command group (0000,xxxx) out of its data set while a
+// file is written: a Part 10 file carries no command fields. They go back in
+// place afterwards, also when the write fails.
+class CommandGroupSetAside {
+public:
+    explicit CommandGroupSetAside(DcmDataset& dataset) : dataset_(dataset) {
+        for (unsigned long i = dataset_.card(); i-- > 0;) {
+            DcmElement* element = dataset_.getElement(i);
+            if (element && element->getGTag() == 0x0000) held_.push_back(dataset_.remove(element));
+        }
+    }
+    ~CommandGroupSetAside() {
+        for (DcmElement* element : held_) dataset_.insert(element, true);
+    }
+    CommandGroupSetAside(const CommandGroupSetAside&) = delete;
+    CommandGroupSetAside& operator=(const CommandGroupSetAside&) = delete;
+
+private:
+    DcmDataset& dataset_;
+    std::vector<DcmElement*> held_;  // owned while set aside
+};
+
+bool hasSequenceUnknownToDictionary(DcmItem& item) {
+    for (DcmObject* object = item.nextInContainer(nullptr); object; object = item.nextInContainer(object)) {
+        if (object->ident() != EVR_SQ) continue;
+        if (DcmTag(object->getGTag(), object->getETag()).getEVR() != EVR_SQ) return true;
+        auto* sequence = static_cast<DcmSequenceOfItems*>(object);
+        for (unsigned long i = 0; i < sequence->card(); ++i)
+            if (hasSequenceUnknownToDictionary(*sequence->getItem(i))) return true;
+    }
+    return false;
+}
+
 void encodeDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BlockSink& sink) {
+    const CommandGroupSetAside commandGroup(dataset);
+    // In implicit VR a sequence that the dictionary does not know as one is
+    // only recognisable by its delimiters, so such data sets get undefined
+    // lengths. Otherwise explicit lengths keep byte offsets into the file
+    // (directory records) as they were.
+    const E_EncodingType sequenceLengths =
+        !DcmXfer(xfer).isExplicitVR() && hasSequenceUnknownToDictionary(dataset) ? EET_UndefinedLength
+                                                                                 : EET_ExplicitLength;
     std::vector<Uint8> block(limits::kWriteBlockSize);
     DcmOutputBufferStream out(block.data(), static_cast<offile_off_t>(block.size()));
     if (DcmXfer(xfer).getStreamCompression() != ESC_none && out.installCompressionFilter(ESC_zlib).bad())
@@ -501,7 +543,7 @@ void encodeDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BlockSink& sink) 
     while (!(done && out.isFlushed())) {
         if (!done) {
             const OFCondition result =
-                dataset.write(out, xfer, EET_ExplicitLength, nullptr, EGL_recalcGL, EPD_noChange);
+                dataset.write(out, xfer, sequenceLengths, nullptr, EGL_recalcGL, EPD_noChange);
             if (result.good()) {
                 done = true;
                 out.flush();
@@ -568,16 +610,24 @@ MC_STATUS MC_Stream_To_Message(int messageId, uint32_t startTag, uint32_t stopTa
 MC_STATUS MC_Write_File(int fileId, void* userInfo, MC_File_Writer writer) {
     return guarded([&] {
         if (!writer) return MC_NO_CALLBACK;
+        E_TransferSyntax xfer = EXS_Unknown;
+        {
+            Target target = Target::open(fileId, true);
+            Root& root = target.root();
+            if (!root.isFile) return MC_INVALID_FILE_ID;
+            xfer = root.transferSyntax;
+            OFString uid;
+            if (root.meta()->findAndGetOFString(DCM_TransferSyntaxUID, uid).good() && !uid.empty()) {
+                auto number = tables::syntaxFromUid(std::string(uid));
+                if (!number) return MC_INVALID_TRANSFER_SYNTAX;
+                xfer = *tables::dcmtkFromSyntax(*number);
+            }
+        }
+        // Pixel data not in the form the syntax needs goes through the codecs.
+        pixels::convertPixelData(fileId, xfer);
         Target target = Target::open(fileId, true);
         Root& root = target.root();
         if (!root.isFile) return MC_INVALID_FILE_ID;
-        E_TransferSyntax xfer = root.transferSyntax;
-        OFString uid;
-        if (root.meta()->findAndGetOFString(DCM_TransferSyntaxUID, uid).good() && !uid.empty()) {
-            auto number = tables::syntaxFromUid(std::string(uid));
-            if (!number) return MC_INVALID_TRANSFER_SYNTAX;
-            xfer = *tables::dcmtkFromSyntax(*number);
-        }
         DcmDataset& dataset = *root.dataset();
         if (!dataset.canWriteXfer(xfer, root.transferSyntax))
             return DcmXfer(xfer).isEncapsulated() ? MC_COMPRESSOR_REQUIRED : MC_DECOMPRESSOR_REQUIRED;

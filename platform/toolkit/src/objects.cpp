@@ -1,5 +1,6 @@
 // Messages, files and items: creating, converting and freeing them.
 #include "access.h"
+#include "pixels.h"
 #include "config.h"
 #include "tables.h"
 
@@ -210,20 +211,16 @@ MC_STATUS MC_Get_Message_Transfer_Syntax(int messageId, MC_TRANSFER_SYNTAX* synt
 
 MC_STATUS MC_Set_Message_Transfer_Syntax(int messageId, MC_TRANSFER_SYNTAX syntax) {
     return guarded([&] {
-        Target target = Target::open(messageId, true);
         auto xfer = tables::dcmtkFromSyntax(syntax);
-        if (!xfer) return MC_INVALID_TRANSFER_SYNTAX;
-        Root& root = target.root();
-        // Between uncompressed syntaxes DCMTK re-encodes at write time; an
-        // encapsulated target or source needs the codecs.
-        const bool fromEncapsulated = DcmXfer(root.transferSyntax).isEncapsulated();
-        const bool toEncapsulated = DcmXfer(*xfer).isEncapsulated();
-        if ((fromEncapsulated || toEncapsulated) && *xfer != root.transferSyntax) {
-            DcmElement* pixels = nullptr;
-            if (root.dataset()->findAndGetElement(DCM_PixelData, pixels).good())
-                return toEncapsulated ? MC_COMPRESSOR_REQUIRED : MC_DECOMPRESSOR_REQUIRED;
+        {
+            Target target = Target::open(messageId, true);
+            if (!xfer) return MC_INVALID_TRANSFER_SYNTAX;
         }
-        root.transferSyntax = *xfer;
+        // Between uncompressed syntaxes DCMTK re-encodes at write time; pixel
+        // data goes through the registered codecs to or from encapsulated form.
+        pixels::convertPixelData(messageId, *xfer);
+        Target target = Target::open(messageId, true);
+        target.root().transferSyntax = *xfer;
         return MC_NORMAL_COMPLETION;
     });
 }

@@ -15,6 +15,9 @@
 
 namespace zyl::toolkit {
 
+// Frames being read or written by the encapsulated-value calls (encapsulated.cpp).
+struct PixelSession;
+
 // What the toolkit keeps per data set or item beside DCMTK's elements.
 struct ContainerState {
     // Attributes present without a value: never written, read as MC_EMPTY_VALUE.
@@ -41,6 +44,7 @@ struct Root {
     E_TransferSyntax transferSyntax = EXS_LittleEndianImplicit;
     MC_Compression_Callback compressor = nullptr;
     MC_Compression_Callback decompressor = nullptr;
+    std::shared_ptr<PixelSession> pixels;  // created on first use
     std::unordered_map<const DcmItem*, ContainerState> states;
     std::unordered_map<const DcmItem*, int> itemIds;  // ids given to items of this tree
 

@@ -149,6 +149,8 @@ constexpr StatusRow kStatuses[] = {
     {MC_INVALID_ITEM_TRANSFER_SYNTAX, "MC_INVALID_ITEM_TRANSFER_SYNTAX", "Invalid transfer syntax for the item"},
     {MC_NESTING_TOO_DEEP, "MC_NESTING_TOO_DEEP", "Sequences are nested deeper than the toolkit accepts"},
     {MC_MAX_OPERATIONS_EXCEEDED, "MC_MAX_OPERATIONS_EXCEEDED", "Maximum number of operations exceeded"},
+    {MC_INCOMPATIBLE_PIXEL_DATA, "MC_INCOMPATIBLE_PIXEL_DATA", "The transfer syntax cannot carry the pixel data without changing it (bit depth or sign)"},
+    {MC_DECOMPRESSION_FAILURE, "MC_DECOMPRESSION_FAILURE", "The compressed pixel data is malformed or truncated and cannot be decoded"},
 };
 
 constexpr VrRow kVrs[] = {

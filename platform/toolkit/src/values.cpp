@@ -1,6 +1,7 @@
 // Attribute and value calls, standard and private, over access.h.
 #include "access.h"
 #include "limits.h"
+#include "pixels.h"
 #include "tables.h"
 
 #include <cmath>
@@ -115,6 +116,9 @@ MC_STATUS setValue(int id, const Address& address, const Scalar& value, bool app
 
 MC_STATUS getBuffer(int id, const Address& address, int bufferSize, void* buffer, int* returned) {
     if (!buffer || !returned) return MC_NULL_POINTER_PARM;
+    // Encapsulated pixel data comes decompressed, all frames.
+    if (!address.isPrivate && pixels::holdsEncapsulated(id, address.tag))
+        return pixels::decodedValueToBuffer(id, address.tag, bufferSize, buffer, returned);
     Target target = Target::open(id);
     Attribute attribute = findAttribute(target, address.resolve(target));
     const std::vector<Uint8> bytes = binaryValue(attribute);
@@ -126,6 +130,8 @@ MC_STATUS getBuffer(int id, const Address& address, int bufferSize, void* buffer
 
 MC_STATUS getToFunction(int id, const Address& address, void* userInfo, MC_Value_Receiver receiver) {
     if (!receiver) return MC_NO_CALLBACK;
+    if (!address.isPrivate && pixels::holdsEncapsulated(id, address.tag))
+        return pixels::decodedValueToFunction(id, address.tag, userInfo, receiver);
     std::vector<Uint8> bytes;
     std::uint32_t tag = 0;
     {
@@ -171,7 +177,9 @@ MC_STATUS setFromFunction(int id, const Address& address, void* userInfo, MC_Val
         if (last) break;
     }
     Target target = Target::open(id);
-    setBinaryValue(target, address.resolve(target), bytes, address.creator);
+    const DcmTagKey key = address.resolve(target);
+    if (!address.isPrivate) pixels::adoptDecodedFormat(target, key);
+    setBinaryValue(target, key, bytes, address.creator);
     return MC_NORMAL_COMPLETION;
 }
 

@@ -264,6 +264,8 @@ TEST(ToolkitFiles, NewFileGetsAValidMetaGroup) {
     ASSERT_EQ(MC_Set_Value_From_Buffer(id, tag(0x7FE0, 0x0010), odd, 5), MC_NORMAL_COMPLETION);
     ASSERT_EQ(MC_Add_Standard_Attribute(id, tag(0x0010, 0x0020)), MC_NORMAL_COMPLETION);  // empty: not written
     ASSERT_EQ(MC_Set_Value_To_NULL(id, tag(0x0010, 0x0030)), MC_NORMAL_COMPLETION);      // null: written
+    // A command field (what a received message carries) stays out of the file.
+    ASSERT_EQ(MC_Set_Value_From_UInt(id, tag(0x0000, 0x0900), 0xA700), MC_NORMAL_COMPLETION);
     std::vector<std::uint8_t> written;
     ASSERT_EQ(writeToBytes(id, written), MC_NORMAL_COMPLETION);
     const std::string path = tempPath("new.dcm");
@@ -293,6 +295,10 @@ TEST(ToolkitFiles, NewFileGetsAValidMetaGroup) {
     ASSERT_TRUE(data.findAndGetElement(DCM_PixelData, pixels).good());
     EXPECT_EQ(pixels->getLength(), 6u);
     EXPECT_FALSE(dcmdumpTags(path).empty());
+    EXPECT_FALSE(data.tagExists(DcmTagKey(0x0000, 0x0900)));
+    unsigned int status = 0;
+    EXPECT_EQ(MC_Get_Value_To_UInt(id, tag(0x0000, 0x0900), &status), MC_NORMAL_COMPLETION);
+    EXPECT_EQ(status, 0xA700u);
     fs::remove(path);
     MC_Free_File(id);
 }

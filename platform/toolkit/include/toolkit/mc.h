@@ -163,6 +163,10 @@ typedef enum MC_STATUS {
     MC_INVALID_ITEM_TRANSFER_SYNTAX = 4138,
     MC_NESTING_TOO_DEEP = 4139,
     MC_MAX_OPERATIONS_EXCEEDED = 4140,
+    /* The codecs: the syntax cannot carry the pixel data unchanged (bit
+     * depth or sign), or encapsulated pixel data cannot be decoded. */
+    MC_INCOMPATIBLE_PIXEL_DATA = 4150,
+    MC_DECOMPRESSION_FAILURE = 4151,
 } MC_STATUS;
 
 /* Value representations, as codes. Codes 13, 14, 27 and 28 are unused; the
@@ -235,7 +239,10 @@ typedef enum MC_CONFIG_PARAMETER {
     /* Network time limits in seconds ([TRANSPORT_PARMS] of the profile). */
     MC_CFG_CONNECT_TIMEOUT = 40,         /* TCP connect of an outgoing association */
     MC_CFG_ASSOCIATION_TIMEOUT = 41,     /* association answer, release, socket writes */
-    MC_CFG_REQUEST_TIMEOUT = 42          /* association request after a caller connects */
+    MC_CFG_REQUEST_TIMEOUT = 42,         /* association request after a caller connects */
+    /* Widens the type to every int, so that a number a caller passes that
+       names no parameter is a value the type can hold. */
+    MC_CFG_PARAMETER_RANGE = 0x7fffffff
 } MC_CONFIG_PARAMETER;
 
 /* DIMSE commands by value. */
@@ -339,6 +346,41 @@ MC_EXPORT MC_STATUS MC_Set_Message_Transfer_Syntax(int messageId, MC_TRANSFER_SY
 MC_EXPORT MC_STATUS MC_Register_Compression_Callbacks(int messageId,
                                                      MC_Compression_Callback compressor,
                                                      MC_Compression_Callback decompressor);
+
+/* ---- Compressed pixel data -------------------------------------------- */
+
+/* The callbacks to register for the five compressed syntaxes (JPEG Baseline,
+ * JPEG Extended, JPEG Lossless SV1, JPEG 2000 lossless and lossy). Each call
+ * turns one frame (input) into one frame (output, valid until the next call);
+ * a call with release set frees *context. */
+MC_EXPORT MC_STATUS MC_Standard_Compressor(int id, void** context, unsigned long inputLength,
+                                          void* input, unsigned long* outputLength, void** output,
+                                          int isFirst, int isLast, int release);
+MC_EXPORT MC_STATUS MC_Standard_Decompressor(int id, void** context, unsigned long inputLength,
+                                            void* input, unsigned long* outputLength,
+                                            void** output, int isFirst, int isLast, int release);
+/* Decodes the first frame of encapsulated Pixel Data to the receiver (first
+ * and last flags per frame). MC_END_OF_FRAME while frames follow, then
+ * MC_NORMAL_COMPLETION for the last one; Next continues with the following
+ * frame and gives MC_NO_MORE_VALUES after the last. */
+MC_EXPORT MC_STATUS MC_Get_Encapsulated_Value_To_Function(int id, uint32_t tag, void* userInfo,
+                                                         MC_Value_Receiver receiver);
+MC_EXPORT MC_STATUS MC_Get_Next_Encapsulated_Value_To_Function(int id, uint32_t tag,
+                                                              void* userInfo,
+                                                              MC_Value_Receiver receiver);
+/* Decodes frame `frame` (from 0) alone; Next then continues after it. */
+MC_EXPORT MC_STATUS MC_Get_Encapsulated_Frame_To_Function(int id, uint32_t tag, unsigned int frame,
+                                                         void* userInfo,
+                                                         MC_Value_Receiver receiver);
+/* Compresses one frame of native pixels from the supplier in the message's
+ * syntax; the first call starts the value, Next adds frames, Close installs
+ * them (offset table, one frame per item) once Number of Frames are given. */
+MC_EXPORT MC_STATUS MC_Set_Encapsulated_Value_From_Function(int id, uint32_t tag, void* userInfo,
+                                                           MC_Value_Supplier supplier);
+MC_EXPORT MC_STATUS MC_Set_Next_Encapsulated_Value_From_Function(int id, uint32_t tag,
+                                                                void* userInfo,
+                                                                MC_Value_Supplier supplier);
+MC_EXPORT MC_STATUS MC_Close_Encapsulated_Value(int id, uint32_t tag);
 
 /* ---- Network: service lists made at run time ---------------------------- */
 

@@ -1,0 +1,527 @@
+// DIMSE messages on an association: requests, responses and reading. A
+// message keeps its command fields as group 0000 attributes of its data set;
+// they are taken out while the data set is encoded and put back afterwards.
+#include "../config.h"
+#include "../limits.h"
+#include "../tables.h"
+#include "net.h"
+
+#include <cstring>
+#include <deque>
+
+namespace zyl::toolkit::net {
+namespace {
+
+constexpr Uint16 kNoDataSet = 0x0101;
+
+bool isPending(unsigned status) { return status == 0xFF00 || status == 0xFF01; }
+
+bool isRequest(MC_COMMAND c) {
+    return c == MC_CMD_C_STORE_RQ || c == MC_CMD_C_FIND_RQ || c == MC_CMD_C_MOVE_RQ || c == MC_CMD_C_GET_RQ ||
+           c == MC_CMD_C_ECHO_RQ || c == MC_CMD_C_CANCEL_RQ;
+}
+
+bool isResponse(MC_COMMAND c) {
+    return c == MC_CMD_C_STORE_RSP || c == MC_CMD_C_FIND_RSP || c == MC_CMD_C_MOVE_RSP || c == MC_CMD_C_GET_RSP ||
+           c == MC_CMD_C_ECHO_RSP;
+}
+
+// The group 0000 attributes of a message, out of its data set for as long as
+// this object lives.
+class CommandFields {
+public:
+    explicit CommandFields(DcmDataset& dataset) : dataset_(dataset) {
+        std::vector<DcmTagKey> keys;
+        for (DcmObject* o = dataset.nextInContainer(nullptr); o; o = dataset.nextInContainer(o))
+            if (o->getTag().getGroup() == 0x0000) keys.push_back(o->getTag());
+        for (const auto& key : keys) {
+            DcmElement* removed = dataset.remove(key);
+            if (removed) fields_.emplace_back(removed);
+        }
+    }
+    ~CommandFields() {
+        for (auto& field : fields_) dataset_.insert(field.release(), true);
+    }
+    CommandFields(const CommandFields&) = delete;
+    CommandFields& operator=(const CommandFields&) = delete;
+
+    DcmElement* find(const DcmTagKey& key) const {
+        for (const auto& field : fields_)
+            if (field->getTag() == key) return field.get();
+        return nullptr;
+    }
+    std::optional<std::string> text(const DcmTagKey& key) const {
+        OFString value;
+        if (DcmElement* e = find(key); e && e->getOFString(value, 0).good()) return trimmed(value.c_str());
+        return std::nullopt;
+    }
+    std::optional<Uint16> number(const DcmTagKey& key) const {
+        Uint16 value = 0;
+        if (DcmElement* e = find(key); e && e->getUint16(value).good()) return value;
+        return std::nullopt;
+    }
+
+private:
+    DcmDataset& dataset_;
+    std::vector<std::unique_ptr<DcmElement>> fields_;
+};
+
+void copyUid(char* target, std::size_t size, const std::string& uid) {
+    OFStandard::strlcpy(target, uid.c_str(), size);
+}
+
+bool hasContent(DcmDataset& dataset) {
+    for (DcmObject* o = dataset.nextInContainer(nullptr); o; o = dataset.nextInContainer(o))
+        if (o->getTag().getGroup() != 0x0000) return true;
+    return false;
+}
+
+// The accepted context for a SOP class in which a message in `syntax` can go:
+// one with that syntax, else (for an uncompressed message) any uncompressed one.
+T_ASC_PresentationContextID chooseContext(Association& a, const Service& service, E_TransferSyntax syntax,
+                                          E_TransferSyntax& contextSyntax) {
+    T_ASC_Parameters* params = a.association->params;
+    const int count = ASC_countPresentationContexts(params);
+    T_ASC_PresentationContextID convertible = 0;
+    E_TransferSyntax convertibleSyntax = EXS_Unknown;
+    bool anyForService = false;
+    for (int i = 0; i < count; ++i) {
+        T_ASC_PresentationContext pc;
+        if (ASC_getPresentationContext(params, i, &pc).bad() || pc.resultReason != ASC_P_ACCEPTANCE) continue;
+        if (service.sopClassUid != pc.abstractSyntax) continue;
+        anyForService = true;
+        const DcmXfer accepted(pc.acceptedTransferSyntax);
+        if (accepted.getXfer() == syntax) {
+            contextSyntax = syntax;
+            return pc.presentationContextID;
+        }
+        if (!convertible && !accepted.isEncapsulated() && accepted.getStreamCompression() == ESC_none &&
+            accepted.getXfer() != EXS_Unknown) {
+            convertible = pc.presentationContextID;
+            convertibleSyntax = accepted.getXfer();
+        }
+    }
+    if (!anyForService) failWith(MC_UNACCEPTABLE_SERVICE, "the peer accepted no context for " + service.name);
+    const DcmXfer own(syntax);
+    if (convertible && !own.isEncapsulated()) {
+        contextSyntax = convertibleSyntax;
+        return convertible;
+    }
+    failWith(MC_INVALID_TRANSFER_SYNTAX,
+             "the peer did not accept " + service.name + " in " + std::string(own.getXferName()));
+}
+
+// The association is no longer usable: abort it and free its id.
+[[noreturn]] void breakAssociation(Association& a, std::unique_lock<std::mutex>& lock, MC_STATUS status,
+                                   const std::string& detail) {
+    ASC_abortAssociation(a.association);
+    const int id = a.id;
+    lock.unlock();
+    removeAssociation(id);
+    failWith(status, detail);
+}
+
+// Collects a received data set as raw bytes, refusing more than the limit.
+class RawDataSet : public DcmConsumer {
+public:
+    std::deque<std::vector<Uint8>> chunks;
+    std::size_t total = 0;
+    bool tooLarge = false;
+
+    OFBool good() const override { return !tooLarge; }
+    OFCondition status() const override { return tooLarge ? EC_IllegalCall : EC_Normal; }
+    OFBool isFlushed() const override { return OFTrue; }
+    offile_off_t avail() const override { return tooLarge ? 0 : static_cast<offile_off_t>(1) << 30; }
+    offile_off_t write(const void* buffer, offile_off_t length) override {
+        const auto n = static_cast<std::size_t>(length);
+        if (tooLarge || total + n > limits::kMaxReceivedDataSetSize) {
+            tooLarge = true;
+            return 0;
+        }
+        constexpr std::size_t kChunk = 1024 * 1024;
+        const auto* bytes = static_cast<const Uint8*>(buffer);
+        if (chunks.empty() || chunks.back().size() + n > kChunk) {
+            chunks.emplace_back();
+            chunks.back().reserve(std::max(kChunk, n));
+        }
+        chunks.back().insert(chunks.back().end(), bytes, bytes + n);
+        total += n;
+        return length;
+    }
+    void flush() override {}
+};
+
+class RawStream : public DcmOutputStream {
+public:
+    explicit RawStream(DcmConsumer* consumer) : DcmOutputStream(consumer) {}
+};
+
+// Hands the collected chunks to the parser one by one, freeing each as the next is asked for.
+struct ChunkFeed {
+    RawDataSet* raw = nullptr;
+    std::vector<Uint8> current;
+};
+
+MC_STATUS feedChunk(int, void* userInfo, int, int* dataSize, void** dataBuffer, int* isLast) {
+    auto* feed = static_cast<ChunkFeed*>(userInfo);
+    feed->current.clear();
+    if (!feed->raw->chunks.empty()) {
+        feed->current = std::move(feed->raw->chunks.front());
+        feed->raw->chunks.pop_front();
+    }
+    *dataSize = static_cast<int>(feed->current.size());
+    *dataBuffer = feed->current.data();
+    *isLast = feed->raw->chunks.empty() ? 1 : 0;
+    return MC_NORMAL_COMPLETION;
+}
+
+std::string commandName(T_DIMSE_Command command) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", static_cast<unsigned>(command));
+    return text;
+}
+
+}  // namespace
+}  // namespace zyl::toolkit::net
+
+using namespace zyl::toolkit;
+using namespace zyl::toolkit::net;
+
+extern "C" {
+
+MC_STATUS MC_Send_Request_Message(int associationId, int messageId) {
+    return guarded([&] {
+        requireInitialized();
+        auto a = findAssociation(associationId);
+        std::unique_lock lock(a->mutex);
+        if (!a->acknowledged) return MC_STATE_VIOLATION;
+        Target target = Target::open(messageId, true);
+        Root& root = target.root();
+        const Service* service = findServiceByName(root.serviceName);
+        if (!service) return MC_INVALID_SERVICE_NAME;
+        const MC_COMMAND command = root.command;
+        if (!isRequest(command)) return MC_INVALID_COMMAND;
+        DcmDataset& dataset = *root.dataset();
+        CommandFields fields(dataset);
+
+        T_DIMSE_Message msg;
+        std::memset(&msg, 0, sizeof msg);
+        T_ASC_PresentationContextID contextId = 0;
+        E_TransferSyntax contextSyntax = EXS_Unknown;
+        DIC_US id = 0;
+        if (command == MC_CMD_C_CANCEL_RQ) {
+            if (!a->lastSent || (a->lastSent->command != MC_CMD_C_FIND_RQ && a->lastSent->command != MC_CMD_C_MOVE_RQ &&
+                                 a->lastSent->command != MC_CMD_C_GET_RQ))
+                return MC_NO_REQUEST_PENDING;
+            contextId = a->lastSent->contextId;
+            msg.CommandField = DIMSE_C_CANCEL_RQ;
+            msg.msg.CCancelRQ.MessageIDBeingRespondedTo = a->lastSent->messageId;
+            msg.msg.CCancelRQ.DataSetType = DIMSE_DATASET_NULL;
+        } else {
+            contextId = chooseContext(*a, *service, root.transferSyntax, contextSyntax);
+            id = a->nextMessageId;
+            a->nextMessageId = static_cast<DIC_US>(a->nextMessageId == 0xFFFF ? 1 : a->nextMessageId + 1);
+            const auto priority = static_cast<T_DIMSE_Priority>(fields.number(DCM_Priority).value_or(DIMSE_PRIORITY_MEDIUM));
+            switch (command) {
+                case MC_CMD_C_STORE_RQ: {
+                    auto& rq = msg.msg.CStoreRQ;
+                    msg.CommandField = DIMSE_C_STORE_RQ;
+                    rq.MessageID = id;
+                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
+                    std::string instance = fields.text(DCM_AffectedSOPInstanceUID).value_or("");
+                    if (instance.empty()) {
+                        OFString uid;
+                        if (dataset.findAndGetOFString(DCM_SOPInstanceUID, uid).good()) instance = trimmed(uid.c_str());
+                    }
+                    if (instance.empty())
+                        failWith(MC_REQUIRED_ATTRIBUTE_MISSING, "a C-STORE request needs a SOP Instance UID");
+                    copyUid(rq.AffectedSOPInstanceUID, sizeof rq.AffectedSOPInstanceUID, instance);
+                    rq.Priority = priority;
+                    rq.DataSetType = DIMSE_DATASET_PRESENT;
+                    if (auto origin = fields.text(DCM_MoveOriginatorApplicationEntityTitle)) {
+                        OFStandard::strlcpy(rq.MoveOriginatorApplicationEntityTitle, origin->c_str(),
+                                            sizeof rq.MoveOriginatorApplicationEntityTitle);
+                        rq.opts |= O_STORE_MOVEORIGINATORAETITLE;
+                    }
+                    if (auto origin = fields.number(DCM_MoveOriginatorMessageID)) {
+                        rq.MoveOriginatorID = *origin;
+                        rq.opts |= O_STORE_MOVEORIGINATORID;
+                    }
+                    break;
+                }
+                case MC_CMD_C_FIND_RQ: {
+                    auto& rq = msg.msg.CFindRQ;
+                    msg.CommandField = DIMSE_C_FIND_RQ;
+                    rq.MessageID = id;
+                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
+                    rq.Priority = priority;
+                    rq.DataSetType = DIMSE_DATASET_PRESENT;
+                    break;
+                }
+                case MC_CMD_C_MOVE_RQ: {
+                    auto& rq = msg.msg.CMoveRQ;
+                    msg.CommandField = DIMSE_C_MOVE_RQ;
+                    rq.MessageID = id;
+                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
+                    rq.Priority = priority;
+                    rq.DataSetType = DIMSE_DATASET_PRESENT;
+                    const std::string destination = fields.text(DCM_MoveDestination).value_or("");
+                    if (destination.empty())
+                        failWith(MC_REQUIRED_ATTRIBUTE_MISSING, "a C-MOVE request needs a Move Destination (0000,0600)");
+                    OFStandard::strlcpy(rq.MoveDestination, destination.c_str(), sizeof rq.MoveDestination);
+                    break;
+                }
+                case MC_CMD_C_GET_RQ: {
+                    auto& rq = msg.msg.CGetRQ;
+                    msg.CommandField = DIMSE_C_GET_RQ;
+                    rq.MessageID = id;
+                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
+                    rq.Priority = priority;
+                    rq.DataSetType = DIMSE_DATASET_PRESENT;
+                    break;
+                }
+                default: {  // C-ECHO
+                    auto& rq = msg.msg.CEchoRQ;
+                    msg.CommandField = DIMSE_C_ECHO_RQ;
+                    rq.MessageID = id;
+                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
+                    rq.DataSetType = DIMSE_DATASET_NULL;
+                    break;
+                }
+            }
+        }
+        const bool withData = command != MC_CMD_C_ECHO_RQ && command != MC_CMD_C_CANCEL_RQ;
+        if (withData && !dataset.canWriteXfer(contextSyntax, root.transferSyntax))
+            failWith(MC_INVALID_TRANSFER_SYNTAX, "the data set cannot be written in " +
+                                                     std::string(DcmXfer(contextSyntax).getXferName()));
+        const OFCondition cond = DIMSE_sendMessageUsingMemoryData(a->association, contextId, &msg, nullptr,
+                                                                  withData ? &dataset : nullptr, nullptr, nullptr);
+        if (cond.bad())
+            breakAssociation(*a, lock, MC_ASSOCIATION_ABORTED,
+                             "sending the request failed (" + std::string(cond.text()) + ")");
+        if (command != MC_CMD_C_CANCEL_RQ)
+            a->lastSent = Association::Request{id, contextId, command, service->sopClassUid, {}};
+        return MC_NORMAL_COMPLETION;
+    });
+}
+
+MC_STATUS MC_Read_Message(int associationId, int timeoutSeconds, int* messageId, const char** serviceName,
+                          MC_COMMAND* command) {
+    return guarded([&] {
+        requireInitialized();
+        auto a = findAssociation(associationId);
+        if (!messageId || !serviceName || !command) return MC_NULL_POINTER_PARM;
+        if (timeoutSeconds < 0) return MC_MUST_BE_POSITIVE;
+        std::unique_lock lock(a->mutex);
+        if (!a->acknowledged) return MC_STATE_VIOLATION;
+
+        T_ASC_PresentationContextID contextId = 0;
+        T_DIMSE_Message msg;
+        std::memset(&msg, 0, sizeof msg);
+        DcmDataset* rawDetail = nullptr;
+        DcmDataset* rawCommand = nullptr;
+        OFCondition cond = DIMSE_receiveCommand(a->association, DIMSE_NONBLOCKING, timeoutSeconds, &contextId, &msg,
+                                                &rawDetail, &rawCommand);
+        std::unique_ptr<DcmDataset> detail(rawDetail), commandSet(rawCommand);
+        if (cond == DIMSE_NODATAAVAILABLE) return MC_TIMEOUT;
+        if (cond == DUL_PEERREQUESTEDRELEASE) {
+            ASC_acknowledgeRelease(a->association);
+            lock.unlock();
+            removeAssociation(associationId);
+            return MC_ASSOCIATION_CLOSED;
+        }
+        if (cond == DUL_PEERABORTEDASSOCIATION) {
+            lock.unlock();
+            removeAssociation(associationId);
+            failWith(MC_ASSOCIATION_ABORTED, "the peer aborted the association or closed the connection");
+        }
+        if (cond.bad() || !commandSet)
+            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
+                             "an unreadable command arrived (" + std::string(cond.text()) + ")");
+
+        const auto kind = static_cast<MC_COMMAND>(msg.CommandField);
+        if (!isRequest(kind) && !isResponse(kind))
+            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
+                             "unsupported command " + commandName(msg.CommandField));
+        T_ASC_PresentationContext pc;
+        if (ASC_findAcceptedPresentationContext(a->association->params, contextId, &pc).bad())
+            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED, "a command arrived on an unknown context");
+        const Service* service = findServiceByUid(pc.abstractSyntax);
+        const E_TransferSyntax syntax = DcmXfer(pc.acceptedTransferSyntax).getXfer();
+
+        Uint16 dataSetType = kNoDataSet;
+        commandSet->findAndGetUint16(DCM_CommandDataSetType, dataSetType);
+        RawDataSet raw;
+        if (dataSetType != kNoDataSet) {
+            RawStream stream(&raw);
+            T_ASC_PresentationContextID dataContext = contextId;
+            cond = DIMSE_receiveDataSetInFile(a->association, DIMSE_NONBLOCKING, timeoutSeconds, &dataContext,
+                                              &stream, nullptr, nullptr);
+            if (raw.tooLarge)
+                breakAssociation(*a, lock, MC_LIMIT_EXCEEDED, "a received data set exceeded the size limit");
+            if (cond == DIMSE_NODATAAVAILABLE)
+                breakAssociation(*a, lock, MC_TIMEOUT, "the data set of a message did not arrive in time");
+            if (cond == DUL_PEERABORTEDASSOCIATION) {
+                lock.unlock();
+                removeAssociation(associationId);
+                failWith(MC_ASSOCIATION_ABORTED, "the peer aborted the association during a data set");
+            }
+            if (cond.bad())
+                breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
+                                 "receiving a data set failed (" + std::string(cond.text()) + ")");
+        }
+
+        int id = 0;
+        if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) return MC_NO_FREE_ID;
+        if (raw.total > 0) {
+            ChunkFeed feed{&raw, {}};
+            const MC_STATUS parsed =
+                MC_Stream_To_Message(id, 0x00000000u, 0xFFFFFFFFu, tables::syntaxFromDcmtk(syntax).value_or(MC_TS_INVALID),
+                                     &feed, feedChunk);
+            if (parsed != MC_NORMAL_COMPLETION) {
+                MC_Free_Message(id);
+                return parsed == MC_LIMIT_EXCEEDED || parsed == MC_NESTING_TOO_DEEP ? parsed
+                                                                                    : MC_INVALID_MESSAGE_RECEIVED;
+            }
+        }
+        {
+            Target target = Target::open(id, true);
+            Root& root = target.root();
+            root.serviceName = service ? service->name : std::string();
+            root.command = kind;
+            root.transferSyntax = syntax;
+            DcmDataset& dataset = *root.dataset();
+            for (DcmObject* o = commandSet->nextInContainer(nullptr); o; o = commandSet->nextInContainer(o)) {
+                if (o->getTag() == DCM_CommandGroupLength) continue;
+                dataset.insert(static_cast<DcmElement*>(o->clone()), true);
+            }
+        }
+
+        // Remember what a response answers, and which request is still open.
+        Uint16 number = 0;
+        if (isRequest(kind) && kind != MC_CMD_C_CANCEL_RQ) {
+            commandSet->findAndGetUint16(DCM_MessageID, number);
+            OFString instance;
+            commandSet->findAndGetOFString(DCM_AffectedSOPInstanceUID, instance);
+            a->lastRead = Association::Request{number, contextId, kind, pc.abstractSyntax, trimmed(instance.c_str())};
+        } else if (isResponse(kind)) {
+            Uint16 status = 0;
+            commandSet->findAndGetUint16(DCM_MessageIDBeingRespondedTo, number);
+            commandSet->findAndGetUint16(DCM_Status, status);
+            if (a->lastSent && a->lastSent->messageId == number && !isPending(status)) a->lastSent.reset();
+        }
+        *messageId = id;
+        *serviceName = service ? service->name.c_str() : "";
+        *command = kind;
+        return MC_NORMAL_COMPLETION;
+    });
+}
+
+MC_STATUS MC_Send_Response_Message(int associationId, unsigned int status, int messageId) {
+    return guarded([&] {
+        requireInitialized();
+        auto a = findAssociation(associationId);
+        std::unique_lock lock(a->mutex);
+        if (!a->acknowledged) return MC_STATE_VIOLATION;
+        if (status > 0xFFFF) return MC_VALUE_OUT_OF_RANGE;
+        Target target = Target::open(messageId, true);
+        Root& root = target.root();
+        const MC_COMMAND command = root.command;
+        if (!isResponse(command)) return MC_INVALID_COMMAND;
+        if (!a->lastRead) return MC_NO_REQUEST_PENDING;
+        const Association::Request& request = *a->lastRead;
+        if ((static_cast<unsigned>(request.command) | 0x8000u) != static_cast<unsigned>(command))
+            return MC_INVALID_COMMAND;
+        DcmDataset& dataset = *root.dataset();
+        CommandFields fields(dataset);
+        const DIC_US respondedTo = fields.number(DCM_MessageIDBeingRespondedTo).value_or(request.messageId);
+        const auto dimseStatus = static_cast<DIC_US>(status);
+
+        T_DIMSE_Message msg;
+        std::memset(&msg, 0, sizeof msg);
+        bool withData = false;
+        switch (command) {
+            case MC_CMD_C_STORE_RSP: {
+                auto& rsp = msg.msg.CStoreRSP;
+                msg.CommandField = DIMSE_C_STORE_RSP;
+                rsp.MessageIDBeingRespondedTo = respondedTo;
+                copyUid(rsp.AffectedSOPClassUID, sizeof rsp.AffectedSOPClassUID, request.sopClassUid);
+                copyUid(rsp.AffectedSOPInstanceUID, sizeof rsp.AffectedSOPInstanceUID,
+                        fields.text(DCM_AffectedSOPInstanceUID).value_or(request.sopInstanceUid));
+                rsp.DimseStatus = dimseStatus;
+                rsp.DataSetType = DIMSE_DATASET_NULL;
+                rsp.opts = O_STORE_AFFECTEDSOPCLASSUID | O_STORE_AFFECTEDSOPINSTANCEUID;
+                break;
+            }
+            case MC_CMD_C_FIND_RSP: {
+                auto& rsp = msg.msg.CFindRSP;
+                msg.CommandField = DIMSE_C_FIND_RSP;
+                rsp.MessageIDBeingRespondedTo = respondedTo;
+                copyUid(rsp.AffectedSOPClassUID, sizeof rsp.AffectedSOPClassUID, request.sopClassUid);
+                rsp.opts = O_FIND_AFFECTEDSOPCLASSUID;
+                rsp.DimseStatus = dimseStatus;
+                withData = isPending(status) && hasContent(dataset);
+                rsp.DataSetType = withData ? DIMSE_DATASET_PRESENT : DIMSE_DATASET_NULL;
+                break;
+            }
+            case MC_CMD_C_MOVE_RSP:
+            case MC_CMD_C_GET_RSP: {
+                // The two responses carry the same fields.
+                auto fill = [&](auto& rsp, unsigned classFlag, const unsigned (&flags)[4]) {
+                    rsp.MessageIDBeingRespondedTo = respondedTo;
+                    copyUid(rsp.AffectedSOPClassUID, sizeof rsp.AffectedSOPClassUID, request.sopClassUid);
+                    rsp.opts = classFlag;
+                    rsp.DimseStatus = dimseStatus;
+                    const DcmTagKey tags[] = {DCM_NumberOfRemainingSuboperations, DCM_NumberOfCompletedSuboperations,
+                                              DCM_NumberOfFailedSuboperations, DCM_NumberOfWarningSuboperations};
+                    DIC_US* targets[] = {&rsp.NumberOfRemainingSubOperations, &rsp.NumberOfCompletedSubOperations,
+                                         &rsp.NumberOfFailedSubOperations, &rsp.NumberOfWarningSubOperations};
+                    for (std::size_t i = 0; i < 4; ++i)
+                        if (auto value = fields.number(tags[i])) {
+                            *targets[i] = *value;
+                            rsp.opts |= flags[i];
+                        }
+                    withData = hasContent(dataset);
+                    rsp.DataSetType = withData ? DIMSE_DATASET_PRESENT : DIMSE_DATASET_NULL;
+                };
+                if (command == MC_CMD_C_MOVE_RSP) {
+                    msg.CommandField = DIMSE_C_MOVE_RSP;
+                    const unsigned flags[4] = {O_MOVE_NUMBEROFREMAININGSUBOPERATIONS, O_MOVE_NUMBEROFCOMPLETEDSUBOPERATIONS,
+                                               O_MOVE_NUMBEROFFAILEDSUBOPERATIONS, O_MOVE_NUMBEROFWARNINGSUBOPERATIONS};
+                    fill(msg.msg.CMoveRSP, O_MOVE_AFFECTEDSOPCLASSUID, flags);
+                } else {
+                    msg.CommandField = DIMSE_C_GET_RSP;
+                    const unsigned flags[4] = {O_GET_NUMBEROFREMAININGSUBOPERATIONS, O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS,
+                                               O_GET_NUMBEROFFAILEDSUBOPERATIONS, O_GET_NUMBEROFWARNINGSUBOPERATIONS};
+                    fill(msg.msg.CGetRSP, O_GET_AFFECTEDSOPCLASSUID, flags);
+                }
+                break;
+            }
+            default: {  // C-ECHO
+                auto& rsp = msg.msg.CEchoRSP;
+                msg.CommandField = DIMSE_C_ECHO_RSP;
+                rsp.MessageIDBeingRespondedTo = respondedTo;
+                copyUid(rsp.AffectedSOPClassUID, sizeof rsp.AffectedSOPClassUID, request.sopClassUid);
+                rsp.opts = O_ECHO_AFFECTEDSOPCLASSUID;
+                rsp.DimseStatus = dimseStatus;
+                rsp.DataSetType = DIMSE_DATASET_NULL;
+                break;
+            }
+        }
+        T_ASC_PresentationContext pc;
+        if (ASC_findAcceptedPresentationContext(a->association->params, request.contextId, &pc).bad())
+            return MC_NO_CONTEXT;
+        const E_TransferSyntax contextSyntax = DcmXfer(pc.acceptedTransferSyntax).getXfer();
+        if (withData && !dataset.canWriteXfer(contextSyntax, root.transferSyntax))
+            failWith(MC_INVALID_TRANSFER_SYNTAX, "the data set cannot be written in " +
+                                                     std::string(DcmXfer(contextSyntax).getXferName()));
+        const OFCondition cond = DIMSE_sendMessageUsingMemoryData(a->association, request.contextId, &msg, nullptr,
+                                                                  withData ? &dataset : nullptr, nullptr, nullptr);
+        if (cond.bad())
+            breakAssociation(*a, lock, MC_ASSOCIATION_ABORTED,
+                             "sending the response failed (" + std::string(cond.text()) + ")");
+        return MC_NORMAL_COMPLETION;
+    });
+}
+
+}  // extern "C"
