@@ -98,7 +98,7 @@ struct FileArgs {
   template <typename Keywords>
   static void check(const MethodCall<FileInstance, Keywords>& call) {
     if constexpr (ExactCount >= 0) call.requireArgCount(ExactCount);
-    int i = 1;
+    [[maybe_unused]] int i = 1;
     (call.stringArg(i++, Kinds), ...);
   }
 };

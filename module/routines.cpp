@@ -2,14 +2,27 @@
 
 #include <array>
 
+#include "file_methods.h"
 #include "method.h"
 
 namespace orvo {
 namespace {
 
-// Each class's methods join these tables as their workers are built.
-const std::array<HostRoutineDef, 0> kFunctions{};
-const std::array<HostRoutineDef, 0> kProcedures{};
+// Each class's methods join these tables as their workers are built. Argument
+// counts include the object itself.
+const std::array kFunctions{
+    HostRoutineDef{"ZYLFFORVO::GETDESCRIPTION", file::getDescription, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVO::GETVALUE", file::getValue, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVO::GETVALUECOUNT", file::getValueCount, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVO::GETVALUELENGTH", file::getValueLength, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVO::GETVR", file::getVR, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVO::INIT", file::init, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVO::QUERYVALUE", file::queryValue, 2, 2, HOST_ROUTINE_KEYWORDS},
+};
+const std::array kProcedures{
+    HostRoutineDef{"ZYLFFORVO::CLEANUP", file::cleanup, 1, 1, 0},
+    HostRoutineDef{"ZYLFFORVO::COMMIT", file::commit, 1, 1, 0},
+};
 
 }  // namespace
 

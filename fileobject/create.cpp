@@ -1,0 +1,229 @@
+// New data sets: the UID generator, create and clone, the meta group of data
+// sets read without one, and writing a data set out on Commit.
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <string>
+
+#include "file_object.h"
+
+namespace orvo::file {
+
+// Under our own registered root; 17 characters.
+const char* const kOrganisationRoot = "2.25.314159265358";
+
+namespace {
+
+constexpr size_t kMaxUidLength = 64;
+constexpr size_t kMaxWritePiece = 0x400000;
+
+uint32_t gObjectCounter = 1;
+uint32_t gSequenceCounter = 100;
+
+const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
+
+// Supplies the File Meta Information Version: the two bytes 00 01, at once.
+MC_STATUS metaVersionSupplier(int /*id*/, uint32_t /*tag*/, void* /*userInfo*/, int /*isFirst*/, int* dataSize,
+                              void** dataBuffer, int* isLast) noexcept {
+  static unsigned char version[2] = {0x00, 0x01};
+  *dataSize = 2;
+  *dataBuffer = version;
+  *isLast = 1;
+  return MC_NORMAL_COMPLETION;
+}
+
+// Sets one string value; on failure says text with the toolkit's error text
+// (code -1). False after a message with ReportMode::Inform.
+bool setString(int id, uint32_t tag, const char* value, const Reporter& r, const char* failureText) {
+  const MC_STATUS status = MC_Set_Value_From_String(id, tag, value);
+  if (status == MC_NORMAL_COMPLETION) return true;
+  r.say(kErrs2, failureText, errorText(status));
+  return false;
+}
+
+bool setMetaVersion(int id, const Reporter& r) {
+  const MC_STATUS status = MC_Set_Value_From_Function(id, kTagMetaVersion, nullptr, metaVersionSupplier);
+  if (status == MC_NORMAL_COMPLETION) return true;
+  r.say(kErrs2, "Error: Unable to add file meta information version ", errorText(status));
+  return false;
+}
+
+bool configString(MC_CONFIG_PARAMETER parameter, char (&buffer)[kUidBufferSize], const Reporter& r,
+                  const char* failureText) {
+  const MC_STATUS status = MC_Get_String_Config_Value(parameter, sizeof buffer, buffer);
+  if (status == MC_NORMAL_COMPLETION) return true;
+  r.say(kErrs2, failureText, errorText(status));
+  return false;
+}
+
+bool syntaxUid(int syntax, char (&buffer)[kUidBufferSize], const Reporter& r) {
+  const MC_STATUS status =
+      MC_Get_Transfer_Syntax_From_Enum(static_cast<MC_TRANSFER_SYNTAX>(syntax), buffer, sizeof buffer);
+  if (status == MC_NORMAL_COMPLETION) return true;
+  r.say(kErrs2, "Error: Failed to translate transfer syntax ", errorText(status));
+  return false;
+}
+
+// The write callback's context: the open stream and its unit.
+struct WriteContext {
+  FILE* stream = nullptr;
+  int32_t unit = HOST_FILE_FAILED;
+  bool created = false;  // the writer opened (and so truncated) the target
+
+  void closeUnit() {
+    if (unit != HOST_FILE_FAILED) HostFileClose(unit);
+    unit = HOST_FILE_FAILED;
+    stream = nullptr;
+  }
+};
+
+MC_STATUS fileWriter(const char* name, void* userInfo, int dataSize, void* dataBuffer, int isFirst,
+                     int isLast) noexcept {
+  try {
+    auto& ctx = *static_cast<WriteContext*>(userInfo);
+    if (isFirst) {
+      ctx.closeUnit();
+      ctx.unit = HostFileOpen(name, HOST_FILE_WRITE, HOST_FILE_STDIO);
+      if (ctx.unit == HOST_FILE_FAILED) {
+        report(kErrs2, HOST_MSG_INFO, "Error: Failed to open file ", name);
+        return MC_CANNOT_COMPLY;
+      }
+      ctx.created = true;
+      ctx.stream = HostFileStat(ctx.unit);
+      if (ctx.stream == nullptr) {
+        report(kErrs2, HOST_MSG_INFO, "Error: Failed to get file ptr ", name);
+        return MC_CANNOT_COMPLY;
+      }
+    }
+    if (ctx.stream == nullptr || dataSize < 0 || (dataSize > 0 && dataBuffer == nullptr)) return MC_CANNOT_COMPLY;
+    const auto* bytes = static_cast<const unsigned char*>(dataBuffer);
+    for (size_t done = 0, total = static_cast<size_t>(dataSize); done < total;) {
+      const size_t piece = std::min(kMaxWritePiece, total - done);
+      if (std::fwrite(bytes + done, 1, piece, ctx.stream) != piece) {
+        report(kErrs2, HOST_MSG_INFO, "Error: fwrite failed ", name);
+        return MC_CANNOT_COMPLY;
+      }
+      done += piece;
+    }
+    if (isLast) {
+      // A failing flush on close is a failed write as well.
+      if (std::fflush(ctx.stream) != 0) {
+        report(kErrs2, HOST_MSG_INFO, "Error: fwrite failed ", name);
+        return MC_CANNOT_COMPLY;
+      }
+      ctx.closeUnit();
+    }
+    return MC_NORMAL_COMPLETION;
+  } catch (...) {
+    return MC_CANNOT_COMPLY;
+  }
+}
+
+}  // namespace
+
+uint32_t nextObjectNumber() { return ++gObjectCounter; }
+uint32_t objectCounter() { return gObjectCounter; }
+
+int generateUid(char* buffer, size_t size) {
+  char root[32] = {};
+  if (MC_Get_String_Config_Value(MC_CFG_IMPLEMENTATION_CLASS_UID, sizeof root, root) != MC_NORMAL_COMPLETION)
+    std::snprintf(root, sizeof root, "%s", kOrganisationRoot);
+  const auto ticks = static_cast<unsigned>(std::clock());
+  if (size > 0) buffer[0] = '\0';
+  const auto seconds = static_cast<uint32_t>(std::time(nullptr));
+  const uint32_t sequence = ++gSequenceCounter;
+  int n = std::snprintf(buffer, size, "%s.%u.%u.%u.%u", root, seconds, ticks, sequence, gObjectCounter);
+  // A long configured root could push the UID past what DICOM allows; our
+  // own root always leaves room.
+  if (n < 0 || static_cast<size_t>(n) > kMaxUidLength || static_cast<size_t>(n) >= size)
+    std::snprintf(buffer, size, "%s.%u.%u.%u.%u", kOrganisationRoot, seconds, ticks, sequence, gObjectCounter);
+  return 1;
+}
+
+void createDataSet(FileInstance& file) {
+  const Reporter r(ReportMode::Fail);
+  const std::string service = text(file.sopClass);
+  if (service.empty()) fail(kErrs1, "Error: Invalid SOP Class UID.");
+  MC_STATUS status = MC_Create_File(&file.msgFileId, fileName(file).c_str(), service.c_str(), MC_CMD_C_STORE_RQ);
+  if (status != MC_NORMAL_COMPLETION) {
+    file.msgFileId = -1;
+    fail(kErrs3, "Error: Failed to create file - ", fileName(file), errorText(status));
+  }
+  const int id = file.msgFileId;
+  setMetaVersion(id, r);
+  char syntax[kUidBufferSize] = {};
+  syntaxUid(MC_TS_EXPLICIT_LITTLE_ENDIAN, syntax, r);
+  setString(id, kTagTransferSyntaxUid, syntax, r, "Error: Unable to set transfer syntax UID in group 2 elements ");
+  char sopClassUid[kUidBufferSize] = {};
+  status = MC_Get_UID_From_MergeCOM_Service(service.c_str(), sopClassUid, sizeof sopClassUid);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs2, "Error: Unable to convert SOP Class name to SOP Class UID ", errorText(status));
+  setString(id, kTagMediaSopClassUid, sopClassUid, r, "Error: Unable to add media storage SOP Class UID ");
+  char instanceUid[kUidBufferSize] = {};
+  generateUid(instanceUid, sizeof instanceUid);
+  setString(id, kTagMediaSopInstanceUid, instanceUid, r, "Error: Unable to add media storage SOP instance UID ");
+  setString(id, kTagSopClassUid, sopClassUid, r, "Error: Unable to set SOP Class UID ");
+  setString(id, kTagSopInstanceUid, instanceUid, r, "Error: Unable to set SOP instance UID ");
+  setString(id, kTagSourceAet, kAppName, r, "Error: Unable to set meta data AET ");
+}
+
+void cloneDataSet(FileInstance& file) {
+  const Reporter r(ReportMode::Fail);
+  openOnDemand(file, Source::Cloned, ReportMode::Fail);
+  const int id = file.msgFileId;
+  const MC_STATUS status = MC_Reset_Filename(id, fileName(file).c_str());
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to reset filename when cloning existing file ", fileName(file), errorText(status));
+  char instanceUid[kUidBufferSize] = {};
+  generateUid(instanceUid, sizeof instanceUid);
+  setString(id, kTagMediaSopInstanceUid, instanceUid, r, "Error: Unable to set meta data media storage SOP instance UID ");
+  char value[kUidBufferSize] = {};
+  configString(MC_CFG_IMPLEMENTATION_VERSION, value, r, "Error: Unable to get impl version config value.  ");
+  setString(id, kTagImplVersion, value, r, "Error: Unable to set meta data impl version ");
+  configString(MC_CFG_IMPLEMENTATION_CLASS_UID, value, r, "Error: Unable to get impl UID config value.  ");
+  setString(id, kTagImplClassUid, value, r, "Error: Unable to set meta data impl UID ");
+  setString(id, kTagSopInstanceUid, instanceUid, r, "Error: Unable to set SOP instance UID ");
+  setString(id, kTagSourceAet, kAppName, r, "Error: Unable to set meta data AET ");
+}
+
+int writeStreamMeta(FileInstance& file, int syntax, ReportMode mode) {
+  const Reporter r(mode);
+  const int id = file.msgFileId;
+  char uid[kUidBufferSize] = {};
+  MC_STATUS status = MC_Get_Value_To_String(id, kTagSopClassUid, sizeof uid, uid);
+  if (status != MC_NORMAL_COMPLETION) return r.say(kErrs2, "Error: Unable to get SOP Class UID ", errorText(status)), 0;
+  if (!setString(id, kTagMediaSopClassUid, uid, r, "Error: Unable to add media storage SOP Class UID ")) return 0;
+  status = MC_Get_Value_To_String(id, kTagSopInstanceUid, sizeof uid, uid);
+  if (status != MC_NORMAL_COMPLETION)
+    return r.say(kErrs2, "Error: Unable to get SOP instance UID ", errorText(status)), 0;
+  if (!setString(id, kTagMediaSopInstanceUid, uid, r, "Error: Unable to set meta data media storage SOP instance UID "))
+    return 0;
+  char value[kUidBufferSize] = {};
+  if (!syntaxUid(syntax, value, r)) return 0;
+  if (!setString(id, kTagTransferSyntaxUid, value, r, "Error: Unable to set transfer syntax UID in group 2 elements "))
+    return 0;
+  if (!setMetaVersion(id, r)) return 0;
+  if (!configString(MC_CFG_IMPLEMENTATION_VERSION, value, r, "Error: Unable to impl version config value.  ")) return 0;
+  if (!setString(id, kTagImplVersion, value, r, "Error: Unable to set meta data impl version ")) return 0;
+  if (!configString(MC_CFG_IMPLEMENTATION_CLASS_UID, value, r, "Error: Unable to get impl class UID config value.  "))
+    return 0;
+  if (!setString(id, kTagImplClassUid, value, r, "Error: Unable to set meta data impl class UID ")) return 0;
+  if (!setString(id, kTagSourceAet, kAppName, r, "Error: Unable to set meta data AET ")) return 0;
+  return 1;
+}
+
+void commitDataSet(FileInstance& file) {
+  if (!hasDataSet(file)) fail(kErrs1, "Error: File Id is null. ");
+  WriteContext ctx;
+  const MC_STATUS status = MC_Write_File(file.msgFileId, &ctx, fileWriter);
+  ctx.closeUnit();
+  // A partly written file is not left behind as if it were a DICOM file.
+  if (status != MC_NORMAL_COMPLETION && ctx.created) std::remove(fileName(file).c_str());
+  // The data set is released whatever the outcome.
+  const MC_STATUS freed = MC_Free_File(file.msgFileId);
+  file.msgFileId = -1;
+  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to write file ", errorText(status));
+  if (freed != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to free file - ", errorText(freed));
+}
+
+}  // namespace orvo::file

@@ -1,0 +1,18 @@
+// The registered methods of ZYLffOrvo, as the routine tables list them.
+#pragma once
+
+#include "zyl/host.h"
+
+namespace orvo::file {
+
+HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* commit(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getValueCount(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getVR(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getDescription(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* queryValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
+
+}  // namespace orvo::file

@@ -1,0 +1,131 @@
+// Shared pieces of the ZYLffOrvo file object: instance helpers, owners of
+// toolkit ids and host file units, the way its steps report, and the steps
+// themselves (open, create, clone, commit).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "messages.h"
+#include "structures.h"
+#include "toolkit/mc.h"
+#include "zyl/host.h"
+
+namespace orvo::file {
+
+// Every UID and configuration string is handled within this size.
+constexpr int kUidBufferSize = 66;
+constexpr const char* kAppName = "ZYL_ORVO";
+
+constexpr uint32_t kTagMetaVersion = 0x00020001;
+constexpr uint32_t kTagMediaSopClassUid = 0x00020002;
+constexpr uint32_t kTagMediaSopInstanceUid = 0x00020003;
+constexpr uint32_t kTagTransferSyntaxUid = 0x00020010;
+constexpr uint32_t kTagImplClassUid = 0x00020012;
+constexpr uint32_t kTagImplVersion = 0x00020013;
+constexpr uint32_t kTagSourceAet = 0x00020016;
+constexpr uint32_t kTagSopClassUid = 0x00080016;
+constexpr uint32_t kTagSopInstanceUid = 0x00080018;
+constexpr uint32_t kTagPixelData = 0x7FE00010;
+
+enum FileMode : int32_t { kModeOpened = 0, kModeCloned = 1, kModeCreated = 2 };
+
+// Which name an open reads: ORVOFILENAME or ORVOFILECLONED.
+enum class Source { FileName = 0, Cloned = 1 };
+// How failures are reported: errors that end the call, or information after
+// which the step returns 0.
+enum class ReportMode { Fail = 0, Inform = 1 };
+
+inline std::string text(const zyl::HostString& s) { return std::string(zyl::hostStringText(s)); }
+inline std::string fileName(const FileInstance& file) { return text(file.fileName); }
+inline void assign(zyl::HostString& field, std::string_view value) {
+  HostStringStore(&field, value.data(), static_cast<int32_t>(value.size()));
+}
+inline bool hasDataSet(const FileInstance& file) { return file.msgFileId > 0; }
+
+// Issues messages with the action of a report mode. With ReportMode::Fail
+// say() does not return.
+class Reporter {
+ public:
+  explicit Reporter(ReportMode mode) : action_(mode == ReportMode::Fail ? HOST_MSG_ERROR : HOST_MSG_INFO) {}
+  template <typename... Texts>
+  void say(int code, const Texts&... texts) const {
+    if (action_ == HOST_MSG_ERROR) fail(code, texts...);
+    report(code, action_, texts...);
+  }
+
+ private:
+  int action_;
+};
+
+// Owns a toolkit file id (a message id when isMessage) until released.
+class ToolkitId {
+ public:
+  explicit ToolkitId(bool isMessage = false) : isMessage_(isMessage) {}
+  ToolkitId(const ToolkitId&) = delete;
+  ToolkitId& operator=(const ToolkitId&) = delete;
+  ~ToolkitId() { reset(); }
+  int* out() { return &id_; }
+  int get() const { return id_; }
+  int release() {
+    const int id = id_;
+    id_ = -1;
+    return id;
+  }
+  void reset() {
+    if (id_ > 0) isMessage_ ? MC_Free_Message(id_) : MC_Free_File(id_);
+    id_ = -1;
+  }
+
+ private:
+  int id_ = -1;
+  bool isMessage_;
+};
+
+// Owns a host file unit; closes it unless already closed.
+class HostUnit {
+ public:
+  HostUnit() = default;
+  explicit HostUnit(int unit) : unit_(unit) {}
+  HostUnit(const HostUnit&) = delete;
+  HostUnit& operator=(const HostUnit&) = delete;
+  ~HostUnit() { close(); }
+  bool open() const { return unit_ != HOST_FILE_FAILED; }
+  int get() const { return unit_; }
+  FILE* stream() const { return open() ? HostFileStat(unit_) : nullptr; }
+  void close() {
+    if (open()) HostFileClose(unit_);
+    unit_ = HOST_FILE_FAILED;
+  }
+
+ private:
+  int unit_ = HOST_FILE_FAILED;
+};
+
+// ---- Steps of the object ------------------------------------------------
+
+// Loads the data set from disk unless one is open: 1, or 0 after a message
+// (ReportMode::Inform; ReportMode::Fail ends the call instead).
+int openOnDemand(FileInstance& file, Source source, ReportMode mode);
+
+// Writes the meta group of a data set read without one, from its own
+// attributes and the syntax it was read with. 1, or 0 after a message.
+int writeStreamMeta(FileInstance& file, int syntax, ReportMode mode);
+
+// Init's modes 2 and 1; failures end the call.
+void createDataSet(FileInstance& file);
+void cloneDataSet(FileInstance& file);
+// Writes the data set to ORVOFILENAME and releases it; failures end the call.
+void commitDataSet(FileInstance& file);
+
+// The module-wide object counter: incremented by every Init.
+uint32_t nextObjectNumber();
+uint32_t objectCounter();
+// A new UID in buffer (size bytes, at most 64 characters used). Returns 1.
+int generateUid(char* buffer, size_t size);
+// Our organisation's root, used when the toolkit's implementation class UID
+// does not fit its buffer.
+extern const char* const kOrganisationRoot;
+
+}  // namespace orvo::file

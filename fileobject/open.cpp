@@ -1,0 +1,432 @@
+// Loading a data set from disk: format detection, Part 10 files read through
+// the toolkit's file reader, and data sets without preamble streamed with the
+// syntax their meta group names or one found by trial.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "file_object.h"
+#include "transfer_syntax.h"
+
+namespace orvo::file {
+namespace {
+
+constexpr int32_t kFullReadBuffer = 0x80000;  // full reads and streaming
+constexpr int32_t kHeaderReadBuffer = 4096;   // reads that stop before the pixel data
+constexpr uint32_t kTagPixelGroupStart = 0x7FE00000;
+constexpr uint32_t kTagStreamStart = 0x00080000;
+constexpr uint32_t kTagStreamStop = 0xFFFFFFFF;
+constexpr size_t kMaxMetaSyntaxLength = 255;  // a meta Transfer Syntax UID is read into 256 bytes
+
+const char* const kOddLengthWarning =
+    "Warning: Invalid file length. \n Odd length files are not valid dicom files. \n Extra byte (0) appended "
+    "to pixel data. \n Use this dicom data with caution. \n Use !Quiet to suppress this warning.\n";
+
+// What the toolkit's read callbacks work with. The buffer is scratch memory
+// with one byte to spare for the padding of an odd last chunk.
+struct ReadContext {
+  FILE* stream = nullptr;
+  uint32_t delivered = 0;
+  int32_t unit = HOST_FILE_FAILED;
+  int32_t bufferSize = 0;
+  int32_t oddLength = 0;
+  unsigned char* buffer = nullptr;
+
+  void closeUnit() {
+    if (unit != HOST_FILE_FAILED) HostFileClose(unit);
+    unit = HOST_FILE_FAILED;
+    stream = nullptr;
+  }
+};
+
+// A read context whose unit and scratch memory are released with it.
+class ReadScratch {
+ public:
+  explicit ReadScratch(int32_t bufferSize) {
+    context_.bufferSize = bufferSize;
+    context_.buffer = static_cast<unsigned char*>(HostGetScratch(static_cast<size_t>(bufferSize) + 1));
+  }
+  ReadScratch(const ReadScratch&) = delete;
+  ReadScratch& operator=(const ReadScratch&) = delete;
+  ~ReadScratch() {
+    context_.closeUnit();
+    HostFreeScratch(context_.buffer);
+  }
+  ReadContext* get() { return &context_; }
+  ReadContext* operator->() { return &context_; }
+
+ private:
+  ReadContext context_;
+};
+
+// Reads the next chunk into the context's buffer; false on a stream error.
+bool readChunk(ReadContext& ctx, int* size, int* isLast) {
+  const size_t n = std::fread(ctx.buffer, 1, static_cast<size_t>(ctx.bufferSize), ctx.stream);
+  if (std::ferror(ctx.stream)) return false;
+  *size = static_cast<int>(n);
+  if (n < static_cast<size_t>(ctx.bufferSize)) {
+    *isLast = 1;
+    ctx.closeUnit();
+  }
+  return true;
+}
+
+// The toolkit's reader of Part 10 files. Pads an odd last chunk with one
+// zero byte and notes that it did.
+MC_STATUS part10Reader(const char* name, void* userInfo, int* dataSize, void** dataBuffer, int isFirst,
+                       int* isLast) noexcept {
+  try {
+    auto& ctx = *static_cast<ReadContext*>(userInfo);
+    *dataSize = 0;
+    *isLast = 0;
+    if (isFirst) {
+      ctx.delivered = 0;
+      ctx.closeUnit();
+      ctx.unit = HostFileOpen(name, HOST_FILE_READ, HOST_FILE_STDIO);
+      if (ctx.unit == HOST_FILE_FAILED) {
+        report(kErrs2, HOST_MSG_INFO, "Error: Failed to open file ", name);
+        return MC_CANNOT_COMPLY;
+      }
+      ctx.stream = HostFileStat(ctx.unit);
+      if (ctx.stream == nullptr) {
+        report(kErrs2, HOST_MSG_INFO, "Error: Failed to get file ptr ", name);
+        return MC_CANNOT_COMPLY;
+      }
+    }
+    if (ctx.stream == nullptr) return MC_CANNOT_COMPLY;
+    int size = 0;
+    if (!readChunk(ctx, &size, isLast)) return MC_CANNOT_COMPLY;
+    ctx.oddLength = 0;
+    if (size % 2 != 0) {
+      ctx.buffer[size++] = 0;
+      ctx.oddLength = 1;
+    }
+    ctx.delivered += static_cast<uint32_t>(size);
+    *dataSize = size;
+    *dataBuffer = ctx.buffer;
+    return MC_NORMAL_COMPLETION;
+  } catch (...) {
+    return MC_CANNOT_COMPLY;
+  }
+}
+
+// The toolkit's reader of raw data sets: the stream is open and positioned.
+MC_STATUS streamReader(int /*messageId*/, void* userInfo, int /*isFirst*/, int* dataSize, void** dataBuffer,
+                       int* isLast) noexcept {
+  auto& ctx = *static_cast<ReadContext*>(userInfo);
+  *dataSize = 0;
+  *isLast = 0;
+  if (ctx.stream == nullptr) return MC_CANNOT_COMPLY;
+  if (!readChunk(ctx, dataSize, isLast)) return MC_CANNOT_COMPLY;
+  ctx.delivered += static_cast<uint32_t>(*dataSize);
+  *dataBuffer = ctx.buffer;
+  return MC_NORMAL_COMPLETION;
+}
+
+bool readExact(FILE* f, void* out, size_t n) { return std::fread(out, 1, n, f) == n; }
+uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t le32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+struct FormatEntry {
+  int format;
+  const char* uid;
+  MC_TRANSFER_SYNTAX syntax;
+};
+constexpr FormatEntry kFormats[] = {
+    {2, "1.2.840.10008.1.2", MC_TS_IMPLICIT_LITTLE_ENDIAN},
+    {3, "1.2.840.10008.1.2.1", MC_TS_EXPLICIT_LITTLE_ENDIAN},
+    {4, "1.2.840.10008.1.2.2", MC_TS_EXPLICIT_BIG_ENDIAN},
+    {5, "1.2.840.10008.1.2.4.50", MC_TS_JPEG_BASELINE},
+    {6, "1.2.840.10008.1.2.4.51", MC_TS_JPEG_EXTENDED_2_4},
+    {7, "1.2.840.10008.1.2.4.70", MC_TS_JPEG_LOSSLESS_SV1},
+    {8, "1.2.840.10008.1.2.4.90", MC_TS_JPEG2000_LOSSLESS_ONLY},
+    {9, "1.2.840.10008.1.2.4.91", MC_TS_JPEG2000},
+};
+
+std::optional<MC_TRANSFER_SYNTAX> syntaxOfFormat(int format) {
+  for (const FormatEntry& e : kFormats)
+    if (e.format == format) return e.syntax;
+  return std::nullopt;
+}
+
+std::optional<int> formatOfUid(std::string_view uid) {
+  for (const FormatEntry& e : kFormats)
+    if (uid == e.uid) return e.format;
+  return std::nullopt;
+}
+
+struct Detection {
+  int format = 0;
+  int64_t dataSetOffset = 0;
+  bool rebuildMeta = false;
+};
+
+// Streams the file (from offset) with one syntax and judges whether the
+// result is plausible: 1 accept, 0 the stream could not be read, -1 read but
+// not plausible.
+int probe(const std::string& name, int64_t offset, MC_TRANSFER_SYNTAX syntax) {
+  ToolkitId message(true);
+  if (MC_Open_Empty_Message(message.out()) != MC_NORMAL_COMPLETION) return 0;
+  {
+    ReadScratch ctx(kFullReadBuffer);
+    ctx->unit = HostFileOpen(name.c_str(), HOST_FILE_READ, HOST_FILE_STDIO);
+    if (ctx->unit == HOST_FILE_FAILED || (offset > 0 && HostFileSeek(ctx->unit, offset) != 1)) return 0;
+    ctx->stream = HostFileStat(ctx->unit);
+    if (ctx->stream == nullptr) return 0;
+    if (MC_Stream_To_Message(message.get(), kTagStreamStart, kTagStreamStop, syntax, ctx.get(), streamReader) !=
+        MC_NORMAL_COMPLETION)
+      return 0;
+  }
+  const int id = message.get();
+  char sopClass[kUidBufferSize] = {};
+  if (MC_Get_Value_To_String(id, kTagSopClassUid, sizeof sopClass, sopClass) == MC_NORMAL_COMPLETION &&
+      std::strcmp(sopClass, "1.2.840.10008.5.1.4.1.1.481.5") == 0)
+    return 1;
+  unsigned samples = 1, rows = 0, columns = 0, frames = 1, bitsAllocated = 0;
+  bool read = MC_Get_Value_To_UInt(id, 0x00280002, &samples) == MC_NORMAL_COMPLETION;
+  read = MC_Get_Value_To_UInt(id, 0x00280010, &rows) == MC_NORMAL_COMPLETION && read;
+  read = MC_Get_Value_To_UInt(id, 0x00280011, &columns) == MC_NORMAL_COMPLETION && read;
+  if (MC_Get_Value_To_UInt(id, 0x00280008, &frames) != MC_NORMAL_COMPLETION) frames = 1;
+  read = MC_Get_Value_To_UInt(id, 0x00280100, &bitsAllocated) == MC_NORMAL_COMPLETION && read;
+  unsigned long pixelLength = 0;
+  read = MC_Get_Value_Length(id, kTagPixelData, 1, &pixelLength) == MC_NORMAL_COMPLETION && read;
+  if (!read) return -1;
+  const uint64_t expected = static_cast<uint64_t>(frames) * columns * rows * (bitsAllocated > 8 ? 2u : 1u) * samples;
+  if (pixelLength >= expected) return 1;
+  report(kErrs2, HOST_MSG_INFO, "Error: Unable to open files with compressed pixel data that that do not have metadata. ",
+         name);
+  return -1;
+}
+
+// Finds how the file is encoded. False after a message.
+bool detectFormat(const std::string& name, const Reporter& r, Detection& d) {
+  HostUnit unit(HostFileOpen(name.c_str(), HOST_FILE_READ, HOST_FILE_STDIO));
+  if (!unit.open()) return r.say(kErrs2, "Error: Failed to open file ", name), false;
+  if (HostFileSeek(unit.get(), 128) != 1) return r.say(kErrs2, "Error: Failed to seek to file postion ", name), false;
+  FILE* f = unit.stream();
+  if (f == nullptr) return r.say(kErrs2, "Error: Failed to get file ptr ", name), false;
+  char magic[4];
+  if (!readExact(f, magic, 4)) return r.say(kErrs2, "Error: Failed to read 4 bytes from file ", name), false;
+  if (std::memcmp(magic, "DICM", 4) == 0) {
+    d.format = 1;
+    return true;
+  }
+
+  // No preamble: walk the leading elements as explicit VR little endian.
+  if (HostFileSeek(unit.get(), 0) != 1) return r.say(kErrs2, "Error: Failed to seek to file postion ", name), false;
+  const char* const kTagReadFailed = "Error: Failed to read tag from Metadata while parsing file without preamble ";
+  bool syntaxFound = false;
+  for (;;) {
+    unsigned char header[12];
+    if (!readExact(f, header, 6)) return r.say(kErrs2, kTagReadFailed, name), false;
+    const uint16_t group = le16(header);
+    const uint16_t element = le16(header + 2);
+    const char vr[3] = {static_cast<char>(header[4]), static_cast<char>(header[5]), 0};
+    const std::string_view vrName(vr, 2);
+    const bool longForm = vrName == "OB" || vrName == "OW" || vrName == "SQ" || vrName == "UN" || vrName == "UT";
+    uint32_t length = 0;
+    int headerSize = 8;
+    if (longForm) {
+      if (!readExact(f, header + 6, 6)) return r.say(kErrs2, kTagReadFailed, name), false;
+      length = le32(header + 8);
+      headerSize = 12;
+    } else {
+      if (!readExact(f, header + 6, 2)) return r.say(kErrs2, kTagReadFailed, name), false;
+      length = le16(header + 6);
+    }
+    if (group != 0x0002) {
+      const off_t position = ftello(f);
+      if (position < 0)
+        return r.say(kErrs2, "Error: Failed to scan Metadata (1) while parsing file without preamble ", name), false;
+      d.dataSetOffset = static_cast<int64_t>(position) - headerSize;
+      break;
+    }
+    if (element == 0x0010) {
+      if (vrName != "UI") break;
+      std::string uid(std::min<size_t>(length, kMaxMetaSyntaxLength), '\0');
+      if (!readExact(f, uid.data(), uid.size()))
+        return r.say(kErrs2, "Error: Failed to read transfer syntax while parsing file without preamble ", name), false;
+      // UI values are padded to even length with a NUL; some writers use a space.
+      if (!uid.empty() && (uid.back() == ' ' || uid.back() == '\0')) uid.pop_back();
+      const std::optional<int> format = length > kMaxMetaSyntaxLength ? std::nullopt : formatOfUid(uid);
+      if (!format) {
+        r.say(kErrs3, "Error: Failed unsupported transfer syntax while parsing file without preamble (syntax/file)",
+              uid.c_str(), name);
+        return false;
+      }
+      d.format = *format;
+      syntaxFound = true;
+      continue;
+    }
+    const off_t position = ftello(f);
+    if (position < 0)
+      return r.say(kErrs2, "Error: Failed to scan Metadata (2) while parsing file without preamble ", name), false;
+    if (fseeko(f, position + static_cast<off_t>(length), SEEK_SET) != 0)
+      return r.say(kErrs2, "Error: Failed to scan Metadata (3) while parsing file without preamble ", name), false;
+  }
+  d.rebuildMeta = true;
+  unit.close();
+  if (syntaxFound) return true;
+
+  // No syntax named: try them in turn, from where the data set starts.
+  constexpr std::pair<MC_TRANSFER_SYNTAX, int> kTrials[] = {
+      {MC_TS_IMPLICIT_LITTLE_ENDIAN, 2}, {MC_TS_EXPLICIT_BIG_ENDIAN, 4}, {MC_TS_EXPLICIT_LITTLE_ENDIAN, 3}};
+  for (const auto& [syntax, format] : kTrials) {
+    const int verdict = probe(name, d.dataSetOffset, syntax);
+    if (verdict == 1) {
+      d.format = format;
+      return true;
+    }
+    if (verdict == -1) break;
+  }
+  r.say(kErrs2,
+        "Error: Failed to read file. The file is not a valid part 10 dicom file; it is missing the preamble and "
+        "metadata headers.",
+        name);
+  return false;
+}
+
+// The message for a failed read of a Part 10 file.
+void sayOpenFailed(const Reporter& r, const std::string& name, MC_STATUS status) {
+  r.say(kErrs3,
+        status == MC_INVALID_FILE ? "Error: MC_Open_File failed - invalid Dicom Part 10 file"
+                                  : "Error: MC_Open_File failed - unable to read file from media",
+        name, MC_Error_Message(status));
+}
+
+// The service name of the SOP class of a clone's source, "" when unknown.
+// False when the source cannot be read at all.
+bool sourceService(const FileInstance& file, const std::string& name, const Reporter& r, std::string& service) {
+  ToolkitId pre;
+  MC_STATUS status = MC_Create_Empty_File(pre.out(), name.c_str());
+  if (status != MC_NORMAL_COMPLETION)
+    return r.say(kErrs3, "Error: MC_Create_Empty_File failed ", name, MC_Error_Message(status)), false;
+  {
+    ReadScratch ctx(kHeaderReadBuffer);
+    status = MC_Open_File_Upto_Tag(file.appId, pre.get(), ctx.get(), kTagPixelGroupStart, part10Reader);
+  }
+  if (status != MC_NORMAL_COMPLETION) return sayOpenFailed(r, name, status), false;
+  char uid[kUidBufferSize] = {};
+  status = MC_Get_Value_To_String(pre.get(), kTagSopClassUid, sizeof uid, uid);
+  if (status != MC_NORMAL_COMPLETION) {
+    report(kErrs3, HOST_MSG_INFO, "Warning Unable to read SOP Class UID from file ", name, MC_Error_Message(status));
+    return true;
+  }
+  char serviceName[kUidBufferSize] = {};
+  status = MC_Get_MergeCOM_Service(uid, serviceName, sizeof serviceName);
+  if (status != MC_NORMAL_COMPLETION) {
+    report(kErrs4, HOST_MSG_INFO, "Warning: Unable to convert SOP Class UID to a service (file/SOPClassUID/err) ", name,
+           uid, MC_Error_Message(status));
+    return true;
+  }
+  service = serviceName;
+  return true;
+}
+
+int readPart10(FileInstance& file, const std::string& name, const Reporter& r) {
+  file.msgFileId = -1;
+  std::string service;
+  if (file.fileMode == kModeCloned && file.nonConforming == 0 && !sourceService(file, name, r, service)) return 0;
+
+  ToolkitId id;
+  MC_STATUS status = MC_NORMAL_COMPLETION;
+  if (file.nonConforming == 0 && !service.empty()) {
+    status = MC_Create_File(id.out(), name.c_str(), service.c_str(), MC_CMD_C_STORE_RQ);
+    if (status != MC_NORMAL_COMPLETION)
+      return r.say(kErrs3, "Error: MC_Create_File failed ", name, MC_Error_Message(status)), 0;
+  } else {
+    status = MC_Create_Empty_File(id.out(), name.c_str());
+    if (status != MC_NORMAL_COMPLETION)
+      return r.say(kErrs3, "Error: MC_Create_Empty_File failed ", name, MC_Error_Message(status)), 0;
+  }
+  bool padded = false;
+  {
+    ReadScratch ctx(file.noPixelData != 0 ? kHeaderReadBuffer : kFullReadBuffer);
+    status = file.noPixelData != 0
+                 ? MC_Open_File_Upto_Tag(file.appId, id.get(), ctx.get(), kTagPixelGroupStart, part10Reader)
+                 : MC_Open_File(file.appId, id.get(), ctx.get(), part10Reader);
+    padded = ctx->oddLength != 0;
+  }
+  if (status != MC_NORMAL_COMPLETION) {
+    id.reset();
+    return sayOpenFailed(r, name, status), 0;
+  }
+  if (padded) report(kErrs2, HOST_MSG_INFO_QUIET, kOddLengthWarning, name);
+  file.msgFileId = id.release();
+  char uid[kUidBufferSize] = {};
+  status = MC_Get_Value_To_String(file.msgFileId, kTagTransferSyntaxUid, sizeof uid, uid);
+  if (status != MC_NORMAL_COMPLETION)
+    return r.say(kErrs3, "Error: MC_Get_Value_To_String failed - failed to get transfer syntax from file", name,
+                 MC_Error_Message(status)),
+           0;
+  return 1;
+}
+
+int streamDataSet(FileInstance& file, const std::string& name, const Detection& d, ReportMode mode) {
+  const Reporter r(mode);
+  const std::optional<MC_TRANSFER_SYNTAX> syntax = syntaxOfFormat(d.format);
+  if (!syntax) return r.say(kErrs2, "Error: Failed to convert transfer syntax", name), 0;
+  ToolkitId message(true);
+  MC_STATUS status = MC_Open_Empty_Message(message.out());
+  if (status != MC_NORMAL_COMPLETION)
+    return r.say(kErrs3, "Error: Failed to open empty msg when loading file (file/err)", name, MC_Error_Message(status)),
+           0;
+  {
+    ReadScratch ctx(kFullReadBuffer);
+    ctx->unit = HostFileOpen(name.c_str(), HOST_FILE_READ, HOST_FILE_STDIO);
+    if (ctx->unit == HOST_FILE_FAILED) return r.say(kErrs2, "Error: Failed to open file ", name), 0;
+    if (d.dataSetOffset > 0 && HostFileSeek(ctx->unit, d.dataSetOffset) != 1)
+      return r.say(kErrs2, "Error: Failed to seek to file postion ", name), 0;
+    ctx->stream = HostFileStat(ctx->unit);
+    if (ctx->stream == nullptr) return r.say(kErrs2, "Error: Failed to get file ptr ", name), 0;
+    status = MC_Stream_To_Message(message.get(), kTagStreamStart, kTagStreamStop, *syntax, ctx.get(), streamReader);
+  }
+  if (status != MC_NORMAL_COMPLETION) {
+    message.reset();
+    return r.say(kErrs3, "Error: Failed to stream file into memory (file/err)", name, MC_Error_Message(status)), 0;
+  }
+  file.msgFileId = message.release();
+  status = MC_Message_To_File(file.msgFileId, name.c_str());
+  if (status != MC_NORMAL_COMPLETION)
+    return r.say(kErrs3, "Error: Failed to stream to file (file/err)", name, MC_Error_Message(status)), 0;
+  if (d.rebuildMeta) return writeStreamMeta(file, *syntax, mode);
+  return 1;
+}
+
+}  // namespace
+
+int openOnDemand(FileInstance& file, Source source, ReportMode mode) {
+  const Reporter r(mode);
+  const std::string name = source == Source::FileName ? fileName(file) : text(file.fileCloned);
+  if (name.empty()) return r.say(kErrs1, "Error: Invalid file string."), 0;
+  if (hasDataSet(file)) return 1;
+  file.msgFileId = -1;
+
+  Detection d;
+  int ok = 0;
+  if (!detectFormat(name, r, d)) {
+    r.say(kErrs2, "Error: Failed to determine format of file.", name);
+  } else if (d.format == 0) {
+    r.say(kErrs2,
+          "Error: Failed to determine transfer syntax while parsing a file that was missing the preamble or metadata",
+          name);
+  } else if (d.format == 1) {
+    ok = readPart10(file, name, r);
+    if (!ok) r.say(kErrs2, "Error: Failed to read file ", name);
+  } else {
+    ok = streamDataSet(file, name, d, mode);
+    if (!ok)
+      r.say(kErrs2,
+            "Error: Failed to read stream file while parsing a file that was missing the preamble or metadata", name);
+  }
+  if (ok) return 1;
+  r.say(kErrs2, "Error: Unable to read file", name);
+  return 0;
+}
+
+}  // namespace orvo::file

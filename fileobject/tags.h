@@ -1,0 +1,29 @@
+// Tag strings ("0028,0010") and value representation codes as the file
+// object prints and parses them.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "structures.h"
+
+namespace orvo::file {
+
+// The 32-bit tag a tag string names. A string that is not 9 characters long
+// stops the call with the invalid-tag message; one that names no tag (0, or
+// more hexadecimal digits than a tag holds) with "Error: Failed to interpret
+// DicomTag arg ".
+uint32_t parseTag(std::string_view tagString);
+
+// Two-letter name of a VR code, "??" for codes without one.
+const char* vrName(int code);
+bool vrSupported(int code);
+
+// Stops the call when the object was opened without its pixel data and the
+// tag is Pixel Data.
+void guardPixelData(const FileInstance& file, uint32_t tag);
+
+// The message a method addresses: a sequence item, or the file's own.
+inline int addressedId(const FileInstance& file, int32_t seqId) { return seqId != 0 ? seqId : file.msgFileId; }
+
+}  // namespace orvo::file

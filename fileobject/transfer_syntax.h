@@ -1,0 +1,39 @@
+// Transfer syntaxes as the file object sees them: display names by toolkit
+// number, the syntaxes it names by UID with their classes, and the syntax of
+// an open data set.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "structures.h"
+#include "toolkit/mc.h"
+
+namespace orvo::file {
+
+enum class SyntaxClass { Uncompressed, LosslessCompressed, Lossy };
+
+// Display name of a toolkit syntax number, with its leading space
+// (" Unknown Transfer Syntax" for numbers without one).
+const char* transferSyntaxName(int number);
+
+// The eight syntaxes named by UID: their number and class; nullopt otherwise.
+struct NamedSyntax {
+  const char* uid;
+  int number;
+  SyntaxClass syntaxClass;
+};
+std::optional<NamedSyntax> namedSyntax(std::string_view uid);
+
+// Pixel work: decompressed by the standard decompressor, refused, or read raw.
+bool isStandardCompressed(int number);     // 106, 107, 123, 124, 125
+bool isUnsupportedCompression(int number);  // any other number from 104 to 130
+bool isLossy(int number);                   // 106, 107, 125
+
+// The Transfer Syntax UID of the object's data set, as stored in (0002,0010).
+// Failures stop the call (action 2).
+std::string currentSyntaxUid(const FileInstance& file);
+// Its toolkit number; failures stop the call (action 2).
+int currentSyntax(const FileInstance& file);
+
+}  // namespace orvo::file

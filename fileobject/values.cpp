@@ -1,0 +1,400 @@
+// Reading single attributes: GetValue, GetValueCount, GetValueLength, GetVR,
+// GetDescription and QueryValue, and the VR to host type mapping.
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "file_methods.h"
+#include "file_object.h"
+#include "method.h"
+#include "pixel_data.h"
+#include "tags.h"
+#include "transfer_syntax.h"
+
+namespace orvo::file {
+namespace {
+
+using zyl::Type;
+
+const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
+bool isEmpty(MC_STATUS status) { return status == MC_EMPTY_VALUE || status == MC_NULL_VALUE; }
+
+// ---- keywords ----------------------------------------------------------------
+
+struct ValueKeywords {
+  HostVar* count;
+  int countGiven;
+  int32_t seqId;
+  static const HostKeyword table[];
+};
+const HostKeyword ValueKeywords::table[] = {
+    {"COUNT", HOST_KW_REF, offsetof(ValueKeywords, count), offsetof(ValueKeywords, countGiven)},
+    {"SEQID", HOST_KW_INT, offsetof(ValueKeywords, seqId), HOST_KW_NO_GIVEN},
+    {nullptr, HOST_KW_INT, 0, 0}};
+
+struct SeqKeywords {
+  int32_t seqId;
+  static const HostKeyword table[];
+};
+const HostKeyword SeqKeywords::table[] = {{"SEQID", HOST_KW_INT, offsetof(SeqKeywords, seqId), HOST_KW_NO_GIVEN},
+                                          {nullptr, HOST_KW_INT, 0, 0}};
+
+struct LengthKeywords {
+  int32_t seqId;
+  int32_t valueIndex;
+  static const HostKeyword table[];
+};
+const HostKeyword LengthKeywords::table[] = {
+    {"SEQID", HOST_KW_INT, offsetof(LengthKeywords, seqId), HOST_KW_NO_GIVEN},
+    {"VALUEINDEX", HOST_KW_INT, offsetof(LengthKeywords, valueIndex), HOST_KW_NO_GIVEN},
+    {nullptr, HOST_KW_INT, 0, 0}};
+
+using TagArg = FileArgs<-1, StringArg::Tag>;
+
+// ---- typed readers -------------------------------------------------------------
+
+template <typename T>
+zyl::Scalar scalarOf(T v) {
+  zyl::Scalar s{};
+  if constexpr (std::is_same_v<T, int16_t>) s.i16 = v;
+  else if constexpr (std::is_same_v<T, uint16_t>) s.u16 = v;
+  else if constexpr (std::is_same_v<T, int32_t>) s.i32 = v;
+  else if constexpr (std::is_same_v<T, uint32_t>) s.u32 = v;
+  else if constexpr (std::is_same_v<T, float>) s.f32 = v;
+  else s.f64 = v;
+  return s;
+}
+
+// A scalar for one value, a vector for several.
+template <typename T>
+HostVar* numbersResult(Type type, const std::vector<T>& values) {
+  if (values.size() == 1) {
+    HostVar* v = HostTempVar(type);
+    v->setScalar(type, scalarOf(values[0]));
+    return v;
+  }
+  void* data = nullptr;
+  HostVar* v = HostMakeTempVector(type, static_cast<int64_t>(values.size()), 0, &data);
+  std::memcpy(data, values.data(), values.size() * sizeof(T));
+  return v;
+}
+
+template <typename T, typename Got>
+HostVar* readNumbers(int id, uint32_t tag, int count, Type type, MC_STATUS (*first)(int, uint32_t, Got*),
+                     MC_STATUS (*next)(int, uint32_t, Got*), const char* failText, const std::string& tagString) {
+  std::vector<T> values(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    Got got{};
+    const MC_STATUS status = (i == 0 ? first : next)(id, tag, &got);
+    if (status != MC_NORMAL_COMPLETION) fail(kErrs3, failText, tagString, errorText(status));
+    values[static_cast<size_t>(i)] = static_cast<T>(got);
+  }
+  return numbersResult(type, values);
+}
+
+HostVar* readStrings(int id, uint32_t tag, int count, const std::string& tagString) {
+  std::vector<std::string> values;
+  values.reserve(static_cast<size_t>(count));
+  for (int i = 1; i <= count; ++i) {
+    unsigned long length = 0;
+    MC_STATUS status = MC_Get_Value_Length(id, tag, i, &length);
+    if (status != MC_NORMAL_COMPLETION && !isEmpty(status))
+      fail(kErrs3, "Error: Failed to read attribute value length from file ", tagString, errorText(status));
+    if (length >= static_cast<unsigned long>(INT_MAX))
+      fail(kErrs3, "Error: Failed to read attribute value length from file ", tagString,
+           errorText(MC_VALUE_TOO_LARGE));
+    std::string buffer(length + 1, '\0');
+    status = i == 1 ? MC_Get_Value_To_String(id, tag, static_cast<int>(buffer.size()), buffer.data())
+                    : MC_Get_Next_Value_To_String(id, tag, static_cast<int>(buffer.size()), buffer.data());
+    if (status != MC_NORMAL_COMPLETION && !isEmpty(status))
+      fail(kErrs3, "Error: Failed to read attribute value from file ", tagString, errorText(status));
+    values.emplace_back(isEmpty(status) ? "" : buffer.c_str());
+  }
+  if (values.size() == 1) return HostStringToVar(values[0].c_str());
+  void* data = nullptr;
+  HostVar* v = HostMakeTempVector(Type::String, static_cast<int64_t>(values.size()), 1, &data);
+  auto* strings = static_cast<zyl::HostString*>(data);
+  for (size_t i = 0; i < values.size(); ++i) zyl::hostStringAssign(strings[i], values[i]);
+  return v;
+}
+
+// A temporary released unless handed back.
+class TempGuard {
+ public:
+  explicit TempGuard(HostVar* v) : v_(v) {}
+  TempGuard(const TempGuard&) = delete;
+  TempGuard& operator=(const TempGuard&) = delete;
+  ~TempGuard() {
+    if (v_ != nullptr) HostFreeTemporary(v_);
+  }
+  HostVar* release() { return std::exchange(v_, nullptr); }
+
+ private:
+  HostVar* v_;
+};
+
+unsigned long binaryLength(int id, uint32_t tag, const std::string& tagString) {
+  unsigned long length = 0;
+  const MC_STATUS status = MC_Get_Value_Length(id, tag, 1, &length);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to read attribute value length from file (tag/err) ", tagString, errorText(status));
+  return length;
+}
+
+HostVar* readUnknown(int id, uint32_t tag, const std::string& tagString) {
+  const unsigned long length = binaryLength(id, tag, tagString);
+  if (length > static_cast<unsigned long>(INT_MAX))
+    fail(kErrs3, "Error: Failed to read attribute value from file (tag/err) ", tagString, errorText(MC_VALUE_TOO_LARGE));
+  void* data = nullptr;
+  TempGuard result(HostMakeTempVector(Type::Byte, static_cast<int64_t>(length), 1, &data));
+  int returned = 0;
+  const MC_STATUS status = MC_Get_Value_To_Buffer(id, tag, static_cast<int>(length), data, &returned);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to read attribute value from file (tag/err) ", tagString, errorText(status));
+  return result.release();
+}
+
+// OB, OW and OF streamed into an array sized from the value's length.
+HostVar* readBinary(int id, uint32_t tag, int vr, const std::string& tagString) {
+  const unsigned long length = binaryLength(id, tag, tagString);
+  const Type type = vr == MC_VR_OB ? Type::Byte : vr == MC_VR_OW ? Type::Int16 : Type::Float32;
+  const size_t elementSize = zyl::typeSize(type);
+  const auto count = static_cast<int64_t>(length / elementSize);
+  void* data = nullptr;
+  TempGuard result(HostMakeTempVector(type, count, 1, &data));
+  ValueCopy copy{static_cast<unsigned char*>(data), static_cast<size_t>(count) * elementSize, 0};
+  const MC_STATUS status = MC_Get_Value_To_Function(id, tag, &copy, copyValuePiece);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to read binary data (OB/OW/OF) from file (tag/err) ", tagString, errorText(status));
+  return result.release();
+}
+
+HostVar* readValue(const FileInstance& file, int id, uint32_t tag, const std::string& tagString, int vr,
+                   int count) {
+  switch (vr) {
+    case MC_VR_SS:
+      return readNumbers<int16_t, int>(id, tag, count, Type::Int16, MC_Get_Value_To_Int, MC_Get_Next_Value_To_Int,
+                                       "Error: Failed to read int value from file ", tagString);
+    case MC_VR_US:
+      return readNumbers<uint16_t, unsigned>(id, tag, count, Type::UInt16, MC_Get_Value_To_UInt,
+                                             MC_Get_Next_Value_To_UInt,
+                                             "Error: Failed to read unsigned int value from file ", tagString);
+    case MC_VR_AT:
+    case MC_VR_UL:
+      return readNumbers<uint32_t, unsigned long>(id, tag, count, Type::UInt32, MC_Get_Value_To_ULongInt,
+                                                  MC_Get_Next_Value_To_ULongInt,
+                                                  "Error: Failed to read unsigned long value from file ", tagString);
+    case MC_VR_SL:
+    case MC_VR_SQ:
+      return readNumbers<int32_t, long>(id, tag, count, Type::Int32, MC_Get_Value_To_LongInt,
+                                        MC_Get_Next_Value_To_LongInt, "Error: Failed to read long value from file ",
+                                        tagString);
+    case MC_VR_FL:
+      return readNumbers<float, float>(id, tag, count, Type::Float32, MC_Get_Value_To_Float,
+                                       MC_Get_Next_Value_To_Float, "Error: Failed to read float value from file ",
+                                       tagString);
+    case MC_VR_FD:
+      return readNumbers<double, double>(id, tag, count, Type::Float64, MC_Get_Value_To_Double,
+                                         MC_Get_Next_Value_To_Double,
+                                         "Error: Failed to read double value from file ", tagString);
+    case MC_VR_UN: return readUnknown(id, tag, tagString);
+    case MC_VR_OF: return readBinary(id, tag, vr, tagString);
+    case MC_VR_OB:
+    case MC_VR_OW: {
+      const int syntax = currentSyntax(file);
+      if (tag == kTagPixelData && isStandardCompressed(syntax)) return readCompressedPixelData(file, id, tagString);
+      if (tag == kTagPixelData && isUnsupportedCompression(syntax))
+        fail(kErrs4, "Error: Failed to read pixel data unsupported compression format (file/syntax/syntax) ",
+             fileName(file), currentSyntaxUid(file), transferSyntaxName(syntax));
+      return readBinary(id, tag, vr, tagString);
+    }
+    default: return readStrings(id, tag, count, tagString);
+  }
+}
+
+int64_t elementsOf(const HostVar* v) { return v->isArray() ? v->array()->count() : 1; }
+
+// ---- workers ---------------------------------------------------------------------
+
+HostVar* getValueWorker(MethodCall<FileInstance, ValueKeywords>& call) {
+  FileInstance& self = call.self();
+  const std::string tagString(call.stringArg(1, StringArg::Tag));
+  const uint32_t tag = parseTag(tagString);
+  guardPixelData(self, tag);
+  const int id = addressedId(self, call.keywords().seqId);
+
+  unsigned long length = 0;
+  const MC_STATUS lengthStatus = MC_Get_Value_Length(id, tag, 1, &length);
+  if (lengthStatus == MC_INVALID_TAG)
+    fail(kErrs3, "Error: Dicom Tag is not in dicom file (tag/err)", tagString, errorText(lengthStatus));
+  int count = 0;
+  MC_STATUS status = MC_Get_Value_Count(id, tag, &count);
+  if (isEmpty(status)) count = 0;
+  else if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
+  if (count <= 0)
+    fail(kErrs3, "Error: Dicom Tag is present but does not have a value (tag/err)", tagString,
+         errorText(lengthStatus));
+  MC_VR vr = MC_VR_UNKNOWN;
+  status = MC_Get_Attribute_Info(id, tag, &vr, nullptr);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value representation for ", tagString, errorText(status));
+  if (!vrSupported(vr)) fail(kErrs3, "Error: Failed to get value, unsupported VR type (tag/vr)", tagString, vrName(vr));
+
+  HostVar* result = readValue(self, id, tag, tagString, vr, count);
+  if (call.keywords().countGiven) storeUInt32(call.keywords().count, static_cast<uint32_t>(elementsOf(result)));
+  return result;
+}
+
+HostVar* getValueCountWorker(MethodCall<FileInstance, SeqKeywords>& call) {
+  FileInstance& self = call.self();
+  const std::string tagString(call.stringArg(1, StringArg::Tag));
+  const uint32_t tag = parseTag(tagString);
+  guardPixelData(self, tag);
+  int count = 0;
+  const MC_STATUS status = MC_Get_Value_Count(addressedId(self, call.keywords().seqId), tag, &count);
+  if (isEmpty(status)) count = 0;
+  else if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
+  return HostTempULong(static_cast<uint32_t>(count));
+}
+
+unsigned long valueLength(int id, uint32_t tag, int index, const std::string& tagString) {
+  unsigned long length = 0;
+  const MC_STATUS status = MC_Get_Value_Length(id, tag, index, &length);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value length for ", tagString, errorText(status));
+  return length;
+}
+
+HostVar* getValueLengthWorker(MethodCall<FileInstance, LengthKeywords>& call) {
+  FileInstance& self = call.self();
+  const std::string tagString(call.stringArg(1, StringArg::Tag));
+  const uint32_t tag = parseTag(tagString);
+  guardPixelData(self, tag);
+  const int id = addressedId(self, call.keywords().seqId);
+  int count = 0;
+  MC_STATUS status = MC_Get_Value_Count(id, tag, &count);
+  if (isEmpty(status)) return HostTempULong(0);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
+  MC_VR vr = MC_VR_UNKNOWN;
+  status = MC_Get_Attribute_Info(id, tag, &vr, nullptr);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value representation for ", tagString, errorText(status));
+
+  int index = call.keywords().valueIndex;
+  if (index == 0 && vr != MC_VR_SQ) {
+    if (count == 1) return HostTempULong(static_cast<uint32_t>(valueLength(id, tag, 1, tagString)));
+    uint64_t total = 0;
+    for (int i = 1; i <= count; ++i) total += valueLength(id, tag, i, tagString);
+    return HostTempULong(static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX)));
+  }
+  if (index == 0) index = 1;
+  if (index > count) fail(kErrs2, "Error: Failed - value index greater than value count in tag ", tagString);
+  return HostTempULong(static_cast<uint32_t>(valueLength(id, tag, index, tagString)));
+}
+
+HostVar* getVRWorker(MethodCall<FileInstance, SeqKeywords>& call) {
+  FileInstance& self = call.self();
+  const std::string tagString(call.stringArg(1, StringArg::Tag));
+  const uint32_t tag = parseTag(tagString);
+  guardPixelData(self, tag);
+  MC_VR vr = MC_VR_UNKNOWN;
+  const MC_STATUS status = MC_Get_Attribute_Info(addressedId(self, call.keywords().seqId), tag, &vr, nullptr);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
+  return HostStringToVar(vrName(vr));
+}
+
+HostVar* getDescriptionWorker(MethodCall<FileInstance, NoKeywords>& call) {
+  const std::string tagString(call.stringArg(1, StringArg::Tag));
+  const uint32_t tag = parseTag(tagString);
+  char description[256] = {};
+  const MC_STATUS status = MC_Get_Tag_Info(tag, description, sizeof description);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get description for tag (tag/err) ", tagString, errorText(status));
+  return HostStringToVar(description);
+}
+
+// ---- QueryValue -----------------------------------------------------------------
+
+struct PropertyTag {
+  const char* name;
+  uint32_t tag;
+};
+constexpr PropertyTag kPropertyTags[] = {
+    {"bits_allocated", 0x00280100},
+    {"bits_stored", 0x00280101},
+    {"columns", 0x00280011},
+    {"high_bit", 0x00280102},
+    {"image_type", 0x00080008},
+    {"instance_number", 0x00200013},
+    {"modality", 0x00080060},
+    {"number_of_frames", 0x00280008},
+    {"photometric_interpretation", 0x00280004},
+    {"pixel_aspect_ratio", 0x00280034},
+    {"pixel_max", 0x00280107},
+    {"pixel_min", 0x00280106},
+    {"pixel_representation", 0x00280103},
+    {"pixel_spacing", 0x00280030},
+    {"planar_configuration", 0x00280006},
+    {"rows", 0x00280010},
+    {"samples_per_pixel", 0x00280002},
+    {"sop_class_uid", 0x00080016},
+    {"sop_instance_uid", 0x00080018},
+    {"transfer_syntax", 0x00020010},
+};
+
+int16_t presence(int id, uint32_t tag) {
+  unsigned long length = 0;
+  const MC_STATUS status = MC_Get_Value_Length(id, tag, 1, &length);
+  if (status == MC_NORMAL_COMPLETION) return 2;
+  return isEmpty(status) ? 1 : 0;
+}
+
+HostVar* queryValueWorker(MethodCall<FileInstance, SeqKeywords>& call) {
+  FileInstance& self = call.self();
+  const std::string_view given = call.stringArg(1, StringArg::Tag);
+  std::string lowered(given.substr(0, 50));
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+
+  if (!lowered.empty() && std::isalpha(static_cast<unsigned char>(lowered[0]))) {
+    if (lowered == "filename") return HostTempInt(2);
+    for (const PropertyTag& property : kPropertyTags)
+      if (lowered == property.name) return HostTempInt(presence(self.msgFileId, property.tag));
+    fail(kErrs2, "Error: Invalid property name passed into QueryValue ", std::string(given));
+  }
+  const uint32_t tag = parseTag(lowered);
+  guardPixelData(self, tag);
+  return HostTempInt(presence(addressedId(self, call.keywords().seqId), tag));
+}
+
+}  // namespace
+
+HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<ValueKeywords, TagArg, getValueWorker>(argc, argv, argk);
+}
+HostVar* getValueCount(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<SeqKeywords, TagArg, getValueCountWorker>(argc, argv, argk);
+}
+HostVar* getValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<LengthKeywords, TagArg, getValueLengthWorker>(argc, argv, argk);
+}
+HostVar* getVR(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<SeqKeywords, TagArg, getVRWorker>(argc, argv, argk);
+}
+HostVar* getDescription(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<NoKeywords, FileArgs<2, StringArg::Tag>, getDescriptionWorker>(argc, argv, argk);
+}
+HostVar* queryValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<SeqKeywords, TagArg, queryValueWorker>(argc, argv, argk);
+}
+
+}  // namespace orvo::file

@@ -1,0 +1,163 @@
+// The real module loaded into the real host, with helpers to make ZYLffOrvo
+// objects, call their methods, capture messages and read files back with
+// DCMTK's command-line tools.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zyl/runtime.h"
+
+namespace fotest {
+
+namespace fs = std::filesystem;
+
+inline const fs::path kCorpus = "/usr/lib/python3/dist-packages/pydicom/data/test_files";
+
+inline zyl::Runtime& rt() { return zyl::Runtime::instance(); }
+
+// Runs a shell command; its standard output.
+inline std::string run(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char buf[4096];
+  size_t n = 0;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int rc = pclose(p);
+  if (status) *status = rc;
+  return out;
+}
+
+inline std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
+
+inline std::vector<unsigned char> readBytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+inline void writeBytes(const fs::path& p, const std::vector<unsigned char>& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// One keyword of a call, holding its value.
+struct Kw {
+  std::string name;
+  zyl::Variable value;
+};
+
+class FileObjectTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (loaded_) return;
+    userBase_ = fs::temp_directory_path() / ("zyl_fileobject_user_" + std::to_string(getpid()));
+    fs::create_directories(userBase_);
+    setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
+    setenv("ZYL_USER_DIR", userBase_.c_str(), 1);
+    std::string error;
+    loaded_ = rt().loadModule(ZYL_ORVO_PATH, &error);
+    ASSERT_TRUE(loaded_) << error;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(loaded_);
+    dir_ = fs::temp_directory_path() /
+           ("zyl_fileobject_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    rt().setMessageSink([this](const zyl::Message& m) { messages.push_back(m); });
+    rt().setQuiet(false);
+  }
+  void TearDown() override {
+    for (zyl::Variable& o : objects_) rt().destroyObject(o);
+    objects_.clear();
+    rt().setMessageSink(nullptr);
+    rt().setQuiet(false);
+    EXPECT_EQ(rt().liveTemporaries(), 0u);
+    fs::remove_all(dir_);
+  }
+
+  fs::path tmp(const std::string& name) const { return dir_ / name; }
+
+  static std::vector<zyl::KeywordArg> keywordArgs(std::vector<Kw>& kws) {
+    std::vector<zyl::KeywordArg> out;
+    for (Kw& k : kws) out.push_back({k.name, &k.value});
+    return out;
+  }
+
+  // A new object (destroyed at the end of the test); throws HostError.
+  zyl::Variable make(const std::string& file, std::vector<Kw> kws = {}) {
+    zyl::Variable name = zyl::Variable::ofString(file);
+    zyl::Variable object = rt().newObject("ZYLFFORVO", {&name}, keywordArgs(kws));
+    objects_.push_back(object);
+    return object;
+  }
+
+  // The error text of making an object, "" when it was made.
+  std::string makeError(const std::string& file, std::vector<Kw> kws = {}) {
+    try {
+      make(file, std::move(kws));
+      return "";
+    } catch (const zyl::HostError& e) {
+      return e.what();
+    }
+  }
+
+  zyl::Variable call(zyl::Variable& object, const std::string& method, std::vector<zyl::Variable> args = {},
+                     std::vector<Kw> kws = {}) {
+    std::vector<zyl::Variable*> argp;
+    for (zyl::Variable& a : args) argp.push_back(&a);
+    return rt().callMethod(object, method, argp, keywordArgs(kws));
+  }
+  zyl::Variable call(zyl::Variable& object, const std::string& method, const std::string& tag,
+                     std::vector<Kw> kws = {}) {
+    return call(object, method, std::vector<zyl::Variable>{zyl::Variable::ofString(tag)}, std::move(kws));
+  }
+
+  // The error text of a call, "" when it succeeded.
+  std::string callError(zyl::Variable& object, const std::string& method, const std::string& tag,
+                        std::vector<Kw> kws = {}) {
+    try {
+      call(object, method, tag, std::move(kws));
+      return "";
+    } catch (const zyl::HostError& e) {
+      return e.what();
+    }
+  }
+
+  std::string getString(zyl::Variable& object, const std::string& tag, std::vector<Kw> kws = {}) {
+    zyl::Variable v = call(object, "GetValue", tag, std::move(kws));
+    EXPECT_TRUE(v.isScalarString()) << tag;
+    return std::string(v.text());
+  }
+
+  bool sawMessage(const std::string& part) const {
+    for (const zyl::Message& m : messages)
+      if (m.text.find(part) != std::string::npos) return true;
+    return false;
+  }
+
+  std::vector<zyl::Message> messages;
+
+ private:
+  static inline bool loaded_ = false;
+  static inline fs::path userBase_;
+  fs::path dir_;
+  std::vector<zyl::Variable> objects_;
+};
+
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace fotest
