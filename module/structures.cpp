@@ -81,14 +81,14 @@ std::array<const zyl::StructDef*, static_cast<size_t>(Structure::Count)> gDefini
 
 bool defineStructures() {
   for (size_t i = 0; i < kStructures.size(); ++i) {
-    const StructureSpec& spec = kStructures[i];
-    zyl::StructDef* def = HostDefineStructure(spec.name, spec.tags);
-    if (def == nullptr || def->size() != spec.mirrorSize ||
-        HostStructFieldOffset(def, spec.probeField) != spec.probeOffset)
+    const StructureSpec& entry = kStructures[i];
+    zyl::StructDef* def = HostDefineStructure(entry.name, entry.tags);
+    if (def == nullptr || def->size() != entry.mirrorSize ||
+        HostStructFieldOffset(def, entry.probeField) != entry.probeOffset)
       return false;
     // A definition that already carries a class record (a module loaded
     // before us defined it) keeps it.
-    if (spec.isClass && def->classRecord() == nullptr) def->setClassRecord(HostClassRecordCreate(spec.name));
+    if (entry.isClass && def->classRecord() == nullptr) def->setClassRecord(HostClassRecordCreate(entry.name));
     gDefinitions[i] = def;
   }
   return true;
