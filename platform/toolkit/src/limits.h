@@ -43,6 +43,15 @@ inline constexpr std::uint32_t kMaxAssociatePduSize = 256 * 1024;
 // Largest data set accepted in one received message (bytes, as encoded).
 inline constexpr std::size_t kMaxReceivedDataSetSize = std::size_t{1} << 30;
 
+// Connections accepted by the listener whose association requests are still
+// arriving or wait to be taken; beyond this, new callers wait in the kernel's
+// backlog.
+inline constexpr int kMaxPendingConnections = 32;
+
+// A request counts as arrived once this much of it is buffered even if the
+// PDU is longer (the kernel's buffer may hold no more); DCMTK reads the rest.
+inline constexpr std::size_t kAssociateRequestReadyBytes = 64 * 1024;
+
 // Associations open at once in the process (requested and accepted).
 inline constexpr int kMaxAssociations = 64;
 

@@ -7,7 +7,6 @@
 #include "net.h"
 
 #include <cstring>
-#include <deque>
 
 namespace zyl::toolkit::net {
 namespace {
@@ -121,57 +120,77 @@ T_ASC_PresentationContextID chooseContext(Association& a, const Service& service
     failWith(status, detail);
 }
 
-// Collects a received data set as raw bytes, refusing more than the limit.
-class RawDataSet : public DcmConsumer {
-public:
-    std::deque<std::vector<Uint8>> chunks;
+// The next PDV of the association, reading a PDU when none is left; the same
+// time limit applies to each read.
+OFCondition nextPdv(T_ASC_Association* association, int timeoutSeconds, DUL_PDV& pdv) {
+    if (DUL_NextPDV(&association->DULassociation, &pdv).good()) return EC_Normal;
+    const OFCondition cond = DUL_ReadPDVs(&association->DULassociation, nullptr, DUL_NOBLOCK, timeoutSeconds);
+    // DCMTK reports a PDU of data with a condition of its own, not as success.
+    if (cond != DUL_PDATAPDUARRIVED) {
+        if (cond == DUL_READTIMEOUT) return DIMSE_NODATAAVAILABLE;
+        return cond.bad() ? cond : OFCondition(DIMSE_READPDVFAILED);
+    }
+    return DUL_NextPDV(&association->DULassociation, &pdv);
+}
+
+// Hands the data set PDVs of one message to the parser as they arrive, so
+// that the encoded bytes are never collected first: each fragment is parsed
+// straight out of DCMTK's PDU buffer, valid until the next pull.
+struct PdvFeed {
+    T_ASC_Association* association = nullptr;
+    int timeoutSeconds = 0;
+    T_ASC_PresentationContextID contextId = 0;
+    std::optional<DUL_PDV> first;  // read ahead to see whether there is content
     std::size_t total = 0;
-    bool tooLarge = false;
+    bool ended = false;     // the last PDV has been taken
+    bool tooLarge = false;  // more than the limit arrived
+    OFCondition failure = EC_Normal;  // the association failed while reading
 
-    OFBool good() const override { return !tooLarge; }
-    OFCondition status() const override { return tooLarge ? EC_IllegalCall : EC_Normal; }
-    OFBool isFlushed() const override { return OFTrue; }
-    offile_off_t avail() const override { return tooLarge ? 0 : static_cast<offile_off_t>(1) << 30; }
-    offile_off_t write(const void* buffer, offile_off_t length) override {
-        const auto n = static_cast<std::size_t>(length);
-        if (tooLarge || total + n > limits::kMaxReceivedDataSetSize) {
+    // Takes the next PDV of the data set; false (and `failure` or `tooLarge`) when that fails.
+    bool next(DUL_PDV& pdv) {
+        if (first) {
+            pdv = *first;
+            first.reset();
+        } else {
+            failure = nextPdv(association, timeoutSeconds, pdv);
+            if (failure.bad()) return false;
+        }
+        if (pdv.pdvType != DUL_DATASETPDV || pdv.presentationContextID != contextId) {
+            failure = DIMSE_UNEXPECTEDPDVTYPE;
+            return false;
+        }
+        total += pdv.fragmentLength;
+        if (total > limits::kMaxReceivedDataSetSize) {
             tooLarge = true;
-            return 0;
+            return false;
         }
-        constexpr std::size_t kChunk = 1024 * 1024;
-        const auto* bytes = static_cast<const Uint8*>(buffer);
-        if (chunks.empty() || chunks.back().size() + n > kChunk) {
-            chunks.emplace_back();
-            chunks.back().reserve(std::max(kChunk, n));
+        ended = pdv.lastPDV != OFFalse;
+        return true;
+    }
+    // Reads and discards what is left of the data set; false when the association failed.
+    bool drain() {
+        DUL_PDV pdv;
+        while (!ended) {
+            if (first) {
+                ended = first->lastPDV != OFFalse;
+                first.reset();
+                continue;
+            }
+            failure = nextPdv(association, timeoutSeconds, pdv);
+            if (failure.bad() || pdv.pdvType != DUL_DATASETPDV) return false;
+            ended = pdv.lastPDV != OFFalse;
         }
-        chunks.back().insert(chunks.back().end(), bytes, bytes + n);
-        total += n;
-        return length;
+        return true;
     }
-    void flush() override {}
 };
 
-class RawStream : public DcmOutputStream {
-public:
-    explicit RawStream(DcmConsumer* consumer) : DcmOutputStream(consumer) {}
-};
-
-// Hands the collected chunks to the parser one by one, freeing each as the next is asked for.
-struct ChunkFeed {
-    RawDataSet* raw = nullptr;
-    std::vector<Uint8> current;
-};
-
-MC_STATUS feedChunk(int, void* userInfo, int, int* dataSize, void** dataBuffer, int* isLast) {
-    auto* feed = static_cast<ChunkFeed*>(userInfo);
-    feed->current.clear();
-    if (!feed->raw->chunks.empty()) {
-        feed->current = std::move(feed->raw->chunks.front());
-        feed->raw->chunks.pop_front();
-    }
-    *dataSize = static_cast<int>(feed->current.size());
-    *dataBuffer = feed->current.data();
-    *isLast = feed->raw->chunks.empty() ? 1 : 0;
+MC_STATUS feedPdv(int, void* userInfo, int, int* dataSize, void** dataBuffer, int* isLast) {
+    auto* feed = static_cast<PdvFeed*>(userInfo);
+    DUL_PDV pdv;
+    if (!feed->next(pdv)) return MC_CANNOT_COMPLY;
+    *dataSize = static_cast<int>(pdv.fragmentLength);
+    *dataBuffer = pdv.data;
+    *isLast = pdv.lastPDV ? 1 : 0;
     return MC_NORMAL_COMPLETION;
 }
 
@@ -351,38 +370,52 @@ MC_STATUS MC_Read_Message(int associationId, int timeoutSeconds, int* messageId,
 
         Uint16 dataSetType = kNoDataSet;
         commandSet->findAndGetUint16(DCM_CommandDataSetType, dataSetType);
-        RawDataSet raw;
-        if (dataSetType != kNoDataSet) {
-            RawStream stream(&raw);
-            T_ASC_PresentationContextID dataContext = contextId;
-            cond = DIMSE_receiveDataSetInFile(a->association, DIMSE_NONBLOCKING, timeoutSeconds, &dataContext,
-                                              &stream, nullptr, nullptr);
-            if (raw.tooLarge)
-                breakAssociation(*a, lock, MC_LIMIT_EXCEEDED, "a received data set exceeded the size limit");
-            if (cond == DIMSE_NODATAAVAILABLE)
-                breakAssociation(*a, lock, MC_TIMEOUT, "the data set of a message did not arrive in time");
-            if (cond == DUL_PEERABORTEDASSOCIATION) {
-                lock.unlock();
-                removeAssociation(associationId);
-                failWith(MC_ASSOCIATION_ABORTED, "the peer aborted the association during a data set");
-            }
-            if (cond.bad())
-                breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
-                                 "receiving a data set failed (" + std::string(cond.text()) + ")");
-        }
-
         int id = 0;
-        if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) return MC_NO_FREE_ID;
-        if (raw.total > 0) {
-            ChunkFeed feed{&raw, {}};
-            const MC_STATUS parsed =
-                MC_Stream_To_Message(id, 0x00000000u, 0xFFFFFFFFu, tables::syntaxFromDcmtk(syntax).value_or(MC_TS_INVALID),
-                                     &feed, feedChunk);
-            if (parsed != MC_NORMAL_COMPLETION) {
-                MC_Free_Message(id);
-                return parsed == MC_LIMIT_EXCEEDED || parsed == MC_NESTING_TOO_DEEP ? parsed
-                                                                                    : MC_INVALID_MESSAGE_RECEIVED;
+        if (dataSetType != kNoDataSet) {
+            PdvFeed feed;
+            feed.association = a->association;
+            feed.timeoutSeconds = timeoutSeconds;
+            feed.contextId = contextId;
+            // The feed is read with the association's lock held, as any read is.
+            auto transportFailed = [&]() {
+                if (feed.tooLarge)
+                    breakAssociation(*a, lock, MC_LIMIT_EXCEEDED, "a received data set exceeded the size limit");
+                if (feed.failure == DIMSE_NODATAAVAILABLE)
+                    breakAssociation(*a, lock, MC_TIMEOUT, "the data set of a message did not arrive in time");
+                if (feed.failure == DUL_PEERABORTEDASSOCIATION) {
+                    lock.unlock();
+                    removeAssociation(associationId);
+                    failWith(MC_ASSOCIATION_ABORTED, "the peer aborted the association during a data set");
+                }
+                breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
+                                 "receiving a data set failed (" + std::string(feed.failure.text()) + ")");
+            };
+            DUL_PDV pdv;
+            if (!feed.next(pdv)) transportFailed();
+            feed.first = pdv;
+            feed.total = 0;
+            feed.ended = false;
+            const bool empty = pdv.lastPDV && pdv.fragmentLength == 0;
+            if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) {
+                if (!feed.drain()) transportFailed();
+                return MC_NO_FREE_ID;
             }
+            if (!empty) {
+                const MC_STATUS parsed = MC_Stream_To_Message(
+                    id, 0x00000000u, 0xFFFFFFFFu, tables::syntaxFromDcmtk(syntax).value_or(MC_TS_INVALID), &feed,
+                    feedPdv);
+                if (parsed != MC_NORMAL_COMPLETION) {
+                    MC_Free_Message(id);
+                    if (feed.tooLarge || feed.failure.bad()) transportFailed();
+                    // The data did not parse: skip the rest of it; the association goes on.
+                    if (!feed.drain()) transportFailed();
+                    return parsed == MC_LIMIT_EXCEEDED || parsed == MC_NESTING_TOO_DEEP ? parsed
+                                                                                        : MC_INVALID_MESSAGE_RECEIVED;
+                }
+                if (!feed.ended && !feed.drain()) transportFailed();
+            }
+        } else if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) {
+            return MC_NO_FREE_ID;
         }
         {
             Target target = Target::open(id, true);

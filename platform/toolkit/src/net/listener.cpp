@@ -1,19 +1,256 @@
 // The listening side: one socket on the configured port, kept open across
 // calls; negotiation against a service list; accepting and rejecting.
+//
+// A thread of the listener accepts connections and watches each until its
+// A-ASSOCIATE-RQ has arrived completely; callers that stay silent past the
+// request time limit are dropped. MC_Wait_For_Association takes connections
+// whose requests are complete and lets DCMTK read them, so one silent caller
+// never holds up the others.
 #include "../limits.h"
 #include "net.h"
 
+#include <dcmtk/dcmnet/dul.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <set>
+#include <thread>
+#include <utility>
 
 namespace zyl::toolkit::net {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// A socket descriptor, closed with its owner.
+class Socket {
+public:
+    Socket() = default;
+    explicit Socket(int fd) : fd_(fd) {}
+    ~Socket() { reset(); }
+    Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Socket& operator=(Socket&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    int fd_ = -1;
+};
+
+// Accepts connections on its own thread and queues those whose association
+// request has arrived. The thread stops and is joined when the object goes.
+class Acceptor {
+public:
+    Acceptor(Socket listening, int port, std::chrono::seconds requestLimit, Socket wakeRead, Socket wakeWrite)
+        : listening_(std::move(listening)),
+          wakeRead_(std::move(wakeRead)),
+          wakeWrite_(std::move(wakeWrite)),
+          port_(port),
+          requestLimit_(requestLimit) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Acceptor() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        const char byte = 0;
+        [[maybe_unused]] const auto n = ::write(wakeWrite_.get(), &byte, 1);
+        if (thread_.joinable()) thread_.join();
+    }
+    Acceptor(const Acceptor&) = delete;
+    Acceptor& operator=(const Acceptor&) = delete;
+
+    // Opens the listening socket; nullptr and `error` when that fails.
+    static std::unique_ptr<Acceptor> open(int port, std::chrono::seconds requestLimit, std::string& error) {
+        Socket listening(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!listening) {
+            error = std::strerror(errno);
+            return nullptr;
+        }
+        const int on = 1;
+        setsockopt(listening.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (::bind(listening.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listening.get(), SOMAXCONN) != 0) {
+            error = std::strerror(errno);
+            return nullptr;
+        }
+        int pipeEnds[2];
+        if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
+            error = std::strerror(errno);
+            return nullptr;
+        }
+        return std::make_unique<Acceptor>(std::move(listening), port, requestLimit, Socket(pipeEnds[0]),
+                                          Socket(pipeEnds[1]));
+    }
+
+    int port() const { return port_; }
+
+    // A connection whose association request has arrived, waiting up to `limit`.
+    std::optional<Socket> take(std::chrono::milliseconds limit) {
+        std::unique_lock lock(mutex_);
+        if (!ready_.wait_for(lock, limit, [&] { return !queue_.empty(); })) return std::nullopt;
+        Socket socket = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        wake();  // room for more callers
+        return socket;
+    }
+
+private:
+    struct Pending {
+        Socket socket;
+        Clock::time_point deadline;
+        bool partial = false;  // some of the request has arrived
+    };
+
+    enum class RequestState { Waiting, Partial, Complete, Gone };
+
+    void wake() {
+        const char byte = 0;
+        [[maybe_unused]] const auto n = ::write(wakeWrite_.get(), &byte, 1);
+    }
+
+    // Whether the A-ASSOCIATE-RQ (or whatever the caller sent) is there to read.
+    static RequestState inspect(int fd) {
+        int available = 0;
+        if (::ioctl(fd, FIONREAD, &available) != 0) return RequestState::Gone;
+        if (available < 6) return available > 0 ? RequestState::Partial : RequestState::Waiting;
+        unsigned char header[6];
+        const auto n = ::recv(fd, header, sizeof header, MSG_PEEK | MSG_DONTWAIT);
+        if (n != static_cast<ssize_t>(sizeof header)) return RequestState::Partial;
+        // Anything but an association request goes to DCMTK at once, which refuses it.
+        if (header[0] != 0x01) return RequestState::Complete;
+        const std::uint32_t length = (std::uint32_t{header[2]} << 24) | (std::uint32_t{header[3]} << 16) |
+                                     (std::uint32_t{header[4]} << 8) | std::uint32_t{header[5]};
+        const auto have = static_cast<std::size_t>(available);
+        if (have >= std::size_t{length} + 6 || have >= limits::kAssociateRequestReadyBytes)
+            return RequestState::Complete;
+        return RequestState::Partial;
+    }
+
+    void run() {
+        std::vector<Pending> pending;
+        std::vector<pollfd> fds;
+        for (;;) {
+            std::size_t queued = 0;
+            {
+                std::lock_guard lock(mutex_);
+                if (stopping_) return;
+                queued = queue_.size();
+            }
+            const bool room = pending.size() + queued < static_cast<std::size_t>(limits::kMaxPendingConnections);
+            fds.clear();
+            fds.push_back({wakeRead_.get(), POLLIN, 0});
+            fds.push_back({room ? listening_.get() : -1, POLLIN, 0});
+            auto now = Clock::now();
+            auto wait = std::chrono::milliseconds(1000);
+            for (const auto& p : pending) {
+                // A partly arrived request is looked at again on a short tick, not
+                // on every poll, so that its buffered bytes do not spin the loop.
+                fds.push_back({p.socket.get(), static_cast<short>(p.partial ? POLLRDHUP : (POLLIN | POLLRDHUP)), 0});
+                if (p.partial) wait = std::min(wait, std::chrono::milliseconds(20));
+                wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(
+                                          std::max(p.deadline - now, Clock::duration::zero())));
+            }
+            const int found = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
+            if (found < 0 && errno != EINTR) return;
+            if (fds[0].revents & POLLIN) {
+                char drain[64];
+                while (::read(wakeRead_.get(), drain, sizeof drain) > 0) {
+                }
+            }
+            now = Clock::now();
+            if (fds[1].revents & POLLIN) {
+                for (std::size_t i = 0; i < 16 && pending.size() + queued < static_cast<std::size_t>(
+                                                                                limits::kMaxPendingConnections);
+                     ++i) {
+                    Socket accepted(::accept4(listening_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+                    if (!accepted) break;
+                    pending.push_back({std::move(accepted), now + requestLimit_, false});
+                }
+            }
+            std::vector<Socket> complete;
+            for (std::size_t i = 0; i < pending.size();) {
+                Pending& p = pending[i];
+                const RequestState state = inspect(p.socket.get());
+                bool drop = false;
+                if (state == RequestState::Complete) {
+                    complete.push_back(std::move(p.socket));
+                    drop = true;
+                } else if (state == RequestState::Gone || now >= p.deadline) {
+                    drop = true;  // closes the connection
+                } else {
+                    // A caller that hung up before its request was complete is gone.
+                    const auto it = std::find_if(fds.begin() + 2, fds.end(),
+                                                 [&](const pollfd& f) { return f.fd == p.socket.get(); });
+                    if (it != fds.end() && (it->revents & (POLLRDHUP | POLLHUP | POLLERR))) drop = true;
+                    p.partial = state == RequestState::Partial;
+                }
+                if (drop) {
+                    pending[i] = std::move(pending.back());
+                    pending.pop_back();
+                } else {
+                    ++i;
+                }
+            }
+            if (!complete.empty()) {
+                {
+                    std::lock_guard lock(mutex_);
+                    for (auto& socket : complete) queue_.push_back(std::move(socket));
+                }
+                ready_.notify_all();
+            }
+        }
+    }
+
+    Socket listening_, wakeRead_, wakeWrite_;
+    int port_;
+    std::chrono::seconds requestLimit_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Socket> queue_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 struct Listener {
-    std::mutex mutex;  // one waiter at a time on the socket
+    std::mutex mutex;  // one waiter at a time
+    std::unique_ptr<Acceptor> acceptor;
+    // DCMTK's side: reads the requests of the connections we hand it.
     T_ASC_Network* network = nullptr;
-    int port = 0;
     ~Listener() {
+        acceptor.reset();  // stops and joins the accept thread
         if (network) ASC_dropNetwork(&network);
     }
 };
@@ -21,6 +258,33 @@ struct Listener {
 Listener& listener() {
     static Listener instance;
     return instance;
+}
+
+// Hands an accepted connection to DCMTK, which reads its association request.
+// The external socket setting is process-wide; only this listener accepts, and
+// it does so under its mutex.
+OFCondition receiveOn(Listener& l, Socket socket, T_ASC_Association** association) {
+    struct Restore {
+        ~Restore() { dcmExternalSocketHandle.set(DCMNET_INVALID_SOCKET); }
+    } restore;
+    dcmExternalSocketHandle.set(socket.get());
+    if (!l.network) {
+        // With the external socket set, DCMTK opens no listening socket of its own.
+        const OFCondition cond =
+            ASC_initializeNetwork(NET_ACCEPTOR, 0, configuredSeconds(MC_CFG_REQUEST_TIMEOUT), &l.network);
+        if (cond.bad()) {
+            l.network = nullptr;
+            return cond;
+        }
+    }
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(socket.get(), reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return DUL_NOASSOCIATIONREQUEST;  // the caller has gone; the socket closes here
+    // From here DCMTK's connection owns the descriptor.
+    socket.release();
+    return ASC_receiveAssociation(l.network, association, limits::kMaxReceivePduSize, nullptr, nullptr, OFFalse,
+                                  DUL_NOBLOCK, 0);
 }
 
 void reject(T_ASC_Association* association, T_ASC_RejectParametersResult result,
@@ -86,25 +350,28 @@ MC_STATUS MC_Wait_For_Association(const char* serviceListName, int timeoutSecond
             Listener& l = listener();
             std::lock_guard lock(l.mutex);
             const int port = listenPort();
-            if (!l.network || l.port != port) {
-                if (l.network) ASC_dropNetwork(&l.network);
-                // The network's time limit bounds how long a caller that connects
-                // and sends nothing can hold up this call.
-                const OFCondition cond =
-                    ASC_initializeNetwork(NET_ACCEPTOR, port, configuredSeconds(MC_CFG_REQUEST_TIMEOUT), &l.network);
-                if (cond.bad()) {
-                    l.network = nullptr;
-                    failWith(MC_NEGOTIATION_ABORTED, "cannot listen on TCP port " + std::to_string(port) + " (" +
-                                                         std::string(cond.text()) + ")");
-                }
-                l.port = port;
+            if (!l.acceptor || l.acceptor->port() != port) {
+                l.acceptor.reset();
+                std::string error;
+                l.acceptor =
+                    Acceptor::open(port, std::chrono::seconds(configuredSeconds(MC_CFG_REQUEST_TIMEOUT)), error);
+                if (!l.acceptor)
+                    failWith(MC_NEGOTIATION_ABORTED,
+                             "cannot listen on TCP port " + std::to_string(port) + " (" + error + ")");
             }
-            const OFCondition cond = ASC_receiveAssociation(l.network, &a->association, limits::kMaxReceivePduSize,
-                                                            nullptr, nullptr, OFFalse, DUL_NOBLOCK, timeoutSeconds);
-            if (cond == DUL_NOASSOCIATIONREQUEST) return MC_TIMEOUT;
+            const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+            OFCondition cond = DUL_NOASSOCIATIONREQUEST;
+            do {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                    std::max(deadline - Clock::now(), Clock::duration::zero()));
+                std::optional<Socket> caller = l.acceptor->take(left);
+                if (!caller) return MC_TIMEOUT;
+                cond = receiveOn(l, std::move(*caller), &a->association);
+                // A caller that went away before it could be read is skipped.
+            } while (cond == DUL_NOASSOCIATIONREQUEST && !a->association);
             if (cond.bad()) {
                 if (cond.code() == DULC_READTIMEOUT)
-                    failWith(MC_NEGOTIATION_ABORTED, "a caller connected but sent no association request in time");
+                    failWith(MC_NEGOTIATION_ABORTED, "a caller sent no complete association request in time");
                 failWith(MC_NEGOTIATION_ABORTED, "the association request failed (" + std::string(cond.text()) + ")");
             }
         }
