@@ -112,7 +112,10 @@ void tuneSocket(const Association& a) {
 
 void failWith(MC_STATUS status, std::string detail) {
     detailStatus = status;
-    detailText = std::string(MC_Error_Message(status)) + ": " + detail;
+    // The status's own text, not MC_Error_Message: that would give back the
+    // previous detail and make the text grow with every failure.
+    const auto* row = tables::findStatus(status);
+    detailText = std::string(row ? row->text : "Unknown status") + ": " + detail;
     fail(status);
 }
 

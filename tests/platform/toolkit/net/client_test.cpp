@@ -235,9 +235,16 @@ TEST_F(NetClient, ConvertsUncompressedAndRefusesCompressedWithoutContext) {
 TEST_F(NetClient, FailedAssociationsHaveDistinctStatuses) {
     const int app = applicationId();
     int association = 0;
-    // Nothing listens on the port.
-    EXPECT_EQ(MC_Open_Association(app, &association, "NOBODY", freePort(), "127.0.0.1", "Echo_SCU_Service_List"),
+    // Nothing listens on the port. The message names where, and says it once
+    // however often the failure repeats.
+    const int closedPort = freePort();
+    EXPECT_EQ(MC_Open_Association(app, &association, "NOBODY", closedPort, "127.0.0.1", "Echo_SCU_Service_List"),
               MC_CONNECTION_FAILED);
+    const std::string firstText = MC_Error_Message(MC_CONNECTION_FAILED);
+    EXPECT_NE(firstText.find(std::to_string(closedPort)), std::string::npos) << firstText;
+    EXPECT_EQ(MC_Open_Association(app, &association, "NOBODY", closedPort, "127.0.0.1", "Echo_SCU_Service_List"),
+              MC_CONNECTION_FAILED);
+    EXPECT_EQ(std::string(MC_Error_Message(MC_CONNECTION_FAILED)), firstText);
     EXPECT_EQ(MC_Open_Association(app, &association, "NOBODY", 104, "no-such-host.invalid", "Echo_SCU_Service_List"),
               MC_UNKNOWN_HOST_NAME);
     {
