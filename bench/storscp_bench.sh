@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Ingest rate of the storage service against DCMTK's storescp.
+#
+#   bench/storscp_bench.sh [build folder] [object count] [runs per case]
+#
+# Sends <count> objects of 0.5 MB (512 x 512, 16 bits) with DCMTK's storescu,
+# over one association and over six in parallel, to
+#   - zyl_orvostorscp as built (each object flushed to disk before success),
+#   - zyl_orvostorscp_noflush (the same service without the flushes),
+#   - DCMTK's storescp (which does not flush),
+# and prints files/s and MB/s for each. Every DCMTK program runs with
+# TCP_NODELAY=1. Not part of the test suite; run it by hand on a quiet machine.
+set -euo pipefail
+
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$SRC/build-storscp}
+COUNT=${2:-300}
+REPEAT=${3:-3}   # runs of each case; the median is reported
+PARALLEL=6
+export TCP_NODELAY=1
+
+cmake --build "$BUILD" -j2 --target zyl_orvostorscp zyl_orvostorscp_noflush orvo_resources >/dev/null
+PROGRAM_DIR=$BUILD/stage/bin/bin.x86_64
+
+WORK=$(mktemp -d /tmp/storscp_bench_XXXXXX)
+SERVICE_PID=
+cleanup() {
+  if [[ -n "$SERVICE_PID" ]]; then kill "$SERVICE_PID" 2>/dev/null || true; wait "$SERVICE_PID" 2>/dev/null || true; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# ---- objects ---------------------------------------------------------------
+mkdir -p "$WORK/objects"
+head -c $((512 * 512 * 2)) /dev/urandom >"$WORK/pixels.raw"
+cat >"$WORK/object.dump" <<DUMP
+(0008,0016) UI =SecondaryCaptureImageStorage
+(0008,0018) UI [1.2.826.0.1.3680043.10.998.1]
+(0008,0060) CS [OT]
+(0010,0010) PN [BENCH^OBJECT]
+(0010,0020) LO [BENCH]
+(0020,000d) UI [1.2.826.0.1.3680043.10.998.2]
+(0020,000e) UI [1.2.826.0.1.3680043.10.998.3]
+(0028,0002) US 1
+(0028,0004) CS [MONOCHROME2]
+(0028,0010) US 512
+(0028,0011) US 512
+(0028,0100) US 16
+(0028,0101) US 16
+(0028,0102) US 15
+(0028,0103) US 0
+(7fe0,0010) OW =$WORK/pixels.raw
+DUMP
+dump2dcm +te "$WORK/object.dump" "$WORK/base.dcm"
+for i in $(seq 1 "$COUNT"); do
+  cp "$WORK/base.dcm" "$WORK/objects/$i.dcm"
+  dcmodify -nb -q -i "(0008,0018)=1.2.826.0.1.3680043.10.998.10.$i" "$WORK/objects/$i.dcm"
+done
+BYTES=$(du -cb "$WORK"/objects/*.dcm | tail -1 | cut -f1)
+mapfile -t FILES < <(ls "$WORK"/objects/*.dcm)
+
+port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+listening() {  # port
+  local hex
+  hex=$(printf ':%04X ' "$1")
+  for _ in $(seq 1 300); do
+    if grep -q "$hex" /proc/net/tcp /proc/net/tcp6 2>/dev/null; then return 0; fi
+    sleep 0.05
+  done
+  return 1
+}
+
+# Sends the files (one association, or $PARALLEL in parallel); prints seconds.
+send() {  # port parallel
+  local start end
+  start=$(date +%s.%N)
+  if [[ "$2" == 1 ]]; then
+    storescu -aet BENCH -aec ZYL_STOR_SCP 127.0.0.1 "$1" "${FILES[@]}" >/dev/null
+  else
+    local pids=() k
+    for k in $(seq 0 $((PARALLEL - 1))); do
+      local part=()
+      for j in $(seq "$k" "$PARALLEL" $((COUNT - 1))); do part+=("${FILES[$j]}"); done
+      storescu -aet BENCH -aec ZYL_STOR_SCP 127.0.0.1 "$1" "${part[@]}" >/dev/null &
+      pids+=($!)
+    done
+    for k in "${pids[@]}"; do wait "$k"; done
+  fi
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
+}
+
+start_ours() {  # program port storage
+  local root=$WORK/install
+  rm -rf "$root" "$3"
+  mkdir -p "$root/resource/orvo"
+  cp "$BUILD"/stage/resource/orvo/* "$root/resource/orvo/" 2>/dev/null || true
+  sed -e "s|<Port>11112</Port>|<Port>$2</Port>|g" -e "s|<StorScpDir>storage</StorScpDir>|<StorScpDir>$3</StorScpDir>|" \
+      -e "s|<AcceptAny>no</AcceptAny>|<AcceptAny>yes</AcceptAny>|" "$SRC/resource/orvo/orvocfg.xml" \
+      >"$root/resource/orvo/orvocfg.xml"
+  ZYL_DIR=$root "$PROGRAM_DIR/$1" >/dev/null 2>&1 &
+  SERVICE_PID=$!
+  listening "$2"
+}
+
+start_dcmtk() {  # port storage
+  rm -rf "$2"
+  mkdir -p "$2"
+  storescp -aet ZYL_STOR_SCP -od "$2" "$1" >/dev/null 2>&1 &
+  SERVICE_PID=$!
+  listening "$1"
+}
+
+stop() {
+  kill "$SERVICE_PID"
+  wait "$SERVICE_PID" 2>/dev/null || true
+  SERVICE_PID=
+}
+
+report() {  # name parallel seconds storage
+  local stored
+  stored=$(find "$4" -maxdepth 1 -type f | wc -l)
+  awk -v name="$1" -v par="$2" -v s="$3" -v n="$COUNT" -v b="$BYTES" -v st="$stored" \
+    'BEGIN { printf "%-24s %4s %8.2f s %8.1f files/s %8.1f MB/s  (%d stored)\n", name, par, s, n / s, b / 1e6 / s, st }'
+}
+
+echo "objects: $COUNT, $((BYTES / COUNT)) bytes each; storage in $WORK"
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+for parallel in 1 $PARALLEL; do
+  for target in zyl_orvostorscp zyl_orvostorscp_noflush dcmtk; do
+    times=()
+    for _ in $(seq 1 "$REPEAT"); do
+      p=$(port)
+      storage=$WORK/storage_$target
+      if [[ $target == dcmtk ]]; then start_dcmtk "$p" "$storage"; else start_ours "$target" "$p" "$storage"; fi
+      times+=("$(send "$p" "$parallel" 2>/dev/null)")
+      stop
+    done
+    secs=$(printf '%s\n' "${times[@]}" | median)
+    label=$target
+    [[ $target == dcmtk ]] && label="DCMTK storescp"
+    report "$label" "x$parallel" "$secs" "$storage"
+  done
+done

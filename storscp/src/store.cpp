@@ -1,0 +1,370 @@
+// Storing one received object: bind it to a depot file of its own, give it
+// its meta group, write it through the toolkit, flush it, rename it into the
+// storage directory and flush the directory. Only then is it stored.
+#include "store.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "state.h"
+#include "toolkit/mc.h"
+
+#ifndef ZYL_STORSCP_FLUSH
+#define ZYL_STORSCP_FLUSH 1
+#endif
+
+namespace zyl::storscp {
+
+namespace {
+
+constexpr bool kFlush = ZYL_STORSCP_FLUSH != 0;
+constexpr std::uint32_t kTagTransferSyntaxUid = 0x00020010;
+constexpr std::uint32_t kTagMetaVersion = 0x00020001;
+constexpr std::uint32_t kTagMediaSopClassUid = 0x00020002;
+constexpr std::uint32_t kTagMediaSopInstanceUid = 0x00020003;
+constexpr std::uint32_t kTagSourceAeTitle = 0x00020016;
+constexpr std::uint32_t kTagSopClassUid = 0x00080016;
+constexpr std::uint32_t kTagSopInstanceUid = 0x00080018;
+constexpr std::size_t kSyntaxUidSize = 65;
+constexpr const char* kDepotSuffix = ".part";
+
+std::atomic<unsigned long> depotSequence{0};
+
+const char* SyntaxName(MC_TRANSFER_SYNTAX syntax) {
+  switch (syntax) {
+    case MC_TS_IMPLICIT_LITTLE_ENDIAN: return " Implicit VR Little Endian";
+    case MC_TS_EXPLICIT_LITTLE_ENDIAN: return " Explicit VR Little Endian";
+    case MC_TS_EXPLICIT_BIG_ENDIAN: return " Explicit VR Big Endian";
+    case MC_TS_IMPLICIT_BIG_ENDIAN: return " Implicit VR Big Endian";
+    case MC_TS_RLE: return " RLE";
+    case MC_TS_JPEG_BASELINE: return " JPEG Baseline";
+    case MC_TS_JPEG_EXTENDED_2_4: return " JPEG Extended (2 & 4)";
+    case MC_TS_JPEG_EXTENDED_3_5: return " JPEG Extended (3 & 5)";
+    case MC_TS_JPEG_SPECTRAL_NONHIER_6_8: return " JPEG Spectral, Non-Hier (6 & 8)";
+    case MC_TS_JPEG_SPECTRAL_NONHIER_7_9: return " JPEG Spectral, Non-Hier (7 & 9)";
+    case MC_TS_JPEG_FULL_NONHIER_10_12: return " JPEG Full, Non-Hier (10 & 12)";
+    case MC_TS_JPEG_FULL_NONHIER_11_13: return " JPEG Full, Non-Hier (11 & 13)";
+    case MC_TS_JPEG_LOSSLESS_NONHIER_14: return " JPEG Lossless, Non-Hier (14)";
+    case MC_TS_JPEG_LOSSLESS_NONHIER_15: return " JPEG Lossless, Non-Hier (15)";
+    case MC_TS_JPEG_EXTENDED_HIER_16_18: return " JPEG Extended, Hier (16 & 18)";
+    case MC_TS_JPEG_EXTENDED_HIER_17_19: return " JPEG Extended, Hier (17 & 19)";
+    case MC_TS_JPEG_SPECTRAL_HIER_20_22: return " JPEG Spectral, Hier (20 & 22)";
+    case MC_TS_JPEG_SPECTRAL_HIER_21_23: return " JPEG Spectral, Hier (21 & 23)";
+    case MC_TS_JPEG_FULL_HIER_24_26: return " JPEG Full, Hier (24 & 26)";
+    case MC_TS_JPEG_FULL_HIER_25_27: return " JPEG Full, Hier (25 & 27)";
+    case MC_TS_JPEG_LOSSLESS_HIER_28: return " JPEG Lossless, Hier (28)";
+    case MC_TS_JPEG_LOSSLESS_HIER_29: return " JPEG Lossless, Hier (29)";
+    case MC_TS_JPEG_LOSSLESS_SV1: return " JPEG Lossless, Non-Hier (1st)";
+    case MC_TS_JPEG2000_LOSSLESS_ONLY: return " JPEG 2000 Lossless";
+    case MC_TS_JPEG2000: return " JPEG 2000";
+    case MC_TS_JPEG2000_MULTICOMPONENT: return " Private Syntax 1";
+    case MC_TS_PRIVATE_IMPLICIT_LE_BIG_ENDIAN_PIXELS: return " Private Syntax 2";
+    default: return " Unknown Transfer Syntax";
+  }
+}
+
+// The toolkit object the received message becomes; freed on every path.
+class ToolkitObject {
+ public:
+  explicit ToolkitObject(int id) : id_(id) {}
+  ~ToolkitObject() { reset(); }
+  ToolkitObject(const ToolkitObject&) = delete;
+  ToolkitObject& operator=(const ToolkitObject&) = delete;
+  int id() const { return id_; }
+  void becameFile() { isFile_ = true; }
+  void reset() {
+    if (id_ > 0) {
+      if (isFile_)
+        MC_Free_File(id_);
+      else
+        MC_Free_Message(id_);
+    }
+    id_ = 0;
+  }
+
+ private:
+  int id_;
+  bool isFile_ = false;
+};
+
+// One write: the depot file, created by the first block, and what happens to
+// it. An unfinished depot file is removed.
+struct WriteContext {
+  int threadId = 0;
+  int fd = -1;
+  bool created = false;
+  std::string path;
+  bool moved = false;
+
+  ~WriteContext() {
+    closeFile();
+    if (created && !moved) ::unlink(path.c_str());
+  }
+  bool closeFile() {
+    if (fd < 0) return true;
+    const int result = ::close(fd);
+    fd = -1;
+    return result == 0;
+  }
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+MC_STATUS WriteBlock(const char* fileName, void* userInfo, int dataSize, void* dataBuffer, int isFirst,
+                     int isLast) {
+  auto* ctx = static_cast<WriteContext*>(userInfo);
+  if (isFirst != 0 && ctx->fd < 0 && !ctx->created) {
+    // Exclusive and without following links: nothing else shares this file.
+    ctx->fd = ::open(fileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    ctx->created = ctx->fd >= 0;
+  }
+  if (ctx->fd < 0) {
+    LogLine("Thread(%d): Failed to open file(%s).", ctx->threadId, fileName);
+    return MC_CANNOT_COMPLY;
+  }
+  bool written = dataSize >= 0 && WriteAll(ctx->fd, static_cast<const char*>(dataBuffer),
+                                           static_cast<std::size_t>(dataSize));
+  if (written && isLast != 0) {
+    if (kFlush && ::fdatasync(ctx->fd) != 0) written = false;
+    if (!ctx->closeFile()) written = false;
+  }
+  if (!written) {
+    LogLine("Thread(%d): Failed to write buffer of data into file(%s).", ctx->threadId, fileName);
+    return MC_CANNOT_COMPLY;
+  }
+  return MC_NORMAL_COMPLETION;
+}
+
+MC_STATUS SupplyMetaVersion(int, std::uint32_t, void*, int, int* dataSize, void** dataBuffer, int* isLast) {
+  static unsigned char version[2] = {0x00, 0x01};
+  *dataSize = 2;
+  *dataBuffer = version;
+  *isLast = 1;
+  return MC_NORMAL_COMPLETION;
+}
+
+bool EnsureDirectory(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Flushes the storage folder after a rename. Threads that renamed while a
+// flush was under way share the next one: a flush that starts after a
+// thread's rename covers it, so concurrent stores need not each wait for a
+// flush of their own.
+class FolderFlusher {
+ public:
+  bool flushAfterRename(const std::string& path) {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t ticket = ++requested_;
+    while (completed_ < ticket) {
+      if (flushing_) {
+        changed_.wait(lock);
+        continue;
+      }
+      flushing_ = true;
+      const std::uint64_t covers = requested_;
+      lock.unlock();
+      const bool ok = FlushFolder(path);
+      lock.lock();
+      flushing_ = false;
+      if (ok) completed_ = std::max(completed_, covers);
+      changed_.notify_all();
+      if (!ok) return false;
+    }
+    return true;
+  }
+
+ private:
+  static bool FlushFolder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t requested_ = 0;
+  std::uint64_t completed_ = 0;
+  bool flushing_ = false;
+};
+
+bool FlushDirectory(const std::string& path) {
+  if (!kFlush) return true;
+  static FolderFlusher flusher;
+  return flusher.flushAfterRename(path);
+}
+
+// A received message carries its command fields as group 0000 attributes;
+// they belong to the exchange, not to the stored object.
+void DropCommandGroup(int fileId) {
+  std::vector<std::uint32_t> tags;
+  std::uint32_t tag = 0;
+  MC_VR vr = MC_VR_UNKNOWN;
+  int count = 0;
+  for (MC_STATUS st = MC_Get_First_Attribute(fileId, &tag, &vr, &count);
+       st == MC_NORMAL_COMPLETION && (tag >> 16) <= 0x0002; st = MC_Get_Next_Attribute(fileId, &tag, &vr, &count))
+    if ((tag >> 16) == 0x0000) tags.push_back(tag);
+  for (std::uint32_t t : tags) MC_Delete_Attribute(fileId, t);
+}
+
+// Group 2 in the order the files of this service always carry it.
+bool AddGroupTwo(int fileId, MC_TRANSFER_SYNTAX syntax, int tid) {
+  char syntaxUid[kSyntaxUidSize] = {};
+  char sopClass[kUidBufferSize] = {};
+  char sopInstance[kUidBufferSize] = {};
+  MC_STATUS st = MC_Get_Transfer_Syntax_From_Enum(syntax, syntaxUid, sizeof syntaxUid);
+  if (st != MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to get xfer syntax uid. err(%s)", tid, MC_Error_Message(st));
+    return false;
+  }
+  if ((st = MC_Set_Value_From_String(fileId, kTagTransferSyntaxUid, syntaxUid)) != MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to set xfer syntax. err(%s)", tid, MC_Error_Message(st));
+    return false;
+  }
+  if ((st = MC_Set_Value_From_Function(fileId, kTagMetaVersion, nullptr, SupplyMetaVersion)) !=
+      MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to set meta version. err(%s)", tid, MC_Error_Message(st));
+    return false;
+  }
+  if ((st = MC_Get_Value_To_String(fileId, kTagSopClassUid, sizeof sopClass, sopClass)) != MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to get sop class uid. err(%s)", tid, MC_Error_Message(st));
+    return false;
+  }
+  if ((st = MC_Set_Value_From_String(fileId, kTagMediaSopClassUid, sopClass)) != MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to set media sop class uid. err(%s)", tid, MC_Error_Message(st));
+    return false;
+  }
+  if ((st = MC_Get_Value_To_String(fileId, kTagSopInstanceUid, sizeof sopInstance, sopInstance)) !=
+      MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to get sop instance uid. err(%s)", tid, MC_Error_Message(st));
+    return false;
+  }
+  if ((st = MC_Set_Value_From_String(fileId, kTagMediaSopInstanceUid, sopInstance)) != MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to set sop instance uid. err(%s)", tid, MC_Error_Message(st));
+    return false;
+  }
+  if ((st = MC_Set_Value_From_String(fileId, kTagSourceAeTitle, State().ownEntity.AET.c_str())) !=
+      MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to set aet. err(%s)", tid, MC_Error_Message(st));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StoreReceivedObject(const std::string& fileName, int messageId, const std::string& serviceName,
+                         int threadId) {
+  const ServiceState& s = State();
+  const int tid = threadId;
+  ToolkitObject object(messageId);
+
+  MC_TRANSFER_SYNTAX syntax = MC_TS_INVALID;
+  if (const MC_STATUS st = MC_Get_Message_Transfer_Syntax(messageId, &syntax); st != MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to read xfer syntax from message. err(%s).", tid, MC_Error_Message(st));
+    return false;
+  }
+  bool dirsReady = true;
+  if (!EnsureDirectory(s.storageDir)) {
+    LogLine("Thread(%d): Failed to create stor scp dir. dir(%s).", tid, s.storageDir.c_str());
+    dirsReady = false;
+  } else if (!EnsureDirectory(s.depotDir)) {
+    LogLine("Thread(%d): Failed to create depot dir. dir(%s).", tid, s.depotDir.c_str());
+    dirsReady = false;
+  }
+  if (!dirsReady) {
+    LogLine("Thread(%d): Failed to create depot dir. depot dir(%s).", tid, s.depotDir.c_str());
+    return false;
+  }
+
+  // A depot file of its own for every write, named after this process so
+  // that a later start-up can tell leftovers from files still being written.
+  WriteContext ctx;
+  ctx.threadId = tid;
+  ctx.path = s.depotDir + "/" + std::to_string(::getpid()) + "-" + std::to_string(++depotSequence) + "-" +
+             fileName + kDepotSuffix;
+  const std::string finalPath = s.storageDir + "/" + fileName;
+
+  if (MC_Message_To_File(messageId, ctx.path.c_str()) != MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to convert message to file.", tid);
+    return false;
+  }
+  object.becameFile();
+  DropCommandGroup(object.id());
+  if (!AddGroupTwo(object.id(), syntax, tid)) {
+    LogLine("Thread(%d): Failed to add group 2 elements to file.", tid);
+    return false;
+  }
+  char sopInstance[kUidBufferSize] = {};
+  if (MC_Get_Value_To_String(object.id(), kTagSopInstanceUid, sizeof sopInstance, sopInstance) !=
+      MC_NORMAL_COMPLETION) {
+    LogLine("Thread(%d): Failed to sop instance uid from file.", tid);
+    return false;
+  }
+  LogLine("Thread(%d): Writing file(%s), snytax(%s), type(%s)", tid, fileName.c_str(), SyntaxName(syntax),
+          serviceName.c_str());
+
+  const MC_STATUS written = MC_Write_File(object.id(), &ctx, WriteBlock);
+  const bool closed = ctx.closeFile();
+  object.reset();
+  if (written != MC_NORMAL_COMPLETION || !closed || !ctx.created) {
+    LogLine("Thread(%d): Failed to write file(%s).", tid, fileName.c_str());
+    return false;
+  }
+  // rename() replaces an older file of the same name in one step: readers see
+  // the old file or the new one, never none and never a mix.
+  if (::rename(ctx.path.c_str(), finalPath.c_str()) != 0) {
+    LogLine("Thread(%d): Failed to move file from (%s) to (%s).", tid, ctx.path.c_str(), finalPath.c_str());
+    return false;
+  }
+  ctx.moved = true;
+  if (!FlushDirectory(s.storageDir)) {
+    LogLine("Thread(%d): Failed to flush dir(%s).", tid, s.storageDir.c_str());
+    return false;
+  }
+  return true;
+}
+
+void RemoveStaleDepotFiles(const std::string& depotDir) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(depotDir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.ends_with(kDepotSuffix) || !entry.is_regular_file(ec)) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str(), &end, 10);
+    if (pid <= 0 || end == nullptr || *end != '-') continue;
+    // A depot file of a process that still runs is being written.
+    if (pid != ::getpid() && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) continue;
+    if (fs::remove(entry.path(), ec)) LogLine("Removed stale depot file(%s).", entry.path().c_str());
+  }
+}
+
+}  // namespace zyl::storscp

@@ -1,0 +1,55 @@
+// A service program for the tests: `test_program NAME MARKER` runs the
+// service NAME under the manager, or in the foreground when started directly.
+// It reports start pending, running, then waits for the stop control and
+// reports stop pending and stopped. It writes "<how> <pid>" into MARKER when
+// running and "stopped" when done.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "zyl/service.h"
+
+namespace svc = zyl::service;
+
+namespace {
+std::string name, marker;
+std::atomic<bool> stopAsked{false};
+bool underManager = true;
+
+void Main(int, char**) {
+  if (!svc::RegisterControlHandler(name, [](svc::Control c) {
+        if (c == svc::Control::Stop || c == svc::Control::Shutdown) stopAsked = true;
+      }))
+    return;
+  svc::Status status;
+  status.controlsAccepted = svc::kAcceptStop | svc::kAcceptShutdown;
+  status.currentState = svc::State::StartPending;
+  status.waitHint = 10000;
+  svc::SetStatus(status);
+  status.currentState = svc::State::Running;
+  status.waitHint = 0;
+  svc::SetStatus(status);
+  std::ofstream(marker) << (underManager ? "managed " : "foreground ") << ::getpid() << "\n";
+  for (int i = 0; i < 600 && !stopAsked; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  status.currentState = svc::State::StopPending;
+  svc::SetStatus(status);
+  status.currentState = svc::State::Stopped;
+  svc::SetStatus(status);
+  std::ofstream(marker) << "stopped\n";
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  name = argv[1];
+  marker = argv[2];
+  if (svc::StartDispatcher(name, Main) == svc::kErrorFailedServiceControllerConnect) {
+    underManager = false;
+    svc::RunInForeground(name, Main);
+  }
+  return 0;
+}
