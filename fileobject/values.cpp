@@ -1,5 +1,6 @@
 // Reading single attributes: GetValue, GetValueCount, GetValueLength, GetVR,
 // GetDescription and QueryValue, and the VR to host type mapping.
+#include <array>
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -98,6 +99,15 @@ HostVar* readNumbers(int id, uint32_t tag, int count, Type type, MC_STATUS (*fir
 }
 
 HostVar* readStrings(int id, uint32_t tag, int count, const std::string& tagString) {
+  if (count == 1) {
+    // Most values fit a small buffer: read without asking for the length first.
+    std::array<char, 256> small{};
+    const MC_STATUS status = MC_Get_Value_To_String(id, tag, static_cast<int>(small.size()), small.data());
+    if (status == MC_NORMAL_COMPLETION) return HostStringToVar(small.data());
+    if (isEmpty(status)) return HostStringToVar("");
+    if (status != MC_BUFFER_TOO_SMALL)
+      fail(kErrs3, "Error: Failed to read attribute value from file ", tagString, errorText(status));
+  }
   std::vector<std::string> values;
   values.reserve(static_cast<size_t>(count));
   for (int i = 1; i <= count; ++i) {
@@ -228,22 +238,21 @@ HostVar* getValueWorker(MethodCall<FileInstance, ValueKeywords>& call) {
   guardPixelData(self, tag);
   const int id = addressedId(self, call.keywords().seqId);
 
-  unsigned long length = 0;
-  const MC_STATUS lengthStatus = MC_Get_Value_Length(id, tag, 1, &length);
-  if (lengthStatus == MC_INVALID_TAG)
-    fail(kErrs3, "Error: Dicom Tag is not in dicom file (tag/err)", tagString, errorText(lengthStatus));
+  // One look-up gives presence, representation and count; the length status
+  // is asked for only to name it in the no-value error.
+  MC_VR vr = MC_VR_UNKNOWN;
   int count = 0;
-  MC_STATUS status = MC_Get_Value_Count(id, tag, &count);
-  if (isEmpty(status)) count = 0;
-  else if (status != MC_NORMAL_COMPLETION)
+  const MC_STATUS status = MC_Get_Attribute_Info(id, tag, &vr, &count);
+  if (status == MC_INVALID_TAG)
+    fail(kErrs3, "Error: Dicom Tag is not in dicom file (tag/err)", tagString, errorText(status));
+  if (status != MC_NORMAL_COMPLETION)
     fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
-  if (count <= 0)
+  if (count <= 0) {
+    unsigned long length = 0;
+    const MC_STATUS lengthStatus = MC_Get_Value_Length(id, tag, 1, &length);
     fail(kErrs3, "Error: Dicom Tag is present but does not have a value (tag/err)", tagString,
          errorText(lengthStatus));
-  MC_VR vr = MC_VR_UNKNOWN;
-  status = MC_Get_Attribute_Info(id, tag, &vr, nullptr);
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to get value representation for ", tagString, errorText(status));
+  }
   if (!vrSupported(vr)) fail(kErrs3, "Error: Failed to get value, unsupported VR type (tag/vr)", tagString, vrName(vr));
 
   HostVar* result = readValue(self, id, tag, tagString, vr, count);
