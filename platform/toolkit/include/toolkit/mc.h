@@ -167,6 +167,7 @@ typedef enum MC_STATUS {
      * depth or sign), or encapsulated pixel data cannot be decoded. */
     MC_INCOMPATIBLE_PIXEL_DATA = 4150,
     MC_DECOMPRESSION_FAILURE = 4151,
+    MC_STATUS_RANGE = 0x7fffffff /* any int a caller passes is a value of the type */
 } MC_STATUS;
 
 /* Value representations, as codes. Codes 13, 14, 27 and 28 are unused; the
@@ -180,7 +181,8 @@ typedef enum MC_VR {
     MC_VR_OF = 29, MC_VR_SQ = 30,
     MC_VR_OD = 31, MC_VR_OL = 32, MC_VR_UC = 33, MC_VR_UR = 34, MC_VR_OV = 35,
     MC_VR_SV = 36, MC_VR_UV = 37,
-    MC_VR_UNKNOWN = -1
+    MC_VR_UNKNOWN = -1,
+    MC_VR_RANGE = 0x7fffffff /* any int a caller passes is a value of the type */
 } MC_VR;
 
 /* Transfer syntaxes by number. 100 to 130 are fixed; the numbers above 130
@@ -228,7 +230,8 @@ typedef enum MC_TRANSFER_SYNTAX {
     MC_TS_MPEG4_HIGH_PROFILE_4_2_3D = 138,
     MC_TS_MPEG4_STEREO_HIGH_PROFILE_4_2 = 139,
     MC_TS_HEVC_MAIN_PROFILE_5_1 = 140,
-    MC_TS_HEVC_MAIN10_PROFILE_5_1 = 141
+    MC_TS_HEVC_MAIN10_PROFILE_5_1 = 141,
+    MC_TS_RANGE = 0x7fffffff /* any int a caller passes is a value of the type */
 } MC_TRANSFER_SYNTAX;
 
 /* Configuration values by number. */
@@ -258,7 +261,8 @@ typedef enum MC_COMMAND {
     MC_CMD_C_GET_RSP = 0x8010,
     MC_CMD_C_FIND_RSP = 0x8020,
     MC_CMD_C_MOVE_RSP = 0x8021,
-    MC_CMD_C_ECHO_RSP = 0x8030
+    MC_CMD_C_ECHO_RSP = 0x8030,
+    MC_CMD_RANGE = 0x7fffffff /* any int a caller passes is a value of the type */
 } MC_COMMAND;
 
 /* ---- Callbacks ------------------------------------------------------- */
@@ -422,7 +426,8 @@ typedef enum MC_REJECT_REASON {
     MC_REJECT_CALLED_AE_NOT_RECOGNIZED = 7,
     MC_REJECT_PROTOCOL_VERSION_NOT_SUPPORTED = 10,
     MC_REJECT_TEMPORARY_CONGESTION = 13,            /* transient */
-    MC_REJECT_LOCAL_LIMIT_EXCEEDED = 14             /* transient */
+    MC_REJECT_LOCAL_LIMIT_EXCEEDED = 14,            /* transient */
+    MC_REJECT_RANGE = 0x7fffffff /* any int a caller passes is a value of the type */
 } MC_REJECT_REASON;
 
 /* Requests an association with the remote entity at host:port, proposing one
