@@ -233,8 +233,8 @@ Attribute findAttribute(Target& target, const DcmTagKey& tag) {
     if (attribute.container->findAndGetElement(tag, element, OFFalse).good() && element) {
         attribute.element = element;
         attribute.vr = element->ident() == EVR_SQ ? EVR_SQ : element->getVR();
-        attribute.state = AttributeState::Valued;
-        if (valueCount(attribute) == 0) attribute.state = AttributeState::Null;
+        attribute.count = valueCount(attribute);
+        attribute.state = attribute.count == 0 ? AttributeState::Null : AttributeState::Valued;
         return attribute;
     }
     auto& empties = target.root().state(attribute.container).emptyAttributes;
@@ -296,7 +296,7 @@ unsigned long valueLength(Attribute& attribute, int number) {
 
 Scalar readValue(Target& target, Attribute& attribute, unsigned long number) {
     requireValues(attribute);
-    if (number < 1 || number > static_cast<unsigned long>(valueCount(attribute))) fail(MC_NO_MORE_VALUES);
+    if (number < 1 || number > static_cast<unsigned long>(attribute.count)) fail(MC_NO_MORE_VALUES);
     DcmElement* e = attribute.element;
     const unsigned long index = number - 1;
     switch (classify(attribute.vr)) {
@@ -346,17 +346,40 @@ Scalar readValue(Target& target, Attribute& attribute, unsigned long number) {
     fail(MC_INCOMPATIBLE_VR);
 }
 
-Scalar readCursorValue(Target& target, const DcmTagKey& tag, bool next) {
-    Attribute attribute = findAttribute(target, tag);
-    requireValues(attribute);
-    ContainerState& state = target.root().state(attribute.container);
-    unsigned long number = 1;
-    if (next) number = state.valueCursorTag == tag ? state.valueCursorNext : 2;
-    if (number > static_cast<unsigned long>(valueCount(attribute))) fail(MC_NO_MORE_VALUES);
-    Scalar value = readValue(target, attribute, number);
-    state.valueCursorTag = tag;
-    state.valueCursorNext = number + 1;
-    return value;
+bool readTextValue(const Attribute& attribute, unsigned long number, OFString& text) {
+    DcmElement* e = attribute.element;
+    switch (classify(attribute.vr)) {
+        case VrClass::MultiText:
+            if (e->getOFString(text, number - 1, OFTrue).bad()) fail(MC_CANNOT_COMPLY);
+            return true;
+        case VrClass::SingleText:
+            if (e->getOFStringArray(text, OFTrue).bad()) fail(MC_CANNOT_COMPLY);
+            return true;
+        default:
+            return false;
+    }
+}
+
+MC_STATUS locateCursorValue(Target& target, const DcmTagKey& tag, bool next, CursorValue& cursor) {
+    cursor.attribute = findAttribute(target, tag);
+    switch (cursor.attribute.state) {
+        case AttributeState::Absent: return MC_INVALID_TAG;
+        case AttributeState::Empty: return MC_EMPTY_VALUE;
+        case AttributeState::Null: return MC_NULL_VALUE;
+        case AttributeState::Valued: break;
+    }
+    const ContainerState& state = target.root().state(cursor.attribute.container);
+    cursor.number = 1;
+    if (next) cursor.number = state.valueCursorTag == tag ? state.valueCursorNext : 2;
+    if (cursor.number < 1 || cursor.number > static_cast<unsigned long>(cursor.attribute.count))
+        return MC_NO_MORE_VALUES;
+    return MC_NORMAL_COMPLETION;
+}
+
+void advanceCursor(Target& target, const CursorValue& cursor) {
+    ContainerState& state = target.root().state(cursor.attribute.container);
+    state.valueCursorTag = cursor.attribute.tag;
+    state.valueCursorNext = cursor.number + 1;
 }
 
 // ---- Conversions for the getters ---------------------------------------

@@ -75,6 +75,7 @@ struct Attribute {
     DcmElement* element = nullptr;  // null when absent or empty
     DcmEVR vr = EVR_UNKNOWN;
     AttributeState state = AttributeState::Absent;
+    int count = 0;  // valueCount() when found, computed once
 };
 
 struct TagValue {
@@ -94,10 +95,24 @@ Attribute findAttribute(Target& target, const DcmTagKey& tag);
 int valueCount(const Attribute& attribute);
 // Length in bytes of value `number` (1-based).
 unsigned long valueLength(Attribute& attribute, int number);
-// Reads value `number` (1-based); item values become item ids.
+// Reads value `number` (1-based) of an attribute findAttribute gave; item
+// values become item ids.
 Scalar readValue(Target& target, Attribute& attribute, unsigned long number);
-// Reads the value the getters' cursor points at: value 1, or the next one.
-Scalar readCursorValue(Target& target, const DcmTagKey& tag, bool next);
+// The value the getters' cursor points at: value 1, or (for the Next
+// getters) the one after the value last read from the same attribute.
+struct CursorValue {
+    Attribute attribute;
+    unsigned long number = 0;  // 1-based
+};
+// Finds the value the cursor points at. An attribute without it (absent,
+// empty, null, no more values) is an ordinary outcome of a getter: its status
+// comes back as the result, and nothing is thrown.
+MC_STATUS locateCursorValue(Target& target, const DcmTagKey& tag, bool next, CursorValue& cursor);
+// Moves the cursor past `cursor`, once its value has been read.
+void advanceCursor(Target& target, const CursorValue& cursor);
+// Reads value `number` (1-based, within the count) of a text attribute into
+// `text`, as readValue would; false for attributes of other representations.
+bool readTextValue(const Attribute& attribute, unsigned long number, OFString& text);
 
 // Writes one value: replacing all values, or appended after the last.
 void writeValue(Target& target, const DcmTagKey& tag, const Scalar& value,

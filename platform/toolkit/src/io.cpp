@@ -34,13 +34,29 @@ public:
                 size -= n;
                 continue;
             }
-            const std::size_t n = std::min(size, need() - have_);
+            if (have_ == 0) {
+                // A header lying whole in the chunk is parsed where it is.
+                const std::size_t n = headerSize(data, size);
+                if (n <= size) {
+                    offset_ += n;
+                    data += n;
+                    size -= n;
+                    parseHeader(data - n, n);
+                    continue;
+                }
+            }
+            // A header split across chunks is gathered first.
+            const std::size_t n = std::min(size, headerSize(header_.data(), have_) - have_);
             std::memcpy(header_.data() + have_, data, n);
             have_ += n;
             offset_ += n;
             data += n;
             size -= n;
-            if (have_ == need()) parseHeader();
+            const std::size_t complete = headerSize(header_.data(), have_);
+            if (have_ == complete) {
+                have_ = 0;
+                parseHeader(header_.data(), complete);
+            }
         }
     }
 
@@ -52,28 +68,30 @@ private:
         bool encapsulated;  // items hold raw fragments
     };
 
-    Uint16 read16(std::size_t at) const {
-        return bigEndian_ ? static_cast<Uint16>(header_[at] << 8 | header_[at + 1])
-                          : static_cast<Uint16>(header_[at + 1] << 8 | header_[at]);
+    Uint16 read16(const Uint8* header, std::size_t at) const {
+        return bigEndian_ ? static_cast<Uint16>(header[at] << 8 | header[at + 1])
+                          : static_cast<Uint16>(header[at + 1] << 8 | header[at]);
     }
-    Uint32 read32(std::size_t at) const {
-        return bigEndian_ ? static_cast<Uint32>(read16(at)) << 16 | read16(at + 2)
-                          : static_cast<Uint32>(read16(at + 2)) << 16 | read16(at);
+    Uint32 read32(const Uint8* header, std::size_t at) const {
+        return bigEndian_ ? static_cast<Uint32>(read16(header, at)) << 16 | read16(header, at + 2)
+                          : static_cast<Uint32>(read16(header, at + 2)) << 16 | read16(header, at);
     }
 
     static bool longVr(char a, char b) {
-        static constexpr const char* kLong[] = {"OB", "OW", "OF", "SQ", "UT", "UN", "OD",
-                                                "OL", "OV", "UC", "UR", "SV", "UV"};
-        for (const char* vr : kLong)
-            if (vr[0] == a && vr[1] == b) return true;
-        return false;
+        switch (a) {
+            case 'O': return b == 'B' || b == 'W' || b == 'F' || b == 'D' || b == 'L' || b == 'V';
+            case 'S': return b == 'Q' || b == 'V';
+            case 'U': return b == 'T' || b == 'N' || b == 'C' || b == 'R' || b == 'V';
+            default: return false;
+        }
     }
 
-    std::size_t need() const {
-        if (have_ < 8) return 8;
-        const Uint16 group = read16(0);
-        if (group == 0xFFFE || !explicitVr_) return 8;
-        return longVr(static_cast<char>(header_[4]), static_cast<char>(header_[5])) ? 12 : 8;
+    // Size of the header starting at `header`, of which `available` bytes are
+    // known: 8 until the first 8 are, which tell whether it is 12.
+    std::size_t headerSize(const Uint8* header, std::size_t available) const {
+        if (available < 8) return 8;
+        if (!explicitVr_ || read16(header, 0) == 0xFFFE) return 8;
+        return longVr(static_cast<char>(header[4]), static_cast<char>(header[5])) ? 12 : 8;
     }
 
     int sequenceDepth() const {
@@ -87,21 +105,20 @@ private:
             stack_.pop_back();
     }
 
-    void parseHeader() {
-        const std::uint64_t headerStart = offset_ - have_;
-        const std::size_t headerSize = have_;
-        have_ = 0;
+    // Parses one complete header of `headerSize` bytes; offset_ is already past it.
+    void parseHeader(const Uint8* header, std::size_t headerSize) {
+        const std::uint64_t headerStart = offset_ - headerSize;
         closeFinished(headerStart);
-        const DcmTagKey tag(read16(0), read16(2));
+        const DcmTagKey tag(read16(header, 0), read16(header, 2));
         const bool explicitHeader = explicitVr_ && tag.getGroup() != 0xFFFE;
         Uint32 length = 0;
         char vr[2] = {0, 0};
         if (explicitHeader) {
-            vr[0] = static_cast<char>(header_[4]);
-            vr[1] = static_cast<char>(header_[5]);
-            length = headerSize == 12 ? read32(8) : read16(6);
+            vr[0] = static_cast<char>(header[4]);
+            vr[1] = static_cast<char>(header[5]);
+            length = headerSize == 12 ? read32(header, 8) : read16(header, 6);
         } else {
-            length = read32(4);
+            length = read32(header, 4);
         }
         const bool undefined = length == 0xFFFFFFFF;
         const std::uint64_t end = offset_ + (undefined ? 0 : length);
@@ -226,11 +243,12 @@ private:
 bool isExplicit(E_TransferSyntax xfer) { return DcmXfer(xfer).isExplicitVR(); }
 bool isBigEndian(E_TransferSyntax xfer) { return DcmXfer(xfer).getByteOrder() == EBO_BigEndian; }
 
-// Feeds a data set to DCMTK chunk by chunk. `pending` holds bytes already
-// pulled that belong to the data set.
+// Feeds a data set to DCMTK chunk by chunk. `pulled` holds the pieces already
+// taken from the source, in order, before it is asked for more; they must stay
+// valid until they have been read.
 template <class Target>
-void readDataSet(Target& dataset, E_TransferSyntax xfer, ChunkSource& source, std::vector<Uint8> pending,
-                 bool pendingIsLast, std::optional<DcmTagKey> stopTag, std::size_t unguardedPrefix = 0) {
+void readDataSet(Target& dataset, E_TransferSyntax xfer, ChunkSource& source, const std::vector<Chunk>& pulled,
+                 std::optional<DcmTagKey> stopTag, std::size_t unguardedPrefix = 0) {
     const bool deflated = DcmXfer(xfer).getStreamCompression() != ESC_none;
     // A deflated stream cannot be walked before inflation; DCMTK gets it as is.
     std::optional<StructureGuard> guard;
@@ -240,15 +258,9 @@ void readDataSet(Target& dataset, E_TransferSyntax xfer, ChunkSource& source, st
     if constexpr (std::is_same_v<Target, DcmDataset>)
         if (deflated && in.installCompressionFilter(ESC_zlib).bad()) fail(MC_ZLIB_ERROR);
     dataset.transferInit();
-    bool usePending = true;
+    std::size_t nextPulled = 0;
     for (;;) {
-        Chunk chunk;
-        if (usePending) {
-            chunk = {pending.data(), pending.size(), pendingIsLast};
-            usePending = false;
-        } else {
-            chunk = source.next();
-        }
+        const Chunk chunk = nextPulled < pulled.size() ? pulled[nextPulled++] : source.next();
         // The meta group at the front of a file is not part of the data set.
         const std::size_t skip = std::min(unguardedPrefix, chunk.size);
         unguardedPrefix -= skip;
@@ -384,13 +396,20 @@ MC_STATUS openFile(int applicationId, int fileId, void* userInfo, MC_File_Reader
 
     const E_TransferSyntax xfer = dataSetSyntax(prefix.metaBytes, prefix.rest);
     // DCMTK parses the meta group reliably only when it arrives in one piece:
-    // the first buffer holds all of it, then the data set follows in chunks.
+    // the first buffer holds all of it (and the few data set bytes read past
+    // it), then the rest of the caller's chunk follows where it is.
     const std::size_t metaSize = prefix.metaBytes.size();
-    std::vector<Uint8> first = std::move(prefix.metaBytes);
-    first.insert(first.end(), prefix.rest.begin(), prefix.rest.end());
-    first.insert(first.end(), chunk.data + used, chunk.data + chunk.size);
-    readDataSet(*root.fileFormat, xfer, source, std::move(first), prefix.sourceEnded || chunk.last, stopTag,
-                metaSize);
+    std::vector<Uint8> head = std::move(prefix.metaBytes);
+    head.insert(head.end(), prefix.rest.begin(), prefix.rest.end());
+    const Chunk remainder{chunk.data + used, chunk.size - used, chunk.last};
+    std::vector<Chunk> pulled;
+    if (remainder.size == 0) {
+        pulled.push_back({head.data(), head.size(), prefix.sourceEnded || chunk.last});
+    } else {
+        pulled.push_back({head.data(), head.size(), false});
+        pulled.push_back(remainder);
+    }
+    readDataSet(*root.fileFormat, xfer, source, pulled, stopTag, metaSize);
     const E_TransferSyntax original = root.dataset()->getOriginalXfer();
     root.transferSyntax = original != EXS_Unknown ? original : xfer;
     return MC_NORMAL_COMPLETION;
@@ -591,10 +610,9 @@ MC_STATUS MC_Stream_To_Message(int messageId, uint32_t startTag, uint32_t stopTa
         Target target = Target::open(messageId, true);
         resetTree(target);
         StreamChunks source(messageId, userInfo, reader);
-        Chunk first = source.next();
-        std::vector<Uint8> pending(first.data, first.data + first.size);
+        const Chunk first = source.next();
         DcmDataset& dataset = *target.root().dataset();
-        readDataSet(dataset, *xfer, source, std::move(pending), first.last, std::nullopt);
+        readDataSet(dataset, *xfer, source, {first}, std::nullopt);
         // Keep the attributes of the range only.
         std::vector<DcmTagKey> outside;
         for (DcmObject* o = dataset.nextInContainer(nullptr); o; o = dataset.nextInContainer(o)) {

@@ -63,21 +63,45 @@ MC_STATUS lengthOf(int id, const Address& address, int number, unsigned long* le
     return MC_NORMAL_COMPLETION;
 }
 
+// Reads the value the cursor points at and hands it to `convert`. An attribute
+// without that value is an ordinary outcome here, returned as its status.
 template <class Convert>
 MC_STATUS getValue(int id, const Address& address, bool next, Convert&& convert) {
     Target target = Target::open(id);
-    const Scalar value = readCursorValue(target, address.resolve(target), next);
+    CursorValue cursor;
+    if (const MC_STATUS status = locateCursorValue(target, address.resolve(target), next, cursor);
+        status != MC_NORMAL_COMPLETION)
+        return status;
+    const Scalar value = readValue(target, cursor.attribute, cursor.number);
+    advanceCursor(target, cursor);
     convert(value);
+    return MC_NORMAL_COMPLETION;
+}
+
+MC_STATUS copyText(const char* text, std::size_t size, int bufferSize, char* buffer) {
+    if (bufferSize <= 0 || size + 1 > static_cast<std::size_t>(bufferSize)) return MC_BUFFER_TOO_SMALL;
+    std::memcpy(buffer, text, size);
+    buffer[size] = '\0';
     return MC_NORMAL_COMPLETION;
 }
 
 MC_STATUS getString(int id, const Address& address, bool next, int bufferSize, char* buffer) {
     if (!buffer) return MC_NULL_POINTER_PARM;
-    return getValue(id, address, next, [&](const Scalar& value) {
-        const std::string text = toText(value);
-        if (bufferSize <= 0 || text.size() + 1 > static_cast<std::size_t>(bufferSize)) fail(MC_BUFFER_TOO_SMALL);
-        std::memcpy(buffer, text.c_str(), text.size() + 1);
-    });
+    Target target = Target::open(id);
+    CursorValue cursor;
+    if (const MC_STATUS status = locateCursorValue(target, address.resolve(target), next, cursor);
+        status != MC_NORMAL_COMPLETION)
+        return status;
+    // Text goes from the element to the caller's buffer; other values are formatted.
+    OFString text;
+    if (readTextValue(cursor.attribute, cursor.number, text)) {
+        advanceCursor(target, cursor);
+        return copyText(text.data(), text.size(), bufferSize, buffer);
+    }
+    const Scalar value = readValue(target, cursor.attribute, cursor.number);
+    advanceCursor(target, cursor);
+    const std::string formatted = toText(value);
+    return copyText(formatted.data(), formatted.size(), bufferSize, buffer);
 }
 
 template <class Integer>
