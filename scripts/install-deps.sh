@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libedit-dev libpng-dev
   python3 python3-pydicom python3-numpy
-  libgdcm-tools
+  libgdcm-tools libopenjp2-tools
 )
 
 missing=()
