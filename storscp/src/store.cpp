@@ -221,19 +221,6 @@ bool FlushDirectory(const std::string& path) {
   return flusher.flushAfterRename(path);
 }
 
-// A received message carries its command fields as group 0000 attributes;
-// they belong to the exchange, not to the stored object.
-void DropCommandGroup(int fileId) {
-  std::vector<std::uint32_t> tags;
-  std::uint32_t tag = 0;
-  MC_VR vr = MC_VR_UNKNOWN;
-  int count = 0;
-  for (MC_STATUS st = MC_Get_First_Attribute(fileId, &tag, &vr, &count);
-       st == MC_NORMAL_COMPLETION && (tag >> 16) <= 0x0002; st = MC_Get_Next_Attribute(fileId, &tag, &vr, &count))
-    if ((tag >> 16) == 0x0000) tags.push_back(tag);
-  for (std::uint32_t t : tags) MC_Delete_Attribute(fileId, t);
-}
-
 // Group 2 in the order the files of this service always carry it.
 bool AddGroupTwo(int fileId, MC_TRANSFER_SYNTAX syntax, int tid) {
   char syntaxUid[kSyntaxUidSize] = {};
@@ -317,7 +304,6 @@ bool StoreReceivedObject(const std::string& fileName, int messageId, const std::
     return false;
   }
   object.becameFile();
-  DropCommandGroup(object.id());
   if (!AddGroupTwo(object.id(), syntax, tid)) {
     LogLine("Thread(%d): Failed to add group 2 elements to file.", tid);
     return false;

@@ -356,28 +356,8 @@ const NameExpr& requireName(const Expr& e, const char* what) {
 
 void Interpreter::assignIndexed(const IndexExpr& target, const Variable& value) {
   const NameExpr& name = requireName(*target.base, "elements");
-  std::vector<SubscriptValue> subscripts;
   // Subscripts first: they may read the array being changed.
-  for (const Subscript& s : target.subscripts) {
-    SubscriptValue v;
-    if (s.isRange) {
-      v.kind = SubscriptValue::Kind::Range;
-      if (s.start) v.hasStart = true, v.start = toIndex(eval(*s.start), "range start");
-      if (s.end) v.hasEnd = true, v.end = toIndex(eval(*s.end), "range end");
-    } else {
-      Variable scratch;
-      const Variable& index = evalRef(*s.index, scratch);
-      if (index.isArray()) {
-        v.kind = SubscriptValue::Kind::List;
-        Variable asInt = convert(index, Type::Int64);
-        const int64_t* d = asInt.array()->as<int64_t>();
-        v.list.assign(d, d + asInt.array()->count());
-      } else {
-        v.index = toIndex(index, "index");
-      }
-    }
-    subscripts.push_back(std::move(v));
-  }
+  const std::vector<SubscriptValue> subscripts = evalSubscripts(target);
   Variable& variable = slot(name);
   if (!variable.isDefined()) throw ScriptError(target.line, "undefined variable '" + name.name + "'");
   if (!variable.isArray()) throw ScriptError(target.line, "'" + name.name + "' is " + kindOf(variable) + ", not an array");
@@ -603,10 +583,7 @@ Variable Interpreter::evalMethodCall(const MethodCallExpr& call) {
   return runtime.callMethod(object, call.method, args.positional, args.keywords);
 }
 
-Variable Interpreter::evalIndex(const IndexExpr& expr) {
-  Variable scratch;
-  const Variable& base = evalRef(*expr.base, scratch);
-  if (!base.isArray()) throw ScriptError(expr.line, "cannot index " + std::string(kindOf(base)) + " (expected an array)");
+std::vector<SubscriptValue> Interpreter::evalSubscripts(const IndexExpr& expr) {
   std::vector<SubscriptValue> subscripts;
   subscripts.reserve(expr.subscripts.size());
   for (const Subscript& s : expr.subscripts) {
@@ -630,6 +607,14 @@ Variable Interpreter::evalIndex(const IndexExpr& expr) {
     }
     subscripts.push_back(std::move(v));
   }
+  return subscripts;
+}
+
+Variable Interpreter::evalIndex(const IndexExpr& expr) {
+  Variable scratch;
+  const Variable& base = evalRef(*expr.base, scratch);
+  if (!base.isArray()) throw ScriptError(expr.line, "cannot index " + std::string(kindOf(base)) + " (expected an array)");
+  const std::vector<SubscriptValue> subscripts = evalSubscripts(expr);
   return gather(*base.array(), select(*base.array(), subscripts));
 }
 

@@ -13,6 +13,7 @@
 
 #include "ast.h"
 #include "error.h"
+#include "indexing.h"
 #include "zyl/runtime.h"
 
 namespace zyl::lang {
@@ -122,6 +123,8 @@ class Interpreter {
   Variable evalCall(const CallExpr& call, bool statement);
   Variable evalMethodCall(const MethodCallExpr& call);
   Variable evalIndex(const IndexExpr& expr);
+  // The values of an index expression's subscripts, in order.
+  std::vector<SubscriptValue> evalSubscripts(const IndexExpr& expr);
   Variable evalField(const FieldExpr& expr);
   Variable evalArrayLiteral(const ArrayLiteralExpr& expr);
   Variable evalStructLiteral(const StructLiteralExpr& expr);
