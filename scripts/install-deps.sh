@@ -10,7 +10,7 @@ packages=(
   libxerces-c-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libedit-dev libpng-dev
-  python3 python3-pydicom python3-numpy
+  python3 python3-pydicom python3-numpy python3-gdcm python3-pil
   libgdcm-tools libopenjp2-tools
 )
 
