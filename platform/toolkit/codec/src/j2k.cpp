@@ -203,6 +203,13 @@ DecodedFormat decodeJ2k(const ImageDescription& image, std::span<const std::uint
 
   const std::size_t spp = image.samplesPerPixel;
   const bool wantSigned = image.pixelRepresentation == 1;
+  struct Plane {
+    const OPJ_INT32* data;
+    std::int32_t signBit;  // 0: take the value as it is
+    std::int32_t range;
+  };
+  std::array<Plane, 4> planes{};
+  if (spp > planes.size()) fail(Errc::unsupported_image, "more than four JPEG 2000 components");
   for (std::size_t c = 0; c < spp; ++c) {
     const opj_image_comp_t& comp = decoded->comps[c];
     if (!comp.data || comp.w != width || comp.h != height)
@@ -210,17 +217,22 @@ DecodedFormat decodeJ2k(const ImageDescription& image, std::span<const std::uint
     // Pixel Representation wins: unsigned codestream samples of a signed
     // image are two's complement values of `prec` bits.
     const bool signExtend = wantSigned && !comp.sgnd;
-    const std::int32_t half = std::int32_t{1} << (comp.prec - 1);
-    const std::int32_t full = std::int32_t{1} << comp.prec;
-    for (std::size_t i = 0; i < pixels; ++i) {
-      std::int32_t v = comp.data[i];
-      if (signExtend && v >= half) v -= full;
-      if (image.bitsAllocated == 8)
-        out[i * spp + c] = static_cast<std::uint8_t>(v);
-      else
-        storeLe16(&out[(i * spp + c) * 2], static_cast<std::uint16_t>(v));
-    }
+    planes[c] = {comp.data, signExtend ? std::int32_t{1} << (comp.prec - 1) : 0, std::int32_t{1} << comp.prec};
   }
+  // One sequential pass over the output, all planes interleaved at once.
+  auto interleave = [&](auto store) {
+    for (std::size_t i = 0; i < pixels; ++i)
+      for (std::size_t c = 0; c < spp; ++c) {
+        const Plane& plane = planes[c];
+        std::int32_t v = plane.data[i];
+        if (plane.signBit != 0 && v >= plane.signBit) v -= plane.range;
+        store(i * spp + c, v);
+      }
+  };
+  if (image.bitsAllocated == 8)
+    interleave([&](std::size_t at, std::int32_t v) { out[at] = static_cast<std::uint8_t>(v); });
+  else
+    interleave([&](std::size_t at, std::int32_t v) { storeLe16(&out[at * 2], static_cast<std::uint16_t>(v)); });
 
   DecodedFormat result{image.photometric, 0, image.bitsAllocated};
   if (image.photometric == "YBR_RCT" || image.photometric == "YBR_ICT") {
