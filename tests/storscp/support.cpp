@@ -119,6 +119,35 @@ std::string Installation::log() const {
   return ReadFile(systemDir() / "storscp1.log") + ReadFile(systemDir() / "storscp2.log");
 }
 
+namespace {
+// The environment of a child: ours with `assignments` put over it and the
+// variables named in `removed` left out. Made before fork, because the child
+// of a threaded process must not allocate.
+class ChildEnvironment {
+ public:
+  ChildEnvironment(const std::vector<std::string>& assignments, const std::vector<std::string>& removed) {
+    entries_ = assignments;
+    auto overridden = [&](std::string_view entry) {
+      const std::string_view name = entry.substr(0, entry.find('='));
+      for (const auto& a : assignments)
+        if (std::string_view(a).substr(0, a.find('=')) == name) return true;
+      for (const auto& r : removed)
+        if (r == name) return true;
+      return false;
+    };
+    for (char** e = environ; *e; ++e)
+      if (!overridden(*e)) entries_.emplace_back(*e);
+    for (auto& e : entries_) pointers_.push_back(e.data());
+    pointers_.push_back(nullptr);
+  }
+  char** get() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> entries_;
+  std::vector<char*> pointers_;
+};
+}  // namespace
+
 ServiceProcess::ServiceProcess(const Installation& installation, std::vector<std::string> extraEnv)
     : port_(installation.settings().port) {
   const std::string program = ServiceProgram().string();
@@ -126,16 +155,16 @@ ServiceProcess::ServiceProcess(const Installation& installation, std::vector<std
   std::vector<std::string> env = {"ZYL_DIR=" + installation.root().string(),
                                   "ZYL_SERVICE_ROOT=" + installation.registry().string()};
   env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  ChildEnvironment environment(env, {"ZYL_SERVICE_NAME"});
   pid_ = ::fork();
   if (pid_ == 0) {
-    for (auto& e : env) ::putenv(e.data());
-    ::unsetenv("ZYL_SERVICE_NAME");
     const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) {
       ::dup2(fd, 1);
       ::dup2(fd, 2);
     }
-    ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    ::execve(program.c_str(), argv, environment.get());
     ::_exit(127);
   }
 }
@@ -197,17 +226,17 @@ ToolResult RunTool(const std::vector<std::string>& args, int limitSeconds, const
   if (::pipe(fds) != 0) return {};
   std::vector<std::string> env = {"TCP_NODELAY=1"};
   env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  ChildEnvironment environment(env, {});
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(fds[1], 1);
     ::dup2(fds[1], 2);
     ::close(fds[0]);
     ::close(fds[1]);
-    for (auto& e : env) ::putenv(e.data());
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
+    ::execvpe(argv[0], argv.data(), environment.get());
     ::_exit(127);
   }
   ::close(fds[1]);

@@ -121,8 +121,18 @@ int launchDetached(const std::string& root, const std::string& folder, std::stri
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  const std::string rootAssignment = std::string(kRootVariable) + "=" + root;
-  const std::string nameAssignment = "ZYL_SERVICE_NAME=" + std::string(name);
+  // The environment too: putenv in the child may allocate, and another
+  // thread of the caller may hold the allocator's lock at fork.
+  const std::string rootPrefix = std::string(kRootVariable) + "=";
+  const std::string namePrefix = "ZYL_SERVICE_NAME=";
+  std::vector<std::string> environment{rootPrefix + root, namePrefix + std::string(name)};
+  for (char** e = environ; *e; ++e) {
+    const std::string_view entry(*e);
+    if (!entry.starts_with(rootPrefix) && !entry.starts_with(namePrefix)) environment.emplace_back(entry);
+  }
+  std::vector<char*> envp;
+  for (auto& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
   const std::string processPath = folder + "/process";
   const std::string processTemp = processPath + ".new.launch";
 
@@ -152,11 +162,9 @@ int launchDetached(const std::string& root, const std::string& folder, std::stri
     for (int fd = 3; fd < 1024; ++fd)
       if (fd != fds[1]) ::close(fd);
     ::chdir("/");
-    ::putenv(const_cast<char*>(rootAssignment.c_str()));
-    ::putenv(const_cast<char*>(nameAssignment.c_str()));
     int error = RecordOwnProcess(processTemp.c_str(), processPath.c_str());
     if (error == kOk) {
-      ::execv(argv[0], argv.data());
+      ::execve(argv[0], argv.data(), envp.data());
       error = systemError(errno);
       ::unlink(processPath.c_str());
     }

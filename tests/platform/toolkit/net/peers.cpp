@@ -21,19 +21,27 @@
 namespace zyl::toolkit::test {
 
 Process::Process(const std::vector<std::string>& argv, const std::string& logFile) {
+    // Everything the child needs is made before fork: other threads of the
+    // test may hold the allocator's lock at that moment, and a child that
+    // allocates (setenv does) would then wait forever.
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    std::vector<std::string> environment{"TCP_NODELAY=1"};
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "TCP_NODELAY=", 12) != 0) environment.emplace_back(*e);
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-        setenv("TCP_NODELAY", "1", 1);
         const int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) {
             dup2(fd, 1);
             dup2(fd, 2);
             close(fd);
         }
-        execvp(args[0], args.data());
+        execvpe(args[0], args.data(), envp.data());
         _exit(127);
     }
 }
@@ -155,6 +163,36 @@ int openStoreMessage(const std::string& path) {
     EXPECT_EQ(MC_Get_MergeCOM_Service(uid, service, sizeof service), MC_NORMAL_COMPLETION) << uid;
     EXPECT_EQ(MC_Set_Service_Command(id, service, MC_CMD_C_STORE_RQ), MC_NORMAL_COMPLETION);
     return id;
+}
+
+std::string serviceOf(const std::string& path) {
+    const int id = openStoreMessage(path);
+    char service[65] = {};
+    MC_COMMAND command{};
+    MC_Get_Service_Command(id, service, sizeof service, &command);
+    MC_Free_Message(id);
+    return service;
+}
+
+RuntimeList::RuntimeList(const std::string& prefix,
+                         const std::vector<std::pair<std::string, MC_TRANSFER_SYNTAX>>& entries) {
+    name = prefix + "_list";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        syntaxLists.push_back(prefix + "_syntax_" + std::to_string(i));
+        services.push_back(prefix + "_service_" + std::to_string(i));
+        EXPECT_EQ(MC_NewSyntaxList(syntaxLists.back().c_str(), &entries[i].second, 1), MC_NORMAL_COMPLETION);
+        EXPECT_EQ(MC_NewServiceFromName(services.back().c_str(), entries[i].first.c_str(), syntaxLists.back().c_str(), 1, 0),
+                  MC_NORMAL_COMPLETION);
+    }
+    std::vector<const char*> names;
+    for (const auto& s : services) names.push_back(s.c_str());
+    EXPECT_EQ(MC_NewProposedServiceList(name.c_str(), names.data(), static_cast<int>(names.size())), MC_NORMAL_COMPLETION);
+}
+
+RuntimeList::~RuntimeList() {
+    MC_FreeServiceList(name.c_str());
+    for (const auto& s : services) MC_FreeService(s.c_str());
+    for (const auto& s : syntaxLists) MC_FreeSyntaxList(s.c_str());
 }
 
 }  // namespace zyl::toolkit::test
