@@ -1,5 +1,5 @@
 // Writes mergecom.srv and mergecom.app into the directory given: the
-// verification and query/retrieve services and one service for every storage
+// verification, query/retrieve and worklist services and one service for every storage
 // SOP class DCMTK knows, with the syntax lists and service lists that use them.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcuid.h>
@@ -64,7 +64,10 @@ int main(int argc, char** argv) {
         {"STUDY_ROOT_QR_GET", UID_GETStudyRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
         {"STUDY_ROOT_QR_MOVE", UID_MOVEStudyRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
     };
-    const std::size_t fixedServices = services.size();
+    const std::size_t queryRetrieveEnd = services.size();
+    // Worklist queries are in no shipped list; run-time lists can name the service.
+    services.push_back({"MODALITY_WORKLIST_FIND", UID_FINDModalityWorklistInformationModel, "UNCOMPRESSED"});
+    const std::size_t storageBegin = services.size();
     std::set<std::string> names, uids;
     for (const auto& s : services) names.insert(s.name), uids.insert(s.uid);
     for (int i = 0; i < numberOfDcmAllStorageSOPClassUIDs; ++i) {
@@ -101,14 +104,14 @@ int main(int argc, char** argv) {
         for (std::size_t i = from; i < to; ++i) app << "SERVICE_" << n++ << " = " << services[i].name << "\n";
     };
     list("Echo_Service_List", 0, 1, false);
-    list("Query_Retrieve_Service_List", 1, fixedServices, true);
-    list("Storage_Service_List", fixedServices, services.size(), true);
+    list("Query_Retrieve_Service_List", 1, queryRetrieveEnd, true);
+    list("Storage_Service_List", storageBegin, services.size(), true);
     list("Default_Service_List", 0, services.size(), false);
     // The lists the shipped orvocfg.xml gives its standard entities, one per role.
     list("Echo_SCU_Service_List", 0, 1, false);
-    list("QR_SCU_Service_List", 1, fixedServices, true);
-    list("Storage_SCU_Service_List", fixedServices, services.size(), true);
-    list("Storage_SCP_Service_List", fixedServices, services.size(), true);
+    list("QR_SCU_Service_List", 1, queryRetrieveEnd, true);
+    list("Storage_SCU_Service_List", storageBegin, services.size(), true);
+    list("Storage_SCP_Service_List", storageBegin, services.size(), true);
     std::cout << services.size() << " services written\n";
     return srv && app ? 0 : 1;
 }

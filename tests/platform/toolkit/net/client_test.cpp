@@ -77,39 +77,6 @@ int echo(int association) {
     return respondedTo;
 }
 
-// A run-time list with one service per (toolkit service, syntax) pair.
-struct RuntimeList {
-    std::string name;
-    std::vector<std::string> services, syntaxLists;
-    RuntimeList(const std::string& prefix, const std::vector<std::pair<std::string, MC_TRANSFER_SYNTAX>>& entries) {
-        name = prefix + "_list";
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            syntaxLists.push_back(prefix + "_syntax_" + std::to_string(i));
-            services.push_back(prefix + "_service_" + std::to_string(i));
-            EXPECT_EQ(MC_NewSyntaxList(syntaxLists.back().c_str(), &entries[i].second, 1), MC_NORMAL_COMPLETION);
-            EXPECT_EQ(MC_NewServiceFromName(services.back().c_str(), entries[i].first.c_str(), syntaxLists.back().c_str(), 1, 0),
-                      MC_NORMAL_COMPLETION);
-        }
-        std::vector<const char*> names;
-        for (const auto& s : services) names.push_back(s.c_str());
-        EXPECT_EQ(MC_NewProposedServiceList(name.c_str(), names.data(), static_cast<int>(names.size())), MC_NORMAL_COMPLETION);
-    }
-    ~RuntimeList() {
-        MC_FreeServiceList(name.c_str());
-        for (const auto& s : services) MC_FreeService(s.c_str());
-        for (const auto& s : syntaxLists) MC_FreeSyntaxList(s.c_str());
-    }
-};
-
-std::string serviceOf(const std::string& file) {
-    const int id = openStoreMessage(file);
-    char service[65] = {};
-    MC_COMMAND command{};
-    MC_Get_Service_Command(id, service, sizeof service, &command);
-    MC_Free_Message(id);
-    return service;
-}
-
 MC_TRANSFER_SYNTAX syntaxOf(const std::string& file) {
     const int id = openStoreMessage(file);
     MC_TRANSFER_SYNTAX syntax = MC_TS_INVALID;

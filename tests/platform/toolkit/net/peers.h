@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zyl::toolkit::test {
@@ -57,8 +58,21 @@ RunResult run(const std::vector<std::string>& argv, std::chrono::seconds limit =
 std::string dumpDataSet(const std::string& path);
 std::string fileSyntax(const std::string& path);
 
+// A run-time service list with one service per (toolkit service, syntax)
+// pair, SCU role; freed with the object.
+struct RuntimeList {
+    std::string name;
+    std::vector<std::string> services, syntaxLists;
+    RuntimeList(const std::string& prefix, const std::vector<std::pair<std::string, MC_TRANSFER_SYNTAX>>& entries);
+    ~RuntimeList();
+    RuntimeList(const RuntimeList&) = delete;
+    RuntimeList& operator=(const RuntimeList&) = delete;
+};
+
 // Opens a Part 10 file as a C-STORE request message for its SOP class.
 int openStoreMessage(const std::string& path);
 std::string pydicomFile(const std::string& name);
+// The toolkit service of a file's SOP class.
+std::string serviceOf(const std::string& path);
 
 }  // namespace zyl::toolkit::test
