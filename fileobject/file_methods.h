@@ -14,5 +14,8 @@ HostVar* getValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* getVR(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* getDescription(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* queryValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* addSequence(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* addGroup(int argc, HostVar* argv[], zyl::KeywordList* argk);
 
 }  // namespace orvo::file

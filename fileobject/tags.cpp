@@ -40,6 +40,12 @@ const char* vrName(int code) {
   return code >= 0 && code < static_cast<int>(kVrNames.size()) ? kVrNames[static_cast<size_t>(code)] : "??";
 }
 
+int vrCode(std::string_view name) {
+  for (size_t code = 0; code < kVrNames.size(); ++code)
+    if (name != "??" && name == kVrNames[code]) return static_cast<int>(code);
+  return MC_VR_UN;
+}
+
 bool vrSupported(int code) { return std::string_view(vrName(code)) != "??"; }
 
 void guardPixelData(const FileInstance& file, uint32_t tag) {

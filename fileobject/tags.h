@@ -18,6 +18,8 @@ uint32_t parseTag(std::string_view tagString);
 // Two-letter name of a VR code, "??" for codes without one.
 const char* vrName(int code);
 bool vrSupported(int code);
+// The code of a two-letter VR name (upper case); 24 (UN) for names not in the table.
+int vrCode(std::string_view name);
 
 // Stops the call when the object was opened without its pixel data and the
 // tag is Pixel Data.

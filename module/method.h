@@ -53,6 +53,7 @@ class MethodCall {
 
   Instance& self() { return *instance_; }
   Keywords& keywords() { return keywords_; }
+  const Keywords& keywords() const { return keywords_; }
   int argc() const { return argc_; }
   // Positional argument i (0 is the object); nullptr when not passed.
   HostVar* arg(int i) const { return i < argc_ ? argv_[i] : nullptr; }

@@ -11,6 +11,8 @@ namespace {
 // Each class's methods join these tables as their workers are built. Argument
 // counts include the object itself.
 const std::array kFunctions{
+    HostRoutineDef{"ZYLFFORVO::ADDGROUP", file::addGroup, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVO::ADDSEQUENCE", file::addSequence, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::GETDESCRIPTION", file::getDescription, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::GETVALUE", file::getValue, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::GETVALUECOUNT", file::getValueCount, 2, 2, HOST_ROUTINE_KEYWORDS},
@@ -22,6 +24,7 @@ const std::array kFunctions{
 const std::array kProcedures{
     HostRoutineDef{"ZYLFFORVO::CLEANUP", file::cleanup, 1, 1, 0},
     HostRoutineDef{"ZYLFFORVO::COMMIT", file::commit, 1, 1, 0},
+    HostRoutineDef{"ZYLFFORVO::SETVALUE", file::setValue, 2, 4, HOST_ROUTINE_KEYWORDS},
 };
 
 }  // namespace

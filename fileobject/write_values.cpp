@@ -1,0 +1,332 @@
+// Writing single attributes: SetValue (set, clear, remove), AddSequence and
+// AddGroup, and the host type to VR conversions they use.
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstddef>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "file_methods.h"
+#include "file_object.h"
+#include "method.h"
+#include "tags.h"
+#include "transfer_syntax.h"
+
+namespace orvo::file {
+namespace {
+
+using zyl::Type;
+
+const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
+
+struct SetKeywords {
+  int32_t clear;
+  int32_t remove;
+  int32_t seqId;
+  static const HostKeyword table[];
+};
+const HostKeyword SetKeywords::table[] = {
+    {"CLEAR", HOST_KW_INT, offsetof(SetKeywords, clear), HOST_KW_NO_GIVEN},
+    {"REMOVE", HOST_KW_INT, offsetof(SetKeywords, remove), HOST_KW_NO_GIVEN},
+    {"SEQID", HOST_KW_INT, offsetof(SetKeywords, seqId), HOST_KW_NO_GIVEN},
+    {nullptr, HOST_KW_INT, 0, 0}};
+
+struct ParentKeywords {
+  int32_t parentSeqId;
+  static const HostKeyword table[];
+};
+const HostKeyword ParentKeywords::table[] = {
+    {"PARENTSEQID", HOST_KW_INT, offsetof(ParentKeywords, parentSeqId), HOST_KW_NO_GIVEN},
+    {nullptr, HOST_KW_INT, 0, 0}};
+
+// The group length attribute that follows a write in the top-level message;
+// whether the toolkit takes it is not looked at.
+void addGroupLength(int id, uint32_t tag) { MC_Add_Standard_Attribute(id, tag & 0xFFFF0000u); }
+
+// ---- the value supplier -----------------------------------------------------------
+
+// One block handed to the toolkit in one piece, except an odd-length OB
+// value: all bytes but the last, then the last byte with a zero pad byte.
+struct Supply {
+  const unsigned char* data;
+  size_t length;
+  bool padOddOb;
+  size_t handed = 0;
+  unsigned char tail[2] = {0, 0};
+};
+
+MC_STATUS supplyBlock(int, uint32_t, void* userInfo, int isFirst, int* dataSize, void** dataBuffer,
+                      int* isLast) noexcept {
+  auto& supply = *static_cast<Supply*>(userInfo);
+  if (isFirst) supply.handed = 0;
+  const bool split = supply.padOddOb && supply.length % 2 == 1;
+  if (!split) {
+    *dataBuffer = const_cast<unsigned char*>(supply.data);
+    *dataSize = static_cast<int>(supply.length);
+    *isLast = 1;
+    return MC_NORMAL_COMPLETION;
+  }
+  if (supply.handed == 0 && supply.length > 1) {
+    supply.handed = supply.length - 1;
+    *dataBuffer = const_cast<unsigned char*>(supply.data);
+    *dataSize = static_cast<int>(supply.handed);
+    *isLast = 0;
+    return MC_NORMAL_COMPLETION;
+  }
+  supply.tail[0] = supply.data[supply.length - 1];
+  supply.tail[1] = 0;
+  supply.handed = supply.length;
+  *dataBuffer = supply.tail;
+  *dataSize = 2;
+  *isLast = 1;
+  return MC_NORMAL_COMPLETION;
+}
+
+// ---- conversions -------------------------------------------------------------------
+
+// A temporary made by a conversion, released after the write (an unwinding
+// error releases it with the call's other temporaries).
+class Converted {
+ public:
+  Converted(HostVar* value, Type type) : v_(HostConvertType(value, type)) {}
+  Converted(const Converted&) = delete;
+  Converted& operator=(const Converted&) = delete;
+  ~Converted() { HostFreeTemporary(v_); }
+  template <typename T>
+  std::span<const T> elements() const {
+    void* data = nullptr;
+    const int64_t count = HostVarGetData(v_, &data);
+    return {static_cast<const T*>(data), static_cast<size_t>(count)};
+  }
+
+ private:
+  HostVar* v_;
+};
+
+struct WriteTarget {
+  int id;
+  uint32_t tag;
+  const std::string& tagString;
+  const std::string& vrString;
+};
+
+[[noreturn]] void writeFailed(const WriteTarget& t, MC_STATUS status) {
+  fail(kErrs4, "Error: Failed to write attribute value (tag/vr/err). ", t.tagString, t.vrString, errorText(status));
+}
+
+template <typename T, typename Arg>
+void writeNumbers(const WriteTarget& t, HostVar* value, Type type, MC_STATUS (*next)(int, uint32_t, Arg)) {
+  const Converted converted(value, type);
+  for (const T element : converted.elements<T>()) {
+    const MC_STATUS status = next(t.id, t.tag, static_cast<Arg>(element));
+    if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
+  }
+}
+
+void writeStrings(const WriteTarget& t, HostVar* value) {
+  const bool wasString = value->type() == Type::String;
+  const Converted converted(value, Type::String);
+  for (const zyl::HostString& element : converted.elements<zyl::HostString>()) {
+    std::string_view text = zyl::hostStringText(element);
+    // Numbers are converted with the host's leading blanks; those go, but
+    // at least the last character stays.
+    if (!wasString)
+      while (text.size() > 1 && text.front() == ' ') text.remove_prefix(1);
+    const std::string owned(text);
+    const MC_STATUS status = MC_Set_Next_Value_From_String(t.id, t.tag, owned.c_str());
+    if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
+  }
+}
+
+// The bytes of a numeric argument as they lie in memory: `unit` bytes per
+// element. Strings, structures and values too short for that are refused
+// instead of being read past their end.
+std::span<const unsigned char> memoryOf(const WriteTarget& t, HostVar* value, size_t unit) {
+  if (!zyl::isNumeric(value->type())) writeFailed(t, MC_INCOMPATIBLE_VR);
+  void* data = nullptr;
+  const int64_t count = HostVarGetData(value, &data);
+  const size_t available = static_cast<size_t>(count) * zyl::typeSize(value->type());
+  const size_t wanted = static_cast<size_t>(count) * unit;
+  if (wanted > available) writeFailed(t, MC_INVALID_LENGTH_FOR_VR);
+  if (wanted > static_cast<size_t>(INT_MAX) - 1) writeFailed(t, MC_VALUE_TOO_LARGE);
+  return {static_cast<const unsigned char*>(data), wanted};
+}
+
+void writeBlock(const WriteTarget& t, std::span<const unsigned char> bytes, bool padOddOb) {
+  Supply supply{bytes.data(), bytes.size(), padOddOb};
+  const MC_STATUS status = MC_Set_Value_From_Function(t.id, t.tag, &supply, supplyBlock);
+  if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
+}
+
+void writeFloatBlock(const WriteTarget& t, HostVar* value) {
+  const Converted converted(value, Type::Float32);
+  const auto floats = converted.elements<float>();
+  if (floats.size_bytes() > static_cast<size_t>(INT_MAX) - 1) writeFailed(t, MC_VALUE_TOO_LARGE);
+  writeBlock(t, {reinterpret_cast<const unsigned char*>(floats.data()), floats.size_bytes()}, false);
+}
+
+// Pixel Data of a file in a compressed syntax: the toolkit compresses frame
+// by frame, each frame an equal share of the argument's elements.
+void writeCompressedPixelData(const WriteTarget& t, HostVar* value, bool ow) {
+  unsigned long framesValue = 1;
+  unsigned long length = 0;
+  const MC_STATUS lengthStatus = MC_Get_Value_Length(t.id, 0x00280008, 1, &length);
+  if (lengthStatus != MC_EMPTY_VALUE && lengthStatus != MC_INVALID_TAG && lengthStatus != MC_NULL_VALUE) {
+    const MC_STATUS status = MC_Get_Value_To_ULongInt(t.id, 0x00280008, &framesValue);
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", t.tagString, errorText(status));
+  }
+  if (framesValue == 0)
+    fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", t.tagString,
+         "Number of Frames is 0");
+  const auto bytes = memoryOf(t, value, ow ? 2 : 1);
+  const size_t elementsPerFrame = bytes.size() / (ow ? 2 : 1) / framesValue;
+  const size_t frameLength = elementsPerFrame * (ow ? 2 : 1);
+  if (frameLength == 0) writeFailed(t, MC_INVALID_LENGTH_FOR_VR);
+
+  MC_STATUS status = MC_Register_Compression_Callbacks(t.id, MC_Standard_Compressor, MC_Standard_Decompressor);
+  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to register compression callbacks ", errorText(status));
+  for (unsigned long frame = 0; frame < framesValue; ++frame) {
+    Supply supply{bytes.data() + frame * frameLength, frameLength, false};
+    if (frame == 0) {
+      status = MC_Set_Encapsulated_Value_From_Function(t.id, t.tag, &supply, supplyBlock);
+      if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to compress and set pixel data. ", errorText(status));
+    } else {
+      status = MC_Set_Next_Encapsulated_Value_From_Function(t.id, t.tag, &supply, supplyBlock);
+      if (status != MC_NORMAL_COMPLETION)
+        fail(kErrs2, "Error: Failed to compress and set pixel data, where frame num > 1, ", errorText(status));
+    }
+  }
+  status = MC_Close_Encapsulated_Value(t.id, t.tag);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs2, "Error: Failed to close pixel data tag when setting compressed pixel data, ", errorText(status));
+}
+
+void writeBinary(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
+  const bool ow = vr == MC_VR_OW;
+  if (t.tag == kTagPixelData) {
+    const int syntax = currentSyntax(file);
+    if (isStandardCompressed(syntax)) return writeCompressedPixelData(t, value, ow);
+    if (isUnsupportedCompression(syntax))
+      fail(kErrs4, "Error: Failed to read pixel data unsupported compression format (file/syntax/syntax) ",
+           fileName(file), currentSyntaxUid(file), transferSyntaxName(syntax));
+  }
+  writeBlock(t, memoryOf(t, value, ow ? 2 : 1), !ow);
+}
+
+void writeValue(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
+  switch (vr) {
+    case MC_VR_AE: case MC_VR_AS: case MC_VR_CS: case MC_VR_DA: case MC_VR_DS: case MC_VR_DT: case MC_VR_IS:
+    case MC_VR_LO: case MC_VR_LT: case MC_VR_PN: case MC_VR_SH: case MC_VR_ST: case MC_VR_TM: case MC_VR_UT:
+    case MC_VR_UI:
+      return writeStrings(t, value);
+    case MC_VR_SS: return writeNumbers<int16_t, int>(t, value, Type::Int16, MC_Set_Next_Value_From_Int);
+    case MC_VR_US: return writeNumbers<uint16_t, unsigned>(t, value, Type::UInt16, MC_Set_Next_Value_From_UInt);
+    case MC_VR_AT:
+    case MC_VR_UL:
+      return writeNumbers<uint32_t, unsigned long>(t, value, Type::UInt32, MC_Set_Next_Value_From_ULongInt);
+    case MC_VR_SL: return writeNumbers<int32_t, long>(t, value, Type::Int32, MC_Set_Next_Value_From_LongInt);
+    case MC_VR_FL: return writeNumbers<float, float>(t, value, Type::Float32, MC_Set_Next_Value_From_Float);
+    case MC_VR_FD: return writeNumbers<double, double>(t, value, Type::Float64, MC_Set_Next_Value_From_Double);
+    case MC_VR_OF: return writeFloatBlock(t, value);
+    case MC_VR_OB:
+    case MC_VR_OW: return writeBinary(file, t, value, vr);
+    default:  // UN, every name not in the table, and "sq"
+      fail(kErrs3, "Error: Failed to set value, unsupported VR type (tag/vr)", t.tagString, t.vrString);
+  }
+}
+
+// ---- workers ---------------------------------------------------------------------------
+
+// Argument checks made before the data set is opened.
+struct SetValueArgs {
+  static void check(const MethodCall<FileInstance, SetKeywords>& call) {
+    call.stringArg(1, StringArg::Tag);
+    const SetKeywords& kw = call.keywords();
+    if (kw.clear != 0 && kw.remove != 0) fail(kInvalidClearKeyword);
+  }
+};
+
+HostVar* setValueWorker(MethodCall<FileInstance, SetKeywords>& call) {
+  FileInstance& self = call.self();
+  const SetKeywords& kw = call.keywords();
+  const bool clear = kw.clear != 0;
+  const bool remove = kw.remove != 0;
+  if (!clear && !remove) {
+    if (call.argc() != 4) fail(kErrs1, "Error: Failed to set value, arguments are missing.");
+    if (!call.arg(2)->isScalarString()) fail(kInvalidDicomVr);
+  }
+  const std::string tagString(call.stringArg(1, StringArg::Tag));
+  const uint32_t tag = parseTag(tagString);
+  const bool topLevel = kw.seqId == 0;
+  const int id = addressedId(self, kw.seqId);
+  if (self.nonConforming != 0) MC_Add_Standard_Attribute(id, tag);
+
+  if (clear) {
+    const MC_STATUS status = MC_Set_Value_To_NULL(id, tag);
+    if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to clear value (tag/err) ", tagString, errorText(status));
+    return nullptr;
+  }
+  const MC_STATUS emptied = MC_Set_Value_To_Empty(id, tag);
+  if (emptied != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to set value (tag/err) ", tagString, errorText(emptied));
+  if (remove) return nullptr;
+
+  const std::string vrString(call.arg(2)->text());
+  if (vrString == "SQ")
+    fail(kErrs2,
+         "Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) ",
+         tagString);
+  if (vrString.size() != 2) fail(kInvalidDicomVr);
+  std::string upper = vrString;
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  // "sq" is refused as an unsupported VR below, like "UN".
+  const int vr = upper == "SQ" ? MC_VR_UN : vrCode(upper);
+  writeValue(self, WriteTarget{id, tag, tagString, vrString}, call.arg(3), vr);
+  if (topLevel) addGroupLength(id, tag);
+  return nullptr;
+}
+
+enum class AddKind { Sequence, Group };
+
+template <AddKind Kind>
+HostVar* addItemWorker(MethodCall<FileInstance, ParentKeywords>& call) {
+  FileInstance& self = call.self();
+  const std::string tagString(call.stringArg(1, StringArg::Tag));
+  const uint32_t tag = parseTag(tagString);
+  const int32_t parent = call.keywords().parentSeqId;
+  const int id = addressedId(self, parent);
+  constexpr bool sequence = Kind == AddKind::Sequence;
+
+  int item = 0;
+  MC_STATUS status = MC_Open_Item(&item, "");
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, sequence ? "Error: Failed to create sequence(tag/err). " : "Error: Failed to create group (tag/err). ",
+         tagString, errorText(status));
+  status = sequence ? MC_Set_Value_From_Int(id, tag, item) : MC_Set_Next_Value_From_Int(id, tag, item);
+  if (status != MC_NORMAL_COMPLETION) {
+    MC_Free_Item(item);
+    fail(kErrs3,
+         sequence ? "Error: Failed to add a new empty sequence(tag/err). " : "Error: Failed to add a new group(tag/err). ",
+         tagString, errorText(status));
+  }
+  if (parent == 0) addGroupLength(id, tag);
+  return HostTempInt(static_cast<int16_t>(item & 0xFFFF));
+}
+
+}  // namespace
+
+HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<SetKeywords, SetValueArgs, setValueWorker>(argc, argv, argk);
+}
+HostVar* addSequence(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<ParentKeywords, FileArgs<-1, StringArg::Tag>, addItemWorker<AddKind::Sequence>>(argc, argv, argk);
+}
+HostVar* addGroup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<ParentKeywords, FileArgs<-1, StringArg::Tag>, addItemWorker<AddKind::Group>>(argc, argv, argk);
+}
+
+}  // namespace orvo::file
