@@ -17,5 +17,6 @@ HostVar* queryValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* addSequence(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* addGroup(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk);
 
 }  // namespace orvo::file

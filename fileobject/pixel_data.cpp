@@ -1,9 +1,18 @@
 #include "pixel_data.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
+#include <optional>
+#include <utility>
+#include <vector>
 
+#include "file_methods.h"
 #include "file_object.h"
+#include "method.h"
+#include "tags.h"
+#include "transfer_syntax.h"
 
 namespace orvo::file {
 
@@ -16,8 +25,14 @@ MC_STATUS copyValuePiece(int /*id*/, uint32_t /*tag*/, void* userInfo, int dataS
       report(kErrs1, HOST_MSG_INFO, "Error: Failed to read in data...data size is negative");
       return MC_CANNOT_COMPLY;
     }
-    const size_t n = std::min(static_cast<size_t>(dataSize), static_cast<size_t>(room));
-    if (n > 0 && dataBuffer != nullptr) std::memcpy(copy.data + copy.offset, dataBuffer, n);
+    auto piece = static_cast<const unsigned char*>(dataBuffer);
+    size_t size = static_cast<size_t>(dataSize);
+    const size_t skipped = std::min(copy.skip, size);
+    copy.skip -= skipped;
+    size -= skipped;
+    if (piece != nullptr) piece += skipped;
+    const size_t n = std::min(size, static_cast<size_t>(room));
+    if (n > 0 && piece != nullptr) std::memcpy(copy.data + copy.offset, piece, n);
     copy.offset += n;
     return MC_NORMAL_COMPLETION;
   } catch (...) {
@@ -29,33 +44,69 @@ namespace {
 
 const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
-// An image attribute read as an unsigned number; a missing or empty one is 1
-// where `defaultsToOne`, else a failure with its message.
-uint32_t imageNumber(int id, uint32_t tag, bool defaultsToOne, const char* failText, const std::string& tagString) {
+// An image attribute read as an unsigned number; a missing or empty one
+// takes the fallback when there is one, else fails with its message naming
+// `subject` (the tag string or the file).
+uint32_t imageNumber(int id, uint32_t tag, std::optional<uint32_t> fallback, const char* failText,
+                     const std::string& subject) {
   unsigned long length = 0;
   const MC_STATUS lengthStatus = MC_Get_Value_Length(id, tag, 1, &length);
-  if (defaultsToOne &&
+  if (fallback &&
       (lengthStatus == MC_EMPTY_VALUE || lengthStatus == MC_INVALID_TAG || lengthStatus == MC_NULL_VALUE))
-    return 1;
+    return *fallback;
   unsigned long value = 0;
   const MC_STATUS status = MC_Get_Value_To_ULongInt(id, tag, &value);
-  if (status != MC_NORMAL_COMPLETION) fail(kErrs3, failText, tagString, errorText(status));
+  if (status != MC_NORMAL_COMPLETION) fail(kErrs3, failText, subject, errorText(status));
   return static_cast<uint32_t>(value);
+}
+
+// A temporary released unless handed on.
+class Temporary {
+ public:
+  explicit Temporary(HostVar* v) : v_(v) {}
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+  ~Temporary() {
+    if (v_ != nullptr) HostFreeTemporary(v_);
+  }
+  HostVar* release() { return std::exchange(v_, nullptr); }
+
+ private:
+  HostVar* v_;
+};
+
+// Swaps rows i and rows-1-i of every plane of one frame.
+void flipFrame(unsigned char* frame, const ImageDescription& image, unsigned char* end) {
+  const bool planar = image.samples > 1 && image.planarConfiguration == 1;
+  const size_t rowLength = size_t{image.columns} * image.bytesPerSample * (planar ? 1 : image.samples);
+  const uint32_t planes = planar ? image.samples : 1;
+  std::vector<unsigned char> row(rowLength);
+  for (uint32_t p = 0; p < planes; ++p) {
+    unsigned char* plane = frame + size_t{p} * image.rows * rowLength;
+    for (uint32_t i = 0, j = image.rows - 1; i < j; ++i, --j) {
+      unsigned char* upper = plane + size_t{i} * rowLength;
+      unsigned char* lower = plane + size_t{j} * rowLength;
+      if (lower + rowLength > end) fail(kErrs1, "Error: Address overrun error when flipping rows, dest > data");
+      std::memcpy(row.data(), upper, rowLength);
+      std::memcpy(upper, lower, rowLength);
+      std::memcpy(lower, row.data(), rowLength);
+    }
+  }
 }
 
 }  // namespace
 
 HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::string& tagString) {
   const uint32_t frames =
-      imageNumber(id, 0x00280008, true, "Error: Failed to get number of frames for image (tag/err) ", tagString);
-  const uint32_t samples = imageNumber(id, 0x00280002, true,
+      imageNumber(id, 0x00280008, 1, "Error: Failed to get number of frames for image (tag/err) ", tagString);
+  const uint32_t samples = imageNumber(id, 0x00280002, 1,
                                        "Error: Failed to get number of samplesperpixel for image (tag/err) ", tagString);
-  const uint32_t bits =
-      imageNumber(id, 0x00280100, false, "Error: Failed to get number of bits allocated for image (tag/err) ", tagString);
+  const uint32_t bits = imageNumber(id, 0x00280100, std::nullopt,
+                                    "Error: Failed to get number of bits allocated for image (tag/err) ", tagString);
   const uint32_t rows =
-      imageNumber(id, 0x00280010, false, "Error: Failed to get number of rows for image (tag/err) ", tagString);
-  const uint32_t columns =
-      imageNumber(id, 0x00280011, false, "Error: Failed to get number of columns for image (tag/err) ", tagString);
+      imageNumber(id, 0x00280010, std::nullopt, "Error: Failed to get number of rows for image (tag/err) ", tagString);
+  const uint32_t columns = imageNumber(id, 0x00280011, std::nullopt,
+                                       "Error: Failed to get number of columns for image (tag/err) ", tagString);
   const uint64_t bytesPerSample = bits < 9 ? 1 : 2;
   const uint64_t total = uint64_t{rows} * columns * bytesPerSample * samples * frames;
   // The attributes come from the file: a product no image can have is refused
@@ -88,5 +139,140 @@ HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::st
   return result;
 }
 
+
+// The largest image the reader takes: what the file claims is checked
+// before memory is taken for it.
+constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 32;
+
+ImageDescription readImageDescription(const FileInstance& file) {
+  const int id = file.msgFileId;
+  const std::string name = fileName(file);
+  ImageDescription image{};
+  image.frames = imageNumber(id, 0x00280008, 1, "Error: Failed to get number of frames for image (file/err) ", name);
+  image.samples =
+      imageNumber(id, 0x00280002, std::nullopt, "Error: Failed to get samples per pixel for image (file/err) ", name);
+  image.bitsAllocated = imageNumber(id, 0x00280100, std::nullopt,
+                                    "Error: Failed to get number of bits allocated for image (file/err) ", name);
+  image.rows = imageNumber(id, 0x00280010, std::nullopt, "Error: Failed to get number of rows for image (file/err) ", name);
+  image.columns =
+      imageNumber(id, 0x00280011, std::nullopt, "Error: Failed to get number of columns for image (file/err) ", name);
+  image.pixelRepresentation =
+      imageNumber(id, 0x00280103, 0, "Error: Failed to get value for pixel representation (file/err) ", name);
+  image.planarConfiguration =
+      imageNumber(id, 0x00280006, 0, "Error: Failed to get value for planar configuration (file/err) ", name);
+  image.bytesPerSample = image.bitsAllocated < 9 ? 1 : 2;
+  image.frameBytes = uint64_t{image.samples} * image.columns * image.bytesPerSample * image.rows;
+  image.totalBytes = image.frameBytes * image.frames;
+
+  // Shapes the host arrays cannot take are refused by name.
+  std::string problem;
+  if (image.samples != 1 && image.samples != 3 && image.samples != 4)
+    problem = "Samples per Pixel " + std::to_string(image.samples) + " (1, 3 or 4 are read)";
+  else if (image.bitsAllocated == 0 || image.bitsAllocated > 16)
+    problem = "Bits Allocated " + std::to_string(image.bitsAllocated) + " (1 to 16 are read)";
+  else if (image.rows == 0 || image.columns == 0 || image.frames == 0)
+    problem = "an image without pixels";
+  else if (image.totalBytes > kMaxPixelBytes)
+    problem = "Pixel Data over 4 GiB";
+  if (!problem.empty()) fail(kErrs3, "Error: Failed to get pixel data, unsupported image (file/err) ", name, problem);
+  return image;
+}
+
+PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t frame, bool storedOrder) {
+  const ImageDescription image = readImageDescription(file);
+  const uint32_t count = frameGiven ? 1 : image.frames;
+  if (frameGiven && frame >= image.frames) fail(kErrs1, "Error: Failed requested frame is out of range.");
+
+  const zyl::Type type = image.bytesPerSample == 1         ? zyl::Type::Byte
+                         : image.pixelRepresentation == 1 ? zyl::Type::Int16
+                                                          : zyl::Type::UInt16;
+  std::array<int64_t, 4> dims{};
+  int ndims = 0;
+  if (image.samples == 1) {
+    dims = {image.columns, image.rows, 0, 0};
+    ndims = 2;
+  } else if (image.planarConfiguration == 0) {
+    dims = {image.samples, image.columns, image.rows, 0};
+    ndims = 3;
+  } else {
+    dims = {image.columns, image.rows, image.samples, 0};
+    ndims = 3;
+  }
+  // Like the host's arrays, a trailing dimension of one is dropped: a
+  // single-frame image is [columns, rows].
+  if (!frameGiven && image.frames > 1) dims[static_cast<size_t>(ndims++)] = image.frames;
+  void* data = nullptr;
+  Temporary result(HostMakeTempArray(type, ndims, dims.data(), 1, &data));
+  auto* bytes = static_cast<unsigned char*>(data);
+  const size_t filled = static_cast<size_t>(image.frameBytes) * count;
+
+  // One frame alone costs one frame: the decoder starts at it, the raw
+  // reader passes over the frames before it.
+  const int syntax = currentSyntax(file);
+  const int id = file.msgFileId;
+  const std::string name = fileName(file);
+  ValueCopy copy{bytes, filled, 0};
+  if (isStandardCompressed(syntax)) {
+    MC_STATUS status = MC_Register_Compression_Callbacks(id, MC_Standard_Compressor, MC_Standard_Decompressor);
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs3, "Error: Failed to register compressor/decompressor (file/err) ", name, errorText(status));
+    if (frameGiven) {
+      status = MC_Get_Encapsulated_Frame_To_Function(id, kTagPixelData, frame, &copy, copyValuePiece);
+    } else {
+      status = MC_Get_Encapsulated_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece);
+      while (status == MC_END_OF_FRAME)
+        status = MC_Get_Next_Encapsulated_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece);
+    }
+    if (status != MC_NORMAL_COMPLETION && status != MC_NO_MORE_VALUES && status != MC_END_OF_FRAME)
+      fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
+  } else if (isUnsupportedCompression(syntax)) {
+    fail(kErrs4, "Error: Failed to get pixel data, unsupported compression format (file/syntax/syntax) ", name,
+         currentSyntaxUid(file), transferSyntaxName(syntax));
+  } else {
+    if (frameGiven) copy.skip = static_cast<size_t>(image.frameBytes) * frame;
+    const MC_STATUS status = MC_Get_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece);
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
+  }
+
+  if (!storedOrder)
+    for (uint32_t f = 0; f < count; ++f) flipFrame(bytes + f * image.frameBytes, image, bytes + filled);
+  return {result.release(), count};
+}
+
+namespace {
+
+struct PixelKeywords {
+  int32_t frame;
+  int frameGiven;
+  int32_t order;
+  HostVar* count;
+  int countGiven;
+  static const HostKeyword table[];
+};
+const HostKeyword PixelKeywords::table[] = {
+    {"FRAME", HOST_KW_INT, offsetof(PixelKeywords, frame), offsetof(PixelKeywords, frameGiven)},
+    {"ORDER", HOST_KW_INT, offsetof(PixelKeywords, order), HOST_KW_NO_GIVEN},
+    {"COUNT", HOST_KW_REF, offsetof(PixelKeywords, count), offsetof(PixelKeywords, countGiven)},
+    {nullptr, HOST_KW_INT, 0, 0}};
+
+// The pixel-data switch is looked at before the file is opened.
+struct PixelArgs {
+  static void check(const MethodCall<FileInstance, PixelKeywords>& call) { guardPixelData(call.self(), kTagPixelData); }
+};
+
+HostVar* getPixelDataWorker(MethodCall<FileInstance, PixelKeywords>& call) {
+  const PixelKeywords& kw = call.keywords();
+  const PixelArray pixels =
+      readPixelData(call.self(), kw.frameGiven != 0, static_cast<uint32_t>(kw.frame), static_cast<int16_t>(kw.order) != 0);
+  if (kw.countGiven) storeUInt32(kw.count, pixels.frames);
+  return pixels.array;
+}
+
+}  // namespace
+
+HostVar* getPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<PixelKeywords, PixelArgs, getPixelDataWorker>(argc, argv, argk);
+}
 
 }  // namespace orvo::file

@@ -52,6 +52,7 @@ class MethodCall {
   MethodCall& operator=(const MethodCall&) = delete;
 
   Instance& self() { return *instance_; }
+  const Instance& self() const { return *instance_; }
   Keywords& keywords() { return keywords_; }
   const Keywords& keywords() const { return keywords_; }
   int argc() const { return argc_; }

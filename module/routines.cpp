@@ -14,6 +14,7 @@ const std::array kFunctions{
     HostRoutineDef{"ZYLFFORVO::ADDGROUP", file::addGroup, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::ADDSEQUENCE", file::addSequence, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::GETDESCRIPTION", file::getDescription, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVO::GETPIXELDATA", file::getPixelData, 1, 1, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::GETVALUE", file::getValue, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::GETVALUECOUNT", file::getValueCount, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::GETVALUELENGTH", file::getValueLength, 2, 2, HOST_ROUTINE_KEYWORDS},
