@@ -18,5 +18,7 @@ HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* addSequence(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* addGroup(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* getPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* setPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* changeTransferSyntax(int argc, HostVar* argv[], zyl::KeywordList* argk);
 
 }  // namespace orvo::file

@@ -103,6 +103,27 @@ class HostUnit {
   int unit_ = HOST_FILE_FAILED;
 };
 
+// Owns a host temporary (a result in the making, a conversion, a scratch
+// array) until it is handed back with release() or freed.
+class HostTemporary {
+ public:
+  explicit HostTemporary(HostVar* v) : v_(v) {}
+  HostTemporary(const HostTemporary&) = delete;
+  HostTemporary& operator=(const HostTemporary&) = delete;
+  ~HostTemporary() {
+    if (v_ != nullptr) HostFreeTemporary(v_);
+  }
+  HostVar* get() const { return v_; }
+  HostVar* release() {
+    HostVar* v = v_;
+    v_ = nullptr;
+    return v;
+  }
+
+ private:
+  HostVar* v_;
+};
+
 // ---- Steps of the object ------------------------------------------------
 
 // Loads the data set from disk unless one is open: 1, or 0 after a message
@@ -118,6 +139,12 @@ void createDataSet(FileInstance& file);
 void cloneDataSet(FileInstance& file);
 // Writes the data set to ORVOFILENAME and releases it; failures end the call.
 void commitDataSet(FileInstance& file);
+
+// SetValue without CLEAR or REMOVE: empties the attribute of the SEQID item
+// (0: the file's message) and writes the value in the VR named; failures end
+// the call.
+void setAttributeValue(FileInstance& file, int32_t seqId, const std::string& tagString, const std::string& vrString,
+                       HostVar* value);
 
 // The module-wide object counter: incremented by every Init.
 uint32_t nextObjectNumber();

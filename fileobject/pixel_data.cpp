@@ -40,6 +40,32 @@ MC_STATUS copyValuePiece(int /*id*/, uint32_t /*tag*/, void* userInfo, int dataS
   }
 }
 
+MC_STATUS supplyValue(int, uint32_t, void* userInfo, int isFirst, int* dataSize, void** dataBuffer,
+                      int* isLast) noexcept {
+  auto& supply = *static_cast<ValueSupply*>(userInfo);
+  if (isFirst) supply.handed = 0;
+  if (!(supply.padOddOb && supply.length % 2 == 1)) {
+    *dataBuffer = const_cast<unsigned char*>(supply.data);
+    *dataSize = static_cast<int>(supply.length);
+    *isLast = 1;
+    return MC_NORMAL_COMPLETION;
+  }
+  if (supply.handed == 0 && supply.length > 1) {
+    supply.handed = supply.length - 1;
+    *dataBuffer = const_cast<unsigned char*>(supply.data);
+    *dataSize = static_cast<int>(supply.handed);
+    *isLast = 0;
+    return MC_NORMAL_COMPLETION;
+  }
+  supply.tail[0] = supply.data[supply.length - 1];
+  supply.tail[1] = 0;
+  supply.handed = supply.length;
+  *dataBuffer = supply.tail;
+  *dataSize = 2;
+  *isLast = 1;
+  return MC_NORMAL_COMPLETION;
+}
+
 namespace {
 
 const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
@@ -60,23 +86,9 @@ uint32_t imageNumber(int id, uint32_t tag, std::optional<uint32_t> fallback, con
   return static_cast<uint32_t>(value);
 }
 
-// A temporary released unless handed on.
-class Temporary {
- public:
-  explicit Temporary(HostVar* v) : v_(v) {}
-  Temporary(const Temporary&) = delete;
-  Temporary& operator=(const Temporary&) = delete;
-  ~Temporary() {
-    if (v_ != nullptr) HostFreeTemporary(v_);
-  }
-  HostVar* release() { return std::exchange(v_, nullptr); }
-
- private:
-  HostVar* v_;
-};
 
 // Swaps rows i and rows-1-i of every plane of one frame.
-void flipFrame(unsigned char* frame, const ImageDescription& image, unsigned char* end) {
+void flipFrame(unsigned char* frame, const ImageDescription& image, const unsigned char* end) {
   const bool planar = image.samples > 1 && image.planarConfiguration == 1;
   const size_t rowLength = size_t{image.columns} * image.bytesPerSample * (planar ? 1 : image.samples);
   const uint32_t planes = planar ? image.samples : 1;
@@ -116,13 +128,7 @@ HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::st
          errorText(MC_VALUE_TOO_LARGE));
   const zyl::Type type = bytesPerSample == 1 ? zyl::Type::Byte : zyl::Type::Int16;
   void* data = nullptr;
-  HostVar* result = HostMakeTempVector(type, static_cast<int64_t>(total / bytesPerSample), 1, &data);
-  struct Release {
-    HostVar* v;
-    ~Release() {
-      if (v != nullptr) HostFreeTemporary(v);
-    }
-  } guard{result};
+  HostTemporary result(HostMakeTempVector(type, static_cast<int64_t>(total / bytesPerSample), 1, &data));
 
   const int fileId = file.msgFileId;
   MC_STATUS status = MC_Register_Compression_Callbacks(fileId, MC_Standard_Compressor, MC_Standard_Decompressor);
@@ -135,8 +141,7 @@ HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::st
   if (status != MC_NORMAL_COMPLETION && status != MC_NO_MORE_VALUES)
     fail(kErrs3, "Error: Failed to read compressed binary data (OB/OW) from file (tag/err) ", tagString,
          errorText(status));
-  guard.v = nullptr;
-  return result;
+  return result.release();
 }
 
 
@@ -202,7 +207,7 @@ PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t fra
   // single-frame image is [columns, rows].
   if (!frameGiven && image.frames > 1) dims[static_cast<size_t>(ndims++)] = image.frames;
   void* data = nullptr;
-  Temporary result(HostMakeTempArray(type, ndims, dims.data(), 1, &data));
+  HostTemporary result(HostMakeTempArray(type, ndims, dims.data(), 1, &data));
   auto* bytes = static_cast<unsigned char*>(data);
   const size_t filled = static_cast<size_t>(image.frameBytes) * count;
 
@@ -235,9 +240,36 @@ PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t fra
       fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
   }
 
-  if (!storedOrder)
-    for (uint32_t f = 0; f < count; ++f) flipFrame(bytes + f * image.frameBytes, image, bytes + filled);
+  if (!storedOrder) flipFrames(bytes, image, count, bytes + filled);
   return {result.release(), count};
+}
+
+void flipFrames(unsigned char* data, const ImageDescription& image, uint64_t count, const unsigned char* end) {
+  for (uint64_t f = 0; f < count; ++f) flipFrame(data + f * image.frameBytes, image, end);
+}
+
+void storePixelData(FileInstance& file, const ImageDescription& image, const unsigned char* data) {
+  const int syntax = currentSyntax(file);
+  const std::string name = fileName(file);
+  const int id = file.msgFileId;
+  if (isStandardCompressed(syntax)) {
+    compressFrames(id, data, static_cast<size_t>(image.frameBytes), image.frames, [&](CompressStep step, MC_STATUS status) {
+      const char* text = step == CompressStep::Register     ? "Error: Failed to register compression callbacks (file/err) "
+                         : step == CompressStep::FirstFrame ? "Error: Failed to compress and set pixel data. (file/err) "
+                         : step == CompressStep::LaterFrame
+                             ? "Error: Failed to compress and set pixel data, where frame num > 1, (file/err) "
+                             : "Error: Failed to close pixel data tag when setting compressed pixel data,(file/err) ";
+      fail(kErrs3, text, name, errorText(status));
+    });
+  } else if (isUnsupportedCompression(syntax)) {
+    fail(kErrs4, "Error: Failed to set pixel data, unsupported compression format (file/syntax/syntax) ", name,
+         currentSyntaxUid(file), transferSyntaxName(syntax));
+  } else {
+    ValueSupply supply{data, static_cast<size_t>(image.totalBytes), image.bytesPerSample == 1};
+    if (MC_Set_Value_From_Function(id, kTagPixelData, &supply, supplyValue) != MC_NORMAL_COMPLETION)
+      fail(kErrs2, "Error: Failed to set pixel data (file)", name);
+  }
+  if (file.fileMode == kModeCreated) MC_Add_Standard_Attribute(id, 0x7FE00000);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "structures.h"
@@ -21,6 +22,36 @@ struct ValueCopy {
 };
 MC_STATUS copyValuePiece(int id, uint32_t tag, void* userInfo, int dataSize, void* dataBuffer, int isFirst,
                          int isLast) noexcept;
+
+// A value handed to the toolkit in one piece, except an odd-length OB value:
+// all bytes but the last, then the last byte with a zero pad byte.
+struct ValueSupply {
+  const unsigned char* data;
+  size_t length;
+  bool padOddOb;
+  size_t handed = 0;
+  unsigned char tail[2] = {0, 0};
+};
+MC_STATUS supplyValue(int id, uint32_t tag, void* userInfo, int isFirst, int* dataSize, void** dataBuffer,
+                      int* isLast) noexcept;
+
+// Hands `frames` frames of `frameLength` bytes from `data` to the standard
+// compressor bound to message `id`, then closes the value. A step that fails
+// calls `failed`, which does not return.
+enum class CompressStep { Register, FirstFrame, LaterFrame, Close };
+template <typename Failed>
+void compressFrames(int id, const unsigned char* data, size_t frameLength, uint64_t frames, Failed failed) {
+  MC_STATUS status = MC_Register_Compression_Callbacks(id, MC_Standard_Compressor, MC_Standard_Decompressor);
+  if (status != MC_NORMAL_COMPLETION) failed(CompressStep::Register, status);
+  for (uint64_t frame = 0; frame < frames; ++frame) {
+    ValueSupply supply{data + frame * frameLength, frameLength, false};
+    status = frame == 0 ? MC_Set_Encapsulated_Value_From_Function(id, 0x7FE00010, &supply, supplyValue)
+                        : MC_Set_Next_Encapsulated_Value_From_Function(id, 0x7FE00010, &supply, supplyValue);
+    if (status != MC_NORMAL_COMPLETION) failed(frame == 0 ? CompressStep::FirstFrame : CompressStep::LaterFrame, status);
+  }
+  status = MC_Close_Encapsulated_Value(id, 0x7FE00010);
+  if (status != MC_NORMAL_COMPLETION) failed(CompressStep::Close, status);
+}
 
 // Pixel Data of a file in one of the five compressed syntaxes, decompressed
 // into one array: bytes for up to 8 bits allocated, 16-bit integers above.
@@ -50,5 +81,14 @@ struct PixelArray {
   uint32_t frames;
 };
 PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t frame, bool storedOrder);
+
+// Swaps the rows of `count` frames from `data` (last row first, each plane
+// of a planar image on its own); `end` bounds the data.
+void flipFrames(unsigned char* data, const ImageDescription& image, uint64_t count, const unsigned char* end);
+
+// Stores the pixels of `image` (every frame, total bytes, stored row order)
+// as the object's Pixel Data, compressed when its syntax is one of the five
+// compressed ones.
+void storePixelData(FileInstance& file, const ImageDescription& image, const unsigned char* data);
 
 }  // namespace orvo::file

@@ -133,20 +133,6 @@ HostVar* readStrings(int id, uint32_t tag, int count, const std::string& tagStri
   return v;
 }
 
-// A temporary released unless handed back.
-class TempGuard {
- public:
-  explicit TempGuard(HostVar* v) : v_(v) {}
-  TempGuard(const TempGuard&) = delete;
-  TempGuard& operator=(const TempGuard&) = delete;
-  ~TempGuard() {
-    if (v_ != nullptr) HostFreeTemporary(v_);
-  }
-  HostVar* release() { return std::exchange(v_, nullptr); }
-
- private:
-  HostVar* v_;
-};
 
 unsigned long binaryLength(int id, uint32_t tag, const std::string& tagString) {
   unsigned long length = 0;
@@ -161,7 +147,7 @@ HostVar* readUnknown(int id, uint32_t tag, const std::string& tagString) {
   if (length > static_cast<unsigned long>(INT_MAX))
     fail(kErrs3, "Error: Failed to read attribute value from file (tag/err) ", tagString, errorText(MC_VALUE_TOO_LARGE));
   void* data = nullptr;
-  TempGuard result(HostMakeTempVector(Type::Byte, static_cast<int64_t>(length), 1, &data));
+  HostTemporary result(HostMakeTempVector(Type::Byte, static_cast<int64_t>(length), 1, &data));
   int returned = 0;
   const MC_STATUS status = MC_Get_Value_To_Buffer(id, tag, static_cast<int>(length), data, &returned);
   if (status != MC_NORMAL_COMPLETION)
@@ -176,7 +162,7 @@ HostVar* readBinary(int id, uint32_t tag, int vr, const std::string& tagString) 
   const size_t elementSize = zyl::typeSize(type);
   const auto count = static_cast<int64_t>(length / elementSize);
   void* data = nullptr;
-  TempGuard result(HostMakeTempVector(type, count, 1, &data));
+  HostTemporary result(HostMakeTempVector(type, count, 1, &data));
   ValueCopy copy{static_cast<unsigned char*>(data), static_cast<size_t>(count) * elementSize, 0};
   const MC_STATUS status = MC_Get_Value_To_Function(id, tag, &copy, copyValuePiece);
   if (status != MC_NORMAL_COMPLETION)

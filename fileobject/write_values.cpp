@@ -12,6 +12,7 @@
 #include "file_methods.h"
 #include "file_object.h"
 #include "method.h"
+#include "pixel_data.h"
 #include "tags.h"
 #include "transfer_syntax.h"
 
@@ -46,64 +47,22 @@ const HostKeyword ParentKeywords::table[] = {
 // whether the toolkit takes it is not looked at.
 void addGroupLength(int id, uint32_t tag) { MC_Add_Standard_Attribute(id, tag & 0xFFFF0000u); }
 
-// ---- the value supplier -----------------------------------------------------------
-
-// One block handed to the toolkit in one piece, except an odd-length OB
-// value: all bytes but the last, then the last byte with a zero pad byte.
-struct Supply {
-  const unsigned char* data;
-  size_t length;
-  bool padOddOb;
-  size_t handed = 0;
-  unsigned char tail[2] = {0, 0};
-};
-
-MC_STATUS supplyBlock(int, uint32_t, void* userInfo, int isFirst, int* dataSize, void** dataBuffer,
-                      int* isLast) noexcept {
-  auto& supply = *static_cast<Supply*>(userInfo);
-  if (isFirst) supply.handed = 0;
-  const bool split = supply.padOddOb && supply.length % 2 == 1;
-  if (!split) {
-    *dataBuffer = const_cast<unsigned char*>(supply.data);
-    *dataSize = static_cast<int>(supply.length);
-    *isLast = 1;
-    return MC_NORMAL_COMPLETION;
-  }
-  if (supply.handed == 0 && supply.length > 1) {
-    supply.handed = supply.length - 1;
-    *dataBuffer = const_cast<unsigned char*>(supply.data);
-    *dataSize = static_cast<int>(supply.handed);
-    *isLast = 0;
-    return MC_NORMAL_COMPLETION;
-  }
-  supply.tail[0] = supply.data[supply.length - 1];
-  supply.tail[1] = 0;
-  supply.handed = supply.length;
-  *dataBuffer = supply.tail;
-  *dataSize = 2;
-  *isLast = 1;
-  return MC_NORMAL_COMPLETION;
-}
-
 // ---- conversions -------------------------------------------------------------------
 
 // A temporary made by a conversion, released after the write (an unwinding
 // error releases it with the call's other temporaries).
 class Converted {
  public:
-  Converted(HostVar* value, Type type) : v_(HostConvertType(value, type)) {}
-  Converted(const Converted&) = delete;
-  Converted& operator=(const Converted&) = delete;
-  ~Converted() { HostFreeTemporary(v_); }
+  Converted(HostVar* value, Type type) : temporary_(HostConvertType(value, type)) {}
   template <typename T>
   std::span<const T> elements() const {
     void* data = nullptr;
-    const int64_t count = HostVarGetData(v_, &data);
+    const int64_t count = HostVarGetData(temporary_.get(), &data);
     return {static_cast<const T*>(data), static_cast<size_t>(count)};
   }
 
  private:
-  HostVar* v_;
+  HostTemporary temporary_;
 };
 
 struct WriteTarget {
@@ -156,8 +115,8 @@ std::span<const unsigned char> memoryOf(const WriteTarget& t, HostVar* value, si
 }
 
 void writeBlock(const WriteTarget& t, std::span<const unsigned char> bytes, bool padOddOb) {
-  Supply supply{bytes.data(), bytes.size(), padOddOb};
-  const MC_STATUS status = MC_Set_Value_From_Function(t.id, t.tag, &supply, supplyBlock);
+  ValueSupply supply{bytes.data(), bytes.size(), padOddOb};
+  const MC_STATUS status = MC_Set_Value_From_Function(t.id, t.tag, &supply, supplyValue);
   if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
 }
 
@@ -187,23 +146,18 @@ void writeCompressedPixelData(const WriteTarget& t, HostVar* value, bool ow) {
   const size_t frameLength = elementsPerFrame * (ow ? 2 : 1);
   if (frameLength == 0) writeFailed(t, MC_INVALID_LENGTH_FOR_VR);
 
-  MC_STATUS status = MC_Register_Compression_Callbacks(t.id, MC_Standard_Compressor, MC_Standard_Decompressor);
-  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to register compression callbacks ", errorText(status));
-  for (unsigned long frame = 0; frame < framesValue; ++frame) {
-    Supply supply{bytes.data() + frame * frameLength, frameLength, false};
-    if (frame == 0) {
-      status = MC_Set_Encapsulated_Value_From_Function(t.id, t.tag, &supply, supplyBlock);
-      if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to compress and set pixel data. ", errorText(status));
-    } else {
-      status = MC_Set_Next_Encapsulated_Value_From_Function(t.id, t.tag, &supply, supplyBlock);
-      if (status != MC_NORMAL_COMPLETION)
+  compressFrames(t.id, bytes.data(), frameLength, framesValue, [&](CompressStep step, MC_STATUS status) {
+    switch (step) {
+      case CompressStep::Register: fail(kErrs2, "Error: Failed to register compression callbacks ", errorText(status));
+      case CompressStep::FirstFrame: fail(kErrs2, "Error: Failed to compress and set pixel data. ", errorText(status));
+      case CompressStep::LaterFrame:
         fail(kErrs2, "Error: Failed to compress and set pixel data, where frame num > 1, ", errorText(status));
+      case CompressStep::Close:
+        fail(kErrs2, "Error: Failed to close pixel data tag when setting compressed pixel data, ", errorText(status));
     }
-  }
-  status = MC_Close_Encapsulated_Value(t.id, t.tag);
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs2, "Error: Failed to close pixel data tag when setting compressed pixel data, ", errorText(status));
+  });
 }
+
 
 void writeBinary(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
   const bool ow = vr == MC_VR_OW;
@@ -258,13 +212,14 @@ HostVar* setValueWorker(MethodCall<FileInstance, SetKeywords>& call) {
   if (!clear && !remove) {
     if (call.argc() != 4) fail(kErrs1, "Error: Failed to set value, arguments are missing.");
     if (!call.arg(2)->isScalarString()) fail(kInvalidDicomVr);
+    setAttributeValue(self, kw.seqId, std::string(call.stringArg(1, StringArg::Tag)), std::string(call.arg(2)->text()),
+                      call.arg(3));
+    return nullptr;
   }
   const std::string tagString(call.stringArg(1, StringArg::Tag));
   const uint32_t tag = parseTag(tagString);
-  const bool topLevel = kw.seqId == 0;
   const int id = addressedId(self, kw.seqId);
   if (self.nonConforming != 0) MC_Add_Standard_Attribute(id, tag);
-
   if (clear) {
     const MC_STATUS status = MC_Set_Value_To_NULL(id, tag);
     if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to clear value (tag/err) ", tagString, errorText(status));
@@ -272,21 +227,6 @@ HostVar* setValueWorker(MethodCall<FileInstance, SetKeywords>& call) {
   }
   const MC_STATUS emptied = MC_Set_Value_To_Empty(id, tag);
   if (emptied != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to set value (tag/err) ", tagString, errorText(emptied));
-  if (remove) return nullptr;
-
-  const std::string vrString(call.arg(2)->text());
-  if (vrString == "SQ")
-    fail(kErrs2,
-         "Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) ",
-         tagString);
-  if (vrString.size() != 2) fail(kInvalidDicomVr);
-  std::string upper = vrString;
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  // "sq" is refused as an unsupported VR below, like "UN".
-  const int vr = upper == "SQ" ? MC_VR_UN : vrCode(upper);
-  writeValue(self, WriteTarget{id, tag, tagString, vrString}, call.arg(3), vr);
-  if (topLevel) addGroupLength(id, tag);
   return nullptr;
 }
 
@@ -318,6 +258,27 @@ HostVar* addItemWorker(MethodCall<FileInstance, ParentKeywords>& call) {
 }
 
 }  // namespace
+
+void setAttributeValue(FileInstance& file, int32_t seqId, const std::string& tagString, const std::string& vrString,
+                       HostVar* value) {
+  const uint32_t tag = parseTag(tagString);
+  const int id = addressedId(file, seqId);
+  if (file.nonConforming != 0) MC_Add_Standard_Attribute(id, tag);
+  const MC_STATUS emptied = MC_Set_Value_To_Empty(id, tag);
+  if (emptied != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to set value (tag/err) ", tagString, errorText(emptied));
+  if (vrString == "SQ")
+    fail(kErrs2,
+         "Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) ",
+         tagString);
+  if (vrString.size() != 2) fail(kInvalidDicomVr);
+  std::string upper = vrString;
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  // "sq" is refused as an unsupported VR, like "UN".
+  const int vr = upper == "SQ" ? MC_VR_UN : vrCode(upper);
+  writeValue(file, WriteTarget{id, tag, tagString, vrString}, value, vr);
+  if (seqId == 0) addGroupLength(id, tag);
+}
 
 HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return fileMethod<SetKeywords, SetValueArgs, setValueWorker>(argc, argv, argk);

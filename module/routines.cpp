@@ -23,8 +23,10 @@ const std::array kFunctions{
     HostRoutineDef{"ZYLFFORVO::QUERYVALUE", file::queryValue, 2, 2, HOST_ROUTINE_KEYWORDS},
 };
 const std::array kProcedures{
+    HostRoutineDef{"ZYLFFORVO::CHANGETRANSFERSYNTAX", file::changeTransferSyntax, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::CLEANUP", file::cleanup, 1, 1, 0},
     HostRoutineDef{"ZYLFFORVO::COMMIT", file::commit, 1, 1, 0},
+    HostRoutineDef{"ZYLFFORVO::SETPIXELDATA", file::setPixelData, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::SETVALUE", file::setValue, 2, 4, HOST_ROUTINE_KEYWORDS},
 };
 

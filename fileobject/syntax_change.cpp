@@ -1,0 +1,97 @@
+// ChangeTransferSyntax: a cloned or created file re-encoded into one of the
+// eight syntaxes the object names, marked when it became lossy, and written.
+#include <string>
+#include <vector>
+
+#include "file_methods.h"
+#include "file_object.h"
+#include "method.h"
+#include "pixel_data.h"
+#include "transfer_syntax.h"
+
+namespace orvo::file {
+namespace {
+
+const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
+
+constexpr uint32_t kTagImageType = 0x00080008;
+
+struct ChangeKeywords {
+  int32_t lossy;
+  static const HostKeyword table[];
+};
+const HostKeyword ChangeKeywords::table[] = {{"LOSSY", HOST_KW_INT, offsetof(ChangeKeywords, lossy), HOST_KW_NO_GIVEN},
+                                             {nullptr, HOST_KW_INT, 0, 0}};
+
+// Image Type with its first value replaced by DERIVED, and Lossy Image
+// Compression "01": what a lossy re-encoding must say about the image.
+void markLossy(FileInstance& file) {
+  const int id = file.msgFileId;
+  int count = 0;
+  if (MC_Get_Value_Count(id, kTagImageType, &count) != MC_NORMAL_COMPLETION || count < 1) return;
+  std::vector<std::string> values;
+  for (int i = 0; i < count; ++i) {
+    char value[256] = {};
+    const MC_STATUS status = i == 0 ? MC_Get_Value_To_String(id, kTagImageType, sizeof value, value)
+                                    : MC_Get_Next_Value_To_String(id, kTagImageType, sizeof value, value);
+    values.emplace_back(status == MC_NORMAL_COMPLETION ? value : "");
+  }
+  values[0] = "DERIVED";
+  MC_Add_Standard_Attribute(id, 0x00282110);
+  zyl::Variable lossyFlag = zyl::Variable::ofString("01");
+  setAttributeValue(file, 0, "0028,2110", "CS", &lossyFlag);
+  MC_Set_Value_To_Empty(id, kTagImageType);
+  for (const std::string& v : values) MC_Set_Next_Value_From_String(id, kTagImageType, v.c_str());
+}
+
+HostVar* changeWorker(MethodCall<FileInstance, ChangeKeywords>& call) {
+  FileInstance& self = call.self();
+  const bool keepLossyMarks = call.keywords().lossy != 0;
+  if (self.fileMode == kModeOpened)
+    fail(kErrs2, "Error: Can not change the transfer syntax on file that was opened as a read only object ",
+         fileName(self));
+  HostVar* uidArg = call.arg(1);
+  const std::string uid = uidArg != nullptr && uidArg->isScalarString() ? std::string(uidArg->text()) : "";
+  const auto target = namedSyntax(uid);
+  if (!target)
+    fail(kErrs3, "Error: Failed unsupported or invalid transfer syntax uid. (syntax/file)", uid, fileName(self));
+  MC_TRANSFER_SYNTAX number{};
+  const MC_STATUS converted = MC_Get_Enum_From_Transfer_Syntax(uid.c_str(), &number);
+  if (converted != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Invalid transfer syntax (file/err) ", fileName(self), errorText(converted));
+
+  if (currentSyntax(self) != static_cast<int>(number)) {
+    if (isLossy(currentSyntax(self)))
+      fail(kErrs2, "Error: Existing format is lossy. Converting a lossy format to another format is prohibited. (file) ",
+           fileName(self));
+    const PixelArray frames = readPixelData(self, false, 0, true);
+    const HostTemporary owned(frames.array);
+    // Should the re-encoding fail, the data set goes back to the syntax its
+    // pixels are in, so that a later Commit cannot write a file whose meta
+    // group names a syntax its Pixel Data is not in.
+    struct RestoreSyntax {
+      int id;
+      std::string uid;
+      bool armed = true;
+      ~RestoreSyntax() {
+        if (armed) MC_Set_Value_From_String(id, 0x00020010, uid.c_str());
+      }
+    } restore{self.msgFileId, currentSyntaxUid(self)};
+    zyl::Variable uidValue = zyl::Variable::ofString(uid);
+    setAttributeValue(self, 0, "0002,0010", "UI", &uidValue);
+    const ImageDescription image = readImageDescription(self);
+    storePixelData(self, image, reinterpret_cast<const unsigned char*>(frames.array->array()->data()));
+    restore.armed = false;
+    if (target->syntaxClass == SyntaxClass::Lossy && !keepLossyMarks) markLossy(self);
+  }
+  commitDataSet(self);
+  return nullptr;
+}
+
+}  // namespace
+
+HostVar* changeTransferSyntax(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<ChangeKeywords, FileArgs<>, changeWorker>(argc, argv, argk);
+}
+
+}  // namespace orvo::file
