@@ -5,7 +5,7 @@
 
 namespace zyl::toolkit::test {
 
-// The listen port (configuration value 25), chosen and set once.
+// The listen port (configuration value 25), chosen, set and listened on once.
 int listenPort();
 // The application registered under the title "NET_SCP".
 int scpApplication();

@@ -20,6 +20,11 @@ int listenPort() {
         initToolkit();
         const int p = freePort();
         EXPECT_EQ(MC_Set_Int_Config_Value(MC_CFG_TCPIP_LISTEN_PORT, p), MC_NORMAL_COMPLETION);
+        // Listen from now on (the socket stays open across waits), so that a
+        // peer started before a test's listener thread runs is not refused.
+        scpApplication();
+        int app = 0, association = 0;
+        EXPECT_EQ(MC_Wait_For_Association("Echo_Service_List", 0, &app, &association), MC_TIMEOUT);
         return p;
     }();
     return port;
