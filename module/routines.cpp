@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "cfg_methods.h"
 #include "file_methods.h"
 #include "method.h"
 
@@ -11,6 +12,14 @@ namespace {
 // Each class's methods join these tables as their workers are built. Argument
 // counts include the object itself.
 const std::array kFunctions{
+    HostRoutineDef{"ZYLFFORVOCFG::ECHO", netconfig::echo, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVOCFG::GETAPPLICATIONENTITIES", netconfig::getApplicationEntities, 1, 1, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVOCFG::GETAPPLICATIONENTITY", netconfig::getApplicationEntity, 2, 2, 0},
+    HostRoutineDef{"ZYLFFORVOCFG::GETSERVICELISTS", netconfig::getServiceLists, 1, 1, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVOCFG::GETSERVICETYPES", netconfig::getServiceTypes, 1, 1, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVOCFG::GETVALUE", netconfig::getValue, 2, 2, 0},
+    HostRoutineDef{"ZYLFFORVOCFG::INIT", netconfig::init, 1, 1, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVOCFG::ISDIRTY", netconfig::isDirty, 1, 1, 0},
     HostRoutineDef{"ZYLFFORVO::ADDGROUP", file::addGroup, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::ADDSEQUENCE", file::addSequence, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::GETDESCRIPTION", file::getDescription, 2, 2, HOST_ROUTINE_KEYWORDS},
@@ -23,6 +32,12 @@ const std::array kFunctions{
     HostRoutineDef{"ZYLFFORVO::QUERYVALUE", file::queryValue, 2, 2, HOST_ROUTINE_KEYWORDS},
 };
 const std::array kProcedures{
+    HostRoutineDef{"ZYLFFORVOCFG::CLEANUP", netconfig::cleanup, 1, 1, 0},
+    HostRoutineDef{"ZYLFFORVOCFG::COMMIT", netconfig::commit, 1, 1, 0},
+    HostRoutineDef{"ZYLFFORVOCFG::REMOVEAPPLICATIONENTITY", netconfig::removeApplicationEntity, 2, 2, 0},
+    HostRoutineDef{"ZYLFFORVOCFG::SETAPPLICATIONENTITY", netconfig::setApplicationEntity, 7, 7, 0},
+    HostRoutineDef{"ZYLFFORVOCFG::SETVALUE", netconfig::setValue, 3, 3, 0},
+    HostRoutineDef{"ZYLFFORVOCFG::UPDATECONFIGURATIONFILE", netconfig::updateConfigurationFile, 1, 1, 0},
     HostRoutineDef{"ZYLFFORVO::CHANGETRANSFERSYNTAX", file::changeTransferSyntax, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::CLEANUP", file::cleanup, 1, 1, 0},
     HostRoutineDef{"ZYLFFORVO::COMMIT", file::commit, 1, 1, 0},

@@ -1,5 +1,6 @@
 // The module's entry point: structures, class records, release callbacks, the
 // message block, start-up, then the routine tables.
+#include "cfg_document.h"
 #include "messages.h"
 #include "routines.h"
 #include "startup.h"
@@ -8,12 +9,15 @@
 namespace orvo {
 namespace {
 
-// Instances of these classes own nothing the host does not release itself.
+// File, query and storage client objects own nothing the host does not
+// release itself (a file object's data set goes with its Cleanup, which the
+// host calls); a configuration object's document goes with the object.
 void releaseNothing(void*) {}
 
 void setReleaseCallbacks() {
-  for (Structure s : {Structure::File, Structure::Cfg, Structure::Query, Structure::StorScu})
+  for (Structure s : {Structure::File, Structure::Query, Structure::StorScu})
     HostSetClassReleaseCallback(structure(s)->classRecord(), releaseNothing);
+  HostSetClassReleaseCallback(structure(Structure::Cfg)->classRecord(), netconfig::releaseCfgInstance);
 }
 
 int load() {

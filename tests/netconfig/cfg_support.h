@@ -1,0 +1,69 @@
+// ZYLffOrvoCfg objects in the real host with the real module, each test
+// starting from the shipped configuration.
+#pragma once
+
+#include "fileobject_support.h"
+
+namespace cfgtest {
+
+using fotest::contains;
+using fotest::Kw;
+using zyl::Variable;
+namespace fs = std::filesystem;
+
+class CfgTest : public fotest::FileObjectTest {
+ protected:
+  void SetUp() override {
+    FileObjectTest::SetUp();
+    // Where the copies are, asked once while the per-user copy still reads;
+    // then the per-user copy goes back to the shipped file for every test.
+    static const std::pair<std::string, std::string> files = [this] {
+      Variable user = makeCfg();
+      std::string userPath(call(user, "GetValue", "configfile").text());
+      destroy(user);
+      Variable system = makeCfg({{"SYSTEM", Variable::ofInt32(1)}});
+      std::string systemPath(call(system, "GetValue", "configfile").text());
+      destroy(system);
+      return std::pair{userPath, systemPath};
+    }();
+    userFile_ = files.first;
+    systemFile_ = files.second;
+    if (fs::exists(userFile_))
+      fs::permissions(userFile_, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+    fs::copy_file(systemFile_, userFile_, fs::copy_options::overwrite_existing);
+  }
+
+  Variable makeCfg(std::vector<Kw> kws = {}) {
+    Variable object = fotest::rt().newObject("ZYLFFORVOCFG", {}, keywordArgs(kws));
+    if (object.type() == zyl::Type::Object) cfgs_.push_back(object);
+    return object;
+  }
+  void destroy(Variable& object) {
+    fotest::rt().destroyObject(object);
+    std::erase_if(cfgs_, [&](const Variable& v) { return v.scalar().id == object.scalar().id; });
+  }
+  void TearDown() override {
+    for (Variable& o : cfgs_) fotest::rt().destroyObject(o);
+    cfgs_.clear();
+    FileObjectTest::TearDown();
+  }
+
+  Variable call2(Variable& object, const std::string& method, Variable a, Variable b) {
+    return call(object, method, std::vector<Variable>{std::move(a), std::move(b)});
+  }
+  std::string errorOf(Variable& object, const std::string& method, std::vector<Variable> args) {
+    try {
+      call(object, method, std::move(args));
+      return "";
+    } catch (const zyl::HostError& e) {
+      return e.what();
+    }
+  }
+
+  std::string userFile_, systemFile_;
+
+ private:
+  std::vector<Variable> cfgs_;
+};
+
+}  // namespace cfgtest
