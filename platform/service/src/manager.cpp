@@ -124,7 +124,11 @@ int Service::start() {
   if (!fields) return kErrorServiceDoesNotExist;
   const Config config = configFrom(*fields);
   if (config.startType == kStartDisabled) return kErrorServiceDisabled;
-  if (auto record = readProcess(folder_); record && isAlive(*record)) return kErrorServiceAlreadyRunning;
+  // A program that reported itself stopped is on its way out: its successor
+  // may start, as the status the caller was shown promised.
+  if (auto record = readProcess(folder_);
+      record && isAlive(*record) && currentStatus(folder_).currentState != State::Stopped)
+    return kErrorServiceAlreadyRunning;
   std::error_code ec;
   fs::remove(folder_ + "/status", ec);
   return launchDetached(fs::path(folder_).parent_path().string(), folder_, name_, config.binaryPath);

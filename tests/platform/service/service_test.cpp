@@ -189,6 +189,31 @@ TEST_F(Registry, AProgramThatDiedIsSeenAsStoppedAndCanStartAgain) {
   EXPECT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s));
 }
 
+// A program that reported stopped but has not exited yet does not keep its
+// successor from starting: the caller was told the service is not running.
+TEST_F(Registry, AStoppedProgramStillExitingDoesNotBlockTheNextStart) {
+  svc::Manager manager;
+  ASSERT_EQ(svc::Manager::open(manager, svc::kManagerAllAccess), svc::kOk);
+  svc::Service service;
+  svc::Config config = ProgramConfig("Lingerer");
+  config.binaryPath += " 3000";
+  ASSERT_EQ(manager.createService(service, "Lingerer", config, svc::kServiceAllAccess), svc::kOk);
+  ASSERT_EQ(service.start(), svc::kOk);
+  ASSERT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Running; }, 5s));
+  const pid_t first = std::stoi(ReadText(marker_).substr(8));
+  svc::Status status;
+  ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
+  ASSERT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Stopped; }, 5s));
+  ASSERT_EQ(::kill(first, 0), 0);  // still lingering
+  fs::remove(marker_);
+  EXPECT_EQ(service.start(), svc::kOk);
+  ASSERT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s));
+  EXPECT_NE(std::stoi(ReadText(marker_).substr(8)), first);
+  EXPECT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Running; }, 5s));
+  ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
+  EXPECT_TRUE(WaitFor([&] { return ::kill(first, 0) != 0; }, 6s));
+}
+
 TEST_F(Registry, StartFailsForAMissingProgramOrADisabledService) {
   svc::Manager manager;
   ASSERT_EQ(svc::Manager::open(manager, svc::kManagerAllAccess), svc::kOk);

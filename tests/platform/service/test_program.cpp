@@ -1,8 +1,9 @@
-// A service program for the tests: `test_program NAME MARKER` runs the
-// service NAME under the manager, or in the foreground when started directly.
-// It reports start pending, running, then waits for the stop control and
-// reports stop pending and stopped. It writes "<how> <pid>" into MARKER when
-// running and "stopped" when done.
+// A service program for the tests: `test_program NAME MARKER [LINGER_MS]`
+// runs the service NAME under the manager, or in the foreground when started
+// directly. It reports start pending, running, then waits for the stop
+// control and reports stop pending and stopped. It writes "<how> <pid>" into
+// MARKER when running and "stopped" when done; with LINGER_MS it stays that
+// long after reporting stopped, as a program still cleaning up would.
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +19,7 @@ namespace svc = zyl::service;
 namespace {
 std::string name, marker;
 std::atomic<bool> stopAsked{false};
+int lingerMs = 0;
 bool underManager = true;
 
 void Main(int, char**) {
@@ -40,6 +42,7 @@ void Main(int, char**) {
   status.currentState = svc::State::Stopped;
   svc::SetStatus(status);
   std::ofstream(marker) << "stopped\n";
+  std::this_thread::sleep_for(std::chrono::milliseconds(lingerMs));
 }
 }  // namespace
 
@@ -47,6 +50,7 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   name = argv[1];
   marker = argv[2];
+  if (argc > 3) lingerMs = std::stoi(argv[3]);
   if (svc::StartDispatcher(name, Main) == svc::kErrorFailedServiceControllerConnect) {
     underManager = false;
     svc::RunInForeground(name, Main);
