@@ -20,6 +20,7 @@ const std::array kFunctions{
     HostRoutineDef{"ZYLFFORVOCFG::GETVALUE", netconfig::getValue, 2, 2, 0},
     HostRoutineDef{"ZYLFFORVOCFG::INIT", netconfig::init, 1, 1, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVOCFG::ISDIRTY", netconfig::isDirty, 1, 1, 0},
+    HostRoutineDef{"ZYLFFORVOCFG::STORAGESCPSERVICE", netconfig::storageScpService, 2, 2, 0},
     HostRoutineDef{"ZYLFFORVO::ADDGROUP", file::addGroup, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::ADDSEQUENCE", file::addSequence, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVO::GETDESCRIPTION", file::getDescription, 2, 2, HOST_ROUTINE_KEYWORDS},

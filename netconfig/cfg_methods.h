@@ -19,5 +19,6 @@ HostVar* removeApplicationEntity(int argc, HostVar* argv[], zyl::KeywordList* ar
 HostVar* getServiceLists(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* getServiceTypes(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* echo(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* storageScpService(int argc, HostVar* argv[], zyl::KeywordList* argk);
 
 }  // namespace orvo::netconfig

@@ -15,7 +15,7 @@
 
 namespace zyl::storscp {
 
-inline constexpr const char* kServiceName = "ZYL Orvo Storage SCP";
+inline constexpr const char* kServiceName = zyl::config::kStorageServiceName;
 inline constexpr long kLogSwitchBytes = 250000;     // a log file this size or more is full
 inline constexpr std::size_t kLogLineSize = 512;    // a formatted line, terminator included
 inline constexpr std::size_t kParamSize = 256;      // buffer of a configuration parameter

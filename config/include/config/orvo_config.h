@@ -26,6 +26,11 @@
 
 namespace zyl::config {
 
+// The name under which the storage service is registered with the service
+// manager: the service program installs itself under it, the configuration
+// object starts, stops and queries it.
+inline constexpr const char* kStorageServiceName = "ZYL Orvo Storage SCP";
+
 inline constexpr std::size_t kCfgTextSize = 32;  // bytes of each text field, terminator included
 using CfgText = FixedText<kCfgTextSize>;
 
