@@ -69,6 +69,7 @@ struct WriteContext {
   FILE* stream = nullptr;
   int32_t unit = HOST_FILE_FAILED;
   bool created = false;  // the writer opened (and so truncated) the target
+  std::string target;    // the file the toolkit wrote to, which may differ from the object's name
 
   void closeUnit() {
     if (unit != HOST_FILE_FAILED) HostFileClose(unit);
@@ -89,6 +90,7 @@ MC_STATUS fileWriter(const char* name, void* userInfo, int dataSize, void* dataB
         return MC_CANNOT_COMPLY;
       }
       ctx.created = true;
+      ctx.target = name;
       ctx.stream = HostFileStat(ctx.unit);
       if (ctx.stream == nullptr) {
         report(kErrs2, HOST_MSG_INFO, "Error: Failed to get file ptr ", name);
@@ -218,7 +220,7 @@ void commitDataSet(FileInstance& file) {
   const MC_STATUS status = MC_Write_File(file.msgFileId, &ctx, fileWriter);
   ctx.closeUnit();
   // A partly written file is not left behind as if it were a DICOM file.
-  if (status != MC_NORMAL_COMPLETION && ctx.created) std::remove(fileName(file).c_str());
+  if (status != MC_NORMAL_COMPLETION && ctx.created) std::remove(ctx.target.c_str());
   // The data set is released whatever the outcome.
   const MC_STATUS freed = MC_Free_File(file.msgFileId);
   file.msgFileId = -1;

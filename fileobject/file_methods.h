@@ -20,5 +20,8 @@ HostVar* addGroup(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* getPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* setPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* changeTransferSyntax(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* setProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* enumerateTags(int argc, HostVar* argv[], zyl::KeywordList* argk);
 
 }  // namespace orvo::file

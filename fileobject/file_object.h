@@ -140,11 +140,26 @@ void cloneDataSet(FileInstance& file);
 // Writes the data set to ORVOFILENAME and releases it; failures end the call.
 void commitDataSet(FileInstance& file);
 
+// Re-encodes a cloned or created object's data set into the syntax `uid`
+// (one of the eight named), marks a lossy result unless keepLossyMarks, and
+// writes and releases it; failures end the call.
+void changeTransferSyntax(FileInstance& file, const std::string& uid, bool keepLossyMarks);
+
 // SetValue without CLEAR or REMOVE: empties the attribute of the SEQID item
 // (0: the file's message) and writes the value in the VR named; failures end
 // the call.
 void setAttributeValue(FileInstance& file, int32_t seqId, const std::string& tagString, const std::string& vrString,
                        HostVar* value);
+
+// GetValue: the value of the attribute a tag string names in the SEQID item
+// (0: the file's message), as a new temporary typed by its VR; failures end
+// the call.
+HostVar* readAttribute(const FileInstance& file, int32_t seqId, const std::string& tagString);
+
+// GetValueLength on message or item `id`: the length of value `valueIndex`,
+// or with 0 the sum over all values (a sequence: its first item); 0 for an
+// attribute without values. Failures end the call.
+uint32_t attributeLength(int id, uint32_t tag, int32_t valueIndex, const std::string& tagString);
 
 // The module-wide object counter: incremented by every Init.
 uint32_t nextObjectNumber();

@@ -23,6 +23,11 @@ struct ChangeKeywords {
 const HostKeyword ChangeKeywords::table[] = {{"LOSSY", HOST_KW_INT, offsetof(ChangeKeywords, lossy), HOST_KW_NO_GIVEN},
                                              {nullptr, HOST_KW_INT, 0, 0}};
 
+bool hasPixelData(const FileInstance& file) {
+  unsigned long length = 0;
+  return MC_Get_Value_Length(file.msgFileId, kTagPixelData, 1, &length) != MC_INVALID_TAG;
+}
+
 // Image Type with its first value replaced by DERIVED, and Lossy Image
 // Compression "01": what a lossy re-encoding must say about the image.
 void markLossy(FileInstance& file) {
@@ -45,13 +50,18 @@ void markLossy(FileInstance& file) {
 }
 
 HostVar* changeWorker(MethodCall<FileInstance, ChangeKeywords>& call) {
-  FileInstance& self = call.self();
-  const bool keepLossyMarks = call.keywords().lossy != 0;
+  HostVar* uidArg = call.arg(1);
+  const std::string uid = uidArg != nullptr && uidArg->isScalarString() ? std::string(uidArg->text()) : "";
+  changeTransferSyntax(call.self(), uid, call.keywords().lossy != 0);
+  return nullptr;
+}
+
+}  // namespace
+
+void changeTransferSyntax(FileInstance& self, const std::string& uid, bool keepLossyMarks) {
   if (self.fileMode == kModeOpened)
     fail(kErrs2, "Error: Can not change the transfer syntax on file that was opened as a read only object ",
          fileName(self));
-  HostVar* uidArg = call.arg(1);
-  const std::string uid = uidArg != nullptr && uidArg->isScalarString() ? std::string(uidArg->text()) : "";
   const auto target = namedSyntax(uid);
   if (!target)
     fail(kErrs3, "Error: Failed unsupported or invalid transfer syntax uid. (syntax/file)", uid, fileName(self));
@@ -60,7 +70,11 @@ HostVar* changeWorker(MethodCall<FileInstance, ChangeKeywords>& call) {
   if (converted != MC_NORMAL_COMPLETION)
     fail(kErrs3, "Error: Invalid transfer syntax (file/err) ", fileName(self), errorText(converted));
 
-  if (currentSyntax(self) != static_cast<int>(number)) {
+  if (currentSyntax(self) != static_cast<int>(number) && !hasPixelData(self)) {
+    // Without pixels (a report, a plan) only the syntax the file is written in changes.
+    zyl::Variable uidValue = zyl::Variable::ofString(uid);
+    setAttributeValue(self, 0, "0002,0010", "UI", &uidValue);
+  } else if (currentSyntax(self) != static_cast<int>(number)) {
     if (isLossy(currentSyntax(self)))
       fail(kErrs2, "Error: Existing format is lossy. Converting a lossy format to another format is prohibited. (file) ",
            fileName(self));
@@ -85,10 +99,7 @@ HostVar* changeWorker(MethodCall<FileInstance, ChangeKeywords>& call) {
     if (target->syntaxClass == SyntaxClass::Lossy && !keepLossyMarks) markLossy(self);
   }
   commitDataSet(self);
-  return nullptr;
 }
-
-}  // namespace
 
 HostVar* changeTransferSyntax(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return fileMethod<ChangeKeywords, FileArgs<>, changeWorker>(argc, argv, argk);

@@ -21,8 +21,7 @@ int hexDigit(char c) {
 
 }  // namespace
 
-uint32_t parseTag(std::string_view tagString) {
-  if (tagString.size() != 9) fail(kInvalidDicomTag);
+std::optional<uint32_t> tagDigits(std::string_view tagString) {
   uint64_t value = 0;
   int digits = 0;
   for (size_t i = 0; i < tagString.size() && i < 16; ++i) {
@@ -32,8 +31,15 @@ uint32_t parseTag(std::string_view tagString) {
     ++digits;
   }
   // Nine digits would not fit a tag: refuse rather than drop one.
-  if (value == 0 || digits > 8) fail(kErrs2, "Error: Failed to interpret DicomTag arg ", std::string(tagString));
+  if (digits == 0 || digits > 8) return std::nullopt;
   return static_cast<uint32_t>(value);
+}
+
+uint32_t parseTag(std::string_view tagString) {
+  if (tagString.size() != 9) fail(kInvalidDicomTag);
+  const std::optional<uint32_t> tag = tagDigits(tagString);
+  if (!tag || *tag == 0) fail(kErrs2, "Error: Failed to interpret DicomTag arg ", std::string(tagString));
+  return *tag;
 }
 
 const char* vrName(int code) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "structures.h"
@@ -14,6 +15,11 @@ namespace orvo::file {
 // more hexadecimal digits than a tag holds) with "Error: Failed to interpret
 // DicomTag arg ".
 uint32_t parseTag(std::string_view tagString);
+
+// The number the hexadecimal digits of a tag string's first 16 characters
+// make, whatever its length; nullopt when it has no digit or more than a tag
+// holds.
+std::optional<uint32_t> tagDigits(std::string_view tagString);
 
 // Two-letter name of a VR code, "??" for codes without one.
 const char* vrName(int code);

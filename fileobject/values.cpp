@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "file_object.h"
 #include "method.h"
 #include "pixel_data.h"
+#include "properties.h"
 #include "tags.h"
 #include "transfer_syntax.h"
 
@@ -218,30 +220,8 @@ int64_t elementsOf(const HostVar* v) { return v->isArray() ? v->array()->count()
 // ---- workers ---------------------------------------------------------------------
 
 HostVar* getValueWorker(MethodCall<FileInstance, ValueKeywords>& call) {
-  FileInstance& self = call.self();
   const std::string tagString(call.stringArg(1, StringArg::Tag));
-  const uint32_t tag = parseTag(tagString);
-  guardPixelData(self, tag);
-  const int id = addressedId(self, call.keywords().seqId);
-
-  // One look-up gives presence, representation and count; the length status
-  // is asked for only to name it in the no-value error.
-  MC_VR vr = MC_VR_UNKNOWN;
-  int count = 0;
-  const MC_STATUS status = MC_Get_Attribute_Info(id, tag, &vr, &count);
-  if (status == MC_INVALID_TAG)
-    fail(kErrs3, "Error: Dicom Tag is not in dicom file (tag/err)", tagString, errorText(status));
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
-  if (count <= 0) {
-    unsigned long length = 0;
-    const MC_STATUS lengthStatus = MC_Get_Value_Length(id, tag, 1, &length);
-    fail(kErrs3, "Error: Dicom Tag is present but does not have a value (tag/err)", tagString,
-         errorText(lengthStatus));
-  }
-  if (!vrSupported(vr)) fail(kErrs3, "Error: Failed to get value, unsupported VR type (tag/vr)", tagString, vrName(vr));
-
-  HostVar* result = readValue(self, id, tag, tagString, vr, count);
+  HostVar* result = readAttribute(call.self(), call.keywords().seqId, tagString);
   if (call.keywords().countGiven) storeUInt32(call.keywords().count, static_cast<uint32_t>(elementsOf(result)));
   return result;
 }
@@ -272,27 +252,8 @@ HostVar* getValueLengthWorker(MethodCall<FileInstance, LengthKeywords>& call) {
   const std::string tagString(call.stringArg(1, StringArg::Tag));
   const uint32_t tag = parseTag(tagString);
   guardPixelData(self, tag);
-  const int id = addressedId(self, call.keywords().seqId);
-  int count = 0;
-  MC_STATUS status = MC_Get_Value_Count(id, tag, &count);
-  if (isEmpty(status)) return HostTempULong(0);
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
-  MC_VR vr = MC_VR_UNKNOWN;
-  status = MC_Get_Attribute_Info(id, tag, &vr, nullptr);
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to get value representation for ", tagString, errorText(status));
-
-  int index = call.keywords().valueIndex;
-  if (index == 0 && vr != MC_VR_SQ) {
-    if (count == 1) return HostTempULong(static_cast<uint32_t>(valueLength(id, tag, 1, tagString)));
-    uint64_t total = 0;
-    for (int i = 1; i <= count; ++i) total += valueLength(id, tag, i, tagString);
-    return HostTempULong(static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX)));
-  }
-  if (index == 0) index = 1;
-  if (index > count) fail(kErrs2, "Error: Failed - value index greater than value count in tag ", tagString);
-  return HostTempULong(static_cast<uint32_t>(valueLength(id, tag, index, tagString)));
+  return HostTempULong(attributeLength(addressedId(self, call.keywords().seqId), tag, call.keywords().valueIndex,
+                                       tagString));
 }
 
 HostVar* getVRWorker(MethodCall<FileInstance, SeqKeywords>& call) {
@@ -319,32 +280,14 @@ HostVar* getDescriptionWorker(MethodCall<FileInstance, NoKeywords>& call) {
 
 // ---- QueryValue -----------------------------------------------------------------
 
-struct PropertyTag {
-  const char* name;
-  uint32_t tag;
-};
-constexpr PropertyTag kPropertyTags[] = {
-    {"bits_allocated", 0x00280100},
-    {"bits_stored", 0x00280101},
-    {"columns", 0x00280011},
-    {"high_bit", 0x00280102},
-    {"image_type", 0x00080008},
-    {"instance_number", 0x00200013},
-    {"modality", 0x00080060},
-    {"number_of_frames", 0x00280008},
-    {"photometric_interpretation", 0x00280004},
-    {"pixel_aspect_ratio", 0x00280034},
-    {"pixel_max", 0x00280107},
-    {"pixel_min", 0x00280106},
-    {"pixel_representation", 0x00280103},
-    {"pixel_spacing", 0x00280030},
-    {"planar_configuration", 0x00280006},
-    {"rows", 0x00280010},
-    {"samples_per_pixel", 0x00280002},
-    {"sop_class_uid", 0x00080016},
-    {"sop_instance_uid", 0x00080018},
-    {"transfer_syntax", 0x00020010},
-};
+// A text of the tag string form: four hexadecimal digits, one character
+// that is not one, four hexadecimal digits.
+bool looksLikeTag(std::string_view text) {
+  if (text.size() != 9 || std::isxdigit(static_cast<unsigned char>(text[4]))) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (i != 4 && !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  return true;
+}
 
 int16_t presence(int id, uint32_t tag) {
   unsigned long length = 0;
@@ -360,11 +303,14 @@ HostVar* queryValueWorker(MethodCall<FileInstance, SeqKeywords>& call) {
   std::transform(lowered.begin(), lowered.end(), lowered.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
 
+  // A name is a property; a tag whose group begins with a letter (A000 to
+  // FFFF) is still a tag.
   if (!lowered.empty() && std::isalpha(static_cast<unsigned char>(lowered[0]))) {
-    if (lowered == "filename") return HostTempInt(2);
-    for (const PropertyTag& property : kPropertyTags)
-      if (lowered == property.name) return HostTempInt(presence(self.msgFileId, property.tag));
-    fail(kErrs2, "Error: Invalid property name passed into QueryValue ", std::string(given));
+    const std::optional<Property> property = propertyNamed(lowered);
+    if (property && property->kind == PropertyKind::FileName) return HostTempInt(2);
+    if (property && property->tag != nullptr)
+      return HostTempInt(presence(self.msgFileId, parseTag(property->tag)));
+    if (!looksLikeTag(lowered)) fail(kErrs2, "Error: Invalid property name passed into QueryValue ", std::string(given));
   }
   const uint32_t tag = parseTag(lowered);
   guardPixelData(self, tag);
@@ -372,6 +318,53 @@ HostVar* queryValueWorker(MethodCall<FileInstance, SeqKeywords>& call) {
 }
 
 }  // namespace
+
+HostVar* readAttribute(const FileInstance& file, int32_t seqId, const std::string& tagString) {
+  const uint32_t tag = parseTag(tagString);
+  guardPixelData(file, tag);
+  const int id = addressedId(file, seqId);
+
+  // One look-up gives presence, representation and count; the length status
+  // is asked for only to name it in the no-value error.
+  MC_VR vr = MC_VR_UNKNOWN;
+  int count = 0;
+  const MC_STATUS status = MC_Get_Attribute_Info(id, tag, &vr, &count);
+  if (status == MC_INVALID_TAG)
+    fail(kErrs3, "Error: Dicom Tag is not in dicom file (tag/err)", tagString, errorText(status));
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
+  if (count <= 0) {
+    unsigned long length = 0;
+    const MC_STATUS lengthStatus = MC_Get_Value_Length(id, tag, 1, &length);
+    fail(kErrs3, "Error: Dicom Tag is present but does not have a value (tag/err)", tagString,
+         errorText(lengthStatus));
+  }
+  if (!vrSupported(vr)) fail(kErrs3, "Error: Failed to get value, unsupported VR type (tag/vr)", tagString, vrName(vr));
+  return readValue(file, id, tag, tagString, vr, count);
+}
+
+uint32_t attributeLength(int id, uint32_t tag, int32_t valueIndex, const std::string& tagString) {
+  int count = 0;
+  MC_STATUS status = MC_Get_Value_Count(id, tag, &count);
+  if (isEmpty(status)) return 0;
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
+  MC_VR vr = MC_VR_UNKNOWN;
+  status = MC_Get_Attribute_Info(id, tag, &vr, nullptr);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get value representation for ", tagString, errorText(status));
+
+  int index = valueIndex;
+  if (index == 0 && vr != MC_VR_SQ) {
+    if (count == 1) return static_cast<uint32_t>(valueLength(id, tag, 1, tagString));
+    uint64_t total = 0;
+    for (int i = 1; i <= count; ++i) total += valueLength(id, tag, i, tagString);
+    return static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
+  }
+  if (index == 0) index = 1;
+  if (index > count) fail(kErrs2, "Error: Failed - value index greater than value count in tag ", tagString);
+  return static_cast<uint32_t>(valueLength(id, tag, index, tagString));
+}
 
 HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return fileMethod<ValueKeywords, TagArg, getValueWorker>(argc, argv, argk);

@@ -4,7 +4,9 @@
 // unwinds). Routines are registered as orvo::method<Instance, Keywords, Worker>.
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <type_traits>
 #include <string_view>
 
 #include "messages.h"
@@ -17,6 +19,14 @@ namespace orvo {
 struct NoKeywords {
   static constexpr const HostKeyword* table = nullptr;
 };
+
+// Init's SYSTEM keyword, which the client objects accept.
+struct SystemKeywords {
+  int32_t system;
+  static const HostKeyword table[];
+};
+inline const HostKeyword SystemKeywords::table[] = {
+    {"SYSTEM", HOST_KW_INT, offsetof(SystemKeywords, system), HOST_KW_NO_GIVEN}, {nullptr, HOST_KW_INT, 0, 0}};
 
 // Class-level (static) methods have no instance.
 struct StaticMethod {};
@@ -44,7 +54,7 @@ template <typename Instance, typename Keywords>
 class MethodCall {
  public:
   MethodCall(int argc, HostVar* argv[], zyl::KeywordList* argk) : argc_(argc), argv_(argv), keywords_{} {
-    if constexpr (Keywords::table != nullptr) scope_.emplace(argk, Keywords::table, &keywords_);
+    if constexpr (!std::is_same_v<Keywords, NoKeywords>) scope_.emplace(argk, Keywords::table, &keywords_);
     if constexpr (!std::is_same_v<Instance, StaticMethod>)
       instance_ = static_cast<Instance*>(HostObjectInstance(argv[0], ClassTraits<Instance>::name));
   }

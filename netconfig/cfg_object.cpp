@@ -60,14 +60,7 @@ std::string positiveNumber(const std::string& value, size_t maxLength, const cha
   return text;
 }
 
-struct InitKeywords {
-  int32_t system;
-  static const HostKeyword table[];
-};
-const HostKeyword InitKeywords::table[] = {{"SYSTEM", HOST_KW_INT, offsetof(InitKeywords, system), HOST_KW_NO_GIVEN},
-                                           {nullptr, HOST_KW_INT, 0, 0}};
-
-HostVar* initWorker(MethodCall<CfgInstance, InitKeywords>& call) {
+HostVar* initWorker(MethodCall<CfgInstance, SystemKeywords>& call) {
   CfgInstance& self = call.self();
   self.xmlDirty = 0;
   AccessMessage message{};
@@ -187,7 +180,7 @@ HostVar* updateWorker(Call& call) {
 }  // namespace
 
 HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, InitKeywords, initWorker>(argc, argv, argk);
+  return method<CfgInstance, SystemKeywords, initWorker>(argc, argv, argk);
 }
 HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return method<CfgInstance, NoKeywords, cleanupWorker>(argc, argv, argk);

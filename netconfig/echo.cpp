@@ -1,13 +1,12 @@
 // Echo of ZYLffOrvoCfg: a C-ECHO to a configured node, answered with a short
 // report of what happened and what the peer said about itself.
-#include <cstdarg>
 #include <cstddef>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cfg_document.h"
 #include "cfg_methods.h"
+#include "format_text.h"
 #include "method.h"
 #include "startup.h"
 #include "toolkit/mc.h"
@@ -16,19 +15,6 @@ namespace orvo::netconfig {
 namespace {
 
 namespace cfg = zyl::config;
-
-// Each line is formatted into 512 bytes: at most 511 characters.
-constexpr size_t kLineSize = 512;
-
-std::string line(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string line(const char* format, ...) {
-  char buffer[kLineSize];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
 
 const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
@@ -41,10 +27,10 @@ struct Node {
 // report is 4 lines after a failure, 9 after success; the association is
 // closed (or aborted) on every path after it was opened.
 std::vector<std::string> echoNode(const Node& remote, const std::string& localAet, const std::string& serviceList) {
-  std::vector<std::string> report = {"Echo Failed:", line(" AE Name: (%s)", remote.name.c_str()),
-                                     line(" AE Title: (%s)", remote.aet.c_str()), ""};
+  std::vector<std::string> report = {"Echo Failed:", formatText(" AE Name: (%s)", remote.name.c_str()),
+                                     formatText(" AE Title: (%s)", remote.aet.c_str()), ""};
   auto failed = [&](const char* format, MC_STATUS status) {
-    report[3] = line(format, errorText(status));
+    report[3] = formatText(format, errorText(status));
     return report;
   };
   const int applicationId = applicationIdFor(localAet);
@@ -85,7 +71,7 @@ std::vector<std::string> echoNode(const Node& remote, const std::string& localAe
   MC_Free_Message(response);
   if (status != MC_NORMAL_COMPLETION) return failed(" Get Value Failed (%s)", status);
   if (echoStatus != 0) {
-    report[3] = line(" Echo Failed: Status Value (%d)", static_cast<int>(echoStatus));
+    report[3] = formatText(" Echo Failed: Status Value (%d)", static_cast<int>(echoStatus));
     return report;
   }
   open.open = false;
@@ -93,14 +79,14 @@ std::vector<std::string> echoNode(const Node& remote, const std::string& localAe
   if (status != MC_NORMAL_COMPLETION) return failed(" Close Association Failed (%s)", status);
 
   return {"Echo Succeeded:",
-          line(" AE Name: (%s)", remote.name.c_str()),
-          line(" AE Title: (%s)", info.CalledApTitle),
-          line(" Host Name: (%s)", info.RemoteHostName),
-          line(" IP Address: (%s)", info.RemoteIPAddress),
-          line(" TCP/IP Port: (%d)", static_cast<int>(info.RemotePort)),
-          line(" Implementation Version: (%s)", info.RemoteImplementationVersion),
+          formatText(" AE Name: (%s)", remote.name.c_str()),
+          formatText(" AE Title: (%s)", info.CalledApTitle),
+          formatText(" Host Name: (%s)", info.RemoteHostName),
+          formatText(" IP Address: (%s)", info.RemoteIPAddress),
+          formatText(" TCP/IP Port: (%d)", static_cast<int>(info.RemotePort)),
+          formatText(" Implementation Version: (%s)", info.RemoteImplementationVersion),
           " Implementation Class UID: ",
-          line("   (%s)", info.RemoteImplementationClassUID)};
+          formatText("   (%s)", info.RemoteImplementationClassUID)};
 }
 
 HostVar* echoWorker(MethodCall<CfgInstance, CountKeywords>& call) {
@@ -123,8 +109,8 @@ HostVar* echoWorker(MethodCall<CfgInstance, CountKeywords>& call) {
   std::vector<std::string> report;
   cfg::CfgApplEntity remote{};
   if (cfg::ReadApplEntity(document, remoteName, remote, path, message) != 0) {
-    report = {"Echo Failed:", line(" AE Name (%s)", remoteName.c_str()), " Invalid Application Entity Name",
-              line(" %s", message.data())};
+    report = {"Echo Failed:", formatText(" AE Name (%s)", remoteName.c_str()), " Invalid Application Entity Name",
+              formatText(" %s", message.data())};
   } else {
     report = echoNode({remoteName, std::string(remote.AET.view()), std::string(remote.Hostname.view()), remote.Port},
                       localAet, serviceList);

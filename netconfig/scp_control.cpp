@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdio>
 #include <string>
 
 #include "cfg_document.h"
 #include "cfg_methods.h"
+#include "format_text.h"
 #include "method.h"
 #include "startup.h"
 #include "zyl/service.h"
@@ -67,9 +67,7 @@ std::string control(Operation operation) {
   svc::Service service;
   if (manager.openService(service, cfg::kStorageServiceName,
                           svc::kServiceQueryStatus | svc::kServiceStart | svc::kServiceStop) != svc::kOk) {
-    std::array<char, 256> text{};
-    std::snprintf(text.data(), text.size(), "failed, is %s service installed?", cfg::kStorageServiceName);
-    return text.data();
+    return formatText("failed, is %s service installed?", cfg::kStorageServiceName);
   }
   svc::Status status;
   switch (operation) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -91,6 +92,15 @@ class FileObjectTest : public ::testing::Test {
 
   fs::path tmp(const std::string& name) const { return dir_ / name; }
 
+  // A Part 10 file (explicit VR little endian) made by dump2dcm from dump lines.
+  fs::path fromDump(const std::string& name, const std::string& lines) {
+    const fs::path text = tmp(name + ".txt");
+    const fs::path out = tmp(name);
+    std::ofstream(text) << lines;
+    EXPECT_EQ(std::system(("dump2dcm -q +E " + quote(text) + " " + quote(out)).c_str()), 0);
+    return out;
+  }
+
   static std::vector<zyl::KeywordArg> keywordArgs(std::vector<Kw>& kws) {
     std::vector<zyl::KeywordArg> out;
     for (Kw& k : kws) out.push_back({k.name, &k.value});
@@ -159,5 +169,15 @@ class FileObjectTest : public ::testing::Test {
 };
 
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+inline Kw kw(const char* name, int32_t v) { return {name, zyl::Variable::ofInt32(v)}; }
+inline Kw kw(const char* name, const std::string& v) { return {name, zyl::Variable::ofString(v)}; }
+
+// A host array of strings.
+inline zyl::Variable strings(const std::vector<std::string>& values) {
+  auto array = std::make_unique<zyl::Array>(zyl::Type::String, std::vector<int64_t>{static_cast<int64_t>(values.size())}, true);
+  for (size_t i = 0; i < values.size(); ++i) zyl::hostStringAssign(array->as<zyl::HostString>()[i], values[i]);
+  return zyl::Variable::ofArray(std::move(array));
+}
 
 }  // namespace fotest

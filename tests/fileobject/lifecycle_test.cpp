@@ -14,10 +14,6 @@ using zyl::Variable;
 
 const fs::path kMr = kCorpus / "MR_small.dcm";
 
-Kw kw(const char* name, int32_t v) { return {name, Variable::ofInt32(v)}; }
-Kw kw(const char* name, const std::string& v) { return {name, Variable::ofString(v)}; }
-
-
 class Lifecycle : public FileObjectTest {
  protected:
   // dcmdump of a file: every attribute printed with its UID numbers.

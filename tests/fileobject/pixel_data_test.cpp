@@ -11,8 +11,6 @@ namespace {
 using zyl::Type;
 using zyl::Variable;
 
-Kw kw(const char* name, int32_t v) { return {name, Variable::ofInt32(v)}; }
-
 struct Geometry {
   uint32_t columns, rows, samples, frames, bits;
   int planar = 0;

@@ -11,9 +11,6 @@ namespace {
 
 using zyl::Variable;
 
-Kw kw(const char* name, int32_t v) { return {name, Variable::ofInt32(v)}; }
-Kw kw(const char* name, const std::string& v) { return {name, Variable::ofString(v)}; }
-
 // Lists "tag|VR|value" for the meta group and the top level of a file, as
 // pydicom reads it (strict: a file pydicom cannot parse fails).
 constexpr const char* kListScript = R"(

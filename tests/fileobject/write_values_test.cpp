@@ -15,20 +15,10 @@ using zyl::Variable;
 const fs::path kMr = kCorpus / "MR_small.dcm";
 const fs::path kMrJ2k = kCorpus / "MR_small_jp2klossless.dcm";
 
-Kw kw(const char* name, int32_t v) { return {name, Variable::ofInt32(v)}; }
-Kw kw(const char* name, const std::string& v) { return {name, Variable::ofString(v)}; }
-
 template <typename T>
 Variable vectorOf(Type type, const std::vector<T>& values) {
   auto array = std::make_unique<zyl::Array>(type, std::vector<int64_t>{static_cast<int64_t>(values.size())}, true);
   std::memcpy(array->data(), values.data(), values.size() * sizeof(T));
-  return Variable::ofArray(std::move(array));
-}
-
-Variable strings(const std::vector<std::string>& values) {
-  auto array = std::make_unique<zyl::Array>(Type::String, std::vector<int64_t>{static_cast<int64_t>(values.size())}, true);
-  for (size_t i = 0; i < values.size(); ++i)
-    zyl::hostStringAssign(array->as<zyl::HostString>()[i], values[i]);
   return Variable::ofArray(std::move(array));
 }
 

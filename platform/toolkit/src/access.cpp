@@ -284,7 +284,13 @@ unsigned long valueLength(Attribute& attribute, int number) {
         case VrClass::Float: return attribute.vr == EVR_FL ? 4 : 8;
         case VrClass::Tag: return 4;
         case VrClass::Binary:
-            if (isEncapsulatedPixelData(e)) return e->getLength(EXS_LittleEndianExplicit);
+            if (isEncapsulatedPixelData(e)) {
+                // The fragments as stored, in the encapsulated syntax they are held in.
+                E_TransferSyntax current = EXS_Unknown;
+                const DcmRepresentationParameter* parameter = nullptr;
+                static_cast<DcmPixelData*>(e)->getCurrentRepresentationKey(current, parameter);
+                return e->getLength(current);
+            }
             return e->getLength();
         case VrClass::Sequence: {
             DcmItem* item = static_cast<DcmSequenceOfItems*>(e)->getItem(index);

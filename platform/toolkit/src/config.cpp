@@ -215,6 +215,11 @@ const char* MC_Error_Message(MC_STATUS status) {
     return row ? row->text : "Unknown status";
 }
 
+const char* MC_Status_Name(MC_STATUS status) {
+    const auto* row = tables::findStatus(status);
+    return row ? row->name : nullptr;
+}
+
 MC_STATUS MC_Set_MergeINI(const char* iniPath) {
     return guarded([&] {
         if (!iniPath || !*iniPath) return MC_NULL_POINTER_PARM;

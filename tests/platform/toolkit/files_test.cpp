@@ -162,6 +162,33 @@ TEST(ToolkitFiles, MetaGroupWithoutTransferSyntaxStillLoadsTheDataSet) {
     MC_Free_File(id);
 }
 
+// The stored length of encapsulated Pixel Data: its fragment items with
+// their 8-byte headers, as dcmdump lists them.
+TEST(ToolkitFiles, EncapsulatedPixelDataHasTheLengthOfItsFragments) {
+    for (const char* name : {"JPEG2000.dcm", "SC_rgb_jpeg_dcmtk.dcm", "MR_small_jp2klossless.dcm", "SC_rgb_rle.dcm"}) {
+        SCOPED_TRACE(name);
+        const std::string command = "dcmdump -q " + corpus(name) + " 2>&1";
+        std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), pclose);
+        unsigned long expected = 0;
+        bool inPixels = false;
+        char line[8192];
+        while (pipe && fgets(line, sizeof line, pipe.get())) {
+            const std::string text = line;
+            if (text.rfind("(7fe0,0010)", 0) == 0) inPixels = true;
+            const size_t hash = text.rfind('#');
+            if (inPixels && text.find("(fffe,e000)") != std::string::npos && hash != std::string::npos)
+                expected += std::strtoul(text.c_str() + hash + 1, nullptr, 10) + 8;
+        }
+        ASSERT_GT(expected, 16u);
+        int id = 0;
+        ASSERT_EQ(openFromBytes(readBytes(corpus(name)), 4096, id), MC_NORMAL_COMPLETION);
+        unsigned long length = 0;
+        EXPECT_EQ(MC_Get_Value_Length(id, tag(0x7FE0, 0x0010), 1, &length), MC_NORMAL_COMPLETION);
+        EXPECT_EQ(length, expected);
+        MC_Free_File(id);
+    }
+}
+
 TEST(ToolkitFiles, ChunkBoundariesAnywhereGiveTheSameData) {
     const auto bytes = readBytes(corpus("CT_small.dcm"));
     int whole = 0;

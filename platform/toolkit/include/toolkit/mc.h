@@ -293,6 +293,8 @@ typedef MC_STATUS (*MC_Compression_Callback)(int id, void** context, unsigned lo
 /* ---- Start-up and configuration -------------------------------------- */
 
 MC_EXPORT const char* MC_Error_Message(MC_STATUS status);
+/* The enumerator's name of a status ("MC_TIMEOUT"); NULL for codes without one. */
+MC_EXPORT const char* MC_Status_Name(MC_STATUS status);
 MC_EXPORT MC_STATUS MC_Set_MergeINI(const char* iniPath);
 MC_EXPORT MC_STATUS MC_Library_Initialization(const void* reserved1, const void* reserved2,
                                               const void* reserved3);

@@ -174,6 +174,27 @@ std::string serviceOf(const std::string& path) {
     return service;
 }
 
+ArchiveScp::ArchiveScp(const std::vector<std::string>& files, const std::string& destinationAet, int destinationPort)
+    : port(freePort()) {
+    std::filesystem::create_directories(dir.path() / "db");
+    const std::string config = (dir.path() / "dcmqrscp.cfg").string();
+    std::ofstream(config) << "NetworkTCPPort = " << port << "\nMaxPDUSize = 16384\nMaxAssociations = 16\n"
+                          << "HostTable BEGIN\ndestination = (" << destinationAet << ", 127.0.0.1, " << destinationPort
+                          << ")\nHostTable END\n"
+                          << "VendorTable BEGIN\nVendorTable END\n"
+                          << "AETable BEGIN\nQRSCP " << (dir.path() / "db").string() << " RW (100, 1024mb) ANY\n"
+                          << "AETable END\n";
+    // Its single-process mode stops listening after one association; the
+    // default forks a child per association, each ending with its association.
+    process = std::make_unique<Process>(std::vector<std::string>{"dcmqrscp", "-c", config},
+                                        (dir.path() / "dcmqrscp.log").string());
+    EXPECT_TRUE(waitForPort(port)) << "dcmqrscp did not start";
+    if (files.empty()) return;
+    std::vector<std::string> argv{"storescu", "-aec", "QRSCP", "127.0.0.1", std::to_string(port)};
+    argv.insert(argv.end(), files.begin(), files.end());
+    EXPECT_EQ(run(argv).exitCode, 0) << "storescu could not fill dcmqrscp";
+}
+
 RuntimeList::RuntimeList(const std::string& prefix,
                          const std::vector<std::pair<std::string, MC_TRANSFER_SYNTAX>>& entries) {
     name = prefix + "_list";

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,6 +68,16 @@ struct RuntimeList {
     ~RuntimeList();
     RuntimeList(const RuntimeList&) = delete;
     RuntimeList& operator=(const RuntimeList&) = delete;
+};
+
+// dcmqrscp (called "QRSCP") with its own configuration and database, filled
+// with `files` by storescu; it moves to `destinationAet` on loopback at
+// `destinationPort`.
+struct ArchiveScp {
+    TempDir dir;
+    int port;
+    std::unique_ptr<Process> process;
+    ArchiveScp(const std::vector<std::string>& files, const std::string& destinationAet, int destinationPort);
 };
 
 // Opens a Part 10 file as a C-STORE request message for its SOP class.

@@ -31,33 +31,23 @@ constexpr const char* kCtImage3 = "2.25.314159265358.1.2.1";
 constexpr const char* kMrPatient = "4MR1";
 constexpr const char* kMrStudy = "1.3.6.1.4.1.5962.1.2.4.20040826185059.5457";
 
-// dcmqrscp with its own configuration and database, filled by storescu.
-struct QueryScp {
-    TempDir dir;
-    int port = freePort();
-    std::unique_ptr<Process> process;
-    QueryScp() {
-        std::filesystem::create_directories(dir.path() / "db");
-        const std::string config = (dir.path() / "dcmqrscp.cfg").string();
-        std::ofstream(config) << "NetworkTCPPort = " << port << "\nMaxPDUSize = 16384\nMaxAssociations = 16\n"
-                              << "HostTable BEGIN\nnetscp = (NET_SCP, 127.0.0.1, " << listenPort() << ")\nHostTable END\n"
-                              << "VendorTable BEGIN\nVendorTable END\n"
-                              << "AETable BEGIN\nQRSCP " << (dir.path() / "db").string() << " RW (100, 1024mb) ANY\n"
-                              << "AETable END\n";
-        // Its single-process mode stops listening after one association; the
-        // default forks a child per association, each ending with its association.
-        process = std::make_unique<Process>(std::vector<std::string>{"dcmqrscp", "-c", config},
-                                            (dir.path() / "dcmqrscp.log").string());
-        EXPECT_TRUE(waitForPort(port)) << "dcmqrscp did not start";
-        std::vector<std::string> argv{"storescu", "-aec", "QRSCP", "127.0.0.1", std::to_string(port)};
-        for (const auto& f : kArchived) argv.push_back(pydicomFile(f));
-        argv.push_back(ctCopy("image2.dcm", kCtSeries, kCtImage2));
-        argv.push_back(ctCopy("image3.dcm", kCtSeries2, kCtImage3));
-        EXPECT_EQ(run(argv).exitCode, 0) << "storescu could not fill dcmqrscp";
+// dcmqrscp filled with the archived files and two more CT images; it moves
+// to our listener, known as NET_SCP.
+struct Copies {
+    TempDir copies;  // made before the archive is filled from it
+};
+struct QueryScp : Copies, ArchiveScp {
+    QueryScp() : Copies(), ArchiveScp(archive(), "NET_SCP", listenPort()) {}
+    std::vector<std::string> archive() {
+        std::vector<std::string> files;
+        for (const auto& f : kArchived) files.push_back(pydicomFile(f));
+        files.push_back(ctCopy("image2.dcm", kCtSeries, kCtImage2));
+        files.push_back(ctCopy("image3.dcm", kCtSeries2, kCtImage3));
+        return files;
     }
     // CT_small with another series and instance UID.
     std::string ctCopy(const std::string& name, const std::string& series, const std::string& instance) {
-        const std::string path = (dir.path() / name).string();
+        const std::string path = (copies.path() / name).string();
         std::filesystem::copy_file(pydicomFile("CT_small.dcm"), path);
         EXPECT_EQ(run({"dcmodify", "-nb", "-m", "SeriesInstanceUID=" + series, "-m", "SOPInstanceUID=" + instance,
                        path})  // the meta group follows the instance UID

@@ -1,0 +1,389 @@
+// Send of ZYLffOrvoStorScu: each file opened, an association proposed for
+// its SOP class in eight transfer syntaxes (kept while the class and syntax
+// stay the same), the file converted to an uncompressed syntax when the node
+// does not take its own, stored with C-STORE, and every step reported to the
+// progress callback.
+#include <array>
+#include <string>
+#include <vector>
+
+#include "callback.h"
+#include "file_object.h"
+#include "format_text.h"
+#include "method.h"
+#include "startup.h"
+#include "storscu_methods.h"
+#include "transfer_syntax.h"
+
+namespace orvo::storscu {
+namespace {
+
+namespace cfg = zyl::config;
+
+constexpr const char* kFileAppName = "RVO_STOR_SCU_100";
+constexpr std::array<MC_TRANSFER_SYNTAX, 8> kProposedSyntaxes = {
+    static_cast<MC_TRANSFER_SYNTAX>(100), static_cast<MC_TRANSFER_SYNTAX>(101), static_cast<MC_TRANSFER_SYNTAX>(102),
+    static_cast<MC_TRANSFER_SYNTAX>(106), static_cast<MC_TRANSFER_SYNTAX>(107), static_cast<MC_TRANSFER_SYNTAX>(123),
+    static_cast<MC_TRANSFER_SYNTAX>(124), static_cast<MC_TRANSFER_SYNTAX>(125)};
+constexpr int kImplicitLittleEndian = 100;
+constexpr int kExplicitLittleEndian = 101;
+constexpr size_t kUidSize = 66;
+
+const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
+
+// What one Send works with; module-wide, reset at the start of each Send.
+struct SendState {
+  int association = -1;
+  int message = -1;
+  std::string associationService;
+  int associationSyntax = 0;
+  cfg::CfgApplEntity remote{};
+  std::string serviceListName;
+  std::array<std::string, kProposedSyntaxes.size()> serviceNames, syntaxListNames;
+};
+SendState gState;
+// Makes every list and service name unique within the process.
+uint32_t gNameCounter = 0;
+
+void releaseLists() {
+  if (!gState.serviceListName.empty()) MC_FreeServiceList(gState.serviceListName.c_str());
+  gState.serviceListName.clear();
+  for (std::string& name : gState.serviceNames) {
+    if (!name.empty()) MC_FreeService(name.c_str());
+    name.clear();
+  }
+  for (std::string& name : gState.syntaxListNames) {
+    if (!name.empty()) MC_FreeSyntaxList(name.c_str());
+    name.clear();
+  }
+}
+
+void releaseMessage() {
+  if (gState.message != -1) MC_Free_Message(gState.message);
+  gState.message = -1;
+}
+
+// Releases what a Send created: gracefully at its end, with an abort when an
+// error unwinds it.
+class Session {
+ public:
+  Session() {
+    releaseLists();
+    gState = SendState{};
+  }
+  ~Session() { finish(false); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  void finish(bool graceful) {
+    if (finished_) return;
+    finished_ = true;
+    releaseLists();
+    releaseMessage();
+    if (gState.association != -1)
+      graceful ? MC_Close_Association(gState.association) : MC_Abort_Association(gState.association);
+    gState.association = -1;
+    MC_Cleanup_Memory(10);
+  }
+
+ private:
+  bool finished_ = false;
+};
+
+// A file-object record of our own, never seen by the host; its strings go
+// with it.
+class TransientFile {
+ public:
+  TransientFile(const std::string& path, int32_t mode, int32_t messageId) {
+    record_.msgFileId = messageId;
+    file::assign(record_.fileName, path);
+    file::assign(record_.appName, kFileAppName);
+    record_.appId = moduleApplicationId();
+    record_.fileMode = mode;
+  }
+  ~TransientFile() {
+    for (zyl::HostString* s : {&record_.fileName, &record_.appName, &record_.fileCloned, &record_.sopClass})
+      HostStringDelete(s);
+  }
+  TransientFile(const TransientFile&) = delete;
+  TransientFile& operator=(const TransientFile&) = delete;
+  FileInstance& get() { return record_; }
+
+ private:
+  FileInstance record_{};
+};
+
+bool deliver(StorScuInstance& self, const std::string& text) {
+  return notifyCallback(zyl::hostStringText(self.callback), self.callbackData, text) != 0;
+}
+
+// Opens a file without raising: its message id, or -1 after its messages.
+int openFile(const std::string& path, int32_t mode) {
+  TransientFile file(path, mode, -1);
+  if (!file::openOnDemand(file.get(), file::Source::FileName, file::ReportMode::Inform)) return -1;
+  return file.get().msgFileId;
+}
+
+bool buildProposedServiceList(const std::string& service) {
+  releaseLists();
+  ++gNameCounter;
+  for (size_t i = 0; i < kProposedSyntaxes.size(); ++i) {
+    gState.syntaxListNames[i] = formatText("SyntaxListName_%d_%u", gState.message, gNameCounter);
+    if (MC_NewSyntaxList(gState.syntaxListNames[i].c_str(), &kProposedSyntaxes[i], 1) != MC_NORMAL_COMPLETION) {
+      gState.syntaxListNames[i].clear();
+      return false;
+    }
+    gState.serviceNames[i] = formatText("ServiceFromName_%d_%u", gState.message, gNameCounter);
+    if (MC_NewServiceFromName(gState.serviceNames[i].c_str(), service.c_str(), gState.syntaxListNames[i].c_str(), 1,
+                              0) != MC_NORMAL_COMPLETION) {
+      gState.serviceNames[i].clear();
+      return false;
+    }
+    ++gNameCounter;
+  }
+  gState.serviceListName = formatText("ServiceListName_%d_%u", gState.message, gNameCounter);
+  std::vector<const char*> names;
+  for (const std::string& name : gState.serviceNames) names.push_back(name.c_str());
+  if (MC_NewProposedServiceList(gState.serviceListName.c_str(), names.data(), static_cast<int>(names.size())) !=
+      MC_NORMAL_COMPLETION) {
+    gState.serviceListName.clear();
+    return false;
+  }
+  return true;
+}
+
+// The syntax the file goes out in: its own when the node took it for the
+// service, else implicit, else explicit little endian; its own when the node
+// took none of these (the send then shows the refusal).
+int chooseSyntax(const std::string& service, int native) {
+  for (int wanted : {native, kImplicitLittleEndian, kExplicitLittleEndian}) {
+    char name[kUidSize] = {};
+    MC_TRANSFER_SYNTAX syntax{};
+    for (MC_STATUS s = MC_Get_First_Acceptable_Service(gState.association, name, sizeof name, &syntax);
+         s == MC_NORMAL_COMPLETION; s = MC_Get_Next_Acceptable_Service(gState.association, name, sizeof name, &syntax))
+      if (service == name && static_cast<int>(syntax) == wanted) return wanted;
+  }
+  return native;
+}
+
+// Converts the current message to `target` through a temporary file in the
+// user directory and opens the result in its place; 0 with a text in
+// `buffer` when it cannot.
+int convert(const std::string& path, int native, int target, std::string& buffer, StorScuInstance& self);
+
+int prepareAssociation(const std::string& path, std::string& buffer, StorScuInstance& self) {
+  char uid[kUidSize] = {};
+  MC_STATUS status = MC_Get_Value_To_String(gState.message, 0x00020010, sizeof uid, uid);
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to get xfer syntax. err(%s) file(%s)", errorText(status), path.c_str()), 0;
+  MC_TRANSFER_SYNTAX nativeSyntax{};
+  status = MC_Get_Enum_From_Transfer_Syntax(uid, &nativeSyntax);
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to get xfer syntax enum. err(%s) file(%s)", errorText(status), path.c_str()), 0;
+  const int native = static_cast<int>(nativeSyntax);
+  char sopClass[kUidSize] = {};
+  status = MC_Get_Value_To_String(gState.message, 0x00080016, sizeof sopClass, sopClass);
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to get sop class uid. err(%s) file(%s)", errorText(status), path.c_str()), 0;
+  char serviceBuffer[kUidSize] = {};
+  status = MC_Get_MergeCOM_Service(sopClass, serviceBuffer, sizeof serviceBuffer);
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to get service name for sop class uid. err(%s) file(%s)", errorText(status),
+                           path.c_str()),
+           0;
+  const std::string service = serviceBuffer;
+
+  if (service == gState.associationService && native == gState.associationSyntax) return 1;
+  if (!buildProposedServiceList(service))
+    return buffer = formatText("Error: Failed to create service list. Service(%s), Syntax(%s) file(%s)", service.c_str(), uid,
+                           path.c_str()),
+           0;
+  if (gState.association != -1) MC_Close_Association(gState.association);
+  gState.association = -1;
+
+  std::array<char, 32> localName{};
+  if (readUserParam("StorScuServiceAE", localName) != 0)
+    fail(kErrs1, "Error: Failed to get Application Entity Name for the local Stor SCU service (StorScuServiceAE).");
+  cfg::CfgApplEntity local{};
+  if (readUserApplEntity(localName.data(), local) != 0)
+    fail(kErrs2, "Error: Failed to get local Stor SCU Application Entity (name) ", std::string(localName.data()));
+  const int applicationId = applicationIdFor(std::string(local.AET.view()));
+
+  status = MC_Open_Association(applicationId, &gState.association, gState.remote.AET.c_str(), gState.remote.Port,
+                               gState.remote.Hostname.c_str(), gState.serviceListName.c_str());
+  if (status != MC_NORMAL_COMPLETION) {
+    gState.association = -1;
+    gState.associationService.clear();
+    gState.associationSyntax = 0;
+    return buffer = formatText("Error: Failed to open an association. err(%s), service name(%s), syntax(%s, %s), file(%s)",
+                           errorText(status), service.c_str(), uid, file::transferSyntaxName(native), path.c_str()),
+           0;
+  }
+  gState.associationService = service.substr(0, 64);
+  gState.associationSyntax = native;
+  MC_ASSOCIATION_INFO info{};
+  MC_Get_Association_Info(gState.association, &info);
+
+  const int target = chooseSyntax(service, native);
+  if (target == native) return 1;
+  return convert(path, native, target, buffer, self);
+}
+
+int convert(const std::string& path, int native, int target, std::string& buffer, StorScuInstance& self) {
+  gState.associationSyntax = target;
+  // The notice's answer does not stop the send.
+  deliver(self, formatText("Native file format (%s) is not supported on remote node converting to (%s) before sending "
+                       "file (%s) ",
+                       file::transferSyntaxName(native), file::transferSyntaxName(target), path.c_str()));
+  if (file::isLossy(native)) return buffer = formatText("Can not convert a lossy file to another format: %s ", path.c_str()), 0;
+  const std::string temporary = userDirectory() + "/tmp.dcm";
+  if (temporary.size() >= 1025) return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
+
+  {
+    // The record owns the message now: the change writes it to the temporary
+    // file and releases it.
+    TransientFile record(path, file::kModeCloned, gState.message);
+    gState.message = -1;
+    MC_Reset_Filename(record.get().msgFileId, temporary.c_str());
+    char targetUid[kUidSize] = {};
+    MC_Get_Transfer_Syntax_From_Enum(static_cast<MC_TRANSFER_SYNTAX>(target), targetUid, sizeof targetUid);
+    struct ReleaseOnError {
+      FileInstance& file;
+      ~ReleaseOnError() {
+        if (file.msgFileId > 0) MC_Free_File(file.msgFileId);
+      }
+    } releaseOnError{record.get()};
+    file::changeTransferSyntax(record.get(), targetUid, false);
+  }
+  const int converted = openFile(temporary, file::kModeOpened);
+  if (converted == -1) return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
+  gState.message = converted;
+  return 1;
+}
+
+// 1 stored; 2 this file failed, the association stays; 0 the association
+// must be aborted. The text of a failure is left in `buffer`.
+int storeOneFile(const std::string& path, std::string& buffer) {
+  const char* file = path.c_str();
+  MC_STATUS status = MC_File_To_Message(gState.message);
+  if (status == MC_NORMAL_COMPLETION)
+    status = MC_Set_Service_Command(gState.message, gState.associationService.c_str(), MC_CMD_C_STORE_RQ);
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to set dicom service name. err(%s), file(%s)", errorText(status), file), 2;
+  char instance[kUidSize] = {};
+  status = MC_Get_Value_To_String(gState.message, 0x00080018, sizeof instance, instance);
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to get sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
+  status = MC_Set_Value_From_String(gState.message, 0x00001000, instance);
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to set affected sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
+  status = MC_Set_Message_Transfer_Syntax(gState.message, static_cast<MC_TRANSFER_SYNTAX>(gState.associationSyntax));
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to set xfer syntax err(%s), file(%s)", errorText(status), file), 2;
+
+  status = MC_Send_Request_Message(gState.association, gState.message);
+  if (status == MC_ASSOCIATION_ABORTED)
+    return buffer = formatText("Error: Failed to send file and association was aborted, err(%s), file(%s)", errorText(status),
+                           file),
+           0;
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to send file, err(%s), file(%s)", errorText(status), file), 2;
+  releaseMessage();
+
+  int response = 0;
+  const char* service = nullptr;
+  MC_COMMAND command{};
+  status = MC_Read_Message(gState.association, 30, &response, &service, &command);
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to read move response err(%s), file(%s)", errorText(status), file), 0;
+  unsigned int storeStatus = 0;
+  status = MC_Get_Value_To_UInt(response, 0x00000900, &storeStatus);
+  MC_Free_Message(response);
+  if (status != MC_NORMAL_COMPLETION)
+    return buffer = formatText("Error: Failed to read send response. err(%s), file(%s)", errorText(status), file), 0;
+  switch (storeStatus) {
+    case 0x0000: return 1;
+    case 0xB000: return buffer = formatText("Warning: Element Coersion... Continuing. file(%s)", file), 2;
+    case 0xB006: return buffer = formatText("Warning: Elements Discarded... Continuing. file(%s)", file), 2;
+    case 0xB007: return buffer = formatText("Warning: Invalid Dataset... Continuing. file(%s)", file), 2;
+    case 0x0110: return buffer = formatText("ERROR: Processing failure... association aborting. file(%s)", file), 0;
+    case 0xA700: return buffer = formatText("ERROR: Refused, no resources... association aborting. file(%s)", file), 0;
+    case 0xA900: return buffer = formatText("ERROR: Invalid_dataset... association aborting. file(%s)", file), 0;
+    case 0xC000: return buffer = formatText("ERROR: Cannot understand... association aborting. file(%s)", file), 0;
+    default:
+      return buffer = formatText("Warning: Unknown status (0x%04x)... Continuing. file(%s)", storeStatus, file), 0;
+  }
+}
+
+HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
+  StorScuInstance& self = call.self();
+  HostVar* files = call.arg(1);
+  if (files == nullptr || files->type() != zyl::Type::String)
+    fail(kErrs1, "Error: Invalid argument. Argument must be a string or array of strings.");
+  const std::string storage(zyl::hostStringText(self.aenStorage));
+  if (storage.empty()) fail(kErrs1, "Error: Set the Storage_SCP property before calling this method.");
+
+  cfg::CfgApplEntity remote{};
+  if (readUserApplEntity(storage, remote) != 0)
+    fail(kErrs2, "Error: The value in the Storage_SCP property is not a valid application entity (prop)", storage);
+  deliver(self, formatText("Send Started. Pushing Dicom files to %s", remote.Name.c_str()));
+
+  Session session;
+  gState.remote = remote;
+  // The paths are taken before any callback runs.
+  void* data = nullptr;
+  const int64_t count = HostVarGetData(files, &data);
+  std::vector<std::string> paths;
+  for (int64_t i = 0; i < count; ++i)
+    paths.emplace_back(zyl::hostStringText(static_cast<const zyl::HostString*>(data)[i]));
+
+  bool goOn = true;
+  int16_t stored = 0;
+  for (const std::string& path : paths) {
+    if (!goOn) {
+      deliver(self, "Send Canceled.");
+      break;
+    }
+    releaseMessage();
+    gState.message = openFile(path, file::kModeOpened);
+    if (gState.message == -1) {
+      if (!deliver(self, formatText("Error: Skipping this file(%s). ", path.c_str()))) goOn = false;
+      if (!deliver(self, "Error: File may not exist, or is an invalid dicom file, or is not a dicom file.")) goOn = false;
+      continue;
+    }
+    std::string buffer;
+    if (!prepareAssociation(path, buffer, self)) {
+      releaseMessage();
+      if (!deliver(self, buffer)) goOn = false;
+      continue;
+    }
+    switch (storeOneFile(path, buffer)) {
+      case 1:
+        ++stored;
+        if (!deliver(self, formatText("File Sent:  %s ", path.c_str()))) goOn = false;
+        break;
+      case 2:
+        releaseMessage();
+        if (!deliver(self, buffer)) goOn = false;
+        break;
+      default:
+        gState.associationService.clear();
+        gState.associationSyntax = 0;
+        if (gState.association != -1) MC_Abort_Association(gState.association);
+        gState.association = -1;
+        releaseMessage();
+        if (!deliver(self, buffer)) goOn = false;
+        break;
+    }
+  }
+  deliver(self, formatText("Send Completed:  %d files successfully sent ", stored));
+  session.finish(true);
+  return HostTempInt(stored);
+}
+
+}  // namespace
+
+HostVar* send(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return method<StorScuInstance, NoKeywords, sendWorker>(argc, argv, argk);
+}
+
+}  // namespace orvo::storscu

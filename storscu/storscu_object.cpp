@@ -1,0 +1,102 @@
+// ZYLffOrvoStorScu's life and properties: the destination entity, the
+// progress callback and its data.
+#include <cstddef>
+#include <string>
+
+#include "callback.h"
+#include "method.h"
+#include "storscu_methods.h"
+
+namespace orvo::storscu {
+namespace {
+
+using Call = MethodCall<StorScuInstance, NoKeywords>;
+
+void clearNames(StorScuInstance& self) {
+  HostStringStore(&self.aenStorage, "", 0);
+  HostStringStore(&self.callback, "", 0);
+}
+
+HostVar* initWorker(MethodCall<StorScuInstance, SystemKeywords>& call) {
+  clearNames(call.self());
+  return HostTempLong(1);
+}
+
+HostVar* cleanupWorker(Call& call) {
+  StorScuInstance& self = call.self();
+  if (self.callbackData != 0) setCallbackData(self.callbackData, nullptr);
+  return nullptr;
+}
+
+HostVar* clearWorker(Call& call) {
+  clearNames(call.self());
+  return nullptr;
+}
+
+struct PropertyKeywords {
+  HostVar* storageScp;
+  int storageScpGiven;
+  HostVar* callbackFunction;
+  int callbackFunctionGiven;
+  HostVar* callbackData;
+  int callbackDataGiven;
+  static const HostKeyword table[];
+};
+const HostKeyword PropertyKeywords::table[] = {
+    {"CALLBACK_DATA", HOST_KW_REF, offsetof(PropertyKeywords, callbackData), offsetof(PropertyKeywords, callbackDataGiven)},
+    {"CALLBACK_FUNCTION", HOST_KW_REF, offsetof(PropertyKeywords, callbackFunction),
+     offsetof(PropertyKeywords, callbackFunctionGiven)},
+    {"STORAGE_SCP", HOST_KW_REF, offsetof(PropertyKeywords, storageScp), offsetof(PropertyKeywords, storageScpGiven)},
+    {nullptr, HOST_KW_INT, 0, 0}};
+
+void storeText(HostVar* out, const zyl::HostString& text) {
+  HostVar* value = HostStringToVar(std::string(zyl::hostStringText(text)).c_str());
+  HostVarCopy(value, out);
+}
+
+HostVar* getWorker(MethodCall<StorScuInstance, PropertyKeywords>& call) {
+  StorScuInstance& self = call.self();
+  const PropertyKeywords& kw = call.keywords();
+  if (kw.storageScpGiven) storeText(kw.storageScp, self.aenStorage);
+  if (kw.callbackFunctionGiven) storeText(kw.callbackFunction, self.callback);
+  if (kw.callbackDataGiven) getCallbackData(self.callbackData, kw.callbackData);
+  return nullptr;
+}
+
+// The two names hold text only: another type is refused before anything changes.
+std::string nameValue(HostVar* value, const char* keyword) {
+  if (value == nullptr || !value->isScalarString())
+    fail(kErrs2, "Error: The property value must be a string ", keyword);
+  return std::string(value->text());
+}
+
+HostVar* setWorker(MethodCall<StorScuInstance, PropertyKeywords>& call) {
+  StorScuInstance& self = call.self();
+  const PropertyKeywords& kw = call.keywords();
+  const std::string storage = kw.storageScpGiven ? nameValue(kw.storageScp, "STORAGE_SCP") : "";
+  const std::string function = kw.callbackFunctionGiven ? nameValue(kw.callbackFunction, "CALLBACK_FUNCTION") : "";
+  if (kw.storageScpGiven) HostStringStore(&self.aenStorage, storage.c_str(), static_cast<int32_t>(storage.size()));
+  if (kw.callbackFunctionGiven) HostStringStore(&self.callback, function.c_str(), static_cast<int32_t>(function.size()));
+  if (kw.callbackDataGiven) setCallbackData(self.callbackData, kw.callbackData);
+  return nullptr;
+}
+
+}  // namespace
+
+HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return method<StorScuInstance, SystemKeywords, initWorker>(argc, argv, argk);
+}
+HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return method<StorScuInstance, NoKeywords, cleanupWorker>(argc, argv, argk);
+}
+HostVar* clearProperties(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return method<StorScuInstance, NoKeywords, clearWorker>(argc, argv, argk);
+}
+HostVar* getProperty(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return method<StorScuInstance, PropertyKeywords, getWorker>(argc, argv, argk);
+}
+HostVar* setProperty(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return method<StorScuInstance, PropertyKeywords, setWorker>(argc, argv, argk);
+}
+
+}  // namespace orvo::storscu
