@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,17 +113,10 @@ bool reportStatus(const Keywords& kw, MC_STATUS status) {
 uint32_t tagArgument(HostVar* arg, std::string* text) {
   if (arg->isScalarString()) {
     const std::string given(arg->text());
-    uint64_t value = 0;
-    int digits = 0;
-    for (char c : given) {
-      const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (d < 0) continue;
-      value = value << 4 | static_cast<uint64_t>(d);
-      ++digits;
-    }
-    if (value == 0 || digits > 8) fail(kErrs2, "Error: Failed to interpret DicomTag arg ", given);
+    const std::optional<uint32_t> tag = file::tagDigits(given);
+    if (!tag || *tag == 0) fail(kErrs2, "Error: Failed to interpret DicomTag arg ", given);
     if (text) *text = given;
-    return static_cast<uint32_t>(value);
+    return *tag;
   }
   const uint32_t tag = HostULongScalar(arg);
   if (text) {
