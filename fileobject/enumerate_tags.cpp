@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "attribute_walk.h"
 #include "file_methods.h"
 #include "file_object.h"
 #include "method.h"
@@ -88,24 +89,7 @@ class Walker {
   // The attributes of message or item `id` from the first one at or above
   // `start` to the last one below `stop` (items are walked unbounded).
   void walk(int id, int32_t level, std::optional<uint32_t> start = {}, std::optional<uint32_t> stop = {}) {
-    uint32_t tag = 0;
-    MC_VR vr = MC_VR_UNKNOWN;
-    int count = 0;
-    MC_STATUS status = MC_Get_First_Attribute(id, &tag, &vr, &count);
-    if (status == MC_MESSAGE_EMPTY) return;
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to get first attribute from file ", errorText(status));
-    while (start && tag < *start) {
-      status = MC_Get_Next_Attribute(id, &tag, &vr, &count);
-      if (status == MC_NO_MORE_ATTRIBUTES)
-        fail(kErrs2, "Error: End of File reached while looking for start tag. ", errorText(status));
-      if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to get next attribute from file ", errorText(status));
-    }
-    while (!stop || tag < *stop) {
-      visit(id, tag, vr, count, level);
-      status = MC_Get_Next_Attribute(id, &tag, &vr, &count);
-      if (status == MC_NO_MORE_ATTRIBUTES || status == MC_MESSAGE_EMPTY) return;
-      if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to get next attribute from file ", errorText(status));
-    }
+    walkAttributes(id, start, stop, false, [&](uint32_t tag, MC_VR vr, int count) { visit(id, tag, vr, count, level); });
   }
 
   std::vector<Row>& rows() { return rows_; }
@@ -209,16 +193,6 @@ class Walker {
   int32_t pendingGroup_ = 0;  // item number the next record opens
   std::vector<Row> rows_;
 };
-
-// A bound of the range: none for an empty text or one naming tag 0; a text
-// that names no tag is refused.
-std::optional<uint32_t> rangeBound(std::string_view text, const char* failText) {
-  if (text.empty()) return std::nullopt;
-  const std::optional<uint32_t> tag = tagDigits(text);
-  if (!tag) fail(kErrs2, failText, std::string(text));
-  if (*tag == 0) return std::nullopt;
-  return tag;
-}
 
 HostVar* recordsOf(const std::vector<Row>& rows) {
   const auto count = static_cast<int64_t>(rows.size());

@@ -22,6 +22,15 @@ HostVar* setPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* changeTransferSyntax(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* getProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* setProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getPrivateValueCount(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getPrivateValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* getPrivateVR(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* queryPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* setPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* addPrivateSequence(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* addPrivateGroup(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* copyTags(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* enumerateTags(int argc, HostVar* argv[], zyl::KeywordList* argk);
 
 }  // namespace orvo::file

@@ -83,6 +83,28 @@ class ToolkitId {
   bool isMessage_;
 };
 
+// Owns a new empty item from MC_Open_Item until it is attached to a
+// sequence (release()); an item never attached is freed.
+class ToolkitItem {
+ public:
+  ToolkitItem() = default;
+  ToolkitItem(const ToolkitItem&) = delete;
+  ToolkitItem& operator=(const ToolkitItem&) = delete;
+  ~ToolkitItem() {
+    if (id_ > 0) MC_Free_Item(id_);
+  }
+  MC_STATUS open() { return MC_Open_Item(&id_, ""); }
+  int get() const { return id_; }
+  int release() {
+    const int id = id_;
+    id_ = -1;
+    return id;
+  }
+
+ private:
+  int id_ = -1;
+};
+
 // Owns a host file unit; closes it unless already closed.
 class HostUnit {
  public:

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "address.h"
 #include "file_object.h"
 
 namespace orvo::file {
@@ -42,6 +43,14 @@ uint32_t parseTag(std::string_view tagString) {
   return *tag;
 }
 
+std::optional<uint32_t> rangeBound(std::string_view text, const char* failText) {
+  if (text.empty()) return std::nullopt;
+  const std::optional<uint32_t> tag = tagDigits(text);
+  if (!tag) fail(kErrs2, failText, std::string(text));
+  if (*tag == 0) return std::nullopt;
+  return tag;
+}
+
 const char* vrName(int code) {
   return code >= 0 && code < static_cast<int>(kVrNames.size()) ? kVrNames[static_cast<size_t>(code)] : "??";
 }
@@ -50,6 +59,33 @@ int vrCode(std::string_view name) {
   for (size_t code = 0; code < kVrNames.size(); ++code)
     if (name != "??" && name == kVrNames[code]) return static_cast<int>(code);
   return MC_VR_UN;
+}
+
+namespace {
+
+// The number a formatted hexadecimal scan reads: blanks skipped, digits up to
+// the first other character. A text without a digit there reads as nothing.
+std::optional<unsigned long> scanHex(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (i == text.size() || hexDigit(text[i]) < 0) return std::nullopt;
+  unsigned long value = 0;
+  for (; i < text.size() && hexDigit(text[i]) >= 0; ++i) value = value << 4 | static_cast<unsigned long>(hexDigit(text[i]));
+  return value;
+}
+
+}  // namespace
+
+PrivateTag parsePrivateTag(std::string_view code, std::string_view groupText, std::string_view elementText) {
+  if (code.empty()) fail(kInvalidPrivateCode);
+  if (groupText.size() != 4) fail(kInvalidGroup);
+  if (elementText.size() != 2) fail(kInvalidElement);
+  const std::optional<unsigned long> group = scanHex(groupText);
+  if (!group) fail(kInvalidGroup);
+  const std::optional<unsigned long> element = scanHex(elementText);
+  if (!element) fail(kInvalidElement);
+  return PrivateTag{std::string(code), std::string(groupText), std::string(elementText),
+                    static_cast<unsigned short>(*group & 0xFFFF), static_cast<unsigned char>(*element & 0xFF)};
 }
 
 bool vrSupported(int code) { return std::string_view(vrName(code)) != "??"; }

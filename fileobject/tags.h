@@ -21,6 +21,10 @@ uint32_t parseTag(std::string_view tagString);
 // holds.
 std::optional<uint32_t> tagDigits(std::string_view tagString);
 
+// A bound of a tag range: none for an empty text or one naming tag 0; a text
+// that names no tag stops the call with `failText` and the text.
+std::optional<uint32_t> rangeBound(std::string_view text, const char* failText);
+
 // Two-letter name of a VR code, "??" for codes without one.
 const char* vrName(int code);
 bool vrSupported(int code);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "address.h"
 #include "file_methods.h"
 #include "file_object.h"
 #include "method.h"
@@ -57,7 +58,8 @@ const HostKeyword LengthKeywords::table[] = {
     {"VALUEINDEX", HOST_KW_INT, offsetof(LengthKeywords, valueIndex), HOST_KW_NO_GIVEN},
     {nullptr, HOST_KW_INT, 0, 0}};
 
-using TagArg = FileArgs<-1, StringArg::Tag>;
+using TagArg = AddressArgs<AddressKind::Standard>;
+using PrivateArgs = AddressArgs<AddressKind::Private>;
 
 // ---- typed readers -------------------------------------------------------------
 
@@ -88,43 +90,39 @@ HostVar* numbersResult(Type type, const std::vector<T>& values) {
 }
 
 template <typename T, typename Got>
-HostVar* readNumbers(int id, uint32_t tag, int count, Type type, MC_STATUS (*first)(int, uint32_t, Got*),
-                     MC_STATUS (*next)(int, uint32_t, Got*), const char* failText, const std::string& tagString) {
+HostVar* readNumbers(const Address& at, int count, Type type, const char* failText) {
   std::vector<T> values(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     Got got{};
-    const MC_STATUS status = (i == 0 ? first : next)(id, tag, &got);
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs3, failText, tagString, errorText(status));
+    const MC_STATUS status = at.get(i > 0, &got);
+    if (status != MC_NORMAL_COMPLETION) at.fail(failText, errorText(status));
     values[static_cast<size_t>(i)] = static_cast<T>(got);
   }
   return numbersResult(type, values);
 }
 
-HostVar* readStrings(int id, uint32_t tag, int count, const std::string& tagString) {
+HostVar* readStrings(const Address& at, int count) {
   if (count == 1) {
     // Most values fit a small buffer: read without asking for the length first.
     std::array<char, 256> small{};
-    const MC_STATUS status = MC_Get_Value_To_String(id, tag, static_cast<int>(small.size()), small.data());
+    const MC_STATUS status = at.getString(false, static_cast<int>(small.size()), small.data());
     if (status == MC_NORMAL_COMPLETION) return HostStringToVar(small.data());
     if (isEmpty(status)) return HostStringToVar("");
-    if (status != MC_BUFFER_TOO_SMALL)
-      fail(kErrs3, "Error: Failed to read attribute value from file ", tagString, errorText(status));
+    if (status != MC_BUFFER_TOO_SMALL) at.fail("Error: Failed to read attribute value from file ", errorText(status));
   }
   std::vector<std::string> values;
   values.reserve(static_cast<size_t>(count));
   for (int i = 1; i <= count; ++i) {
     unsigned long length = 0;
-    MC_STATUS status = MC_Get_Value_Length(id, tag, i, &length);
+    MC_STATUS status = at.length(i, &length);
     if (status != MC_NORMAL_COMPLETION && !isEmpty(status))
-      fail(kErrs3, "Error: Failed to read attribute value length from file ", tagString, errorText(status));
+      at.fail("Error: Failed to read attribute value length from file ", errorText(status));
     if (length >= static_cast<unsigned long>(INT_MAX))
-      fail(kErrs3, "Error: Failed to read attribute value length from file ", tagString,
-           errorText(MC_VALUE_TOO_LARGE));
+      at.fail("Error: Failed to read attribute value length from file ", errorText(MC_VALUE_TOO_LARGE));
     std::string buffer(length + 1, '\0');
-    status = i == 1 ? MC_Get_Value_To_String(id, tag, static_cast<int>(buffer.size()), buffer.data())
-                    : MC_Get_Next_Value_To_String(id, tag, static_cast<int>(buffer.size()), buffer.data());
+    status = at.getString(i > 1, static_cast<int>(buffer.size()), buffer.data());
     if (status != MC_NORMAL_COMPLETION && !isEmpty(status))
-      fail(kErrs3, "Error: Failed to read attribute value from file ", tagString, errorText(status));
+      at.fail("Error: Failed to read attribute value from file ", errorText(status));
     values.emplace_back(isEmpty(status) ? "" : buffer.c_str());
   }
   if (values.size() == 1) return HostStringToVar(values[0].c_str());
@@ -135,83 +133,70 @@ HostVar* readStrings(int id, uint32_t tag, int count, const std::string& tagStri
   return v;
 }
 
-
-unsigned long binaryLength(int id, uint32_t tag, const std::string& tagString) {
+unsigned long binaryLength(const Address& at, const MessageText& failText) {
   unsigned long length = 0;
-  const MC_STATUS status = MC_Get_Value_Length(id, tag, 1, &length);
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to read attribute value length from file (tag/err) ", tagString, errorText(status));
+  const MC_STATUS status = at.length(1, &length);
+  if (status != MC_NORMAL_COMPLETION) at.fail(failText, errorText(status));
   return length;
 }
 
-HostVar* readUnknown(int id, uint32_t tag, const std::string& tagString) {
-  const unsigned long length = binaryLength(id, tag, tagString);
+HostVar* readUnknown(const Address& at) {
+  const unsigned long length = binaryLength(at, "Error: Failed to read attribute value length from file (tag/err) ");
   if (length > static_cast<unsigned long>(INT_MAX))
-    fail(kErrs3, "Error: Failed to read attribute value from file (tag/err) ", tagString, errorText(MC_VALUE_TOO_LARGE));
+    at.fail("Error: Failed to read attribute value from file (tag/err) ", errorText(MC_VALUE_TOO_LARGE));
   void* data = nullptr;
   HostTemporary result(HostMakeTempVector(Type::Byte, static_cast<int64_t>(length), 1, &data));
   int returned = 0;
-  const MC_STATUS status = MC_Get_Value_To_Buffer(id, tag, static_cast<int>(length), data, &returned);
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to read attribute value from file (tag/err) ", tagString, errorText(status));
+  const MC_STATUS status = at.getBuffer(static_cast<int>(length), data, &returned);
+  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to read attribute value from file (tag/err) ", errorText(status));
   return result.release();
 }
 
 // OB, OW and OF streamed into an array sized from the value's length.
-HostVar* readBinary(int id, uint32_t tag, int vr, const std::string& tagString) {
-  const unsigned long length = binaryLength(id, tag, tagString);
+HostVar* readBinary(const Address& at, int vr) {
+  const unsigned long length =
+      binaryLength(at, {"Error: Failed to read attribute value length from file (tag/err) ",
+                        "Error: Failed to read attribute value from file (code/grp/elem/err) "});
   const Type type = vr == MC_VR_OB ? Type::Byte : vr == MC_VR_OW ? Type::Int16 : Type::Float32;
   const size_t elementSize = zyl::typeSize(type);
   const auto count = static_cast<int64_t>(length / elementSize);
   void* data = nullptr;
   HostTemporary result(HostMakeTempVector(type, count, 1, &data));
   ValueCopy copy{static_cast<unsigned char*>(data), static_cast<size_t>(count) * elementSize, 0};
-  const MC_STATUS status = MC_Get_Value_To_Function(id, tag, &copy, copyValuePiece);
+  const MC_STATUS status = at.getToFunction(&copy, copyValuePiece);
   if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to read binary data (OB/OW/OF) from file (tag/err) ", tagString, errorText(status));
+    at.fail("Error: Failed to read binary data (OB/OW/OF) from file (tag/err) ", errorText(status));
   return result.release();
 }
 
-HostVar* readValue(const FileInstance& file, int id, uint32_t tag, const std::string& tagString, int vr,
-                   int count) {
+// A value typed by its VR. Private OB and OW values are always read raw.
+HostVar* readValue(const FileInstance& file, const Address& at, int vr, int count) {
   switch (vr) {
-    case MC_VR_SS:
-      return readNumbers<int16_t, int>(id, tag, count, Type::Int16, MC_Get_Value_To_Int, MC_Get_Next_Value_To_Int,
-                                       "Error: Failed to read int value from file ", tagString);
+    case MC_VR_SS: return readNumbers<int16_t, int>(at, count, Type::Int16, "Error: Failed to read int value from file ");
     case MC_VR_US:
-      return readNumbers<uint16_t, unsigned>(id, tag, count, Type::UInt16, MC_Get_Value_To_UInt,
-                                             MC_Get_Next_Value_To_UInt,
-                                             "Error: Failed to read unsigned int value from file ", tagString);
+      return readNumbers<uint16_t, unsigned>(at, count, Type::UInt16, "Error: Failed to read unsigned int value from file ");
     case MC_VR_AT:
     case MC_VR_UL:
-      return readNumbers<uint32_t, unsigned long>(id, tag, count, Type::UInt32, MC_Get_Value_To_ULongInt,
-                                                  MC_Get_Next_Value_To_ULongInt,
-                                                  "Error: Failed to read unsigned long value from file ", tagString);
+      return readNumbers<uint32_t, unsigned long>(at, count, Type::UInt32,
+                                                  "Error: Failed to read unsigned long value from file ");
     case MC_VR_SL:
-    case MC_VR_SQ:
-      return readNumbers<int32_t, long>(id, tag, count, Type::Int32, MC_Get_Value_To_LongInt,
-                                        MC_Get_Next_Value_To_LongInt, "Error: Failed to read long value from file ",
-                                        tagString);
-    case MC_VR_FL:
-      return readNumbers<float, float>(id, tag, count, Type::Float32, MC_Get_Value_To_Float,
-                                       MC_Get_Next_Value_To_Float, "Error: Failed to read float value from file ",
-                                       tagString);
+    case MC_VR_SQ: return readNumbers<int32_t, long>(at, count, Type::Int32, "Error: Failed to read long value from file ");
+    case MC_VR_FL: return readNumbers<float, float>(at, count, Type::Float32, "Error: Failed to read float value from file ");
     case MC_VR_FD:
-      return readNumbers<double, double>(id, tag, count, Type::Float64, MC_Get_Value_To_Double,
-                                         MC_Get_Next_Value_To_Double,
-                                         "Error: Failed to read double value from file ", tagString);
-    case MC_VR_UN: return readUnknown(id, tag, tagString);
-    case MC_VR_OF: return readBinary(id, tag, vr, tagString);
+      return readNumbers<double, double>(at, count, Type::Float64, "Error: Failed to read double value from file ");
+    case MC_VR_UN: return readUnknown(at);
+    case MC_VR_OF: return readBinary(at, vr);
     case MC_VR_OB:
     case MC_VR_OW: {
+      if (at.isPrivate() || at.tag() != kTagPixelData) return readBinary(at, vr);
       const int syntax = currentSyntax(file);
-      if (tag == kTagPixelData && isStandardCompressed(syntax)) return readCompressedPixelData(file, id, tagString);
-      if (tag == kTagPixelData && isUnsupportedCompression(syntax))
+      if (isStandardCompressed(syntax)) return readCompressedPixelData(file, at.id(), at.tagString());
+      if (isUnsupportedCompression(syntax))
         fail(kErrs4, "Error: Failed to read pixel data unsupported compression format (file/syntax/syntax) ",
              fileName(file), currentSyntaxUid(file), transferSyntaxName(syntax));
-      return readBinary(id, tag, vr, tagString);
+      return readBinary(at, vr);
     }
-    default: return readStrings(id, tag, count, tagString);
+    default: return readStrings(at, count);
   }
 }
 
@@ -226,45 +211,57 @@ HostVar* getValueWorker(MethodCall<FileInstance, ValueKeywords>& call) {
   return result;
 }
 
+template <AddressKind Kind>
 HostVar* getValueCountWorker(MethodCall<FileInstance, SeqKeywords>& call) {
-  FileInstance& self = call.self();
-  const std::string tagString(call.stringArg(1, StringArg::Tag));
-  const uint32_t tag = parseTag(tagString);
-  guardPixelData(self, tag);
+  const Address at = addressOf<Kind>(call, call.keywords().seqId);
   int count = 0;
-  const MC_STATUS status = MC_Get_Value_Count(addressedId(self, call.keywords().seqId), tag, &count);
+  const MC_STATUS status = at.count(&count);
   if (isEmpty(status)) count = 0;
-  else if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
+  else if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to get value count for ", errorText(status));
   return HostTempULong(static_cast<uint32_t>(count));
 }
 
-unsigned long valueLength(int id, uint32_t tag, int index, const std::string& tagString) {
+unsigned long valueLength(const Address& at, int index) {
   unsigned long length = 0;
-  const MC_STATUS status = MC_Get_Value_Length(id, tag, index, &length);
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to get value length for ", tagString, errorText(status));
+  const MC_STATUS status = at.length(index, &length);
+  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to get value length for ", errorText(status));
   return length;
 }
 
-HostVar* getValueLengthWorker(MethodCall<FileInstance, LengthKeywords>& call) {
-  FileInstance& self = call.self();
-  const std::string tagString(call.stringArg(1, StringArg::Tag));
-  const uint32_t tag = parseTag(tagString);
-  guardPixelData(self, tag);
-  return HostTempULong(attributeLength(addressedId(self, call.keywords().seqId), tag, call.keywords().valueIndex,
-                                       tagString));
+// GetValueLength: the length of value `valueIndex`, or with 0 the sum over
+// all values (a sequence: its first item); 0 for an attribute without values.
+uint32_t lengthOf(const Address& at, int32_t valueIndex) {
+  int count = 0;
+  MC_STATUS status = at.count(&count);
+  if (isEmpty(status)) return 0;
+  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to get value count for ", errorText(status));
+  MC_VR vr = MC_VR_UNKNOWN;
+  status = at.info(&vr, nullptr);
+  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to get value representation for ", errorText(status));
+
+  int index = valueIndex;
+  if (index == 0 && vr != MC_VR_SQ) {
+    if (count == 1) return static_cast<uint32_t>(valueLength(at, 1));
+    uint64_t total = 0;
+    for (int i = 1; i <= count; ++i) total += valueLength(at, i);
+    return static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
+  }
+  if (index == 0) index = 1;
+  if (index > count) at.fail("Error: Failed - value index greater than value count in tag ");
+  return static_cast<uint32_t>(valueLength(at, index));
 }
 
+template <AddressKind Kind>
+HostVar* getValueLengthWorker(MethodCall<FileInstance, LengthKeywords>& call) {
+  return HostTempULong(lengthOf(addressOf<Kind>(call, call.keywords().seqId), call.keywords().valueIndex));
+}
+
+template <AddressKind Kind>
 HostVar* getVRWorker(MethodCall<FileInstance, SeqKeywords>& call) {
-  FileInstance& self = call.self();
-  const std::string tagString(call.stringArg(1, StringArg::Tag));
-  const uint32_t tag = parseTag(tagString);
-  guardPixelData(self, tag);
+  const Address at = addressOf<Kind>(call, call.keywords().seqId);
   MC_VR vr = MC_VR_UNKNOWN;
-  const MC_STATUS status = MC_Get_Attribute_Info(addressedId(self, call.keywords().seqId), tag, &vr, nullptr);
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
+  const MC_STATUS status = at.info(&vr, nullptr);
+  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to get value count for ", errorText(status));
   return HostStringToVar(vrName(vr));
 }
 
@@ -289,9 +286,9 @@ bool looksLikeTag(std::string_view text) {
   return true;
 }
 
-int16_t presence(int id, uint32_t tag) {
+int16_t presence(const Address& at) {
   unsigned long length = 0;
-  const MC_STATUS status = MC_Get_Value_Length(id, tag, 1, &length);
+  const MC_STATUS status = at.length(1, &length);
   if (status == MC_NORMAL_COMPLETION) return 2;
   return isEmpty(status) ? 1 : 0;
 }
@@ -309,12 +306,43 @@ HostVar* queryValueWorker(MethodCall<FileInstance, SeqKeywords>& call) {
     const std::optional<Property> property = propertyNamed(lowered);
     if (property && property->kind == PropertyKind::FileName) return HostTempInt(2);
     if (property && property->tag != nullptr)
-      return HostTempInt(presence(self.msgFileId, parseTag(property->tag)));
+      return HostTempInt(presence(Address(self.msgFileId, parseTag(property->tag), property->tag)));
     if (!looksLikeTag(lowered)) fail(kErrs2, "Error: Invalid property name passed into QueryValue ", std::string(given));
   }
   const uint32_t tag = parseTag(lowered);
   guardPixelData(self, tag);
-  return HostTempInt(presence(addressedId(self, call.keywords().seqId), tag));
+  return HostTempInt(presence(Address(addressedId(self, call.keywords().seqId), tag, lowered)));
+}
+
+HostVar* queryPrivateValueWorker(MethodCall<FileInstance, SeqKeywords>& call) {
+  return HostTempInt(presence(addressOf<AddressKind::Private>(call, call.keywords().seqId)));
+}
+
+// GetPrivateValue: a private attribute read like GetValue reads, with the
+// private messages for an attribute that cannot be found or has no value.
+HostVar* readPrivateAttribute(const FileInstance& file, const Address& at) {
+  unsigned long length = 0;
+  const MC_STATUS lengthStatus = at.length(1, &length);
+  if (lengthStatus == MC_INVALID_TAG || lengthStatus == MC_INVALID_GROUP)
+    at.fail("Error: Unable to read private tag. Try using GetValue on this private tag. (code/grp/elem/verr) ",
+            errorText(lengthStatus));
+  int count = 0;
+  const MC_STATUS countStatus = at.count(&count);
+  if (isEmpty(countStatus)) count = 0;
+  else if (countStatus != MC_NORMAL_COMPLETION) at.fail("Error: Failed to get value count for ", errorText(countStatus));
+  if (count <= 0)
+    at.fail("Error: Private Tag is present but does not have a value (code/grp/elem/verr)", errorText(lengthStatus));
+  MC_VR vr = MC_VR_UNKNOWN;
+  const MC_STATUS status = at.info(&vr, nullptr);
+  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to get value representation for ", errorText(status));
+  if (!vrSupported(vr)) at.fail("Error: Failed to get value, unsupported VR type (tag/vr)", vrName(vr));
+  return readValue(file, at, vr, count);
+}
+
+HostVar* getPrivateValueWorker(MethodCall<FileInstance, ValueKeywords>& call) {
+  HostVar* result = readPrivateAttribute(call.self(), addressOf<AddressKind::Private>(call, call.keywords().seqId));
+  if (call.keywords().countGiven) storeUInt32(call.keywords().count, static_cast<uint32_t>(elementsOf(result)));
+  return result;
 }
 
 }  // namespace
@@ -340,49 +368,47 @@ HostVar* readAttribute(const FileInstance& file, int32_t seqId, const std::strin
          errorText(lengthStatus));
   }
   if (!vrSupported(vr)) fail(kErrs3, "Error: Failed to get value, unsupported VR type (tag/vr)", tagString, vrName(vr));
-  return readValue(file, id, tag, tagString, vr, count);
+  return readValue(file, Address(id, tag, tagString), vr, count);
 }
 
 uint32_t attributeLength(int id, uint32_t tag, int32_t valueIndex, const std::string& tagString) {
-  int count = 0;
-  MC_STATUS status = MC_Get_Value_Count(id, tag, &count);
-  if (isEmpty(status)) return 0;
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to get value count for ", tagString, errorText(status));
-  MC_VR vr = MC_VR_UNKNOWN;
-  status = MC_Get_Attribute_Info(id, tag, &vr, nullptr);
-  if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, "Error: Failed to get value representation for ", tagString, errorText(status));
-
-  int index = valueIndex;
-  if (index == 0 && vr != MC_VR_SQ) {
-    if (count == 1) return static_cast<uint32_t>(valueLength(id, tag, 1, tagString));
-    uint64_t total = 0;
-    for (int i = 1; i <= count; ++i) total += valueLength(id, tag, i, tagString);
-    return static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
-  }
-  if (index == 0) index = 1;
-  if (index > count) fail(kErrs2, "Error: Failed - value index greater than value count in tag ", tagString);
-  return static_cast<uint32_t>(valueLength(id, tag, index, tagString));
+  return lengthOf(Address(id, tag, tagString), valueIndex);
 }
 
 HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return fileMethod<ValueKeywords, TagArg, getValueWorker>(argc, argv, argk);
 }
 HostVar* getValueCount(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SeqKeywords, TagArg, getValueCountWorker>(argc, argv, argk);
+  return fileMethod<SeqKeywords, TagArg, getValueCountWorker<AddressKind::Standard>>(argc, argv, argk);
 }
 HostVar* getValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<LengthKeywords, TagArg, getValueLengthWorker>(argc, argv, argk);
+  return fileMethod<LengthKeywords, TagArg, getValueLengthWorker<AddressKind::Standard>>(argc, argv, argk);
 }
 HostVar* getVR(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SeqKeywords, TagArg, getVRWorker>(argc, argv, argk);
+  return fileMethod<SeqKeywords, TagArg, getVRWorker<AddressKind::Standard>>(argc, argv, argk);
 }
 HostVar* getDescription(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return fileMethod<NoKeywords, FileArgs<2, StringArg::Tag>, getDescriptionWorker>(argc, argv, argk);
 }
 HostVar* queryValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return fileMethod<SeqKeywords, TagArg, queryValueWorker>(argc, argv, argk);
+}
+
+
+HostVar* getPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<ValueKeywords, PrivateArgs, getPrivateValueWorker>(argc, argv, argk);
+}
+HostVar* getPrivateValueCount(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<SeqKeywords, PrivateArgs, getValueCountWorker<AddressKind::Private>>(argc, argv, argk);
+}
+HostVar* getPrivateValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<LengthKeywords, PrivateArgs, getValueLengthWorker<AddressKind::Private>>(argc, argv, argk);
+}
+HostVar* getPrivateVR(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<SeqKeywords, PrivateArgs, getVRWorker<AddressKind::Private>>(argc, argv, argk);
+}
+HostVar* queryPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<SeqKeywords, PrivateArgs, queryPrivateValueWorker>(argc, argv, argk);
 }
 
 }  // namespace orvo::file

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "address.h"
 #include "file_methods.h"
 #include "file_object.h"
 #include "method.h"
@@ -45,7 +46,7 @@ const HostKeyword ParentKeywords::table[] = {
 
 // The group length attribute that follows a write in the top-level message;
 // whether the toolkit takes it is not looked at.
-void addGroupLength(int id, uint32_t tag) { MC_Add_Standard_Attribute(id, tag & 0xFFFF0000u); }
+void addGroupLength(int id, uint32_t groupLengthTag) { MC_Add_Standard_Attribute(id, groupLengthTag); }
 
 // ---- conversions -------------------------------------------------------------------
 
@@ -66,21 +67,19 @@ class Converted {
 };
 
 struct WriteTarget {
-  int id;
-  uint32_t tag;
-  const std::string& tagString;
+  const Address& at;
   const std::string& vrString;
 };
 
 [[noreturn]] void writeFailed(const WriteTarget& t, MC_STATUS status) {
-  fail(kErrs4, "Error: Failed to write attribute value (tag/vr/err). ", t.tagString, t.vrString, errorText(status));
+  t.at.fail("Error: Failed to write attribute value (tag/vr/err). ", t.vrString, errorText(status));
 }
 
 template <typename T, typename Arg>
-void writeNumbers(const WriteTarget& t, HostVar* value, Type type, MC_STATUS (*next)(int, uint32_t, Arg)) {
+void writeNumbers(const WriteTarget& t, HostVar* value, Type type) {
   const Converted converted(value, type);
   for (const T element : converted.elements<T>()) {
-    const MC_STATUS status = next(t.id, t.tag, static_cast<Arg>(element));
+    const MC_STATUS status = t.at.set(true, static_cast<Arg>(element));
     if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
   }
 }
@@ -95,7 +94,7 @@ void writeStrings(const WriteTarget& t, HostVar* value) {
     if (!wasString)
       while (text.size() > 1 && text.front() == ' ') text.remove_prefix(1);
     const std::string owned(text);
-    const MC_STATUS status = MC_Set_Next_Value_From_String(t.id, t.tag, owned.c_str());
+    const MC_STATUS status = t.at.set(true, owned.c_str());
     if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
   }
 }
@@ -116,7 +115,7 @@ std::span<const unsigned char> memoryOf(const WriteTarget& t, HostVar* value, si
 
 void writeBlock(const WriteTarget& t, std::span<const unsigned char> bytes, bool padOddOb) {
   ValueSupply supply{bytes.data(), bytes.size(), padOddOb};
-  const MC_STATUS status = MC_Set_Value_From_Function(t.id, t.tag, &supply, supplyValue);
+  const MC_STATUS status = t.at.setFromFunction(&supply, supplyValue);
   if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
 }
 
@@ -130,23 +129,25 @@ void writeFloatBlock(const WriteTarget& t, HostVar* value) {
 // Pixel Data of a file in a compressed syntax: the toolkit compresses frame
 // by frame, each frame an equal share of the argument's elements.
 void writeCompressedPixelData(const WriteTarget& t, HostVar* value, bool ow) {
+  const int id = t.at.id();
+  const std::string& tagString = t.at.tagString();
   unsigned long framesValue = 1;
   unsigned long length = 0;
-  const MC_STATUS lengthStatus = MC_Get_Value_Length(t.id, 0x00280008, 1, &length);
+  const MC_STATUS lengthStatus = MC_Get_Value_Length(id, 0x00280008, 1, &length);
   if (lengthStatus != MC_EMPTY_VALUE && lengthStatus != MC_INVALID_TAG && lengthStatus != MC_NULL_VALUE) {
-    const MC_STATUS status = MC_Get_Value_To_ULongInt(t.id, 0x00280008, &framesValue);
+    const MC_STATUS status = MC_Get_Value_To_ULongInt(id, 0x00280008, &framesValue);
     if (status != MC_NORMAL_COMPLETION)
-      fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", t.tagString, errorText(status));
+      fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", tagString, errorText(status));
   }
   if (framesValue == 0)
-    fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", t.tagString,
+    fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", tagString,
          "Number of Frames is 0");
   const auto bytes = memoryOf(t, value, ow ? 2 : 1);
   const size_t elementsPerFrame = bytes.size() / (ow ? 2 : 1) / framesValue;
   const size_t frameLength = elementsPerFrame * (ow ? 2 : 1);
   if (frameLength == 0) writeFailed(t, MC_INVALID_LENGTH_FOR_VR);
 
-  compressFrames(t.id, bytes.data(), frameLength, framesValue, [&](CompressStep step, MC_STATUS status) {
+  compressFrames(id, bytes.data(), frameLength, framesValue, [&](CompressStep step, MC_STATUS status) {
     switch (step) {
       case CompressStep::Register: fail(kErrs2, "Error: Failed to register compression callbacks ", errorText(status));
       case CompressStep::FirstFrame: fail(kErrs2, "Error: Failed to compress and set pixel data. ", errorText(status));
@@ -159,9 +160,11 @@ void writeCompressedPixelData(const WriteTarget& t, HostVar* value, bool ow) {
 }
 
 
+// OB and OW as the argument's memory; Pixel Data of a compressed syntax is
+// compressed. Private values are always written raw.
 void writeBinary(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
   const bool ow = vr == MC_VR_OW;
-  if (t.tag == kTagPixelData) {
+  if (!t.at.isPrivate() && t.at.tag() == kTagPixelData) {
     const int syntax = currentSyntax(file);
     if (isStandardCompressed(syntax)) return writeCompressedPixelData(t, value, ow);
     if (isUnsupportedCompression(syntax))
@@ -177,20 +180,57 @@ void writeValue(const FileInstance& file, const WriteTarget& t, HostVar* value, 
     case MC_VR_LO: case MC_VR_LT: case MC_VR_PN: case MC_VR_SH: case MC_VR_ST: case MC_VR_TM: case MC_VR_UT:
     case MC_VR_UI:
       return writeStrings(t, value);
-    case MC_VR_SS: return writeNumbers<int16_t, int>(t, value, Type::Int16, MC_Set_Next_Value_From_Int);
-    case MC_VR_US: return writeNumbers<uint16_t, unsigned>(t, value, Type::UInt16, MC_Set_Next_Value_From_UInt);
+    case MC_VR_SS: return writeNumbers<int16_t, int>(t, value, Type::Int16);
+    case MC_VR_US: return writeNumbers<uint16_t, unsigned>(t, value, Type::UInt16);
     case MC_VR_AT:
     case MC_VR_UL:
-      return writeNumbers<uint32_t, unsigned long>(t, value, Type::UInt32, MC_Set_Next_Value_From_ULongInt);
-    case MC_VR_SL: return writeNumbers<int32_t, long>(t, value, Type::Int32, MC_Set_Next_Value_From_LongInt);
-    case MC_VR_FL: return writeNumbers<float, float>(t, value, Type::Float32, MC_Set_Next_Value_From_Float);
-    case MC_VR_FD: return writeNumbers<double, double>(t, value, Type::Float64, MC_Set_Next_Value_From_Double);
+      return writeNumbers<uint32_t, unsigned long>(t, value, Type::UInt32);
+    case MC_VR_SL: return writeNumbers<int32_t, long>(t, value, Type::Int32);
+    case MC_VR_FL: return writeNumbers<float, float>(t, value, Type::Float32);
+    case MC_VR_FD: return writeNumbers<double, double>(t, value, Type::Float64);
     case MC_VR_OF: return writeFloatBlock(t, value);
     case MC_VR_OB:
     case MC_VR_OW: return writeBinary(file, t, value, vr);
     default:  // UN, every name not in the table, and "sq"
-      fail(kErrs3, "Error: Failed to set value, unsupported VR type (tag/vr)", t.tagString, t.vrString);
+      t.at.fail("Error: Failed to set value, unsupported VR type (tag/vr)", t.vrString);
   }
+}
+
+// ---- shared steps ------------------------------------------------------------------------
+
+// The VR code of a VR argument (upper-cased; names not in the table are UN).
+int vrCodeOf(std::string_view vrString) {
+  if (vrString.size() != 2) fail(kInvalidDicomVr);
+  std::string upper(vrString);
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return vrCode(upper);
+}
+
+void emptyValue(const Address& at) {
+  const MC_STATUS status = at.setEmpty();
+  if (status != MC_NORMAL_COMPLETION)
+    at.fail({"Error: Failed to set value (tag/err) ", "Error: Failed to remove value (code/grp/elem/err) "},
+            errorText(status));
+}
+
+void clearValue(const Address& at) {
+  const MC_STATUS status = at.setNull();
+  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to clear value (tag/err) ", errorText(status));
+}
+
+// Writes `value` into the emptied attribute in the VR named, then adds the
+// group length in the top-level message. A sequence is refused.
+void writeEmptied(const FileInstance& file, const Address& at, int32_t seqId, const std::string& vrString,
+                  HostVar* value) {
+  if (vrString == "SQ")
+    at.fail({"Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) ",
+             "Error: You can only remove SQ tags with SetPrivateValue, call AddPrivateSequence or AddPrivateGroup to "
+             "add a private sequence.(code/grp/elem) "});
+  const int code = vrCodeOf(vrString);
+  // "sq" is refused as an unsupported VR, like "UN".
+  writeValue(file, WriteTarget{at, vrString}, value, code == MC_VR_SQ ? MC_VR_UN : code);
+  if (seqId == 0) addGroupLength(at.id(), at.groupLengthTag());
 }
 
 // ---- workers ---------------------------------------------------------------------------
@@ -217,77 +257,133 @@ HostVar* setValueWorker(MethodCall<FileInstance, SetKeywords>& call) {
     return nullptr;
   }
   const std::string tagString(call.stringArg(1, StringArg::Tag));
-  const uint32_t tag = parseTag(tagString);
-  const int id = addressedId(self, kw.seqId);
-  if (self.nonConforming != 0) MC_Add_Standard_Attribute(id, tag);
-  if (clear) {
-    const MC_STATUS status = MC_Set_Value_To_NULL(id, tag);
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to clear value (tag/err) ", tagString, errorText(status));
+  const Address at(addressedId(self, kw.seqId), parseTag(tagString), tagString);
+  if (self.nonConforming != 0) MC_Add_Standard_Attribute(at.id(), at.tag());
+  clear ? clearValue(at) : emptyValue(at);
+  return nullptr;
+}
+
+struct SetPrivateKeywords {
+  int32_t blockRemove;
+  int32_t clear;
+  int32_t remove;
+  int32_t seqId;
+  static const HostKeyword table[];
+};
+const HostKeyword SetPrivateKeywords::table[] = {
+    {"BLOCKREMOVE", HOST_KW_INT, offsetof(SetPrivateKeywords, blockRemove), HOST_KW_NO_GIVEN},
+    {"CLEAR", HOST_KW_INT, offsetof(SetPrivateKeywords, clear), HOST_KW_NO_GIVEN},
+    {"REMOVE", HOST_KW_INT, offsetof(SetPrivateKeywords, remove), HOST_KW_NO_GIVEN},
+    {"SEQID", HOST_KW_INT, offsetof(SetPrivateKeywords, seqId), HOST_KW_NO_GIVEN},
+    {nullptr, HOST_KW_INT, 0, 0}};
+
+// Host types of the triple and the VR, the keyword combinations and the
+// value's presence, checked before the data set is opened.
+struct SetPrivateValueArgs {
+  static void check(const MethodCall<FileInstance, SetPrivateKeywords>& call) {
+    AddressArgs<AddressKind::Private>::check(call);
+    if (call.arg(4) == nullptr || !call.arg(4)->isScalarString()) fail(kInvalidDicomVr);
+    const SetPrivateKeywords& kw = call.keywords();
+    if (kw.clear != 0 && (kw.remove != 0 || kw.blockRemove != 0)) fail(kInvalidClearKeyword);
+    if (kw.remove != 0 && kw.blockRemove != 0) fail(kInvalidRemoveKeyword);
+    if (kw.clear == 0 && kw.remove == 0 && kw.blockRemove == 0 && call.arg(5) == nullptr)
+      fail(kErrs1, "Error: Failed to set value, arguments are missing.");
+  }
+};
+
+HostVar* setPrivateValueWorker(MethodCall<FileInstance, SetPrivateKeywords>& call) {
+  const FileInstance& self = call.self();
+  const SetPrivateKeywords& kw = call.keywords();
+  const Address at = addressOf<AddressKind::Private>(call, kw.seqId);
+  const std::string vrString(call.arg(4)->text());
+  const int vr = vrCodeOf(vrString);
+  const PrivateTag& tag = at.privateTag();
+  if (kw.blockRemove != 0) {
+    if (vr != MC_VR_LO)
+      at.fail("Error: BlockRemove can only be used on the first tag that starts a private block (code/grp/elem) ");
+    const MC_STATUS status = MC_Delete_Private_Block(at.id(), tag.code.c_str(), tag.group);
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs4, "Error: Failed to delete private block (code/grp/err) ", tag.code, tag.groupText, errorText(status));
     return nullptr;
   }
-  const MC_STATUS emptied = MC_Set_Value_To_Empty(id, tag);
-  if (emptied != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to set value (tag/err) ", tagString, errorText(emptied));
+  MC_STATUS status = at.addPrivateBlock();
+  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to add private block (code/grp/elem/err) ", errorText(status));
+  status = at.addPrivateAttribute(static_cast<MC_VR>(vr));
+  if (status != MC_NORMAL_COMPLETION)
+    at.fail("Error: Failed to add private attribute (code/grp/elem/err) ", errorText(status));
+  if (kw.clear != 0) {
+    clearValue(at);
+    return nullptr;
+  }
+  emptyValue(at);
+  if (kw.remove == 0) writeEmptied(self, at, kw.seqId, vrString, call.arg(5));
   return nullptr;
 }
 
 enum class AddKind { Sequence, Group };
 
-template <AddKind Kind>
+// AddSequence, AddGroup and their private twins: a new empty item made the
+// first item of the sequence, or appended to it. The item is freed unless it
+// was attached.
+template <AddressKind Kind, AddKind Add>
 HostVar* addItemWorker(MethodCall<FileInstance, ParentKeywords>& call) {
-  FileInstance& self = call.self();
-  const std::string tagString(call.stringArg(1, StringArg::Tag));
-  const uint32_t tag = parseTag(tagString);
   const int32_t parent = call.keywords().parentSeqId;
-  const int id = addressedId(self, parent);
-  constexpr bool sequence = Kind == AddKind::Sequence;
+  const Address at = addressOf<Kind>(call, parent);
+  constexpr bool sequence = Add == AddKind::Sequence;
 
-  int item = 0;
-  MC_STATUS status = MC_Open_Item(&item, "");
+  ToolkitItem item;
+  MC_STATUS status = item.open();
   if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, sequence ? "Error: Failed to create sequence(tag/err). " : "Error: Failed to create group (tag/err). ",
-         tagString, errorText(status));
-  status = sequence ? MC_Set_Value_From_Int(id, tag, item) : MC_Set_Next_Value_From_Int(id, tag, item);
-  if (status != MC_NORMAL_COMPLETION) {
-    MC_Free_Item(item);
-    fail(kErrs3,
-         sequence ? "Error: Failed to add a new empty sequence(tag/err). " : "Error: Failed to add a new group(tag/err). ",
-         tagString, errorText(status));
+    at.fail(sequence ? "Error: Failed to create sequence(tag/err). " : "Error: Failed to create group (tag/err). ",
+            errorText(status));
+  if constexpr (Kind == AddressKind::Private) {
+    status = at.addPrivateBlock();
+    if (status != MC_NORMAL_COMPLETION)
+      at.fail("Error: Failed to add private block (code/grp/elem/err) ", errorText(status));
+    status = at.addPrivateAttribute(MC_VR_SQ);
+    if (status != MC_NORMAL_COMPLETION)
+      at.fail("Error: Failed to add private SQ attribute (code/grp/elem/err) ", errorText(status));
   }
-  if (parent == 0) addGroupLength(id, tag);
-  return HostTempInt(static_cast<int16_t>(item & 0xFFFF));
+  status = at.set(!sequence, item.get());
+  if (status != MC_NORMAL_COMPLETION)
+    at.fail(sequence ? "Error: Failed to add a new empty sequence(tag/err). " : "Error: Failed to add a new group(tag/err). ",
+            errorText(status));
+  const int id = item.release();
+  if (parent == 0) addGroupLength(at.id(), at.groupLengthTag());
+  return HostTempInt(static_cast<int16_t>(id & 0xFFFF));
 }
 
 }  // namespace
 
 void setAttributeValue(FileInstance& file, int32_t seqId, const std::string& tagString, const std::string& vrString,
                        HostVar* value) {
-  const uint32_t tag = parseTag(tagString);
-  const int id = addressedId(file, seqId);
-  if (file.nonConforming != 0) MC_Add_Standard_Attribute(id, tag);
-  const MC_STATUS emptied = MC_Set_Value_To_Empty(id, tag);
-  if (emptied != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to set value (tag/err) ", tagString, errorText(emptied));
-  if (vrString == "SQ")
-    fail(kErrs2,
-         "Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) ",
-         tagString);
-  if (vrString.size() != 2) fail(kInvalidDicomVr);
-  std::string upper = vrString;
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  // "sq" is refused as an unsupported VR, like "UN".
-  const int vr = upper == "SQ" ? MC_VR_UN : vrCode(upper);
-  writeValue(file, WriteTarget{id, tag, tagString, vrString}, value, vr);
-  if (seqId == 0) addGroupLength(id, tag);
+  const Address at(addressedId(file, seqId), parseTag(tagString), tagString);
+  if (file.nonConforming != 0) MC_Add_Standard_Attribute(at.id(), at.tag());
+  emptyValue(at);
+  writeEmptied(file, at, seqId, vrString, value);
 }
 
 HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return fileMethod<SetKeywords, SetValueArgs, setValueWorker>(argc, argv, argk);
 }
 HostVar* addSequence(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<ParentKeywords, FileArgs<-1, StringArg::Tag>, addItemWorker<AddKind::Sequence>>(argc, argv, argk);
+  return fileMethod<ParentKeywords, AddressArgs<AddressKind::Standard>,
+                    addItemWorker<AddressKind::Standard, AddKind::Sequence>>(argc, argv, argk);
 }
 HostVar* addGroup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<ParentKeywords, FileArgs<-1, StringArg::Tag>, addItemWorker<AddKind::Group>>(argc, argv, argk);
+  return fileMethod<ParentKeywords, AddressArgs<AddressKind::Standard>,
+                    addItemWorker<AddressKind::Standard, AddKind::Group>>(argc, argv, argk);
+}
+HostVar* setPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<SetPrivateKeywords, SetPrivateValueArgs, setPrivateValueWorker>(argc, argv, argk);
+}
+HostVar* addPrivateSequence(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<ParentKeywords, AddressArgs<AddressKind::Private>,
+                    addItemWorker<AddressKind::Private, AddKind::Sequence>>(argc, argv, argk);
+}
+HostVar* addPrivateGroup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return fileMethod<ParentKeywords, AddressArgs<AddressKind::Private>,
+                    addItemWorker<AddressKind::Private, AddKind::Group>>(argc, argv, argk);
 }
 
 }  // namespace orvo::file

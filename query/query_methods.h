@@ -20,5 +20,6 @@ HostVar* read(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* freeMessage(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* close(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* runQuery(int argc, HostVar* argv[], zyl::KeywordList* argk);
 
 }  // namespace orvo::query

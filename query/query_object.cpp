@@ -7,6 +7,7 @@
 #include "callback.h"
 #include "method.h"
 #include "query_association.h"
+#include "query_keys.h"
 #include "query_methods.h"
 #include "startup.h"
 
@@ -15,18 +16,9 @@ namespace orvo::query {
 namespace cfg = zyl::config;
 
 MC_STATUS openQueryAssociation(const QueryInstance& self, cfg::CfgApplEntity& remote, int& association) {
-  const std::string remoteName(zyl::hostStringText(self.aenQuery));
-  if (readUserApplEntity(remoteName, remote) != 0)
-    fail(kErrs2, "Error: The value in the Query_SCP property is not a valid application entity (prop)", remoteName);
-  std::array<char, 256> localName{};
-  if (readUserParam("QRScuServiceAE", localName) != 0)
-    fail(kErrs1, "Error: Failed to get Application Entity Name for the local Query SCU service (QRScuServiceAE).");
-  cfg::CfgApplEntity local{};
-  if (readUserApplEntity(localName.data(), local) != 0)
-    fail(kErrs2, "Error: Failed to get local Query SCU Application Entity (name) ", std::string(localName.data()));
-  const int applicationId = applicationIdFor(std::string(local.AET.view()));
-  return MC_Open_Association(applicationId, &association, remote.AET.c_str(), remote.Port, remote.Hostname.c_str(),
-                             local.ServiceList.c_str());
+  const QueryEntities entities = readQueryEntities(self);
+  remote = entities.remote;
+  return openAssociation(entities, association);
 }
 
 bool deliver(const QueryInstance& self, const std::string& message) {

@@ -11,6 +11,35 @@ using fotest::Kw;
 using zyl::Variable;
 namespace fs = std::filesystem;
 
+// The progress callback of the client objects: a registered host function,
+// TEST_PROGRESS, that records every message and answers 0 to the one equal
+// to `stopOn` (1 to the others).
+struct Progress {
+  std::vector<std::string> messages;
+  std::vector<int> dataArguments;  // argument count of each call
+  std::string stopOn;
+
+  static inline Progress* current = nullptr;
+  static HostVar* routine(int argc, HostVar* argv[], zyl::KeywordList*) {
+    const std::string message(argv[0]->text());
+    current->messages.push_back(message);
+    current->dataArguments.push_back(argc);
+    return HostTempInt(message == current->stopOn ? 0 : 1);
+  }
+  void listen() {
+    static const bool registered = [] {
+      static const HostRoutineDef def{"TEST_PROGRESS", &Progress::routine, 1, 2, 0};
+      return HostAddRoutines(&def, 1, 1) != 0;
+    }();
+    ASSERT_TRUE(registered);
+    current = this;
+  }
+  void stop() { current = nullptr; }
+  bool saw(const std::string& message) const {
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+  }
+};
+
 class CfgTest : public fotest::FileObjectTest {
  protected:
   void SetUp() override {

@@ -1,6 +1,8 @@
 // The query client's object: properties and their rules, the two status
 // tables, the probe of a node's query models, and a C-FIND run step by step
 // with the low-level message methods against dcmqrscp.
+#include <algorithm>
+#include <memory>
 #include <set>
 
 #include "../netconfig/cfg_support.h"
@@ -179,6 +181,147 @@ TEST_F(QueryObject, AFindRunStepByStep) {
                        "NO_SUCH_SERVICE, : Failed to open message: "));
   EXPECT_TRUE(contains(errorOf(q, "SetValue", {Variable::ofInt32(1), Variable::ofString("zzzz")}),
                        "Error: Failed to interpret DicomTag arg , zzzz"));
+}
+
+// Query: the whole C-FIND into result records.
+class QueryRun : public QueryObject {
+ protected:
+  void SetUp() override {
+    QueryObject::SetUp();
+    progress_.listen();
+    std::vector<std::string> files;
+    for (const auto& f : kArchive) files.push_back(tk::pydicomFile(f));
+    scp_ = std::make_unique<tk::ArchiveScp>(files, "NOBODY", tk::freePort());
+    addNode("ARCHIVE", "QRSCP", scp_->port);
+  }
+  void TearDown() override {
+    progress_.stop();
+    scp_.reset();
+    QueryObject::TearDown();
+  }
+  void setMaxResponses(int limit) {
+    Variable cfg = makeCfg();
+    call(cfg, "SetValue", {Variable::ofString("MaxQueryResponses"), Variable::ofInt32(limit)});
+    call(cfg, "Commit");
+    destroy(cfg);
+  }
+  Variable query(int model, int level, std::vector<std::pair<std::string, Variable>> keys = {}) {
+    Variable q = makeQuery();
+    keys.insert(keys.begin(), {{"QUERY_SCP", Variable::ofString("ARCHIVE")},
+                               {"CALLBACK_FUNCTION", Variable::ofString("TEST_PROGRESS")},
+                               {"QUERY_MODEL", Variable::ofInt32(model)},
+                               {"QUERY_LEVEL", Variable::ofInt32(level)}});
+    setProperties(q, std::move(keys));
+    return q;
+  }
+  Variable run(Variable& q, uint32_t* count) {
+    Variable counted;
+    std::vector<zyl::KeywordArg> kws{{"COUNT", &counted}};
+    Variable records = fotest::rt().callMethod(q, "Query", {}, kws);
+    *count = counted.scalar().u32;
+    return records;
+  }
+  static std::string field(const Variable& records, int64_t index, const char* name) {
+    const zyl::StructDef* def = records.array()->structDef();
+    const auto& f = def->fields()[static_cast<size_t>(def->fieldIndex(name))];
+    const auto* s = reinterpret_cast<const zyl::HostString*>(records.array()->data() +
+                                                               records.array()->elemSize() * static_cast<size_t>(index) +
+                                                               f.offset);
+    return std::string(zyl::hostStringText(*s));
+  }
+  std::set<std::string> column(const Variable& records, uint32_t count, const char* name) {
+    std::set<std::string> values;
+    for (uint32_t i = 0; i < count; ++i) values.insert(field(records, i, name));
+    return values;
+  }
+  cfgtest::Progress progress_;
+  std::unique_ptr<tk::ArchiveScp> scp_;
+};
+
+TEST_F(QueryRun, StudiesComeBackAsRecordsWithTheirNames) {
+  setMaxResponses(100);
+  Variable q = query(1, 1);  // Study Root, study level
+  uint32_t count = 0;
+  const Variable records = run(q, &count);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(records.array()->count(), 100);
+  EXPECT_EQ(column(records, count, "STUDY_INSTANCE_UID"),
+            (std::set<std::string>{"1.3.6.1.4.1.5962.1.2.1.20040119072730.12322",
+                                   "1.3.6.1.4.1.5962.1.2.4.20040826185059.5457",
+                                   "1.22.333.4.555555.6.7777777777777777777777777777"}));
+  EXPECT_TRUE(column(records, count, "FAMILY_NAME").count("CompressedSamples"));
+  EXPECT_TRUE(column(records, count, "GIVEN_NAME").count("CT1"));
+  EXPECT_EQ(field(records, 3, "STUDY_INSTANCE_UID"), "");
+  EXPECT_TRUE(progress_.saw("Query Started. Querying  ARCHIVE."));
+  EXPECT_TRUE(progress_.saw("Received Match 3."));
+  EXPECT_EQ(progress_.messages.back(), "Query Completed Successfully with 3 matches.");
+
+  // Patient Root at study level asks for no name and returns none.
+  Variable patientRoot = query(0, 1);
+  const Variable noNames = run(patientRoot, &count);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(column(noNames, count, "PATIENT_NAME"), (std::set<std::string>{""}));
+}
+
+TEST_F(QueryRun, TheLimitCancelsAndKeepsTheFirstMatches) {
+  setMaxResponses(2);
+  Variable q = query(1, 1);
+  uint32_t count = 0;
+  const Variable records = run(q, &count);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(records.array()->count(), 2);
+  const auto& m = progress_.messages;
+  const auto at = std::find(m.begin(), m.end(), "Received Match 2.");
+  ASSERT_NE(at, m.end());
+  ASSERT_NE(at + 1, m.end());
+  EXPECT_EQ(*(at + 1), "Max # of query responses reached...Cancel Request Sent to Remote Node");
+  EXPECT_TRUE(m.back() == "Query terminated due to Cancel" || m.back() == "Query Completed Successfully with 2 matches.")
+      << m.back();
+}
+
+TEST_F(QueryRun, TheCallbackCanStopBeforeAnythingIsSent) {
+  setMaxResponses(5);
+  Variable q = query(1, 1);
+  progress_.stopOn = "Query Started. Querying  ARCHIVE.";
+  uint32_t count = 9;
+  const Variable records = run(q, &count);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(records.array()->count(), 5);
+  EXPECT_EQ(progress_.messages.size(), 1u);
+}
+
+TEST_F(QueryRun, PatientNamesAreBuiltFromTheirParts) {
+  setMaxResponses(10);
+  // All name properties empty: every patient, names returned split.
+  Variable all = query(0, 0);
+  uint32_t count = 0;
+  Variable records = run(all, &count);
+  EXPECT_EQ(count, 3u);
+  EXPECT_TRUE(column(records, count, "PATIENT_NAME").count("Last^First^mid^pre"));
+  EXPECT_TRUE(column(records, count, "PREFIX").count("pre"));
+  // A given name alone matches any family name before it.
+  Variable given = query(0, 0, {{"GIVEN_NAME", Variable::ofString("CT1")}});
+  records = run(given, &count);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(field(records, 0, "PATIENT_ID"), "1CT1");
+  // The whole name wins over its parts.
+  Variable whole = query(0, 0, {{"PATIENT_NAME", Variable::ofString("CompressedSamples^MR1")},
+                                {"FAMILY_NAME", Variable::ofString("Nobody")}});
+  records = run(whole, &count);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(field(records, 0, "PATIENT_ID"), "4MR1");
+}
+
+TEST_F(QueryRun, ImagesOfASeriesWithTheirKeysFilledIn) {
+  setMaxResponses(10);
+  Variable q = query(1, 3, {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")},
+                            {"SERIES_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.3.1.1.20040119072730.12322")}});
+  uint32_t count = 0;
+  const Variable records = run(q, &count);
+  ASSERT_EQ(count, 1u);
+  EXPECT_EQ(field(records, 0, "SOP_INSTANCE_UID"), "1.3.6.1.4.1.5962.1.1.1.1.1.20040119072730.12322");
+  EXPECT_EQ(field(records, 0, "SERIES_INSTANCE_UID"), "1.3.6.1.4.1.5962.1.3.1.1.20040119072730.12322");
+  EXPECT_EQ(field(records, 0, "PATIENT_ID"), "1CT1");
 }
 
 }  // namespace

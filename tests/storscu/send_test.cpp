@@ -25,37 +25,16 @@ using namespace std::chrono_literals;
 
 const fs::path kCorpus = "/usr/lib/python3/dist-packages/pydicom/data/test_files";
 
-// The progress callback: a registered host function that records every
-// message and answers with what the test asks for.
-struct Progress {
-  std::vector<std::string> messages;
-  std::vector<int> dataArguments;  // argument count of each call
-  std::string stopOn;              // answer 0 to the message equal to this
-};
-Progress* gProgress = nullptr;
-
-HostVar* progressRoutine(int argc, HostVar* argv[], zyl::KeywordList*) {
-  const std::string message(argv[0]->text());
-  gProgress->messages.push_back(message);
-  gProgress->dataArguments.push_back(argc);
-  return HostTempInt(message == gProgress->stopOn ? 0 : 1);
-}
-
 class StorScu : public cfgtest::CfgTest {
  protected:
   void SetUp() override {
     CfgTest::SetUp();
-    static const bool registered = [] {
-      static const HostRoutineDef def{"TEST_PROGRESS", progressRoutine, 1, 2, 0};
-      return HostAddRoutines(&def, 1, 1) != 0;
-    }();
-    ASSERT_TRUE(registered);
-    gProgress = &progress_;
+    progress_.listen();
   }
   void TearDown() override {
     for (Variable& c : clients_) fotest::rt().destroyObject(c);
     clients_.clear();
-    gProgress = nullptr;
+    progress_.stop();
     CfgTest::TearDown();
   }
 
@@ -94,7 +73,7 @@ class StorScu : public cfgtest::CfgTest {
     return out;
   }
 
-  Progress progress_;
+  cfgtest::Progress progress_;
   std::vector<Variable> clients_;
 };
 
@@ -248,7 +227,8 @@ TEST_F(StorScu, TheCallbackCanCancelAndReceivesItsData) {
   EXPECT_EQ(scp.files().size(), 2u);
 
   // A stop on the last file's message has nothing left to cancel.
-  progress_ = Progress{};
+  progress_.messages.clear();
+  progress_.dataArguments.clear();
   progress_.stopOn = "File Sent:  " + files[2] + " ";
   EXPECT_EQ(send(scu, paths(files)), 3);
   EXPECT_EQ(std::count(progress_.messages.begin(), progress_.messages.end(), "Send Canceled."), 0);

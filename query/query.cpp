@@ -1,0 +1,179 @@
+// Query of ZYLffOrvoQuery: one C-FIND built from the object's level, model
+// and keys, its pending responses read into result records, cancelled when
+// the callback asks, the limit is reached or the node stays silent.
+#include <array>
+#include <cstdlib>
+#include <string>
+
+#include "format_text.h"
+#include "method.h"
+#include "query_association.h"
+#include "query_keys.h"
+#include "query_methods.h"
+#include "startup.h"
+
+namespace orvo::query {
+namespace {
+
+namespace cfg = zyl::config;
+const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
+
+constexpr const char* kModelNames[] = {"PATIENT_ROOT", "STUDY_ROOT", "PATIENT_STUDY_ONLY"};
+constexpr const char* kLevelNames[] = {"PATIENT", "STUDY", "SERIES", "IMAGE"};
+
+// Aborts the association on every way out but a release.
+struct OpenAssociation {
+  int id = -1;
+  ~OpenAssociation() {
+    if (id != -1) MC_Abort_Association(id);
+  }
+  void close() {
+    MC_Close_Association(id);
+    id = -1;
+  }
+};
+
+// The message ids a query holds, freed on every way out.
+struct Message {
+  int id = -1;
+  ~Message() { release(); }
+  void release() {
+    if (id != -1) MC_Free_Message(id);
+    id = -1;
+  }
+};
+
+struct QueryRun {
+  const QueryInstance& self;
+  std::string service;
+  OpenAssociation association;
+  bool cancelled = false;
+
+  void sendCancel() {
+    Message cancel;
+    MC_STATUS status = MC_Open_Message(&cancel.id, service.c_str(), MC_CMD_C_CANCEL_RQ);
+    if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to create a CFind Cancel msg (err)", std::string(errorText(status)));
+    status = MC_Send_Request_Message(association.id, cancel.id);
+    if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to send CFind Cancel msg (err)", std::string(errorText(status)));
+  }
+  // A 0 from the callback cancels once.
+  void cancelIfAsked(bool goOn, const char* notice = "Cancel Request Sent to Remote Node") {
+    if (goOn || cancelled) return;
+    sendCancel();
+    cancelled = true;
+    deliver(self, notice);
+  }
+};
+
+HostVar* queryWorker(MethodCall<QueryInstance, QueryCountKeywords>& call) {
+  const QueryInstance& self = call.self();
+  if (std::string_view(zyl::hostStringText(self.aenQuery)).empty())
+    fail(kErrs1, "Error: Set the Query_SCP property before calling this method.");
+  const QueryEntities entities = readQueryEntities(self);
+
+  std::array<char, 32> maxText{};
+  if (readUserParam("MaxQueryResponses", maxText) != 0) fail(kErrs1, "Error: Failed to get MaxQueryResponses from orvo cfg.");
+  const long limit = std::strtol(maxText.data(), nullptr, 10);
+  // No array can have no record: a limit that is no positive count is refused.
+  if (limit <= 0) fail(kErrs2, "Error: MaxQueryResponses must be a number above zero ", std::string(maxText.data()));
+  ResultRecords results(static_cast<int64_t>(limit));
+  uint32_t count = 0;
+  auto finish = [&] {
+    if (call.keywords().countGiven) storeUInt32(call.keywords().count, count);
+    return results.release();
+  };
+  const std::string name(entities.remote.Name.view()), aet(entities.remote.AET.view());
+
+  if (!deliver(self, formatText("Query Started. Querying  %s.", name.c_str()))) return finish();
+  QueryRun run{self, std::string(kModelNames[self.model]) + "_QR_FIND", {}, false};
+  MC_STATUS status = openAssociation(entities, run.association.id);
+  if (status != MC_NORMAL_COMPLETION) {
+    run.association.id = -1;
+    deliver(self, formatText("Failed to open an association with the remote query scp service.   AE Name (%s),   AET "
+                             "(%s),   Err (%s)",
+                             name.c_str(), aet.c_str(), errorText(status)));
+    return finish();
+  }
+  Message request;
+  status = MC_Open_Message(&request.id, run.service.c_str(), MC_CMD_C_FIND_RQ);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.id, 0x00080052, kLevelNames[self.level]);
+  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the query CFind msg (err)", std::string(errorText(status)));
+  buildFindIdentifier(self, request.id);
+  status = MC_Send_Request_Message(run.association.id, request.id);
+  if (status != MC_NORMAL_COMPLETION) {
+    request.release();
+    deliver(self, formatText("Query Failed. Unable to sent query request.  AE Name (%s),   AET (%s),   Err (%s)",
+                             name.c_str(), aet.c_str(), errorText(status)));
+    return finish();
+  }
+  run.cancelIfAsked(deliver(self, "Query request sent to remote query scp service."));
+  request.release();
+
+  int waitCycle = 0, waitCount = 0;
+  for (;;) {
+    Message response;
+    const char* service = nullptr;
+    MC_COMMAND command{};
+    status = MC_Read_Message(run.association.id, 1, &response.id, &service, &command);
+    if (status == MC_TIMEOUT) {
+      response.id = -1;
+      if (waitCycle == 3) {
+        run.cancelIfAsked(deliver(self, "Waiting for remote query scp service to reply...."));
+        if (++waitCount > 20) {
+          deliver(self, "Aborting Wait...remote node failed to reply.");
+          return finish();
+        }
+      }
+      waitCycle = (waitCycle + 1) % 4;
+      continue;
+    }
+    if (status != MC_NORMAL_COMPLETION) {
+      response.id = -1;
+      deliver(self, formatText("Query Failed. Unable to read response message.   AE Name (%s),   AET (%s),   Err (%s)",
+                               name.c_str(), aet.c_str(), errorText(status)));
+      return finish();
+    }
+    waitCount = 0;
+    unsigned int findStatus = 0;
+    status = MC_Get_Value_To_UInt(response.id, 0x00000900, &findStatus);
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs4, "Error: Failed to read query find response message status (name/aet/err)", name, aet,
+           std::string(errorText(status)));
+    if (findStatus == 0xFF00 || findStatus == 0xFF01) {
+      if (count < static_cast<uint32_t>(limit)) {
+        readFindResponse(self, response.id, results.at(count));
+        ++count;
+        run.cancelIfAsked(deliver(self, formatText("Received Match %u.", count)));
+      } else if (!run.cancelled) {
+        run.sendCancel();
+        run.cancelled = true;
+        deliver(self, "Max # of query responses reached...Cancel Request Sent to Remote Node");
+      }
+      continue;
+    }
+    if (findStatus == 0x0000 || findStatus == 0xFE00) {
+      deliver(self, findStatus == 0 ? formatText("Query Completed Successfully with %u matches.", count)
+                                    : std::string("Query terminated due to Cancel"));
+      response.release();
+      run.association.close();
+      return finish();
+    }
+    const char* pattern = findStatus == 0xC001   ? "Error: Query failed; Unable to process. Response code (%xH, %dD)"
+                          : findStatus == 0xA700 ? "Error: Query failed; Provider out of resources. Response code (%xH, %dD)"
+                          : findStatus == 0xA900 ? "Error: Query failed; Invalid dataset. Response code (%xH, %dD)"
+                                                 : "Query Failed. Unknown response code (%xH, %dD)";
+    const std::string text = formatText(pattern, findStatus, static_cast<int>(findStatus));
+    deliver(self, text);
+    response.release();
+    run.association.close();
+    fail(kErrs4, "Error: Failed to process query response from (ae name/aet/err msg)", name, aet, text);
+  }
+}
+
+}  // namespace
+
+HostVar* runQuery(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return method<QueryInstance, QueryCountKeywords, queryWorker>(argc, argv, argk);
+}
+
+}  // namespace orvo::query

@@ -1,0 +1,57 @@
+// The pieces of a query the client builds and reads: the local and remote
+// entities, the C-FIND identifier from the object's keys, and the result
+// records filled from the responses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "config/orvo_config.h"
+#include "structures.h"
+#include "toolkit/mc.h"
+#include "zyl/host.h"
+
+namespace orvo::query {
+
+// The COUNT output of Query and Retrieve.
+struct QueryCountKeywords {
+  HostVar* count;
+  int countGiven;
+  static const HostKeyword table[];
+};
+
+struct QueryEntities {
+  zyl::config::CfgApplEntity remote{};
+  zyl::config::CfgApplEntity local{};
+};
+// The QUERY_SCP entity and the local entity QRScuServiceAE names; what
+// cannot be read stops the call.
+QueryEntities readQueryEntities(const QueryInstance& self);
+// An association between them over the local entity's service list.
+MC_STATUS openAssociation(const QueryEntities& entities, int& association);
+
+// A temporary array of result records, all fields empty, released unless
+// handed back.
+class ResultRecords {
+ public:
+  explicit ResultRecords(int64_t count);
+  ~ResultRecords();
+  ResultRecords(const ResultRecords&) = delete;
+  ResultRecords& operator=(const ResultRecords&) = delete;
+  QueryResultRecord& at(uint32_t index) { return records_[index]; }
+  HostVar* release();
+
+ private:
+  HostVar* array_;
+  QueryResultRecord* records_;
+};
+
+// Sets one key: text as it is, or zero length (universal matching, and a
+// request to return the attribute) for empty text.
+void setQueryKey(const QueryInstance& self, int message, uint32_t tag, const std::string& text);
+// The keys of the object's level and model.
+void buildFindIdentifier(const QueryInstance& self, int message);
+// Fills a record from a pending response of the object's level.
+void readFindResponse(const QueryInstance& self, int message, QueryResultRecord& record);
+
+}  // namespace orvo::query
