@@ -31,6 +31,7 @@ const std::array kFunctions{
     HostRoutineDef{"ZYLFFORVOQUERY::QUERY", query::runQuery, 1, 1, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVOQUERY::QUERYMODELSSUPPORTED", query::queryModelsSupported, 1, 1, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVOQUERY::READ", query::read, 2, 2, HOST_ROUTINE_KEYWORDS},
+    HostRoutineDef{"ZYLFFORVOQUERY::RETRIEVE", query::retrieve, 1, 1, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVOQUERY::SEND", query::send, 2, 2, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVOSTORSCU::INIT", storscu::init, 1, 1, HOST_ROUTINE_KEYWORDS},
     HostRoutineDef{"ZYLFFORVOSTORSCU::SEND", storscu::send, 2, 2, HOST_ROUTINE_KEYWORDS},

@@ -18,30 +18,6 @@ namespace {
 namespace cfg = zyl::config;
 const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
-constexpr const char* kModelNames[] = {"PATIENT_ROOT", "STUDY_ROOT", "PATIENT_STUDY_ONLY"};
-constexpr const char* kLevelNames[] = {"PATIENT", "STUDY", "SERIES", "IMAGE"};
-
-// Aborts the association on every way out but a release.
-struct OpenAssociation {
-  int id = -1;
-  ~OpenAssociation() {
-    if (id != -1) MC_Abort_Association(id);
-  }
-  void close() {
-    MC_Close_Association(id);
-    id = -1;
-  }
-};
-
-// The message ids a query holds, freed on every way out.
-struct Message {
-  int id = -1;
-  ~Message() { release(); }
-  void release() {
-    if (id != -1) MC_Free_Message(id);
-    id = -1;
-  }
-};
 
 struct QueryRun {
   const QueryInstance& self;
@@ -49,13 +25,7 @@ struct QueryRun {
   OpenAssociation association;
   bool cancelled = false;
 
-  void sendCancel() {
-    Message cancel;
-    MC_STATUS status = MC_Open_Message(&cancel.id, service.c_str(), MC_CMD_C_CANCEL_RQ);
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to create a CFind Cancel msg (err)", std::string(errorText(status)));
-    status = MC_Send_Request_Message(association.id, cancel.id);
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to send CFind Cancel msg (err)", std::string(errorText(status)));
-  }
+  void sendCancel() { query::sendCancel(service, association.id, kFindCancelTexts); }
   // A 0 from the callback cancels once.
   void cancelIfAsked(bool goOn, const char* notice = "Cancel Request Sent to Remote Node") {
     if (goOn || cancelled) return;

@@ -94,6 +94,14 @@ MC_STATUS openAssociation(const QueryEntities& entities, int& association) {
                              entities.remote.Hostname.c_str(), entities.local.ServiceList.c_str());
 }
 
+void sendCancel(const std::string& service, int association, const CancelTexts& texts) {
+  Message cancel;
+  MC_STATUS status = MC_Open_Message(&cancel.id, service.c_str(), MC_CMD_C_CANCEL_RQ);
+  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, texts.create, std::string(errorText(status)));
+  status = MC_Send_Request_Message(association, cancel.id);
+  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, texts.send, std::string(errorText(status)));
+}
+
 ResultRecords::ResultRecords(int64_t count) {
   void* data = nullptr;
   array_ = HostMakeTempStructArray(structure(Structure::QueryResults), 1, &count, 1, &data);

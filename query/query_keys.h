@@ -13,6 +13,10 @@
 
 namespace orvo::query {
 
+// Names of the information models and levels, by the property values.
+inline constexpr const char* kModelNames[] = {"PATIENT_ROOT", "STUDY_ROOT", "PATIENT_STUDY_ONLY"};
+inline constexpr const char* kLevelNames[] = {"PATIENT", "STUDY", "SERIES", "IMAGE"};
+
 // The COUNT output of Query and Retrieve.
 struct QueryCountKeywords {
   HostVar* count;
@@ -29,6 +33,38 @@ struct QueryEntities {
 QueryEntities readQueryEntities(const QueryInstance& self);
 // An association between them over the local entity's service list.
 MC_STATUS openAssociation(const QueryEntities& entities, int& association);
+
+// Aborts the association on every way out but a release.
+struct OpenAssociation {
+  int id = -1;
+  ~OpenAssociation() {
+    if (id != -1) MC_Abort_Association(id);
+  }
+  void close() {
+    MC_Close_Association(id);
+    id = -1;
+  }
+};
+
+// A message id, freed on every way out.
+struct Message {
+  int id = -1;
+  ~Message() { release(); }
+  void release() {
+    if (id != -1) MC_Free_Message(id);
+    id = -1;
+  }
+};
+
+// Sends a C-CANCEL for `service` on the association; the texts name the
+// failures to create and to send it.
+struct CancelTexts {
+  const char* create;
+  const char* send;
+};
+inline constexpr CancelTexts kFindCancelTexts = {"Error: Failed to create a CFind Cancel msg (err)",
+                                                 "Error: Failed to send CFind Cancel msg (err)"};
+void sendCancel(const std::string& service, int association, const CancelTexts& texts);
 
 // A temporary array of result records, all fields empty, released unless
 // handed back.

@@ -21,5 +21,6 @@ HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* freeMessage(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* close(int argc, HostVar* argv[], zyl::KeywordList* argk);
 HostVar* runQuery(int argc, HostVar* argv[], zyl::KeywordList* argk);
+HostVar* retrieve(int argc, HostVar* argv[], zyl::KeywordList* argk);
 
 }  // namespace orvo::query

@@ -324,5 +324,112 @@ TEST_F(QueryRun, ImagesOfASeriesWithTheirKeysFilledIn) {
   EXPECT_EQ(field(records, 0, "PATIENT_ID"), "1CT1");
 }
 
+// Retrieve: C-MOVE from dcmqrscp to storescp, known to it as STORESCP.
+class RetrieveRun : public QueryObject {
+ protected:
+  void SetUp() override {
+    QueryObject::SetUp();
+    progress_.listen();
+    std::filesystem::create_directories(received());
+    storescp_ = std::make_unique<tk::Process>(
+        std::vector<std::string>{"storescp", "-aet", "STORESCP", "-od", received().string(), std::to_string(storePort_)},
+        (dir_.path() / "storescp.log").string());
+    ASSERT_TRUE(tk::waitForPort(storePort_));
+    std::vector<std::string> files;
+    for (const auto& f : kArchive) files.push_back(tk::pydicomFile(f));
+    scp_ = std::make_unique<tk::ArchiveScp>(files, "STORESCP", storePort_);
+    addNode("ARCHIVE", "QRSCP", scp_->port);
+    addNode("DESTINATION", "STORESCP", storePort_);
+    addNode("STRANGER", "UNKNOWN_AE", storePort_);
+  }
+  void TearDown() override {
+    progress_.stop();
+    scp_.reset();
+    storescp_.reset();
+    QueryObject::TearDown();
+  }
+  std::filesystem::path received() const { return dir_.path() / "in"; }
+  size_t receivedCount() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(received()), {}));
+  }
+  Variable retriever(int model, int level, const std::string& destination = "DESTINATION") {
+    Variable q = makeQuery();
+    setProperties(q, {{"QUERY_SCP", Variable::ofString("ARCHIVE")}, {"STORAGE_SCP", Variable::ofString(destination)},
+                      {"CALLBACK_FUNCTION", Variable::ofString("TEST_PROGRESS")}, {"QUERY_MODEL", Variable::ofInt32(model)},
+                      {"QUERY_LEVEL", Variable::ofInt32(level)}});
+    return q;
+  }
+  int16_t retrieve(Variable& q, std::vector<std::pair<std::string, Variable>> keys, uint16_t* count = nullptr) {
+    Variable counted;
+    std::vector<zyl::KeywordArg> kws{{"COUNT", &counted}};
+    for (auto& [name, value] : keys) kws.push_back({name, &value});
+    const Variable result = fotest::rt().callMethod(q, "Retrieve", {}, kws);
+    if (count) *count = counted.scalar().u16;
+    return result.scalar().i16;
+  }
+  std::string retrieveError(Variable& q, std::vector<std::pair<std::string, Variable>> keys) {
+    try {
+      retrieve(q, std::move(keys));
+      return "";
+    } catch (const zyl::HostError& e) {
+      return e.what();
+    }
+  }
+  tk::TempDir dir_;
+  int storePort_ = tk::freePort();
+  std::unique_ptr<tk::Process> storescp_;
+  std::unique_ptr<tk::ArchiveScp> scp_;
+  cfgtest::Progress progress_;
+};
+
+const std::string kCtStudy = "1.3.6.1.4.1.5962.1.2.1.20040119072730.12322";
+
+TEST_F(RetrieveRun, AStudyMovesToTheDestination) {
+  Variable q = retriever(0, 1);
+  uint16_t count = 9;
+  EXPECT_EQ(retrieve(q, {{"PATIENT_ID", Variable::ofString("1CT1")}, {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)}},
+                     &count),
+            1);
+  EXPECT_EQ(count, 1u);
+  EXPECT_TRUE(progress_.saw("Retrieve Started. Moving images from  ARCHIVE  to  DESTINATION."));
+  EXPECT_TRUE(progress_.saw("Retrieved 1 file(s).")) << progress_.messages.back();
+  EXPECT_EQ(progress_.messages.back(), "Retrieve successfully completed.");
+  EXPECT_EQ(receivedCount(), 1u);
+  // Study Root sends no patient key, so its placeholder is no obstacle.
+  Variable studyRoot = retriever(1, 1);
+  EXPECT_EQ(retrieve(studyRoot, {{"PATIENT_ID", Variable::ofString("Unknown Patient Id")},
+                                 {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)}}),
+            1);
+}
+
+TEST_F(RetrieveRun, KeysAndPlaceholdersAreCheckedFirst) {
+  Variable series = retriever(0, 2);
+  EXPECT_TRUE(contains(retrieveError(series, {{"PATIENT_ID", Variable::ofString("1CT1")},
+                                              {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)}}),
+                       "Error: The Series_Instance_Uid keyword is missing."));
+  EXPECT_TRUE(contains(retrieveError(series, {}), "Error: The Patient_Id keyword is missing."));
+  Variable study = retriever(0, 1);
+  EXPECT_TRUE(contains(retrieveError(study, {{"PATIENT_ID", Variable::ofString("Unknown Patient Id")},
+                                             {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)}}),
+                       "Error: Can not retrieve when patient id is set to unknown"));
+  EXPECT_TRUE(contains(retrieveError(study, {{"PATIENT_ID", Variable::ofString("1CT1")},
+                                             {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)},
+                                             {"SERIES_INSTANCE_UID", Variable::ofString("Unknown Series UID")}}),
+                       "Error: Can not retrieve when series uid is set to unknown"));
+  Variable noDestination = makeQuery();
+  EXPECT_TRUE(contains(retrieveError(noDestination, {}), "Error: Set the Storage_SCP property before calling this method."));
+  EXPECT_EQ(receivedCount(), 0u);
+}
+
+TEST_F(RetrieveRun, AnUnknownDestinationEndsWithItsStatus) {
+  Variable q = retriever(0, 1, "STRANGER");
+  messages.clear();
+  EXPECT_EQ(retrieve(q, {{"PATIENT_ID", Variable::ofString("1CT1")}, {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)}}),
+            0);
+  EXPECT_TRUE(progress_.saw("Retrieve Failed. Move destination unknown.  Response code (a801H, 43009D)"))
+      << progress_.messages.back();
+  EXPECT_TRUE(sawMessage("Error: Failed to process retrieve response from (ae name/aet/err msg)"));
+}
+
 }  // namespace
 }  // namespace querytest

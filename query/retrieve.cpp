@@ -1,0 +1,199 @@
+// Retrieve of ZYLffOrvoQuery: a C-MOVE of the objects the unique keys select
+// to the STORAGE_SCP entity, followed to its final response.
+#include <cstddef>
+#include <string>
+
+#include "format_text.h"
+#include "method.h"
+#include "query_association.h"
+#include "query_keys.h"
+#include "query_methods.h"
+#include "startup.h"
+
+namespace orvo::query {
+namespace {
+
+namespace cfg = zyl::config;
+const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
+
+constexpr uint32_t kPatientId = 0x00100020, kStudyUid = 0x0020000D, kSeriesUid = 0x0020000E, kSopUid = 0x00080018;
+
+struct RetrieveKeywords {
+  HostVar* count;
+  int countGiven;
+  zyl::HostString patientId, studyUid, seriesUid, sopUid;
+  static const HostKeyword table[];
+};
+const HostKeyword RetrieveKeywords::table[] = {
+    {"COUNT", HOST_KW_REF, offsetof(RetrieveKeywords, count), offsetof(RetrieveKeywords, countGiven)},
+    {"PATIENT_ID", HOST_KW_STRING, offsetof(RetrieveKeywords, patientId), HOST_KW_NO_GIVEN},
+    {"SERIES_INSTANCE_UID", HOST_KW_STRING, offsetof(RetrieveKeywords, seriesUid), HOST_KW_NO_GIVEN},
+    {"SOP_INSTANCE_UID", HOST_KW_STRING, offsetof(RetrieveKeywords, sopUid), HOST_KW_NO_GIVEN},
+    {"STUDY_INSTANCE_UID", HOST_KW_STRING, offsetof(RetrieveKeywords, studyUid), HOST_KW_NO_GIVEN},
+    {nullptr, HOST_KW_INT, 0, 0}};
+
+std::string text(const zyl::HostString& s) { return zyl::hostStringText(s); }
+
+constexpr CancelTexts kMoveCancelTexts = {"Error: Failed to create a CMove Cancel msg (err)",
+                                          "Error: Failed to send CMove Cancel msg (err)"};
+
+const char* failureText(unsigned status) {
+  switch (status) {
+    case 0xA701: return "Retrieve Failed. Unable to calculate number of matches.  Response code (%xH, %dD)";
+    case 0xA702: return "Retrieve Failed. Unable to perform sub-operations.  Response code (%xH, %dD)";
+    case 0xA801: return "Retrieve Failed. Move destination unknown.  Response code (%xH, %dD)";
+    case 0xA900: return "Retrieve Failed. Invalid dataset error.  Response code (%xH, %dD)";
+    case 0xB000: return "Retrieve Failed. One or more failures.  Response code (%xH, %dD)";
+    default: return "Retrieve Failed. Unknown response code (%xH, %dD)";
+  }
+}
+
+HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
+  const QueryInstance& self = call.self();
+  const RetrieveKeywords& kw = call.keywords();
+  const std::string storage = text(self.aenStorage);
+  if (storage.empty()) fail(kErrs1, "Error: Set the Storage_SCP property before calling this method.");
+  const std::string patientId = text(kw.patientId), studyUid = text(kw.studyUid), seriesUid = text(kw.seriesUid),
+                    sopUid = text(kw.sopUid);
+  if (patientId.empty()) fail(kErrs1, "Error: The Patient_Id keyword is missing.");
+  if (self.level >= 1 && studyUid.empty()) fail(kErrs1, "Error: The Study_Instance_Uid keyword is missing.");
+  if (self.level >= 2 && seriesUid.empty()) fail(kErrs1, "Error: The Series_Instance_Uid keyword is missing.");
+  if (self.level >= 3 && sopUid.empty()) fail(kErrs1, "Error: The Sop_Instance_Uid keyword is missing.");
+
+  uint32_t completed = 0;
+  auto finish = [&](int16_t result) {
+    if (kw.countGiven) {
+      zyl::Scalar s{};
+      s.u16 = static_cast<uint16_t>(completed);
+      HostStoreScalar(kw.count, zyl::Type::UInt16, &s);
+    }
+    return HostTempInt(result);
+  };
+
+  const std::string remoteName = text(self.aenQuery);
+  cfg::CfgApplEntity remoteEntity{}, storageEntity{};
+  if (readUserApplEntity(remoteName, remoteEntity) != 0)
+    fail(kErrs2, "Error: The value in the Query_SCP property is not a valid application entity (prop)", remoteName);
+  if (readUserApplEntity(storage, storageEntity) != 0)
+    fail(kErrs2, "Error: The value in the Storage_SCP property is not a valid application entity (prop)", storage);
+  const QueryEntities entities = readQueryEntities(self);
+  const std::string name(entities.remote.Name.view()), aet(entities.remote.AET.view());
+
+  deliver(self, formatText("Retrieve Started. Moving images from  %s  to  %s.", name.c_str(), storageEntity.Name.c_str()));
+  OpenAssociation association;
+  MC_STATUS status = openAssociation(entities, association.id);
+  if (status != MC_NORMAL_COMPLETION) {
+    association.id = -1;
+    deliver(self, formatText("Failed to open an association with the remote query scp service.   AE Name (%s),   AET "
+                             "(%s),   Err (%s)",
+                             name.c_str(), aet.c_str(), errorText(status)));
+    return finish(0);
+  }
+  const std::string service = std::string(kModelNames[self.model]) + "_QR_MOVE";
+  Message request;
+  status = MC_Open_Message(&request.id, service.c_str(), MC_CMD_C_MOVE_RQ);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.id, 0x00080052, kLevelNames[self.level]);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.id, 0x00000600, storageEntity.AET.c_str());
+  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the CMove msg (err)", std::string(errorText(status)));
+
+  // The placeholders of a query result name nothing a node can move.
+  if (patientId == "Unknown Patient Id" && self.model != 1)
+    fail(kErrs1, "Error: Can not retrieve when patient id is set to unknown");
+  if (studyUid == "Unknown Study UID") fail(kErrs1, "Error: Can not retrieve when study uid is set to unknown");
+  if (seriesUid == "Unknown Series UID") fail(kErrs1, "Error: Can not retrieve when series uid is set to unknown");
+  if (sopUid == "Unknown Image UID") fail(kErrs1, "Error: Can not retrieve when image uid is set to unknown");
+
+  if (self.level >= 3) setQueryKey(self, request.id, kSopUid, sopUid);
+  if (self.level >= 2) setQueryKey(self, request.id, kSeriesUid, seriesUid);
+  if (self.level >= 1) setQueryKey(self, request.id, kStudyUid, studyUid);
+  if (self.level == 0 || self.model != 1) setQueryKey(self, request.id, kPatientId, patientId);
+
+  status = MC_Send_Request_Message(association.id, request.id);
+  if (status != MC_NORMAL_COMPLETION) {
+    request.release();
+    deliver(self, formatText("Retrieve Failed. Unable to sent retrieve request.  AE Name (%s),   AET (%s),   Err (%s)",
+                             name.c_str(), aet.c_str(), errorText(status)));
+    return finish(0);
+  }
+  bool cancelled = false;
+  auto cancelIfAsked = [&](bool goOn, const CancelTexts& texts) {
+    if (goOn || cancelled) return;
+    sendCancel(service, association.id, texts);
+    cancelled = true;
+    deliver(self, "Cancel Request Sent to Remote Node");
+  };
+  cancelIfAsked(deliver(self, "Retrieve request sent to remote query scp service."), kMoveCancelTexts);
+  request.release();
+
+  int waitCycle = 0, waitCount = 0;
+  for (;;) {
+    Message response;
+    const char* serviceName = nullptr;
+    MC_COMMAND command{};
+    status = MC_Read_Message(association.id, 1, &response.id, &serviceName, &command);
+    if (status == MC_TIMEOUT) {
+      response.id = -1;
+      if (waitCycle == 3) {
+        cancelIfAsked(deliver(self, "Waiting for retrieve to complete...."), kFindCancelTexts);
+        if (++waitCount > 20) {
+          deliver(self, "Aborting Wait...remote node failed to reply.");
+          return finish(0);
+        }
+      }
+      waitCycle = (waitCycle + 1) % 4;
+      continue;
+    }
+    if (status != MC_NORMAL_COMPLETION) {
+      response.id = -1;
+      deliver(self, formatText("Retrieve Failed. Unable to read response message.   AE Name (%s),   AET (%s),   Err (%s)",
+                               name.c_str(), aet.c_str(), errorText(status)));
+      return finish(0);
+    }
+    waitCount = 0;
+    unsigned int moveStatus = 0;
+    status = MC_Get_Value_To_UInt(response.id, 0x00000900, &moveStatus);
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs4, "Error: Failed to read retrieve move response message status (name/aet/err)",
+           std::string(storageEntity.Name.view()), std::string(storageEntity.AET.view()), std::string(errorText(status)));
+    if (moveStatus == 0xFF00) {
+      cancelIfAsked(deliver(self, "Retrieving..."), kFindCancelTexts);
+      continue;
+    }
+    if (moveStatus == 0x0000 || moveStatus == 0xFE00) {
+      unsigned int done = 0;
+      if (MC_Get_Value_To_UInt(response.id, 0x00001021, &done) == MC_NORMAL_COMPLETION) {
+        completed = done;
+        deliver(self, formatText("Retrieved %u file(s).", completed));
+      }
+      deliver(self, moveStatus == 0 ? "Retrieve successfully completed." : "Retrieve terminated due to Cancel.");
+      response.release();
+      association.close();
+      return finish(1);
+    }
+    std::string failure;
+    if (moveStatus == 0xC001) {
+      const std::string first =
+          formatText("Retrieve Failed. Unable to Process error.  Response code (%xH, %dD)", moveStatus, static_cast<int>(moveStatus));
+      const std::string second = "Verify that the destination Storage SCP Service is properly configured and running.";
+      deliver(self, first);
+      deliver(self, second);
+      failure = first + ". " + second;
+    } else {
+      failure = formatText(failureText(moveStatus), moveStatus, static_cast<int>(moveStatus));
+      deliver(self, failure);
+    }
+    response.release();
+    report(kErrs4, HOST_MSG_INFO, "Error: Failed to process retrieve response from (ae name/aet/err msg)", name, aet,
+           failure);
+    association.close();
+    return finish(0);
+  }
+}
+
+}  // namespace
+
+HostVar* retrieve(int argc, HostVar* argv[], zyl::KeywordList* argk) {
+  return method<QueryInstance, RetrieveKeywords, retrieveWorker>(argc, argv, argk);
+}
+
+}  // namespace orvo::query
