@@ -20,7 +20,6 @@
 namespace orvo::file {
 namespace {
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 bool isEmpty(MC_STATUS status) { return status == MC_EMPTY_VALUE || status == MC_NULL_VALUE; }
 
 // Creator codes recorded per call; the walk holds at most this many.

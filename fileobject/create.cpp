@@ -20,7 +20,6 @@ constexpr size_t kMaxWritePiece = 0x400000;
 uint32_t gObjectCounter = 1;
 uint32_t gSequenceCounter = 100;
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 // Supplies the File Meta Information Version: the two bytes 00 01, at once.
 MC_STATUS metaVersionSupplier(int /*id*/, uint32_t /*tag*/, void* /*userInfo*/, int /*isFirst*/, int* dataSize,

@@ -31,7 +31,6 @@ constexpr size_t kLineSize = 2048;
 constexpr size_t kMaxLevelMarks = 48;
 constexpr size_t kTagColumnSize = 46;
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 bool isEmpty(MC_STATUS status) { return status == MC_EMPTY_VALUE || status == MC_NULL_VALUE; }
 
 struct EnumerateKeywords {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "host_temporary.h"
 #include "messages.h"
 #include "structures.h"
 #include "toolkit/mc.h"
@@ -123,27 +124,6 @@ class HostUnit {
 
  private:
   int unit_ = HOST_FILE_FAILED;
-};
-
-// Owns a host temporary (a result in the making, a conversion, a scratch
-// array) until it is handed back with release() or freed.
-class HostTemporary {
- public:
-  explicit HostTemporary(HostVar* v) : v_(v) {}
-  HostTemporary(const HostTemporary&) = delete;
-  HostTemporary& operator=(const HostTemporary&) = delete;
-  ~HostTemporary() {
-    if (v_ != nullptr) HostFreeTemporary(v_);
-  }
-  HostVar* get() const { return v_; }
-  HostVar* release() {
-    HostVar* v = v_;
-    v_ = nullptr;
-    return v;
-  }
-
- private:
-  HostVar* v_;
 };
 
 // ---- Steps of the object ------------------------------------------------

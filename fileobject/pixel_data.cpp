@@ -68,7 +68,6 @@ MC_STATUS supplyValue(int, uint32_t, void* userInfo, int isFirst, int* dataSize,
 
 namespace {
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 // An image attribute read as an unsigned number; a missing or empty one
 // takes the fallback when there is one, else fails with its message naming

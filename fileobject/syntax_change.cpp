@@ -12,7 +12,6 @@
 namespace orvo::file {
 namespace {
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 constexpr uint32_t kTagImageType = 0x00080008;
 
@@ -70,12 +69,13 @@ void changeTransferSyntax(FileInstance& self, const std::string& uid, bool keepL
   if (converted != MC_NORMAL_COMPLETION)
     fail(kErrs3, "Error: Invalid transfer syntax (file/err) ", fileName(self), errorText(converted));
 
-  if (currentSyntax(self) != static_cast<int>(number) && !hasPixelData(self)) {
+  const int current = currentSyntax(self);
+  if (current != static_cast<int>(number) && !hasPixelData(self)) {
     // Without pixels (a report, a plan) only the syntax the file is written in changes.
     zyl::Variable uidValue = zyl::Variable::ofString(uid);
     setAttributeValue(self, 0, "0002,0010", "UI", &uidValue);
-  } else if (currentSyntax(self) != static_cast<int>(number)) {
-    if (isLossy(currentSyntax(self)))
+  } else if (current != static_cast<int>(number)) {
+    if (isLossy(current))
       fail(kErrs2, "Error: Existing format is lossy. Converting a lossy format to another format is prohibited. (file) ",
            fileName(self));
     const PixelArray frames = readPixelData(self, false, 0, true);

@@ -25,7 +25,6 @@ namespace {
 
 using zyl::Type;
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 bool isEmpty(MC_STATUS status) { return status == MC_EMPTY_VALUE || status == MC_NULL_VALUE; }
 
 // ---- keywords ----------------------------------------------------------------

@@ -22,7 +22,6 @@ namespace {
 
 using zyl::Type;
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 struct SetKeywords {
   int32_t clear;

@@ -5,6 +5,7 @@
 #include <string>
 #include <type_traits>
 
+#include "toolkit/mc.h"
 #include "zyl/host.h"
 
 namespace orvo {
@@ -31,6 +32,9 @@ extern const HostMessageDef kMessageDefs[kMessageCount];
 // Defines the block; the handle may be null (the load then fails).
 HostMsgBlock defineMessageBlock();
 HostMsgBlock messageBlock();
+
+// The toolkit's text for a status, as the module's messages quote it.
+inline const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 namespace detail {
 inline const char* cstr(const char* s) { return s != nullptr ? s : ""; }

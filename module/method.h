@@ -28,6 +28,16 @@ struct SystemKeywords {
 inline const HostKeyword SystemKeywords::table[] = {
     {"SYSTEM", HOST_KW_INT, offsetof(SystemKeywords, system), HOST_KW_NO_GIVEN}, {nullptr, HOST_KW_INT, 0, 0}};
 
+// The COUNT output keyword, the only keyword of several methods.
+struct CountKeywords {
+  HostVar* count;
+  int countGiven;
+  static const HostKeyword table[];
+};
+inline const HostKeyword CountKeywords::table[] = {
+    {"COUNT", HOST_KW_REF, offsetof(CountKeywords, count), offsetof(CountKeywords, countGiven)},
+    {nullptr, HOST_KW_INT, 0, 0}};
+
 // Class-level (static) methods have no instance.
 struct StaticMethod {};
 

@@ -1,5 +1,7 @@
 #include "cfg_document.h"
 
+#include "host_temporary.h"
+
 #include <cstddef>
 #include <cstring>
 
@@ -13,10 +15,6 @@ ConfigDocument* heldDocument(const CfgInstance& cfg) {
 std::string_view text(const zyl::HostString& s) { return zyl::hostStringText(s); }
 
 }  // namespace
-
-const HostKeyword CountKeywords::table[] = {
-    {"COUNT", HOST_KW_REF, offsetof(CountKeywords, count), offsetof(CountKeywords, countGiven)},
-    {nullptr, HOST_KW_INT, 0, 0}};
 
 ConfigDocument& documentOf(CfgInstance& cfg) {
   if (ConfigDocument* held = heldDocument(cfg)) return *held;
@@ -56,10 +54,8 @@ void failWith(const AccessMessage& message) { fail(kErrs1, std::string(message.d
 
 std::string argumentText(HostVar* value) {
   if (value->isScalarString()) return std::string(value->text());
-  HostVar* converted = HostToString(value);
-  std::string result(converted->text());
-  HostFreeTemporary(converted);
-  return result;
+  const HostTemporary converted(HostToString(value));
+  return std::string(converted.get()->text());
 }
 
 std::string_view withoutLeadingBlanks(std::string_view text) {

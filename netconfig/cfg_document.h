@@ -17,13 +17,6 @@ namespace orvo::netconfig {
 
 using zyl::config::ConfigDocument;
 
-// Keywords of the methods whose only keyword is the COUNT output.
-struct CountKeywords {
-  HostVar* count;
-  int countGiven;
-  static const HostKeyword table[];
-};
-
 // A message buffer for the access layer.
 using AccessMessage = std::array<char, 512>;
 

@@ -16,7 +16,6 @@ namespace {
 
 namespace cfg = zyl::config;
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 struct Node {
   std::string name, aet, host;

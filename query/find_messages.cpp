@@ -19,7 +19,6 @@ namespace orvo::query {
 namespace {
 
 namespace cfg = zyl::config;
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 struct ModelCode {
   const char* service;
@@ -31,15 +30,6 @@ constexpr ModelCode kModels[] = {
     {"STUDY_ROOT_QR_FIND", 6},         {"STUDY_ROOT_QR_GET", 7},         {"STUDY_ROOT_QR_MOVE", 8},
 };
 constexpr size_t kReportedServices = 15;
-
-struct CountKeywords {
-  HostVar* count;
-  int countGiven;
-  static const HostKeyword table[];
-};
-const HostKeyword CountKeywords::table[] = {
-    {"COUNT", HOST_KW_REF, offsetof(CountKeywords, count), offsetof(CountKeywords, countGiven)},
-    {nullptr, HOST_KW_INT, 0, 0}};
 
 HostVar* modelsWorker(MethodCall<QueryInstance, CountKeywords>& call) {
   QueryInstance& self = call.self();
@@ -110,21 +100,12 @@ bool reportStatus(const Keywords& kw, MC_STATUS status) {
 
 // A tag argument: a string as tag strings are read (without their length
 // rule), any other scalar as the 32-bit tag number.
-uint32_t tagArgument(HostVar* arg, std::string* text) {
-  if (arg->isScalarString()) {
-    const std::string given(arg->text());
-    const std::optional<uint32_t> tag = file::tagDigits(given);
-    if (!tag || *tag == 0) fail(kErrs2, "Error: Failed to interpret DicomTag arg ", given);
-    if (text) *text = given;
-    return *tag;
-  }
-  const uint32_t tag = HostULongScalar(arg);
-  if (text) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%4.4x,%4.4x", tag >> 16, tag & 0xFFFF);
-    *text = buffer;
-  }
-  return tag;
+uint32_t tagArgument(HostVar* arg) {
+  if (!arg->isScalarString()) return HostULongScalar(arg);
+  const std::string given(arg->text());
+  const std::optional<uint32_t> tag = file::tagDigits(given);
+  if (!tag || *tag == 0) fail(kErrs2, "Error: Failed to interpret DicomTag arg ", given);
+  return *tag;
 }
 
 struct OpenKeywords {
@@ -174,7 +155,7 @@ MC_STATUS setFromHost(int message, uint32_t tag, HostVar* value) {
 
 HostVar* setValueWorker(MethodCall<QueryInstance, StatusKeywords>& call) {
   const int message = HostLongScalar(call.arg(1));
-  const uint32_t tag = tagArgument(call.arg(2), nullptr);
+  const uint32_t tag = tagArgument(call.arg(2));
   const MC_STATUS status = setFromHost(message, tag, call.arg(3));
   if (!reportStatus(call.keywords(), status) && status != MC_NORMAL_COMPLETION)
     fail(kErrs3, "!NULL", ": Failed to set value: ", std::string(errorText(status)));
@@ -271,10 +252,8 @@ const HostKeyword GetKeywords::table[] = {
 HostVar* getValueWorker(MethodCall<QueryInstance, GetKeywords>& call) {
   const GetKeywords& kw = call.keywords();
   const int message = HostLongScalar(call.arg(1));
-  std::string tagText;
-  const uint32_t tag = tagArgument(call.arg(2), &tagText);
-  char formatted[16];
-  std::snprintf(formatted, sizeof formatted, "%4.4x,%4.4x", tag >> 16, tag & 0xFFFF);
+  const uint32_t tag = tagArgument(call.arg(2));
+  const std::string formatted = formatText("%4.4x,%4.4x", tag >> 16, tag & 0xFFFF);
   int count = 0;
   MC_STATUS status = MC_Get_Value_Count(message, tag, &count);
   if (status == MC_NORMAL_COMPLETION) {
@@ -283,7 +262,7 @@ HostVar* getValueWorker(MethodCall<QueryInstance, GetKeywords>& call) {
   }
   if (reportStatus(kw, status) && status != MC_NORMAL_COMPLETION) return HostTempNull();
   if (status != MC_NORMAL_COMPLETION)
-    fail(kErrs3, std::string(formatted), ": Failed to get value count: ", std::string(errorText(status)));
+    fail(kErrs3, formatted, ": Failed to get value count: ", std::string(errorText(status)));
   // The reader of the file object, over the response message.
   FileInstance response{};
   response.msgFileId = message;

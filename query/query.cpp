@@ -16,7 +16,6 @@ namespace orvo::query {
 namespace {
 
 namespace cfg = zyl::config;
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 
 struct QueryRun {
@@ -35,7 +34,7 @@ struct QueryRun {
   }
 };
 
-HostVar* queryWorker(MethodCall<QueryInstance, QueryCountKeywords>& call) {
+HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
   const QueryInstance& self = call.self();
   if (std::string_view(zyl::hostStringText(self.aenQuery)).empty())
     fail(kErrs1, "Error: Set the Query_SCP property before calling this method.");
@@ -143,7 +142,7 @@ HostVar* queryWorker(MethodCall<QueryInstance, QueryCountKeywords>& call) {
 }  // namespace
 
 HostVar* runQuery(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, QueryCountKeywords, queryWorker>(argc, argv, argk);
+  return method<QueryInstance, CountKeywords, queryWorker>(argc, argv, argk);
 }
 
 }  // namespace orvo::query

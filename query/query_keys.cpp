@@ -14,13 +14,8 @@ namespace orvo::query {
 
 namespace cfg = zyl::config;
 
-const HostKeyword QueryCountKeywords::table[] = {
-    {"COUNT", HOST_KW_REF, offsetof(QueryCountKeywords, count), offsetof(QueryCountKeywords, countGiven)},
-    {nullptr, HOST_KW_INT, 0, 0}};
-
 namespace {
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 std::string text(const zyl::HostString& s) { return zyl::hostStringText(s); }
 void store(zyl::HostString& field, const std::string& value) {
   HostStringStore(&field, value.c_str(), static_cast<int32_t>(value.size()));
@@ -75,11 +70,14 @@ std::string responseText(int message, uint32_t tag) {
 
 }  // namespace
 
-QueryEntities readQueryEntities(const QueryInstance& self) {
+QueryEntities readQueryEntities(const QueryInstance& self, bool withStorage) {
   QueryEntities entities;
   const std::string remoteName = text(self.aenQuery);
   if (readUserApplEntity(remoteName, entities.remote) != 0)
     fail(kErrs2, "Error: The value in the Query_SCP property is not a valid application entity (prop)", remoteName);
+  const std::string storageName = text(self.aenStorage);
+  if (withStorage && readUserApplEntity(storageName, entities.storage) != 0)
+    fail(kErrs2, "Error: The value in the Storage_SCP property is not a valid application entity (prop)", storageName);
   std::array<char, 256> localName{};
   if (readUserParam("QRScuServiceAE", localName) != 0)
     fail(kErrs1, "Error: Failed to get Application Entity Name for the local Query SCU service (QRScuServiceAE).");
@@ -102,19 +100,11 @@ void sendCancel(const std::string& service, int association, const CancelTexts& 
   if (status != MC_NORMAL_COMPLETION) fail(kErrs2, texts.send, std::string(errorText(status)));
 }
 
-ResultRecords::ResultRecords(int64_t count) {
-  void* data = nullptr;
-  array_ = HostMakeTempStructArray(structure(Structure::QueryResults), 1, &count, 1, &data);
-  records_ = static_cast<QueryResultRecord*>(data);
+HostVar* ResultRecords::make(int64_t count, void** data) {
+  return HostMakeTempStructArray(structure(Structure::QueryResults), 1, &count, 1, data);
 }
-ResultRecords::~ResultRecords() {
-  if (array_ != nullptr) HostFreeTemporary(array_);
-}
-HostVar* ResultRecords::release() {
-  HostVar* array = array_;
-  array_ = nullptr;
-  return array;
-}
+ResultRecords::ResultRecords(int64_t count)
+    : array_(make(count, &data_)), records_(static_cast<QueryResultRecord*>(data_)) {}
 
 void setQueryKey(const QueryInstance& self, int message, uint32_t tag, const std::string& value) {
   const MC_STATUS status =

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/orvo_config.h"
+#include "host_temporary.h"
 #include "structures.h"
 #include "toolkit/mc.h"
 #include "zyl/host.h"
@@ -17,20 +18,14 @@ namespace orvo::query {
 inline constexpr const char* kModelNames[] = {"PATIENT_ROOT", "STUDY_ROOT", "PATIENT_STUDY_ONLY"};
 inline constexpr const char* kLevelNames[] = {"PATIENT", "STUDY", "SERIES", "IMAGE"};
 
-// The COUNT output of Query and Retrieve.
-struct QueryCountKeywords {
-  HostVar* count;
-  int countGiven;
-  static const HostKeyword table[];
-};
-
 struct QueryEntities {
   zyl::config::CfgApplEntity remote{};
+  zyl::config::CfgApplEntity storage{};  // read only for a retrieve
   zyl::config::CfgApplEntity local{};
 };
-// The QUERY_SCP entity and the local entity QRScuServiceAE names; what
-// cannot be read stops the call.
-QueryEntities readQueryEntities(const QueryInstance& self);
+// The QUERY_SCP entity, with `withStorage` the STORAGE_SCP entity, and the
+// local entity QRScuServiceAE names; what cannot be read stops the call.
+QueryEntities readQueryEntities(const QueryInstance& self, bool withStorage = false);
 // An association between them over the local entity's service list.
 MC_STATUS openAssociation(const QueryEntities& entities, int& association);
 
@@ -71,14 +66,13 @@ void sendCancel(const std::string& service, int association, const CancelTexts& 
 class ResultRecords {
  public:
   explicit ResultRecords(int64_t count);
-  ~ResultRecords();
-  ResultRecords(const ResultRecords&) = delete;
-  ResultRecords& operator=(const ResultRecords&) = delete;
   QueryResultRecord& at(uint32_t index) { return records_[index]; }
-  HostVar* release();
+  HostVar* release() { return array_.release(); }
 
  private:
-  HostVar* array_;
+  static HostVar* make(int64_t count, void** data);
+  void* data_ = nullptr;
+  HostTemporary array_;
   QueryResultRecord* records_;
 };
 

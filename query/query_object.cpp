@@ -29,54 +29,53 @@ namespace {
 
 using Call = MethodCall<QueryInstance, NoKeywords>;
 
-// The string properties: keyword and field.
-struct TextProperty {
+// The 23 properties, in the order one call handles them.
+enum class Kind { Text, Model, Level, CallbackData };
+struct Property {
   const char* keyword;
-  zyl::HostString QueryInstance::*field;
+  Kind kind;
+  zyl::HostString QueryInstance::*field;  // text properties only
 };
-constexpr TextProperty kKeys[] = {
-    {"PATIENT_NAME", &QueryInstance::patient},
-    {"FAMILY_NAME", &QueryInstance::family},
-    {"GIVEN_NAME", &QueryInstance::given},
-    {"MIDDLE_NAME", &QueryInstance::middle},
-    {"PREFIX", &QueryInstance::prefix},
-    {"SUFFIX", &QueryInstance::suffix},
-    {"PATIENT_ID", &QueryInstance::patientId},
-    {"STUDY_INSTANCE_UID", &QueryInstance::studyUid},
-    {"STUDY_ID", &QueryInstance::studyId},
-    {"STUDY_DATE", &QueryInstance::studyDate},
-    {"STUDY_TIME", &QueryInstance::studyTime},
-    {"ACCESSION_NUMBER", &QueryInstance::accession},
-    {"SERIES_INSTANCE_UID", &QueryInstance::seriesUid},
-    {"SERIES_NUMBER", &QueryInstance::seriesNum},
-    {"MODALITY", &QueryInstance::modality},
-    {"SOP_INSTANCE_UID", &QueryInstance::sopUid},
-    {"INSTANCE_NUMBER", &QueryInstance::instanceNum},
+constexpr Property kProperties[] = {
+    {"QUERY_SCP", Kind::Text, &QueryInstance::aenQuery},
+    {"STORAGE_SCP", Kind::Text, &QueryInstance::aenStorage},
+    {"QUERY_MODEL", Kind::Model, nullptr},
+    {"QUERY_LEVEL", Kind::Level, nullptr},
+    {"CALLBACK_FUNCTION", Kind::Text, &QueryInstance::callback},
+    {"CALLBACK_DATA", Kind::CallbackData, nullptr},
+    {"PATIENT_NAME", Kind::Text, &QueryInstance::patient},
+    {"FAMILY_NAME", Kind::Text, &QueryInstance::family},
+    {"GIVEN_NAME", Kind::Text, &QueryInstance::given},
+    {"MIDDLE_NAME", Kind::Text, &QueryInstance::middle},
+    {"PREFIX", Kind::Text, &QueryInstance::prefix},
+    {"SUFFIX", Kind::Text, &QueryInstance::suffix},
+    {"PATIENT_ID", Kind::Text, &QueryInstance::patientId},
+    {"STUDY_INSTANCE_UID", Kind::Text, &QueryInstance::studyUid},
+    {"STUDY_ID", Kind::Text, &QueryInstance::studyId},
+    {"STUDY_DATE", Kind::Text, &QueryInstance::studyDate},
+    {"STUDY_TIME", Kind::Text, &QueryInstance::studyTime},
+    {"ACCESSION_NUMBER", Kind::Text, &QueryInstance::accession},
+    {"SERIES_INSTANCE_UID", Kind::Text, &QueryInstance::seriesUid},
+    {"SERIES_NUMBER", Kind::Text, &QueryInstance::seriesNum},
+    {"MODALITY", Kind::Text, &QueryInstance::modality},
+    {"SOP_INSTANCE_UID", Kind::Text, &QueryInstance::sopUid},
+    {"INSTANCE_NUMBER", Kind::Text, &QueryInstance::instanceNum},
 };
-constexpr size_t kKeyCount = std::size(kKeys);
+constexpr size_t kPropertyCount = std::size(kProperties);
 
 void storeText(zyl::HostString& field, std::string_view text) {
   HostStringStore(&field, text.data(), static_cast<int32_t>(text.size()));
 }
 
 void clearAll(QueryInstance& self) {
-  for (auto* field : {&self.aenQuery, &self.aenStorage, &self.callback}) storeText(*field, "");
-  for (const TextProperty& key : kKeys) storeText(self.*key.field, "");
+  for (const Property& p : kProperties)
+    if (p.kind == Kind::Text) storeText(self.*p.field, "");
   storeText(self.patientId, "*");
   self.model = 0;
   self.level = 0;
 }
 
-// The 23 property keywords, in the order they are handled: each a value
-// slot and a given flag.
-constexpr const char* kPropertyNames[] = {
-    "QUERY_SCP", "STORAGE_SCP", "QUERY_MODEL", "QUERY_LEVEL", "CALLBACK_FUNCTION", "CALLBACK_DATA",
-    "PATIENT_NAME", "FAMILY_NAME", "GIVEN_NAME", "MIDDLE_NAME", "PREFIX", "SUFFIX", "PATIENT_ID",
-    "STUDY_INSTANCE_UID", "STUDY_ID", "STUDY_DATE", "STUDY_TIME", "ACCESSION_NUMBER", "SERIES_INSTANCE_UID",
-    "SERIES_NUMBER", "MODALITY", "SOP_INSTANCE_UID", "INSTANCE_NUMBER"};
-constexpr size_t kPropertyCount = std::size(kPropertyNames);
-static_assert(kPropertyCount == 6 + kKeyCount);
-
+// Each keyword a value slot and a given flag.
 struct PropertyKeywords {
   struct Slot {
     HostVar* value;
@@ -88,13 +87,23 @@ struct PropertyKeywords {
 constexpr std::array<HostKeyword, kPropertyCount + 1> makeTable() {
   std::array<HostKeyword, kPropertyCount + 1> table{};
   for (size_t i = 0; i < kPropertyCount; ++i)
-    table[i] = {kPropertyNames[i], HOST_KW_REF, offsetof(PropertyKeywords, slots) + i * sizeof(PropertyKeywords::Slot),
+    table[i] = {kProperties[i].keyword, HOST_KW_REF,
+                offsetof(PropertyKeywords, slots) + i * sizeof(PropertyKeywords::Slot),
                 offsetof(PropertyKeywords, slots) + i * sizeof(PropertyKeywords::Slot) +
                     offsetof(PropertyKeywords::Slot, given)};
   table[kPropertyCount] = {nullptr, HOST_KW_INT, 0, 0};
   return table;
 }
 constexpr auto kPropertyTable = makeTable();
+
+// Runs `handle(property, value)` for each keyword given, in table order.
+template <typename Handle>
+void forEachGiven(zyl::KeywordList* argk, Handle handle) {
+  PropertyKeywords kw{};
+  const HostKeywordScope scope(argk, kPropertyTable.data(), &kw);
+  for (size_t i = 0; i < kPropertyCount; ++i)
+    if (kw.slots[i].given && kw.slots[i].value != nullptr) handle(kProperties[i], kw.slots[i].value);
+}
 
 HostVar* initWorker(MethodCall<QueryInstance, SystemKeywords>& call) {
   clearAll(call.self());
@@ -112,32 +121,21 @@ HostVar* clearWorker(Call& call) {
   return nullptr;
 }
 
-zyl::HostString* textField(QueryInstance& self, size_t index) {
-  switch (index) {
-    case 0: return &self.aenQuery;
-    case 1: return &self.aenStorage;
-    case 4: return &self.callback;
-    default: return index >= 6 ? &(self.*kKeys[index - 6].field) : nullptr;
-  }
-}
-
 HostVar* getWorker(Call& call, zyl::KeywordList* argk) {
   QueryInstance& self = call.self();
-  PropertyKeywords kw{};
-  const HostKeywordScope scope(argk, kPropertyTable.data(), &kw);
-  for (size_t i = 0; i < kPropertyCount; ++i) {
-    const auto& slot = kw.slots[i];
-    if (!slot.given || slot.value == nullptr) continue;
-    if (zyl::HostString* field = textField(self, i)) {
-      HostVarCopy(HostStringToVar(std::string(zyl::hostStringText(*field)).c_str()), slot.value);
-    } else if (i == 5) {
-      getCallbackData(self.callbackData, slot.value);
-    } else {
-      zyl::Scalar s{};
-      s.i16 = i == 2 ? self.model : self.level;
-      HostStoreScalar(slot.value, zyl::Type::Int16, &s);
+  forEachGiven(argk, [&](const Property& p, HostVar* out) {
+    switch (p.kind) {
+      case Kind::Text: HostVarCopy(HostStringToVar(std::string(zyl::hostStringText(self.*p.field)).c_str()), out); break;
+      case Kind::CallbackData: getCallbackData(self.callbackData, out); break;
+      case Kind::Model:
+      case Kind::Level: {
+        zyl::Scalar s{};
+        s.i16 = p.kind == Kind::Model ? self.model : self.level;
+        HostStoreScalar(out, zyl::Type::Int16, &s);
+        break;
+      }
     }
-  }
+  });
   return nullptr;
 }
 
@@ -157,31 +155,30 @@ std::string textValue(HostVar* value, const char* keyword) {
 
 HostVar* setWorker(Call& call, zyl::KeywordList* argk) {
   QueryInstance& self = call.self();
-  PropertyKeywords kw{};
-  const HostKeywordScope scope(argk, kPropertyTable.data(), &kw);
-  for (size_t i = 0; i < kPropertyCount; ++i) {
-    const auto& slot = kw.slots[i];
-    if (!slot.given || slot.value == nullptr) continue;
-    if (zyl::HostString* field = textField(self, i)) {
-      storeText(*field, textValue(slot.value, kPropertyNames[i]));
-    } else if (i == 5) {
-      setCallbackData(self.callbackData, slot.value);
-    } else if (i == 2) {
-      const auto model = static_cast<uint16_t>(HostToInt(slot.value));
-      if (model > 2)
-        fail(kErrs1, "Error: Invalid value for Query_Model property. valid values: 0 = Patient_Root, 1 = Study_Root, "
-                     "2 = Patient_Study_Only.");
-      self.model = static_cast<int16_t>(model);
-      keepLevelInModel(self);
-    } else {
-      const auto level = static_cast<uint16_t>(HostToInt(slot.value));
-      if (level > 3)
-        fail(kErrs1, "Error: Invalid value for Query_Level property. valid values: 0 = PATIENT, 1 = STUDY, 2 = SERIES, "
-                     "3 = IMAGE.");
-      self.level = static_cast<int16_t>(level);
-      keepLevelInModel(self);
+  forEachGiven(argk, [&](const Property& p, HostVar* value) {
+    switch (p.kind) {
+      case Kind::Text: storeText(self.*p.field, textValue(value, p.keyword)); break;
+      case Kind::CallbackData: setCallbackData(self.callbackData, value); break;
+      case Kind::Model: {
+        const auto model = static_cast<uint16_t>(HostToInt(value));
+        if (model > 2)
+          fail(kErrs1, "Error: Invalid value for Query_Model property. valid values: 0 = Patient_Root, 1 = Study_Root, "
+                       "2 = Patient_Study_Only.");
+        self.model = static_cast<int16_t>(model);
+        keepLevelInModel(self);
+        break;
+      }
+      case Kind::Level: {
+        const auto level = static_cast<uint16_t>(HostToInt(value));
+        if (level > 3)
+          fail(kErrs1, "Error: Invalid value for Query_Level property. valid values: 0 = PATIENT, 1 = STUDY, "
+                       "2 = SERIES, 3 = IMAGE.");
+        self.level = static_cast<int16_t>(level);
+        keepLevelInModel(self);
+        break;
+      }
     }
-  }
+  });
   return nullptr;
 }
 

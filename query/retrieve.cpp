@@ -8,13 +8,11 @@
 #include "query_association.h"
 #include "query_keys.h"
 #include "query_methods.h"
-#include "startup.h"
 
 namespace orvo::query {
 namespace {
 
 namespace cfg = zyl::config;
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 constexpr uint32_t kPatientId = 0x00100020, kStudyUid = 0x0020000D, kSeriesUid = 0x0020000E, kSopUid = 0x00080018;
 
@@ -70,13 +68,8 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
     return HostTempInt(result);
   };
 
-  const std::string remoteName = text(self.aenQuery);
-  cfg::CfgApplEntity remoteEntity{}, storageEntity{};
-  if (readUserApplEntity(remoteName, remoteEntity) != 0)
-    fail(kErrs2, "Error: The value in the Query_SCP property is not a valid application entity (prop)", remoteName);
-  if (readUserApplEntity(storage, storageEntity) != 0)
-    fail(kErrs2, "Error: The value in the Storage_SCP property is not a valid application entity (prop)", storage);
-  const QueryEntities entities = readQueryEntities(self);
+  const QueryEntities entities = readQueryEntities(self, true);
+  const cfg::CfgApplEntity& storageEntity = entities.storage;
   const std::string name(entities.remote.Name.view()), aet(entities.remote.AET.view());
 
   deliver(self, formatText("Retrieve Started. Moving images from  %s  to  %s.", name.c_str(), storageEntity.Name.c_str()));

@@ -29,7 +29,6 @@ constexpr int kImplicitLittleEndian = 100;
 constexpr int kExplicitLittleEndian = 101;
 constexpr size_t kUidSize = 66;
 
-const char* errorText(MC_STATUS status) { return MC_Error_Message(status); }
 
 // What one Send works with; module-wide, reset at the start of each Send.
 struct SendState {

@@ -1,7 +1,6 @@
 // Echo: the report for an unknown entity, a closed port, a peer answering
 // with a failure status, and DCMTK's storescp answering; the calling title
 // when the local entity cannot be read.
-#include <atomic>
 #include <thread>
 
 #include "cfg_support.h"
@@ -88,16 +87,10 @@ TEST_F(CfgEcho, StorescpAnswersAndDescribesItself) {
 // chosen status and notes the calling title.
 struct EchoPeer {
   int port = tk::freePort();
-  std::atomic<bool> done{false};
   std::string calling;
   std::thread thread;
   explicit EchoPeer(unsigned status) {
-    int app = 0;
-    const MC_STATUS registered = MC_Register_Application(&app, "ECHO_PEER_AE");
-    EXPECT_TRUE(registered == MC_NORMAL_COMPLETION || registered == MC_ALREADY_REGISTERED);
-    EXPECT_EQ(MC_Set_Int_Config_Value(MC_CFG_TCPIP_LISTEN_PORT, port), MC_NORMAL_COMPLETION);
-    int unused = 0, none = 0;
-    EXPECT_EQ(MC_Wait_For_Association("Echo_Service_List", 0, &unused, &none), MC_TIMEOUT);
+    tk::listenAs("ECHO_PEER_AE", port, "Echo_Service_List");
     thread = std::thread([this, status] {
       int application = 0, association = 0;
       MC_STATUS s = MC_TIMEOUT;

@@ -243,12 +243,7 @@ struct StatusPeer {
   std::atomic<bool> stop{false};
   std::thread thread;
   explicit StatusPeer(std::deque<unsigned> answers) : statuses(std::move(answers)) {
-    int app = 0;
-    const MC_STATUS registered = MC_Register_Application(&app, "STATUS_PEER");
-    EXPECT_TRUE(registered == MC_NORMAL_COMPLETION || registered == MC_ALREADY_REGISTERED);
-    EXPECT_EQ(MC_Set_Int_Config_Value(MC_CFG_TCPIP_LISTEN_PORT, port), MC_NORMAL_COMPLETION);
-    int a = 0, b = 0;
-    EXPECT_EQ(MC_Wait_For_Association("Storage_SCP_Service_List", 0, &a, &b), MC_TIMEOUT);
+    tk::listenAs("STATUS_PEER", port, "Storage_SCP_Service_List");
     thread = std::thread([this] {
       while (!stop) {
         int application = 0, association = 0;

@@ -174,6 +174,15 @@ std::string serviceOf(const std::string& path) {
     return service;
 }
 
+void listenAs(const std::string& title, int port, const char* serviceList) {
+    int app = 0;
+    const MC_STATUS registered = MC_Register_Application(&app, title.c_str());
+    EXPECT_TRUE(registered == MC_NORMAL_COMPLETION || registered == MC_ALREADY_REGISTERED);
+    EXPECT_EQ(MC_Set_Int_Config_Value(MC_CFG_TCPIP_LISTEN_PORT, port), MC_NORMAL_COMPLETION);
+    int unused = 0, none = 0;
+    EXPECT_EQ(MC_Wait_For_Association(serviceList, 0, &unused, &none), MC_TIMEOUT);
+}
+
 ArchiveScp::ArchiveScp(const std::vector<std::string>& files, const std::string& destinationAet, int destinationPort)
     : port(freePort()) {
     std::filesystem::create_directories(dir.path() / "db");

@@ -80,6 +80,10 @@ struct ArchiveScp {
     ArchiveScp(const std::vector<std::string>& files, const std::string& destinationAet, int destinationPort);
 };
 
+// Makes our toolkit listen on `port` for callers of `title` (registered as an
+// application when new), so that a peer may connect before the waits begin.
+void listenAs(const std::string& title, int port, const char* serviceList);
+
 // Opens a Part 10 file as a C-STORE request message for its SOP class.
 int openStoreMessage(const std::string& path);
 std::string pydicomFile(const std::string& name);
