@@ -8,6 +8,14 @@
 
 namespace zyl::storscp {
 
+namespace {
+void AppendHex(std::string& out, unsigned char c) {
+  char hex[5];
+  std::snprintf(hex, sizeof hex, "\\x%02X", c);
+  out += hex;
+}
+}  // namespace
+
 ServiceState& State() {
   static ServiceState state;
   return state;
@@ -92,7 +100,16 @@ void LogLine(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  State().log.line(message);
+  // One entry is one line: a toolkit text or a peer's title may hold line feeds.
+  std::string line;
+  for (const char* p = message; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c >= 0x20 && c != 0x7F)
+      line += *p;
+    else
+      AppendHex(line, c);
+  }
+  State().log.line(line);
 }
 
 std::string Printable(std::string_view text, std::size_t limit) {
@@ -102,13 +119,10 @@ std::string Printable(std::string_view text, std::size_t limit) {
       out += "...";
       break;
     }
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
+    if (c >= 0x20 && c < 0x7F && c != '\\')
       out += static_cast<char>(c);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    }
+    else
+      AppendHex(out, c);
   }
   return out;
 }

@@ -4,7 +4,7 @@
 #include "store.h"
 
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <thread>
 #include <vector>
 
 #include "state.h"
@@ -40,6 +42,7 @@ constexpr std::uint32_t kTagSopClassUid = 0x00080016;
 constexpr std::uint32_t kTagSopInstanceUid = 0x00080018;
 constexpr std::size_t kSyntaxUidSize = 65;
 constexpr const char* kDepotSuffix = ".part";
+constexpr const char* kClaimSuffix = ".lock";
 
 std::atomic<unsigned long> depotSequence{0};
 
@@ -221,6 +224,63 @@ bool FlushDirectory(const std::string& path) {
   return flusher.flushAfterRename(path);
 }
 
+std::string ClaimPath(const std::string& depotDir, long pid) {
+  return depotDir + "/" + std::to_string(pid) + kClaimSuffix;
+}
+
+// This process's claim on the depot files named after its pid: "<pid>.lock"
+// in the depot, locked for as long as the process lives. The kernel drops the
+// lock when the process dies, even while it lingers as a zombie whose pid
+// still answers kill(pid, 0); so the lock, not the pid, tells a later
+// start-up (or another instance on the same folder) which files are stale.
+class DepotClaim {
+ public:
+  bool ensure(const std::string& depotDir) {
+    std::lock_guard lock(mutex_);
+    if (fd_ >= 0 && dir_ == depotDir) return true;
+    const std::string path = ClaimPath(depotDir, ::getpid());
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd < 0) return false;
+      struct stat opened{}, named{};
+      // A clean-up elsewhere may hold the file for a moment, or remove it
+      // between our open and our lock: then try again.
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 &&
+          ::stat(path.c_str(), &named) == 0 && opened.st_ino == named.st_ino && opened.st_dev == named.st_dev) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;  // held until the process ends
+        dir_ = depotDir;
+        return true;
+      }
+      ::close(fd);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+ private:
+  std::mutex mutex_;
+  int fd_ = -1;
+  std::string dir_;
+};
+
+DepotClaim& OwnClaim() {
+  static DepotClaim claim;
+  return claim;
+}
+
+// Whether the process `pid` still holds its claim. A claim nobody holds is
+// removed, under its lock, so that only live claims stay in the depot.
+bool ClaimHeld(const std::string& depotDir, long pid) {
+  const std::string path = ClaimPath(depotDir, pid);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  if (!held) ::unlink(path.c_str());
+  ::close(fd);
+  return held;
+}
+
 // Group 2 in the order the files of this service always carry it.
 bool AddGroupTwo(int fileId, MC_TRANSFER_SYNTAX syntax, int tid) {
   char syntaxUid[kSyntaxUidSize] = {};
@@ -290,6 +350,10 @@ bool StoreReceivedObject(const std::string& fileName, int messageId, const std::
     LogLine("Thread(%d): Failed to create depot dir. depot dir(%s).", tid, s.depotDir.c_str());
     return false;
   }
+  if (!OwnClaim().ensure(s.depotDir)) {
+    LogLine("Thread(%d): Failed to lock the depot claim of this process. dir(%s).", tid, s.depotDir.c_str());
+    return false;
+  }
 
   // A depot file of its own for every write, named after this process so
   // that a later start-up can tell leftovers from files still being written.
@@ -341,14 +405,22 @@ bool StoreReceivedObject(const std::string& fileName, int messageId, const std::
 void RemoveStaleDepotFiles(const std::string& depotDir) {
   namespace fs = std::filesystem;
   std::error_code ec;
+  std::map<long, bool> alive;  // by pid, decided once per pass
   for (const auto& entry : fs::directory_iterator(depotDir, ec)) {
     const std::string name = entry.path().filename().string();
-    if (!name.ends_with(kDepotSuffix) || !entry.is_regular_file(ec)) continue;
+    const bool depotFile = name.ends_with(kDepotSuffix);
+    if ((!depotFile && !name.ends_with(kClaimSuffix)) || !entry.is_regular_file(ec)) continue;
     char* end = nullptr;
     const long pid = std::strtol(name.c_str(), &end, 10);
-    if (pid <= 0 || end == nullptr || *end != '-') continue;
-    // A depot file of a process that still runs is being written.
-    if (pid != ::getpid() && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) continue;
+    if (pid <= 0 || end == nullptr || *end != (depotFile ? '-' : '.')) continue;
+    // Files named after this process are an earlier process's with the same pid.
+    if (pid == ::getpid()) {
+      if (depotFile && fs::remove(entry.path(), ec)) LogLine("Removed stale depot file(%s).", entry.path().c_str());
+      continue;
+    }
+    auto known = alive.find(pid);
+    if (known == alive.end()) known = alive.emplace(pid, ClaimHeld(depotDir, pid)).first;
+    if (known->second || !depotFile) continue;  // a live writer's file, or a claim already dealt with
     if (fs::remove(entry.path(), ec)) LogLine("Removed stale depot file(%s).", entry.path().c_str());
   }
 }

@@ -111,7 +111,7 @@ TEST_F(CopyTags, RefusalsNameTheirCause) {
     EXPECT_TRUE(contains(e.what(), "Invalid DicomTag param")) << e.what();
   }
 
-  const fs::path un = fromDump("un.dcm", "(0008,0016) UI =CTImageStorage\n(0011,0010) UN 41\\42\n");
+  const fs::path un = fromDump("un.dcm", "(0008,0016) UI =CTImageStorage\n(0011,0010) LO [TEST]\n(0011,1010) UN 41\\42\n");
   Variable unknown = make(un.string());
   EXPECT_TRUE(contains(copyError(unknown, dest, "", ""), "Error: Failed to copy tags, unsupported VR type , UN"));
 }

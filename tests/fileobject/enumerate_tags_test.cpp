@@ -117,7 +117,7 @@ TEST_F(EnumerateTags, CorpusRecordsFollowDcmdumpAndTheReaders) {
     SCOPED_TRACE(name);
     const fs::path path = kCorpus / name;
     Variable f = make(path.string());
-    const auto tree = parseDump(run("dcmdump -q -Un +L " + quote(path) + " 2>/dev/null"));
+    const auto tree = parseDump(run("dcmdump -q -Un +uc +L " + quote(path) + " 2>/dev/null"));
     std::vector<Expected> expected;
     expectRecords(tree, 0, 0, expected);
     const std::vector<Record> got = records(f, {kw("QUIET", 1)});

@@ -117,7 +117,7 @@ TEST(Storing, ManyObjectsOfSeveralClassesAndSyntaxesArriveIntact) {
   }
   const std::vector<std::string> names = FileNames(inst.storageDir());
   EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
-  EXPECT_TRUE(FileNames(inst.storageDir() / "depot").empty());
+  EXPECT_TRUE(DepotFiles(inst.storageDir()).empty());
   const std::string log = inst.log();
   EXPECT_NE(log.find("Writing file(1.2.826.0.1.3680043.10.999.1.dcm), snytax( Explicit VR Little "
                      "Endian), type(STANDARD_CT_IMAGE)"),
@@ -179,7 +179,7 @@ TEST(Storing, ConcurrentStoresOfOneUidLeaveOneWholeObject) {
   EXPECT_NE(dump.output.find("^ROUND"), std::string::npos) << dump.output;
   EXPECT_NE(dump.output.find("# 300000, 1 PixelData"), std::string::npos) << dump.output;
   EXPECT_EQ(FileNames(inst.storageDir()), std::vector<std::string>{uid + ".dcm"});
-  EXPECT_TRUE(FileNames(inst.storageDir() / "depot").empty());
+  EXPECT_TRUE(DepotFiles(inst.storageDir()).empty());
 }
 
 TEST(Storing, AStorageFolderWhoseParentIsMissingRefusesTheObject) {

@@ -309,6 +309,28 @@ std::string Dump(const fs::path& file, bool meta) {
 std::string DataSetDump(const fs::path& file) { return Dump(file, false); }
 std::string MetaDump(const fs::path& file) { return Dump(file, true); }
 
+std::vector<std::string> DepotFiles(const fs::path& storageDir) {
+  std::vector<std::string> names = FileNames(storageDir / "depot");
+  std::erase_if(names, [](const std::string& name) { return !name.ends_with(".part"); });
+  return names;
+}
+
+std::size_t OpenDescriptors(pid_t pid) {
+  std::size_t count = 0;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec); !ec && it != fs::directory_iterator();
+       it.increment(ec))
+    ++count;
+  return count;
+}
+
+long ProcessStatus(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field + ":", 0) == 0) return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+  return -1;
+}
+
 std::vector<std::string> FileNames(const fs::path& dir) {
   std::vector<std::string> names;
   std::error_code ec;
@@ -360,6 +382,21 @@ std::string Element(std::uint16_t group, std::uint16_t element, const std::strin
   PutLe16(s, group);
   PutLe16(s, element);
   PutLe32(s, static_cast<std::uint32_t>(value.size()));
+  return s + value;
+}
+
+std::string ExplicitElement(std::uint16_t group, std::uint16_t element, const std::string& vr,
+                            const std::string& value) {
+  std::string s;
+  PutLe16(s, group);
+  PutLe16(s, element);
+  s += vr;
+  if (vr == "OB" || vr == "OW" || vr == "SQ" || vr == "UN" || vr == "UT") {
+    s.append(2, '\0');
+    PutLe32(s, static_cast<std::uint32_t>(value.size()));
+  } else {
+    PutLe16(s, static_cast<std::uint16_t>(value.size()));
+  }
   return s + value;
 }
 
@@ -448,12 +485,15 @@ bool RawPeer::readPdu(int& type, std::string& body, int timeoutSeconds) {
   return readExact(body.data(), length);
 }
 
-AssociateResult RawPeer::associate(const std::string& calling, const std::string& called, const std::string& sopClass) {
-  AssociateResult result;
-  std::string pc;
-  pc.push_back(1);
-  pc.append(3, '\0');
-  pc += Item(0x30, sopClass) + Item(0x40, kImplicitLittleEndian);
+std::string AssociateRequest(const std::string& calling, const std::string& called,
+                             const std::vector<std::pair<std::string, std::string>>& contexts) {
+  std::string items;
+  for (std::size_t i = 0; i < contexts.size(); ++i) {
+    std::string pc;
+    pc.push_back(static_cast<char>(2 * i + 1));
+    pc.append(3, '\0');
+    items += Item(0x20, pc + Item(0x30, contexts[i].first) + Item(0x40, contexts[i].second));
+  }
   std::string maxLength;
   Put32(maxLength, 16384);
   const std::string user = Item(0x51, maxLength) + Item(0x52, "1.2.3.4.5.6.7");
@@ -462,12 +502,26 @@ AssociateResult RawPeer::associate(const std::string& calling, const std::string
   body.append(2, '\0');
   body += Title(called) + Title(calling);
   body.append(32, '\0');
-  body += Item(0x10, "1.2.840.10008.3.1.1.1") + Item(0x20, pc) + Item(0x50, user);
+  body += Item(0x10, "1.2.840.10008.3.1.1.1") + items + Item(0x50, user);
+  return Pdu(0x01, body);
+}
+
+std::string Pdu(std::uint8_t type, const std::string& body) {
   std::string pdu;
-  pdu.push_back(0x01);
+  pdu.push_back(static_cast<char>(type));
   pdu.push_back(0);
   Put32(pdu, static_cast<std::uint32_t>(body.size()));
-  if (!sendRaw(pdu + body)) return result;
+  return pdu + body;
+}
+
+AssociateResult RawPeer::associate(const std::string& calling, const std::string& called, const std::string& sopClass,
+                                   const std::string& transferSyntax) {
+  return requestAssociation(AssociateRequest(calling, called, {{sopClass, transferSyntax}}));
+}
+
+AssociateResult RawPeer::requestAssociation(const std::string& request) {
+  AssociateResult result;
+  if (!sendRaw(request)) return result;
   int type = 0;
   std::string reply;
   if (!readPdu(type, reply, 20)) return result;

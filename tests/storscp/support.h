@@ -98,8 +98,15 @@ std::string DataSetDump(const fs::path& file);
 // The lines of group 0002 in dcmdump's output.
 std::string MetaDump(const fs::path& file);
 
+// A process's open descriptors, and a numeric field of /proc/<pid>/status
+// ("Threads", "VmRSS" in KiB); -1 when it cannot be read.
+std::size_t OpenDescriptors(pid_t pid);
+long ProcessStatus(pid_t pid, const std::string& field);
+
 // Files in a folder (not recursing), by name.
 std::vector<std::string> FileNames(const fs::path& dir);
+// The objects being written (or left behind) in a storage folder's depot.
+std::vector<std::string> DepotFiles(const fs::path& storageDir);
 
 // Program paths from the build.
 fs::path ServiceProgram();
@@ -119,11 +126,21 @@ struct AssociateResult {
 // Elements in implicit VR little endian.
 std::string Element(std::uint16_t group, std::uint16_t element, const std::string& value);
 std::string ElementUS(std::uint16_t group, std::uint16_t element, std::uint16_t value);
+// One element in explicit VR little endian.
+std::string ExplicitElement(std::uint16_t group, std::uint16_t element, const std::string& vr,
+                            const std::string& value);
 std::string UidValue(const std::string& uid);  // padded with NUL to even length
 std::string StoreCommand(const std::string& sopClass, const std::string& sopInstance, std::uint16_t messageId);
 
 inline constexpr const char* kSecondaryCapture = "1.2.840.10008.5.1.4.1.1.7";
 inline constexpr const char* kImplicitLittleEndian = "1.2.840.10008.1.2";
+inline constexpr const char* kExplicitLittleEndian = "1.2.840.10008.1.2.1";
+
+// A PDU of `type` around `body`; an A-ASSOCIATE-RQ proposing each (abstract
+// syntax, transfer syntax) pair as a context of its own (ids 1, 3, 5...).
+std::string Pdu(std::uint8_t type, const std::string& body);
+std::string AssociateRequest(const std::string& calling, const std::string& called,
+                             const std::vector<std::pair<std::string, std::string>>& contexts);
 
 // A small secondary capture data set with the given UID and patient name.
 std::string SmallDataSet(const std::string& sopInstance, const std::string& patientName,
@@ -138,7 +155,10 @@ class RawPeer {
   bool connected() const { return fd_ >= 0; }
 
   AssociateResult associate(const std::string& calling, const std::string& called = "ZYL_STOR_SCP",
-                            const std::string& sopClass = kSecondaryCapture);
+                            const std::string& sopClass = kSecondaryCapture,
+                            const std::string& transferSyntax = kImplicitLittleEndian);
+  // Sends an A-ASSOCIATE-RQ made by the caller and reads the answer.
+  AssociateResult requestAssociation(const std::string& request);
   // Sends one PDV (command or data set) in one P-DATA PDU.
   bool sendPdv(const std::string& bytes, bool command, bool last);
   bool sendStore(const std::string& sopInstance, const std::string& dataSet, std::uint16_t messageId = 1,

@@ -678,6 +678,21 @@ void declareAttribute(Target& target, const DcmTagKey& tag, DcmEVR vr) {
 
 // ---- Binary values ----------------------------------------------------------
 
+std::optional<std::vector<Uint8>> receivedUidBytes(const Root& root, const Attribute& attribute) {
+    if (!attribute.element || attribute.vr != EVR_UI) return std::nullopt;
+    for (const Root::ReceivedUid& received : root.receivedUids) {
+        if (received.element != attribute.element) continue;
+        const Uint32 length = attribute.element->getLength();
+        std::vector<Uint8> now(length);
+        if (length > 0 && attribute.element->getPartialValue(now.data(), 0, length).bad()) return std::nullopt;
+        if (now != received.asRead) return std::nullopt;  // set anew since it arrived
+        std::vector<Uint8> bytes = received.asReceived;
+        if (!bytes.empty() && (bytes.back() == '\0' || bytes.back() == ' ')) bytes.pop_back();
+        return bytes;
+    }
+    return std::nullopt;
+}
+
 std::vector<Uint8> binaryValue(Attribute& attribute) {
     requireValues(attribute);
     DcmElement* e = attribute.element;

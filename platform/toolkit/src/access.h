@@ -126,6 +126,9 @@ void declareAttribute(Target& target, const DcmTagKey& tag, DcmEVR vr);
 
 // Raw bytes of a binary (or any) value, host byte order.
 std::vector<Uint8> binaryValue(Attribute& attribute);
+// The bytes a UID of a received message arrived with (less one trailing pad),
+// when DCMTK's reader changed them and the value has not been set since.
+std::optional<std::vector<Uint8>> receivedUidBytes(const Root& root, const Attribute& attribute);
 void setBinaryValue(Target& target, const DcmTagKey& tag, const std::vector<Uint8>& bytes,
                     const char* privateCreator = nullptr);
 

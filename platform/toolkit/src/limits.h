@@ -55,6 +55,9 @@ inline constexpr std::size_t kAssociateRequestReadyBytes = 64 * 1024;
 // Associations open at once in the process (requested and accepted).
 inline constexpr int kMaxAssociations = 64;
 
+// After sending an A-ABORT, how long the peer has to close the connection.
+inline constexpr int kAbortGraceMs = 1000;
+
 // Presentation contexts proposed on one association (the protocol allows 128).
 inline constexpr int kMaxPresentationContexts = 128;
 

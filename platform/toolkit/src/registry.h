@@ -47,6 +47,14 @@ struct Root {
     std::shared_ptr<PixelSession> pixels;  // created on first use
     std::unordered_map<const DcmItem*, ContainerState> states;
     std::unordered_map<const DcmItem*, int> itemIds;  // ids given to items of this tree
+    // UIDs of a received data set that DCMTK's reader changed (it deletes
+    // spaces and line feeds inside a UID): the bytes as they arrived, kept
+    // for as long as the element still holds the value DCMTK made of them.
+    struct ReceivedUid {
+        const DcmElement* element = nullptr;
+        std::vector<Uint8> asRead, asReceived;
+    };
+    std::vector<ReceivedUid> receivedUids;
 
     DcmDataset* dataset() const { return fileFormat ? fileFormat->getDataset() : nullptr; }
     DcmMetaInfo* meta() const { return fileFormat ? fileFormat->getMetaInfo() : nullptr; }

@@ -145,7 +145,8 @@ MC_STATUS getBuffer(int id, const Address& address, int bufferSize, void* buffer
         return pixels::decodedValueToBuffer(id, address.tag, bufferSize, buffer, returned);
     Target target = Target::open(id);
     Attribute attribute = findAttribute(target, address.resolve(target));
-    const std::vector<Uint8> bytes = binaryValue(attribute);
+    auto received = receivedUidBytes(target.root(), attribute);
+    const std::vector<Uint8> bytes = received ? std::move(*received) : binaryValue(attribute);
     if (bufferSize < 0 || bytes.size() > static_cast<std::size_t>(bufferSize)) return MC_BUFFER_TOO_SMALL;
     std::memcpy(buffer, bytes.data(), bytes.size());
     *returned = static_cast<int>(bytes.size());
@@ -163,7 +164,8 @@ MC_STATUS getToFunction(int id, const Address& address, void* userInfo, MC_Value
         const DcmTagKey key = address.resolve(target);
         tag = tagValue(key);
         Attribute attribute = findAttribute(target, key);
-        bytes = binaryValue(attribute);
+        auto received = receivedUidBytes(target.root(), attribute);
+        bytes = received ? std::move(*received) : binaryValue(attribute);
     }
     // The receiver runs without the tree locked, so it may call the toolkit.
     std::size_t offset = 0;

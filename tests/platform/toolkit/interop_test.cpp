@@ -3,7 +3,8 @@
 // Corpus: every file under the pydicom test directory (recursively) that DCMTK
 // loads as a Part 10 file. For each one:
 //  * every attribute our layer lists (MC_Get_First/Next_Attribute, items of
-//    sequences included) equals what `dcmdump +L -q -Un +Qn` prints for it:
+//    sequences included) equals what `dcmdump +L -q -Un +Qn +uc` prints for it
+//    (+uc: an attribute sent as UN is read by its dictionary VR, as ours are):
 //    same position, tag, VR and value;
 //  * the file written by MC_Write_File reads back through our layer to the
 //    same attributes, dcmdump prints the same data set for it as for the
@@ -213,7 +214,7 @@ Listing parseDump(const std::string& dump) {
     return listing;
 }
 
-Listing dumpListing(const std::string& path) { return parseDump(run("dcmdump +L -q -Un +Qn '" + path + "' 2>/dev/null")); }
+Listing dumpListing(const std::string& path) { return parseDump(run("dcmdump +L -q -Un +Qn +uc '" + path + "' 2>/dev/null")); }
 
 // ---- Our layer --------------------------------------------------------------------
 

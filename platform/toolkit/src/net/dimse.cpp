@@ -6,6 +6,7 @@
 #include "../tables.h"
 #include "net.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zyl::toolkit::net {
@@ -113,7 +114,7 @@ T_ASC_PresentationContextID chooseContext(Association& a, const Service& service
 // The association is no longer usable: abort it and free its id.
 [[noreturn]] void breakAssociation(Association& a, std::unique_lock<std::mutex>& lock, MC_STATUS status,
                                    const std::string& detail) {
-    ASC_abortAssociation(a.association);
+    abortAssociation(a);
     const int id = a.id;
     lock.unlock();
     removeAssociation(id);
@@ -142,6 +143,7 @@ struct PdvFeed {
     T_ASC_PresentationContextID contextId = 0;
     std::optional<DUL_PDV> first;  // read ahead to see whether there is content
     std::size_t total = 0;
+    std::string head;       // the data set's first bytes, as received
     bool ended = false;     // the last PDV has been taken
     bool tooLarge = false;  // more than the limit arrived
     OFCondition failure = EC_Normal;  // the association failed while reading
@@ -184,10 +186,63 @@ struct PdvFeed {
     }
 };
 
+// The SOP Class and Instance UIDs lie within the first bytes of a data set.
+constexpr std::size_t kReceivedHeadSize = 8192;
+
+// The values of the top-level UIDs (0008,0016) and (0008,0018) in the first
+// bytes of a little endian data set, as received; stops at the first element
+// past them or of undefined length.
+std::vector<std::pair<DcmTagKey, std::string>> receivedUids(const std::string& head, bool explicitVr) {
+    std::vector<std::pair<DcmTagKey, std::string>> found;
+    auto le16 = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(static_cast<Uint8>(head[at]) | static_cast<Uint8>(head[at + 1]) << 8);
+    };
+    std::size_t pos = 0;
+    while (pos + 8 <= head.size()) {
+        const DcmTagKey tag(static_cast<Uint16>(le16(pos)), static_cast<Uint16>(le16(pos + 2)));
+        if (tag > DCM_SOPInstanceUID) break;
+        std::size_t header = 8;
+        std::uint32_t length = le16(pos + 4) | le16(pos + 6) << 16;
+        if (explicitVr) {
+            const DcmVR vr(std::string(head, pos + 4, 2).c_str());
+            if (vr.usesExtendedLengthEncoding()) {
+                if (pos + 12 > head.size()) break;
+                header = 12;
+                length = le16(pos + 8) | le16(pos + 10) << 16;
+            } else {
+                length = le16(pos + 6);
+            }
+        }
+        if (length == DCM_UndefinedLength || length > head.size() - pos - header) break;
+        if (tag == DCM_SOPClassUID || tag == DCM_SOPInstanceUID)
+            found.emplace_back(tag, std::string(head, pos + header, length));
+        pos += header + length;
+    }
+    return found;
+}
+
+// Remembers the received bytes of the UIDs that DCMTK's reader changed.
+void keepReceivedUids(Root& root, const std::string& head, E_TransferSyntax syntax) {
+    const DcmXfer xfer(syntax);
+    if (xfer.getByteOrder() != EBO_LittleEndian || xfer.getStreamCompression() != ESC_none) return;
+    for (const auto& [tag, received] : receivedUids(head, xfer.isExplicitVR())) {
+        DcmElement* element = nullptr;
+        if (root.dataset()->findAndGetElement(tag, element, OFFalse).bad() || !element) continue;
+        const Uint32 length = element->getLength();
+        std::vector<Uint8> asRead(length);
+        if (length > 0 && element->getPartialValue(asRead.data(), 0, length).bad()) continue;
+        if (std::string(asRead.begin(), asRead.end()) == received) continue;
+        root.receivedUids.push_back({element, std::move(asRead), std::vector<Uint8>(received.begin(), received.end())});
+    }
+}
+
 MC_STATUS feedPdv(int, void* userInfo, int, int* dataSize, void** dataBuffer, int* isLast) {
     auto* feed = static_cast<PdvFeed*>(userInfo);
     DUL_PDV pdv;
     if (!feed->next(pdv)) return MC_CANNOT_COMPLY;
+    if (feed->head.size() < kReceivedHeadSize)
+        feed->head.append(static_cast<const char*>(pdv.data),
+                          std::min<std::size_t>(pdv.fragmentLength, kReceivedHeadSize - feed->head.size()));
     *dataSize = static_cast<int>(pdv.fragmentLength);
     *dataBuffer = pdv.data;
     *isLast = pdv.lastPDV ? 1 : 0;
@@ -371,6 +426,7 @@ MC_STATUS MC_Read_Message(int associationId, int timeoutSeconds, int* messageId,
         Uint16 dataSetType = kNoDataSet;
         commandSet->findAndGetUint16(DCM_CommandDataSetType, dataSetType);
         int id = 0;
+        std::string receivedHead;
         if (dataSetType != kNoDataSet) {
             PdvFeed feed;
             feed.association = a->association;
@@ -407,12 +463,17 @@ MC_STATUS MC_Read_Message(int associationId, int timeoutSeconds, int* messageId,
                 if (parsed != MC_NORMAL_COMPLETION) {
                     MC_Free_Message(id);
                     if (feed.tooLarge || feed.failure.bad()) transportFailed();
-                    // The data did not parse: skip the rest of it; the association goes on.
-                    if (!feed.drain()) transportFailed();
-                    return parsed == MC_LIMIT_EXCEEDED || parsed == MC_NESTING_TOO_DEEP ? parsed
-                                                                                        : MC_INVALID_MESSAGE_RECEIVED;
+                    // A data set that does not parse leaves the peer's state unknown: the
+                    // association ends here, aborted and freed, whatever the reason.
+                    breakAssociation(*a, lock,
+                                     parsed == MC_LIMIT_EXCEEDED || parsed == MC_NESTING_TOO_DEEP
+                                         ? parsed
+                                         : MC_INVALID_MESSAGE_RECEIVED,
+                                     std::string("a received data set could not be read (") +
+                                         MC_Error_Message(parsed) + ")");
                 }
                 if (!feed.ended && !feed.drain()) transportFailed();
+                receivedHead = std::move(feed.head);
             }
         } else if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) {
             return MC_NO_FREE_ID;
@@ -423,6 +484,7 @@ MC_STATUS MC_Read_Message(int associationId, int timeoutSeconds, int* messageId,
             root.serviceName = service ? service->name : std::string();
             root.command = kind;
             root.transferSyntax = syntax;
+            keepReceivedUids(root, receivedHead, syntax);
             DcmDataset& dataset = *root.dataset();
             for (DcmObject* o = commandSet->nextInContainer(nullptr); o; o = commandSet->nextInContainer(o)) {
                 if (o->getTag() == DCM_CommandGroupLength) continue;

@@ -83,6 +83,9 @@ int associationCount();
 // The socket of an association (-1 when there is none), and its options:
 // Nagle off, and a time limit on writes.
 int socketOf(const Association& association);
+// Sends an A-ABORT, gives the peer about a second to close, then closes the
+// connection.
+void abortAssociation(Association& association);
 void tuneSocket(const Association& association);
 
 // An AE title without its padding.
