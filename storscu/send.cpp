@@ -4,6 +4,7 @@
 // does not take its own, stored with C-STORE, and every step reported to the
 // progress callback.
 #include <array>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,8 @@ constexpr int kExplicitLittleEndian = 101;
 constexpr size_t kUidSize = 66;
 
 
-// What one Send works with; module-wide, reset at the start of each Send.
+// What one Send works with: each Send has its own, so that a Send started
+// from another's progress callback cannot take over its association.
 struct SendState {
   int association = -1;
   int message = -1;
@@ -40,51 +42,48 @@ struct SendState {
   std::string serviceListName;
   std::array<std::string, kProposedSyntaxes.size()> serviceNames, syntaxListNames;
 };
-SendState gState;
 // Makes every list and service name unique within the process.
-uint32_t gNameCounter = 0;
+std::atomic<uint32_t> gNameCounter{0};
 
-void releaseLists() {
-  if (!gState.serviceListName.empty()) MC_FreeServiceList(gState.serviceListName.c_str());
-  gState.serviceListName.clear();
-  for (std::string& name : gState.serviceNames) {
+void releaseLists(SendState& state) {
+  if (!state.serviceListName.empty()) MC_FreeServiceList(state.serviceListName.c_str());
+  state.serviceListName.clear();
+  for (std::string& name : state.serviceNames) {
     if (!name.empty()) MC_FreeService(name.c_str());
     name.clear();
   }
-  for (std::string& name : gState.syntaxListNames) {
+  for (std::string& name : state.syntaxListNames) {
     if (!name.empty()) MC_FreeSyntaxList(name.c_str());
     name.clear();
   }
 }
 
-void releaseMessage() {
-  if (gState.message != -1) MC_Free_Message(gState.message);
-  gState.message = -1;
+void releaseMessage(SendState& state) {
+  if (state.message != -1) MC_Free_Message(state.message);
+  state.message = -1;
 }
 
 // Releases what a Send created: gracefully at its end, with an abort when an
 // error unwinds it.
 class Session {
  public:
-  Session() {
-    releaseLists();
-    gState = SendState{};
-  }
+  explicit Session(SendState& state) : state_(state) {}
   ~Session() { finish(false); }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
   void finish(bool graceful) {
     if (finished_) return;
     finished_ = true;
-    releaseLists();
-    releaseMessage();
-    if (gState.association != -1)
-      graceful ? MC_Close_Association(gState.association) : MC_Abort_Association(gState.association);
-    gState.association = -1;
+    releaseLists(state_);
+    releaseMessage(state_);
+    if (state_.association != -1)
+      graceful ? MC_Close_Association(state_.association) : MC_Abort_Association(state_.association);
+    state_.association = -1;
     MC_Cleanup_Memory(10);
   }
 
  private:
+  SendState& state_;
   bool finished_ = false;
 };
 
@@ -122,29 +121,29 @@ int openFile(const std::string& path, int32_t mode) {
   return file.get().msgFileId;
 }
 
-bool buildProposedServiceList(const std::string& service) {
-  releaseLists();
-  ++gNameCounter;
+bool buildProposedServiceList(SendState& state, const std::string& service) {
+  releaseLists(state);
+  uint32_t counter = ++gNameCounter;
   for (size_t i = 0; i < kProposedSyntaxes.size(); ++i) {
-    gState.syntaxListNames[i] = formatText("SyntaxListName_%d_%u", gState.message, gNameCounter);
-    if (MC_NewSyntaxList(gState.syntaxListNames[i].c_str(), &kProposedSyntaxes[i], 1) != MC_NORMAL_COMPLETION) {
-      gState.syntaxListNames[i].clear();
+    state.syntaxListNames[i] = formatText("SyntaxListName_%d_%u", state.message, counter);
+    if (MC_NewSyntaxList(state.syntaxListNames[i].c_str(), &kProposedSyntaxes[i], 1) != MC_NORMAL_COMPLETION) {
+      state.syntaxListNames[i].clear();
       return false;
     }
-    gState.serviceNames[i] = formatText("ServiceFromName_%d_%u", gState.message, gNameCounter);
-    if (MC_NewServiceFromName(gState.serviceNames[i].c_str(), service.c_str(), gState.syntaxListNames[i].c_str(), 1,
+    state.serviceNames[i] = formatText("ServiceFromName_%d_%u", state.message, counter);
+    if (MC_NewServiceFromName(state.serviceNames[i].c_str(), service.c_str(), state.syntaxListNames[i].c_str(), 1,
                               0) != MC_NORMAL_COMPLETION) {
-      gState.serviceNames[i].clear();
+      state.serviceNames[i].clear();
       return false;
     }
-    ++gNameCounter;
+    counter = ++gNameCounter;
   }
-  gState.serviceListName = formatText("ServiceListName_%d_%u", gState.message, gNameCounter);
+  state.serviceListName = formatText("ServiceListName_%d_%u", state.message, counter);
   std::vector<const char*> names;
-  for (const std::string& name : gState.serviceNames) names.push_back(name.c_str());
-  if (MC_NewProposedServiceList(gState.serviceListName.c_str(), names.data(), static_cast<int>(names.size())) !=
+  for (const std::string& name : state.serviceNames) names.push_back(name.c_str());
+  if (MC_NewProposedServiceList(state.serviceListName.c_str(), names.data(), static_cast<int>(names.size())) !=
       MC_NORMAL_COMPLETION) {
-    gState.serviceListName.clear();
+    state.serviceListName.clear();
     return false;
   }
   return true;
@@ -153,12 +152,12 @@ bool buildProposedServiceList(const std::string& service) {
 // The syntax the file goes out in: its own when the node took it for the
 // service, else implicit, else explicit little endian; its own when the node
 // took none of these (the send then shows the refusal).
-int chooseSyntax(const std::string& service, int native) {
+int chooseSyntax(SendState& state, const std::string& service, int native) {
   for (int wanted : {native, kImplicitLittleEndian, kExplicitLittleEndian}) {
     char name[kUidSize] = {};
     MC_TRANSFER_SYNTAX syntax{};
-    for (MC_STATUS s = MC_Get_First_Acceptable_Service(gState.association, name, sizeof name, &syntax);
-         s == MC_NORMAL_COMPLETION; s = MC_Get_Next_Acceptable_Service(gState.association, name, sizeof name, &syntax))
+    for (MC_STATUS s = MC_Get_First_Acceptable_Service(state.association, name, sizeof name, &syntax);
+         s == MC_NORMAL_COMPLETION; s = MC_Get_Next_Acceptable_Service(state.association, name, sizeof name, &syntax))
       if (service == name && static_cast<int>(syntax) == wanted) return wanted;
   }
   return native;
@@ -167,11 +166,12 @@ int chooseSyntax(const std::string& service, int native) {
 // Converts the current message to `target` through a temporary file in the
 // user directory and opens the result in its place; 0 with a text in
 // `buffer` when it cannot.
-int convert(const std::string& path, int native, int target, std::string& buffer, StorScuInstance& self);
+int convert(SendState& state, const std::string& path, int native, int target, std::string& buffer,
+            StorScuInstance& self);
 
-int prepareAssociation(const std::string& path, std::string& buffer, StorScuInstance& self) {
+int prepareAssociation(SendState& state, const std::string& path, std::string& buffer, StorScuInstance& self) {
   char uid[kUidSize] = {};
-  MC_STATUS status = MC_Get_Value_To_String(gState.message, 0x00020010, sizeof uid, uid);
+  MC_STATUS status = MC_Get_Value_To_String(state.message, 0x00020010, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get xfer syntax. err(%s) file(%s)", errorText(status), path.c_str()), 0;
   MC_TRANSFER_SYNTAX nativeSyntax{};
@@ -180,7 +180,7 @@ int prepareAssociation(const std::string& path, std::string& buffer, StorScuInst
     return buffer = formatText("Error: Failed to get xfer syntax enum. err(%s) file(%s)", errorText(status), path.c_str()), 0;
   const int native = static_cast<int>(nativeSyntax);
   char sopClass[kUidSize] = {};
-  status = MC_Get_Value_To_String(gState.message, 0x00080016, sizeof sopClass, sopClass);
+  status = MC_Get_Value_To_String(state.message, 0x00080016, sizeof sopClass, sopClass);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get sop class uid. err(%s) file(%s)", errorText(status), path.c_str()), 0;
   char serviceBuffer[kUidSize] = {};
@@ -191,13 +191,13 @@ int prepareAssociation(const std::string& path, std::string& buffer, StorScuInst
            0;
   const std::string service = serviceBuffer;
 
-  if (service == gState.associationService && native == gState.associationSyntax) return 1;
-  if (!buildProposedServiceList(service))
+  if (service == state.associationService && native == state.associationSyntax) return 1;
+  if (!buildProposedServiceList(state, service))
     return buffer = formatText("Error: Failed to create service list. Service(%s), Syntax(%s) file(%s)", service.c_str(), uid,
                            path.c_str()),
            0;
-  if (gState.association != -1) MC_Close_Association(gState.association);
-  gState.association = -1;
+  if (state.association != -1) MC_Close_Association(state.association);
+  state.association = -1;
 
   std::array<char, 32> localName{};
   if (readUserParam("StorScuServiceAE", localName) != 0)
@@ -207,28 +207,29 @@ int prepareAssociation(const std::string& path, std::string& buffer, StorScuInst
     fail(kErrs2, "Error: Failed to get local Stor SCU Application Entity (name) ", std::string(localName.data()));
   const int applicationId = applicationIdFor(std::string(local.AET.view()));
 
-  status = MC_Open_Association(applicationId, &gState.association, gState.remote.AET.c_str(), gState.remote.Port,
-                               gState.remote.Hostname.c_str(), gState.serviceListName.c_str());
+  status = MC_Open_Association(applicationId, &state.association, state.remote.AET.c_str(), state.remote.Port,
+                               state.remote.Hostname.c_str(), state.serviceListName.c_str());
   if (status != MC_NORMAL_COMPLETION) {
-    gState.association = -1;
-    gState.associationService.clear();
-    gState.associationSyntax = 0;
+    state.association = -1;
+    state.associationService.clear();
+    state.associationSyntax = 0;
     return buffer = formatText("Error: Failed to open an association. err(%s), service name(%s), syntax(%s, %s), file(%s)",
                            errorText(status), service.c_str(), uid, file::transferSyntaxName(native), path.c_str()),
            0;
   }
-  gState.associationService = service.substr(0, 64);
-  gState.associationSyntax = native;
+  state.associationService = service.substr(0, 64);
+  state.associationSyntax = native;
   MC_ASSOCIATION_INFO info{};
-  MC_Get_Association_Info(gState.association, &info);
+  MC_Get_Association_Info(state.association, &info);
 
-  const int target = chooseSyntax(service, native);
+  const int target = chooseSyntax(state, service, native);
   if (target == native) return 1;
-  return convert(path, native, target, buffer, self);
+  return convert(state, path, native, target, buffer, self);
 }
 
-int convert(const std::string& path, int native, int target, std::string& buffer, StorScuInstance& self) {
-  gState.associationSyntax = target;
+int convert(SendState& state, const std::string& path, int native, int target, std::string& buffer,
+            StorScuInstance& self) {
+  state.associationSyntax = target;
   // The notice's answer does not stop the send.
   deliver(self, formatText("Native file format (%s) is not supported on remote node converting to (%s) before sending "
                        "file (%s) ",
@@ -240,8 +241,8 @@ int convert(const std::string& path, int native, int target, std::string& buffer
   {
     // The record owns the message now: the change writes it to the temporary
     // file and releases it.
-    TransientFile record(path, file::kModeCloned, gState.message);
-    gState.message = -1;
+    TransientFile record(path, file::kModeCloned, state.message);
+    state.message = -1;
     MC_Reset_Filename(record.get().msgFileId, temporary.c_str());
     char targetUid[kUidSize] = {};
     MC_Get_Transfer_Syntax_From_Enum(static_cast<MC_TRANSFER_SYNTAX>(target), targetUid, sizeof targetUid);
@@ -251,47 +252,52 @@ int convert(const std::string& path, int native, int target, std::string& buffer
         if (file.msgFileId > 0) MC_Free_File(file.msgFileId);
       }
     } releaseOnError{record.get()};
-    file::changeTransferSyntax(record.get(), targetUid, false);
+    try {
+      file::changeTransferSyntax(record.get(), targetUid, false);
+    } catch (const zyl::HostError& error) {
+      // A file that cannot be converted fails alone; the batch goes on.
+      return buffer = formatText("Error: Failed to convert file (%s) before sending: %s", path.c_str(), error.what()), 0;
+    }
   }
   const int converted = openFile(temporary, file::kModeOpened);
   if (converted == -1) return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
-  gState.message = converted;
+  state.message = converted;
   return 1;
 }
 
 // 1 stored; 2 this file failed, the association stays; 0 the association
 // must be aborted. The text of a failure is left in `buffer`.
-int storeOneFile(const std::string& path, std::string& buffer) {
+int storeOneFile(SendState& state, const std::string& path, std::string& buffer) {
   const char* file = path.c_str();
-  MC_STATUS status = MC_File_To_Message(gState.message);
+  MC_STATUS status = MC_File_To_Message(state.message);
   if (status == MC_NORMAL_COMPLETION)
-    status = MC_Set_Service_Command(gState.message, gState.associationService.c_str(), MC_CMD_C_STORE_RQ);
+    status = MC_Set_Service_Command(state.message, state.associationService.c_str(), MC_CMD_C_STORE_RQ);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to set dicom service name. err(%s), file(%s)", errorText(status), file), 2;
   char instance[kUidSize] = {};
-  status = MC_Get_Value_To_String(gState.message, 0x00080018, sizeof instance, instance);
+  status = MC_Get_Value_To_String(state.message, 0x00080018, sizeof instance, instance);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
-  status = MC_Set_Value_From_String(gState.message, 0x00001000, instance);
+  status = MC_Set_Value_From_String(state.message, 0x00001000, instance);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to set affected sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
-  status = MC_Set_Message_Transfer_Syntax(gState.message, static_cast<MC_TRANSFER_SYNTAX>(gState.associationSyntax));
+  status = MC_Set_Message_Transfer_Syntax(state.message, static_cast<MC_TRANSFER_SYNTAX>(state.associationSyntax));
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to set xfer syntax err(%s), file(%s)", errorText(status), file), 2;
 
-  status = MC_Send_Request_Message(gState.association, gState.message);
+  status = MC_Send_Request_Message(state.association, state.message);
   if (status == MC_ASSOCIATION_ABORTED)
     return buffer = formatText("Error: Failed to send file and association was aborted, err(%s), file(%s)", errorText(status),
                            file),
            0;
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to send file, err(%s), file(%s)", errorText(status), file), 2;
-  releaseMessage();
+  releaseMessage(state);
 
   int response = 0;
   const char* service = nullptr;
   MC_COMMAND command{};
-  status = MC_Read_Message(gState.association, 30, &response, &service, &command);
+  status = MC_Read_Message(state.association, 30, &response, &service, &command);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to read move response err(%s), file(%s)", errorText(status), file), 0;
   unsigned int storeStatus = 0;
@@ -326,8 +332,9 @@ HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
     fail(kErrs2, "Error: The value in the Storage_SCP property is not a valid application entity (prop)", storage);
   deliver(self, formatText("Send Started. Pushing Dicom files to %s", remote.Name.c_str()));
 
-  Session session;
-  gState.remote = remote;
+  SendState state;
+  Session session(state);
+  state.remote = remote;
   // The paths are taken before any callback runs.
   void* data = nullptr;
   const int64_t count = HostVarGetData(files, &data);
@@ -342,34 +349,34 @@ HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
       deliver(self, "Send Canceled.");
       break;
     }
-    releaseMessage();
-    gState.message = openFile(path, file::kModeOpened);
-    if (gState.message == -1) {
+    releaseMessage(state);
+    state.message = openFile(path, file::kModeOpened);
+    if (state.message == -1) {
       if (!deliver(self, formatText("Error: Skipping this file(%s). ", path.c_str()))) goOn = false;
       if (!deliver(self, "Error: File may not exist, or is an invalid dicom file, or is not a dicom file.")) goOn = false;
       continue;
     }
     std::string buffer;
-    if (!prepareAssociation(path, buffer, self)) {
-      releaseMessage();
+    if (!prepareAssociation(state, path, buffer, self)) {
+      releaseMessage(state);
       if (!deliver(self, buffer)) goOn = false;
       continue;
     }
-    switch (storeOneFile(path, buffer)) {
+    switch (storeOneFile(state, path, buffer)) {
       case 1:
         ++stored;
         if (!deliver(self, formatText("File Sent:  %s ", path.c_str()))) goOn = false;
         break;
       case 2:
-        releaseMessage();
+        releaseMessage(state);
         if (!deliver(self, buffer)) goOn = false;
         break;
       default:
-        gState.associationService.clear();
-        gState.associationSyntax = 0;
-        if (gState.association != -1) MC_Abort_Association(gState.association);
-        gState.association = -1;
-        releaseMessage();
+        state.associationService.clear();
+        state.associationSyntax = 0;
+        if (state.association != -1) MC_Abort_Association(state.association);
+        state.association = -1;
+        releaseMessage(state);
         if (!deliver(self, buffer)) goOn = false;
         break;
     }

@@ -2,6 +2,8 @@
 // starting from the shipped configuration.
 #pragma once
 
+#include <functional>
+
 #include "fileobject_support.h"
 
 namespace cfgtest {
@@ -18,13 +20,16 @@ struct Progress {
   std::vector<std::string> messages;
   std::vector<int> dataArguments;  // argument count of each call
   std::string stopOn;
+  std::function<void(const std::string&)> onMessage;  // runs inside the callback
 
   static inline Progress* current = nullptr;
   static HostVar* routine(int argc, HostVar* argv[], zyl::KeywordList*) {
     const std::string message(argv[0]->text());
-    current->messages.push_back(message);
-    current->dataArguments.push_back(argc);
-    return HostTempInt(message == current->stopOn ? 0 : 1);
+    Progress* self = current;
+    self->messages.push_back(message);
+    self->dataArguments.push_back(argc);
+    if (self->onMessage) self->onMessage(message);
+    return HostTempInt(message == self->stopOn ? 0 : 1);
   }
   void listen() {
     static const bool registered = [] {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <set>
 #include <mutex>
 #include <thread>
@@ -287,6 +288,77 @@ TEST_F(StorScu, WarningsKeepTheAssociationFailuresAbortIt) {
   EXPECT_EQ(m.back(), "Send Completed:  2 files successfully sent ");
   // The warning kept the first association; the refusal needed a second.
   EXPECT_EQ(peer.associations.load(), 2);
+}
+
+TEST_F(StorScu, FilesThatCannotBeConvertedFailAloneAndTheBatchGoesOn) {
+  StoreScp scp;  // takes the uncompressed syntaxes only
+  addDestination("PACS", "STORESCP", scp.port);
+  Variable scu = client("PACS");
+  const std::vector<std::string> files = {
+      (kCorpus / "CT_small.dcm").string(), (kCorpus / "MR_small_RLE.dcm").string(), (kCorpus / "MR_small.dcm").string(),
+      (kCorpus / "MR_small_jpeg_ls_lossless.dcm").string(), (kCorpus / "rtplan.dcm").string()};
+  const int stored = send(scu, paths(files));
+  const auto& m = progress_.messages;
+  // The two files no codec of ours reads today are reported, the rest stored.
+  EXPECT_EQ(stored, 3);
+  for (const std::string& failed : {files[1], files[3]})
+    EXPECT_NE(std::find_if(m.begin(), m.end(),
+                           [&](const std::string& text) {
+                             return contains(text, "Error: Failed to convert file (" + failed + ") before sending");
+                           }),
+              m.end())
+        << failed;
+  EXPECT_EQ(m.back(), "Send Completed:  3 files successfully sent ");
+  EXPECT_EQ(scp.files().size(), 3u);
+}
+
+TEST_F(StorScu, ASendInsideAnotherSendsCallbackHasItsOwnAssociation) {
+  StoreScp outer, inner;
+  addDestination("OUTER", "STORESCP", outer.port);
+  addDestination("INNER", "STORESCP", inner.port);
+  Variable outerScu = client("OUTER");
+  Variable innerScu = client("INNER");
+  const std::vector<std::string> files = {(kCorpus / "CT_small.dcm").string(), (kCorpus / "MR_small.dcm").string(),
+                                          (kCorpus / "rtplan.dcm").string()};
+  bool nested = false;
+  int innerStored = -1;
+  progress_.onMessage = [&](const std::string& message) {
+    if (nested || message != "File Sent:  " + files[0] + " ") return;
+    nested = true;
+    innerStored = send(innerScu, paths({(kCorpus / "rtdose.dcm").string()}));
+  };
+  EXPECT_EQ(send(outerScu, paths(files)), 3);
+  EXPECT_EQ(innerStored, 1);
+  EXPECT_EQ(outer.files().size(), 3u);
+  EXPECT_EQ(inner.files().size(), 1u);
+  // Both associations ended with a release, none was left open.
+  for (const StoreScp* scp : {&outer, &inner}) {
+    std::ifstream in(scp->log());
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(scp->associations(), scp == &outer ? 3 : 1) << text;  // one per SOP class
+    EXPECT_FALSE(contains(text, "Aborted")) << text;
+  }
+}
+
+TEST_F(StorScu, AnAbortCostsAboutASecondWhenThePeerNeverCloses) {
+  tk::TempDir dir;
+  const int port = tk::freePort();
+  tk::Process peer({"/usr/bin/python3", ZYL_STORSCU_TEST_DIR "/stubborn_peer.py", std::to_string(port), "0xA700"},
+                   (dir.path() / "peer.log").string());
+  ASSERT_TRUE(tk::waitForPort(port));
+  addDestination("STUBBORN", "STUBBORN", port);
+  Variable scu = client("STUBBORN");
+  std::vector<std::string> files;
+  for (int i = 1; i <= 3; ++i)
+    files.push_back(copyOf("CT_small.dcm", "ct" + std::to_string(i) + ".dcm", "1.2.826.0.1.3680043.10.999.3" +
+                                                                               std::to_string(i)).string());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(send(scu, paths(files)), 0);
+  // Three refusals, each followed by an abort; DCMTK alone waits 15 s each.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_EQ(std::count_if(progress_.messages.begin(), progress_.messages.end(),
+                          [](const std::string& text) { return contains(text, "ERROR: Refused, no resources"); }),
+            3);
 }
 
 }  // namespace
