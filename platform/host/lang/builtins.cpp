@@ -178,7 +178,10 @@ Variable rangeOf(BuiltinCall& c) {
     if (c.count() == 3) step = c.numberArg(2);
   }
   if (step == 0) c.fail("the step must not be 0");
+  if (!std::isfinite(start) || !std::isfinite(end) || !std::isfinite(step)) c.fail("the bounds and the step must be finite");
   const double span = (end - start) / step;
+  // Beyond 2^62 elements no array fits; the check also keeps the conversion defined.
+  if (span > 4.6e18) c.fail("too many elements (" + textOf(Variable::ofFloat64(std::ceil(span))) + ")");
   const int64_t count = span > 0 ? static_cast<int64_t>(std::ceil(span)) : 0;
   Type type = floating ? Type::Float64
                        : (std::max(std::fabs(start), std::fabs(end)) > INT32_MAX ? Type::Int64 : Type::Int32);
@@ -200,7 +203,8 @@ Variable appendValues(BuiltinCall& c) {
     c.fail(std::string("cannot append ") + typeName(extra.type()) + " to an array of " + typeName(type));
   if (def && extra.array()->structDef() != def) c.fail("cannot append a structure of another kind");
   const int64_t extraCount = extra.isArray() ? extra.array()->count() : 1;
-  const int64_t count = a.count() + extraCount;
+  int64_t count = 0;
+  if (__builtin_add_overflow(a.count(), extraCount, &count)) c.fail("the result would have too many elements");
   auto result = std::make_unique<Array>(type, std::span<const int64_t>(&count, 1), true, def);
   if (!baseEmpty) {
     Variable converted = a.elemType() == type ? Variable() : convert(base, type);

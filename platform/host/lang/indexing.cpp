@@ -75,7 +75,9 @@ Selection select(const Array& array, const std::vector<SubscriptValue>& subscrip
     return sel;
   }
   int64_t total = 1;
-  for (auto& p : positions) total *= static_cast<int64_t>(p.size());
+  for (auto& p : positions)
+    if (__builtin_mul_overflow(total, static_cast<int64_t>(p.size()), &total))
+      valueError("the subscripts select too many elements");
   sel.offsets.reserve(static_cast<size_t>(total));
   if (total == 0) return sel;
   // Odometer over the selected positions, first dimension fastest.

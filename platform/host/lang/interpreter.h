@@ -117,6 +117,8 @@ class Interpreter {
   void assignField(const FieldExpr& target, const Variable& value);
 
   Variable eval(const Expr& expr);
+  Variable evalBinaryChain(const BinaryExpr& outermost);
+  bool evalLogicChain(const BinaryExpr& outermost);
   // The value of an expression without copying a variable: a reference to
   // the variable itself, or to scratch holding the computed value.
   const Variable& evalRef(const Expr& expr, Variable& scratch);

@@ -74,8 +74,29 @@ class Parser {
     fail("end of statement (newline or ';')");
   }
 
+  // ---------------------------------------------------------------- nesting
+  // One level deeper for as long as it lives.
+  class Nest {
+   public:
+    explicit Nest(Parser& parser) : parser_(parser) { parser_.deeper(); }
+    ~Nest() { --parser_.depth_; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+
+   private:
+    Parser& parser_;
+  };
+  void deeper() {
+    if (++depth_ > kMaxNesting) {
+      --depth_;
+      throw ScriptError(peek().line, "nesting too deep (more than " + std::to_string(kMaxNesting) +
+                                         " levels of parentheses, brackets, calls, operators or blocks)");
+    }
+  }
+
   // ---------------------------------------------------------------- statements
   StmtPtr statement() {
+    Nest nest(*this);
     int line = peek().line;
     switch (peek().kind) {
       case Tok::If: return ifStatement();
@@ -151,23 +172,33 @@ class Parser {
     return std::make_unique<AssignStmt>(line, std::move(expr), op, std::move(value));
   }
 
+  // An 'else if' chain is built in a loop: each IfStmt holds the next alone
+  // in its else block, however long the chain.
   StmtPtr ifStatement() {
     int line = advance().line;
-    auto branch = std::make_unique<IfStmt>(line, expression());
-    branch->thenBlock = block("after the if condition");
-    // 'else' may start the next line; a statement never begins with it.
-    size_t save = pos_;
-    skipNewlines();
-    if (match(Tok::Else)) {
-      if (check(Tok::If)) {
-        branch->elseBlock.push_back(ifStatement());
-      } else {
-        branch->elseBlock = block("after 'else'");
+    auto first = std::make_unique<IfStmt>(line, expression());
+    first->thenBlock = block("after the if condition");
+    IfStmt* branch = first.get();
+    while (true) {
+      // 'else' may start the next line; a statement never begins with it.
+      size_t save = pos_;
+      skipNewlines();
+      if (!match(Tok::Else)) {
+        pos_ = save;
+        break;
       }
-    } else {
-      pos_ = save;
+      if (!check(Tok::If)) {
+        branch->elseBlock = block("after 'else'");
+        break;
+      }
+      int elseIfLine = advance().line;
+      auto next = std::make_unique<IfStmt>(elseIfLine, expression());
+      next->thenBlock = block("after the if condition");
+      IfStmt* nextBranch = next.get();
+      branch->elseBlock.push_back(std::move(next));
+      branch = nextBranch;
     }
-    return branch;
+    return first;
   }
 
   Block block(const std::string& context) {
@@ -215,7 +246,10 @@ class Parser {
   }
 
   // ---------------------------------------------------------------- expressions
-  ExprPtr expression() { return orExpression(); }
+  ExprPtr expression() {
+    Nest nest(*this);
+    return orExpression();
+  }
 
   ExprPtr orExpression() {
     ExprPtr left = andExpression();
@@ -237,6 +271,7 @@ class Parser {
 
   ExprPtr notExpression() {
     if (check(Tok::Not)) {
+      Nest nest(*this);
       int line = advance().line;
       return std::make_unique<UnaryExpr>(ExprKind::Not, line, notExpression());
     }
@@ -283,6 +318,7 @@ class Parser {
 
   ExprPtr unary() {
     if (check(Tok::Minus)) {
+      Nest nest(*this);
       int line = advance().line;
       ExprPtr operand = unary();
       if (operand->kind == ExprKind::Literal) {  // fold -5 so that literals stay literals
@@ -306,6 +342,7 @@ class Parser {
       return std::make_unique<UnaryExpr>(ExprKind::Negate, line, std::move(operand));
     }
     if (check(Tok::Plus)) {
+      Nest nest(*this);
       advance();
       return unary();
     }
@@ -315,6 +352,7 @@ class Parser {
   ExprPtr power() {
     ExprPtr base = postfix();
     if (check(Tok::Caret)) {
+      Nest nest(*this);  // right-associative: 2^2^2... nests
       int line = advance().line;
       return std::make_unique<BinaryExpr>(ExprKind::Binary, line, BinaryOp::Power, std::move(base), unary());
     }
@@ -323,7 +361,15 @@ class Parser {
 
   ExprPtr postfix() {
     ExprPtr expr = primary();
+    // Each link of a chain a.b[1].c() nests the tree one level deeper.
+    const int outerDepth = depth_;
+    struct RestoreDepth {
+      int& depth;
+      int value;
+      ~RestoreDepth() { depth = value; }
+    } restore{depth_, outerDepth};
     while (true) {
+      if (check(Tok::Dot) || check(Tok::LBracket)) deeper();
       if (check(Tok::Dot)) {
         int line = advance().line;
         const Token& name = expect(Tok::Identifier, " (a field or method name) after '.'");
@@ -467,6 +513,7 @@ class Parser {
   SlotTable* slots_;
   bool inFunction_ = false;
   int loopDepth_ = 0;
+  int depth_ = 0;
 };
 
 }  // namespace
