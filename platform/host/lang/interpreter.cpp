@@ -157,10 +157,16 @@ void Interpreter::writeOutput(std::string_view text) { std::fwrite(text.data(), 
 
 void Interpreter::defineFunctions(const Block& statements) {
   for (const StmtPtr& stmt : statements)
-    if (stmt->kind == StmtKind::Function) {
-      const auto& def = static_cast<const FunctionStmt&>(*stmt).function;
-      functions_[upperCase(def->name)] = UserFunction{def, origin_};
-    }
+    if (stmt->kind == StmtKind::Function) defineFunction(static_cast<const FunctionStmt&>(*stmt).function);
+}
+
+// A built-in keeps its name: a function of that name would change every call
+// of it, even those above the definition.
+void Interpreter::defineFunction(const std::shared_ptr<FunctionDef>& def) {
+  const std::string key = upperCase(def->name);
+  if (findBuiltin(key) != nullptr)
+    throw ScriptError(def->line, "function " + def->name + " has the name of a built-in function (choose another name)");
+  functions_[key] = UserFunction{def, origin_};
 }
 
 void Interpreter::execute(std::string_view source, const std::string& origin, int firstLine, bool echo) {
@@ -273,11 +279,7 @@ Interpreter::Flow Interpreter::execStatement(const Stmt& stmt) {
       return Flow::Normal;
     }
     case StmtKind::For: return execFor(static_cast<const ForStmt&>(stmt));
-    case StmtKind::Function: {
-      const auto& def = static_cast<const FunctionStmt&>(stmt).function;
-      functions_[upperCase(def->name)] = UserFunction{def, origin_};
-      return Flow::Normal;
-    }
+    case StmtKind::Function: defineFunction(static_cast<const FunctionStmt&>(stmt).function); return Flow::Normal;
     case StmtKind::Return: {
       const auto& r = static_cast<const ReturnStmt&>(stmt);
       returnValue_ = r.value ? eval(*r.value) : Variable::null();
@@ -662,12 +664,16 @@ std::vector<SubscriptValue> Interpreter::evalSubscripts(const IndexExpr& expr) {
     } else {
       Variable indexScratch;
       const Variable& index = evalRef(*s.index, indexScratch);
-      if (index.isArray()) {
+      if (index.isArray() && index.array()->isMask()) {
+        const Array& mask = *index.array();
+        v.kind = SubscriptValue::Kind::Mask;
+        v.maskDims.assign(mask.dims(), mask.dims() + mask.ndims());
+        for (int64_t i = 0; i < mask.count(); ++i)
+          if (mask.as<uint8_t>()[i] != 0) v.list.push_back(i);
+      } else if (index.isArray()) {
         if (!isNumeric(index.type())) throw ScriptError(expr.line, "an index array must hold numbers");
         v.kind = SubscriptValue::Kind::List;
-        Variable asInt = convert(index, Type::Int64);
-        const int64_t* d = asInt.array()->as<int64_t>();
-        v.list.assign(d, d + asInt.array()->count());
+        v.list = toIndexList(index, "index");
       } else {
         v.index = toIndex(index, "index");
       }

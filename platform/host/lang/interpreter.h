@@ -138,6 +138,7 @@ class Interpreter {
   Variable& slot(const NameExpr& name) { return (*frame_)[static_cast<size_t>(name.slot)].get(); }
   const Variable& definedSlot(const NameExpr& name);
   void defineFunctions(const Block& statements);
+  void defineFunction(const std::shared_ptr<FunctionDef>& def);
   void registerUserFunctions();
 
   static volatile std::sig_atomic_t interruptRequested_;

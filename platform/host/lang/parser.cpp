@@ -280,6 +280,7 @@ class Parser {
 
   ExprPtr comparison() {
     ExprPtr left = additive();
+    bool compared = false;
     while (true) {
       BinaryOp op;
       switch (peek().kind) {
@@ -291,8 +292,10 @@ class Parser {
         case Tok::GreaterEqual: op = BinaryOp::GreaterEqual; break;
         default: return left;
       }
-      int line = advance().line;
-      left = std::make_unique<BinaryExpr>(ExprKind::Binary, line, op, std::move(left), additive());
+      const Token& symbol = advance();
+      if (compared) throw ScriptError(symbol.line, "comparisons cannot be chained (a < b < c): write (a < b) and (b < c)");
+      compared = true;
+      left = std::make_unique<BinaryExpr>(ExprKind::Binary, symbol.line, op, std::move(left), additive());
     }
   }
 
@@ -336,6 +339,12 @@ class Parser {
         }
         if (v.type() == Type::Float64) {
           v = Variable::ofFloat64(-v.scalar().f64);
+          return operand;
+        }
+        if (v.type() == Type::UInt64) {  // only -9223372036854775808 still fits, as int64
+          if (v.scalar().u64 != static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1)
+            throw ScriptError(line, "integer -" + std::to_string(v.scalar().u64) + " is too small (int64 ends at -9223372036854775808)");
+          v = Variable::ofInt64(std::numeric_limits<int64_t>::min());
           return operand;
         }
       }

@@ -211,6 +211,7 @@ Array::Array(const Array& other)
       dims_(other.dims_),
       count_(other.count_),
       elemSize_(other.elemSize_),
+      mask_(other.mask_),
       storage_(std::make_unique_for_overwrite<std::byte[]>(other.byteSize() == 0 ? 1 : other.byteSize())) {
   std::memcpy(storage_.get(), other.storage_.get(), byteSize());
   if (elemType_ == Type::String) {

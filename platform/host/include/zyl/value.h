@@ -117,6 +117,10 @@ class Array {
   template <typename T> const T* as() const { return reinterpret_cast<const T*>(storage_.get()); }
   // Element i of a structure array.
   std::byte* element(int64_t i) { return storage_.get() + elemSize_ * static_cast<size_t>(i); }
+  // A mask is the 0/1 result of a comparison: as a subscript it selects the
+  // elements where it is 1. Copies and reshapes keep the mark.
+  bool isMask() const { return mask_; }
+  void setMask(bool mask) { mask_ = mask; }
   // Changes the shape without changing the element count (false when the
   // count differs). Throws std::length_error when the dimensions overflow.
   bool reshape(std::span<const int64_t> dims);
@@ -129,6 +133,7 @@ class Array {
   std::array<int64_t, kMaxDims> dims_{};
   int64_t count_ = 0;
   size_t elemSize_ = 0;
+  bool mask_ = false;
   std::unique_ptr<std::byte[]> storage_;
 };
 
