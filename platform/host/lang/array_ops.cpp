@@ -136,13 +136,18 @@ template <typename T> struct Operand {
   std::unique_ptr<T[]> converted;
 };
 
-template <typename T> Operand<T> operandOf(const Variable& v) {
+// asScalar: a one-element array combined with a larger one acts as a scalar.
+template <typename T> Operand<T> operandOf(const Variable& v, bool asScalar = false) {
   Operand<T> o;
   if (!v.isArray()) {
     o.scalar = scalarAs<T>(v);
     return o;
   }
   const Array& a = *v.array();
+  if (asScalar) {
+    o.scalar = scalarAs<T>(elementAt(a, 0));
+    return o;
+  }
   o.isArray = true;
   o.count = a.count();
   if (a.elemType() == typeOf<T>()) {
@@ -200,8 +205,24 @@ template <typename T> T modulo(T a, T b) {
     return std::fmod(a, b);
   }
 }
+// Integer powers are exact and wrap as * does (squaring, never through
+// floating point); a negative exponent is refused before.
 template <typename T> T power(T a, T b) {
-  return convertValue<T>(std::pow(static_cast<double>(a), static_cast<double>(b)));
+  if constexpr (std::is_integral_v<T>) {
+    T result = 1;
+    T base = a;
+    for (uint64_t e = static_cast<uint64_t>(b); e != 0; e >>= 1) {
+      if (e & 1) result = wrapMul(result, base);
+      if (e > 1) base = wrapMul(base, base);
+    }
+    return result;
+  } else {
+    return convertValue<T>(std::pow(static_cast<double>(a), static_cast<double>(b)));
+  }
+}
+
+[[noreturn]] void negativeIntegerPower() {
+  valueError("integers to negative powers are not allowed (use a floating base, e.g. 2.0 ^ -1)");
 }
 
 const char* opSymbol(BinaryOp op) {
@@ -253,20 +274,69 @@ template <typename T> bool anyZero(const Operand<T>& y) {
   return false;
 }
 
+template <typename T> bool anyNegative(const Operand<T>& y) {
+  if constexpr (std::is_signed_v<T>) {
+    if (!y.isArray) return y.scalar < 0;
+    for (int64_t i = 0; i < y.count; ++i)
+      if (y.data[i] < 0) return true;
+  }
+  return false;
+}
+
+std::string shapeOf(const Array& a) {
+  std::string out = "[";
+  for (int d = 0; d < a.ndims(); ++d) out += (d ? ", " : "") + std::to_string(a.dims()[d]);
+  return out + "]";
+}
+
+// Dimensions without the trailing extents of one ([3, 1] is [3]).
+std::span<const int64_t> coreDims(const Array& a) {
+  int n = a.ndims();
+  while (n > 1 && a.dims()[n - 1] == 1) --n;
+  return std::span<const int64_t>(a.dims(), static_cast<size_t>(n));
+}
+
+// How two operands combine: equal shapes (trailing dimensions of one aside)
+// element by element, or a scalar or one-element array with anything.
+struct Combination {
+  const Array* shape;  // of the result
+  bool leftScalar;     // a one-element array acting as a scalar
+  bool rightScalar;
+};
+
+Combination combine(BinaryOp op, const Variable& left, const Variable& right) {
+  const Array* a = left.isArray() ? left.array() : nullptr;
+  const Array* b = right.isArray() ? right.array() : nullptr;
+  if (a == nullptr) return {b, false, false};
+  if (b == nullptr) return {a, false, false};
+  const bool oneA = a->count() == 1, oneB = b->count() == 1;
+  if (oneA && !oneB) return {b, true, false};
+  if (oneB && !oneA) return {a, false, true};
+  std::span<const int64_t> da = coreDims(*a), db = coreDims(*b);
+  if (!std::equal(da.begin(), da.end(), db.begin(), db.end())) {
+    if (a->count() != b->count())
+      valueError("arrays differ in size (" + std::to_string(a->count()) + " and " + std::to_string(b->count()) +
+                 " elements) for '" + opSymbol(op) + "'");
+    valueError("arrays differ in shape (" + shapeOf(*a) + " and " + shapeOf(*b) + ") for '" + opSymbol(op) +
+               "' (reshape one of them)");
+  }
+  return {b->ndims() > a->ndims() ? b : a, false, false};
+}
+
 template <typename T> Variable numericArrayOperation(BinaryOp op, const Variable& left, const Variable& right) {
-  Operand<T> x = operandOf<T>(left);
-  Operand<T> y = operandOf<T>(right);
-  if (x.isArray && y.isArray && x.count != y.count)
-    valueError("arrays differ in size (" + std::to_string(x.count) + " and " + std::to_string(y.count) +
-               " elements) for '" + opSymbol(op) + "'");
-  const Array& shape = left.isArray() ? *left.array() : *right.array();
+  const Combination how = combine(op, left, right);
+  Operand<T> x = operandOf<T>(left, how.leftScalar);
+  Operand<T> y = operandOf<T>(right, how.rightScalar);
+  const Array& shape = *how.shape;
   const int64_t n = shape.count();
   std::span<const int64_t> dims(shape.dims(), static_cast<size_t>(shape.ndims()));
   if constexpr (std::is_integral_v<T>) {
     if ((op == BinaryOp::Divide || op == BinaryOp::Modulo) && anyZero(y)) valueError("integer division by zero");
+    if (op == BinaryOp::Power && anyNegative(y)) negativeIntegerPower();
   }
   if (isComparison(op)) {
     auto result = std::make_unique<Array>(Type::Byte, dims, false);
+    result->setMask(true);
     uint8_t* out = result->as<uint8_t>();
     switch (op) {
       case BinaryOp::Equal: elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a == b; }); break;
@@ -289,6 +359,9 @@ template <typename T> Variable numericArrayOperation(BinaryOp op, const Variable
     case BinaryOp::Modulo: elementwise(x, y, out, n, [](T a, T b) { return modulo(a, b); }); break;
     default: elementwise(x, y, out, n, [](T a, T b) { return power(a, b); }); break;
   }
+  // mask * mask is the mask of both.
+  if (op == BinaryOp::Multiply && left.isArray() && right.isArray() && left.array()->isMask() && right.array()->isMask())
+    result->setMask(true);
   return Variable::ofArray(std::move(result));
 }
 
@@ -305,7 +378,11 @@ template <typename T> Variable numericScalarOperation(BinaryOp op, const Variabl
         if (b == 0) valueError("integer division by zero");
       }
       return makeScalar<T>(op == BinaryOp::Divide ? divide(a, b) : modulo(a, b));
-    case BinaryOp::Power: return makeScalar<T>(power(a, b));
+    case BinaryOp::Power:
+      if constexpr (std::is_signed_v<T> && std::is_integral_v<T>) {
+        if (b < 0) negativeIntegerPower();
+      }
+      return makeScalar<T>(power(a, b));
     case BinaryOp::Equal: return Variable::ofInt32(a == b);
     case BinaryOp::NotEqual: return Variable::ofInt32(a != b);
     case BinaryOp::Less: return Variable::ofInt32(a < b);
@@ -348,7 +425,10 @@ std::string elementText(const Variable& v, int64_t i) {
 Variable stringOperation(BinaryOp op, const Variable& left, const Variable& right) {
   if (op != BinaryOp::Add && !isComparison(op)) unsupported(op, left, right);
   const bool bothStrings = left.type() == Type::String && right.type() == Type::String;
-  if (isComparison(op) && !bothStrings) unsupported(op, left, right);
+  if (op == BinaryOp::Add && !bothStrings && (isNumeric(left.type()) || isNumeric(right.type())))
+    valueError("cannot add " + describeValue(left) + " and " + describeValue(right) +
+               ": text and numbers do not mix (join text with string(x) or format(), read a number with float64(text))");
+  if (!bothStrings) unsupported(op, left, right);
   if (left.isStruct() || right.isStruct() || !(left.isArray() || isNumeric(left.type()) || left.type() == Type::String) ||
       !(right.isArray() || isNumeric(right.type()) || right.type() == Type::String))
     unsupported(op, left, right);
@@ -356,16 +436,15 @@ Variable stringOperation(BinaryOp op, const Variable& left, const Variable& righ
     if (op == BinaryOp::Add) return Variable::ofString(textOf(left) + textOf(right));
     return Variable::ofInt32(comparisonHolds(op, compareText(left.text(), right.text())));
   }
-  const int64_t n = left.isArray() ? left.array()->count() : right.array()->count();
-  if (left.isArray() && right.isArray() && left.array()->count() != right.array()->count())
-    valueError("arrays differ in size (" + std::to_string(left.array()->count()) + " and " +
-               std::to_string(right.array()->count()) + " elements) for '" + opSymbol(op) + "'");
-  const Array& shape = left.isArray() ? *left.array() : *right.array();
+  const Combination how = combine(op, left, right);
+  const Array& shape = *how.shape;
+  const int64_t n = shape.count();
   std::span<const int64_t> dims(shape.dims(), static_cast<size_t>(shape.ndims()));
   auto result = std::make_unique<Array>(op == BinaryOp::Add ? Type::String : Type::Byte, dims, true);
+  if (op != BinaryOp::Add) result->setMask(true);
   for (int64_t i = 0; i < n; ++i) {
-    std::string a = elementText(left, i);
-    std::string b = elementText(right, i);
+    std::string a = elementText(left, how.leftScalar ? 0 : i);
+    std::string b = elementText(right, how.rightScalar ? 0 : i);
     if (op == BinaryOp::Add) hostStringAssign(result->as<HostString>()[i], a + b);
     else result->as<uint8_t>()[i] = comparisonHolds(op, compareText(a, b));
   }
@@ -401,6 +480,28 @@ template <typename T> const T* numericData(const Variable& v, int64_t* count) {
   return reinterpret_cast<const T*>(&v.scalar());
 }
 
+// A comparison between a signed and an unsigned integer type compares the
+// values (uint32(5) > -1 holds), not the signed value converted to unsigned.
+Variable mixedComparison(BinaryOp op, const Variable& left, const Variable& right) {
+  const bool leftSigned = isSigned(left.type());
+  const Combination how = combine(op, left, right);
+  const Operand<int64_t> s = operandOf<int64_t>(leftSigned ? left : right, leftSigned ? how.leftScalar : how.rightScalar);
+  const Operand<uint64_t> u = operandOf<uint64_t>(leftSigned ? right : left, leftSigned ? how.rightScalar : how.leftScalar);
+  auto order = [&](int64_t i) {
+    const int64_t sv = s.isArray ? s.data[i] : s.scalar;
+    const uint64_t uv = u.isArray ? u.data[i] : u.scalar;
+    const int signedFirst = sv < 0 ? -1 : static_cast<uint64_t>(sv) < uv ? -1 : static_cast<uint64_t>(sv) > uv ? 1 : 0;
+    return leftSigned ? signedFirst : -signedFirst;
+  };
+  if (!left.isArray() && !right.isArray()) return Variable::ofInt32(comparisonHolds(op, order(0)));
+  const Array& shape = *how.shape;
+  auto result = std::make_unique<Array>(Type::Byte, std::span<const int64_t>(shape.dims(), shape.ndims()), false);
+  result->setMask(true);
+  uint8_t* out = result->as<uint8_t>();
+  for (int64_t i = 0; i < shape.count(); ++i) out[i] = comparisonHolds(op, order(i));
+  return Variable::ofArray(std::move(result));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- public
@@ -413,6 +514,8 @@ Variable binaryOperation(BinaryOp op, const Variable& left, const Variable& righ
   if (!left.isDefined() || !right.isDefined()) valueError(std::string("operand of '") + opSymbol(op) + "' is undefined");
   if (isNumeric(left.type()) && isNumeric(right.type())) {
     Type t = promote(left.type(), right.type());
+    if (isComparison(op) && isInteger(t) && !isSigned(t) && (isSigned(left.type()) || isSigned(right.type())))
+      return mixedComparison(op, left, right);
     if (!left.isArray() && !right.isArray())
       return dispatch(t, [&]<typename T>(std::type_identity<T>) { return numericScalarOperation<T>(op, left, right); });
     return dispatch(t, [&]<typename T>(std::type_identity<T>) { return numericArrayOperation<T>(op, left, right); });
@@ -542,6 +645,10 @@ Variable minimum(const Variable& value) {
     int64_t n = 0;
     const T* d = numericData<T>(value, &n);
     if (n == 0) valueError("min of an empty array");
+    if constexpr (std::is_floating_point_v<T>) {  // NaN wherever it is, as numpy
+      for (int64_t i = 0; i < n; ++i)
+        if (std::isnan(d[i])) return makeScalar<T>(d[i]);
+    }
     return makeScalar<T>(*std::min_element(d, d + n));
   });
 }
@@ -552,6 +659,10 @@ Variable maximum(const Variable& value) {
     int64_t n = 0;
     const T* d = numericData<T>(value, &n);
     if (n == 0) valueError("max of an empty array");
+    if constexpr (std::is_floating_point_v<T>) {  // NaN wherever it is, as numpy
+      for (int64_t i = 0; i < n; ++i)
+        if (std::isnan(d[i])) return makeScalar<T>(d[i]);
+    }
     return makeScalar<T>(*std::max_element(d, d + n));
   });
 }
@@ -638,11 +749,24 @@ Variable squareRoot(const Variable& value) {
 int64_t toIndex(const Variable& value, const char* what) {
   if (value.isArray() || !(isNumeric(value.type())))
     valueError(std::string(what) + " must be an integer, got " + describeValue(value));
+  // Values beyond int64 are never in range: refused, not saturated or wrapped.
   if (isFloating(value.type())) {
     double d = scalarAs<double>(value);
     if (d != std::floor(d)) valueError(std::string(what) + " must be a whole number, got " + textOf(value));
+    if (d < -9223372036854775808.0 || d >= 9223372036854775808.0)
+      valueError(std::string(what) + " " + textOf(value) + " is out of range");
   }
+  if (value.type() == Type::UInt64 && value.scalar().u64 > static_cast<uint64_t>(INT64_MAX))
+    valueError(std::string(what) + " " + textOf(value) + " is out of range");
   return scalarAs<int64_t>(value);
+}
+
+std::vector<int64_t> toIndexList(const Variable& values, const char* what) {
+  if (!values.isArray() || !isNumeric(values.type())) valueError(std::string(what) + " must hold numbers");
+  const Array& a = *values.array();
+  std::vector<int64_t> list(static_cast<size_t>(a.count()));
+  for (int64_t i = 0; i < a.count(); ++i) list[static_cast<size_t>(i)] = toIndex(elementAt(a, i), what);
+  return list;
 }
 
 double toDouble(const Variable& value, const char* what) {
@@ -660,6 +784,32 @@ Variable rangeArray(double start, double step, int64_t count, Type type) {
   });
   return Variable::ofArray(std::move(result));
 }
+
+namespace {
+
+// Whether the numeric scalar keeps its value as a T: integers in range,
+// whole floating values in range; floating types take any floating value.
+template <typename T> bool representable(const Variable& scalar) {
+  if constexpr (std::is_floating_point_v<T>) {
+    return true;
+  } else {
+    constexpr double below = static_cast<double>(std::numeric_limits<T>::min());
+    constexpr double above = std::is_signed_v<T> ? -below : 2.0 * (static_cast<double>(std::numeric_limits<T>::max() / 2) + 1);
+    if (isFloating(scalar.type())) {
+      const double d = scalarAs<double>(scalar);
+      return d == std::trunc(d) && d >= below && d < above;
+    }
+    if (isSigned(scalar.type())) {
+      const int64_t v = scalarAs<int64_t>(scalar);
+      if constexpr (std::is_signed_v<T>) return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
+      else return v >= 0 && static_cast<uint64_t>(v) <= std::numeric_limits<T>::max();
+    }
+    const uint64_t v = scalarAs<uint64_t>(scalar);
+    return v <= static_cast<uint64_t>(std::numeric_limits<T>::max());
+  }
+}
+
+}  // namespace
 
 Variable fieldValue(const Array& structs, int64_t index, int field) {
   const StructField& f = structs.structDef()->fields()[static_cast<size_t>(field)];
@@ -682,7 +832,10 @@ void storeField(Array& structs, int64_t index, int field, const Variable& scalar
   std::byte* at = structs.element(index) + f.offset;
   if (scalar.isArray()) valueError("field " + f.name + " takes a single value, got " + describeValue(scalar));
   switch (f.type) {
-    case Type::String: hostStringAssign(*reinterpret_cast<HostString*>(at), textOf(scalar)); return;
+    case Type::String:
+      if (scalar.type() != Type::String) valueError("field " + f.name + " holds strings, got " + describeValue(scalar));
+      hostStringAssign(*reinterpret_cast<HostString*>(at), scalar.text());
+      return;
     case Type::Object:
     case Type::Pointer: {
       if (scalar.type() != f.type && scalar.type() != Type::Null)
@@ -692,8 +845,13 @@ void storeField(Array& structs, int64_t index, int field, const Variable& scalar
       return;
     }
     default:
+      if (!isNumeric(scalar.type()))
+        valueError("field " + f.name + " holds " + typeName(f.type) + ", got " + describeValue(scalar));
       dispatch(f.type, [&]<typename T>(std::type_identity<T>) {
         T v = scalarAs<T>(scalar);
+        if (!representable<T>(scalar))
+          valueError("field " + f.name + " holds " + typeName(f.type) + ": " + textOf(scalar) + " would become " +
+                     textOf(makeScalar<T>(v)) + " (convert it explicitly, or give the field that type when making the structure)");
         std::memcpy(at, &v, sizeof(T));
       });
   }

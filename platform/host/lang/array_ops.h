@@ -5,7 +5,10 @@
 // Type promotion: the result of a binary operation has the higher of the two
 // operand types in the order byte < int16 < uint16 < int32 < uint32 < int64
 // < uint64 < float32 < float64; both operands are converted to it first.
-// Integer arithmetic wraps; comparisons give byte 0/1.
+// Integer arithmetic (powers included) wraps; comparisons give byte 0/1
+// arrays marked as masks, and compare signed with unsigned integers by value.
+// Arrays combine when their shapes agree (trailing dimensions of one aside);
+// a scalar or a one-element array combines with any array.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +53,8 @@ Variable squareRoot(const Variable& value);  // float64 (float32 stays float32)
 // An integer index from a scalar, or a message naming what was expected.
 int64_t toIndex(const Variable& value, const char* what);
 double toDouble(const Variable& value, const char* what);
+// The elements of a numeric array as indices, each checked as toIndex does.
+std::vector<int64_t> toIndexList(const Variable& values, const char* what);
 
 // A numeric array of the given type with values 0, 1, 2, ... scaled: start + i * step.
 Variable rangeArray(double start, double step, int64_t count, Type type);

@@ -65,6 +65,15 @@ struct UnaryExpr : Expr {
 struct BinaryExpr : Expr {
   BinaryExpr(ExprKind k, int l, BinaryOp o, ExprPtr a, ExprPtr b)
       : Expr(k, l), op(o), left(std::move(a)), right(std::move(b)) {}
+  // A chain 1 + 2 + ... + n nests to the left as deep as it is long: free it
+  // in a loop rather than by recursion.
+  ~BinaryExpr() override {
+    ExprPtr next = std::move(left);
+    while (next && (next->kind == ExprKind::Binary || next->kind == ExprKind::And || next->kind == ExprKind::Or)) {
+      ExprPtr after = std::move(static_cast<BinaryExpr&>(*next).left);
+      next = std::move(after);
+    }
+  }
   BinaryOp op;  // unused for And / Or
   ExprPtr left;
   ExprPtr right;
@@ -142,10 +151,19 @@ struct AssignStmt : Stmt {
 
 struct IfStmt : Stmt {
   IfStmt(int l, ExprPtr c) : Stmt(StmtKind::If, l), condition(std::move(c)) {}
+  ~IfStmt() override;  // frees an 'else if' chain in a loop
   ExprPtr condition;
   Block thenBlock;
   Block elseBlock;  // an 'else if' is an IfStmt alone in here
 };
+
+inline IfStmt::~IfStmt() {
+  Block next = std::move(elseBlock);
+  while (next.size() == 1 && next[0]->kind == StmtKind::If) {
+    Block after = std::move(static_cast<IfStmt&>(*next[0]).elseBlock);
+    next = std::move(after);
+  }
+}
 
 struct WhileStmt : Stmt {
   WhileStmt(int l, ExprPtr c) : Stmt(StmtKind::While, l), condition(std::move(c)) {}

@@ -140,8 +140,7 @@ Variable squareRootOf(BuiltinCall& c) { return squareRoot(c.arg(0)); }
 std::vector<int64_t> dimensionArgs(BuiltinCall& c, size_t first) {
   std::vector<int64_t> dims;
   if (c.count() == first + 1 && c.arg(first).isArray()) {  // dims given as one array, e.g. dims(a)
-    Variable asInt = convert(c.arg(first), Type::Int64);
-    dims.assign(asInt.array()->as<int64_t>(), asInt.array()->as<int64_t>() + asInt.array()->count());
+    dims = toIndexList(c.arg(first), (std::string(c.name) + ": a dimension").c_str());
   } else {
     for (size_t i = first; i < c.count(); ++i) dims.push_back(c.intArg(i));
   }
@@ -178,7 +177,10 @@ Variable rangeOf(BuiltinCall& c) {
     if (c.count() == 3) step = c.numberArg(2);
   }
   if (step == 0) c.fail("the step must not be 0");
+  if (!std::isfinite(start) || !std::isfinite(end) || !std::isfinite(step)) c.fail("the bounds and the step must be finite");
   const double span = (end - start) / step;
+  // Beyond 2^62 elements no array fits; the check also keeps the conversion defined.
+  if (span > 4.6e18) c.fail("too many elements (" + textOf(Variable::ofFloat64(std::ceil(span))) + ")");
   const int64_t count = span > 0 ? static_cast<int64_t>(std::ceil(span)) : 0;
   Type type = floating ? Type::Float64
                        : (std::max(std::fabs(start), std::fabs(end)) > INT32_MAX ? Type::Int64 : Type::Int32);
@@ -200,7 +202,8 @@ Variable appendValues(BuiltinCall& c) {
     c.fail(std::string("cannot append ") + typeName(extra.type()) + " to an array of " + typeName(type));
   if (def && extra.array()->structDef() != def) c.fail("cannot append a structure of another kind");
   const int64_t extraCount = extra.isArray() ? extra.array()->count() : 1;
-  const int64_t count = a.count() + extraCount;
+  int64_t count = 0;
+  if (__builtin_add_overflow(a.count(), extraCount, &count)) c.fail("the result would have too many elements");
   auto result = std::make_unique<Array>(type, std::span<const int64_t>(&count, 1), true, def);
   if (!baseEmpty) {
     Variable converted = a.elemType() == type ? Variable() : convert(base, type);
@@ -254,7 +257,21 @@ Variable stringLength(BuiltinCall& c) {
   c.fail("expected a string, got " + std::string(typeName(v.type())));
 }
 
+// One printf directive with its value, however wide the result.
+template <typename V> std::string printed(const std::string& directive, V value) {
+  const int n = std::snprintf(nullptr, 0, directive.c_str(), value);
+  if (n < 0) valueError("format: cannot print " + directive);
+  std::string out(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(out.data(), out.size(), directive.c_str(), value);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
 // printf directives: %[flags][width][.precision](d i u x X o f F e E g G s c %)
+// Widths and precisions up to kMaxFormatWidth; integers keep their exact
+// value, uint64 included.
+constexpr int kMaxFormatWidth = 100000;
+
 Variable formatText(BuiltinCall& c) {
   const std::string pattern = c.stringArg(0);
   std::string out;
@@ -266,8 +283,18 @@ Variable formatText(BuiltinCall& c) {
     }
     size_t j = i + 1;
     while (j < pattern.size() && std::string_view("-+ #0").find(pattern[j]) != std::string_view::npos) ++j;
-    while (j < pattern.size() && (std::isdigit(static_cast<unsigned char>(pattern[j])) || pattern[j] == '.')) ++j;
-    while (j < pattern.size() && std::string_view("hlLqjzt").find(pattern[j]) != std::string_view::npos) ++j;
+    for (int part = 0; part < 2; ++part) {  // width, then .precision
+      if (part == 1) {
+        if (j >= pattern.size() || pattern[j] != '.') break;
+        ++j;
+      }
+      const size_t digits = j;
+      while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j]))) ++j;
+      if (j - digits > 6 || (j > digits && std::stoi(pattern.substr(digits, j - digits)) > kMaxFormatWidth))
+        c.fail(std::string(part ? "precision" : "width") + " " + pattern.substr(digits, j - digits) + " in \"" + pattern +
+               "\" is too large (at most " + std::to_string(kMaxFormatWidth) + ")");
+    }
+    while (j < pattern.size() && std::string_view("hlLjzt").find(pattern[j]) != std::string_view::npos) ++j;
     if (j >= pattern.size()) c.fail("incomplete directive at the end of \"" + pattern + "\"");
     const char conversion = pattern[j];
     if (conversion == '%') {
@@ -275,39 +302,41 @@ Variable formatText(BuiltinCall& c) {
       i = j;
       continue;
     }
+    if (std::string_view("diuxXofFeEgGsc").find(conversion) == std::string_view::npos)
+      c.fail("unknown directive '" + pattern.substr(i, j - i + 1) + "' in \"" + pattern + "\" (expected d i u x X o f e g s c %)");
     if (next >= c.count()) c.fail("more directives than values in \"" + pattern + "\"");
-    const Variable& value = c.arg(next++);
+    const size_t argument = next++;
+    const Variable& value = c.arg(argument);
     std::string directive = pattern.substr(i, j - i);
-    directive.erase(std::remove_if(directive.begin() + 1, directive.end(), [](char ch) { return std::string_view("hlLqjzt").find(ch) != std::string_view::npos; }),
+    directive.erase(std::remove_if(directive.begin() + 1, directive.end(), [](char ch) { return std::string_view("hlLjzt").find(ch) != std::string_view::npos; }),
                directive.end());
-    char buf[512];
-    int n = 0;
     switch (conversion) {
       case 'd':
-      case 'i': n = std::snprintf(buf, sizeof buf, (directive + "lld").c_str(), static_cast<long long>(c.intArg(next - 1))); break;
+      case 'i':
       case 'u':
       case 'x':
       case 'X':
-      case 'o': n = std::snprintf(buf, sizeof buf, (directive + "ll" + conversion).c_str(), static_cast<unsigned long long>(c.intArg(next - 1))); break;
+      case 'o': {
+        // uint64 values above int64 print as they are, not as negatives.
+        const bool wide = value.type() == Type::UInt64 && !value.isArray() && value.scalar().u64 > static_cast<uint64_t>(INT64_MAX);
+        const uint64_t magnitude = wide ? value.scalar().u64 : 0;
+        const long long signedValue = wide ? 0 : c.intArg(argument);
+        const bool decimal = conversion == 'd' || conversion == 'i' || conversion == 'u';
+        if (!decimal && signedValue < 0)
+          c.fail(std::string("%") + conversion + " needs a value that is not negative, got " + std::to_string(signedValue));
+        if (wide || !decimal) out += printed(directive + "ll" + (decimal ? 'u' : conversion), wide ? magnitude : static_cast<unsigned long long>(signedValue));
+        else out += printed(directive + "lld", signedValue);
+        break;
+      }
       case 'f':
       case 'F':
       case 'e':
       case 'E':
       case 'g':
-      case 'G': n = std::snprintf(buf, sizeof buf, (directive + conversion).c_str(), c.numberArg(next - 1)); break;
-      case 'c': n = std::snprintf(buf, sizeof buf, (directive + "c").c_str(), static_cast<int>(c.intArg(next - 1))); break;
-      case 's': {
-        std::string text = textOf(value);
-        n = std::snprintf(buf, sizeof buf, (directive + "s").c_str(), text.c_str());
-        if (n >= static_cast<int>(sizeof buf)) {  // long texts: no width can matter any more
-          out += text;
-          n = 0;
-        }
-        break;
-      }
-      default: c.fail(std::string("unknown directive %") + conversion + " (expected d i u x X o f e g s c %)");
+      case 'G': out += printed(directive + conversion, c.numberArg(argument)); break;
+      case 'c': out += printed(directive + "c", static_cast<int>(c.intArg(argument))); break;
+      default: out += printed(directive + "s", textOf(value).c_str()); break;
     }
-    if (n > 0) out.append(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
     i = j;
   }
   if (next < c.count()) c.fail("more values than directives in \"" + pattern + "\"");

@@ -20,6 +20,12 @@ int64_t resolve(int64_t index, int64_t extent, const std::string& label) {
   return position;
 }
 
+std::string shapeText(const Array& array) {
+  std::string out = "[";
+  for (int d = 0; d < array.ndims(); ++d) out += (d ? ", " : "") + std::to_string(array.dims()[d]);
+  return out + "]";
+}
+
 }  // namespace
 
 Selection select(const Array& array, const std::vector<SubscriptValue>& subscripts) {
@@ -50,6 +56,21 @@ Selection select(const Array& array, const std::vector<SubscriptValue>& subscrip
       case SubscriptValue::Kind::Single:
         positions[d].push_back(resolve(s.index, extents[d], label));
         break;
+      case SubscriptValue::Kind::Mask: {
+        sel.single = false;
+        const bool fits = flat ? s.maskDims.size() >= 1 && s.maskDims == std::vector<int64_t>(array.dims(), array.dims() + array.ndims())
+                               : s.maskDims.size() == 1 && s.maskDims[0] == extents[d];
+        if (!fits) {
+          std::string shape;
+          for (int64_t m : s.maskDims) shape += (shape.empty() ? "" : ", ") + std::to_string(m);
+          valueError("a mask of shape [" + shape + "] cannot select from " +
+                     (flat ? "an array of shape " + shapeText(array) : "dimension " + std::to_string(d + 1) + " of length " + std::to_string(extents[d])) +
+                     " (expected the same shape)");
+        }
+        positions[d] = s.list;
+        sel.resultDims.push_back(static_cast<int64_t>(s.list.size()));
+        break;
+      }
       case SubscriptValue::Kind::List:
         sel.single = false;
         for (int64_t i : s.list) positions[d].push_back(resolve(i, extents[d], label));
@@ -75,7 +96,9 @@ Selection select(const Array& array, const std::vector<SubscriptValue>& subscrip
     return sel;
   }
   int64_t total = 1;
-  for (auto& p : positions) total *= static_cast<int64_t>(p.size());
+  for (auto& p : positions)
+    if (__builtin_mul_overflow(total, static_cast<int64_t>(p.size()), &total))
+      valueError("the subscripts select too many elements");
   sel.offsets.reserve(static_cast<size_t>(total));
   if (total == 0) return sel;
   // Odometer over the selected positions, first dimension fastest.

@@ -1,5 +1,7 @@
 // Subscripts of arrays: one per dimension (or one linear index), each a
-// single index, a range start:end (end excluded) or an array of indices.
+// single index, a range start:end (end excluded), an array of indices or a
+// mask (a comparison result: the array's shape alone, a dimension's length
+// for one of several subscripts).
 // Negative indices count from the end.
 #pragma once
 
@@ -11,11 +13,12 @@
 namespace zyl::lang {
 
 struct SubscriptValue {
-  enum class Kind { Single, Range, List } kind = Kind::Single;
+  enum class Kind { Single, Range, List, Mask } kind = Kind::Single;
   int64_t index = 0;                   // Single
   bool hasStart = false, hasEnd = false;  // Range
   int64_t start = 0, end = 0;
-  std::vector<int64_t> list;           // List
+  std::vector<int64_t> list;           // List; Mask: the positions where it is 1
+  std::vector<int64_t> maskDims;       // Mask: its shape
 };
 
 // Where the subscripts land: one element (single) or several, with the

@@ -1,5 +1,7 @@
 #include "interpreter.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -23,6 +25,51 @@ constexpr const char* kVersion = "1.0";
 // Structure literals have generated names (beginning with '$').
 std::string structureLabel(const StructDef& def) {
   return def.name().front() == '$' ? "the structure" : "structure " + def.name();
+}
+
+// The lowest frame address the evaluator may reach on this thread's stack:
+// below it, recursion of functions and expressions stops with an error. A
+// quarter of the stack (at least 256 KiB) stays for routines and the C
+// library. nullptr when the stack is unknown.
+const char* stackFloor() {
+  thread_local const char* const floor = [] {
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return static_cast<const char*>(nullptr);
+    void* lowest = nullptr;
+    size_t size = 0;
+    const int status = pthread_attr_getstack(&attributes, &lowest, &size);
+    pthread_attr_destroy(&attributes);
+    const size_t reserve = std::max<size_t>(size / 4, 256 * 1024);
+    if (status != 0 || size <= reserve) return static_cast<const char*>(nullptr);
+    return static_cast<const char*>(lowest) + reserve;
+  }();
+  return floor;
+}
+
+void checkStack(int line) {
+  const char* floor = stackFloor();
+  if (floor != nullptr && static_cast<const char*>(__builtin_frame_address(0)) < floor)
+    throw ScriptError(line, "nesting too deep: the interpreter's stack is nearly used up (recursion of functions "
+                            "within deeply nested expressions)");
+}
+
+// Runs f; errors of value operations get the line, and the C++ errors of
+// allocation and array sizes become script errors at that line.
+template <typename F> decltype(auto) atLine(int line, F&& f) {
+  try {
+    return f();
+  } catch (ScriptError& e) {
+    if (e.line() == 0) e.setLine(line);
+    throw;
+  } catch (const HostError&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw ScriptError(line, "out of memory");
+  } catch (const std::invalid_argument& e) {
+    throw ScriptError(line, e.what());
+  } catch (const std::length_error& e) {
+    throw ScriptError(line, e.what());
+  }
 }
 
 const char* kindOf(const Variable& v) {
@@ -110,10 +157,16 @@ void Interpreter::writeOutput(std::string_view text) { std::fwrite(text.data(), 
 
 void Interpreter::defineFunctions(const Block& statements) {
   for (const StmtPtr& stmt : statements)
-    if (stmt->kind == StmtKind::Function) {
-      const auto& def = static_cast<const FunctionStmt&>(*stmt).function;
-      functions_[upperCase(def->name)] = UserFunction{def, origin_};
-    }
+    if (stmt->kind == StmtKind::Function) defineFunction(static_cast<const FunctionStmt&>(*stmt).function);
+}
+
+// A built-in keeps its name: a function of that name would change every call
+// of it, even those above the definition.
+void Interpreter::defineFunction(const std::shared_ptr<FunctionDef>& def) {
+  const std::string key = upperCase(def->name);
+  if (findBuiltin(key) != nullptr)
+    throw ScriptError(def->line, "function " + def->name + " has the name of a built-in function (choose another name)");
+  functions_[key] = UserFunction{def, origin_};
 }
 
 void Interpreter::execute(std::string_view source, const std::string& origin, int firstLine, bool echo) {
@@ -129,15 +182,10 @@ void Interpreter::execute(std::string_view source, const std::string& origin, in
     for (const StmtPtr& stmt : program.statements) {
       if (echo && stmt->kind == StmtKind::Expression) {
         const auto& expression = static_cast<const ExpressionStmt&>(*stmt);
-        Variable value;
-        try {
-          value = expression.expr->kind == ExprKind::Call
-                      ? evalCall(static_cast<const CallExpr&>(*expression.expr), true)
-                      : eval(*expression.expr);
-        } catch (ScriptError& e) {
-          if (e.line() == 0) e.setLine(stmt->line);
-          throw;
-        }
+        Variable value = atLine(stmt->line, [&] {
+          return expression.expr->kind == ExprKind::Call ? evalCall(static_cast<const CallExpr&>(*expression.expr), true)
+                                                         : eval(*expression.expr);
+        });
         if (value.isDefined() && value.type() != Type::Null) writeOutput(formatValue(value, true) + "\n");
         continue;
       }
@@ -181,20 +229,8 @@ Interpreter::Flow Interpreter::execBlock(const Block& block) {
 }
 
 Interpreter::Flow Interpreter::exec(const Stmt& stmt) {
-  try {
-    return execStatement(stmt);
-  } catch (ScriptError& e) {
-    if (e.line() == 0) e.setLine(stmt.line);
-    throw;
-  } catch (const HostError&) {
-    throw;
-  } catch (const std::bad_alloc&) {
-    throw ScriptError(stmt.line, "out of memory");
-  } catch (const std::invalid_argument& e) {
-    throw ScriptError(stmt.line, e.what());
-  } catch (const std::length_error& e) {
-    throw ScriptError(stmt.line, e.what());
-  }
+  checkStack(stmt.line);
+  return atLine(stmt.line, [&] { return execStatement(stmt); });
 }
 
 Interpreter::Flow Interpreter::execStatement(const Stmt& stmt) {
@@ -218,9 +254,17 @@ Interpreter::Flow Interpreter::execStatement(const Stmt& stmt) {
       return Flow::Normal;
     }
     case StmtKind::If: {
-      const auto& branch = static_cast<const IfStmt&>(stmt);
-      Variable scratch;
-      return execBlock(isTrue(evalRef(*branch.condition, scratch)) ? branch.thenBlock : branch.elseBlock);
+      // An 'else if' chain runs in a loop, however long it is.
+      const auto* branch = &static_cast<const IfStmt&>(stmt);
+      while (true) {
+        const bool holds = atLine(branch->line, [&] {
+          Variable scratch;
+          return isTrue(evalRef(*branch->condition, scratch));
+        });
+        if (holds) return execBlock(branch->thenBlock);
+        if (branch->elseBlock.size() != 1 || branch->elseBlock[0]->kind != StmtKind::If) return execBlock(branch->elseBlock);
+        branch = static_cast<const IfStmt*>(branch->elseBlock[0].get());
+      }
     }
     case StmtKind::While: {
       const auto& loop = static_cast<const WhileStmt&>(stmt);
@@ -235,11 +279,7 @@ Interpreter::Flow Interpreter::execStatement(const Stmt& stmt) {
       return Flow::Normal;
     }
     case StmtKind::For: return execFor(static_cast<const ForStmt&>(stmt));
-    case StmtKind::Function: {
-      const auto& def = static_cast<const FunctionStmt&>(stmt).function;
-      functions_[upperCase(def->name)] = UserFunction{def, origin_};
-      return Flow::Normal;
-    }
+    case StmtKind::Function: defineFunction(static_cast<const FunctionStmt&>(stmt).function); return Flow::Normal;
     case StmtKind::Return: {
       const auto& r = static_cast<const ReturnStmt&>(stmt);
       returnValue_ = r.value ? eval(*r.value) : Variable::null();
@@ -282,12 +322,13 @@ Interpreter::Flow Interpreter::execFor(const ForStmt& loop) {
         }
         if (step == 0) throw ScriptError(loop.line, "range: the step must not be 0");
         const bool wide = start < INT32_MIN || start > INT32_MAX || end < INT32_MIN || end > INT32_MAX;
-        for (int64_t i = start; step > 0 ? i < end : i > end; i += step) {
+        for (int64_t i = start; step > 0 ? i < end : i > end;) {
           checkInterrupt();
           variable.get() = wide ? Variable::ofInt64(i) : Variable::ofInt32(static_cast<int32_t>(i));
           int outcome = runBody();
           if (outcome == 1) break;
           if (outcome == 2) return Flow::Return;
+          if (__builtin_add_overflow(i, step, &i)) break;  // the next value lies beyond int64: past the end
         }
         return Flow::Normal;
       }
@@ -413,7 +454,40 @@ const Variable& Interpreter::evalRef(const Expr& expr, Variable& scratch) {
   }
 }
 
+// A chain a + b - c ... nests to the left as deep as it is long: walk it
+// in a loop from the innermost operation out.
+Variable Interpreter::evalBinaryChain(const BinaryExpr& outermost) {
+  std::vector<const BinaryExpr*> chain{&outermost};
+  while (chain.back()->left->kind == ExprKind::Binary) chain.push_back(static_cast<const BinaryExpr*>(chain.back()->left.get()));
+  Variable leftScratch, result;
+  const Variable* left = &evalRef(*chain.back()->left, leftScratch);
+  for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+    Variable rightScratch;
+    const Variable& right = evalRef(*(*link)->right, rightScratch);
+    Variable next = binaryOperation((*link)->op, *left, right);
+    result = std::move(next);
+    left = &result;
+  }
+  return result;
+}
+
+// 'and' / 'or' chains likewise; each link keeps its short circuit.
+bool Interpreter::evalLogicChain(const BinaryExpr& outermost) {
+  auto isLogic = [](const Expr& e) { return e.kind == ExprKind::And || e.kind == ExprKind::Or; };
+  std::vector<const BinaryExpr*> chain{&outermost};
+  while (isLogic(*chain.back()->left)) chain.push_back(static_cast<const BinaryExpr*>(chain.back()->left.get()));
+  Variable scratch;
+  bool value = isTrue(evalRef(*chain.back()->left, scratch));
+  for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+    if ((*link)->kind == ExprKind::And ? !value : value) continue;
+    Variable rightScratch;
+    value = isTrue(evalRef(*(*link)->right, rightScratch));
+  }
+  return value;
+}
+
 Variable Interpreter::eval(const Expr& expr) {
+  checkStack(expr.line);
   switch (expr.kind) {
     case ExprKind::Literal: return static_cast<const LiteralExpr&>(expr).value;
     case ExprKind::Name: return definedSlot(static_cast<const NameExpr&>(expr));
@@ -430,20 +504,14 @@ Variable Interpreter::eval(const Expr& expr) {
     }
     case ExprKind::Binary: {
       const auto& b = static_cast<const BinaryExpr&>(expr);
+      if (b.left->kind == ExprKind::Binary) return evalBinaryChain(b);
       Variable leftScratch, rightScratch;
       const Variable& left = evalRef(*b.left, leftScratch);
       const Variable& right = evalRef(*b.right, rightScratch);
       return binaryOperation(b.op, left, right);
     }
     case ExprKind::And:
-    case ExprKind::Or: {
-      const auto& b = static_cast<const BinaryExpr&>(expr);
-      Variable scratch;
-      bool left = isTrue(evalRef(*b.left, scratch));
-      if (expr.kind == ExprKind::And ? !left : left) return Variable::ofInt32(left);
-      Variable rightScratch;
-      return Variable::ofInt32(isTrue(evalRef(*b.right, rightScratch)));
-    }
+    case ExprKind::Or: return Variable::ofInt32(evalLogicChain(static_cast<const BinaryExpr&>(expr)));
     case ExprKind::Call: return evalCall(static_cast<const CallExpr&>(expr), false);
     case ExprKind::MethodCall: return evalMethodCall(static_cast<const MethodCallExpr&>(expr));
     case ExprKind::New: {
@@ -488,6 +556,7 @@ Variable Interpreter::callUser(const UserFunction& function, std::vector<Variabl
     throw ScriptError(line, "function " + def.name + " takes at most " + std::to_string(def.params.size()) +
                                 " argument" + (def.params.size() == 1 ? "" : "s") + ", got " + std::to_string(args.size()));
   checkInterrupt();
+  checkStack(line);
   if (depth_ >= kMaxCallDepth) throw ScriptError(line, "too many nested function calls (more than " + std::to_string(kMaxCallDepth) + ")");
   std::vector<Slot> frame(static_cast<size_t>(def.slotCount));
   for (size_t i = 0; i < args.size(); ++i) frame[i].alias = args[i];
@@ -595,12 +664,16 @@ std::vector<SubscriptValue> Interpreter::evalSubscripts(const IndexExpr& expr) {
     } else {
       Variable indexScratch;
       const Variable& index = evalRef(*s.index, indexScratch);
-      if (index.isArray()) {
+      if (index.isArray() && index.array()->isMask()) {
+        const Array& mask = *index.array();
+        v.kind = SubscriptValue::Kind::Mask;
+        v.maskDims.assign(mask.dims(), mask.dims() + mask.ndims());
+        for (int64_t i = 0; i < mask.count(); ++i)
+          if (mask.as<uint8_t>()[i] != 0) v.list.push_back(i);
+      } else if (index.isArray()) {
         if (!isNumeric(index.type())) throw ScriptError(expr.line, "an index array must hold numbers");
         v.kind = SubscriptValue::Kind::List;
-        Variable asInt = convert(index, Type::Int64);
-        const int64_t* d = asInt.array()->as<int64_t>();
-        v.list.assign(d, d + asInt.array()->count());
+        v.list = toIndexList(index, "index");
       } else {
         v.index = toIndex(index, "index");
       }

@@ -117,6 +117,8 @@ class Interpreter {
   void assignField(const FieldExpr& target, const Variable& value);
 
   Variable eval(const Expr& expr);
+  Variable evalBinaryChain(const BinaryExpr& outermost);
+  bool evalLogicChain(const BinaryExpr& outermost);
   // The value of an expression without copying a variable: a reference to
   // the variable itself, or to scratch holding the computed value.
   const Variable& evalRef(const Expr& expr, Variable& scratch);
@@ -136,6 +138,7 @@ class Interpreter {
   Variable& slot(const NameExpr& name) { return (*frame_)[static_cast<size_t>(name.slot)].get(); }
   const Variable& definedSlot(const NameExpr& name);
   void defineFunctions(const Block& statements);
+  void defineFunction(const std::shared_ptr<FunctionDef>& def);
   void registerUserFunctions();
 
   static volatile std::sig_atomic_t interruptRequested_;

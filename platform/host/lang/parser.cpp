@@ -74,8 +74,29 @@ class Parser {
     fail("end of statement (newline or ';')");
   }
 
+  // ---------------------------------------------------------------- nesting
+  // One level deeper for as long as it lives.
+  class Nest {
+   public:
+    explicit Nest(Parser& parser) : parser_(parser) { parser_.deeper(); }
+    ~Nest() { --parser_.depth_; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+
+   private:
+    Parser& parser_;
+  };
+  void deeper() {
+    if (++depth_ > kMaxNesting) {
+      --depth_;
+      throw ScriptError(peek().line, "nesting too deep (more than " + std::to_string(kMaxNesting) +
+                                         " levels of parentheses, brackets, calls, operators or blocks)");
+    }
+  }
+
   // ---------------------------------------------------------------- statements
   StmtPtr statement() {
+    Nest nest(*this);
     int line = peek().line;
     switch (peek().kind) {
       case Tok::If: return ifStatement();
@@ -151,23 +172,33 @@ class Parser {
     return std::make_unique<AssignStmt>(line, std::move(expr), op, std::move(value));
   }
 
+  // An 'else if' chain is built in a loop: each IfStmt holds the next alone
+  // in its else block, however long the chain.
   StmtPtr ifStatement() {
     int line = advance().line;
-    auto branch = std::make_unique<IfStmt>(line, expression());
-    branch->thenBlock = block("after the if condition");
-    // 'else' may start the next line; a statement never begins with it.
-    size_t save = pos_;
-    skipNewlines();
-    if (match(Tok::Else)) {
-      if (check(Tok::If)) {
-        branch->elseBlock.push_back(ifStatement());
-      } else {
-        branch->elseBlock = block("after 'else'");
+    auto first = std::make_unique<IfStmt>(line, expression());
+    first->thenBlock = block("after the if condition");
+    IfStmt* branch = first.get();
+    while (true) {
+      // 'else' may start the next line; a statement never begins with it.
+      size_t save = pos_;
+      skipNewlines();
+      if (!match(Tok::Else)) {
+        pos_ = save;
+        break;
       }
-    } else {
-      pos_ = save;
+      if (!check(Tok::If)) {
+        branch->elseBlock = block("after 'else'");
+        break;
+      }
+      int elseIfLine = advance().line;
+      auto next = std::make_unique<IfStmt>(elseIfLine, expression());
+      next->thenBlock = block("after the if condition");
+      IfStmt* nextBranch = next.get();
+      branch->elseBlock.push_back(std::move(next));
+      branch = nextBranch;
     }
-    return branch;
+    return first;
   }
 
   Block block(const std::string& context) {
@@ -215,7 +246,10 @@ class Parser {
   }
 
   // ---------------------------------------------------------------- expressions
-  ExprPtr expression() { return orExpression(); }
+  ExprPtr expression() {
+    Nest nest(*this);
+    return orExpression();
+  }
 
   ExprPtr orExpression() {
     ExprPtr left = andExpression();
@@ -237,6 +271,7 @@ class Parser {
 
   ExprPtr notExpression() {
     if (check(Tok::Not)) {
+      Nest nest(*this);
       int line = advance().line;
       return std::make_unique<UnaryExpr>(ExprKind::Not, line, notExpression());
     }
@@ -245,6 +280,7 @@ class Parser {
 
   ExprPtr comparison() {
     ExprPtr left = additive();
+    bool compared = false;
     while (true) {
       BinaryOp op;
       switch (peek().kind) {
@@ -256,8 +292,10 @@ class Parser {
         case Tok::GreaterEqual: op = BinaryOp::GreaterEqual; break;
         default: return left;
       }
-      int line = advance().line;
-      left = std::make_unique<BinaryExpr>(ExprKind::Binary, line, op, std::move(left), additive());
+      const Token& symbol = advance();
+      if (compared) throw ScriptError(symbol.line, "comparisons cannot be chained (a < b < c): write (a < b) and (b < c)");
+      compared = true;
+      left = std::make_unique<BinaryExpr>(ExprKind::Binary, symbol.line, op, std::move(left), additive());
     }
   }
 
@@ -283,6 +321,7 @@ class Parser {
 
   ExprPtr unary() {
     if (check(Tok::Minus)) {
+      Nest nest(*this);
       int line = advance().line;
       ExprPtr operand = unary();
       if (operand->kind == ExprKind::Literal) {  // fold -5 so that literals stay literals
@@ -302,10 +341,17 @@ class Parser {
           v = Variable::ofFloat64(-v.scalar().f64);
           return operand;
         }
+        if (v.type() == Type::UInt64) {  // only -9223372036854775808 still fits, as int64
+          if (v.scalar().u64 != static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1)
+            throw ScriptError(line, "integer -" + std::to_string(v.scalar().u64) + " is too small (int64 ends at -9223372036854775808)");
+          v = Variable::ofInt64(std::numeric_limits<int64_t>::min());
+          return operand;
+        }
       }
       return std::make_unique<UnaryExpr>(ExprKind::Negate, line, std::move(operand));
     }
     if (check(Tok::Plus)) {
+      Nest nest(*this);
       advance();
       return unary();
     }
@@ -315,6 +361,7 @@ class Parser {
   ExprPtr power() {
     ExprPtr base = postfix();
     if (check(Tok::Caret)) {
+      Nest nest(*this);  // right-associative: 2^2^2... nests
       int line = advance().line;
       return std::make_unique<BinaryExpr>(ExprKind::Binary, line, BinaryOp::Power, std::move(base), unary());
     }
@@ -323,7 +370,15 @@ class Parser {
 
   ExprPtr postfix() {
     ExprPtr expr = primary();
+    // Each link of a chain a.b[1].c() nests the tree one level deeper.
+    const int outerDepth = depth_;
+    struct RestoreDepth {
+      int& depth;
+      int value;
+      ~RestoreDepth() { depth = value; }
+    } restore{depth_, outerDepth};
     while (true) {
+      if (check(Tok::Dot) || check(Tok::LBracket)) deeper();
       if (check(Tok::Dot)) {
         int line = advance().line;
         const Token& name = expect(Tok::Identifier, " (a field or method name) after '.'");
@@ -467,6 +522,7 @@ class Parser {
   SlotTable* slots_;
   bool inFunction_ = false;
   int loopDepth_ = 0;
+  int depth_ = 0;
 };
 
 }  // namespace

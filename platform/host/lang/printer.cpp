@@ -1,6 +1,7 @@
 #include "printer.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "array_ops.h"
@@ -10,6 +11,7 @@ namespace zyl::lang {
 namespace {
 
 template <typename F> std::string shortest(F value) {
+  if (std::isnan(value)) return "nan";  // whatever its sign bit
   char buf[64];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
   std::string text(buf, ec == std::errc() ? end : buf);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -89,6 +90,9 @@ bool isSigned(Type type) {
 // ---------------------------------------------------------------- host strings
 
 void hostStringAssign(HostString& s, std::string_view text) {
+  // The length is 32 bits wide.
+  if (text.size() > static_cast<size_t>(INT32_MAX))
+    throw std::length_error("string too long: " + std::to_string(text.size()) + " bytes (at most 2147483647)");
   char* fresh = nullptr;
   if (!text.empty()) {
     fresh = static_cast<char*>(std::malloc(text.size() + 1));
@@ -145,6 +149,34 @@ int StructDef::fieldIndex(std::string_view name) const {
 
 // ---------------------------------------------------------------- arrays
 
+bool arrayElementCount(std::span<const int64_t> dims, size_t elemSize, int64_t* count) {
+  // Every dimension counts, even beside a zero one: such a shape could not
+  // be reshaped or concatenated into a non-empty one either.
+  int64_t product = 1;
+  bool empty = false;
+  for (int64_t d : dims) {
+    if (d == 0) empty = true;
+    else if (__builtin_mul_overflow(product, d, &product)) return false;
+  }
+  size_t bytes = 0;
+  if (__builtin_mul_overflow(static_cast<size_t>(product), elemSize, &bytes) ||
+      bytes > static_cast<size_t>(PTRDIFF_MAX))
+    return false;
+  *count = empty ? 0 : product;
+  return true;
+}
+
+namespace {
+
+[[noreturn]] void tooLarge(std::span<const int64_t> dims, size_t elemSize) {
+  std::string shape;
+  for (int64_t d : dims) shape += (shape.empty() ? "" : " x ") + std::to_string(d);
+  throw std::length_error("array too large: " + shape + " elements of " + std::to_string(elemSize) +
+                          (elemSize == 1 ? " byte" : " bytes") + " do not fit in memory");
+}
+
+}  // namespace
+
 Array::Array(Type elemType, std::span<const int64_t> dims, bool zero, const StructDef* def)
     : elemType_(elemType), structDef_(def) {
   if (dims.empty() || dims.size() > static_cast<size_t>(kMaxDims))
@@ -158,12 +190,11 @@ Array::Array(Type elemType, std::span<const int64_t> dims, bool zero, const Stru
   }
   if (elemSize_ == 0) throw std::invalid_argument(std::string("array of ") + typeName(elemType));
   ndims_ = static_cast<int>(dims.size());
-  count_ = 1;
   for (size_t i = 0; i < dims.size(); ++i) {
     if (dims[i] < 0) throw std::invalid_argument("negative array dimension");
     dims_[i] = dims[i];
-    count_ *= dims[i];
   }
+  if (!arrayElementCount(dims, elemSize_, &count_)) tooLarge(dims, elemSize_);
   const bool holdsStrings = elemType == Type::String || elemType == Type::Struct;
   const size_t bytes = byteSize() == 0 ? 1 : byteSize();
   // String texts must start out null; other data is zeroed only when asked.
@@ -180,6 +211,7 @@ Array::Array(const Array& other)
       dims_(other.dims_),
       count_(other.count_),
       elemSize_(other.elemSize_),
+      mask_(other.mask_),
       storage_(std::make_unique_for_overwrite<std::byte[]>(other.byteSize() == 0 ? 1 : other.byteSize())) {
   std::memcpy(storage_.get(), other.storage_.get(), byteSize());
   if (elemType_ == Type::String) {
@@ -208,11 +240,10 @@ void Array::releaseStrings() {
 
 bool Array::reshape(std::span<const int64_t> dims) {
   if (dims.empty() || dims.size() > static_cast<size_t>(kMaxDims)) return false;
-  int64_t count = 1;
-  for (int64_t d : dims) {
+  for (int64_t d : dims)
     if (d < 0) return false;
-    count *= d;
-  }
+  int64_t count = 0;
+  if (!arrayElementCount(dims, elemSize_, &count)) tooLarge(dims, elemSize_);
   if (count != count_) return false;
   dims_.fill(0);
   for (size_t i = 0; i < dims.size(); ++i) dims_[i] = dims[i];

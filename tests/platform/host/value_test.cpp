@@ -1,5 +1,7 @@
 // Values without a module: structure layout, arrays, copies and conversions.
 #include <cstring>
+#include <stdexcept>
+#include <vector>
 
 #include "test_support.h"
 #include "zyl/runtime.h"
@@ -79,6 +81,34 @@ TEST(Arrays, ShapesAreCheckedAndReshapeKeepsTheCount) {
   EXPECT_EQ(a.ndims(), 1);
   const int64_t wrong[] = {2, 2};
   EXPECT_FALSE(a.reshape(wrong));
+}
+
+TEST(Arrays, SizesThatOverflowAreRefusedBeforeAllocating) {
+  struct Case {
+    std::vector<int64_t> dims;
+    Type type;
+  };
+  const Case refused[] = {
+      {{4294967296, 4294967296}, Type::Byte},      // the count wraps to 0
+      {{INT64_MAX, 2}, Type::Byte},                // the count overflows int64
+      {{INT64_MAX}, Type::UInt16},                 // the byte count overflows
+      {{1, 0, INT64_MAX, 3}, Type::Byte},          // zero beside an overflow
+      {{2, 2, 2, 2, 2, 2, 2, INT64_MAX / 64}, Type::Float64},
+  };
+  for (const Case& c : refused) {
+    int64_t count = -1;
+    EXPECT_FALSE(zyl::arrayElementCount(c.dims, zyl::typeSize(c.type), &count)) << c.dims[0];
+    EXPECT_THROW(zyl::Array(c.type, c.dims, false), std::length_error) << c.dims[0];
+  }
+  int64_t count = -1;
+  EXPECT_TRUE(zyl::arrayElementCount(std::vector<int64_t>{3, 0, 5}, 8, &count));
+  EXPECT_EQ(count, 0);
+  const int64_t empty[] = {0};
+  zyl::Array a(Type::Byte, std::span<const int64_t>(empty, 1), true);
+  const int64_t wraps[] = {4294967296, 4294967296};
+  EXPECT_THROW(a.reshape(wraps), std::length_error);
+  EXPECT_EQ(a.ndims(), 1);
+  EXPECT_EQ(a.dims()[0], 0);
 }
 
 TEST(Variables, CopiesMovesAndSelfAssignmentKeepTextsIntact) {

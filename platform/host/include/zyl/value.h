@@ -34,6 +34,11 @@ enum class Type : uint8_t {
 
 constexpr int kMaxDims = 8;
 
+// The element count of an array of these dimensions, or false when the count
+// or its bytes (elemSize each) would not fit the address space. Dimensions
+// must not be negative.
+bool arrayElementCount(std::span<const int64_t> dims, size_t elemSize, int64_t* count);
+
 // Bytes one element of this type occupies in an array or a structure.
 size_t typeSize(Type type);
 // Alignment of one element in a structure (natural C alignment).
@@ -93,6 +98,7 @@ class StructDef {
 class Array {
  public:
   // dims: one extent per dimension, first varies fastest; 1 to kMaxDims entries.
+  // Throws std::length_error when the size does not fit the address space.
   Array(Type elemType, std::span<const int64_t> dims, bool zero, const StructDef* def = nullptr);
   Array(const Array& other);             // deep copy
   Array& operator=(const Array&) = delete;
@@ -111,7 +117,12 @@ class Array {
   template <typename T> const T* as() const { return reinterpret_cast<const T*>(storage_.get()); }
   // Element i of a structure array.
   std::byte* element(int64_t i) { return storage_.get() + elemSize_ * static_cast<size_t>(i); }
-  // Changes the shape without changing the element count.
+  // A mask is the 0/1 result of a comparison: as a subscript it selects the
+  // elements where it is 1. Copies and reshapes keep the mark.
+  bool isMask() const { return mask_; }
+  void setMask(bool mask) { mask_ = mask; }
+  // Changes the shape without changing the element count (false when the
+  // count differs). Throws std::length_error when the dimensions overflow.
   bool reshape(std::span<const int64_t> dims);
 
  private:
@@ -122,6 +133,7 @@ class Array {
   std::array<int64_t, kMaxDims> dims_{};
   int64_t count_ = 0;
   size_t elemSize_ = 0;
+  bool mask_ = false;
   std::unique_ptr<std::byte[]> storage_;
 };
 
