@@ -262,14 +262,18 @@ int32_t moduleApplicationId() { return gModuleApplicationId; }
 int refreshUserConfig() {
   const std::string userPath = configFilePath(false);
   const std::string systemPath = configFilePath(true);
-  HostCallFileCopy(systemPath.c_str(), userPath.c_str(), 1);
-  if (!HostFileExists(userPath.c_str())) {
+  // The system copy is read and checked whole before it replaces anything, so
+  // a missing, unreadable or broken one leaves the user's copy as it was.
+  cfg::ConfigDocument document;
+  if (!loadUsableConfig(systemPath, document)) return 0;
+  // Unchanged since loading, the document is written byte for byte, through
+  // a temporary file renamed over the user's copy.
+  std::array<char, kMessageSize> message{};
+  if (cfg::WriteConfig(document, userPath, message) != 0) {
     reportCopyFailure(kConfigFile, systemPath, userPath);
     return 0;
   }
-  HostCallFileChmod(userPath.c_str(), kSharedFileMode);
-  cfg::ConfigDocument document;
-  return loadUsableConfig(userPath, document) ? 1 : 0;
+  return 1;
 }
 
 int readUserApplEntity(const std::string& name, cfg::CfgApplEntity& entity) {

@@ -168,11 +168,12 @@ HostVar* setValueWorker(Call& call) {
 HostVar* updateWorker(Call& call) {
   CfgInstance& self = call.self();
   const std::string path = pathOf(self);
-  AccessMessage message{};
-  if (releaseDocument(self, message) != 0) failWith(message);
+  // A refresh that fails leaves the object with the document it had.
   if (refreshUserConfig() == 0) fail(kErrs2, "Error: Failed to update configuration file", path);
+  AccessMessage message{};
   auto document = std::make_unique<cfg::ConfigDocument>();
   if (cfg::LoadConfig(path, *document, message) != 0) failWith(message);
+  if (releaseDocument(self, message) != 0) failWith(message);
   holdDocument(self, std::move(document));
   return nullptr;
 }

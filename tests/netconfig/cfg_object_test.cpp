@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 
 #include "cfg_support.h"
 
@@ -242,6 +243,55 @@ TEST_F(CfgObject, UpdateReplacesThePerUserCopyAndDropsUncommittedEdits) {
   // Cleanup releases the document; methods then fail with the access layer's message.
   call(cfg, "Cleanup");
   EXPECT_FALSE(errorOf(cfg, "GetValue", {Variable::ofString("acceptany")}).empty());
+}
+
+// Points the installation root at another folder for the test's lifetime.
+class InstallationRoot {
+ public:
+  explicit InstallationRoot(const fs::path& root) { setenv("ZYL_DIR", root.c_str(), 1); }
+  ~InstallationRoot() { setenv("ZYL_DIR", ZYL_STAGE_DIR, 1); }
+  InstallationRoot(const InstallationRoot&) = delete;
+  InstallationRoot& operator=(const InstallationRoot&) = delete;
+};
+
+TEST_F(CfgObject, AnUnusableSystemCopyFailsTheUpdateAndLeavesTheUserCopyAndTheObjectAlone) {
+  const std::string shipped = fileText(systemFile_);
+  std::string withoutQueryEntity = shipped;
+  const size_t begin = withoutQueryEntity.find("<QRScuServiceAE>");
+  const size_t end = withoutQueryEntity.find("</QRScuServiceAE>") + std::string("</QRScuServiceAE>").size();
+  ASSERT_NE(begin, std::string::npos);
+  withoutQueryEntity.erase(begin, end - begin);
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& systemCopy)> make;
+  };
+  const Case cases[] = {
+      {"missing", [](const fs::path&) {}},
+      {"malformed", [&](const fs::path& p) { std::ofstream(p) << shipped.substr(0, shipped.size() / 2); }},
+      {"a folder", [](const fs::path& p) { fs::create_directory(p); }},
+      {"without QRScuServiceAE", [&](const fs::path& p) { std::ofstream(p) << withoutQueryEntity; }},
+  };
+  Variable cfg = makeCfg();
+  call2(cfg, "SetValue", Variable::ofString("fileextension"), Variable::ofString("xyz"));
+  call(cfg, "Commit");
+  call2(cfg, "SetValue", Variable::ofString("acceptany"), Variable::ofString("yes"));
+  const std::string committed = fileText(userFile_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path root = tmp(std::string("root ") + c.name);
+    fs::create_directories(root / "resource" / "orvo");
+    c.make(root / "resource" / "orvo" / "orvocfg.xml");
+    std::string error;
+    {
+      InstallationRoot installation(root);
+      error = errorOf(cfg, "UpdateConfigurationFile", {});
+    }
+    EXPECT_TRUE(contains(error, "Error: Failed to update configuration file, " + userFile_)) << error;
+    EXPECT_EQ(fileText(userFile_), committed);
+    // The object keeps its document, uncommitted edit included.
+    EXPECT_EQ(value(cfg, "fileextension"), "xyz");
+    EXPECT_EQ(value(cfg, "acceptany"), "yes");
+  }
 }
 
 }  // namespace
