@@ -4,6 +4,7 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include <climits>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,6 +64,13 @@ int Fail(std::span<char> message, std::string_view format,
     CopyBounded(message, format);
   }
   return kFailed;
+}
+
+// Adds `text` to the message already in `message`, cut to the buffer.
+void AppendBounded(std::span<char> message, std::string_view text) noexcept {
+  if (message.empty()) return;
+  const std::size_t used = strnlen(message.data(), message.size() - 1);
+  CopyBounded(message.subspan(used), text);
 }
 
 // Runs `body`, turning every exception of the library (and of the standard
@@ -259,12 +267,20 @@ int LoadConfig(std::string_view path, ConfigDocument& document, std::span<char> 
   // The previous document goes first: a failed load leaves none.
   Detach(document).reset();
   std::unique_ptr<State> state;
-  switch (LoadDocument(std::string(path), state)) {
+  std::optional<ParseFailure> failure;
+  switch (LoadDocument(std::string(path), state, failure)) {
     case LoadOutcome::kLoaded:
       Adopt(document, std::move(state));
       return kOk;
     case LoadOutcome::kNoDocument:
-      return Fail(message, msg::kLoadNoDocument, {path});
+      Fail(message, msg::kLoadNoDocument, {path});
+      // Where and why the parser stopped, after the message.
+      try {
+        if (failure) AppendBounded(message, msg::ParseFailureText(failure->line, failure->reason));
+      } catch (...) {
+        // Out of memory: the message alone.
+      }
+      return kFailed;
     case LoadOutcome::kLibraryError:
       break;
   }

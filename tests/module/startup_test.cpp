@@ -149,6 +149,22 @@ TEST_F(StartUp, AConfigurationWithoutTheQueryEntityNameFailsTheLoadWithBothMessa
   EXPECT_EQ(messages[1], "ZYL_LOAD: Error: Local xml config file initialization errors.");
 }
 
+TEST_F(StartUp, AUserCopyTheParserRefusesFailsTheLoadNamingLineAndReasonAndStaysAsItWas) {
+  std::vector<std::string> messages;
+  ASSERT_EQ(loadInChild(&messages), 1);
+  const std::string hostile =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE c [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;\">]>\n"
+      "<c><QRScuServiceAE>&b;</QRScuServiceAE></c>\n";
+  writeFile(userDir / "orvocfg.xml", hostile);
+  messages.clear();
+  EXPECT_EQ(loadInChild(&messages), 0);
+  ASSERT_EQ(messages.size(), 2u) << ::testing::PrintToString(messages);
+  EXPECT_EQ(messages[0], "ZYL_LOAD: Error: Failed to load xml doc for cfg file (" + (userDir / "orvocfg.xml").string() +
+                             "). Verify the file exists and you have read permission. Line 2: a DOCTYPE is not "
+                             "allowed in this file");
+  EXPECT_EQ(readFile(userDir / "orvocfg.xml"), hostile);
+}
+
 TEST_F(StartUp, AMissingSystemCopyIsReportedWithTheThreePaths) {
   // An installation root without the system configuration.
   const fs::path root = base / "root";
