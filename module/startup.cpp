@@ -1,5 +1,8 @@
 #include "startup.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstdlib>
 #include <optional>
@@ -57,7 +60,9 @@ constexpr size_t kEnvironmentSize = 1024;
 constexpr size_t kMessageSize = 512;
 constexpr size_t kTitleSize = 32;  // terminator included
 constexpr int kMaxApplicationTitles = 64;
-constexpr unsigned kSharedFileMode = 0666;
+// Files copied into the user folder are the user's alone: the configuration
+// says where the user's storage client sends patient data.
+constexpr mode_t kNewUserFileMode = 0600;
 constexpr const char* kConfigFile = "orvocfg.xml";
 constexpr const char* kModuleTitle = "ZYL_ORVO";
 
@@ -86,6 +91,32 @@ std::string joinPath(const std::string& dir, const std::string& name) {
 
 bool isAcceptedInitStatus(MC_STATUS status) {
   return status == MC_NORMAL_COMPLETION || status == MC_LIBRARY_ALREADY_INITIALIZED;
+}
+
+// A file copied into the user folder now becomes readable and writable by
+// its owner only; one that was there already loses write permission for
+// group and others, and is never given more than it has.
+void restrictUserFile(const std::string& path, bool copiedNow) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return;
+  const mode_t mode = info.st_mode & 07777;
+  const mode_t wanted = copiedNow ? (mode & kNewUserFileMode) : (mode & ~mode_t{S_IWGRP | S_IWOTH});
+  if (wanted != mode) ::chmod(path.c_str(), wanted);
+}
+
+// The host gives "" when it could not make the folder; one it gave may still
+// be unwritable.
+bool isUsableFolder(const std::string& dir) {
+  struct stat info {};
+  return !dir.empty() && ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+void reportNoUserFolder(const std::string& userDir) {
+  report(kErrs2, HOST_MSG_INFO,
+         "Error: No usable per-user folder for the Orvo configuration files; ZYL_USER_DIR (or HOME) must name a "
+         "folder this user can write (folder)",
+         userDir);
 }
 
 // Loads the configuration at path and checks that it has a query SCU entity
@@ -118,7 +149,7 @@ bool prepareUserConfig(const std::string& userDir, const std::string& systemDir)
       return false;
     }
   }
-  HostCallFileChmod(userPath.c_str(), kSharedFileMode);
+  restrictUserFile(userPath, isNew);
   cfg::ConfigDocument document;
   if (!loadUsableConfig(userPath, document)) return false;
   if (isNew) {
@@ -130,32 +161,25 @@ bool prepareUserConfig(const std::string& userDir, const std::string& systemDir)
   return true;
 }
 
-struct ToolkitFile {
-  const char* name;
-  bool shared;  // made writable for everybody, whether copied now or not
-};
-constexpr std::array<ToolkitFile, 6> kToolkitFiles = {{{"merge.ini", true},
-                                                        {"mergecom.app", false},
-                                                        {"mergecom.pro", true},
-                                                        {"mergecom.srv", false},
-                                                        {"mrgcom3.dct", false},
-                                                        {"mrgcom3.msg", false}}};
+constexpr std::array<const char*, 6> kToolkitFiles = {"merge.ini",   "mergecom.app", "mergecom.pro",
+                                                      "mergecom.srv", "mrgcom3.dct",  "mrgcom3.msg"};
 
 // Copies the toolkit's files that the user directory lacks; *copied tells
 // whether any was copied.
 bool copyToolkitFiles(const std::string& userDir, const std::string& systemDir, bool* copied) {
-  for (const ToolkitFile& file : kToolkitFiles) {
-    const std::string destination = joinPath(userDir, file.name);
-    if (!HostFileExists(destination.c_str())) {
+  for (const char* file : kToolkitFiles) {
+    const std::string destination = joinPath(userDir, file);
+    const bool missing = !HostFileExists(destination.c_str());
+    if (missing) {
       *copied = true;
-      const std::string source = joinPath(systemDir, file.name);
+      const std::string source = joinPath(systemDir, file);
       HostCallFileCopy(source.c_str(), destination.c_str(), 0);
       if (!HostFileExists(destination.c_str())) {
-        reportCopyFailure(file.name, source, destination);
+        reportCopyFailure(file, source, destination);
         return false;
       }
     }
-    if (file.shared) HostCallFileChmod(destination.c_str(), kSharedFileMode);
+    restrictUserFile(destination, missing);
   }
   return true;
 }
@@ -209,7 +233,9 @@ std::string systemDirectory() {
 std::string programDirectory() { return pathFromRoot({"bin", "bin.x86_64"}); }
 
 std::string configFilePath(bool system) {
-  return joinPath(system ? systemDirectory() : userDirectory(), kConfigFile);
+  const std::string dir = system ? systemDirectory() : userDirectory();
+  // Without a folder there is no file, rather than one at the root.
+  return dir.empty() ? std::string() : joinPath(dir, kConfigFile);
 }
 
 bool startUp() {
@@ -219,6 +245,10 @@ bool startUp() {
   }
   const std::string userDir = userDirectory();
   const std::string systemDir = systemDirectory();
+  if (!isUsableFolder(userDir)) {
+    reportNoUserFolder(userDir);
+    return false;
+  }
   if (!prepareUserConfig(userDir, systemDir)) {
     report(kErrs1, HOST_MSG_INFO, "Error: Local xml config file initialization errors.");
     return false;
@@ -260,19 +290,26 @@ bool startUp() {
 int32_t moduleApplicationId() { return gModuleApplicationId; }
 
 int refreshUserConfig() {
-  const std::string userPath = configFilePath(false);
+  const std::string userDir = userDirectory();
+  if (!isUsableFolder(userDir)) {
+    reportNoUserFolder(userDir);
+    return 0;
+  }
+  const std::string userPath = joinPath(userDir, kConfigFile);
   const std::string systemPath = configFilePath(true);
   // The system copy is read and checked whole before it replaces anything, so
   // a missing, unreadable or broken one leaves the user's copy as it was.
   cfg::ConfigDocument document;
   if (!loadUsableConfig(systemPath, document)) return 0;
   // Unchanged since loading, the document is written byte for byte, through
-  // a temporary file renamed over the user's copy.
+  // a temporary file renamed over the user's copy (which keeps its mode).
+  const bool isNew = !HostFileExists(userPath.c_str());
   std::array<char, kMessageSize> message{};
   if (cfg::WriteConfig(document, userPath, message) != 0) {
     reportCopyFailure(kConfigFile, systemPath, userPath);
     return 0;
   }
+  restrictUserFile(userPath, isNew);
   return 1;
 }
 

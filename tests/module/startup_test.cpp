@@ -89,8 +89,55 @@ TEST_F(StartUp, FirstUseCopiesEveryFilePointsTheToolkitAtThemAndRecordsTheSystem
   const fs::path systemDir = fs::path(ZYL_STAGE_DIR) / "resource" / "orvo";
   EXPECT_NE(readFile(userDir / "orvocfg.xml").find("<SystemDir>" + systemDir.string() + "</SystemDir>"),
             std::string::npos);
-  for (const char* shared : {"merge.ini", "mergecom.pro", "orvocfg.xml"})
-    EXPECT_EQ(fs::status(userDir / shared).permissions() & fs::perms::all, static_cast<fs::perms>(0666)) << shared;
+  // The copies are the user's alone.
+  for (const char* file : kToolkitFiles)
+    EXPECT_EQ(fs::status(userDir / file).permissions() & fs::perms::all, static_cast<fs::perms>(0600)) << file;
+  EXPECT_EQ(fs::status(userDir / "orvocfg.xml").permissions() & fs::perms::all, static_cast<fs::perms>(0600));
+}
+
+TEST_F(StartUp, LaterUsesTakeWritePermissionFromOthersAndNeverWidenAMode) {
+  std::vector<std::string> messages;
+  ASSERT_EQ(loadInChild(&messages), 1);
+  struct Case {
+    const char* file;
+    unsigned before;
+    unsigned after;
+  };
+  const Case cases[] = {{"orvocfg.xml", 0666, 0644}, {"merge.ini", 0662, 0640},
+                        {"mergecom.pro", 0400, 0400}, {"mergecom.app", 0604, 0604}};
+  for (const Case& c : cases) fs::permissions(userDir / c.file, static_cast<fs::perms>(c.before));
+  ASSERT_EQ(loadInChild(&messages), 1) << ::testing::PrintToString(messages);
+  for (const Case& c : cases)
+    EXPECT_EQ(fs::status(userDir / c.file).permissions() & fs::perms::all, static_cast<fs::perms>(c.after)) << c.file;
+}
+
+TEST_F(StartUp, AnUnusablePerUserFolderFailsTheLoadAndNothingIsWrittenElsewhere) {
+  // ZYL_USER_DIR names a regular file: the host can make no folder below it.
+  const fs::path notAFolder = base / "plain-file";
+  writeFile(notAFolder, "x");
+  const fs::path atTheRoot = fs::path("/") / "orvocfg.xml";
+  ASSERT_FALSE(fs::exists(atTheRoot));
+  std::vector<std::string> messages;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
+    setenv("ZYL_USER_DIR", notAFolder.c_str(), 1);
+    std::ofstream out(base / "messages.txt");
+    zyl::Runtime::instance().setMessageSink([&out](const zyl::Message& m) { out << m.text << "\n"; });
+    std::string error;
+    const bool loaded = zyl::Runtime::instance().loadModule(ZYL_ORVO_PATH, &error);
+    out.close();
+    _exit(loaded ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readFile(base / "messages.txt"),
+            "ZYL_LOAD: Error: No usable per-user folder for the Orvo configuration files; ZYL_USER_DIR (or HOME) "
+            "must name a folder this user can write (folder), \n");
+  EXPECT_FALSE(fs::exists(atTheRoot));
+  EXPECT_EQ(readFile(notAFolder), "x");
 }
 
 TEST_F(StartUp, SetsTheEnvironmentTheToolkitReads) {
