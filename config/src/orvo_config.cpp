@@ -134,15 +134,15 @@ bool ReadEntityFields(const DOMElement& element, CfgApplEntity& entity) {
     anyElement = true;
     const XMLCh* tag = child.getTagName();
     if (XMLString::equals(tag, kAet)) {
-      entity.AET.assign(xml::FirstChildText(child));
+      entity.AET.assign(xml::ElementText(child));
     } else if (XMLString::equals(tag, kHostname)) {
-      entity.Hostname.assign(xml::FirstChildText(child));
+      entity.Hostname.assign(xml::ElementText(child));
     } else if (XMLString::equals(tag, kPort)) {
-      entity.Port = LeadingInteger(xml::FirstChildText(child));
+      entity.Port = LeadingInteger(xml::ElementText(child));
     } else if (XMLString::equals(tag, kServiceList)) {
-      entity.ServiceList.assign(xml::FirstChildText(child));
+      entity.ServiceList.assign(xml::ElementText(child));
     } else if (XMLString::equals(tag, kServiceType)) {
-      entity.ServiceType.assign(xml::FirstChildText(child));
+      entity.ServiceType.assign(xml::ElementText(child));
     }
   });
   return anyElement;
@@ -182,7 +182,7 @@ UpdateOutcome UpdateEntityFields(DOMElement& entity, const EntityFields& fields,
   ForEachElementChild(entity, [&](DOMElement& child) {
     if (const std::u16string* value = fields.forTag(child.getTagName())) {
       anyFieldSet = true;
-      xml::SetFirstChildText(child, *value);
+      xml::SetElementText(child, *value);
     }
   });
   return UpdateOutcome::kUpdated;
@@ -224,7 +224,7 @@ std::optional<std::vector<std::string>> NamesUnder(const DOMDocument& document,
   const DOMElement* list = xml::FirstElementByName(document, listName);
   if (list == nullptr) return std::nullopt;
   std::vector<std::string> names;
-  ForEachElementChild(*list, [&](DOMElement& child) { names.push_back(xml::FirstChildText(child)); });
+  ForEachElementChild(*list, [&](DOMElement& child) { names.push_back(xml::ElementText(child)); });
   return names;
 }
 
@@ -323,7 +323,7 @@ int ReadParam(const ConfigDocument& document, std::string_view name, std::span<c
   return Guarded(fail, [&] {
     const DOMElement* element = xml::FirstElementByName(*state->document, xml::ToXml(name).c_str());
     if (element == nullptr) return fail();
-    CopyBounded(value, xml::FirstChildText(*element));
+    CopyBounded(value, xml::ElementText(*element));
     return kOk;
   });
 }
@@ -339,7 +339,7 @@ int SetParam(ConfigDocument& document, std::string_view name, std::string_view v
     DOMElement* element = xml::FirstElementByName(*state->document, xml::ToXml(name).c_str());
     if (element == nullptr) return fail();
     state->modified = true;
-    xml::SetFirstChildText(*element, text);
+    xml::SetElementText(*element, text);
     return kOk;
   });
 }
