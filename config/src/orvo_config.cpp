@@ -149,12 +149,12 @@ bool ReadEntityFields(const DOMElement& element, CfgApplEntity& entity) {
 }
 
 DOMElement* FindEntity(const DOMDocument& document, const std::u16string& name) {
-  const DOMNodeList* entities = document.getElementsByTagName(kApplicationEntity);
-  for (XMLSize_t i = 0; entities != nullptr && i < entities->getLength(); ++i) {
-    auto* entity = static_cast<DOMElement*>(entities->item(i));
-    if (XMLString::equals(entity->getAttribute(kNameAttribute), name.c_str())) return entity;
-  }
-  return nullptr;
+  DOMElement* found = nullptr;
+  xml::ForEachElementNamed(document, kApplicationEntity, [&](DOMElement& entity) {
+    if (XMLString::equals(entity.getAttribute(kNameAttribute), name.c_str())) found = &entity;
+    return found == nullptr;
+  });
+  return found;
 }
 
 // The values of an entity's field elements, converted once before the DOM is
@@ -354,8 +354,10 @@ int CountApplEntities(const ConfigDocument& document, int& count, std::string_vi
   const State* state = StateOf(document);
   if (state == nullptr) return fail();
   return Guarded(fail, [&] {
-    const DOMNodeList* entities = state->document->getElementsByTagName(kApplicationEntity);
-    count = entities == nullptr ? 0 : static_cast<int>(entities->getLength());
+    xml::ForEachElementNamed(*state->document, kApplicationEntity, [&](DOMElement&) {
+      ++count;
+      return count < INT_MAX;
+    });
     return kOk;
   });
 }
@@ -374,17 +376,15 @@ int ReadApplEntities(const ConfigDocument& document, std::span<CfgApplEntity> en
   const State* state = StateOf(document);
   if (state == nullptr) return fail();
   return Guarded(fail, [&] {
-    const DOMNodeList* elements = state->document->getElementsByTagName(kApplicationEntity);
-    const XMLSize_t total = elements == nullptr ? 0 : elements->getLength();
     std::size_t kept = 0;
-    for (XMLSize_t i = 0; i < total && kept < entities.size(); ++i) {
-      const auto* element = static_cast<const DOMElement*>(elements->item(i));
+    xml::ForEachElementNamed(*state->document, kApplicationEntity, [&](DOMElement& element) {
+      if (kept == entities.size()) return false;
       CfgApplEntity entity;
-      entity.Name.assign(xml::FromXml(element->getAttribute(kNameAttribute)));
-      ReadEntityFields(*element, entity);
-      if (filterByType && !(entity.ServiceType == serviceType)) continue;
-      entities[kept++] = entity;
-    }
+      entity.Name.assign(xml::FromXml(element.getAttribute(kNameAttribute)));
+      ReadEntityFields(element, entity);
+      if (!filterByType || entity.ServiceType == serviceType) entities[kept++] = entity;
+      return true;
+    });
     count = static_cast<int>(kept);
     return kOk;
   });

@@ -67,9 +67,12 @@ void SetElementText(DOMElement& element, const std::u16string& text) {
 }
 
 DOMElement* FirstElementByName(const DOMDocument& document, const XMLCh* name) {
-  const DOMNodeList* matches = document.getElementsByTagName(name);
-  if (matches == nullptr || matches->getLength() == 0) return nullptr;
-  return static_cast<DOMElement*>(matches->item(0));
+  DOMElement* found = nullptr;
+  ForEachElementNamed(document, name, [&](DOMElement& element) {
+    found = &element;
+    return false;
+  });
+  return found;
 }
 
 }  // namespace zyl::config::xml

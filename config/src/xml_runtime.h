@@ -4,6 +4,7 @@
 #pragma once
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XercesDefs.hpp>
 
 #include <memory>
@@ -45,6 +46,29 @@ std::string ElementText(const xercesc::DOMNode& element);
 // are; an element without text gets a text node at its end. How a parameter
 // or field element is written.
 void SetElementText(xercesc::DOMElement& element, const std::u16string& text);
+
+// Calls `visit` with each element named `name` below `root`, in document
+// order, until it returns false. One walk over the tree, without the
+// library's live node lists (whose length is found by walking the whole tree
+// again, which made a loop over them quadratic).
+template <class Visit>
+void ForEachElementNamed(const xercesc::DOMNode& root, const XMLCh* name, Visit&& visit) {
+  const xercesc::DOMNode* node = root.getFirstChild();
+  while (node != nullptr) {
+    if (node->getNodeType() == xercesc::DOMNode::ELEMENT_NODE &&
+        xercesc::XMLString::equals(node->getNodeName(), name) &&
+        !visit(*const_cast<xercesc::DOMElement*>(static_cast<const xercesc::DOMElement*>(node)))) {
+      return;
+    }
+    if (const xercesc::DOMNode* child = node->getFirstChild()) {
+      node = child;
+      continue;
+    }
+    // Up to the nearest ancestor with a next sibling, stopping at the root.
+    while (node != &root && node->getNextSibling() == nullptr) node = node->getParentNode();
+    node = node == &root ? nullptr : node->getNextSibling();
+  }
+}
 
 // The first element of that name anywhere in the document, or null.
 xercesc::DOMElement* FirstElementByName(const xercesc::DOMDocument& document, const XMLCh* name);

@@ -193,6 +193,21 @@ TEST_F(EntityTest, FieldsAreReadAndSetAroundTheirComments) {
   EXPECT_NE(WriteBack().find("<AET><!--our title-->NEWAET</AET>"), std::string::npos);
 }
 
+TEST_F(EntityTest, EntitiesAreFoundAtAnyDepthInDocumentOrder) {
+  Load("<Cfg><ApplicationEntity Name=\"A\"><AET>1</AET></ApplicationEntity>"
+       "<w><x><ApplicationEntity Name=\"B\"><AET>2</AET><ApplicationEntity Name=\"N\"><AET>3</AET>"
+       "</ApplicationEntity></ApplicationEntity></x><y/></w>"
+       "<ApplicationEntity Name=\"C\"><AET>4</AET></ApplicationEntity></Cfg>");
+  int count = 0;
+  ASSERT_EQ(CountApplEntities(document_, count, path_, message_), 0);
+  EXPECT_EQ(count, 4);
+  std::vector<std::string> names;
+  for (const CfgApplEntity& entity : All()) names.emplace_back(entity.Name.view());
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "B", "N", "C"}));
+  EXPECT_EQ(Entity("N").AET, "3");
+  EXPECT_EQ(Entity("C").AET, "4");
+}
+
 TEST_F(EntityTest, UpdateOfAnEntityWithoutFieldElementsFails) {
   Load(Replace(std::string(kSampleConfig), "<ApplicationEntities>",
                "<ApplicationEntities><ApplicationEntity Name=\"BARE\">text</ApplicationEntity>"));
