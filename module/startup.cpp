@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdlib>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "ini_file.h"
 #include "messages.h"
@@ -54,6 +56,22 @@ const char* const kUserDirReadme =
 namespace {
 
 namespace cfg = zyl::config;
+
+// What the module reported while starting, in order: kept so that a failed
+// start can still be told to whoever tries to use the classes.
+std::vector<std::string> gStartUpMessages;
+bool gStartingUp = false;
+
+// Reports as information, and notes the text (its parts joined as the
+// message block's formats join them).
+template <typename... Texts>
+void inform(int code, const Texts&... texts) {
+  report(code, HOST_MSG_INFO, texts...);
+  if (!gStartingUp) return;
+  std::string text;
+  ((text += (text.empty() ? "" : ", "), text += detail::cstr(texts)), ...);
+  gStartUpMessages.push_back(std::move(text));
+}
 
 constexpr size_t kPathBufferSize = 1025;
 constexpr size_t kEnvironmentSize = 1024;
@@ -113,7 +131,7 @@ bool isUsableFolder(const std::string& dir) {
 }
 
 void reportNoUserFolder(const std::string& userDir) {
-  report(kErrs2, HOST_MSG_INFO,
+  inform(kErrs2,
          "Error: No usable per-user folder for the Orvo configuration files; ZYL_USER_DIR (or HOME) must name a "
          "folder this user can write (folder)",
          userDir);
@@ -126,14 +144,14 @@ bool loadUsableConfig(const std::string& path, cfg::ConfigDocument& document) {
   std::array<char, kMessageSize> value{};
   if (cfg::LoadConfig(path, document, message) != 0 ||
       cfg::ReadParam(document, "QRScuServiceAE", value, path, message) != 0) {
-    report(kErrs1, HOST_MSG_INFO, message.data());
+    inform(kErrs1, message.data());
     return false;
   }
   return true;
 }
 
 void reportCopyFailure(const char* file, const std::string& source, const std::string& destination) {
-  report(kErrs4, HOST_MSG_INFO, "Error: Failed to copy Orvo Cfg file: (file/src/dest) ", file, source,
+  inform(kErrs4, "Error: Failed to copy Orvo Cfg file: (file/src/dest) ", file, source,
          destination);
 }
 
@@ -155,8 +173,8 @@ bool prepareUserConfig(const std::string& userDir, const std::string& systemDir)
   if (isNew) {
     std::array<char, kMessageSize> message{};
     if (cfg::SetParam(document, "SystemDir", systemDir, userPath, message) != 0)
-      report(kErrs1, HOST_MSG_INFO, message.data());
-    if (cfg::WriteConfig(document, userPath, message) != 0) report(kErrs1, HOST_MSG_INFO, message.data());
+      inform(kErrs1, message.data());
+    if (cfg::WriteConfig(document, userPath, message) != 0) inform(kErrs1, message.data());
   }
   return true;
 }
@@ -238,9 +256,20 @@ std::string configFilePath(bool system) {
   return dir.empty() ? std::string() : joinPath(dir, kConfigFile);
 }
 
+std::string startUpMessages() {
+  std::string text;
+  for (const std::string& message : gStartUpMessages) text += (text.empty() ? "" : " ") + message;
+  return text;
+}
+
 bool startUp() {
+  gStartUpMessages.clear();
+  gStartingUp = true;
+  struct EndOfStartUp {
+    ~EndOfStartUp() { gStartingUp = false; }
+  } endOfStartUp;
   if (gModuleApplicationId != -1) {
-    report(kErrs1, HOST_MSG_INFO, "Warning: InitDicomToolkit called when appid is not 0. ");
+    inform(kErrs1, "Warning: InitDicomToolkit called when appid is not 0. ");
     return true;
   }
   const std::string userDir = userDirectory();
@@ -250,32 +279,32 @@ bool startUp() {
     return false;
   }
   if (!prepareUserConfig(userDir, systemDir)) {
-    report(kErrs1, HOST_MSG_INFO, "Error: Local xml config file initialization errors.");
+    inform(kErrs1, "Error: Local xml config file initialization errors.");
     return false;
   }
   bool copied = false;
   if (!copyToolkitFiles(userDir, systemDir, &copied)) {
-    report(kErrs1, HOST_MSG_INFO, "Error: Local merge config file initialization errors.");
+    inform(kErrs1, "Error: Local merge config file initialization errors.");
     return false;
   }
   if (copied && !pointToolkitFilesAt(userDir)) {
-    report(kErrs1, HOST_MSG_INFO, "Error: Local merge config file update errors.");
+    inform(kErrs1, "Error: Local merge config file update errors.");
     return false;
   }
   setEnvironment("ZYL_ORVO_CFG_DIR=", userDir);
   setEnvironment("SSMPATH=", programDirectory());
   if (std::getenv("ZYL_ORVO_CFG_DIR") == nullptr) {
-    report(kErrs1, HOST_MSG_INFO, "Error: ZYL_ORVO_CFG_DIR envirionment variable not set.");
+    inform(kErrs1, "Error: ZYL_ORVO_CFG_DIR envirionment variable not set.");
     return false;
   }
   MC_STATUS status = MC_Set_MergeINI(joinPath(userDir, "merge.ini").c_str());
   if (!isAcceptedInitStatus(status)) {
-    report(kErrs2, HOST_MSG_INFO, "Error: MC_Set_MergeINI failed ", MC_Error_Message(status));
+    inform(kErrs2, "Error: MC_Set_MergeINI failed ", MC_Error_Message(status));
     return false;
   }
   status = MC_Library_Initialization(nullptr, nullptr, nullptr);
   if (!isAcceptedInitStatus(status)) {
-    report(kErrs2, HOST_MSG_INFO, "Error: MC_Library_Initialization failed ", MC_Error_Message(status));
+    inform(kErrs2, "Error: MC_Library_Initialization failed ", MC_Error_Message(status));
     return false;
   }
   int id = 0;

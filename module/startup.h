@@ -13,6 +13,8 @@ namespace orvo {
 
 // Runs once from ZYL_Load; true when the module is ready.
 bool startUp();
+// The messages the last start-up issued, joined by blanks ("" when none).
+std::string startUpMessages();
 
 // The per-user directory, asked for afresh on each call ("" on failure).
 std::string userDirectory();

@@ -41,7 +41,9 @@ class StartUp : public ::testing::Test {
 
   // Loads the module in a child process; returns what ZYL_Load gave (1/0)
   // and the texts of the messages issued, one per line.
-  int loadInChild(std::vector<std::string>* messages, const std::function<void()>& afterLoad = {}) {
+  // `afterLoad` runs after a successful load, or after any with `always`.
+  int loadInChild(std::vector<std::string>* messages, const std::function<void()>& afterLoad = {},
+                  bool always = false) {
     const fs::path log = base / "messages.txt";
     fs::remove(log);
     const pid_t pid = fork();
@@ -52,7 +54,7 @@ class StartUp : public ::testing::Test {
       zyl::Runtime::instance().setMessageSink([&out](const zyl::Message& m) { out << m.text << "\n" << std::flush; });
       std::string error;
       const bool loaded = zyl::Runtime::instance().loadModule(ZYL_ORVO_PATH, &error);
-      if (loaded && afterLoad) afterLoad();
+      if ((loaded || always) && afterLoad) afterLoad();
       out.close();
       _exit(loaded ? 1 : 0);
     }
@@ -194,6 +196,29 @@ TEST_F(StartUp, AConfigurationWithoutTheQueryEntityNameFailsTheLoadWithBothMessa
   EXPECT_EQ(messages[0], "ZYL_LOAD: Error: Failed to read Orvo Cfg param (QRScuServiceAE) from (" +
                              (userDir / "orvocfg.xml").string() + ")");
   EXPECT_EQ(messages[1], "ZYL_LOAD: Error: Local xml config file initialization errors.");
+
+  // After the failed load every class refuses to make objects, saying why.
+  const std::string why = "Error: The Orvo module did not start, Error: Failed to read Orvo Cfg param "
+                          "(QRScuServiceAE) from (" + (userDir / "orvocfg.xml").string() +
+                          ") Error: Local xml config file initialization errors.";
+  messages.clear();
+  EXPECT_EQ(loadInChild(&messages,
+                        [&] {
+                          std::ofstream out(base / "created.txt");
+                          for (const char* cls : {"ZYLFFORVO", "ZYLFFORVOCFG", "ZYLFFORVOQUERY", "ZYLFFORVOSTORSCU"}) {
+                            try {
+                              zyl::Runtime::instance().newObject(cls, {}, {});
+                              out << cls << ": made\n";
+                            } catch (const zyl::HostError& e) {
+                              out << cls << ": " << e.what() << "\n";
+                            }
+                          }
+                        },
+                        true),
+            0);
+  const std::string created = readFile(base / "created.txt");
+  for (const char* cls : {"ZYLFFORVO", "ZYLFFORVOCFG", "ZYLFFORVOQUERY", "ZYLFFORVOSTORSCU"})
+    EXPECT_NE(created.find(std::string(cls) + ": " + cls + "::INIT: " + why), std::string::npos) << created;
 }
 
 TEST_F(StartUp, AUserCopyTheParserRefusesFailsTheLoadNamingLineAndReasonAndStaysAsItWas) {
