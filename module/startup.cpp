@@ -1,8 +1,13 @@
 #include "startup.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstdlib>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "ini_file.h"
 #include "messages.h"
@@ -52,12 +57,30 @@ namespace {
 
 namespace cfg = zyl::config;
 
+// What the module reported while starting, in order: kept so that a failed
+// start can still be told to whoever tries to use the classes.
+std::vector<std::string> gStartUpMessages;
+bool gStartingUp = false;
+
+// Reports as information, and notes the text (its parts joined as the
+// message block's formats join them).
+template <typename... Texts>
+void inform(int code, const Texts&... texts) {
+  report(code, HOST_MSG_INFO, texts...);
+  if (!gStartingUp) return;
+  std::string text;
+  ((text += (text.empty() ? "" : ", "), text += detail::cstr(texts)), ...);
+  gStartUpMessages.push_back(std::move(text));
+}
+
 constexpr size_t kPathBufferSize = 1025;
 constexpr size_t kEnvironmentSize = 1024;
 constexpr size_t kMessageSize = 512;
 constexpr size_t kTitleSize = 32;  // terminator included
 constexpr int kMaxApplicationTitles = 64;
-constexpr unsigned kSharedFileMode = 0666;
+// Files copied into the user folder are the user's alone: the configuration
+// says where the user's storage client sends patient data.
+constexpr mode_t kNewUserFileMode = 0600;
 constexpr const char* kConfigFile = "orvocfg.xml";
 constexpr const char* kModuleTitle = "ZYL_ORVO";
 
@@ -88,6 +111,32 @@ bool isAcceptedInitStatus(MC_STATUS status) {
   return status == MC_NORMAL_COMPLETION || status == MC_LIBRARY_ALREADY_INITIALIZED;
 }
 
+// A file copied into the user folder now becomes readable and writable by
+// its owner only; one that was there already loses write permission for
+// group and others, and is never given more than it has.
+void restrictUserFile(const std::string& path, bool copiedNow) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return;
+  const mode_t mode = info.st_mode & 07777;
+  const mode_t wanted = copiedNow ? (mode & kNewUserFileMode) : (mode & ~mode_t{S_IWGRP | S_IWOTH});
+  if (wanted != mode) ::chmod(path.c_str(), wanted);
+}
+
+// The host gives "" when it could not make the folder; one it gave may still
+// be unwritable.
+bool isUsableFolder(const std::string& dir) {
+  struct stat info {};
+  return !dir.empty() && ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+void reportNoUserFolder(const std::string& userDir) {
+  inform(kErrs2,
+         "Error: No usable per-user folder for the Orvo configuration files; ZYL_USER_DIR (or HOME) must name a "
+         "folder this user can write (folder)",
+         userDir);
+}
+
 // Loads the configuration at path and checks that it has a query SCU entity
 // name, the test that a file is usable. Reports the reader's message.
 bool loadUsableConfig(const std::string& path, cfg::ConfigDocument& document) {
@@ -95,14 +144,14 @@ bool loadUsableConfig(const std::string& path, cfg::ConfigDocument& document) {
   std::array<char, kMessageSize> value{};
   if (cfg::LoadConfig(path, document, message) != 0 ||
       cfg::ReadParam(document, "QRScuServiceAE", value, path, message) != 0) {
-    report(kErrs1, HOST_MSG_INFO, message.data());
+    inform(kErrs1, message.data());
     return false;
   }
   return true;
 }
 
 void reportCopyFailure(const char* file, const std::string& source, const std::string& destination) {
-  report(kErrs4, HOST_MSG_INFO, "Error: Failed to copy Orvo Cfg file: (file/src/dest) ", file, source,
+  inform(kErrs4, "Error: Failed to copy Orvo Cfg file: (file/src/dest) ", file, source,
          destination);
 }
 
@@ -118,44 +167,37 @@ bool prepareUserConfig(const std::string& userDir, const std::string& systemDir)
       return false;
     }
   }
-  HostCallFileChmod(userPath.c_str(), kSharedFileMode);
+  restrictUserFile(userPath, isNew);
   cfg::ConfigDocument document;
   if (!loadUsableConfig(userPath, document)) return false;
   if (isNew) {
     std::array<char, kMessageSize> message{};
     if (cfg::SetParam(document, "SystemDir", systemDir, userPath, message) != 0)
-      report(kErrs1, HOST_MSG_INFO, message.data());
-    if (cfg::WriteConfig(document, userPath, message) != 0) report(kErrs1, HOST_MSG_INFO, message.data());
+      inform(kErrs1, message.data());
+    if (cfg::WriteConfig(document, userPath, message) != 0) inform(kErrs1, message.data());
   }
   return true;
 }
 
-struct ToolkitFile {
-  const char* name;
-  bool shared;  // made writable for everybody, whether copied now or not
-};
-constexpr std::array<ToolkitFile, 6> kToolkitFiles = {{{"merge.ini", true},
-                                                        {"mergecom.app", false},
-                                                        {"mergecom.pro", true},
-                                                        {"mergecom.srv", false},
-                                                        {"mrgcom3.dct", false},
-                                                        {"mrgcom3.msg", false}}};
+constexpr std::array<const char*, 6> kToolkitFiles = {"merge.ini",   "mergecom.app", "mergecom.pro",
+                                                      "mergecom.srv", "mrgcom3.dct",  "mrgcom3.msg"};
 
 // Copies the toolkit's files that the user directory lacks; *copied tells
 // whether any was copied.
 bool copyToolkitFiles(const std::string& userDir, const std::string& systemDir, bool* copied) {
-  for (const ToolkitFile& file : kToolkitFiles) {
-    const std::string destination = joinPath(userDir, file.name);
-    if (!HostFileExists(destination.c_str())) {
+  for (const char* file : kToolkitFiles) {
+    const std::string destination = joinPath(userDir, file);
+    const bool missing = !HostFileExists(destination.c_str());
+    if (missing) {
       *copied = true;
-      const std::string source = joinPath(systemDir, file.name);
+      const std::string source = joinPath(systemDir, file);
       HostCallFileCopy(source.c_str(), destination.c_str(), 0);
       if (!HostFileExists(destination.c_str())) {
-        reportCopyFailure(file.name, source, destination);
+        reportCopyFailure(file, source, destination);
         return false;
       }
     }
-    if (file.shared) HostCallFileChmod(destination.c_str(), kSharedFileMode);
+    restrictUserFile(destination, missing);
   }
   return true;
 }
@@ -209,43 +251,60 @@ std::string systemDirectory() {
 std::string programDirectory() { return pathFromRoot({"bin", "bin.x86_64"}); }
 
 std::string configFilePath(bool system) {
-  return joinPath(system ? systemDirectory() : userDirectory(), kConfigFile);
+  const std::string dir = system ? systemDirectory() : userDirectory();
+  // Without a folder there is no file, rather than one at the root.
+  return dir.empty() ? std::string() : joinPath(dir, kConfigFile);
+}
+
+std::string startUpMessages() {
+  std::string text;
+  for (const std::string& message : gStartUpMessages) text += (text.empty() ? "" : " ") + message;
+  return text;
 }
 
 bool startUp() {
+  gStartUpMessages.clear();
+  gStartingUp = true;
+  struct EndOfStartUp {
+    ~EndOfStartUp() { gStartingUp = false; }
+  } endOfStartUp;
   if (gModuleApplicationId != -1) {
-    report(kErrs1, HOST_MSG_INFO, "Warning: InitDicomToolkit called when appid is not 0. ");
+    inform(kErrs1, "Warning: InitDicomToolkit called when appid is not 0. ");
     return true;
   }
   const std::string userDir = userDirectory();
   const std::string systemDir = systemDirectory();
+  if (!isUsableFolder(userDir)) {
+    reportNoUserFolder(userDir);
+    return false;
+  }
   if (!prepareUserConfig(userDir, systemDir)) {
-    report(kErrs1, HOST_MSG_INFO, "Error: Local xml config file initialization errors.");
+    inform(kErrs1, "Error: Local xml config file initialization errors.");
     return false;
   }
   bool copied = false;
   if (!copyToolkitFiles(userDir, systemDir, &copied)) {
-    report(kErrs1, HOST_MSG_INFO, "Error: Local merge config file initialization errors.");
+    inform(kErrs1, "Error: Local merge config file initialization errors.");
     return false;
   }
   if (copied && !pointToolkitFilesAt(userDir)) {
-    report(kErrs1, HOST_MSG_INFO, "Error: Local merge config file update errors.");
+    inform(kErrs1, "Error: Local merge config file update errors.");
     return false;
   }
   setEnvironment("ZYL_ORVO_CFG_DIR=", userDir);
   setEnvironment("SSMPATH=", programDirectory());
   if (std::getenv("ZYL_ORVO_CFG_DIR") == nullptr) {
-    report(kErrs1, HOST_MSG_INFO, "Error: ZYL_ORVO_CFG_DIR envirionment variable not set.");
+    inform(kErrs1, "Error: ZYL_ORVO_CFG_DIR envirionment variable not set.");
     return false;
   }
   MC_STATUS status = MC_Set_MergeINI(joinPath(userDir, "merge.ini").c_str());
   if (!isAcceptedInitStatus(status)) {
-    report(kErrs2, HOST_MSG_INFO, "Error: MC_Set_MergeINI failed ", MC_Error_Message(status));
+    inform(kErrs2, "Error: MC_Set_MergeINI failed ", MC_Error_Message(status));
     return false;
   }
   status = MC_Library_Initialization(nullptr, nullptr, nullptr);
   if (!isAcceptedInitStatus(status)) {
-    report(kErrs2, HOST_MSG_INFO, "Error: MC_Library_Initialization failed ", MC_Error_Message(status));
+    inform(kErrs2, "Error: MC_Library_Initialization failed ", MC_Error_Message(status));
     return false;
   }
   int id = 0;
@@ -260,16 +319,27 @@ bool startUp() {
 int32_t moduleApplicationId() { return gModuleApplicationId; }
 
 int refreshUserConfig() {
-  const std::string userPath = configFilePath(false);
+  const std::string userDir = userDirectory();
+  if (!isUsableFolder(userDir)) {
+    reportNoUserFolder(userDir);
+    return 0;
+  }
+  const std::string userPath = joinPath(userDir, kConfigFile);
   const std::string systemPath = configFilePath(true);
-  HostCallFileCopy(systemPath.c_str(), userPath.c_str(), 1);
-  if (!HostFileExists(userPath.c_str())) {
+  // The system copy is read and checked whole before it replaces anything, so
+  // a missing, unreadable or broken one leaves the user's copy as it was.
+  cfg::ConfigDocument document;
+  if (!loadUsableConfig(systemPath, document)) return 0;
+  // Unchanged since loading, the document is written byte for byte, through
+  // a temporary file renamed over the user's copy (which keeps its mode).
+  const bool isNew = !HostFileExists(userPath.c_str());
+  std::array<char, kMessageSize> message{};
+  if (cfg::WriteConfig(document, userPath, message) != 0) {
     reportCopyFailure(kConfigFile, systemPath, userPath);
     return 0;
   }
-  HostCallFileChmod(userPath.c_str(), kSharedFileMode);
-  cfg::ConfigDocument document;
-  return loadUsableConfig(userPath, document) ? 1 : 0;
+  restrictUserFile(userPath, isNew);
+  return 1;
 }
 
 int readUserApplEntity(const std::string& name, cfg::CfgApplEntity& entity) {

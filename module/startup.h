@@ -13,6 +13,8 @@ namespace orvo {
 
 // Runs once from ZYL_Load; true when the module is ready.
 bool startUp();
+// The messages the last start-up issued, joined by blanks ("" when none).
+std::string startUpMessages();
 
 // The per-user directory, asked for afresh on each call ("" on failure).
 std::string userDirectory();
@@ -23,8 +25,9 @@ std::string programDirectory();
 
 // <directory>/orvocfg.xml of the per-user (system false) or system copy.
 std::string configFilePath(bool system);
-// Copies the system configuration over the per-user copy and checks that it
-// reads; 1 on success, 0 after a message.
+// Replaces the per-user copy by the system copy once the system copy has
+// loaded and proved usable; 1 on success, 0 after a message with the user's
+// copy untouched.
 int refreshUserConfig();
 // Lookups in the per-user configuration: the reader's status, 0 when found;
 // failures are reported as information.

@@ -1,5 +1,7 @@
 // The module's entry point: structures, class records, release callbacks, the
 // message block, start-up, then the routine tables.
+#include <iterator>
+
 #include "cfg_document.h"
 #include "messages.h"
 #include "routines.h"
@@ -20,11 +22,30 @@ void setReleaseCallbacks() {
   HostSetClassReleaseCallback(structure(Structure::Cfg)->classRecord(), netconfig::releaseCfgInstance);
 }
 
+// After a failed start the classes stay defined, and the load's messages
+// scroll away; creating an object then fails with what went wrong.
+HostVar* refuseObject(int, HostVar*[], zyl::KeywordList*) {
+  fail(kErrs2, "Error: The Orvo module did not start", startUpMessages());
+}
+
+void registerRefusingInits() {
+  static const HostRoutineDef kInits[] = {
+      {"ZYLFFORVO::INIT", refuseObject, 1, 16, HOST_ROUTINE_KEYWORDS},
+      {"ZYLFFORVOCFG::INIT", refuseObject, 1, 16, HOST_ROUTINE_KEYWORDS},
+      {"ZYLFFORVOQUERY::INIT", refuseObject, 1, 16, HOST_ROUTINE_KEYWORDS},
+      {"ZYLFFORVOSTORSCU::INIT", refuseObject, 1, 16, HOST_ROUTINE_KEYWORDS},
+  };
+  HostAddRoutines(kInits, 1, static_cast<int>(std::size(kInits)));
+}
+
 int load() {
   if (!defineStructures()) return 0;
   setReleaseCallbacks();
   HostMsgBlock block = defineMessageBlock();
-  if (!startUp()) return 0;
+  if (!startUp()) {
+    if (block != nullptr) registerRefusingInits();
+    return 0;
+  }
   if (block == nullptr) return 0;
   const auto functions = functionTable();
   if (!HostAddRoutines(functions.data(), 1, static_cast<int>(functions.size()))) return 0;

@@ -63,4 +63,24 @@ std::string_view withoutLeadingBlanks(std::string_view text) {
   return text;
 }
 
+long decimalValue(std::string_view text) {
+  if (text.empty() || text.size() > 9) return -1;
+  long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+bool isValidAeTitle(std::string_view title) {
+  if (title.empty() || title.size() > 16) return false;
+  bool anyNonBlank = false;
+  for (const char c : title) {
+    if (c < 0x20 || c > 0x7E || c == '\\') return false;
+    anyNonBlank = anyNonBlank || c != ' ';
+  }
+  return anyNonBlank;
+}
+
 }  // namespace orvo::netconfig

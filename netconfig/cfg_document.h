@@ -42,5 +42,11 @@ std::string pathOf(const CfgInstance& cfg);
 std::string argumentText(HostVar* value);
 // `text` without its leading blanks, keeping at least its last character.
 std::string_view withoutLeadingBlanks(std::string_view text);
+// The value of a text of decimal digits only (no sign, blank, point or
+// exponent), or -1 for any other text or one above 999,999,999.
+long decimalValue(std::string_view text);
+// A DICOM AE title: 1 to 16 printable ASCII characters other than the
+// backslash, not all blanks.
+bool isValidAeTitle(std::string_view title);
 
 }  // namespace orvo::netconfig

@@ -92,12 +92,15 @@ HostVar* setEntityWorker(Call& call) {
   const std::string serviceList = argumentText(call.arg(5));
   const std::string serviceType = argumentText(call.arg(6));
   if (name.size() > 30) fail(kErrs1, "Error: Application Entity Name is too long.");
-  if (aet.size() > 16) fail(kErrs1, "Error: Application Entity AET is too long.");
+  // An empty or malformed title gets the parameter's one message too: it
+  // would only fail later, at the first association.
+  if (!isValidAeTitle(aet)) fail(kErrs1, "Error: Application Entity AET is too long.");
   if (host.size() > 30) fail(kErrs1, "Error: Application Entity HostName is too long.");
   const std::string port(withoutLeadingBlanks(portGiven));
   if (port.size() > 5) fail(kErrs1, "Error: Application Entity Port Number is too long.");
-  // A port is a number from 1 to 65535.
-  const long portNumber = std::strtol(port.c_str(), nullptr, 10);
+  // A port is a number from 1 to 65535 written in digits alone: "1e3" or
+  // "104.7" would be stored as written and read back as their leading number.
+  const long portNumber = decimalValue(port);
   if (portNumber <= 0 || portNumber > 65535) fail(kErrs2, "Error: Application Entity Port Number is invalid (val)", portGiven);
   if (serviceList.size() > 30) fail(kErrs1, "Error: Application Entity Service List Name is too long.");
   if (serviceType.size() > 30) fail(kErrs1, "Error: Application Entity Type is too long.");

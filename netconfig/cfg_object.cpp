@@ -55,8 +55,9 @@ const Parameter* parameterNamed(std::string_view given) {
 std::string positiveNumber(const std::string& value, size_t maxLength, const char* invalidText) {
   const std::string text(withoutLeadingBlanks(value));
   if (text.size() > maxLength) fail(kErrs1, "Error: Parameter is too long.");
-  // The leading number must be above zero; "-5" is no count.
-  if (std::strtol(text.c_str(), nullptr, 10) <= 0) fail(kErrs2, invalidText, value);
+  // Digits alone, above zero: "-5" is no count, and "1e3" would be read
+  // back as 1.
+  if (decimalValue(text) <= 0) fail(kErrs2, invalidText, value);
   return text;
 }
 
@@ -109,7 +110,8 @@ HostVar* getValueWorker(Call& call) {
   const Parameter* parameter = parameterNamed(given);
   if (parameter == nullptr) fail(kErrs2, "Error: Invalid config parameter name", given);
   if (parameter->rule == Rule::ConfigFile) return HostStringToVar(pathOf(self).c_str());
-  std::array<char, 256> value{};
+  // Room for the longest value SetValue accepts (StorScpDir, 256 characters).
+  std::array<char, 257> value{};
   AccessMessage message{};
   if (cfg::ReadParam(documentOf(self), parameter->element, value, pathOf(self), message) != 0) failWith(message);
   return HostStringToVar(value.data());
@@ -136,7 +138,11 @@ HostVar* setValueWorker(Call& call) {
       break;
     }
     case Rule::FileExtension:
-      if (value.size() > 3) fail(kErrs2, "Error: File Extension can not be greater than 3 characters (val)", value);
+      // It becomes part of a file name: 1 to 3 letters or digits, so that
+      // "" and "../" cannot name another folder; the one message it has.
+      if (value.empty() || value.size() > 3 ||
+          !std::all_of(value.begin(), value.end(), [](unsigned char c) { return std::isalnum(c) != 0; }))
+        fail(kErrs2, "Error: File Extension can not be greater than 3 characters (val)", value);
       break;
     case Rule::StorageDir:
       if (value.empty()) fail(kErrs1, "Error: Storage Scp dir can not be set to null");
@@ -168,11 +174,12 @@ HostVar* setValueWorker(Call& call) {
 HostVar* updateWorker(Call& call) {
   CfgInstance& self = call.self();
   const std::string path = pathOf(self);
-  AccessMessage message{};
-  if (releaseDocument(self, message) != 0) failWith(message);
+  // A refresh that fails leaves the object with the document it had.
   if (refreshUserConfig() == 0) fail(kErrs2, "Error: Failed to update configuration file", path);
+  AccessMessage message{};
   auto document = std::make_unique<cfg::ConfigDocument>();
   if (cfg::LoadConfig(path, *document, message) != 0) failWith(message);
+  if (releaseDocument(self, message) != 0) failWith(message);
   holdDocument(self, std::move(document));
   return nullptr;
 }

@@ -28,6 +28,9 @@ std::string startResult(int error) {
     case svc::kErrorServiceLogonFailed: return "service logon failed ";
     case svc::kErrorServiceDisabled: return "service is disabled ";
     case svc::kErrorPathNotFound: return "path not found ";
+    // The manager waited for a pending stop as long as the service said it
+    // would take, and it had not ended.
+    case svc::kErrorServiceCannotAcceptControl: return "service stop pending, start not issued";
     default: return "start request failed";
   }
 }

@@ -5,7 +5,9 @@
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLException.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
 
+#include <string>
 #include <string_view>
 
 #include "file_io.h"
@@ -64,6 +66,25 @@ LayoutTrackingParser::LayoutTrackingParser() {
   setErrorHandler(&errors_);
   // Offsets do not change what is parsed; they tell where the root lies.
   setCalculateSrcOfs(true);
+  // A DOCTYPE is refused by doctypeDecl, before anything of it is used; an
+  // external DTD is never read, external entities never resolved, and the
+  // expansion limit holds should an entity get through nonetheless.
+  setLoadExternalDTD(false);
+  setDisableDefaultEntityResolution(true);
+  limits_.setEntityExpansionLimit(kMaxEntityExpansions);
+  setSecurityManager(&limits_);
+}
+
+void LayoutTrackingParser::ErrorRecorder::fatalError(const SAXParseException& exception) {
+  if (firstFatal) return;
+  ParseFailure failure;
+  failure.line = static_cast<std::uint64_t>(exception.getLineNumber());
+  try {
+    failure.reason = xml::FromXml(exception.getMessage());
+  } catch (...) {
+    // The line alone still says where.
+  }
+  firstFatal = std::move(failure);
 }
 
 std::optional<std::size_t> LayoutTrackingParser::currentOffset() const noexcept {
@@ -79,20 +100,36 @@ void LayoutTrackingParser::startElement(const XMLElementDecl& declaration, unsig
                                         const XMLCh* prefix,
                                         const RefVectorOf<XMLAttr>& attributes,
                                         XMLSize_t attributeCount, bool isEmpty, bool isRoot) {
+  if (++depth_ > kMaxElementDepth)
+    refuse("elements nested deeper than " + std::to_string(kMaxElementDepth) + " levels");
   XercesDOMParser::startElement(declaration, urlId, prefix, attributes, attributeCount, isEmpty,
                                 isRoot);
+  // An empty element has been ended (endElement) by now.
   if (!isRoot) return;
   rootStartTagEnd_ = currentOffset();
   if (isEmpty) rootEnd_ = rootStartTagEnd_;
 }
 
+void LayoutTrackingParser::doctypeDecl(const DTDElementDecl&, const XMLCh*, const XMLCh*, bool,
+                                       bool) {
+  refuse("a DOCTYPE is not allowed in this file");
+}
+
+void LayoutTrackingParser::refuse(std::string reason) const {
+  const Locator* locator = getScanner()->getLocator();
+  const auto line = locator != nullptr ? static_cast<std::uint64_t>(locator->getLineNumber()) : 0;
+  throw Refused{ParseFailure{line, std::move(reason)}};
+}
+
 void LayoutTrackingParser::endElement(const XMLElementDecl& declaration, unsigned int urlId,
                                       bool isRoot, const XMLCh* prefix) {
   XercesDOMParser::endElement(declaration, urlId, isRoot, prefix);
+  if (depth_ > 0) --depth_;
   if (isRoot) rootEnd_ = currentOffset();
 }
 
-LoadOutcome LoadDocument(const std::string& path, std::unique_ptr<ConfigDocument::State>& state) {
+LoadOutcome LoadDocument(const std::string& path, std::unique_ptr<ConfigDocument::State>& state,
+                         std::optional<ParseFailure>& failure) {
   std::optional<std::string> source = io::ReadWholeFile(path);
   if (!source) return LoadOutcome::kNoDocument;
   try {
@@ -112,7 +149,13 @@ LoadOutcome LoadDocument(const std::string& path, std::unique_ptr<ConfigDocument
     }
     MemBufInputSource input(reinterpret_cast<const XMLByte*>(loaded->source.data()),
                             loaded->source.size(), sourceId.c_str(), false);
-    loaded->parser->parse(input);
+    try {
+      loaded->parser->parse(input);
+    } catch (LayoutTrackingParser::Refused& refused) {
+      failure = std::move(refused.failure);
+      return LoadOutcome::kNoDocument;
+    }
+    failure = loaded->parser->failure();
     loaded->document = loaded->parser->getDocument();
     if (loaded->parser->sawFatalError() || loaded->document == nullptr ||
         loaded->document->getDocumentElement() == nullptr) {

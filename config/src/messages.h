@@ -2,6 +2,7 @@
 // caller's buffer.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -42,6 +43,14 @@ inline constexpr std::string_view kReadServiceTypes =
     "Error: Failed to get Service Types Orvo Cfg file (%s)";
 inline constexpr std::string_view kServiceListExists =
     "Error: Failed to validate Service List (%s) in Orvo Cfg file (%s)";
+
+// What follows kLoadNoDocument when the parser refused the file: " Line 3:
+// <reason>" (the line left out when the parser gave none).
+inline std::string ParseFailureText(std::uint64_t line, std::string_view reason) {
+  std::string text = line > 0 ? " Line " + std::to_string(line) + ":" : std::string();
+  if (!reason.empty()) text += " " + std::string(reason);
+  return text;
+}
 
 // Replaces each "%s" of `format` by the next argument.
 inline std::string Format(std::string_view format, std::initializer_list<std::string_view> arguments) {

@@ -4,6 +4,7 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include <climits>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,6 +64,13 @@ int Fail(std::span<char> message, std::string_view format,
     CopyBounded(message, format);
   }
   return kFailed;
+}
+
+// Adds `text` to the message already in `message`, cut to the buffer.
+void AppendBounded(std::span<char> message, std::string_view text) noexcept {
+  if (message.empty()) return;
+  const std::size_t used = strnlen(message.data(), message.size() - 1);
+  CopyBounded(message.subspan(used), text);
 }
 
 // Runs `body`, turning every exception of the library (and of the standard
@@ -126,27 +134,27 @@ bool ReadEntityFields(const DOMElement& element, CfgApplEntity& entity) {
     anyElement = true;
     const XMLCh* tag = child.getTagName();
     if (XMLString::equals(tag, kAet)) {
-      entity.AET.assign(xml::FirstChildText(child));
+      entity.AET.assign(xml::ElementText(child));
     } else if (XMLString::equals(tag, kHostname)) {
-      entity.Hostname.assign(xml::FirstChildText(child));
+      entity.Hostname.assign(xml::ElementText(child));
     } else if (XMLString::equals(tag, kPort)) {
-      entity.Port = LeadingInteger(xml::FirstChildText(child));
+      entity.Port = LeadingInteger(xml::ElementText(child));
     } else if (XMLString::equals(tag, kServiceList)) {
-      entity.ServiceList.assign(xml::FirstChildText(child));
+      entity.ServiceList.assign(xml::ElementText(child));
     } else if (XMLString::equals(tag, kServiceType)) {
-      entity.ServiceType.assign(xml::FirstChildText(child));
+      entity.ServiceType.assign(xml::ElementText(child));
     }
   });
   return anyElement;
 }
 
 DOMElement* FindEntity(const DOMDocument& document, const std::u16string& name) {
-  const DOMNodeList* entities = document.getElementsByTagName(kApplicationEntity);
-  for (XMLSize_t i = 0; entities != nullptr && i < entities->getLength(); ++i) {
-    auto* entity = static_cast<DOMElement*>(entities->item(i));
-    if (XMLString::equals(entity->getAttribute(kNameAttribute), name.c_str())) return entity;
-  }
-  return nullptr;
+  DOMElement* found = nullptr;
+  xml::ForEachElementNamed(document, kApplicationEntity, [&](DOMElement& entity) {
+    if (XMLString::equals(entity.getAttribute(kNameAttribute), name.c_str())) found = &entity;
+    return found == nullptr;
+  });
+  return found;
 }
 
 // The values of an entity's field elements, converted once before the DOM is
@@ -174,7 +182,7 @@ UpdateOutcome UpdateEntityFields(DOMElement& entity, const EntityFields& fields,
   ForEachElementChild(entity, [&](DOMElement& child) {
     if (const std::u16string* value = fields.forTag(child.getTagName())) {
       anyFieldSet = true;
-      xml::SetFirstChildText(child, *value);
+      xml::SetElementText(child, *value);
     }
   });
   return UpdateOutcome::kUpdated;
@@ -216,7 +224,7 @@ std::optional<std::vector<std::string>> NamesUnder(const DOMDocument& document,
   const DOMElement* list = xml::FirstElementByName(document, listName);
   if (list == nullptr) return std::nullopt;
   std::vector<std::string> names;
-  ForEachElementChild(*list, [&](DOMElement& child) { names.push_back(xml::FirstChildText(child)); });
+  ForEachElementChild(*list, [&](DOMElement& child) { names.push_back(xml::ElementText(child)); });
   return names;
 }
 
@@ -259,12 +267,20 @@ int LoadConfig(std::string_view path, ConfigDocument& document, std::span<char> 
   // The previous document goes first: a failed load leaves none.
   Detach(document).reset();
   std::unique_ptr<State> state;
-  switch (LoadDocument(std::string(path), state)) {
+  std::optional<ParseFailure> failure;
+  switch (LoadDocument(std::string(path), state, failure)) {
     case LoadOutcome::kLoaded:
       Adopt(document, std::move(state));
       return kOk;
     case LoadOutcome::kNoDocument:
-      return Fail(message, msg::kLoadNoDocument, {path});
+      Fail(message, msg::kLoadNoDocument, {path});
+      // Where and why the parser stopped, after the message.
+      try {
+        if (failure) AppendBounded(message, msg::ParseFailureText(failure->line, failure->reason));
+      } catch (...) {
+        // Out of memory: the message alone.
+      }
+      return kFailed;
     case LoadOutcome::kLibraryError:
       break;
   }
@@ -307,7 +323,7 @@ int ReadParam(const ConfigDocument& document, std::string_view name, std::span<c
   return Guarded(fail, [&] {
     const DOMElement* element = xml::FirstElementByName(*state->document, xml::ToXml(name).c_str());
     if (element == nullptr) return fail();
-    CopyBounded(value, xml::FirstChildText(*element));
+    CopyBounded(value, xml::ElementText(*element));
     return kOk;
   });
 }
@@ -323,7 +339,7 @@ int SetParam(ConfigDocument& document, std::string_view name, std::string_view v
     DOMElement* element = xml::FirstElementByName(*state->document, xml::ToXml(name).c_str());
     if (element == nullptr) return fail();
     state->modified = true;
-    xml::SetFirstChildText(*element, text);
+    xml::SetElementText(*element, text);
     return kOk;
   });
 }
@@ -338,8 +354,10 @@ int CountApplEntities(const ConfigDocument& document, int& count, std::string_vi
   const State* state = StateOf(document);
   if (state == nullptr) return fail();
   return Guarded(fail, [&] {
-    const DOMNodeList* entities = state->document->getElementsByTagName(kApplicationEntity);
-    count = entities == nullptr ? 0 : static_cast<int>(entities->getLength());
+    xml::ForEachElementNamed(*state->document, kApplicationEntity, [&](DOMElement&) {
+      ++count;
+      return count < INT_MAX;
+    });
     return kOk;
   });
 }
@@ -358,17 +376,15 @@ int ReadApplEntities(const ConfigDocument& document, std::span<CfgApplEntity> en
   const State* state = StateOf(document);
   if (state == nullptr) return fail();
   return Guarded(fail, [&] {
-    const DOMNodeList* elements = state->document->getElementsByTagName(kApplicationEntity);
-    const XMLSize_t total = elements == nullptr ? 0 : elements->getLength();
     std::size_t kept = 0;
-    for (XMLSize_t i = 0; i < total && kept < entities.size(); ++i) {
-      const auto* element = static_cast<const DOMElement*>(elements->item(i));
+    xml::ForEachElementNamed(*state->document, kApplicationEntity, [&](DOMElement& element) {
+      if (kept == entities.size()) return false;
       CfgApplEntity entity;
-      entity.Name.assign(xml::FromXml(element->getAttribute(kNameAttribute)));
-      ReadEntityFields(*element, entity);
-      if (filterByType && !(entity.ServiceType == serviceType)) continue;
-      entities[kept++] = entity;
-    }
+      entity.Name.assign(xml::FromXml(element.getAttribute(kNameAttribute)));
+      ReadEntityFields(element, entity);
+      if (!filterByType || entity.ServiceType == serviceType) entities[kept++] = entity;
+      return true;
+    });
     count = static_cast<int>(kept);
     return kOk;
   });

@@ -32,23 +32,47 @@ std::string FromXml(const XMLCh* text) {
   return std::string(reinterpret_cast<const char*>(converted.str()), converted.length());
 }
 
-std::string FirstChildText(const DOMNode& element) {
-  const DOMNode* child = element.getFirstChild();
-  return child == nullptr ? std::string() : FromXml(child->getNodeValue());
+namespace {
+bool IsText(const DOMNode& node) {
+  return node.getNodeType() == DOMNode::TEXT_NODE || node.getNodeType() == DOMNode::CDATA_SECTION_NODE;
+}
+}  // namespace
+
+std::string ElementText(const DOMNode& element) {
+  std::u16string text;
+  for (const DOMNode* child = element.getFirstChild(); child != nullptr; child = child->getNextSibling()) {
+    if (IsText(*child) && child->getNodeValue() != nullptr) text += child->getNodeValue();
+  }
+  return FromXml(text.c_str());
 }
 
-void SetFirstChildText(DOMElement& element, const std::u16string& text) {
-  if (DOMNode* child = element.getFirstChild()) {
-    child->setNodeValue(text.c_str());
+void SetElementText(DOMElement& element, const std::u16string& text) {
+  DOMNode* kept = nullptr;
+  for (DOMNode* child = element.getFirstChild(); child != nullptr;) {
+    DOMNode* next = child->getNextSibling();
+    if (IsText(*child)) {
+      if (kept == nullptr) {
+        kept = child;
+      } else {
+        Owned<DOMNode> removed(element.removeChild(child));
+      }
+    }
+    child = next;
+  }
+  if (kept != nullptr) {
+    kept->setNodeValue(text.c_str());
   } else {
     element.appendChild(element.getOwnerDocument()->createTextNode(text.c_str()));
   }
 }
 
 DOMElement* FirstElementByName(const DOMDocument& document, const XMLCh* name) {
-  const DOMNodeList* matches = document.getElementsByTagName(name);
-  if (matches == nullptr || matches->getLength() == 0) return nullptr;
-  return static_cast<DOMElement*>(matches->item(0));
+  DOMElement* found = nullptr;
+  ForEachElementNamed(document, name, [&](DOMElement& element) {
+    found = &element;
+    return false;
+  });
+  return found;
 }
 
 }  // namespace zyl::config::xml

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XercesDefs.hpp>
 
 #include <memory>
@@ -35,13 +36,39 @@ using Owned = std::unique_ptr<T, Releaser>;
 std::u16string ToXml(std::string_view utf8);
 std::string FromXml(const XMLCh* text);
 
-// The value of the first child node of `element`, or "" when it has none (or
-// the child carries no value): how a parameter or field element is read.
-std::string FirstChildText(const xercesc::DOMNode& element);
+// The element's own text: its text and CDATA children joined, comments,
+// processing instructions and child elements left out; "" when it has none.
+// How a parameter or field element is read.
+std::string ElementText(const xercesc::DOMNode& element);
 
-// Sets the value of the first child node of `element`, or appends a text node
-// when the element is empty: how a parameter or field element is written.
-void SetFirstChildText(xercesc::DOMElement& element, const std::u16string& text);
+// Replaces the element's own text: the first text or CDATA child takes
+// `text` and the others go, so comments and child elements stay where they
+// are; an element without text gets a text node at its end. How a parameter
+// or field element is written.
+void SetElementText(xercesc::DOMElement& element, const std::u16string& text);
+
+// Calls `visit` with each element named `name` below `root`, in document
+// order, until it returns false. One walk over the tree, without the
+// library's live node lists (whose length is found by walking the whole tree
+// again, which made a loop over them quadratic).
+template <class Visit>
+void ForEachElementNamed(const xercesc::DOMNode& root, const XMLCh* name, Visit&& visit) {
+  const xercesc::DOMNode* node = root.getFirstChild();
+  while (node != nullptr) {
+    if (node->getNodeType() == xercesc::DOMNode::ELEMENT_NODE &&
+        xercesc::XMLString::equals(node->getNodeName(), name) &&
+        !visit(*const_cast<xercesc::DOMElement*>(static_cast<const xercesc::DOMElement*>(node)))) {
+      return;
+    }
+    if (const xercesc::DOMNode* child = node->getFirstChild()) {
+      node = child;
+      continue;
+    }
+    // Up to the nearest ancestor with a next sibling, stopping at the root.
+    while (node != &root && node->getNextSibling() == nullptr) node = node->getParentNode();
+    node = node == &root ? nullptr : node->getNextSibling();
+  }
+}
 
 // The first element of that name anywhere in the document, or null.
 xercesc::DOMElement* FirstElementByName(const xercesc::DOMDocument& document, const XMLCh* name);

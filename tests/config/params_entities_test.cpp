@@ -51,6 +51,30 @@ TEST_F(ParamTest, TextThatIsNotUtf8IsRefused) {
   EXPECT_EQ(WriteBack(), kSampleConfig);
 }
 
+TEST_F(ParamTest, TheValueIsTheElementsOwnTextAndAWriteKeepsItsComments) {
+  struct Case {
+    const char* element;  // the <P> element as the file has it
+    const char* read;     // what reading it gives
+    const char* written;  // the element after it was set to "new"
+  };
+  const Case cases[] = {
+      {"<P><!-- yes or no -->no</P>", "no", "<P><!-- yes or no -->new</P>"},
+      {"<P>no<!-- yes or no --></P>", "no", "<P>new<!-- yes or no --></P>"},
+      {"<P>a<!--c-->b</P>", "ab", "<P>new<!--c--></P>"},
+      {"<P><!--only a comment--></P>", "", "<P><!--only a comment-->new</P>"},
+      {"<P><?pi data?><![CDATA[x<y]]></P>", "x<y", "<P><?pi data?><![CDATA[new]]></P>"},
+      {"<P><sub>inner</sub>outer</P>", "outer", "<P><sub>inner</sub>new</P>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.element);
+    Load(std::string("<Cfg>") + c.element + "</Cfg>");
+    EXPECT_EQ(Param("P"), c.read);
+    ASSERT_EQ(SetParam(document_, "P", "new", path_, message_), 0) << Message();
+    EXPECT_EQ(Param("P"), "new");
+    EXPECT_EQ(WriteBack(), std::string("<Cfg>") + c.written + "</Cfg>");
+  }
+}
+
 class EntityTest : public ConfigFixture {
  protected:
   CfgApplEntity Entity(std::string_view name) {
@@ -158,6 +182,30 @@ TEST_F(EntityTest, UpdateChangesExistingFieldsOnlyAndKeepsLayout) {
     expected = Replace(expected, from, to);
   }
   EXPECT_EQ(WriteBack(), expected);
+}
+
+TEST_F(EntityTest, FieldsAreReadAndSetAroundTheirComments) {
+  Load(Replace(std::string(kSampleConfig), "<AET>PACS</AET>", "<AET><!--our title-->PACS</AET>"));
+  EXPECT_EQ(Entity("REMOTE").AET, "PACS");
+  ASSERT_EQ(SetApplEntity(document_, "REMOTE", "NEWAET", "pacs.example", "104", "Store_List", "QR_SCP",
+                          path_, message_), 0);
+  EXPECT_EQ(Entity("REMOTE").AET, "NEWAET");
+  EXPECT_NE(WriteBack().find("<AET><!--our title-->NEWAET</AET>"), std::string::npos);
+}
+
+TEST_F(EntityTest, EntitiesAreFoundAtAnyDepthInDocumentOrder) {
+  Load("<Cfg><ApplicationEntity Name=\"A\"><AET>1</AET></ApplicationEntity>"
+       "<w><x><ApplicationEntity Name=\"B\"><AET>2</AET><ApplicationEntity Name=\"N\"><AET>3</AET>"
+       "</ApplicationEntity></ApplicationEntity></x><y/></w>"
+       "<ApplicationEntity Name=\"C\"><AET>4</AET></ApplicationEntity></Cfg>");
+  int count = 0;
+  ASSERT_EQ(CountApplEntities(document_, count, path_, message_), 0);
+  EXPECT_EQ(count, 4);
+  std::vector<std::string> names;
+  for (const CfgApplEntity& entity : All()) names.emplace_back(entity.Name.view());
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "B", "N", "C"}));
+  EXPECT_EQ(Entity("N").AET, "3");
+  EXPECT_EQ(Entity("C").AET, "4");
 }
 
 TEST_F(EntityTest, UpdateOfAnEntityWithoutFieldElementsFails) {

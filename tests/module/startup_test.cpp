@@ -41,7 +41,9 @@ class StartUp : public ::testing::Test {
 
   // Loads the module in a child process; returns what ZYL_Load gave (1/0)
   // and the texts of the messages issued, one per line.
-  int loadInChild(std::vector<std::string>* messages, const std::function<void()>& afterLoad = {}) {
+  // `afterLoad` runs after a successful load, or after any with `always`.
+  int loadInChild(std::vector<std::string>* messages, const std::function<void()>& afterLoad = {},
+                  bool always = false) {
     const fs::path log = base / "messages.txt";
     fs::remove(log);
     const pid_t pid = fork();
@@ -52,7 +54,7 @@ class StartUp : public ::testing::Test {
       zyl::Runtime::instance().setMessageSink([&out](const zyl::Message& m) { out << m.text << "\n" << std::flush; });
       std::string error;
       const bool loaded = zyl::Runtime::instance().loadModule(ZYL_ORVO_PATH, &error);
-      if (loaded && afterLoad) afterLoad();
+      if ((loaded || always) && afterLoad) afterLoad();
       out.close();
       _exit(loaded ? 1 : 0);
     }
@@ -89,8 +91,55 @@ TEST_F(StartUp, FirstUseCopiesEveryFilePointsTheToolkitAtThemAndRecordsTheSystem
   const fs::path systemDir = fs::path(ZYL_STAGE_DIR) / "resource" / "orvo";
   EXPECT_NE(readFile(userDir / "orvocfg.xml").find("<SystemDir>" + systemDir.string() + "</SystemDir>"),
             std::string::npos);
-  for (const char* shared : {"merge.ini", "mergecom.pro", "orvocfg.xml"})
-    EXPECT_EQ(fs::status(userDir / shared).permissions() & fs::perms::all, static_cast<fs::perms>(0666)) << shared;
+  // The copies are the user's alone.
+  for (const char* file : kToolkitFiles)
+    EXPECT_EQ(fs::status(userDir / file).permissions() & fs::perms::all, static_cast<fs::perms>(0600)) << file;
+  EXPECT_EQ(fs::status(userDir / "orvocfg.xml").permissions() & fs::perms::all, static_cast<fs::perms>(0600));
+}
+
+TEST_F(StartUp, LaterUsesTakeWritePermissionFromOthersAndNeverWidenAMode) {
+  std::vector<std::string> messages;
+  ASSERT_EQ(loadInChild(&messages), 1);
+  struct Case {
+    const char* file;
+    unsigned before;
+    unsigned after;
+  };
+  const Case cases[] = {{"orvocfg.xml", 0666, 0644}, {"merge.ini", 0662, 0640},
+                        {"mergecom.pro", 0400, 0400}, {"mergecom.app", 0604, 0604}};
+  for (const Case& c : cases) fs::permissions(userDir / c.file, static_cast<fs::perms>(c.before));
+  ASSERT_EQ(loadInChild(&messages), 1) << ::testing::PrintToString(messages);
+  for (const Case& c : cases)
+    EXPECT_EQ(fs::status(userDir / c.file).permissions() & fs::perms::all, static_cast<fs::perms>(c.after)) << c.file;
+}
+
+TEST_F(StartUp, AnUnusablePerUserFolderFailsTheLoadAndNothingIsWrittenElsewhere) {
+  // ZYL_USER_DIR names a regular file: the host can make no folder below it.
+  const fs::path notAFolder = base / "plain-file";
+  writeFile(notAFolder, "x");
+  const fs::path atTheRoot = fs::path("/") / "orvocfg.xml";
+  ASSERT_FALSE(fs::exists(atTheRoot));
+  std::vector<std::string> messages;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
+    setenv("ZYL_USER_DIR", notAFolder.c_str(), 1);
+    std::ofstream out(base / "messages.txt");
+    zyl::Runtime::instance().setMessageSink([&out](const zyl::Message& m) { out << m.text << "\n"; });
+    std::string error;
+    const bool loaded = zyl::Runtime::instance().loadModule(ZYL_ORVO_PATH, &error);
+    out.close();
+    _exit(loaded ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readFile(base / "messages.txt"),
+            "ZYL_LOAD: Error: No usable per-user folder for the Orvo configuration files; ZYL_USER_DIR (or HOME) "
+            "must name a folder this user can write (folder), \n");
+  EXPECT_FALSE(fs::exists(atTheRoot));
+  EXPECT_EQ(readFile(notAFolder), "x");
 }
 
 TEST_F(StartUp, SetsTheEnvironmentTheToolkitReads) {
@@ -147,6 +196,45 @@ TEST_F(StartUp, AConfigurationWithoutTheQueryEntityNameFailsTheLoadWithBothMessa
   EXPECT_EQ(messages[0], "ZYL_LOAD: Error: Failed to read Orvo Cfg param (QRScuServiceAE) from (" +
                              (userDir / "orvocfg.xml").string() + ")");
   EXPECT_EQ(messages[1], "ZYL_LOAD: Error: Local xml config file initialization errors.");
+
+  // After the failed load every class refuses to make objects, saying why.
+  const std::string why = "Error: The Orvo module did not start, Error: Failed to read Orvo Cfg param "
+                          "(QRScuServiceAE) from (" + (userDir / "orvocfg.xml").string() +
+                          ") Error: Local xml config file initialization errors.";
+  messages.clear();
+  EXPECT_EQ(loadInChild(&messages,
+                        [&] {
+                          std::ofstream out(base / "created.txt");
+                          for (const char* cls : {"ZYLFFORVO", "ZYLFFORVOCFG", "ZYLFFORVOQUERY", "ZYLFFORVOSTORSCU"}) {
+                            try {
+                              zyl::Runtime::instance().newObject(cls, {}, {});
+                              out << cls << ": made\n";
+                            } catch (const zyl::HostError& e) {
+                              out << cls << ": " << e.what() << "\n";
+                            }
+                          }
+                        },
+                        true),
+            0);
+  const std::string created = readFile(base / "created.txt");
+  for (const char* cls : {"ZYLFFORVO", "ZYLFFORVOCFG", "ZYLFFORVOQUERY", "ZYLFFORVOSTORSCU"})
+    EXPECT_NE(created.find(std::string(cls) + ": " + cls + "::INIT: " + why), std::string::npos) << created;
+}
+
+TEST_F(StartUp, AUserCopyTheParserRefusesFailsTheLoadNamingLineAndReasonAndStaysAsItWas) {
+  std::vector<std::string> messages;
+  ASSERT_EQ(loadInChild(&messages), 1);
+  const std::string hostile =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE c [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;\">]>\n"
+      "<c><QRScuServiceAE>&b;</QRScuServiceAE></c>\n";
+  writeFile(userDir / "orvocfg.xml", hostile);
+  messages.clear();
+  EXPECT_EQ(loadInChild(&messages), 0);
+  ASSERT_EQ(messages.size(), 2u) << ::testing::PrintToString(messages);
+  EXPECT_EQ(messages[0], "ZYL_LOAD: Error: Failed to load xml doc for cfg file (" + (userDir / "orvocfg.xml").string() +
+                             "). Verify the file exists and you have read permission. Line 2: a DOCTYPE is not "
+                             "allowed in this file");
+  EXPECT_EQ(readFile(userDir / "orvocfg.xml"), hostile);
 }
 
 TEST_F(StartUp, AMissingSystemCopyIsReportedWithTheThreePaths) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 
 #include "cfg_support.h"
 
@@ -189,7 +190,7 @@ TEST_F(CfgObject, EntityChecksComeBeforeAnyChange) {
   Variable cfg = makeCfg();
   struct Case {
     std::vector<Variable> args;
-    const char* message;
+    std::string message;
   };
   std::vector<Case> cases;
   cases.push_back({entity(std::string(31, 'N'), "AE", Variable::ofInt32(104)), "Error: Application Entity Name is too long."});
@@ -197,6 +198,13 @@ TEST_F(CfgObject, EntityChecksComeBeforeAnyChange) {
   cases.push_back({entity("X", "AE", Variable::ofString("123456")), "Error: Application Entity Port Number is too long."});
   cases.push_back({entity("X", "AE", Variable::ofString("0")), "Error: Application Entity Port Number is invalid (val), 0"});
   cases.push_back({entity("X", "AE", Variable::ofString("70000")), "Error: Application Entity Port Number is invalid (val), 70000"});
+  // Ports that would be stored as written and read back as their leading number.
+  for (const char* port : {"1e3", "104.7", " 104 ", "+104", "0x68"})
+    cases.push_back({entity("X", "AE", Variable::ofString(port)),
+                     (std::string("Error: Application Entity Port Number is invalid (val), ") + port).c_str()});
+  // Titles no peer accepts; the parameter has the one message.
+  for (const char* aet : {"", "   ", "A\\B", "TAB\tAE"})
+    cases.push_back({entity("X", aet, Variable::ofInt32(104)), "Error: Application Entity AET is too long."});
   cases.push_back({entity("X", "AE", Variable::ofInt32(104), std::string(31, 'L')),
                    "Error: Application Entity Service List Name is too long."});
   cases.push_back({entity("X", "AE", Variable::ofInt32(104), "No_Such_List"),
@@ -211,6 +219,30 @@ TEST_F(CfgObject, EntityChecksComeBeforeAnyChange) {
   auto longType = entity("X", "AE", Variable::ofInt32(104));
   longType[5] = Variable::ofString(std::string(31, 't'));
   EXPECT_TRUE(contains(errorOf(cfg, "SetApplicationEntity", std::move(longType)), "Error: Application Entity Type is too long."));
+}
+
+TEST_F(CfgObject, ValuesThatAreNotWhatTheyLookLikeAreRefused) {
+  Variable cfg = makeCfg();
+  const char* const extension = "Error: File Extension can not be greater than 3 characters (val), ";
+  const char* const responses = "Error: Max Query Responses value is not valid (it must be > 0) (val), ";
+  const char* const controlPort = "Error: Stor Scp Ctrl Port value is not valid (it must be > 0) (val), ";
+  const std::pair<const char*, std::vector<std::pair<std::string, std::string>>> cases[] = {
+      {"fileextension", {{"", extension}, {"../", extension}, {"d.m", extension}, {"a/", extension}}},
+      {"maxqueryresponses", {{"1e3", responses}, {"10.5", responses}, {"10 ", responses}}},
+      {"storscpctrlport", {{"1e3", controlPort}, {"0x68", controlPort}}},
+  };
+  for (const auto& [name, values] : cases) {
+    const std::string before = value(cfg, name);
+    for (const auto& [given, message] : values) {
+      EXPECT_TRUE(contains(setError(cfg, name, Variable::ofString(given)), message + given)) << name << " " << given;
+      EXPECT_EQ(value(cfg, name), before);
+    }
+  }
+  EXPECT_EQ(call(cfg, "IsDirty").scalar().i32, 0);
+  // The longest storage folder that is accepted reads back whole.
+  const std::string longest(256, 'd');
+  call2(cfg, "SetValue", Variable::ofString("storscpdir"), Variable::ofString(longest));
+  EXPECT_EQ(value(cfg, "storscpdir"), longest);
 }
 
 TEST_F(CfgObject, ServiceListsAndTypesComeInFileOrder) {
@@ -242,6 +274,55 @@ TEST_F(CfgObject, UpdateReplacesThePerUserCopyAndDropsUncommittedEdits) {
   // Cleanup releases the document; methods then fail with the access layer's message.
   call(cfg, "Cleanup");
   EXPECT_FALSE(errorOf(cfg, "GetValue", {Variable::ofString("acceptany")}).empty());
+}
+
+// Points the installation root at another folder for the test's lifetime.
+class InstallationRoot {
+ public:
+  explicit InstallationRoot(const fs::path& root) { setenv("ZYL_DIR", root.c_str(), 1); }
+  ~InstallationRoot() { setenv("ZYL_DIR", ZYL_STAGE_DIR, 1); }
+  InstallationRoot(const InstallationRoot&) = delete;
+  InstallationRoot& operator=(const InstallationRoot&) = delete;
+};
+
+TEST_F(CfgObject, AnUnusableSystemCopyFailsTheUpdateAndLeavesTheUserCopyAndTheObjectAlone) {
+  const std::string shipped = fileText(systemFile_);
+  std::string withoutQueryEntity = shipped;
+  const size_t begin = withoutQueryEntity.find("<QRScuServiceAE>");
+  const size_t end = withoutQueryEntity.find("</QRScuServiceAE>") + std::string("</QRScuServiceAE>").size();
+  ASSERT_NE(begin, std::string::npos);
+  withoutQueryEntity.erase(begin, end - begin);
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& systemCopy)> make;
+  };
+  const Case cases[] = {
+      {"missing", [](const fs::path&) {}},
+      {"malformed", [&](const fs::path& p) { std::ofstream(p) << shipped.substr(0, shipped.size() / 2); }},
+      {"a folder", [](const fs::path& p) { fs::create_directory(p); }},
+      {"without QRScuServiceAE", [&](const fs::path& p) { std::ofstream(p) << withoutQueryEntity; }},
+  };
+  Variable cfg = makeCfg();
+  call2(cfg, "SetValue", Variable::ofString("fileextension"), Variable::ofString("xyz"));
+  call(cfg, "Commit");
+  call2(cfg, "SetValue", Variable::ofString("acceptany"), Variable::ofString("yes"));
+  const std::string committed = fileText(userFile_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path root = tmp(std::string("root ") + c.name);
+    fs::create_directories(root / "resource" / "orvo");
+    c.make(root / "resource" / "orvo" / "orvocfg.xml");
+    std::string error;
+    {
+      InstallationRoot installation(root);
+      error = errorOf(cfg, "UpdateConfigurationFile", {});
+    }
+    EXPECT_TRUE(contains(error, "Error: Failed to update configuration file, " + userFile_)) << error;
+    EXPECT_EQ(fileText(userFile_), committed);
+    // The object keeps its document, uncommitted edit included.
+    EXPECT_EQ(value(cfg, "fileextension"), "xyz");
+    EXPECT_EQ(value(cfg, "acceptany"), "yes");
+  }
 }
 
 }  // namespace

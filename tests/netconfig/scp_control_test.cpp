@@ -69,6 +69,13 @@ TEST_F(ScpControl, StartStopAndStatusOfTheInstalledService) {
 
   const std::string stopped = control(cfg, "stop");
   EXPECT_TRUE(stopped == "service stopped" || stopped == "stop request issued") << stopped;
+  // Until it has ended the service is stopping, never running, and a start
+  // meanwhile waits for the end and then starts it.
+  const std::string stopping = control(cfg, "status");
+  EXPECT_TRUE(stopping == "service stop pending" || stopping == "service not running") << stopping;
+  EXPECT_EQ(control(cfg, "start"), "start request issued");
+  ASSERT_TRUE(becomes(cfg, "service running")) << control(cfg, "status");
+  control(cfg, "stop");
   ASSERT_TRUE(becomes(cfg, "service not running")) << control(cfg, "status");
   EXPECT_EQ(control(cfg, "stop"), "service not running");
 

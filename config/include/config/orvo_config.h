@@ -72,7 +72,10 @@ class ConfigDocument {
 };
 
 // Loads the file at `path` into `document`, replacing what it held. A missing,
-// unreadable or malformed file fails and leaves `document` empty.
+// unreadable or malformed file fails and leaves `document` empty; for a file
+// the parser refused, the message ends with the line and the parser's reason.
+// A DOCTYPE, external entities and elements nested more than 16 deep are
+// refused.
 int LoadConfig(std::string_view path, ConfigDocument& document, std::span<char> message);
 
 // Destroys the parser, which frees the document. An empty document is no error.

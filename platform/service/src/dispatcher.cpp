@@ -127,7 +127,12 @@ int SetStatus(const Status& status) {
   if (!dispatcher().active) return kErrorInvalidHandle;
   dispatcher().last = status;
   if (!dispatcher().managed) return kOk;
-  const int error = writeStatus(dispatcher().folder, ::getpid(), status);
+  int error = kOk;
+  {
+    // The manager rewrites the status under this lock when it sends a stop.
+    EntryLock entry(dispatcher().folder);
+    error = writeStatus(dispatcher().folder, ::getpid(), status);
+  }
   if (status.currentState == State::Stopped) reapDeleted(dispatcher().folder);
   return error;
 }

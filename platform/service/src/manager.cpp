@@ -4,9 +4,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "entry.h"
 #include "zyl/service.h"
@@ -20,6 +23,10 @@ namespace {
 
 constexpr std::uint32_t kManagerWriteRights = kManagerCreateService | 0xF0000;
 constexpr std::uint32_t kServiceWriteRights = kServiceChangeConfig | kServiceStart | kServiceDelete;
+
+constexpr std::chrono::milliseconds kDefaultStopWait{10000};
+constexpr std::chrono::milliseconds kMaxStopWait{30000};
+constexpr std::chrono::milliseconds kStopPoll{50};
 
 bool folderExists(const std::string& folder) {
   std::error_code ec;
@@ -35,6 +42,23 @@ Status currentStatus(const std::string& folder) {
   if (auto reported = readStatus(folder, record->pid)) return *reported;
   status.currentState = State::StartPending;
   return status;
+}
+
+// The program has been sent the stop but may take a moment to say so: until
+// it reports again, its status is stop pending rather than the running it
+// last reported. The entry lock keeps this from overwriting a report the
+// program makes meanwhile.
+void markStopPending(const std::string& folder, pid_t pid) {
+  EntryLock lock(folder);
+  auto reported = readStatus(folder, pid);
+  if (!reported || reported->currentState == State::Stopped || reported->currentState == State::StopPending)
+    return;
+  Status pending = *reported;
+  pending.currentState = State::StopPending;
+  pending.controlsAccepted = 0;
+  pending.checkPoint = 0;
+  pending.waitHint = 0;
+  writeStatus(folder, pid, pending);
 }
 
 }  // namespace
@@ -117,21 +141,36 @@ int Manager::openService(Service& service, std::string_view name, std::uint32_t 
 int Service::start() {
   if (!isOpen()) return kErrorInvalidHandle;
   if ((access_ & kServiceStart) == 0) return kErrorAccessDenied;
-  EntryLock lock(folder_);
-  if (!folderExists(folder_)) return kErrorServiceDoesNotExist;
-  if (markedForDelete(folder_)) return kErrorServiceMarkedForDelete;
-  const auto fields = readFields(folder_ + "/config");
-  if (!fields) return kErrorServiceDoesNotExist;
-  const Config config = configFrom(*fields);
-  if (config.startType == kStartDisabled) return kErrorServiceDisabled;
-  // A program that reported itself stopped is on its way out: its successor
-  // may start, as the status the caller was shown promised.
-  if (auto record = readProcess(folder_);
-      record && isAlive(*record) && currentStatus(folder_).currentState != State::Stopped)
-    return kErrorServiceAlreadyRunning;
-  std::error_code ec;
-  fs::remove(folder_ + "/status", ec);
-  return launchDetached(fs::path(folder_).parent_path().string(), folder_, name_, config.binaryPath);
+  // A start asked for while the program is stopping waits for it to end, as
+  // long as the program's wait hint says the stop takes (kDefaultStopWait
+  // without one, never beyond kMaxStopWait).
+  const auto waitStart = std::chrono::steady_clock::now();
+  for (;;) {
+    {
+      EntryLock lock(folder_);
+      if (!folderExists(folder_)) return kErrorServiceDoesNotExist;
+      if (markedForDelete(folder_)) return kErrorServiceMarkedForDelete;
+      const auto fields = readFields(folder_ + "/config");
+      if (!fields) return kErrorServiceDoesNotExist;
+      const Config config = configFrom(*fields);
+      if (config.startType == kStartDisabled) return kErrorServiceDisabled;
+      // A program that reported itself stopped is on its way out: its
+      // successor may start, as the status the caller was shown promised.
+      const auto record = readProcess(folder_);
+      const Status status = currentStatus(folder_);
+      if (!record || !isAlive(*record) || status.currentState == State::Stopped) {
+        std::error_code ec;
+        fs::remove(folder_ + "/status", ec);
+        return launchDetached(fs::path(folder_).parent_path().string(), folder_, name_, config.binaryPath);
+      }
+      if (status.currentState != State::StopPending) return kErrorServiceAlreadyRunning;
+      const auto limit = status.waitHint > 0
+                             ? std::min(std::chrono::milliseconds(status.waitHint), kMaxStopWait)
+                             : kDefaultStopWait;
+      if (std::chrono::steady_clock::now() - waitStart >= limit) return kErrorServiceCannotAcceptControl;
+    }
+    std::this_thread::sleep_for(kStopPoll);
+  }
 }
 
 int Service::control(Control control, Status& status) {
@@ -150,6 +189,7 @@ int Service::control(Control control, Status& status) {
         status.currentState != State::StopPending)
       return kErrorServiceCannotAcceptControl;
     if (::kill(record->pid, SIGTERM) != 0) return systemError(errno);
+    markStopPending(folder_, record->pid);
     status = currentStatus(folder_);
   }
   return kOk;

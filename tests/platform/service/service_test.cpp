@@ -214,6 +214,48 @@ TEST_F(Registry, AStoppedProgramStillExitingDoesNotBlockTheNextStart) {
   EXPECT_TRUE(WaitFor([&] { return ::kill(first, 0) != 0; }, 6s));
 }
 
+// Between the stop and the program's next report the service is stop
+// pending, never running; a start meanwhile waits for the stop to end and
+// then starts, unless the stop outlasts the program's wait hint.
+TEST_F(Registry, AStartDuringAPendingStopWaitsForItOrSaysWhyNot) {
+  svc::Manager manager;
+  ASSERT_EQ(svc::Manager::open(manager, svc::kManagerAllAccess), svc::kOk);
+  struct Case {
+    const char* name;
+    const char* stopTimes;  // STOP_MS and STOP_HINT_MS of the program
+    int startResult;
+  };
+  const Case cases[] = {{"Slow", "0 700", svc::kOk},
+                        {"Slower", "0 1500 300", svc::kErrorServiceCannotAcceptControl}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    svc::Service service;
+    svc::Config config = ProgramConfig(c.name);
+    config.binaryPath += std::string(" ") + c.stopTimes;
+    ASSERT_EQ(manager.createService(service, c.name, config, svc::kServiceAllAccess), svc::kOk);
+    fs::remove(marker_);
+    ASSERT_EQ(service.start(), svc::kOk);
+    ASSERT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s));
+    const pid_t first = std::stoi(ReadText(marker_).substr(8));
+    ASSERT_EQ(StateOf(service), svc::State::Running);
+    svc::Status status;
+    ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
+    EXPECT_EQ(status.currentState, svc::State::StopPending);
+    EXPECT_EQ(StateOf(service), svc::State::StopPending);
+    EXPECT_EQ(service.start(), c.startResult);
+    if (c.startResult == svc::kOk) {
+      // The first program has ended; its successor runs.
+      ASSERT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s));
+      EXPECT_NE(std::stoi(ReadText(marker_).substr(8)), first);
+      EXPECT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Running; }, 5s));
+      ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
+    }
+    EXPECT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Stopped; }, 10s));
+    EXPECT_TRUE(WaitFor([&] { return ::kill(first, 0) != 0; }, 5s));
+    ASSERT_EQ(service.remove(), svc::kOk);
+  }
+}
+
 TEST_F(Registry, StartFailsForAMissingProgramOrADisabledService) {
   svc::Manager manager;
   ASSERT_EQ(svc::Manager::open(manager, svc::kManagerAllAccess), svc::kOk);

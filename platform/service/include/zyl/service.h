@@ -127,8 +127,12 @@ class Service {
   bool isOpen() const { return !folder_.empty(); }
   const std::string& name() const { return name_; }
 
+  // While the program is stopping (stop pending), waits for it to end and
+  // then starts it, for as long as its wait hint (10 s without one, at most
+  // 30 s); kErrorServiceCannotAcceptControl when it has not ended by then.
   int start();
-  // Sends the control; `status` receives the state after it was sent.
+  // Sends the control; `status` receives the state after it was sent. After
+  // a stop the service is stop pending until its program reports otherwise.
   int control(Control control, Status& status);
   int queryStatus(Status& status) const;
   int queryConfig(Config& config) const;
