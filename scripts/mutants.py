@@ -13,6 +13,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -213,6 +214,10 @@ def main():
     parser.add_argument("--work", type=Path, default=WORK, help="folder of the copy and its build")
     args = parser.parse_args()
 
+    # Stopped with SIGTERM or SIGINT (even when started in the background),
+    # the mutant in hand is put back and running builds and tests are killed.
+    for stop in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(stop, lambda number, frame: sys.exit(128 + number))
     mutants = parse_list(args.file)
     if args.list:
         width = max(len(m.id) for m in mutants)
