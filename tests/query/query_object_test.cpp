@@ -299,6 +299,19 @@ TEST_F(QueryRun, PatientNamesAreBuiltFromTheirParts) {
   EXPECT_EQ(count, 3u);
   EXPECT_TRUE(column(records, count, "PATIENT_NAME").count("Last^First^mid^pre"));
   EXPECT_TRUE(column(records, count, "PREFIX").count("pre"));
+  EXPECT_TRUE(column(records, count, "GIVEN_NAME").count("First"));
+  EXPECT_TRUE(column(records, count, "MIDDLE_NAME").count("mid"));
+  // The parts go into the key in their own places; an empty part before a
+  // given one matches anything.
+  for (const auto& parts : std::vector<std::vector<std::pair<std::string, Variable>>>{
+           {{"FAMILY_NAME", Variable::ofString("Last")}, {"GIVEN_NAME", Variable::ofString("First")},
+            {"MIDDLE_NAME", Variable::ofString("mid")}, {"PREFIX", Variable::ofString("pre")}},
+           {{"MIDDLE_NAME", Variable::ofString("mid")}, {"PREFIX", Variable::ofString("pre")}}}) {
+    Variable byParts = query(0, 0, parts);
+    records = run(byParts, &count);
+    ASSERT_EQ(count, 1u) << parts.size() << " parts";
+    EXPECT_EQ(field(records, 0, "PATIENT_NAME"), "Last^First^mid^pre");
+  }
   // A given name alone matches any family name before it.
   Variable given = query(0, 0, {{"GIVEN_NAME", Variable::ofString("CT1")}});
   records = run(given, &count);

@@ -295,6 +295,51 @@ TEST(HostileDisk, AFullOrReadOnlyDiskRefusesTheObjectLeavesNothingAndStoringResu
   EXPECT_EQ(FileNames(inst.storageDir()), (std::vector<std::string>{"1.2.3.101.dcm", "1.2.3.102.dcm"}));
 }
 
+// Each step of a store that can fail on disk, failed on purpose for one
+// object: that object is refused with 0xA702 and a log line naming the step,
+// nothing of it stays, and the next object is stored.
+TEST(StoreFaults, EveryFailedStepOfAStoreRefusesTheObjectAndStoringGoesOn) {
+  struct Fault {
+    std::string call;      // what fails, for the object's depot file (or the storage folder)
+    std::string logLine;   // what the log says about it
+    bool wholeFolder;      // the fault hits every store, not just the one object's
+  };
+  const std::vector<Fault> faults = {
+      {"write", "): Failed to write buffer of data into file(", false},
+      {"fdatasync", "): Failed to write buffer of data into file(", false},
+      {"close", "): Failed to write buffer of data into file(", false},
+      {"rename", "): Failed to move file from (", false},
+      {"fsync", "): Failed to flush dir(", true},
+  };
+  const std::string failing = "1.2.3.300", storing = "1.2.3.301";
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.call);
+    Settings settings;
+    settings.port = FreePort();
+    settings.acceptAny = "yes";
+    Installation inst(settings);
+    const std::string target = fault.wholeFolder ? inst.storageDir().string() : failing + ".dcm";
+    ServiceProcess service(inst, {std::string("LD_PRELOAD=") + ZYL_STORSCP_FAULT_SHIM,
+                                  "ZYL_TEST_FAULT=" + fault.call + ":" + target,
+                                  "ASAN_OPTIONS=verify_asan_link_order=0"});
+    ASSERT_TRUE(service.waitListening());
+    RawPeer peer(settings.port);
+    ASSERT_EQ(peer.associate("FAULTS").pduType, 2);
+    ASSERT_TRUE(peer.sendStore(failing, SmallDataSet(failing, "FAILS^HERE", 20000)));
+    EXPECT_EQ(peer.readStatus(), 0xA702);
+    const std::string log = inst.log();
+    EXPECT_NE(log.find(fault.logLine), std::string::npos) << log;
+    EXPECT_TRUE(DepotFiles(inst.storageDir()).empty());
+    if (!fault.wholeFolder) {
+      EXPECT_EQ(FileNames(inst.storageDir()), std::vector<std::string>{});
+      ASSERT_TRUE(peer.sendStore(storing, SmallDataSet(storing, "STORED^HERE", 20000), 2));
+      EXPECT_EQ(peer.readStatus(), 0x0000);
+      EXPECT_EQ(FileNames(inst.storageDir()), std::vector<std::string>{storing + ".dcm"});
+    }
+    EXPECT_TRUE(peer.release());
+  }
+}
+
 TEST(HostileDepot, DepotFilesOfADeadWriterGoEvenWhileItIsAZombieAndALiveWritersStay) {
   Settings settings;
   settings.port = FreePort();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,54 @@ TEST_F(Message, AttributeStatesAbsentEmptyNullValued) {
     EXPECT_EQ(MC_Get_Value_Length(id, name, 1, &length), MC_INVALID_TAG);
     // A tag the dictionary does not know cannot be set without a representation.
     EXPECT_EQ(MC_Set_Value_From_String(id, tag(0x0011, 0x1001), "x"), MC_INVALID_TAG);
+}
+
+// Every typed getter tells an absent, an empty and a null attribute apart,
+// the same way the length and count do; a valued one gives its value.
+TEST_F(Message, EveryGetterTellsAbsentEmptyAndNullApart) {
+    const std::uint32_t number = tag(0x0020, 0x0013);  // Instance Number, IS
+    using Getter = std::function<MC_STATUS(bool next)>;
+    char buffer[64];
+    int i = 0;
+    unsigned int u = 0;
+    short sh = 0;
+    long l = 0;
+    unsigned long ul = 0;
+    float f = 0;
+    double d = 0;
+    const std::vector<std::pair<const char*, Getter>> getters = {
+        {"String", [&](bool n) { return (n ? MC_Get_Next_Value_To_String : MC_Get_Value_To_String)(id, number, sizeof buffer, buffer); }},
+        {"Int", [&](bool n) { return (n ? MC_Get_Next_Value_To_Int : MC_Get_Value_To_Int)(id, number, &i); }},
+        {"UInt", [&](bool n) { return (n ? MC_Get_Next_Value_To_UInt : MC_Get_Value_To_UInt)(id, number, &u); }},
+        {"ShortInt", [&](bool n) { return (n ? MC_Get_Next_Value_To_ShortInt : MC_Get_Value_To_ShortInt)(id, number, &sh); }},
+        {"LongInt", [&](bool n) { return (n ? MC_Get_Next_Value_To_LongInt : MC_Get_Value_To_LongInt)(id, number, &l); }},
+        {"ULongInt", [&](bool n) { return (n ? MC_Get_Next_Value_To_ULongInt : MC_Get_Value_To_ULongInt)(id, number, &ul); }},
+        {"Float", [&](bool n) { return (n ? MC_Get_Next_Value_To_Float : MC_Get_Value_To_Float)(id, number, &f); }},
+        {"Double", [&](bool n) { return (n ? MC_Get_Next_Value_To_Double : MC_Get_Value_To_Double)(id, number, &d); }},
+    };
+    auto expectEvery = [&](const char* state, MC_STATUS first, MC_STATUS next) {
+        for (const auto& [name, get] : getters) {
+            EXPECT_EQ(get(false), first) << name << " of an attribute that is " << state;
+            EXPECT_EQ(get(true), next) << "Next " << name << " of an attribute that is " << state;
+        }
+    };
+    expectEvery("absent", MC_INVALID_TAG, MC_INVALID_TAG);
+    ASSERT_EQ(MC_Add_Standard_Attribute(id, number), MC_NORMAL_COMPLETION);
+    expectEvery("empty", MC_EMPTY_VALUE, MC_EMPTY_VALUE);
+    ASSERT_EQ(MC_Set_Value_To_NULL(id, number), MC_NORMAL_COMPLETION);
+    expectEvery("null", MC_NULL_VALUE, MC_NULL_VALUE);
+    ASSERT_EQ(MC_Set_Value_From_String(id, number, "-7"), MC_NORMAL_COMPLETION);
+    ASSERT_EQ(MC_Get_Value_To_String(id, number, sizeof buffer, buffer), MC_NORMAL_COMPLETION);
+    EXPECT_STREQ(buffer, "-7");
+    ASSERT_EQ(MC_Get_Value_To_Int(id, number, &i), MC_NORMAL_COMPLETION);
+    EXPECT_EQ(i, -7);
+    ASSERT_EQ(MC_Get_Value_To_ShortInt(id, number, &sh), MC_NORMAL_COMPLETION);
+    EXPECT_EQ(sh, -7);
+    ASSERT_EQ(MC_Get_Value_To_LongInt(id, number, &l), MC_NORMAL_COMPLETION);
+    EXPECT_EQ(l, -7);
+    ASSERT_EQ(MC_Get_Value_To_Double(id, number, &d), MC_NORMAL_COMPLETION);
+    EXPECT_EQ(d, -7.0);
+    EXPECT_EQ(MC_Get_Next_Value_To_Int(id, number, &i), MC_NO_MORE_VALUES);
 }
 
 TEST_F(Message, EveryTextRepresentationRoundTripsWithNextValues) {
