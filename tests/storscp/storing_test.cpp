@@ -57,7 +57,7 @@ TEST(Storing, ManyObjectsOfSeveralClassesAndSyntaxesArriveIntact) {
   // Compressed samples, each offered in its own syntax.
   const std::vector<std::pair<std::string, std::string>> compressed = {
       {"MR_small_RLE.dcm", "-xr"}, {"JPEG2000.dcm", "-xw"}, {"JPEG-lossy.dcm", "-xx"},
-      {"SC_rgb_jpeg_dcmtk.dcm", "-xy"}, {"MR_small_jpeg_ls_lossless.dcm", "-xt"}};
+      {"SC_rgb_jpeg_dcmtk.dcm", "-xy"}, {"MR_small_jpeg_ls_lossless.dcm", "-xt"}, {"MR_small.dcm", "-xd"}};
   // Several samples share a UID (one object in several encodings): every
   // copy gets a UID of its own, and thirty more copies of one image follow.
   TempDir copies;
@@ -86,6 +86,7 @@ TEST(Storing, ManyObjectsOfSeveralClassesAndSyntaxesArriveIntact) {
   }
 
   std::set<std::string> expected;
+  int deflatedObjects = 0;
   for (const auto& source : sources) {
     const std::string uid = Uid(source);
     ASSERT_FALSE(uid.empty()) << source;
@@ -107,14 +108,18 @@ TEST(Storing, ManyObjectsOfSeveralClassesAndSyntaxesArriveIntact) {
     const std::string sourceSyntax = MetaDump(source).substr(MetaDump(source).find("(0002,0010)"));
     const std::string syntaxLine = sourceSyntax.substr(0, sourceSyntax.find('\n'));
     const bool compressed = syntaxLine.find("JPEG") != std::string::npos || syntaxLine.find("RLE") != std::string::npos;
+    const bool deflated = meta.find("(0002,0010) UI =DeflatedLittleEndianExplicit") != std::string::npos;
     if (compressed) {
       EXPECT_NE(meta.find(syntaxLine), std::string::npos) << meta << syntaxLine;
+    } else if (deflated) {
+      ++deflatedObjects;  // kept deflated, as it arrived
     } else {
       EXPECT_TRUE(meta.find("(0002,0010) UI =LittleEndian") != std::string::npos ||
                   meta.find("(0002,0010) UI =BigEndianExplicit") != std::string::npos)
           << meta;
     }
   }
+  EXPECT_EQ(deflatedObjects, 1);
   const std::vector<std::string> names = FileNames(inst.storageDir());
   EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
   EXPECT_TRUE(DepotFiles(inst.storageDir()).empty());

@@ -253,10 +253,9 @@ void readDataSet(Target& dataset, E_TransferSyntax xfer, ChunkSource& source, co
     // A deflated stream cannot be walked before inflation; DCMTK gets it as is.
     std::optional<StructureGuard> guard;
     if (!deflated) guard.emplace(isExplicit(xfer), isBigEndian(xfer), stopTag);
+    // DCMTK's readers inflate a deflated stream themselves: a data set from its
+    // first byte, a file once it has seen the meta group.
     DcmInputBufferStream in;
-    // A file's reader inflates by itself once it has seen the meta group.
-    if constexpr (std::is_same_v<Target, DcmDataset>)
-        if (deflated && in.installCompressionFilter(ESC_zlib).bad()) fail(MC_ZLIB_ERROR);
     dataset.transferInit();
     std::size_t nextPulled = 0;
     for (;;) {
@@ -553,9 +552,8 @@ void encodeDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BlockSink& sink) 
         !DcmXfer(xfer).isExplicitVR() && hasSequenceUnknownToDictionary(dataset) ? EET_UndefinedLength
                                                                                  : EET_ExplicitLength;
     std::vector<Uint8> block(limits::kWriteBlockSize);
+    // DCMTK's data set writer deflates by itself for a deflated syntax.
     DcmOutputBufferStream out(block.data(), static_cast<offile_off_t>(block.size()));
-    if (DcmXfer(xfer).getStreamCompression() != ESC_none && out.installCompressionFilter(ESC_zlib).bad())
-        fail(MC_ZLIB_ERROR);
     dataset.transferInit();
     bool done = false;
     int idlePasses = 0;
