@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -114,13 +116,41 @@ void* HostMemAlloc(size_t size, const char* errorText, int action) {
 
 void HostMemFree(void* p) { std::free(p); }
 
+namespace {
+// Scratch memory is taken and given back around every file read. The largest
+// block given back (up to a limit) is kept for the next request of the same
+// thread, so that reading file after file reuses warm pages instead of having
+// the system hand out, and fault in, fresh ones each time.
+constexpr size_t kKeptScratchLimit = size_t{16} << 20;
+struct alignas(std::max_align_t) ScratchHeader {
+  size_t size;
+};
+struct KeptScratch {
+  ScratchHeader* block = nullptr;
+  ~KeptScratch() { std::free(block); }
+};
+thread_local KeptScratch keptScratch;
+}  // namespace
+
 void* HostGetScratch(size_t size) {
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr) zyl::Runtime::instance().fail("Unable to allocate scratch memory");
-  return p;
+  if (ScratchHeader* kept = keptScratch.block; kept != nullptr && kept->size >= size) {
+    keptScratch.block = nullptr;
+    return kept + 1;
+  }
+  if (size > SIZE_MAX - sizeof(ScratchHeader)) zyl::Runtime::instance().fail("Unable to allocate scratch memory");
+  auto* block = static_cast<ScratchHeader*>(std::malloc(sizeof(ScratchHeader) + (size == 0 ? 1 : size)));
+  if (block == nullptr) zyl::Runtime::instance().fail("Unable to allocate scratch memory");
+  block->size = size;
+  return block + 1;
 }
 
-void HostFreeScratch(void* p) { std::free(p); }
+void HostFreeScratch(void* p) {
+  if (p == nullptr) return;
+  ScratchHeader* block = static_cast<ScratchHeader*>(p) - 1;
+  if (block->size <= kKeptScratchLimit && (keptScratch.block == nullptr || keptScratch.block->size < block->size))
+    std::swap(block, keptScratch.block);
+  std::free(block);
+}
 
 std::string HostCurrentTime() {
   const std::time_t now = std::time(nullptr);
