@@ -6,7 +6,7 @@ PREFIX     ?= /opt/zyl
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test test-asan demo install clean
+.PHONY: all deps configure build test test-asan fuzz demo install clean
 
 all: build
 
@@ -30,7 +30,14 @@ test: build
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZYL_SANITIZE=ON -DZYL_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 600 -j $(JOBS) -LE slow
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 600 -j $(JOBS) -LE 'slow|fuzz'
+
+# The libFuzzer targets (clang, ASan and UBSan) for FUZZ_SECONDS each; `make
+# test` runs them for 30 s each as the tests labelled fuzz.
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	bash tests/fuzz/run_fuzzers.sh build . $(BUILD)/fuzz-build
+	bash tests/fuzz/run_fuzzers.sh run . $(BUILD)/fuzz-build $(FUZZ_SECONDS)
 
 demo: build
 	bash examples/demo.sh $(BUILD)

@@ -12,6 +12,7 @@ packages=(
   libedit-dev libpng-dev
   python3 python3-pydicom python3-numpy python3-gdcm python3-pil
   libgdcm-tools libopenjp2-tools
+  clang-14 libclang-rt-14-dev  # libFuzzer targets (tests/fuzz)
 )
 
 missing=()

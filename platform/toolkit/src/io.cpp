@@ -6,173 +6,155 @@
 #include "pixels.h"
 #include "tables.h"
 
-#include <array>
+#include <algorithm>
 #include <cstring>
-#include <type_traits>
+#include <optional>
 
 using namespace zyl::toolkit;
 
 namespace {
 
-// ---- Structure guard --------------------------------------------------------
+// ---- Bounded parsing ------------------------------------------------------------
 //
-// Walks element headers of a data set as its bytes arrive, ahead of DCMTK, and
-// refuses declared lengths and nesting depths beyond our limits before DCMTK
-// reserves memory or recurses for them.
-class StructureGuard {
-public:
-    StructureGuard(bool explicitVr, bool bigEndian, std::optional<DcmTagKey> stopTag)
-        : explicitVr_(explicitVr), bigEndian_(bigEndian), stopTag_(stopTag) {}
+// DCMTK parses nested sequences recursively and reserves a value's memory as
+// soon as it has read the value's header. Instead of predicting from the bytes
+// what DCMTK will make of them, the reader lets DCMTK decide the structure and
+// bounds what it can do with it:
+//  - DCMTK is called again and again, each time allowed only as many bytes as
+//    open one sequence level beyond the limit (a level costs at least a
+//    sequence header and an item header, 16 bytes), plus what is left of a
+//    value it has begun, which holds no headers. Between calls its own partial
+//    tree tells how deep it is, and at the end the whole tree is measured;
+//  - a value longer than the limit makes DCMTK ask the stream for a way to
+//    load it later (maxReadLength); the stream answers with a marker instead
+//    of letting it reserve memory, and the read stops.
 
-    void feed(const Uint8* data, std::size_t size) {
-        while (size > 0 && !finished_) {
-            if (skip_ > 0) {
-                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(skip_, size));
-                skip_ -= n;
-                offset_ += n;
-                data += n;
-                size -= n;
-                continue;
-            }
-            if (have_ == 0) {
-                // A header lying whole in the chunk is parsed where it is.
-                const std::size_t n = headerSize(data, size);
-                if (n <= size) {
-                    offset_ += n;
-                    data += n;
-                    size -= n;
-                    parseHeader(data - n, n);
-                    continue;
-                }
-            }
-            // A header split across chunks is gathered first.
-            const std::size_t n = std::min(size, headerSize(header_.data(), have_) - have_);
-            std::memcpy(header_.data() + have_, data, n);
-            have_ += n;
-            offset_ += n;
-            data += n;
-            size -= n;
-            const std::size_t complete = headerSize(header_.data(), have_);
-            if (have_ == complete) {
-                have_ = 0;
-                parseHeader(header_.data(), complete);
-            }
-        }
+constexpr offile_off_t kBytesPerLevel = 16;
+
+// A value DCMTK would have to reserve more than the limit for; never loaded.
+class ValueBeyondLimit : public DcmInputStreamFactory {
+public:
+    DcmInputStream* create() const override { return nullptr; }
+    DcmInputStreamFactory* clone() const override { return new ValueBeyondLimit; }
+    DcmInputStreamFactoryType ident() const override { return DFT_DcmInputFileStreamFactory; }
+};
+
+// DCMTK's buffer stream, giving out at most an allowance of bytes per call.
+class BoundedInputStream : public DcmInputBufferStream {
+public:
+    // Starts a call in which DCMTK may take `bytes` more bytes.
+    void allow(offile_off_t bytes) {
+        callStart_ = tell();
+        allowance_ = bytes;
+        allowanceReached_ = false;
+    }
+    // DCMTK was refused bytes that the buffer holds.
+    bool allowanceReached() const { return allowanceReached_; }
+    bool valueBeyondLimit() const { return valueBeyondLimit_; }
+    // Bytes the buffers hold, whatever the allowance.
+    offile_off_t unread() { return DcmInputBufferStream::avail(); }
+
+    offile_off_t avail() override { return capped(DcmInputBufferStream::avail()); }
+    offile_off_t read(void* buffer, offile_off_t length) override {
+        return DcmInputBufferStream::read(buffer, capped(length));
+    }
+    offile_off_t skip(offile_off_t length) override { return DcmInputBufferStream::skip(capped(length)); }
+
+    // DCMTK asks for this for a value longer than maxReadLength, and at the
+    // end of the input for a value that is cut short.
+    DcmInputStreamFactory* newFactory() const override {
+        if (const_cast<BoundedInputStream*>(this)->eos()) return nullptr;
+        valueBeyondLimit_ = true;
+        return new ValueBeyondLimit;
     }
 
 private:
-    struct Level {
-        std::uint64_t end;  // offset where a defined-length container ends
-        bool undefined;
-        bool sequence;      // a sequence (else an item)
-        bool encapsulated;  // items hold raw fragments
-    };
-
-    Uint16 read16(const Uint8* header, std::size_t at) const {
-        return bigEndian_ ? static_cast<Uint16>(header[at] << 8 | header[at + 1])
-                          : static_cast<Uint16>(header[at + 1] << 8 | header[at]);
-    }
-    Uint32 read32(const Uint8* header, std::size_t at) const {
-        return bigEndian_ ? static_cast<Uint32>(read16(header, at)) << 16 | read16(header, at + 2)
-                          : static_cast<Uint32>(read16(header, at + 2)) << 16 | read16(header, at);
+    offile_off_t capped(offile_off_t length) {
+        if (valueBeyondLimit_) return 0;
+        const offile_off_t left = std::max<offile_off_t>(0, allowance_ - (tell() - callStart_));
+        if (length <= left) return length;
+        if (DcmInputBufferStream::avail() > left) allowanceReached_ = true;
+        return left;
     }
 
-    static bool longVr(char a, char b) {
-        switch (a) {
-            case 'O': return b == 'B' || b == 'W' || b == 'F' || b == 'D' || b == 'L' || b == 'V';
-            case 'S': return b == 'Q' || b == 'V';
-            case 'U': return b == 'T' || b == 'N' || b == 'C' || b == 'R' || b == 'V';
-            default: return false;
-        }
-    }
-
-    // Size of the header starting at `header`, of which `available` bytes are
-    // known: 8 until the first 8 are, which tell whether it is 12.
-    std::size_t headerSize(const Uint8* header, std::size_t available) const {
-        if (available < 8) return 8;
-        if (!explicitVr_ || read16(header, 0) == 0xFFFE) return 8;
-        return longVr(static_cast<char>(header[4]), static_cast<char>(header[5])) ? 12 : 8;
-    }
-
-    int sequenceDepth() const {
-        int depth = 0;
-        for (const auto& level : stack_) depth += level.sequence ? 1 : 0;
-        return depth;
-    }
-
-    void closeFinished(std::uint64_t headerStart) {
-        while (!stack_.empty() && !stack_.back().undefined && stack_.back().end <= headerStart)
-            stack_.pop_back();
-    }
-
-    // Parses one complete header of `headerSize` bytes; offset_ is already past it.
-    void parseHeader(const Uint8* header, std::size_t headerSize) {
-        const std::uint64_t headerStart = offset_ - headerSize;
-        closeFinished(headerStart);
-        const DcmTagKey tag(read16(header, 0), read16(header, 2));
-        const bool explicitHeader = explicitVr_ && tag.getGroup() != 0xFFFE;
-        Uint32 length = 0;
-        char vr[2] = {0, 0};
-        if (explicitHeader) {
-            vr[0] = static_cast<char>(header[4]);
-            vr[1] = static_cast<char>(header[5]);
-            length = headerSize == 12 ? read32(header, 8) : read16(header, 6);
-        } else {
-            length = read32(header, 4);
-        }
-        const bool undefined = length == 0xFFFFFFFF;
-        const std::uint64_t end = offset_ + (undefined ? 0 : length);
-
-        if (stack_.empty() && stopTag_ && !(tag < *stopTag_)) {
-            finished_ = true;  // the reader stops here; the rest is not parsed
-            return;
-        }
-        if (tag == DCM_Item) {
-            if (!stack_.empty() && stack_.back().encapsulated) {
-                requireLength(length, undefined);
-                skip_ = length;
-                return;
-            }
-            stack_.push_back({end, undefined, false, false});
-            return;
-        }
-        if (tag == DCM_ItemDelimitationItem) {
-            if (!stack_.empty() && !stack_.back().sequence) stack_.pop_back();
-            return;
-        }
-        if (tag == DCM_SequenceDelimitationItem) {
-            if (!stack_.empty() && !stack_.back().sequence) stack_.pop_back();
-            if (!stack_.empty() && stack_.back().sequence) stack_.pop_back();
-            return;
-        }
-        const bool sequence = explicitHeader ? (vr[0] == 'S' && vr[1] == 'Q')
-                                             : DcmTag(tag).getEVR() == EVR_SQ;
-        if (undefined || sequence) {
-            if (sequenceDepth() + 1 > limits::kMaxNestingDepth) fail(MC_NESTING_TOO_DEEP);
-            const bool encapsulated = undefined && !sequence &&
-                                      (tag == DCM_PixelData || (vr[0] == 'O' && (vr[1] == 'B' || vr[1] == 'W')));
-            if (!undefined && length == 0) return;
-            stack_.push_back({end, undefined, true, encapsulated});
-            return;
-        }
-        requireLength(length, undefined);
-        skip_ = length;
-    }
-
-    static void requireLength(Uint32 length, bool undefined) {
-        if (!undefined && length > limits::kMaxValueLength) fail(MC_LIMIT_EXCEEDED);
-    }
-
-    bool explicitVr_;
-    bool bigEndian_;
-    std::optional<DcmTagKey> stopTag_;
-    bool finished_ = false;
-    std::array<Uint8, 12> header_{};
-    std::size_t have_ = 0;
-    std::uint64_t skip_ = 0;
-    std::uint64_t offset_ = 0;
-    std::vector<Level> stack_;
+    offile_off_t callStart_ = 0;
+    offile_off_t allowance_ = 0;
+    bool allowanceReached_ = false;
+    mutable bool valueBeyondLimit_ = false;
 };
+
+// DCMTK's cursors into its lists, which show the element or item being read.
+struct ItemElements : DcmItem {
+    static DcmList* DcmItem::*member() { return &ItemElements::elementList; }
+    // False while the element at the cursor is still being read.
+    static OFBool DcmItem::*complete() { return &ItemElements::lastElementComplete; }
+};
+struct SequenceItems : DcmSequenceOfItems {
+    static DcmList* DcmSequenceOfItems::*member() { return &SequenceItems::itemList; }
+};
+struct ValueProgress : DcmElement {
+    static Uint32 (DcmObject::*member())() const { return &ValueProgress::getTransferredBytes; }
+};
+
+// Where DCMTK stands in a partly read tree.
+struct ParsePosition {
+    int depth = 0;                     // sequences open around the read position
+    std::uint32_t valueRemaining = 0;  // bytes still due to a value begun
+};
+
+// The element an item is reading, if any.
+DcmObject* elementInProgress(DcmItem& item) {
+    return item.*ItemElements::complete() ? nullptr : (item.*ItemElements::member())->get(ELP_atpos);
+}
+
+ParsePosition parsePosition(DcmItem& top) {
+    ParsePosition at;
+    DcmObject* node = elementInProgress(top);
+    while (node) {
+        if (auto* item = dynamic_cast<DcmItem*>(node)) {
+            node = elementInProgress(*item);
+        } else if (auto* sequence = dynamic_cast<DcmSequenceOfItems*>(node)) {
+            if (sequence->ident() == EVR_SQ) ++at.depth;
+            DcmList* items = sequence->*SequenceItems::member();
+            // DCMTK appends items and resumes at the last one.
+            DcmObject* last = items->empty() ? nullptr : items->get(ELP_last);
+            node = last && last->transferState() != ERW_ready ? last : nullptr;
+        } else {
+            auto* pixels = dynamic_cast<DcmPixelData*>(node);
+            if (pixels && pixels->getLengthField() == DCM_UndefinedLength) {
+                // Encapsulated pixel data reads into a fragment sequence of its own.
+                E_TransferSyntax representation = EXS_Unknown;
+                const DcmRepresentationParameter* parameter = nullptr;
+                pixels->getCurrentRepresentationKey(representation, parameter);
+                DcmPixelSequence* fragments = nullptr;
+                node = pixels->getEncapsulatedRepresentation(representation, parameter, fragments).good()
+                           ? fragments
+                           : nullptr;
+                continue;
+            }
+            const Uint32 length = node->getLengthField();
+            const Uint32 done = (node->*ValueProgress::member())();
+            if (length != DCM_UndefinedLength && done < length) at.valueRemaining = length - done;
+            break;
+        }
+    }
+    return at;
+}
+
+// The deepest sequence nesting in a tree DCMTK has read. DCMTK cannot have
+// built it deeper than one level beyond the limit, which bounds this recursion.
+int nestingDepth(DcmItem& item) {
+    int deepest = 0;
+    for (DcmObject* o = item.nextInContainer(nullptr); o; o = item.nextInContainer(o)) {
+        auto* sequence = dynamic_cast<DcmSequenceOfItems*>(o);
+        if (!sequence || sequence->ident() != EVR_SQ) continue;
+        int inner = 0;
+        for (DcmObject* i = sequence->nextInContainer(nullptr); i; i = sequence->nextInContainer(i))
+            if (auto* nested = dynamic_cast<DcmItem*>(i)) inner = std::max(inner, nestingDepth(*nested));
+        deepest = std::max(deepest, 1 + inner);
+    }
+    return deepest;
+}
 
 // ---- Chunk sources ------------------------------------------------------------
 
@@ -240,61 +222,130 @@ private:
 
 // ---- Reading ------------------------------------------------------------------
 
-bool isExplicit(E_TransferSyntax xfer) { return DcmXfer(xfer).isExplicitVR(); }
-bool isBigEndian(E_TransferSyntax xfer) { return DcmXfer(xfer).getByteOrder() == EBO_BigEndian; }
+// Feeds the caller's chunks to DCMTK in bounded calls. `pulled` holds pieces
+// already taken from the source, in order, before it is asked for more; they
+// must stay valid until they have been read.
+class BoundedReader {
+public:
+    BoundedReader(ChunkSource& source, std::vector<Chunk> pulled) : source_(source), pulled_(std::move(pulled)) {}
 
-// Feeds a data set to DCMTK chunk by chunk. `pulled` holds the pieces already
-// taken from the source, in order, before it is asked for more; they must stay
-// valid until they have been read.
-template <class Target>
-void readDataSet(Target& dataset, E_TransferSyntax xfer, ChunkSource& source, const std::vector<Chunk>& pulled,
-                 std::optional<DcmTagKey> stopTag, std::size_t unguardedPrefix = 0) {
-    const bool deflated = DcmXfer(xfer).getStreamCompression() != ESC_none;
-    // A deflated stream cannot be walked before inflation; DCMTK gets it as is.
-    std::optional<StructureGuard> guard;
-    if (!deflated) guard.emplace(isExplicit(xfer), isBigEndian(xfer), stopTag);
-    // DCMTK's readers inflate a deflated stream themselves: a data set from its
-    // first byte, a file once it has seen the meta group.
-    DcmInputBufferStream in;
-    dataset.transferInit();
-    std::size_t nextPulled = 0;
-    for (;;) {
-        const Chunk chunk = nextPulled < pulled.size() ? pulled[nextPulled++] : source.next();
-        // The meta group at the front of a file is not part of the data set.
-        const std::size_t skip = std::min(unguardedPrefix, chunk.size);
-        unguardedPrefix -= skip;
-        if (guard) guard->feed(chunk.data + skip, chunk.size - skip);
-        in.setBuffer(chunk.data, static_cast<offile_off_t>(chunk.size));
-        if (chunk.last) in.setEos();
-        const OFCondition result =
-            stopTag ? dataset.readUntilTag(in, xfer, EGL_noChange, DCM_MaxReadLength, *stopTag)
-                    : dataset.read(in, xfer, EGL_noChange, DCM_MaxReadLength);
-        in.releaseBuffer();
-        if (result.good()) break;
-        // After the last chunk "need more" means the data ended inside an element.
-        if (result != EC_StreamNotifyClient || chunk.last) {
-            dataset.transferEnd();
-            fail(result == EC_MemoryExhausted ? MC_LIMIT_EXCEEDED : MC_INVALID_FILE);
+    // Runs `readCall` (one DCMTK read of `top`, the meta group or a data set)
+    // until `top` is complete. `firstAllowance` widens the first call.
+    template <class ReadCall>
+    void parse(DcmItem& top, ReadCall readCall, offile_off_t firstAllowance = 0) {
+        // Too deep a tree is the reason for any failure that follows from it.
+        auto refuse = [&](MC_STATUS status) {
+            if (nestingDepth(top) > limits::kMaxNestingDepth) fail(MC_NESTING_TOO_DEEP);
+            fail(status);
+        };
+        if (!started_) pullNext();
+        for (bool first = true;; first = false) {
+            const ParsePosition at = parsePosition(top);
+            if (at.depth > limits::kMaxNestingDepth) fail(MC_NESTING_TOO_DEEP);
+            const offile_off_t levels = limits::kMaxNestingDepth + 1 - at.depth;
+            in_.allow(std::max<offile_off_t>(first ? firstAllowance : 0,
+                                             at.valueRemaining + kBytesPerLevel * levels + kBytesPerLevel / 2 - 1));
+            const offile_off_t before = in_.tell();
+            OFCondition result = readCall(in_);
+            if (in_.valueBeyondLimit()) fail(MC_LIMIT_EXCEEDED);
+            if (result.good()) break;
+            if (result != EC_StreamNotifyClient) refuse(result == EC_MemoryExhausted ? MC_LIMIT_EXCEEDED : MC_INVALID_FILE);
+            if (in_.allowanceReached() && in_.tell() != before) continue;
+            // DCMTK takes the end of the input at the start of a call for the
+            // end of the data, even inside a value: it is called at the end
+            // only between top-level elements.
+            if (pullNext() && !in_.eos()) continue;
+            if (elementInProgress(top) || !dropPadByte()) refuse(MC_INVALID_FILE);
+            in_.allow(0);
+            result = readCall(in_);
+            if (result.bad()) refuse(MC_INVALID_FILE);
+            break;
         }
+        if (nestingDepth(top) > limits::kMaxNestingDepth) fail(MC_NESTING_TOO_DEEP);
+    }
+
+    // Pulls chunks until `bytes` are unread or the input has ended.
+    void require(offile_off_t bytes) {
+        if (!started_) pullNext();
+        while (in_.unread() < bytes && pullNext()) {
+        }
+    }
+
+private:
+    bool pullNext() {
+        if (ended_) return false;
+        // DCMTK keeps what it has not read of the old chunk before that goes.
+        if (started_) in_.releaseBuffer();
+        started_ = true;
+        const Chunk chunk = nextPulled_ < pulled_.size() ? pulled_[nextPulled_++] : source_.next();
+        in_.setBuffer(chunk.data, static_cast<offile_off_t>(chunk.size));
+        if (chunk.last) {
+            in_.setEos();
+            ended_ = true;
+        }
+        if (!in_.good()) fail(MC_INVALID_FILE);
+        return true;
+    }
+
+    // A reader that pads an odd-length input adds one zero byte; after
+    // complete data it is no element and is dropped.
+    bool dropPadByte() {
+        if (in_.unread() == 0) return true;
+        Uint8 pad = 0xFF;
+        in_.allow(1);
+        return in_.unread() == 1 && in_.read(&pad, 1) == 1 && pad == 0 && in_.eos();
+    }
+
+    ChunkSource& source_;
+    std::vector<Chunk> pulled_;
+    std::size_t nextPulled_ = 0;
+    bool started_ = false;
+    bool ended_ = false;
+    BoundedInputStream in_;
+};
+
+// Reads a data set of a known syntax (or detected by DCMTK when unknown).
+void readDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BoundedReader& reader,
+                 std::optional<DcmTagKey> stopTag) {
+    // DCMTK guesses an unknown syntax from the first 6 bytes it is given.
+    if (xfer == EXS_Unknown) reader.require(6);
+    dataset.transferInit();
+    try {
+        reader.parse(dataset, [&](DcmInputStream& in) {
+            return stopTag ? dataset.readUntilTag(in, xfer, EGL_noChange, limits::kMaxValueLength, *stopTag)
+                           : dataset.read(in, xfer, EGL_noChange, limits::kMaxValueLength);
+        });
+    } catch (...) {
+        dataset.transferEnd();
+        dataset.clear();
+        throw;
     }
     dataset.transferEnd();
 }
 
-// Reads the preamble and meta group; returns the bytes pulled past the meta group.
+// The preamble, "DICM" and the meta group, collected before DCMTK sees them.
 struct MetaPrefix {
-    std::vector<Uint8> metaBytes;  // preamble, "DICM" and the meta group
-    std::vector<Uint8> rest;       // first bytes of the data set
+    std::vector<Uint8> bytes;  // may run a few bytes into the data set
     bool sourceEnded = false;
+    bool groupLengthFirst = false;  // (0002,0000) leads the group
 };
 
+// DCMTK ends a meta group by its group length (0002,0000) when that comes
+// first. Otherwise it goes on while the next group is 0002, peeking at bytes
+// that must then all be at hand: the whole group is collected, and only
+// elements whose values cannot hold nested data are accepted, so that DCMTK
+// reads exactly them.
 MetaPrefix readMetaPrefix(ChunkSource& source, Chunk& chunk, std::size_t& used) {
     MetaPrefix prefix;
-    std::vector<Uint8>& bytes = prefix.metaBytes;
+    std::vector<Uint8>& bytes = prefix.bytes;
     // Takes bytes until `bytes` holds `target` of them; false at end of input.
     auto fill = [&](std::size_t target) {
         while (bytes.size() < target) {
             if (used == chunk.size) {
-                if (chunk.last) return false;
+                if (chunk.last) {
+                    prefix.sourceEnded = true;
+                    return false;
+                }
                 chunk = source.next();
                 used = 0;
                 continue;
@@ -305,68 +356,56 @@ MetaPrefix readMetaPrefix(ChunkSource& source, Chunk& chunk, std::size_t& used) 
         }
         return true;
     };
-    if (!fill(132) || std::memcmp(bytes.data() + 128, "DICM", 4) != 0) fail(MC_INVALID_FILE);
-    std::size_t position = 132;
+    constexpr std::size_t kMetaStart = 132;
+    if (!fill(kMetaStart) || std::memcmp(bytes.data() + 128, "DICM", 4) != 0) fail(MC_INVALID_FILE);
+    static constexpr Uint8 kGroupLengthHeader[] = {0x02, 0x00, 0x00, 0x00, 'U', 'L', 0x04, 0x00};
+    if (fill(kMetaStart + 12) &&
+        std::memcmp(bytes.data() + kMetaStart, kGroupLengthHeader, sizeof kGroupLengthHeader) == 0) {
+        prefix.groupLengthFirst = true;
+        const Uint8* value = bytes.data() + kMetaStart + 8;
+        const std::uint32_t groupLength = static_cast<std::uint32_t>(value[3]) << 24 | value[2] << 16 |
+                                          value[1] << 8 | value[0];
+        if (groupLength > limits::kMaxMetaGroupLength) fail(MC_LIMIT_EXCEEDED);
+        fill(kMetaStart + 12 + groupLength);
+        return prefix;
+    }
+    std::size_t position = kMetaStart;
     for (;;) {
-        if (!fill(position + 8)) {
-            // The file ends within or right after the meta group.
-            prefix.rest.assign(bytes.begin() + static_cast<std::ptrdiff_t>(position), bytes.end());
-            bytes.resize(position);
-            prefix.sourceEnded = true;
-            return prefix;
-        }
-        const Uint16 group = static_cast<Uint16>(bytes[position + 1] << 8 | bytes[position]);
-        if (group != 0x0002) break;
-        const char a = static_cast<char>(bytes[position + 4]);
-        const char b = static_cast<char>(bytes[position + 5]);
-        const bool longForm = (a == 'O' && (b == 'B' || b == 'W' || b == 'F')) || (a == 'U' && (b == 'N' || b == 'T')) ||
-                              (a == 'S' && b == 'Q');
+        if (!fill(position + 8)) return prefix;  // the file ends within or right after the group
+        const Uint8* header = bytes.data() + position;
+        // DCMTK's test for a next meta element, either byte order.
+        if (!((header[0] == 0x02 && header[1] == 0x00) || (header[0] == 0x00 && header[1] == 0x02))) return prefix;
+        const char name[3] = {static_cast<char>(header[4]), static_cast<char>(header[5]), 0};
+        const DcmVR vr(name);
+        if (!vr.isStandard() || std::strncmp(vr.getVRName(), name, 2) != 0 || vr.getEVR() == EVR_SQ ||
+            vr.getEVR() == EVR_UN)
+            fail(MC_INVALID_FILE);
         std::size_t headerSize = 8;
-        std::uint64_t length = static_cast<Uint16>(bytes[position + 7] << 8 | bytes[position + 6]);
-        if (longForm) {
+        std::uint64_t length = static_cast<Uint16>(header[7] << 8 | header[6]);
+        if (vr.usesExtendedLengthEncoding()) {
             headerSize = 12;
             if (!fill(position + 12)) fail(MC_INVALID_FILE);
-            length = static_cast<std::uint64_t>(bytes[position + 11]) << 24 | bytes[position + 10] << 16 |
-                     bytes[position + 9] << 8 | bytes[position + 8];
+            header = bytes.data() + position;
+            length = static_cast<std::uint64_t>(header[11]) << 24 | header[10] << 16 | header[9] << 8 | header[8];
         }
         const std::uint64_t next = position + headerSize + length;
-        if (next - 132 > limits::kMaxMetaGroupLength) fail(MC_LIMIT_EXCEEDED);
+        if (next - kMetaStart > limits::kMaxMetaGroupLength) fail(MC_LIMIT_EXCEEDED);
         if (!fill(static_cast<std::size_t>(next))) fail(MC_INVALID_FILE);
         position = static_cast<std::size_t>(next);
     }
-    prefix.rest.assign(bytes.begin() + static_cast<std::ptrdiff_t>(position), bytes.end());
-    bytes.resize(position);
-    return prefix;
 }
 
-// The syntax of the data set: the meta group's, else guessed from its first bytes.
-E_TransferSyntax dataSetSyntax(const std::vector<Uint8>& meta, const std::vector<Uint8>& firstBytes) {
-    // Walk the meta group (explicit little endian) for (0002,0010).
-    std::string uid;
-    for (std::size_t p = 132; p + 8 <= meta.size();) {
-        const Uint16 element = static_cast<Uint16>(meta[p + 3] << 8 | meta[p + 2]);
-        const char a = static_cast<char>(meta[p + 4]), b = static_cast<char>(meta[p + 5]);
-        const bool longForm = (a == 'O' && (b == 'B' || b == 'W' || b == 'F')) || (a == 'U' && (b == 'N' || b == 'T')) ||
-                              (a == 'S' && b == 'Q');
-        std::size_t header = 8;
-        std::size_t length = static_cast<Uint16>(meta[p + 7] << 8 | meta[p + 6]);
-        if (longForm) {
-            header = 12;
-            length = static_cast<std::size_t>(meta[p + 11]) << 24 | meta[p + 10] << 16 | meta[p + 9] << 8 | meta[p + 8];
-        }
-        if (p + header + length > meta.size()) break;
-        if (element == 0x0010) uid.assign(meta.begin() + static_cast<std::ptrdiff_t>(p + header),
-                                          meta.begin() + static_cast<std::ptrdiff_t>(p + header + length));
-        p += header + length;
-    }
+// The syntax of the data set as DCMTK read the meta group: the one it names;
+// explicit little endian for a syntax DCMTK lacks (every such syntax encodes
+// so); unknown, for DCMTK to detect, when none is named.
+E_TransferSyntax dataSetSyntax(DcmMetaInfo& meta) {
+    OFString value;
+    if (meta.findAndGetOFString(DCM_TransferSyntaxUID, value).bad()) return EXS_Unknown;
+    std::string uid(value.c_str());
     while (!uid.empty() && (uid.back() == ' ' || uid.back() == '\0')) uid.pop_back();
-    if (!uid.empty()) {
-        const DcmXfer xfer(uid.c_str());
-        if (xfer.getXfer() != EXS_Unknown) return xfer.getXfer();
-        return EXS_LittleEndianExplicit;  // every syntax DCMTK lacks encodes explicit little endian
-    }
-    const bool explicitVr = firstBytes.size() >= 6 && std::isupper(firstBytes[4]) && std::isupper(firstBytes[5]);
-    return explicitVr ? EXS_LittleEndianExplicit : EXS_LittleEndianImplicit;
+    if (uid.empty()) return EXS_Unknown;
+    const DcmXfer xfer(uid.c_str());
+    return xfer.getXfer() != EXS_Unknown ? xfer.getXfer() : EXS_LittleEndianExplicit;
 }
 
 void resetTree(Target& target) {
@@ -391,26 +430,38 @@ MC_STATUS openFile(int applicationId, int fileId, void* userInfo, MC_File_Reader
 
     Chunk chunk = source.next();
     std::size_t used = 0;
-    MetaPrefix prefix = readMetaPrefix(source, chunk, used);
-
-    const E_TransferSyntax xfer = dataSetSyntax(prefix.metaBytes, prefix.rest);
-    // DCMTK parses the meta group reliably only when it arrives in one piece:
-    // the first buffer holds all of it (and the few data set bytes read past
-    // it), then the rest of the caller's chunk follows where it is.
-    const std::size_t metaSize = prefix.metaBytes.size();
-    std::vector<Uint8> head = std::move(prefix.metaBytes);
-    head.insert(head.end(), prefix.rest.begin(), prefix.rest.end());
+    const MetaPrefix prefix = readMetaPrefix(source, chunk, used);
+    // The collected bytes first, then the rest of the caller's chunk where it is.
     const Chunk remainder{chunk.data + used, chunk.size - used, chunk.last};
-    std::vector<Chunk> pulled;
-    if (remainder.size == 0) {
-        pulled.push_back({head.data(), head.size(), prefix.sourceEnded || chunk.last});
-    } else {
-        pulled.push_back({head.data(), head.size(), false});
+    std::vector<Chunk> pulled{{prefix.bytes.data(), prefix.bytes.size(), prefix.sourceEnded || chunk.last}};
+    if (remainder.size > 0) {
+        pulled.front().last = false;
         pulled.push_back(remainder);
     }
-    readDataSet(*root.fileFormat, xfer, source, pulled, stopTag, metaSize);
+    BoundedReader bounded(source, std::move(pulled));
+
+    DcmMetaInfo& meta = *root.meta();
+    meta.transferInit();
+    try {
+        // Without a leading group length DCMTK must see the whole group in one call.
+        bounded.parse(
+            meta, [&](DcmInputStream& in) { return meta.read(in, EXS_Unknown, EGL_noChange, limits::kMaxValueLength); },
+            prefix.groupLengthFirst ? 0 : static_cast<offile_off_t>(prefix.bytes.size()));
+    } catch (...) {
+        meta.transferEnd();
+        root.fileFormat->clear();
+        throw;
+    }
+    meta.transferEnd();
+    const E_TransferSyntax xfer = dataSetSyntax(meta);
+    try {
+        readDataSet(*root.dataset(), xfer, bounded, stopTag);
+    } catch (...) {
+        root.fileFormat->clear();
+        throw;
+    }
     const E_TransferSyntax original = root.dataset()->getOriginalXfer();
-    root.transferSyntax = original != EXS_Unknown ? original : xfer;
+    root.transferSyntax = original != EXS_Unknown ? original : xfer != EXS_Unknown ? xfer : EXS_LittleEndianExplicit;
     return MC_NORMAL_COMPLETION;
 }
 
@@ -608,9 +659,9 @@ MC_STATUS MC_Stream_To_Message(int messageId, uint32_t startTag, uint32_t stopTa
         Target target = Target::open(messageId, true);
         resetTree(target);
         StreamChunks source(messageId, userInfo, reader);
-        const Chunk first = source.next();
+        BoundedReader bounded(source, {});
         DcmDataset& dataset = *target.root().dataset();
-        readDataSet(dataset, *xfer, source, {first}, std::nullopt);
+        readDataSet(dataset, *xfer, bounded, std::nullopt);
         // Keep the attributes of the range only.
         std::vector<DcmTagKey> outside;
         for (DcmObject* o = dataset.nextInContainer(nullptr); o; o = dataset.nextInContainer(o)) {

@@ -1,0 +1,271 @@
+// Hostile files and data sets against the reader's limits: nesting deeper than
+// DCMTK may recurse, values larger than it may reserve, values cut short. The
+// inputs are the smallest ones that once crashed the reader or slipped past
+// its checks, generated here.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+// ---- Allocation watch -----------------------------------------------------------
+//
+// Every operator new of the process (DCMTK's included) goes through these, so
+// a test can see the largest single request; requests beyond 2 GiB are refused
+// rather than served, so that a fault shows as a recorded size, not as a
+// machine out of memory.
+namespace {
+std::atomic<std::size_t> largestRequest{0};
+constexpr std::size_t kRefusedRequest = std::size_t{2} << 30;
+
+void* allocate(std::size_t size) noexcept {
+    std::size_t seen = largestRequest.load();
+    while (size > seen && !largestRequest.compare_exchange_weak(seen, size)) {
+    }
+    if (size >= kRefusedRequest) return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* allocateOrThrow(std::size_t size) {
+    if (void* p = allocate(size)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return allocateOrThrow(size); }
+void* operator new[](std::size_t size) { return allocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+namespace zyl::toolkit::test {
+namespace {
+
+constexpr int kDocumentedDepth = 64;
+constexpr std::uint32_t kUndefined = 0xFFFFFFFFu;
+constexpr std::size_t kValueLimit = std::size_t{1} << 30;
+
+// Little endian data set bytes.
+struct Bytes {
+    std::vector<std::uint8_t> v;
+    Bytes& u16(std::uint16_t x) {
+        v.push_back(static_cast<std::uint8_t>(x)), v.push_back(static_cast<std::uint8_t>(x >> 8));
+        return *this;
+    }
+    Bytes& u32(std::uint32_t x) { return u16(static_cast<std::uint16_t>(x)).u16(static_cast<std::uint16_t>(x >> 16)); }
+    Bytes& text(const std::string& s) {
+        v.insert(v.end(), s.begin(), s.end());
+        return *this;
+    }
+    Bytes& zeros(std::size_t n) {
+        v.resize(v.size() + n, 0);
+        return *this;
+    }
+    Bytes& tag(std::uint16_t g, std::uint16_t e) { return u16(g).u16(e); }
+    // Explicit VR header; `reserved` fills the two bytes DCMTK skips before a 4-byte length.
+    Bytes& longHeader(std::uint16_t g, std::uint16_t e, const char* vr, std::uint32_t length,
+                      std::uint16_t reserved = 0) {
+        return tag(g, e).text(vr).u16(reserved).u32(length);
+    }
+    Bytes& shortElement(std::uint16_t g, std::uint16_t e, const char* vr, const std::string& value) {
+        return tag(g, e).text(vr).u16(static_cast<std::uint16_t>(value.size())).text(value);
+    }
+    Bytes& item(std::uint32_t length = kUndefined) { return tag(0xFFFE, 0xE000).u32(length); }
+    Bytes& append(const Bytes& other) {
+        v.insert(v.end(), other.v.begin(), other.v.end());
+        return *this;
+    }
+};
+
+// Sequences of undefined length nested `levels` deep, explicit VR.
+Bytes explicitNesting(int levels) {
+    Bytes b;
+    for (int i = 0; i < levels; ++i) b.longHeader(0x0011, 0x1001, "SQ", kUndefined).item();
+    return b;
+}
+
+// Elements of an unknown tag and undefined length nested `levels` deep in
+// implicit VR, which DCMTK reads as sequences.
+Bytes implicitNesting(int levels) {
+    Bytes b;
+    for (int i = 0; i < levels; ++i) b.tag(0x0011, 0x1001).u32(kUndefined).item();
+    return b;
+}
+
+// A Part 10 file: preamble, a meta group with its group length, the data set.
+std::vector<std::uint8_t> part10(const Bytes& dataSet, const std::string& syntax = "1.2.840.10008.1.2.1") {
+    std::string uid = syntax;
+    if (uid.size() % 2) uid.push_back('\0');
+    Bytes meta;
+    meta.tag(0x0002, 0x0001).text("OB").u16(0).u32(2).u16(0x0100);
+    meta.shortElement(0x0002, 0x0010, "UI", uid);
+    Bytes file;
+    file.zeros(128).text("DICM").tag(0x0002, 0x0000).text("UL").u16(4).u32(static_cast<std::uint32_t>(meta.v.size()));
+    file.append(meta).append(dataSet);
+    return file.v;
+}
+
+// Hands out chunks and then, whatever the length, an empty last chunk, as a
+// reader of fixed-size blocks does when the file ends on a block boundary.
+struct BlockReader {
+    const std::vector<std::uint8_t>* bytes = nullptr;
+    std::size_t blockSize = 1024;
+    std::size_t offset = 0;
+    std::vector<std::uint8_t> block;
+};
+MC_STATUS blockReader(const char*, void* userInfo, int* size, void** data, int isFirst, int* isLast) {
+    auto& r = *static_cast<BlockReader*>(userInfo);
+    if (isFirst) r.offset = 0;
+    const std::size_t n = std::min(r.blockSize, r.bytes->size() - r.offset);
+    r.block.assign(r.bytes->begin() + static_cast<std::ptrdiff_t>(r.offset),
+                   r.bytes->begin() + static_cast<std::ptrdiff_t>(r.offset + n));
+    r.offset += n;
+    *size = static_cast<int>(n);
+    *data = r.block.data();
+    *isLast = n == 0;
+    return MC_NORMAL_COMPLETION;
+}
+MC_STATUS blockStreamReader(int, void* userInfo, int isFirst, int* size, void** data, int* isLast) {
+    return blockReader(nullptr, userInfo, size, data, isFirst, isLast);
+}
+
+// Streams a data set into a new message, as the storage service receives one.
+MC_STATUS streamDataSet(const std::vector<std::uint8_t>& bytes, MC_TRANSFER_SYNTAX syntax, std::size_t chunk) {
+    initToolkit();
+    int id = 0;
+    if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) return MC_SYSTEM_ERROR;
+    MemoryReader reader;
+    reader.bytes = &bytes;
+    reader.chunkSize = chunk;
+    const MC_STATUS s = MC_Stream_To_Message(id, 0, 0xFFFFFFFFu, syntax, &reader, memoryStreamReader);
+    MC_Free_Message(id);
+    return s;
+}
+
+struct HostileCase {
+    const char* name;
+    Bytes dataSet;
+    MC_TRANSFER_SYNTAX syntax;
+    MC_STATUS expected;
+};
+
+std::vector<HostileCase> hostileCases() {
+    // An unknown two-letter VR has a 4-byte length in DCMTK; a reader taking
+    // its 2 reserved bytes for the length lands inside its value, where a
+    // 1 GiB "OB" header hides everything after it.
+    Bytes xx;
+    xx.longHeader(0x0011, 0x0010, "XX", 12, 4).longHeader(0x0011, 0x1003, "OB", 0x3FFFFFFFu);
+    Bytes xxThenDeep = xx;
+    xxThenDeep.append(explicitNesting(10000));
+    // A UN value of undefined length is read as an implicit VR sequence.
+    Bytes unThenDeep;
+    unThenDeep.longHeader(0x0011, 0x1002, "UN", kUndefined).item().append(implicitNesting(10000));
+    // A 406-byte file: a value of almost 4 GiB behind an "XX" element.
+    Bytes xxThenHuge = xx;
+    xxThenHuge.longHeader(0x0011, 0x1001, "OB", 0xFFFFFFF0u).zeros(184);
+    Bytes plainHuge;
+    plainHuge.longHeader(0x0011, 0x1001, "OB", 0xFFFFFFF0u).zeros(100);
+    Bytes limitPlusOne = explicitNesting(kDocumentedDepth + 1);
+    Bytes implicitLimitPlusOne = implicitNesting(kDocumentedDepth + 1);
+    return {
+        {"XxBeforeDeepNesting", xxThenDeep, MC_TS_EXPLICIT_LITTLE_ENDIAN, MC_NESTING_TOO_DEEP},
+        {"UndefinedLengthUnHoldingDeepNesting", unThenDeep, MC_TS_EXPLICIT_LITTLE_ENDIAN, MC_NESTING_TOO_DEEP},
+        {"OneLevelBeyondTheLimitExplicit", limitPlusOne, MC_TS_EXPLICIT_LITTLE_ENDIAN, MC_NESTING_TOO_DEEP},
+        {"OneLevelBeyondTheLimitImplicit", implicitLimitPlusOne, MC_TS_IMPLICIT_LITTLE_ENDIAN,
+         MC_NESTING_TOO_DEEP},
+        {"HugeValueBehindXx", xxThenHuge, MC_TS_EXPLICIT_LITTLE_ENDIAN, MC_LIMIT_EXCEEDED},
+        {"HugeValue", plainHuge, MC_TS_EXPLICIT_LITTLE_ENDIAN, MC_LIMIT_EXCEEDED},
+    };
+}
+
+std::string syntaxUid(MC_TRANSFER_SYNTAX syntax) {
+    return syntax == MC_TS_IMPLICIT_LITTLE_ENDIAN ? "1.2.840.10008.1.2" : "1.2.840.10008.1.2.1";
+}
+
+class HostileData : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileData, FileAndStreamEndInTheLimitStatus) {
+    const HostileCase& c = GetParam();
+    const auto file = part10(c.dataSet, syntaxUid(c.syntax));
+    for (std::size_t chunk : {file.size(), std::size_t{4096}, std::size_t{7}, std::size_t{1}}) {
+        SCOPED_TRACE(chunk);
+        largestRequest = 0;
+        int id = 0;
+        EXPECT_EQ(openFromBytes(file, chunk, id), c.expected);
+        EXPECT_LE(largestRequest.load(), kValueLimit + 16);
+        largestRequest = 0;
+        EXPECT_EQ(streamDataSet(c.dataSet.v, c.syntax, chunk), c.expected);
+        EXPECT_LE(largestRequest.load(), kValueLimit + 16);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ToolkitHostileInput, HostileData, ::testing::ValuesIn(hostileCases()),
+                         [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+TEST(ToolkitHostileInput, NestingUpToTheLimitIsRead) {
+    for (MC_TRANSFER_SYNTAX syntax : {MC_TS_EXPLICIT_LITTLE_ENDIAN, MC_TS_IMPLICIT_LITTLE_ENDIAN}) {
+        SCOPED_TRACE(syntax);
+        Bytes deepest = syntax == MC_TS_EXPLICIT_LITTLE_ENDIAN ? explicitNesting(kDocumentedDepth)
+                                                               : implicitNesting(kDocumentedDepth);
+        // Close every item and sequence, then one more element after them.
+        for (int i = 0; i < kDocumentedDepth; ++i) deepest.tag(0xFFFE, 0xE00D).u32(0).tag(0xFFFE, 0xE0DD).u32(0);
+        if (syntax == MC_TS_EXPLICIT_LITTLE_ENDIAN) deepest.shortElement(0x0020, 0x0010, "SH", "AFTER1");
+        else deepest.tag(0x0020, 0x0010).u32(6).text("AFTER1");
+        const auto file = part10(deepest, syntaxUid(syntax));
+        for (std::size_t chunk : {std::size_t{3}, file.size()}) {
+            int id = 0;
+            ASSERT_EQ(openFromBytes(file, chunk, id), MC_NORMAL_COMPLETION);
+            unsigned long length = 0;
+            EXPECT_EQ(MC_Get_Value_Length(id, tag(0x0020, 0x0010), 1, &length), MC_NORMAL_COMPLETION);
+            EXPECT_EQ(length, 6u);
+            MC_Free_File(id);
+            EXPECT_EQ(streamDataSet(deepest.v, syntax, chunk), MC_NORMAL_COMPLETION);
+        }
+    }
+}
+
+// A value cut short is no value: the data ends inside it, whichever way the
+// reader signals the end, also when reading stops at a later tag.
+TEST(ToolkitHostileInput, ValueCutShortIsInvalidAndNotWritten) {
+    initToolkit();
+    Bytes dataSet;
+    dataSet.shortElement(0x0008, 0x0060, "CS", "CT");
+    dataSet.longHeader(0x0009, 0x1010, "OB", 808u * 1000 * 1000).zeros(1800);
+    const auto file = part10(dataSet);
+    for (std::size_t block : {std::size_t{64}, std::size_t{1024}, file.size()}) {
+        SCOPED_TRACE(block);
+        for (bool uptoTag : {false, true}) {
+            int id = 0;
+            ASSERT_EQ(MC_Create_Empty_File(&id, "cut.dcm"), MC_NORMAL_COMPLETION);
+            BlockReader reader;
+            reader.bytes = &file;
+            reader.blockSize = block;
+            const MC_STATUS s = uptoTag ? MC_Open_File_Upto_Tag(applicationId(), id, &reader, 0x7FE00000u, blockReader)
+                                        : MC_Open_File(applicationId(), id, &reader, blockReader);
+            EXPECT_EQ(s, MC_INVALID_FILE) << uptoTag;
+            MC_Free_File(id);
+        }
+        // The same data set as a storage service receives it.
+        int id = 0;
+        ASSERT_EQ(MC_Open_Empty_Message(&id), MC_NORMAL_COMPLETION);
+        BlockReader reader;
+        reader.bytes = &dataSet.v;
+        reader.blockSize = block;
+        EXPECT_EQ(MC_Stream_To_Message(id, 0, 0xFFFFFFFFu, MC_TS_EXPLICIT_LITTLE_ENDIAN, &reader, blockStreamReader),
+                  MC_INVALID_FILE);
+        MC_Free_Message(id);
+    }
+}
+
+}  // namespace
+}  // namespace zyl::toolkit::test
