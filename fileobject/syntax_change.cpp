@@ -31,6 +31,10 @@ bool hasPixelData(const FileInstance& file) {
 // Compression "01": what a lossy re-encoding must say about the image.
 void markLossy(FileInstance& file) {
   const int id = file.msgFileId;
+  // The flag is set whatever else the data set holds.
+  MC_Add_Standard_Attribute(id, 0x00282110);
+  zyl::Variable lossyFlag = zyl::Variable::ofString("01");
+  setAttributeValue(file, 0, "0028,2110", "CS", &lossyFlag);
   int count = 0;
   if (MC_Get_Value_Count(id, kTagImageType, &count) != MC_NORMAL_COMPLETION || count < 1) return;
   std::vector<std::string> values;
@@ -41,9 +45,6 @@ void markLossy(FileInstance& file) {
     values.emplace_back(status == MC_NORMAL_COMPLETION ? value : "");
   }
   values[0] = "DERIVED";
-  MC_Add_Standard_Attribute(id, 0x00282110);
-  zyl::Variable lossyFlag = zyl::Variable::ofString("01");
-  setAttributeValue(file, 0, "0028,2110", "CS", &lossyFlag);
   MC_Set_Value_To_Empty(id, kTagImageType);
   for (const std::string& v : values) MC_Set_Next_Value_From_String(id, kTagImageType, v.c_str());
 }
