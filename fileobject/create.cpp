@@ -7,6 +7,8 @@
 #include <string>
 
 #include "file_object.h"
+#include "pixel_data.h"
+#include "transfer_syntax.h"
 
 namespace orvo::file {
 
@@ -220,6 +222,8 @@ int writeStreamMeta(FileInstance& file, int syntax, ReportMode mode) {
 
 void commitDataSet(FileInstance& file) {
   if (!hasDataSet(file)) fail(kErrs1, "Error: File Id is null. ");
+  // The data set is freed after the write, so the words stay swapped.
+  if (currentSyntax(file) == MC_TS_EXPLICIT_BIG_ENDIAN) swapWordPairsOf32BitPixels(file);
   WriteContext ctx;
   const MC_STATUS status = MC_Write_File(file.msgFileId, &ctx, fileWriter);
   ctx.closeUnit();

@@ -71,14 +71,18 @@ void changeTransferSyntax(FileInstance& self, const std::string& uid, bool keepL
     fail(kErrs3, "Error: Invalid transfer syntax (file/err) ", fileName(self), errorText(converted));
 
   const int current = currentSyntax(self);
-  if (current != static_cast<int>(number) && !hasPixelData(self)) {
-    // Without pixels (a report, a plan) only the syntax the file is written in changes.
+  const bool nativeToNative = !isStandardCompressed(current) && !isUnsupportedCompression(current) &&
+                              !isStandardCompressed(static_cast<int>(number));
+  if (current != static_cast<int>(number) && (!hasPixelData(self) || nativeToNative)) {
+    // Without pixels (a report, a plan), or between native syntaxes, only the
+    // syntax the file is written in changes: the value keeps its bytes.
     zyl::Variable uidValue = zyl::Variable::ofString(uid);
     setAttributeValue(self, 0, "0002,0010", "UI", &uidValue);
   } else if (current != static_cast<int>(number)) {
     if (isLossy(current))
       fail(kErrs2, "Error: Existing format is lossy. Converting a lossy format to another format is prohibited. (file) ",
            fileName(self));
+    const Packing sourcePacking = readImageDescription(self).packing;
     const PixelArray frames = readPixelData(self, false, 0, true);
     const HostTemporary owned(frames.array);
     // Should the re-encoding fail, the data set goes back to the syntax its
@@ -94,7 +98,17 @@ void changeTransferSyntax(FileInstance& self, const std::string& uid, bool keepL
     } restore{self.msgFileId, currentSyntaxUid(self)};
     zyl::Variable uidValue = zyl::Variable::ofString(uid);
     setAttributeValue(self, 0, "0002,0010", "UI", &uidValue);
-    const ImageDescription image = readImageDescription(self);
+    ImageDescription image = readImageDescription(self);
+    if (isStandardCompressed(current)) {
+      // Decoded pixels have every sample; the decoder names their colour space.
+      image.packing = Packing::None;
+      image.storedBytes = image.totalBytes;
+    } else if (sourcePacking == Packing::Ybr422) {
+      // The frames were read with every sample: full YCbCr from here on.
+      zyl::Variable full = zyl::Variable::ofString("YBR_FULL");
+      setAttributeValue(self, 0, "0028,0004", "CS", &full);
+      image = readImageDescription(self);
+    }
     storePixelData(self, image, reinterpret_cast<const unsigned char*>(frames.array->array()->data()));
     restore.armed = false;
     if (target->syntaxClass == SyntaxClass::Lossy && !keepLossyMarks) markLossy(self);

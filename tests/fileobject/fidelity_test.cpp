@@ -5,6 +5,7 @@
 // with a creator of two blocks; item ids of other objects; the VRs UC, UR,
 // OD, OL, OV, SV and UV. Committed files are read back by pydicom and dcmdump.
 #include <cstring>
+#include <algorithm>
 #include <regex>
 
 #include "fileobject_support.h"
@@ -402,6 +403,125 @@ TEST_F(Fidelity, NewerVrsAreWrittenAsPydicomReadsThem) {
             "UR http://example.org/wado?a=1\n"
             "(1.5, -2.25) (1, 4294967295) (1, -1)\n"
             "[-9223372036854775808, 5] [0, 9223372036854775807]\n");
+}
+
+// ---- items 3, 4 and 8: packed, subsampled and 32-bit pixels --------------------
+
+class PixelLayouts : public Fidelity {
+ protected:
+  // pydicom's pixel array of `file` as little endian bytes, frames in order.
+  std::vector<unsigned char> pydicomPixels(const fs::path& file) {
+    const fs::path out = tmp("reference.raw");
+    const std::string script =
+        "import sys, pydicom\n"
+        "a = pydicom.dcmread(sys.argv[1]).pixel_array\n"
+        "open(sys.argv[2], \"wb\").write(a.astype(a.dtype.newbyteorder(\"<\")).tobytes())\n";
+    int status = 0;
+    const std::string said = run("/usr/bin/python3 -c '" + script + "' " + quote(file) + " " + quote(out) + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << said;
+    return readBytes(out);
+  }
+  static std::vector<unsigned char> bytesOf(const Variable& v) {
+    const auto* data = reinterpret_cast<const unsigned char*>(v.array()->data());
+    return std::vector<unsigned char>(data, data + v.array()->byteSize());
+  }
+  std::vector<unsigned char> ours(Variable& f, std::vector<Kw> kws = {}) {
+    kws.push_back(kw("ORDER", 1));
+    return bytesOf(call(f, "GetPixelData", std::vector<Variable>{}, std::move(kws)));
+  }
+  static unsigned long pixelLength(const fs::path& file) {
+    const std::string d = run("dcmdump -q +P 7fe0,0010 " + quote(file) + " 2>&1");
+    const size_t hash = d.find('#');
+    return hash == std::string::npos ? 0 : std::stoul(d.substr(hash + 1));
+  }
+};
+
+TEST_F(PixelLayouts, EachLayoutReadsAsPydicomReadsItAndKeepsItsBytesThroughSyntaxChanges) {
+  struct Case {
+    const char* file;
+    Type type;
+    const char* target;  // a native syntax to change to
+  };
+  const Case cases[] = {
+      {"liver_1frame.dcm", Type::Byte, "1.2.840.10008.1.2"},                        // 1 bit, packed
+      {"liver_expb_1frame.dcm", Type::Byte, "1.2.840.10008.1.2.1"},                 // 1 bit, big endian
+      {"SC_ybr_full_422_uncompressed.dcm", Type::Byte, "1.2.840.10008.1.2.2"},      // two samples a pixel
+      {"rtdose_1frame.dcm", Type::UInt32, "1.2.840.10008.1.2.2"},                   // 32 bits
+      {"rtdose_expb.dcm", Type::UInt32, "1.2.840.10008.1.2.1"},                     // 32 bits, big endian, 15 frames
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const fs::path source = kCorpus / c.file;
+    Variable f = make(source.string());
+    const Variable all = call(f, "GetPixelData", std::vector<Variable>{}, {kw("ORDER", 1)});
+    EXPECT_EQ(all.array()->elemType(), c.type);
+    const std::vector<unsigned char> reference = pydicomPixels(source);
+    EXPECT_TRUE(bytesOf(all) == reference) << bytesOf(all).size() << " bytes, pydicom " << reference.size();
+    // The last frame alone is the last part of the whole.
+    const int32_t last = call(f, "QueryValue", "0028,0008").scalar().i16 == 2 ? std::stoi(getString(f, "0028,0008")) - 1 : 0;
+    const std::vector<unsigned char> lastFrame = ours(f, {kw("FRAME", last)});
+    ASSERT_LE(lastFrame.size(), reference.size());
+    EXPECT_TRUE(std::equal(lastFrame.begin(), lastFrame.end(), reference.end() - static_cast<long>(lastFrame.size())));
+    // A syntax change between native syntaxes keeps the value's length and every pixel.
+    const fs::path changed = tmp(std::string("changed_") + c.file);
+    Variable clone = make(changed.string(), {kw("CLONE", source.string())});
+    call(clone, "ChangeTransferSyntax", {Variable::ofString(c.target)});
+    EXPECT_EQ(pixelLength(changed), pixelLength(source));
+    EXPECT_TRUE(pydicomPixels(changed) == reference);
+  }
+}
+
+TEST_F(PixelLayouts, PackedAndSubsampledFramesAreWrittenBackPacked) {
+  // A 1-bit image written back from its one-byte-per-pixel array.
+  const fs::path liver = tmp("liver.dcm");
+  Variable f = make(liver.string(), {kw("CLONE", (kCorpus / "liver_1frame.dcm").string())});
+  const Variable pixels = call(f, "GetPixelData", std::vector<Variable>{}, {kw("ORDER", 1)});
+  std::vector<unsigned char> inverted = PixelLayouts::bytesOf(pixels);
+  for (unsigned char& p : inverted) p = static_cast<unsigned char>(1 - p);
+  auto array = std::make_unique<zyl::Array>(Type::Byte, std::vector<int64_t>{static_cast<int64_t>(inverted.size())}, true);
+  std::memcpy(array->data(), inverted.data(), inverted.size());
+  call(f, "SetPixelData", {Variable::ofArray(std::move(array))}, {kw("ORDER", 1)});
+  auto two = std::make_unique<zyl::Array>(Type::Byte, std::vector<int64_t>{static_cast<int64_t>(inverted.size())}, true);
+  two->as<uint8_t>()[0] = 2;
+  EXPECT_TRUE(contains(attempt([&] { call(f, "SetPixelData", {Variable::ofArray(std::move(two))}, {kw("ORDER", 1)}); }),
+                       "a sample of a 1-bit image is 2"));
+  call(f, "Commit");
+  EXPECT_EQ(pixelLength(liver), pixelLength(kCorpus / "liver_1frame.dcm"));
+  EXPECT_TRUE(pydicomPixels(liver) == inverted);
+
+  // YBR_FULL_422 frames keep two samples a pixel; pixels of a pair share Cb and Cr.
+  const fs::path ybr = tmp("ybr.dcm");
+  Variable g = make(ybr.string(), {kw("CLONE", (kCorpus / "SC_ybr_full_422_uncompressed.dcm").string())});
+  std::vector<unsigned char> samples = bytesOf(call(g, "GetPixelData", std::vector<Variable>{}, {kw("ORDER", 1)}));
+  for (size_t i = 0; i < samples.size(); i += 3) samples[i] = static_cast<unsigned char>(255 - samples[i]);  // Y only
+  auto ybrArray = std::make_unique<zyl::Array>(Type::Byte, std::vector<int64_t>{static_cast<int64_t>(samples.size())}, true);
+  std::memcpy(ybrArray->data(), samples.data(), samples.size());
+  call(g, "SetPixelData", {Variable::ofArray(std::move(ybrArray))}, {kw("ORDER", 1)});
+  call(g, "Commit");
+  EXPECT_EQ(pixelLength(ybr), pixelLength(kCorpus / "SC_ybr_full_422_uncompressed.dcm"));
+  EXPECT_TRUE(pydicomPixels(ybr) == samples);
+}
+
+// ---- item 2: data sets without preamble and meta group ---------------------------
+
+TEST_F(Fidelity, BareDataSetsOpenInTheFirstSyntaxThatGivesValidUids) {
+  const std::string script =
+      "import sys, pydicom\n"
+      "ds = pydicom.dcmread(sys.argv[1], force=True)\n"
+      "print(ds.SOPClassUID, ds.SOPInstanceUID, ds.is_little_endian, ds.is_implicit_VR)\n";
+  struct Case {
+    const char* file;
+    const char* syntax;
+  };
+  for (const Case& c : {Case{"ExplVR_LitEndNoMeta.dcm", "1.2.840.10008.1.2.1"},
+                        Case{"ExplVR_BigEndNoMeta.dcm", "1.2.840.10008.1.2.2"}, Case{"rtstruct.dcm", "1.2.840.10008.1.2"}}) {
+    const fs::path file = kCorpus / c.file;
+    Variable f = make(file.string());
+    const std::string theirs = run("/usr/bin/python3 -c '" + script + "' " + quote(file) + " 2>&1");
+    const size_t second = theirs.find(' ', theirs.find(' ') + 1);
+    EXPECT_EQ(getString(f, "0008,0016") + " " + getString(f, "0008,0018"), theirs.substr(0, second)) << c.file;
+    EXPECT_EQ(getString(f, "0002,0010"), c.syntax) << c.file;
+  }
 }
 
 }  // namespace
