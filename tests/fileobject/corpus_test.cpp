@@ -41,13 +41,13 @@ const Exception kExceptions[] = {
     {"JPEG2000-embedded-sequence-delimiter.dcm", "pixels", "malformed fragments: OpenJPEG refuses what GDCM decodes"},
     // Pixels still read differently from pydicom (faults of this change left for later).
 
-    {"SC_rgb_dcmtk_+eb+cy+n1.dcm", "pixels", "YCbCr JPEG decoded to RGB; pydicom gives YCbCr as (0028,0004) says"},
-    {"SC_rgb_dcmtk_+eb+cy+n2.dcm", "pixels", "YCbCr JPEG decoded to RGB; pydicom gives YCbCr as (0028,0004) says"},
-    {"SC_rgb_dcmtk_+eb+cy+np.dcm", "pixels", "YCbCr JPEG decoded to RGB; pydicom gives YCbCr as (0028,0004) says"},
-    {"SC_rgb_dcmtk_+eb+cy+s2.dcm", "pixels", "YCbCr JPEG decoded to RGB; pydicom gives YCbCr as (0028,0004) says"},
-    {"SC_rgb_dcmtk_+eb+cy+s4.dcm", "pixels", "YCbCr JPEG decoded to RGB; pydicom gives YCbCr as (0028,0004) says"},
-    {"SC_rgb_jpeg_dcmtk.dcm", "pixels", "YCbCr JPEG decoded to RGB; pydicom gives YCbCr as (0028,0004) says"},
-    {"SC_rgb_small_odd_jpeg.dcm", "pixels", "YCbCr JPEG decoded to RGB; pydicom gives YCbCr as (0028,0004) says"},
+    {"SC_rgb_dcmtk_+eb+cy+n1.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_dcmtk_+eb+cy+n2.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_dcmtk_+eb+cy+np.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_dcmtk_+eb+cy+s2.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_dcmtk_+eb+cy+s4.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_jpeg_dcmtk.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_small_odd_jpeg.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
 };
 
 const Exception* exceptionFor(const std::string& file, const std::string& what) {

@@ -524,5 +524,26 @@ TEST_F(Fidelity, BareDataSetsOpenInTheFirstSyntaxThatGivesValidUids) {
   }
 }
 
+// ---- item 5: the colour space of decoded YCbCr JPEG ------------------------------
+
+TEST_F(PixelLayouts, DecodedYcbcrJpegReportsTheColourSpaceGetPixelDataGives) {
+  const fs::path source = kCorpus / "SC_rgb_jpeg_dcmtk.dcm";  // YBR_FULL, baseline
+  // DCMTK's decoder, the reference for the decoded pixels and their colour space.
+  const fs::path decoded = tmp("decoded.dcm");
+  ASSERT_EQ(std::system(("dcmdjpeg " + quote(source) + " " + quote(decoded)).c_str()), 0);
+  EXPECT_EQ(pydicomValue(decoded, "PhotometricInterpretation"), "'RGB'\n");
+  Variable f = make(source.string());
+  EXPECT_EQ(getString(f, "0028,0004"), "YBR_FULL");
+  EXPECT_TRUE(ours(f) == pydicomPixels(decoded));
+  EXPECT_EQ(getString(f, "0028,0004"), "RGB");
+  // The file keeps what its codestream is: a clone committed after the read says YBR_FULL.
+  const fs::path copy = tmp("copy.dcm");
+  Variable g = make(copy.string(), {kw("CLONE", source.string())});
+  ours(g);
+  EXPECT_EQ(getString(g, "0028,0004"), "RGB");
+  call(g, "Commit");
+  EXPECT_EQ(pydicomValue(copy, "PhotometricInterpretation"), "'YBR_FULL'\n");
+}
+
 }  // namespace
 }  // namespace fotest
