@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -136,14 +137,18 @@ std::vector<std::string> numberTexts(const WriteTarget& t, HostVar* value, int v
   }
   const bool single = value->type() == Type::Float32;
   const Converted converted(value, single ? Type::Float32 : Type::Float64);
+  const auto add = [&](auto v) {
+    // Infinities and NaN have no decimal string.
+    if (!std::isfinite(v))
+      t.at.fail("Error: Value out of range for the VR (tag/vr/value) ", t.vrString,
+                decimalStringOf(v) + " is not finite");
+    texts.push_back(decimalStringOf(v));
+  };
   if (single) {
-    for (const float v : converted.elements<float>()) texts.push_back(decimalStringOf(v));
+    for (const float v : converted.elements<float>()) add(v);
   } else {
-    for (const double v : converted.elements<double>()) texts.push_back(decimalStringOf(v));
+    for (const double v : converted.elements<double>()) add(v);
   }
-  for (const std::string& text : texts)
-    if (text.find_first_of("ni") != std::string::npos)  // inf and nan have no decimal string
-      t.at.fail("Error: Value out of range for the VR (tag/vr/value) ", t.vrString, text + " is not finite");
   return texts;
 }
 
