@@ -169,15 +169,15 @@ using AddressArgs = std::conditional_t<Kind == AddressKind::Standard, FileArgs<-
 // opened without it.
 template <AddressKind Kind, typename Keywords>
 Address addressOf(const MethodCall<FileInstance, Keywords>& call, int32_t seqId) {
-  const int id = addressedId(call.self(), seqId);
   if constexpr (Kind == AddressKind::Private) {
-    return Address(id, parsePrivateTag(call.stringArg(1, StringArg::PrivateCode), call.stringArg(2, StringArg::Group),
-                                       call.stringArg(3, StringArg::Element)));
+    PrivateTag tag = parsePrivateTag(call.stringArg(1, StringArg::PrivateCode), call.stringArg(2, StringArg::Group),
+                                     call.stringArg(3, StringArg::Element));
+    return Address(addressedId(call.self(), seqId), std::move(tag));
   } else {
     std::string tagString(call.stringArg(1, StringArg::Tag));
     const uint32_t tag = parseTag(tagString);
     guardPixelData(call.self(), tag);
-    return Address(id, tag, std::move(tagString));
+    return Address(addressedId(call.self(), seqId), tag, std::move(tagString));
   }
 }
 

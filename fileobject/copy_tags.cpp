@@ -2,11 +2,13 @@
 // another, private blocks re-created by their creator codes and sequences
 // copied item by item to any depth. Values pass through text, binary ones
 // through one buffer.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "address.h"
@@ -39,6 +41,17 @@ std::string hexText(unsigned value, int digits) {
   return text;
 }
 
+// The text value of creator element `tag`.
+std::string creatorCode(int id, uint32_t tag) {
+  std::vector<char> code(kValueBufferSize, '\0');
+  const MC_STATUS status = MC_Get_Value_To_String(id, tag, static_cast<int>(code.size()), code.data());
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to get private code (tag/err) ", tagText(tag), errorText(status));
+  std::string text(code.data());
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
 class TagCopier {
  public:
   // Copies attribute `tag` of message or item `source` into `destination`.
@@ -48,10 +61,13 @@ class TagCopier {
     copyAttribute(source, destination, tag, vr, count);
   }
 
-  // Every attribute of item `source` into item `destination`.
+  // Every attribute of item `source` into item `destination`. The item's
+  // creators name its blocks only while it is copied.
   void copyItem(int source, int destination) {
+    const size_t outerCreators = creators_.size();
     walkAttributes(source, std::nullopt, std::nullopt, true,
                    [&](uint32_t tag, MC_VR vr, int count) { copy(source, destination, tag, vr, count); });
+    creators_.resize(outerCreators);
   }
 
  private:
@@ -66,8 +82,9 @@ class TagCopier {
   Address privateDestination(int destination, uint32_t tag) const {
     const auto group = static_cast<uint16_t>(tag >> 16);
     const auto block = static_cast<uint8_t>((tag >> 8) & 0xFF);
-    for (const Creator& creator : creators_)
-      if (creator.group == group && creator.block == block) {
+    // The innermost item's creator first.
+    for (auto it = creators_.rbegin(); it != creators_.rend(); ++it)
+      if (const Creator& creator = *it; creator.group == group && creator.block == block) {
         const auto element = static_cast<unsigned char>(tag & 0xFF);
         return Address(destination,
                        PrivateTag{creator.code, hexText(group, 4), hexText(element, 2), group, element});
@@ -79,13 +96,11 @@ class TagCopier {
   // destination (the toolkit writes the creator element itself).
   void copyCreator(int source, int destination, uint32_t tag) {
     const std::string text = tagText(tag);
-    std::vector<char> code(kValueBufferSize, '\0');
-    MC_STATUS status = MC_Get_Value_To_String(source, tag, static_cast<int>(code.size()), code.data());
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to get private code (tag/err) ", text, errorText(status));
+    std::string code = creatorCode(source, tag);
     if (creators_.size() >= kCreatorLimit)
       fail(kErrs2, "Error: Failed to copy tags...ran out of private blk code memory (tag) ", text);
-    creators_.push_back({static_cast<uint16_t>(tag >> 16), static_cast<uint8_t>(tag & 0xFF), code.data()});
-    status = MC_Add_Private_Block(destination, code.data(), static_cast<unsigned short>(tag >> 16));
+    const MC_STATUS status = MC_Add_Private_Block(destination, code.c_str(), static_cast<unsigned short>(tag >> 16));
+    creators_.push_back({static_cast<uint16_t>(tag >> 16), static_cast<uint8_t>(tag & 0xFF), std::move(code)});
     if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to set private code (tag/err) ", text, errorText(status));
   }
 
@@ -110,7 +125,8 @@ class TagCopier {
     } else {
       to.emplace(destination, tag, text);
     }
-    if (vr == MC_VR_OB || vr == MC_VR_OW || vr == MC_VR_OF) return copyBinary(from, *to, vr, text);
+    if (vr == MC_VR_OB || vr == MC_VR_OW || vr == MC_VR_OF || vr == MC_VR_OD || vr == MC_VR_OL || vr == MC_VR_OV)
+      return copyBinary(from, *to, vr, text);
     copyText(from, *to, vr, count, text);
   }
 
@@ -212,6 +228,33 @@ class TagCopier {
   std::vector<char> buffer_ = std::vector<char>(kValueBufferSize, '\0');
 };
 
+// The destination's blocks are reserved by creator code, so two blocks of
+// one creator in one group of an item would merge into one: such a source
+// is refused before anything is copied. Items are looked into at any depth.
+void refuseSharedCreators(int id, std::optional<uint32_t> start, std::optional<uint32_t> stop) {
+  std::vector<std::pair<uint16_t, std::string>> seen;
+  walkAttributes(id, start, stop, true, [&](uint32_t tag, MC_VR vr, int count) {
+    const auto group = static_cast<uint16_t>(tag >> 16);
+    const uint32_t element = tag & 0xFFFF;
+    if (group % 2 == 1 && element >= 0x10 && element <= 0xFF && vr != MC_VR_UN) {
+      std::pair<uint16_t, std::string> creator{group, creatorCode(id, tag)};
+      if (std::find(seen.begin(), seen.end(), creator) != seen.end())
+        fail(kErrs3, "Error: Failed to copy tags, a private creator holds two blocks of one group (tag/code) ",
+             tagText(tag), creator.second);
+      seen.push_back(std::move(creator));
+    }
+    if (vr != MC_VR_SQ || count <= 0) return;
+    std::vector<int> items(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+      const MC_STATUS status = i == 0 ? MC_Get_Value_To_Int(id, tag, &items[0])
+                                      : MC_Get_Next_Value_To_Int(id, tag, &items[static_cast<size_t>(i)]);
+      if (status != MC_NORMAL_COMPLETION)
+        fail(kErrs3, "Error: Failed to get source sequence item id (tag/err) ", tagText(tag), errorText(status));
+    }
+    for (const int item : items) refuseSharedCreators(item, std::nullopt, std::nullopt);
+  });
+}
+
 // The count and the destination object, checked before either data set is opened.
 struct CopyTagsArgs {
   static void check(const MethodCall<FileInstance, NoKeywords>& call) {
@@ -234,6 +277,7 @@ HostVar* copyTagsWorker(MethodCall<FileInstance, NoKeywords>& call) {
   if (target.msgFileId == self.msgFileId)
     fail(kErrs2, "Error: Failed to copy tags, source and destination are the same object. ", fileName(self));
 
+  refuseSharedCreators(self.msgFileId, startTag, stopTag);
   TagCopier copier;
   walkAttributes(self.msgFileId, startTag, stopTag, true, [&](uint32_t tag, MC_VR vr, int count) {
     if (!skippedAtTopLevel(tag)) copier.copy(self.msgFileId, target.msgFileId, tag, vr, count);

@@ -3,22 +3,24 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <random>
 #include <string>
 
 #include "file_object.h"
+#include "pixel_data.h"
+#include "transfer_syntax.h"
 
 namespace orvo::file {
 
-// Under our own registered root; 17 characters.
-const char* const kOrganisationRoot = "2.25.314159265358";
+const char* const kUuidRoot = "2.25.";
+
+__extension__ typedef unsigned __int128 Uint128;
 
 namespace {
 
-constexpr size_t kMaxUidLength = 64;
 constexpr size_t kMaxWritePiece = 0x400000;
 
 uint32_t gObjectCounter = 1;
-uint32_t gSequenceCounter = 100;
 
 
 // Supplies the File Meta Information Version: the two bytes 00 01, at once.
@@ -125,19 +127,24 @@ MC_STATUS fileWriter(const char* name, void* userInfo, int dataSize, void* dataB
 uint32_t nextObjectNumber() { return ++gObjectCounter; }
 uint32_t objectCounter() { return gObjectCounter; }
 
+// "2.25." and the decimal form of a random (version 4) UUID: the arc admits
+// nothing else, and 128 bits need no organisation root to be unique.
 int generateUid(char* buffer, size_t size) {
-  char root[32] = {};
-  if (MC_Get_String_Config_Value(MC_CFG_IMPLEMENTATION_CLASS_UID, sizeof root, root) != MC_NORMAL_COMPLETION)
-    std::snprintf(root, sizeof root, "%s", kOrganisationRoot);
-  const auto ticks = static_cast<unsigned>(std::clock());
-  if (size > 0) buffer[0] = '\0';
-  const auto seconds = static_cast<uint32_t>(std::time(nullptr));
-  const uint32_t sequence = ++gSequenceCounter;
-  int n = std::snprintf(buffer, size, "%s.%u.%u.%u.%u", root, seconds, ticks, sequence, gObjectCounter);
-  // A long configured root could push the UID past what DICOM allows; our
-  // own root always leaves room.
-  if (n < 0 || static_cast<size_t>(n) > kMaxUidLength || static_cast<size_t>(n) >= size)
-    std::snprintf(buffer, size, "%s.%u.%u.%u.%u", kOrganisationRoot, seconds, ticks, sequence, gObjectCounter);
+  std::random_device entropy;
+  Uint128 uuid = 0;
+  for (int i = 0; i < 4; ++i) uuid = uuid << 32 | entropy();
+  // Version 4 (random) in bits 76-79, variant 10 in bits 62-63.
+  uuid &= ~((static_cast<Uint128>(0xF) << 76) | (static_cast<Uint128>(0x3) << 62));
+  uuid |= (static_cast<Uint128>(0x4) << 76) | (static_cast<Uint128>(0x2) << 62);
+  char digits[40];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + static_cast<int>(uuid % 10));
+    uuid /= 10;
+  } while (uuid != 0);
+  std::string uid = kUuidRoot;
+  while (n > 0) uid += digits[--n];
+  if (size > 0) std::snprintf(buffer, size, "%s", uid.c_str());
   return 1;
 }
 
@@ -215,6 +222,8 @@ int writeStreamMeta(FileInstance& file, int syntax, ReportMode mode) {
 
 void commitDataSet(FileInstance& file) {
   if (!hasDataSet(file)) fail(kErrs1, "Error: File Id is null. ");
+  // The data set is freed after the write, so the words stay swapped.
+  if (currentSyntax(file) == MC_TS_EXPLICIT_BIG_ENDIAN) swapWordPairsOf32BitPixels(file);
   WriteContext ctx;
   const MC_STATUS status = MC_Write_File(file.msgFileId, &ctx, fileWriter);
   ctx.closeUnit();

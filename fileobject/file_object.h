@@ -152,6 +152,10 @@ void changeTransferSyntax(FileInstance& file, const std::string& uid, bool keepL
 // the call.
 void setAttributeValue(FileInstance& file, int32_t seqId, const std::string& tagString, const std::string& vrString,
                        HostVar* value);
+// Refuses, as setAttributeValue would, a value that cannot be written in the
+// VR named, without writing anything.
+void checkAttributeValue(const FileInstance& file, const std::string& tagString, const std::string& vrString,
+                         HostVar* value);
 
 // GetValue: the value of the attribute a tag string names in the SEQID item
 // (0: the file's message), as a new temporary typed by its VR; failures end
@@ -168,8 +172,7 @@ uint32_t nextObjectNumber();
 uint32_t objectCounter();
 // A new UID in buffer (size bytes, at most 64 characters used). Returns 1.
 int generateUid(char* buffer, size_t size);
-// Our organisation's root, used when the toolkit's implementation class UID
-// does not fit its buffer.
-extern const char* const kOrganisationRoot;
+// The arc of UIDs made from UUIDs.
+extern const char* const kUuidRoot;
 
 }  // namespace orvo::file

@@ -1,13 +1,16 @@
 // Loading a data set from disk: format detection, Part 10 files read through
 // the toolkit's file reader, and data sets without preamble streamed with the
 // syntax their meta group names or one found by trial.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "file_object.h"
+#include "pixel_data.h"
 #include "transfer_syntax.h"
 
 namespace orvo::file {
@@ -166,6 +169,24 @@ struct Detection {
   bool rebuildMeta = false;
 };
 
+// A UID of 1 to 64 characters: numbers without leading zeros joined by dots.
+bool holdsValidUid(int id, uint32_t tag) {
+  char uid[kUidBufferSize] = {};
+  if (MC_Get_Value_To_String(id, tag, sizeof uid, uid) != MC_NORMAL_COMPLETION) return false;
+  const std::string_view text(uid);
+  if (text.empty() || text.size() > 64) return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t dot = std::min(text.find('.', start), text.size());
+    const std::string_view part = text.substr(start, dot - start);
+    if (part.empty() || (part.size() > 1 && part[0] == '0')) return false;
+    for (const char c : part)
+      if (c < '0' || c > '9') return false;
+    if (dot == text.size()) return true;
+    start = dot + 1;
+  }
+}
+
 // Streams the file (from offset) with one syntax and judges whether the
 // result is plausible: 1 accept, 0 the stream could not be read, -1 read but
 // not plausible.
@@ -182,11 +203,11 @@ int probe(const std::string& name, int64_t offset, MC_TRANSFER_SYNTAX syntax) {
         MC_NORMAL_COMPLETION)
       return 0;
   }
+  // A data set read with the wrong syntax has no valid SOP Class and Instance UIDs.
   const int id = message.get();
-  char sopClass[kUidBufferSize] = {};
-  if (MC_Get_Value_To_String(id, kTagSopClassUid, sizeof sopClass, sopClass) == MC_NORMAL_COMPLETION &&
-      std::strcmp(sopClass, "1.2.840.10008.5.1.4.1.1.481.5") == 0)
-    return 1;
+  if (!holdsValidUid(id, kTagSopClassUid) || !holdsValidUid(id, kTagSopInstanceUid)) return -1;
+  unsigned long anyLength = 0;
+  if (MC_Get_Value_Length(id, kTagPixelData, 1, &anyLength) == MC_INVALID_TAG) return 1;  // no image
   unsigned samples = 1, rows = 0, columns = 0, frames = 1, bitsAllocated = 0;
   bool read = MC_Get_Value_To_UInt(id, 0x00280002, &samples) == MC_NORMAL_COMPLETION;
   read = MC_Get_Value_To_UInt(id, 0x00280010, &rows) == MC_NORMAL_COMPLETION && read;
@@ -196,7 +217,13 @@ int probe(const std::string& name, int64_t offset, MC_TRANSFER_SYNTAX syntax) {
   unsigned long pixelLength = 0;
   read = MC_Get_Value_Length(id, kTagPixelData, 1, &pixelLength) == MC_NORMAL_COMPLETION && read;
   if (!read) return -1;
-  const uint64_t expected = static_cast<uint64_t>(frames) * columns * rows * (bitsAllocated > 8 ? 2u : 1u) * samples;
+  // The stored length: bits packed for Bits Allocated 1, two samples per pixel for YBR_FULL_422.
+  char photometric[kUidBufferSize] = {};
+  MC_Get_Value_To_String(id, 0x00280004, sizeof photometric, photometric);
+  const uint64_t pixels = static_cast<uint64_t>(frames) * columns * rows;
+  const uint64_t expected = bitsAllocated == 1 ? (pixels * samples + 7) / 8
+                            : std::string_view(photometric) == "YBR_FULL_422" && bitsAllocated == 8 ? pixels * 2
+                                                                         : pixels * samples * ((bitsAllocated + 7) / 8);
   if (pixelLength >= expected) return 1;
   report(kErrs2, HOST_MSG_INFO, "Error: Unable to open files with compressed pixel data that that do not have metadata. ",
          name);
@@ -282,7 +309,6 @@ bool detectFormat(const std::string& name, const Reporter& r, Detection& d) {
       d.format = format;
       return true;
     }
-    if (verdict == -1) break;
   }
   r.say(kErrs2,
         "Error: Failed to read file. The file is not a valid part 10 dicom file; it is missing the preamble and "
@@ -424,6 +450,9 @@ int openOnDemand(FileInstance& file, Source source, ReportMode mode) {
       r.say(kErrs2,
             "Error: Failed to read stream file while parsing a file that was missing the preamble or metadata", name);
   }
+  // 32-bit pixels read from big endian data are made native (see pixel_data.h).
+  if (ok && file.noPixelData == 0 && currentSyntax(file) == MC_TS_EXPLICIT_BIG_ENDIAN)
+    swapWordPairsOf32BitPixels(file);
   if (ok) return 1;
   r.say(kErrs2, "Error: Unable to read file", name);
   return 0;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -164,32 +166,119 @@ ImageDescription readImageDescription(const FileInstance& file) {
       imageNumber(id, 0x00280103, 0, "Error: Failed to get value for pixel representation (file/err) ", name);
   image.planarConfiguration =
       imageNumber(id, 0x00280006, 0, "Error: Failed to get value for planar configuration (file/err) ", name);
-  image.bytesPerSample = image.bitsAllocated < 9 ? 1 : 2;
+  image.bytesPerSample = image.bitsAllocated < 9 ? 1 : image.bitsAllocated < 17 ? 2 : 4;
   image.frameBytes = uint64_t{image.samples} * image.columns * image.bytesPerSample * image.rows;
   image.totalBytes = image.frameBytes * image.frames;
+
+  // The packing of the value in a native syntax; decoders give every sample.
+  const uint64_t pixels = uint64_t{image.columns} * image.rows * image.frames;
+  image.packing = Packing::None;
+  image.storedBytes = image.totalBytes;
+  if (!isStandardCompressed(currentSyntax(file))) {
+    char photometric[kUidBufferSize] = {};
+    MC_Get_Value_To_String(id, 0x00280004, sizeof photometric, photometric);
+    if (image.bitsAllocated == 1) {
+      image.packing = Packing::Bits;
+      image.storedBytes = (pixels * image.samples + 7) / 8;
+    } else if (std::string_view(photometric) == "YBR_FULL_422" && image.samples == 3 && image.bitsAllocated == 8 &&
+               image.planarConfiguration == 0) {
+      image.packing = Packing::Ybr422;
+      image.storedBytes = pixels * 2;
+    }
+  }
 
   // Shapes the host arrays cannot take are refused by name.
   std::string problem;
   if (image.samples != 1 && image.samples != 3 && image.samples != 4)
     problem = "Samples per Pixel " + std::to_string(image.samples) + " (1, 3 or 4 are read)";
-  else if (image.bitsAllocated == 0 || image.bitsAllocated > 16)
-    problem = "Bits Allocated " + std::to_string(image.bitsAllocated) + " (1 to 16 are read)";
+  else if (image.bitsAllocated == 0 || (image.bitsAllocated > 16 && image.bitsAllocated != 32))
+    problem = "Bits Allocated " + std::to_string(image.bitsAllocated) + " (1 to 16 and 32 are read)";
   else if (image.rows == 0 || image.columns == 0 || image.frames == 0)
     problem = "an image without pixels";
   else if (image.totalBytes > kMaxPixelBytes)
     problem = "Pixel Data over 4 GiB";
+  else if (image.packing == Packing::Ybr422 && uint64_t{image.columns} * image.rows % 2 != 0)
+    problem = "YBR_FULL_422 with an odd number of pixels";
   if (!problem.empty()) fail(kErrs3, "Error: Failed to get pixel data, unsupported image (file/err) ", name, problem);
   return image;
 }
+
+namespace {
+
+// The stored bytes from `offset` on, `length` of them; a value that ends
+// early leaves zeros.
+std::vector<unsigned char> storedBytes(int id, const std::string& name, uint64_t offset, uint64_t length) {
+  std::vector<unsigned char> stored(static_cast<size_t>(length), 0);
+  ValueCopy copy{stored.data(), stored.size(), 0, static_cast<size_t>(offset)};
+  const MC_STATUS status = MC_Get_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
+  return stored;
+}
+
+// `count` frames from `first` of a packed native value, one byte per sample.
+void readPackedFrames(int id, const std::string& name, const ImageDescription& image, uint32_t first, uint32_t count,
+                      unsigned char* out) {
+  const uint64_t frameSamples = uint64_t{image.rows} * image.columns * image.samples;
+  if (image.packing == Packing::Bits) {
+    // The first pixel is the lowest bit; frames follow each other bit by bit.
+    const uint64_t firstBit = frameSamples * first;
+    const uint64_t bits = frameSamples * count;
+    const uint64_t shift = firstBit % 8;
+    const std::vector<unsigned char> stored = storedBytes(id, name, firstBit / 8, (shift + bits + 7) / 8);
+    for (uint64_t i = 0; i < bits; ++i) out[i] = (stored[(shift + i) / 8] >> ((shift + i) % 8)) & 1;
+    return;
+  }
+  // YBR_FULL_422: Y1 Y2 Cb Cr for each two pixels.
+  const uint64_t framePairs = frameSamples / 6;
+  const std::vector<unsigned char> stored = storedBytes(id, name, framePairs * 4 * first, framePairs * 4 * count);
+  for (uint64_t pair = 0; pair < framePairs * count; ++pair) {
+    const unsigned char* in = stored.data() + pair * 4;
+    unsigned char* two = out + pair * 6;
+    two[0] = in[0], two[1] = in[2], two[2] = in[3];
+    two[3] = in[1], two[4] = in[2], two[5] = in[3];
+  }
+}
+
+// Every frame of `data` (one byte per sample) packed as the native value
+// stores it; an empty result names what cannot be packed in `problem`.
+std::vector<unsigned char> packFrames(const ImageDescription& image, const unsigned char* data, std::string& problem) {
+  std::vector<unsigned char> packed(static_cast<size_t>(image.storedBytes), 0);
+  const uint64_t samples = image.totalBytes;
+  if (image.packing == Packing::Bits) {
+    for (uint64_t i = 0; i < samples; ++i) {
+      if (data[i] > 1) {
+        problem = "a sample of a 1-bit image is " + std::to_string(data[i]);
+        return {};
+      }
+      packed[i / 8] = static_cast<unsigned char>(packed[i / 8] | data[i] << (i % 8));
+    }
+    return packed;
+  }
+  for (uint64_t pair = 0; pair < samples / 6; ++pair) {
+    const unsigned char* two = data + pair * 6;
+    if (two[1] != two[4] || two[2] != two[5]) {
+      problem = "YBR_FULL_422 pixels " + std::to_string(pair * 2) + " and " + std::to_string(pair * 2 + 1) +
+                " differ in Cb or Cr";
+      return {};
+    }
+    unsigned char* out = packed.data() + pair * 4;
+    out[0] = two[0], out[1] = two[3], out[2] = two[1], out[3] = two[2];
+  }
+  return packed;
+}
+
+}  // namespace
 
 PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t frame, bool storedOrder) {
   const ImageDescription image = readImageDescription(file);
   const uint32_t count = frameGiven ? 1 : image.frames;
   if (frameGiven && frame >= image.frames) fail(kErrs1, "Error: Failed requested frame is out of range.");
 
-  const zyl::Type type = image.bytesPerSample == 1         ? zyl::Type::Byte
-                         : image.pixelRepresentation == 1 ? zyl::Type::Int16
-                                                          : zyl::Type::UInt16;
+  const bool signedPixels = image.pixelRepresentation == 1;
+  const zyl::Type type = image.bytesPerSample == 1   ? zyl::Type::Byte
+                         : image.bytesPerSample == 2 ? (signedPixels ? zyl::Type::Int16 : zyl::Type::UInt16)
+                                                     : (signedPixels ? zyl::Type::Int32 : zyl::Type::UInt32);
   std::array<int64_t, 4> dims{};
   int ndims = 0;
   if (image.samples == 1) {
@@ -232,11 +321,13 @@ PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t fra
   } else if (isUnsupportedCompression(syntax)) {
     fail(kErrs4, "Error: Failed to get pixel data, unsupported compression format (file/syntax/syntax) ", name,
          currentSyntaxUid(file), transferSyntaxName(syntax));
-  } else {
+  } else if (image.packing == Packing::None) {
     if (frameGiven) copy.skip = static_cast<size_t>(image.frameBytes) * frame;
     const MC_STATUS status = MC_Get_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
+  } else {
+    readPackedFrames(id, name, image, frameGiven ? frame : 0, count, bytes);
   }
 
   if (!storedOrder) flipFrames(bytes, image, count, bytes + filled);
@@ -264,11 +355,41 @@ void storePixelData(FileInstance& file, const ImageDescription& image, const uns
     fail(kErrs4, "Error: Failed to set pixel data, unsupported compression format (file/syntax/syntax) ", name,
          currentSyntaxUid(file), transferSyntaxName(syntax));
   } else {
-    ValueSupply supply{data, static_cast<size_t>(image.totalBytes), image.bytesPerSample == 1};
+    std::vector<unsigned char> packed;
+    if (image.packing != Packing::None) {
+      std::string problem;
+      packed = packFrames(image, data, problem);
+      if (!problem.empty()) fail(kErrs3, "Error: Unable to set pixel data.  (file/err) ", name, problem);
+      data = packed.data();
+    }
+    ValueSupply supply{data, static_cast<size_t>(image.storedBytes), image.bytesPerSample == 1};
     if (MC_Set_Value_From_Function(id, kTagPixelData, &supply, supplyValue) != MC_NORMAL_COMPLETION)
       fail(kErrs2, "Error: Failed to set pixel data (file)", name);
   }
   if (file.fileMode == kModeCreated) MC_Add_Standard_Attribute(id, 0x7FE00000);
+}
+
+void swapWordPairsOf32BitPixels(FileInstance& file) {
+  const int id = file.msgFileId;
+  unsigned bits = 0;
+  MC_VR vr = MC_VR_UNKNOWN;
+  int count = 0;
+  if (MC_Get_Value_To_UInt(id, 0x00280100, &bits) != MC_NORMAL_COMPLETION || bits != 32) return;
+  if (MC_Get_Attribute_Info(id, kTagPixelData, &vr, &count) != MC_NORMAL_COMPLETION || vr != MC_VR_OW || count < 1)
+    return;
+  unsigned long length = 0;
+  if (MC_Get_Value_Length(id, kTagPixelData, 1, &length) != MC_NORMAL_COMPLETION || length % 4 != 0) return;
+  std::vector<unsigned char> words(length);
+  ValueCopy copy{words.data(), words.size(), 0};
+  if (MC_Get_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece) != MC_NORMAL_COMPLETION)
+    fail(kErrs2, "Error: Failed to read pixel data from file (file/err) ", fileName(file));
+  for (size_t i = 0; i < words.size(); i += 4) {
+    std::swap(words[i], words[i + 2]);
+    std::swap(words[i + 1], words[i + 3]);
+  }
+  ValueSupply supply{words.data(), words.size(), false};
+  if (MC_Set_Value_From_Function(id, kTagPixelData, &supply, supplyValue) != MC_NORMAL_COMPLETION)
+    fail(kErrs2, "Error: Failed to set pixel data (file)", fileName(file));
 }
 
 namespace {

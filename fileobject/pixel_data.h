@@ -59,7 +59,15 @@ HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::st
 
 // The image attributes every pixel operation starts from, read from the
 // object's data set; failures stop the call (action 2).
+// How the samples of a native Pixel Data value differ from the arrays the
+// file object reads and writes (one element per sample, every sample of
+// every pixel): bits packed eight to a byte (Bits Allocated 1), or two
+// pixels sharing their Cb and Cr (native YBR_FULL_422).
+enum class Packing { None, Bits, Ybr422 };
+
 struct ImageDescription {
+  Packing packing;  // of the value in a native syntax
+  uint64_t storedBytes;  // the native value's length, all frames
   uint32_t frames;
   uint32_t rows;
   uint32_t columns;
@@ -72,6 +80,11 @@ struct ImageDescription {
   uint64_t totalBytes;
 };
 ImageDescription readImageDescription(const FileInstance& file);
+
+// Pixel Data with Bits Allocated 32 held as 16-bit words (OW) from or for a
+// big endian stream has its words in the wrong order within each value:
+// swaps them, which makes the words of big endian data native and back.
+void swapWordPairsOf32BitPixels(FileInstance& file);
 
 // Pixel Data as a host array (a temporary): every frame, or the one frame
 // given, decompressed where the syntax is compressed, rows flipped (last

@@ -12,6 +12,7 @@
 #include "method.h"
 #include "pixel_data.h"
 #include "transfer_syntax.h"
+#include "whole_numbers.h"
 
 namespace orvo::file {
 namespace {
@@ -82,14 +83,25 @@ bool pixelDataHasNoValue(const FileInstance& file) {
   return status == MC_EMPTY_VALUE || status == MC_NULL_VALUE || status == MC_INVALID_TAG;
 }
 
-// The array's bytes: its length in bytes whatever its element type.
-std::span<const unsigned char> arrayBytes(const FileInstance& file, HostVar* value) {
+// The array's elements as samples of the image: its memory when the
+// elements have the sample's size, else each converted when it fits the
+// sample (signed when Pixel Representation is 1); a value that does not is
+// refused, never cut.
+Samples arraySamples(const FileInstance& file, HostVar* value, const ImageDescription& image) {
   if (value == nullptr || !value->isDefined())
     fail(kErrs2, "Error: Passed in pixel data arguement is undefined (file) ", fileName(file));
   if (!value->isArray() || !zyl::isNumeric(value->type()))
     fail(kErrs2, "Error: Unable to set pixel data.  Passed in pixel data must be a numeric array. (file)",
          fileName(file));
-  return {reinterpret_cast<const unsigned char*>(value->array()->data()), value->array()->byteSize()};
+  const uint32_t bits = 8 * image.bytesPerSample;
+  const IntegerRange range = image.pixelRepresentation == 1
+                                 ? IntegerRange{-(int64_t{1} << (bits - 1)), (int64_t{1} << (bits - 1)) - 1}
+                                 : IntegerRange{0, (int64_t{1} << bits) - 1};
+  Samples samples = samplesOf(value, image.bytesPerSample, range);
+  if (!samples.misfit.empty())
+    fail(kErrs4, "Error: Unable to set pixel data.  A value does not fit the image's samples (file/value/range) ",
+         fileName(file), samples.misfit, rangeText(range));
+  return samples;
 }
 
 // `pixels` gives the array's bytes once the frame and syntax checks passed.
@@ -103,7 +115,8 @@ void writePixels(FileInstance& file, Pixels pixels, bool frameGiven, uint32_t fr
          "Error: Can not write a single frame into a multi-frame image that uses lossy jpeg compression "
          "(file/syntax/syntax) ",
          fileName(file), currentSyntaxUid(file), transferSyntaxName(syntax));
-  const std::span<const unsigned char> array = pixels();
+  const Samples samples = pixels(image);
+  const std::span<const unsigned char> array = samples.bytes;
 
   if (frameGiven && image.frames > 1) {
     if (array.size() != image.frameBytes)
@@ -148,9 +161,10 @@ HostVar* setPixelDataWorker(MethodCall<FileInstance, SetPixelKeywords>& call) {
   // frame is placed.
   if (frameGiven && image.frames >= 2 && self.fileMode == kModeCreated && pixelDataHasNoValue(self)) {
     const std::vector<unsigned char> zeros(image.totalBytes, 0);
-    writePixels(self, [&] { return std::span<const unsigned char>(zeros); }, false, 0, true);
+    writePixels(self, [&](const ImageDescription&) { return Samples{zeros, {}, {}, 0}; }, false, 0, true);
   }
-  writePixels(self, [&] { return arrayBytes(self, call.arg(1)); }, frameGiven, frame, storedOrder);
+  writePixels(self, [&](const ImageDescription& image) { return arraySamples(self, call.arg(1), image); }, frameGiven,
+              frame, storedOrder);
   return nullptr;
 }
 

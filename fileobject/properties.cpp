@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "file_methods.h"
@@ -13,6 +14,7 @@
 #include "method.h"
 #include "tags.h"
 #include "transfer_syntax.h"
+#include "whole_numbers.h"
 
 namespace orvo::file {
 
@@ -70,8 +72,9 @@ constexpr size_t kSopClassUid = indexOf("SOP_CLASS_UID");
 constexpr size_t kSopInstanceUid = indexOf("SOP_INSTANCE_UID");
 constexpr size_t kPixelMin = indexOf("PIXEL_MIN");
 constexpr size_t kPixelMax = indexOf("PIXEL_MAX");
+constexpr size_t kPixelRepresentation = indexOf("PIXEL_REPRESENTATION");
 static_assert(kSopClassUid < kPropertyCount && kSopInstanceUid < kPropertyCount && kPixelMin < kPropertyCount &&
-              kPixelMax < kPropertyCount);
+              kPixelMax < kPropertyCount && kPixelRepresentation < kPropertyCount);
 
 // ---- GetProperty -------------------------------------------------------------
 
@@ -128,17 +131,25 @@ void checkSopClass(const FileInstance& file, HostVar* value) {
 }
 
 // Smallest and largest pixel values are signed in an image whose Pixel
-// Representation is 1.
-bool signedPixels(const FileInstance& file) {
+// Representation is 1: the one this call sets, else the data set's.
+bool signedPixels(const FileInstance& file, const PropertyVariables& kw) {
+  if (kw.given[kPixelRepresentation]) {
+    const WholeNumbers given = wholeNumbersIn(kw.value[kPixelRepresentation], {0, UINT16_MAX});
+    return given.misfit.empty() && given.values.size() == 1 && given.values[0] == 1;
+  }
   unsigned int representation = 0;
   return MC_Get_Value_To_UInt(file.msgFileId, 0x00280103, &representation) == MC_NORMAL_COMPLETION &&
          representation == 1;
 }
 
-void writeProperty(FileInstance& file, size_t index, HostVar* value) {
-  const Property& property = kProperties[index];
+const char* propertyVr(size_t index, bool signedBounds) {
   const bool pixelBound = index == kPixelMin || index == kPixelMax;
-  setAttributeValue(file, 0, property.tag, pixelBound && signedPixels(file) ? "SS" : property.setVr, value);
+  return pixelBound && signedBounds ? "SS" : kProperties[index].setVr;
+}
+
+void writeProperty(FileInstance& file, size_t index, HostVar* value, bool signedBounds) {
+  const Property& property = kProperties[index];
+  setAttributeValue(file, 0, property.tag, propertyVr(index, signedBounds), value);
   // The meta group names the same instance as the data set.
   if (index == kSopClassUid) setAttributeValue(file, 0, "0002,0002", "UI", value);
   if (index == kSopInstanceUid) setAttributeValue(file, 0, "0002,0003", "UI", value);
@@ -147,6 +158,7 @@ void writeProperty(FileInstance& file, size_t index, HostVar* value) {
 HostVar* setPropertyWorker(MethodCall<FileInstance, SetPropertyKeywords>& call) {
   FileInstance& self = call.self();
   const PropertyVariables& kw = call.keywords();
+  const bool signedBounds = signedPixels(self, kw);
   // What is refused is refused before anything changes.
   for (size_t i = 0; i < kPropertyCount; ++i) {
     if (!kw.given[i]) continue;
@@ -156,9 +168,13 @@ HostVar* setPropertyWorker(MethodCall<FileInstance, SetPropertyKeywords>& call) 
            "Error: TransferSyntax is a get only property. To change the transfer syntax use the ChangeXferSyntax "
            "method.");
     if (i == kSopClassUid) checkSopClass(self, kw.value[i]);
+    if (kProperties[i].setVr != nullptr)
+      checkAttributeValue(self, kProperties[i].tag, propertyVr(i, signedBounds), kw.value[i]);
   }
+  // Pixel Representation first: the pixel bounds are written for it.
+  if (kw.given[kPixelRepresentation]) writeProperty(self, kPixelRepresentation, kw.value[kPixelRepresentation], signedBounds);
   for (size_t i = 0; i < kPropertyCount; ++i)
-    if (kw.given[i]) writeProperty(self, i, kw.value[i]);
+    if (kw.given[i] && i != kPixelRepresentation) writeProperty(self, i, kw.value[i], signedBounds);
   return nullptr;
 }
 

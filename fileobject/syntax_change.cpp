@@ -31,6 +31,10 @@ bool hasPixelData(const FileInstance& file) {
 // Compression "01": what a lossy re-encoding must say about the image.
 void markLossy(FileInstance& file) {
   const int id = file.msgFileId;
+  // The flag is set whatever else the data set holds.
+  MC_Add_Standard_Attribute(id, 0x00282110);
+  zyl::Variable lossyFlag = zyl::Variable::ofString("01");
+  setAttributeValue(file, 0, "0028,2110", "CS", &lossyFlag);
   int count = 0;
   if (MC_Get_Value_Count(id, kTagImageType, &count) != MC_NORMAL_COMPLETION || count < 1) return;
   std::vector<std::string> values;
@@ -41,9 +45,6 @@ void markLossy(FileInstance& file) {
     values.emplace_back(status == MC_NORMAL_COMPLETION ? value : "");
   }
   values[0] = "DERIVED";
-  MC_Add_Standard_Attribute(id, 0x00282110);
-  zyl::Variable lossyFlag = zyl::Variable::ofString("01");
-  setAttributeValue(file, 0, "0028,2110", "CS", &lossyFlag);
   MC_Set_Value_To_Empty(id, kTagImageType);
   for (const std::string& v : values) MC_Set_Next_Value_From_String(id, kTagImageType, v.c_str());
 }
@@ -70,14 +71,18 @@ void changeTransferSyntax(FileInstance& self, const std::string& uid, bool keepL
     fail(kErrs3, "Error: Invalid transfer syntax (file/err) ", fileName(self), errorText(converted));
 
   const int current = currentSyntax(self);
-  if (current != static_cast<int>(number) && !hasPixelData(self)) {
-    // Without pixels (a report, a plan) only the syntax the file is written in changes.
+  const bool nativeToNative = !isStandardCompressed(current) && !isUnsupportedCompression(current) &&
+                              !isStandardCompressed(static_cast<int>(number));
+  if (current != static_cast<int>(number) && (!hasPixelData(self) || nativeToNative)) {
+    // Without pixels (a report, a plan), or between native syntaxes, only the
+    // syntax the file is written in changes: the value keeps its bytes.
     zyl::Variable uidValue = zyl::Variable::ofString(uid);
     setAttributeValue(self, 0, "0002,0010", "UI", &uidValue);
   } else if (current != static_cast<int>(number)) {
     if (isLossy(current))
       fail(kErrs2, "Error: Existing format is lossy. Converting a lossy format to another format is prohibited. (file) ",
            fileName(self));
+    const Packing sourcePacking = readImageDescription(self).packing;
     const PixelArray frames = readPixelData(self, false, 0, true);
     const HostTemporary owned(frames.array);
     // Should the re-encoding fail, the data set goes back to the syntax its
@@ -93,7 +98,17 @@ void changeTransferSyntax(FileInstance& self, const std::string& uid, bool keepL
     } restore{self.msgFileId, currentSyntaxUid(self)};
     zyl::Variable uidValue = zyl::Variable::ofString(uid);
     setAttributeValue(self, 0, "0002,0010", "UI", &uidValue);
-    const ImageDescription image = readImageDescription(self);
+    ImageDescription image = readImageDescription(self);
+    if (isStandardCompressed(current)) {
+      // Decoded pixels have every sample; the decoder names their colour space.
+      image.packing = Packing::None;
+      image.storedBytes = image.totalBytes;
+    } else if (sourcePacking == Packing::Ybr422) {
+      // The frames were read with every sample: full YCbCr from here on.
+      zyl::Variable full = zyl::Variable::ofString("YBR_FULL");
+      setAttributeValue(self, 0, "0028,0004", "CS", &full);
+      image = readImageDescription(self);
+    }
     storePixelData(self, image, reinterpret_cast<const unsigned char*>(frames.array->array()->data()));
     restore.armed = false;
     if (target->syntaxClass == SyntaxClass::Lossy && !keepLossyMarks) markLossy(self);

@@ -9,9 +9,9 @@
 namespace orvo::file {
 namespace {
 
-constexpr std::array<const char*, 31> kVrNames = {
-    "AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT", "PN", "SH", "ST", "TM", "??", "??", "UT",
-    "UI", "SS", "US", "AT", "SL", "UL", "FL", "FD", "UN", "OB", "OW", "??", "??", "OF", "SQ"};
+constexpr std::array<const char*, 38> kVrNames = {
+    "AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT", "PN", "SH", "ST", "TM", "??", "??", "UT", "UI", "SS", "US",
+    "AT", "SL", "UL", "FL", "FD", "UN", "OB", "OW", "??", "??", "OF", "SQ", "OD", "OL", "UC", "UR", "OV", "SV", "UV"};
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -86,6 +86,15 @@ PrivateTag parsePrivateTag(std::string_view code, std::string_view groupText, st
   if (!element) fail(kInvalidElement);
   return PrivateTag{std::string(code), std::string(groupText), std::string(elementText),
                     static_cast<unsigned short>(*group & 0xFFFF), static_cast<unsigned char>(*element & 0xFF)};
+}
+
+int addressedId(const FileInstance& file, int32_t seqId) {
+  // The file's own message id names the top level too.
+  if (seqId == 0 || seqId == file.msgFileId) return file.msgFileId;
+  if (MC_Check_Item_Owner(file.msgFileId, seqId) != MC_NORMAL_COMPLETION)
+    fail(kErrs3, "Error: Invalid SEQID, the item does not belong to this object (file/seqid) ", fileName(file),
+         std::to_string(seqId));
+  return seqId;
 }
 
 bool vrSupported(int code) { return std::string_view(vrName(code)) != "??"; }

@@ -35,7 +35,8 @@ int vrCode(std::string_view name);
 // tag is Pixel Data.
 void guardPixelData(const FileInstance& file, uint32_t tag);
 
-// The message a method addresses: a sequence item, or the file's own.
-inline int addressedId(const FileInstance& file, int32_t seqId) { return seqId != 0 ? seqId : file.msgFileId; }
+// The message of the file (seqId 0) or item `seqId` of it. An item id of
+// another object, or of none, is refused: it would address other data.
+int addressedId(const FileInstance& file, int32_t seqId);
 
 }  // namespace orvo::file

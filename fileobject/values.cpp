@@ -69,6 +69,8 @@ zyl::Scalar scalarOf(T v) {
   else if constexpr (std::is_same_v<T, uint16_t>) s.u16 = v;
   else if constexpr (std::is_same_v<T, int32_t>) s.i32 = v;
   else if constexpr (std::is_same_v<T, uint32_t>) s.u32 = v;
+  else if constexpr (std::is_same_v<T, int64_t>) s.i64 = v;
+  else if constexpr (std::is_same_v<T, uint64_t>) s.u64 = v;
   else if constexpr (std::is_same_v<T, float>) s.f32 = v;
   else s.f64 = v;
   return s;
@@ -151,12 +153,24 @@ HostVar* readUnknown(const Address& at) {
   return result.release();
 }
 
-// OB, OW and OF streamed into an array sized from the value's length.
+// The host type of one word of a binary VR.
+Type binaryType(int vr) {
+  switch (vr) {
+    case MC_VR_OB: return Type::Byte;
+    case MC_VR_OW: return Type::Int16;
+    case MC_VR_OF: return Type::Float32;
+    case MC_VR_OD: return Type::Float64;
+    case MC_VR_OL: return Type::UInt32;
+    default: return Type::UInt64;  // OV
+  }
+}
+
+// OB, OW, OF, OD, OL and OV streamed into an array sized from the value's length.
 HostVar* readBinary(const Address& at, int vr) {
   const unsigned long length =
       binaryLength(at, {"Error: Failed to read attribute value length from file (tag/err) ",
                         "Error: Failed to read attribute value from file (code/grp/elem/err) "});
-  const Type type = vr == MC_VR_OB ? Type::Byte : vr == MC_VR_OW ? Type::Int16 : Type::Float32;
+  const Type type = binaryType(vr);
   const size_t elementSize = zyl::typeSize(type);
   const auto count = static_cast<int64_t>(length / elementSize);
   void* data = nullptr;
@@ -183,8 +197,12 @@ HostVar* readValue(const FileInstance& file, const Address& at, int vr, int coun
     case MC_VR_FL: return readNumbers<float, float>(at, count, Type::Float32, "Error: Failed to read float value from file ");
     case MC_VR_FD:
       return readNumbers<double, double>(at, count, Type::Float64, "Error: Failed to read double value from file ");
+    case MC_VR_SV: return readNumbers<int64_t, long>(at, count, Type::Int64, "Error: Failed to read long value from file ");
+    case MC_VR_UV:
+      return readNumbers<uint64_t, unsigned long>(at, count, Type::UInt64,
+                                                  "Error: Failed to read unsigned long value from file ");
     case MC_VR_UN: return readUnknown(at);
-    case MC_VR_OF: return readBinary(at, vr);
+    case MC_VR_OF: case MC_VR_OD: case MC_VR_OL: case MC_VR_OV: return readBinary(at, vr);
     case MC_VR_OB:
     case MC_VR_OW: {
       if (at.isPrivate() || at.tag() != kTagPixelData) return readBinary(at, vr);

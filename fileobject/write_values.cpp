@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <cstddef>
 #include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "address.h"
 #include "file_methods.h"
@@ -16,6 +21,7 @@
 #include "pixel_data.h"
 #include "tags.h"
 #include "transfer_syntax.h"
+#include "whole_numbers.h"
 
 namespace orvo::file {
 namespace {
@@ -74,42 +80,114 @@ struct WriteTarget {
   t.at.fail("Error: Failed to write attribute value (tag/vr/err). ", t.vrString, errorText(status));
 }
 
-template <typename T, typename Arg>
-void writeNumbers(const WriteTarget& t, HostVar* value, Type type) {
-  const Converted converted(value, type);
-  for (const T element : converted.elements<T>()) {
-    const MC_STATUS status = t.at.set(true, static_cast<Arg>(element));
-    if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
+// A write made ready: the value is converted and checked before the
+// attribute is emptied, so that a refused value leaves it as it was.
+using PreparedWrite = std::function<void()>;
+
+// The range of values an integer VR holds. UV is limited to what the
+// toolkit's signed 64-bit values carry.
+IntegerRange integerRangeOf(int vr) {
+  switch (vr) {
+    case MC_VR_SS: return {INT16_MIN, INT16_MAX};
+    case MC_VR_US: return {0, UINT16_MAX};
+    case MC_VR_SL: return {INT32_MIN, INT32_MAX};
+    case MC_VR_SV: return {INT64_MIN, INT64_MAX};
+    case MC_VR_UV: return {0, INT64_MAX};
+    default: return {0, UINT32_MAX};  // UL, AT
   }
 }
 
-void writeStrings(const WriteTarget& t, HostVar* value) {
-  const bool wasString = value->type() == Type::String;
-  const Converted converted(value, Type::String);
-  for (const zyl::HostString& element : converted.elements<zyl::HostString>()) {
-    std::string_view text = zyl::hostStringText(element);
-    // Numbers are converted with the host's leading blanks; those go, but
-    // at least the last character stays.
-    if (!wasString)
-      while (text.size() > 1 && text.front() == ' ') text.remove_prefix(1);
-    const std::string owned(text);
-    const MC_STATUS status = t.at.set(true, owned.c_str());
-    if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
-  }
+[[noreturn]] void outOfRange(const WriteTarget& t, const std::string& misfit, IntegerRange range) {
+  t.at.fail("Error: Value out of range for the VR (tag/vr/value) ", t.vrString, misfit + " not in " + rangeText(range));
 }
 
-// The bytes of a numeric argument as they lie in memory: `unit` bytes per
-// element. Strings, structures and values too short for that are refused
-// instead of being read past their end.
-std::span<const unsigned char> memoryOf(const WriteTarget& t, HostVar* value, size_t unit) {
+PreparedWrite prepareNumbers(const WriteTarget& t, HostVar* value, int vr) {
+  const IntegerRange range = integerRangeOf(vr);
+  WholeNumbers numbers = wholeNumbersIn(value, range);
+  if (!numbers.misfit.empty()) outOfRange(t, numbers.misfit, range);
+  return [t, values = std::move(numbers.values), unsignedVr = range.minimum == 0] {
+    for (const int64_t v : values) {
+      const MC_STATUS status = unsignedVr ? t.at.set(true, static_cast<unsigned long>(v)) : t.at.set(true, static_cast<long>(v));
+      if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
+    }
+  };
+}
+
+template <typename T>
+PreparedWrite prepareReals(const WriteTarget& t, HostVar* value, Type type) {
+  auto converted = std::make_shared<Converted>(value, type);
+  return [t, converted] {
+    for (const T element : converted->elements<T>()) {
+      const MC_STATUS status = t.at.set(true, element);
+      if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
+    }
+  };
+}
+
+// IS and DS from host numbers are formatted here, within their lengths (12
+// and 16 characters); an IS value must be a whole number that fits 32 bits.
+std::vector<std::string> numberTexts(const WriteTarget& t, HostVar* value, int vr) {
+  std::vector<std::string> texts;
+  if (vr == MC_VR_IS) {
+    const IntegerRange range{INT32_MIN, INT32_MAX};
+    WholeNumbers numbers = wholeNumbersIn(value, range);
+    if (!numbers.misfit.empty()) outOfRange(t, numbers.misfit, range);
+    for (const int64_t v : numbers.values) texts.push_back(std::to_string(v));
+    return texts;
+  }
+  const bool single = value->type() == Type::Float32;
+  const Converted converted(value, single ? Type::Float32 : Type::Float64);
+  const auto add = [&](auto v) {
+    // Infinities and NaN have no decimal string.
+    if (!std::isfinite(v))
+      t.at.fail("Error: Value out of range for the VR (tag/vr/value) ", t.vrString,
+                decimalStringOf(v) + " is not finite");
+    texts.push_back(decimalStringOf(v));
+  };
+  if (single) {
+    for (const float v : converted.elements<float>()) add(v);
+  } else {
+    for (const double v : converted.elements<double>()) add(v);
+  }
+  return texts;
+}
+
+PreparedWrite prepareStrings(const WriteTarget& t, HostVar* value, int vr) {
+  std::vector<std::string> texts;
+  if ((vr == MC_VR_IS || vr == MC_VR_DS) && zyl::isNumeric(value->type())) {
+    texts = numberTexts(t, value, vr);
+  } else {
+    const bool wasString = value->type() == Type::String;
+    const Converted converted(value, Type::String);
+    for (const zyl::HostString& element : converted.elements<zyl::HostString>()) {
+      std::string_view text = zyl::hostStringText(element);
+      // Numbers are converted with the host's leading blanks; those go, but
+      // at least the last character stays.
+      if (!wasString)
+        while (text.size() > 1 && text.front() == ' ') text.remove_prefix(1);
+      texts.emplace_back(text);
+    }
+  }
+  return [t, texts = std::move(texts)] {
+    for (const std::string& text : texts) {
+      const MC_STATUS status = t.at.set(true, text.c_str());
+      if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
+    }
+  };
+}
+
+// The elements of a numeric argument as `unit`-byte values: the argument's
+// memory when its elements have that size, else converted one by one when
+// every value fits; strings, structures and values that do not fit are
+// refused.
+std::shared_ptr<Samples> samplesFor(const WriteTarget& t, HostVar* value, size_t unit) {
   if (!zyl::isNumeric(value->type())) writeFailed(t, MC_INCOMPATIBLE_VR);
-  void* data = nullptr;
-  const int64_t count = HostVarGetData(value, &data);
-  const size_t available = static_cast<size_t>(count) * zyl::typeSize(value->type());
-  const size_t wanted = static_cast<size_t>(count) * unit;
-  if (wanted > available) writeFailed(t, MC_INVALID_LENGTH_FOR_VR);
-  if (wanted > static_cast<size_t>(INT_MAX) - 1) writeFailed(t, MC_VALUE_TOO_LARGE);
-  return {static_cast<const unsigned char*>(data), wanted};
+  // OB takes bytes; OW takes signed or unsigned 16-bit words.
+  const IntegerRange range = unit == 1 ? IntegerRange{0, UINT8_MAX} : IntegerRange{INT16_MIN, UINT16_MAX};
+  auto samples = std::make_shared<Samples>(samplesOf(value, unit, range));
+  if (!samples->misfit.empty()) outOfRange(t, samples->misfit, range);
+  if (samples->bytes.size() > static_cast<size_t>(INT_MAX) - 1) writeFailed(t, MC_VALUE_TOO_LARGE);
+  return samples;
 }
 
 void writeBlock(const WriteTarget& t, std::span<const unsigned char> bytes, bool padOddOb) {
@@ -118,16 +196,37 @@ void writeBlock(const WriteTarget& t, std::span<const unsigned char> bytes, bool
   if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
 }
 
-void writeFloatBlock(const WriteTarget& t, HostVar* value) {
-  const Converted converted(value, Type::Float32);
-  const auto floats = converted.elements<float>();
+PreparedWrite prepareFloatBlock(const WriteTarget& t, HostVar* value) {
+  auto converted = std::make_shared<Converted>(value, Type::Float32);
+  const auto floats = converted->elements<float>();
   if (floats.size_bytes() > static_cast<size_t>(INT_MAX) - 1) writeFailed(t, MC_VALUE_TOO_LARGE);
-  writeBlock(t, {reinterpret_cast<const unsigned char*>(floats.data()), floats.size_bytes()}, false);
+  return [t, converted, floats] {
+    writeBlock(t, {reinterpret_cast<const unsigned char*>(floats.data()), floats.size_bytes()}, false);
+  };
+}
+
+PreparedWrite prepareDoubleBlock(const WriteTarget& t, HostVar* value) {
+  if (!zyl::isNumeric(value->type())) writeFailed(t, MC_INCOMPATIBLE_VR);
+  auto converted = std::make_shared<Converted>(value, Type::Float64);
+  const auto doubles = converted->elements<double>();
+  if (doubles.size_bytes() > static_cast<size_t>(INT_MAX) - 1) writeFailed(t, MC_VALUE_TOO_LARGE);
+  return [t, converted, doubles] {
+    writeBlock(t, {reinterpret_cast<const unsigned char*>(doubles.data()), doubles.size_bytes()}, false);
+  };
+}
+
+// OL and OV: 32-bit and 64-bit words from whole numbers that fit them.
+PreparedWrite prepareWordBlock(const WriteTarget& t, HostVar* value, size_t unit, IntegerRange range) {
+  if (!zyl::isNumeric(value->type())) writeFailed(t, MC_INCOMPATIBLE_VR);
+  auto samples = std::make_shared<Samples>(samplesOf(value, unit, range));
+  if (!samples->misfit.empty()) outOfRange(t, samples->misfit, range);
+  if (samples->bytes.size() > static_cast<size_t>(INT_MAX) - 1) writeFailed(t, MC_VALUE_TOO_LARGE);
+  return [t, samples] { writeBlock(t, samples->bytes, false); };
 }
 
 // Pixel Data of a file in a compressed syntax: the toolkit compresses frame
 // by frame, each frame an equal share of the argument's elements.
-void writeCompressedPixelData(const WriteTarget& t, HostVar* value, bool ow) {
+void writeCompressedPixelData(const WriteTarget& t, std::span<const unsigned char> bytes, bool ow) {
   const int id = t.at.id();
   const std::string& tagString = t.at.tagString();
   unsigned long framesValue = 1;
@@ -141,7 +240,6 @@ void writeCompressedPixelData(const WriteTarget& t, HostVar* value, bool ow) {
   if (framesValue == 0)
     fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", tagString,
          "Number of Frames is 0");
-  const auto bytes = memoryOf(t, value, ow ? 2 : 1);
   const size_t elementsPerFrame = bytes.size() / (ow ? 2 : 1) / framesValue;
   const size_t frameLength = elementsPerFrame * (ow ? 2 : 1);
   if (frameLength == 0) writeFailed(t, MC_INVALID_LENGTH_FOR_VR);
@@ -158,38 +256,41 @@ void writeCompressedPixelData(const WriteTarget& t, HostVar* value, bool ow) {
   });
 }
 
-
-// OB and OW as the argument's memory; Pixel Data of a compressed syntax is
-// compressed. Private values are always written raw.
-void writeBinary(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
+// OB and OW from the argument's elements; Pixel Data of a compressed syntax
+// is compressed. Private values are always written raw.
+PreparedWrite prepareBinary(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
   const bool ow = vr == MC_VR_OW;
+  bool compressed = false;
   if (!t.at.isPrivate() && t.at.tag() == kTagPixelData) {
     const int syntax = currentSyntax(file);
-    if (isStandardCompressed(syntax)) return writeCompressedPixelData(t, value, ow);
+    compressed = isStandardCompressed(syntax);
     if (isUnsupportedCompression(syntax))
       fail(kErrs4, "Error: Failed to read pixel data unsupported compression format (file/syntax/syntax) ",
            fileName(file), currentSyntaxUid(file), transferSyntaxName(syntax));
   }
-  writeBlock(t, memoryOf(t, value, ow ? 2 : 1), !ow);
+  auto samples = samplesFor(t, value, ow ? 2 : 1);
+  return [t, samples, compressed, ow] {
+    if (compressed) return writeCompressedPixelData(t, samples->bytes, ow);
+    writeBlock(t, samples->bytes, !ow);
+  };
 }
 
-void writeValue(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
+PreparedWrite prepareValue(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
   switch (vr) {
     case MC_VR_AE: case MC_VR_AS: case MC_VR_CS: case MC_VR_DA: case MC_VR_DS: case MC_VR_DT: case MC_VR_IS:
     case MC_VR_LO: case MC_VR_LT: case MC_VR_PN: case MC_VR_SH: case MC_VR_ST: case MC_VR_TM: case MC_VR_UT:
-    case MC_VR_UI:
-      return writeStrings(t, value);
-    case MC_VR_SS: return writeNumbers<int16_t, int>(t, value, Type::Int16);
-    case MC_VR_US: return writeNumbers<uint16_t, unsigned>(t, value, Type::UInt16);
-    case MC_VR_AT:
-    case MC_VR_UL:
-      return writeNumbers<uint32_t, unsigned long>(t, value, Type::UInt32);
-    case MC_VR_SL: return writeNumbers<int32_t, long>(t, value, Type::Int32);
-    case MC_VR_FL: return writeNumbers<float, float>(t, value, Type::Float32);
-    case MC_VR_FD: return writeNumbers<double, double>(t, value, Type::Float64);
-    case MC_VR_OF: return writeFloatBlock(t, value);
+    case MC_VR_UI: case MC_VR_UC: case MC_VR_UR:
+      return prepareStrings(t, value, vr);
+    case MC_VR_SS: case MC_VR_US: case MC_VR_AT: case MC_VR_UL: case MC_VR_SL: case MC_VR_SV: case MC_VR_UV:
+      return prepareNumbers(t, value, vr);
+    case MC_VR_FL: return prepareReals<float>(t, value, Type::Float32);
+    case MC_VR_FD: return prepareReals<double>(t, value, Type::Float64);
+    case MC_VR_OF: return prepareFloatBlock(t, value);
+    case MC_VR_OD: return prepareDoubleBlock(t, value);
+    case MC_VR_OL: return prepareWordBlock(t, value, 4, {INT32_MIN, UINT32_MAX});
+    case MC_VR_OV: return prepareWordBlock(t, value, 8, {INT64_MIN, INT64_MAX});
     case MC_VR_OB:
-    case MC_VR_OW: return writeBinary(file, t, value, vr);
+    case MC_VR_OW: return prepareBinary(file, t, value, vr);
     default:  // UN, every name not in the table, and "sq"
       t.at.fail("Error: Failed to set value, unsupported VR type (tag/vr)", t.vrString);
   }
@@ -218,18 +319,22 @@ void clearValue(const Address& at) {
   if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to clear value (tag/err) ", errorText(status));
 }
 
-// Writes `value` into the emptied attribute in the VR named, then adds the
-// group length in the top-level message. A sequence is refused.
-void writeEmptied(const FileInstance& file, const Address& at, int32_t seqId, const std::string& vrString,
-                  HostVar* value) {
-  if (vrString == "SQ")
-    at.fail({"Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) ",
-             "Error: You can only remove SQ tags with SetPrivateValue, call AddPrivateSequence or AddPrivateGroup to "
-             "add a private sequence.(code/grp/elem) "});
-  const int code = vrCodeOf(vrString);
+// Checks and converts `value` for the VR named (a sequence is refused); the
+// write returned empties the attribute, writes the value and adds the group
+// length in the top-level message.
+PreparedWrite prepareAttributeWrite(const FileInstance& file, const WriteTarget& t, int32_t seqId, HostVar* value) {
+  if (t.vrString == "SQ")
+    t.at.fail({"Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) ",
+               "Error: You can only remove SQ tags with SetPrivateValue, call AddPrivateSequence or AddPrivateGroup to "
+               "add a private sequence.(code/grp/elem) "});
+  const int code = vrCodeOf(t.vrString);
   // "sq" is refused as an unsupported VR, like "UN".
-  writeValue(file, WriteTarget{at, vrString}, value, code == MC_VR_SQ ? MC_VR_UN : code);
-  if (seqId == 0) addGroupLength(at.id(), at.groupLengthTag());
+  PreparedWrite write = prepareValue(file, t, value, code == MC_VR_SQ ? MC_VR_UN : code);
+  return [t, seqId, write = std::move(write)] {
+    emptyValue(t.at);
+    write();
+    if (seqId == 0) addGroupLength(t.at.id(), t.at.groupLengthTag());
+  };
 }
 
 // ---- workers ---------------------------------------------------------------------------
@@ -305,6 +410,10 @@ HostVar* setPrivateValueWorker(MethodCall<FileInstance, SetPrivateKeywords>& cal
       fail(kErrs4, "Error: Failed to delete private block (code/grp/err) ", tag.code, tag.groupText, errorText(status));
     return nullptr;
   }
+  // A value that is refused adds no block.
+  const WriteTarget target{at, vrString};
+  const bool writes = kw.clear == 0 && kw.remove == 0;
+  const PreparedWrite write = writes ? prepareAttributeWrite(self, target, kw.seqId, call.arg(5)) : PreparedWrite();
   MC_STATUS status = at.addPrivateBlock();
   if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to add private block (code/grp/elem/err) ", errorText(status));
   status = at.addPrivateAttribute(static_cast<MC_VR>(vr));
@@ -314,8 +423,8 @@ HostVar* setPrivateValueWorker(MethodCall<FileInstance, SetPrivateKeywords>& cal
     clearValue(at);
     return nullptr;
   }
-  emptyValue(at);
-  if (kw.remove == 0) writeEmptied(self, at, kw.seqId, vrString, call.arg(5));
+  if (writes) write();
+  else emptyValue(at);
   return nullptr;
 }
 
@@ -357,9 +466,16 @@ HostVar* addItemWorker(MethodCall<FileInstance, ParentKeywords>& call) {
 void setAttributeValue(FileInstance& file, int32_t seqId, const std::string& tagString, const std::string& vrString,
                        HostVar* value) {
   const Address at(addressedId(file, seqId), parseTag(tagString), tagString);
+  const WriteTarget target{at, vrString};
+  const PreparedWrite write = prepareAttributeWrite(file, target, seqId, value);
   if (file.nonConforming != 0) MC_Add_Standard_Attribute(at.id(), at.tag());
-  emptyValue(at);
-  writeEmptied(file, at, seqId, vrString, value);
+  write();
+}
+
+void checkAttributeValue(const FileInstance& file, const std::string& tagString, const std::string& vrString,
+                         HostVar* value) {
+  const Address at(file.msgFileId, parseTag(tagString), tagString);
+  prepareAttributeWrite(file, WriteTarget{at, vrString}, 0, value);
 }
 
 HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {

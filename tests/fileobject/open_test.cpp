@@ -49,8 +49,12 @@ TEST_F(Open, BareDataSetsAreFoundByTrialAndGetAMetaGroup) {
   EXPECT_EQ(syntaxOf(plan), "1.2.840.10008.1.2");
   EXPECT_EQ(getString(plan, "0008,0016"), "1.2.840.10008.5.1.4.1.1.481.5");
 
-  // A bare data set without pixel attributes (other than an RT Plan) is refused.
-  const std::string error = makeError((kCorpus / "rtstruct.dcm").string());
+  // A bare data set without pixel attributes is taken when its SOP Class and
+  // Instance UIDs read as UIDs; bytes that are no data set are refused.
+  Variable structureSet = make((kCorpus / "rtstruct.dcm").string());
+  EXPECT_EQ(getString(structureSet, "0008,0016"), "1.2.840.10008.5.1.4.1.1.481.3");
+  writeBytes(tmp("noise.raw"), std::vector<unsigned char>(256, 0x41));
+  const std::string error = makeError(tmp("noise.raw").string());
   EXPECT_TRUE(contains(error, "Error: Failed to read file. The file is not a valid part 10 dicom file; it is missing "
                               "the preamble and metadata headers."))
       << error;

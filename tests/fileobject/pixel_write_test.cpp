@@ -145,14 +145,17 @@ TEST_F(PixelWrite, AFrameOfANewMultiFrameImageLandsAmongZeroFrames) {
   EXPECT_TRUE(contains(d, "(0028,0008) IS [3]")) << d;
 }
 
-TEST_F(PixelWrite, LengthsAreComparedInBytesAndOnlyNumericArraysAreTaken) {
+TEST_F(PixelWrite, LengthsAreComparedInSamplesAndOnlyNumericArraysAreTaken) {
   Variable f = newImage("lengths.dcm", 4, 2, 1);
-  // Eight 16-bit values are 16 bytes, not the 8 of one 8-bit frame.
-  EXPECT_TRUE(contains(setError(f, arrayOf<uint16_t>(Type::UInt16, {8}, std::vector<uint16_t>(8, 1))),
+  // Four values are four samples, not the eight of one frame, whatever their type.
+  EXPECT_TRUE(contains(setError(f, arrayOf<uint16_t>(Type::UInt16, {4}, std::vector<uint16_t>(4, 1))),
                        "Error: Unable to set pixel data.  Passed in pixel data array length is not equal to the length "
                        "of one frame. (file), " + tmp("lengths.dcm").string()));
-  // Four 16-bit values are the 8 bytes of the frame, whatever their type.
-  call(f, "SetPixelData", {arrayOf<uint16_t>(Type::UInt16, {4}, {0x0201, 0x0403, 0x0605, 0x0807})}, {kw("ORDER", 1)});
+  // Eight 16-bit values that fit a byte are the frame's eight samples; one that does not is refused.
+  call(f, "SetPixelData", {arrayOf<uint16_t>(Type::UInt16, {8}, {1, 2, 3, 4, 5, 6, 7, 8})}, {kw("ORDER", 1)});
+  EXPECT_EQ(elements<uint8_t>(pixels(f, {kw("ORDER", 1)})), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_TRUE(contains(setError(f, arrayOf<uint16_t>(Type::UInt16, {8}, {1, 2, 3, 4, 5, 6, 7, 0x0201})),
+                       "513, 0..255"));
   EXPECT_EQ(elements<uint8_t>(pixels(f, {kw("ORDER", 1)})), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
   EXPECT_TRUE(contains(setError(f, Variable::ofString("pixels")), "Passed in pixel data must be a numeric array."));
   EXPECT_TRUE(contains(setError(f, Variable::ofInt32(5)), "Passed in pixel data must be a numeric array."));

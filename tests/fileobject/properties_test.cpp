@@ -171,9 +171,10 @@ TEST_F(Properties, RefusedKeywordsChangeNothing) {
   EXPECT_EQ(call(f, "GetValue", "0028,0010").scalar().u16, rows);
   EXPECT_NE(getString(f, "0008,0016"), "1.2.3.4");
   EXPECT_FALSE(setProperties(f, {kw("NO_PIXEL_DATA", 1)}).empty());  // no keyword of SetProperty
-  // A value SetValue refuses ends the call; what came before it stays.
+  // A value SetValue refuses is refused before any keyword is written.
+  const uint16_t columns = call(f, "GetValue", "0028,0011").scalar().u16;
   EXPECT_FALSE(setProperties(f, {kw("COLUMNS", 8), kw("ROWS", "many")}).empty());
-  EXPECT_EQ(call(f, "GetValue", "0028,0011").scalar().u16, 8);
+  EXPECT_EQ(call(f, "GetValue", "0028,0011").scalar().u16, columns);
 }
 
 TEST_F(Properties, SopUidsReachTheMetaGroupAndPixelBoundsFollowTheRepresentation) {

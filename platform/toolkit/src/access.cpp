@@ -773,7 +773,9 @@ void setBinaryValue(Target& target, const DcmTagKey& tag, const std::vector<Uint
                 result = created->putFloat64Array(values.data(), count);
             } else {
                 // OV: DCMTK offers no 64-bit array put on the base class.
-                result = created->putUint8Array(bytes.data(), static_cast<unsigned long>(bytes.size()));
+                std::vector<Uint64> values(count);
+                std::memcpy(values.data(), bytes.data(), bytes.size());
+                result = static_cast<DcmUnsigned64bitVeryLong*>(created.get())->putUint64Array(values.data(), count);
             }
             break;
         }

@@ -584,6 +584,9 @@ MC_STATUS closeValue(int id, std::uint32_t tag) {
     viaCodec(false, [&] { writing.writer->install(container, writing.syntax); });
     target.root().state(&container).emptyAttributes.erase(key);
     pixels.reading.reset();
+    // What was decoded came from the value just replaced.
+    pixels.decodedFrom = nullptr;
+    pixels.decoded.reset();
     if (writing.attributes) applyEncoded(container, *writing.attributes, ratio, false);
     return MC_NORMAL_COMPLETION;
 }
@@ -629,7 +632,20 @@ MC_STATUS decodedValueToBuffer(int id, std::uint32_t tag, int bufferSize, void* 
 void adoptDecodedFormat(Target& target, const DcmTagKey& tag) {
     if (tag != DCM_PixelData) return;
     const Attribute attribute = findAttribute(target, tag);
-    if (auto format = decodedFormatOf(target, attribute)) applyDecodedFormat(*attribute.container, *format);
+    if (auto format = decodedFormatOf(target, attribute)) {
+        applyDecodedFormat(*attribute.container, *format);
+        // The native value about to be written replaces the decoded one.
+        PixelSession& pixels = session(target.root());
+        pixels.decodedFrom = nullptr;
+        pixels.decoded.reset();
+    }
+}
+
+std::optional<std::string> decodedPhotometric(Target& target) {
+    if (!target.isMessage()) return std::nullopt;
+    const Attribute attribute = findAttribute(target, DCM_PixelData);
+    if (auto format = decodedFormatOf(target, attribute)) return format->photometric;
+    return std::nullopt;
 }
 
 void convertPixelData(int messageId, E_TransferSyntax syntax) {

@@ -177,6 +177,17 @@ MC_STATUS MC_Open_Item(int* itemId, const char* itemName) {
     });
 }
 
+MC_STATUS MC_Check_Item_Owner(int messageId, int itemId) {
+    return guarded([&] {
+        requireInitialized();
+        const auto message = IdTable::instance().find(messageId);
+        if (!message || message->kind != IdKind::Message || !message->root) return MC_INVALID_MESSAGE_ID;
+        const auto item = IdTable::instance().find(itemId);
+        if (!item || item->kind != IdKind::Item || item->root != message->root) return MC_INVALID_ITEM_ID;
+        return MC_NORMAL_COMPLETION;
+    });
+}
+
 MC_STATUS MC_Free_Item(int itemId) {
     return guarded([&] {
         auto entry = IdTable::instance().find(itemId);

@@ -4,6 +4,8 @@
 #include "access.h"
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace zyl::toolkit::pixels {
 
@@ -27,5 +29,10 @@ MC_STATUS decodedValueToBuffer(int id, std::uint32_t tag, int bufferSize, void* 
 // are in the decoded form (RGB for YBR codestreams, colour-by-pixel): the
 // image attributes take that form first.
 void adoptDecodedFormat(Target& target, const DcmTagKey& tag);
+
+// The Photometric Interpretation of the pixels last decoded from the
+// message's Pixel Data as it now stands (RGB for YBR codestreams); nothing
+// when none were decoded.
+std::optional<std::string> decodedPhotometric(Target& target);
 
 }  // namespace zyl::toolkit::pixels

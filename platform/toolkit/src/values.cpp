@@ -92,6 +92,14 @@ MC_STATUS getString(int id, const Address& address, bool next, int bufferSize, c
     if (const MC_STATUS status = locateCursorValue(target, address.resolve(target), next, cursor);
         status != MC_NORMAL_COMPLETION)
         return status;
+    // After a decompressing read, Photometric Interpretation names the colour
+    // space of the pixels handed out, as the decoder gave them.
+    if (!address.isPrivate && address.tag == 0x00280004 && cursor.number == 1) {
+        if (const auto decoded = pixels::decodedPhotometric(target)) {
+            advanceCursor(target, cursor);
+            return copyText(decoded->data(), decoded->size(), bufferSize, buffer);
+        }
+    }
     // Text goes from the element to the caller's buffer; other values are formatted.
     OFString text;
     if (readTextValue(cursor.attribute, cursor.number, text)) {

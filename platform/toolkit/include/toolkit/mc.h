@@ -333,6 +333,9 @@ MC_EXPORT MC_STATUS MC_Message_To_File(int messageId, const char* fileName);
 MC_EXPORT MC_STATUS MC_File_To_Message(int fileId);
 MC_EXPORT MC_STATUS MC_Open_Item(int* itemId, const char* itemName);
 MC_EXPORT MC_STATUS MC_Free_Item(int itemId);
+/* MC_NORMAL_COMPLETION when item `itemId` lies in the tree of message or
+ * file `messageId`, else MC_INVALID_ITEM_ID. */
+MC_EXPORT MC_STATUS MC_Check_Item_Owner(int messageId, int itemId);
 
 /* Reads a Part 10 file through the reader into the (empty) file object. */
 MC_EXPORT MC_STATUS MC_Open_File(int applicationId, int fileId, void* userInfo,
