@@ -502,6 +502,10 @@ Variable Interpreter::eval(const Expr& expr) {
       Variable scratch;
       return logicalNot(evalRef(*static_cast<const UnaryExpr&>(expr).operand, scratch));
     }
+    case ExprKind::BitNot: {
+      Variable scratch;
+      return bitwiseNot(evalRef(*static_cast<const UnaryExpr&>(expr).operand, scratch));
+    }
     case ExprKind::Binary: {
       const auto& b = static_cast<const BinaryExpr&>(expr);
       if (b.left->kind == ExprKind::Binary) return evalBinaryChain(b);

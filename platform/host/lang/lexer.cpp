@@ -15,6 +15,7 @@ const std::unordered_map<std::string_view, Tok>& reservedWords() {
       {"in", Tok::In},         {"func", Tok::Func},   {"return", Tok::Return}, {"break", Tok::Break},
       {"continue", Tok::Continue}, {"try", Tok::Try}, {"catch", Tok::Catch},   {"new", Tok::New},
       {"and", Tok::And},       {"or", Tok::Or},       {"not", Tok::Not},       {"null", Tok::Null},
+      {"xor", Tok::Xor},
   };
   return words;
 }
@@ -202,25 +203,26 @@ class Lexer {
       case ';': kind = Tok::Semicolon; break;
       case '+': kind = next('=') ? Tok::PlusAssign : Tok::Plus; break;
       case '-': kind = next('=') ? Tok::MinusAssign : Tok::Minus; break;
-      case '*': kind = next('=') ? Tok::StarAssign : Tok::Star; break;
-      case '/': kind = next('=') ? Tok::SlashAssign : Tok::Slash; break;
+      case '*':
+        if (next('*')) throw ScriptError(line_, "'**' is not an operator: use ^ for powers (2 ^ 8)");
+        kind = next('=') ? Tok::StarAssign : Tok::Star;
+        break;
+      case '/':
+        if (next('/')) throw ScriptError(line_, "'//' is not an operator: use / (between integers it truncates toward zero)");
+        kind = next('=') ? Tok::SlashAssign : Tok::Slash;
+        break;
       case '%': kind = Tok::Percent; break;
       case '^': kind = Tok::Caret; break;
       case '=': kind = next('=') ? Tok::Equal : Tok::Assign; break;
-      case '<': kind = next('=') ? Tok::LessEqual : Tok::Less; break;
-      case '>': kind = next('=') ? Tok::GreaterEqual : Tok::Greater; break;
+      case '<': kind = next('=') ? Tok::LessEqual : next('<') ? Tok::ShiftLeft : Tok::Less; break;
+      case '>': kind = next('=') ? Tok::GreaterEqual : next('>') ? Tok::ShiftRight : Tok::Greater; break;
+      case '~': kind = Tok::Tilde; break;
       case '!':
         if (!next('=')) throw ScriptError(line_, "'!' must begin a system variable (!name) or be '!='; use 'not' for negation");
         kind = Tok::NotEqual;
         break;
-      case '&':
-        if (!next('&')) throw ScriptError(line_, "unexpected '&' (expected '&&')");
-        kind = Tok::AndAnd;
-        break;
-      case '|':
-        if (!next('|')) throw ScriptError(line_, "unexpected '|' (expected '||')");
-        kind = Tok::OrOr;
-        break;
+      case '&': kind = next('&') ? Tok::AndAnd : Tok::Amp; break;
+      case '|': kind = next('|') ? Tok::OrOr : Tok::Pipe; break;
       default: {
         std::string shown = std::isprint(static_cast<unsigned char>(c)) ? std::string(1, c) : "\\x" + std::to_string(static_cast<unsigned char>(c));
         throw ScriptError(line_, "unexpected character '" + shown + "'");
@@ -280,6 +282,12 @@ std::string describe(Tok kind) {
     case Tok::GreaterEqual: return "'>='";
     case Tok::AndAnd: return "'&&'";
     case Tok::OrOr: return "'||'";
+    case Tok::Amp: return "'&'";
+    case Tok::Pipe: return "'|'";
+    case Tok::Tilde: return "'~'";
+    case Tok::ShiftLeft: return "'<<'";
+    case Tok::ShiftRight: return "'>>'";
+    case Tok::Xor: return "'xor'";
     case Tok::If: return "'if'";
     case Tok::Else: return "'else'";
     case Tok::While: return "'while'";

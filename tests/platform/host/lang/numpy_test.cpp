@@ -93,6 +93,25 @@ const Agreement kAgreements[] = {
     {"a[[1.9, 2.1]]", "a[np.array([1.9, 2.1])]"},
     {"a[uint64(18446744073709551615)]", "a[np.uint64(18446744073709551615)]"},
     {"a[-1]", "a[-1]"},
+    // 14. bitwise operators and shifts, with Python's precedence
+    {"6 & 3", "np.int32(6) & np.int32(3)"},
+    {"6 | 3 xor 5 & 4", "np.int32(6) | np.int32(3) ^ np.int32(5) & np.int32(4)"},
+    {"uint16([32769, 1, 65535]) & 32768", "np.array([32769, 1, 65535], dtype=np.uint16) & np.int32(32768)"},
+    {"uint16(32769) & 32768 == 32768", "np.uint16(32769) & np.int32(32768) == 32768"},
+    {"~uint16([0, 1, 4096])", "~np.array([0, 1, 4096], dtype=np.uint16)"},
+    {"~5", "~np.int32(5)"},
+    {"1 << 3 + 1", "np.int32(1) << np.int32(3) + np.int32(1)"},
+    {"int16(1) << int16(15)", "np.int16(1) << np.int16(15)"},
+    {"uint32([1, 2]) << uint32([1, 40])", "np.array([1, 2], dtype=np.uint32) << np.array([1, 40], dtype=np.uint32)"},
+    {"[-16, 16, 7] >> 2", "np.array([-16, 16, 7], dtype=np.int32) >> np.int32(2)"},
+    {"int64(-5) >> 70", "np.int64(-5) >> np.int64(70)"},
+    {"uint16([4660, 65535]) >> 12 & 15", "np.array([4660, 65535], dtype=np.uint16) >> np.int32(12) & np.int32(15)"},
+    {"a[(a > 15) & (a < 45)]", "a[(a > 15) & (a < 45)]"},
+    {"a[(a < 15) | (a > 45)]", "a[(a < 15) | (a > 45)]"},
+    {"a[~(a > 25)]", "a[~(a > 25)]"},
+    {"a[(a > 15) xor (a < 45)]", "a[(a > 15) ^ (a < 45)]"},
+    {"1.5 & 1", "1.5 & 1"},
+    {"[1, 2] | [1, 2, 3]", "np.array([1, 2]) | np.array([1, 2, 3])"},
 };
 
 std::vector<std::string> pythonLines(const std::string& program) {
@@ -150,6 +169,11 @@ TEST(Numpy, RefusesWhatWouldDifferSilently) {
       {"a = [1, 2]\nx = a[[0, uint64(18446744073709551615)]]", "-e:2: index 18446744073709551615 is out of range"},
       {"x = format(\"%x\", -1)", "-e:1: format: %x needs a value that is not negative, got -1"},  // C and Python differ
       {"x = format(\"%1000000d\", 1)", "-e:1: format: width 1000000 in \"%1000000d\" is too large (at most 100000)"},
+      // numpy gives 0 for a negative count; Python refuses it.
+      {"x = 1 << -1", "-e:1: shift counts must not be negative"},
+      {"x = 2 ** 8", "-e:1: '**' is not an operator: use ^ for powers (2 ^ 8)"},
+      {"x = 7 // 2", "-e:1: '//' is not an operator: use / (between integers it truncates toward zero)"},
+      {"x = ~2.5", "-e:1: '~' needs integers, got float64 (use 'not' for a condition)"},
       {"m = reshape(range(6), 3, 2)\nx = m[[1, 0, 1] > 0]",
        "-e:2: a mask of shape [3] cannot select from an array of shape [3, 2] (expected the same shape)"},
   };
