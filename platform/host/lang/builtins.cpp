@@ -411,9 +411,24 @@ Variable environment(BuiltinCall& c) {
   return Variable::ofString(value ? value : "");
 }
 
+// A day: longer waits are written as a loop (and a duration beyond the
+// clock's range must not come back at once).
+constexpr double kMaxWaitSeconds = 86400;
+
+// Sleeps in short slices so that Ctrl-C at the prompt stops the wait.
 Variable waitSeconds(BuiltinCall& c) {
   const double seconds = c.numberArg(0);
-  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  if (!(seconds >= 0 && seconds <= kMaxWaitSeconds))
+    c.fail("the duration must be 0 to " + std::to_string(static_cast<int>(kMaxWaitSeconds)) + " seconds, got " +
+           formatValue(c.arg(0)) + " (wait in a loop for longer)");
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  constexpr auto kSlice = std::chrono::milliseconds(20);
+  for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+    Interpreter::checkInterrupt();
+    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, kSlice));
+  }
+  Interpreter::checkInterrupt();
   return Variable::null();
 }
 

@@ -79,6 +79,14 @@ class Interpreter {
   // (safe from a signal handler).
   static void requestInterrupt() { interruptRequested_ = 1; }
   static void clearInterrupt() { interruptRequested_ = 0; }
+  // Throws InterruptError when an interrupt was requested (and clears it):
+  // loops, calls and long waits call it.
+  static void checkInterrupt() {
+    if (interruptRequested_) {
+      interruptRequested_ = 0;
+      throw InterruptError();
+    }
+  }
 
   // A global variable of the scripts run so far (nullptr when never named).
   const Variable* global(const std::string& name) const;
@@ -101,12 +109,6 @@ class Interpreter {
     std::deque<Variable> temporaries;
   };
 
-  void checkInterrupt() {
-    if (interruptRequested_) {
-      interruptRequested_ = 0;
-      throw InterruptError();
-    }
-  }
   Flow execBlock(const Block& block);
   Flow exec(const Stmt& stmt);
   Flow execStatement(const Stmt& stmt);

@@ -112,6 +112,10 @@ const Agreement kAgreements[] = {
     {"a[(a > 15) xor (a < 45)]", "a[(a > 15) ^ (a < 45)]"},
     {"1.5 & 1", "1.5 & 1"},
     {"[1, 2] | [1, 2, 3]", "np.array([1, 2]) | np.array([1, 2, 3])"},
+    // 16. durations Python's sleep refuses
+    {"wait(-1)", "__import__('time').sleep(-1)"},
+    {"wait(1e300)", "__import__('time').sleep(1e300)"},
+    {"wait(nan)", "__import__('time').sleep(nan)"},
 };
 
 std::vector<std::string> pythonLines(const std::string& program) {
@@ -173,6 +177,7 @@ TEST(Numpy, RefusesWhatWouldDifferSilently) {
       {"x = 1 << -1", "-e:1: shift counts must not be negative"},
       {"x = 2 ** 8", "-e:1: '**' is not an operator: use ^ for powers (2 ^ 8)"},
       {"x = 7 // 2", "-e:1: '//' is not an operator: use / (between integers it truncates toward zero)"},
+      {"wait(1e300)", "-e:1: wait: the duration must be 0 to 86400 seconds, got 1e+300 (wait in a loop for longer)"},
       {"x = ~2.5", "-e:1: '~' needs integers, got float64 (use 'not' for a condition)"},
       {"m = reshape(range(6), 3, 2)\nx = m[[1, 0, 1] > 0]",
        "-e:2: a mask of shape [3] cannot select from an array of shape [3, 2] (expected the same shape)"},

@@ -76,6 +76,12 @@ TEST(Prompt, EchoesValuesReportsErrorsAndKeepsHistory) {
   type("print(\"looping\"); while 1 { x = x + 1 }\r", "looping\r\n", std::chrono::seconds(10), false);
   type("\x03", "interrupted");
   EXPECT_NE(seen.find("interrupted", from), std::string::npos) << seen;
+  // Ctrl-C stops a wait too, long before it would end.
+  const auto waitStarted = std::chrono::steady_clock::now();
+  type("print(\"waiting\"); wait(60)\r", "waiting\r\n", std::chrono::seconds(10), false);
+  type("\x03", "interrupted", std::chrono::seconds(20));
+  EXPECT_NE(seen.find("interrupted", from), std::string::npos) << seen;
+  EXPECT_LT(std::chrono::steady_clock::now() - waitStarted, std::chrono::seconds(30));
   // The loop may be interrupted before its first pass, so x is at least 42.
   type("print(x >= 42)\r", "1\r\n");
   EXPECT_NE(seen.find("1\r\n", from), std::string::npos) << seen;
