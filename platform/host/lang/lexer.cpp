@@ -28,6 +28,8 @@ class Lexer {
   Lexer(std::string_view source, int firstLine) : src_(source), line_(firstLine), firstLine_(firstLine) {}
 
   std::vector<Token> run() {
+    // A UTF-8 byte order mark, as some editors write, starts the text.
+    if (src_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
     while (true) {
       skipBlanksAndComments();
       if (pos_ >= src_.size()) break;
@@ -224,8 +226,12 @@ class Lexer {
       case '&': kind = next('&') ? Tok::AndAnd : Tok::Amp; break;
       case '|': kind = next('|') ? Tok::OrOr : Tok::Pipe; break;
       default: {
-        std::string shown = std::isprint(static_cast<unsigned char>(c)) ? std::string(1, c) : "\\x" + std::to_string(static_cast<unsigned char>(c));
-        throw ScriptError(line_, "unexpected character '" + shown + "'");
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isprint(byte)) throw ScriptError(line_, "unexpected character '" + std::string(1, c) + "'");
+        static const char kHex[] = "0123456789abcdef";
+        const std::string shown = std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
+        throw ScriptError(line_, "unexpected byte '" + shown + "'" +
+                                     (byte >= 0x80 ? " (names and operators are ASCII: put other text in quotes)" : ""));
       }
     }
     ++pos_;

@@ -118,6 +118,9 @@ TEST(ScriptErrors, NameFileAndLineAndSayWhatWasExpected) {
       {"break", "-e:1: 'break' outside a loop"},
       {"func f() {\n  y = 1\n  return q\n}\nf()", "-e:3: undefined variable 'q'"},
       {"x = \"a\" \\q", "-e:1: unexpected character '\\'"},
+      {"x = caf\xc3\xa9", "-e:1: unexpected byte '\\xc3' (names and operators are ASCII: put other text in quotes)"},
+      {"x = 1 \x01", "-e:1: unexpected byte '\\x01'"},
+      {"x = 1\n\xef\xbb\xbfy = 2", "-e:2: unexpected byte '\\xef' (names and operators are ASCII: put other text in quotes)"},
   };
   for (const ErrorCase& c : cases) {
     RunResult result = runZyl({"-e", c.code});
@@ -154,6 +157,18 @@ TEST(Program, PassesScriptArgumentsAndExitStatus) {
   result = runZyl({"-e", "print(args)", "x"});
   EXPECT_EQ(result.out, "[\"x\"]\n");
   EXPECT_EQ(result.status, 0);
+}
+
+// Python reads a source file that starts with a UTF-8 byte order mark as if
+// it were not there; so does zyl.
+TEST(Program, ReadsAScriptThatStartsWithAByteOrderMark) {
+  const std::string code = "\xef\xbb\xbfprint(\"Gr\xc3\xbc\xc3\x9f\" + \"e\", 1 + 1)\n";
+  RunResult result = runZyl({writeScratchFile("bom.zyl", code)});
+  EXPECT_EQ(result.status, 0) << result.err;
+  const std::string python = "/usr/bin/python3 " + writeScratchFile("bom.py", code) + " > " + scratchDir() + "/bom.txt";
+  ASSERT_EQ(std::system(python.c_str()), 0);
+  std::ifstream expected(scratchDir() + "/bom.txt", std::ios::binary);
+  EXPECT_EQ(result.out, std::string(std::istreambuf_iterator<char>(expected), std::istreambuf_iterator<char>()));
 }
 
 TEST(Program, ReportsAMissingScriptOrModule) {
