@@ -174,6 +174,20 @@ TEST(Program, ReadsAScriptThatStartsWithAByteOrderMark) {
 TEST(Program, ReportsAMissingScriptOrModule) {
   RunResult result = runZyl({scratchDir() + "/no_such_script.zyl"});
   EXPECT_EQ(result.status, 2);
+  // A directory or an unknown option is a usage error (status 2, as Python
+  // gives for an unknown option), with the usage text.
+  const std::string usageText = "usage: zyl [--no-modules] script.zyl";
+  for (const auto& [argument, message] : {std::pair<std::string, std::string>{scratchDir(), "zyl: " + scratchDir() + " is a directory (expected a script file)"},
+                                          {"--bogus", "zyl: unknown option --bogus"},
+                                          {"-x", "zyl: unknown option -x"}}) {
+    result = runZyl({argument});
+    EXPECT_EQ(result.status, 2) << argument;
+    EXPECT_EQ(result.out, "") << argument;
+    ASSERT_FALSE(lines(result.err).empty()) << argument;
+    EXPECT_EQ(lines(result.err)[0], message);
+    EXPECT_NE(result.err.find(usageText), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(std::system("/usr/bin/python3 --bogus >/dev/null 2>&1"), 2 << 8);
   result = runZyl({"-e", "print(load_module(\"/no/such/module.so\"))\nprint(\"goes on\")"}, true);
   EXPECT_EQ(result.status, 0);
   std::vector<std::string> out = lines(result.out);
