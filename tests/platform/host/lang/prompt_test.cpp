@@ -112,5 +112,36 @@ TEST(Prompt, EchoesValuesReportsErrorsAndKeepsHistory) {
   EXPECT_NE(text.find("nosuch"), std::string::npos) << text;
 }
 
+// 'exit' without parentheses leaves the prompt (Python's prompt does too).
+TEST(Prompt, BareExitLeaves) {
+  int fd = -1;
+  const pid_t child = forkpty(&fd, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("ZYL_USER_DIR", scratchDir().c_str(), 1);
+    execl(ZYL_PROGRAM, "zyl", "--no-modules", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string seen;
+  readUntil(fd, "zyl> ", seen);
+  const std::string line = "  exit \r";
+  ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  int status = 0;
+  bool ended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    ended = waitpid(child, &status, WNOHANG) == child;
+    readUntil(fd, "\n", seen, std::chrono::milliseconds(20));
+  }
+  if (!ended) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  close(fd);
+  EXPECT_TRUE(ended) << seen;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  EXPECT_EQ(seen.find("undefined variable"), std::string::npos) << seen;
+}
+
 }  // namespace
 }  // namespace zyl::lang::test

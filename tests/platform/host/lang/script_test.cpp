@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 
 // "# expect: text" is a line of standard output, "# expect-match: regex" one
 // matching line, "# expect-error: text" a line of standard error, and
-// "# expect-exit: n" the exit status (0 when absent).
+// "# expect-exit: n" the exit status (0 when absent). $SCRIPT in an
+// expected error line stands for the script's path.
 struct Expectations {
   std::vector<std::string> out;
   std::vector<bool> isPattern;
@@ -44,6 +45,7 @@ Expectations readExpectations(const std::string& path) {
       e.out.push_back(*v);
       e.isPattern.push_back(true);
     } else if (auto v = value("# expect-error: ")) {
+      for (size_t at; (at = v->find("$SCRIPT")) != std::string::npos;) v->replace(at, 7, path);
       e.err.push_back(*v);
     } else if (auto v = value("# expect-exit: ")) {
       e.status = std::stoi(*v);
@@ -118,6 +120,8 @@ TEST(ScriptErrors, NameFileAndLineAndSayWhatWasExpected) {
       {"break", "-e:1: 'break' outside a loop"},
       {"func f() {\n  y = 1\n  return q\n}\nf()", "-e:3: undefined variable 'q'"},
       {"x = \"a\" \\q", "-e:1: unexpected character '\\'"},
+      {"x = reshape([1], 1, 1, 1, 1, 1, 1, 1, 1, 1)", "-e:1: reshape: arrays have 1 to 8 dimensions, got 9"},
+      {"x = make_array(\"byte\", 1, 1, 1, 1, 1, 1, 1, 1, 1)", "-e:1: make_array: arrays have 1 to 8 dimensions, got 9"},
       {"x = caf\xc3\xa9", "-e:1: unexpected byte '\\xc3' (names and operators are ASCII: put other text in quotes)"},
       {"x = 1 \x01", "-e:1: unexpected byte '\\x01'"},
       {"x = 1\n\xef\xbb\xbfy = 2", "-e:2: unexpected byte '\\xef' (names and operators are ASCII: put other text in quotes)"},
@@ -137,14 +141,40 @@ TEST(ScriptErrors, ReportTheScriptFileAndStopThere) {
   EXPECT_EQ(result.err, path + ":3: print: undefined variable 'undefined_name'\n");
 }
 
-TEST(ScriptErrors, RoutineErrorsKeepTheHostMessage) {
+TEST(ScriptErrors, RoutineErrorsKeepTheHostMessageThenNameTheScriptLine) {
   RunResult result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nt = new ZYLTEST(\"a\")\nt.DOUBLE(1, 2)"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err.find("-e:"), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("DOUBLE"), std::string::npos) << result.err;
-  result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nt = new ZYLTEST(\"a\")\nv = t.DOUBLE(1, BOGUS=1)"});
+  EXPECT_EQ(result.err, "Incorrect number of arguments in call to: ZYLTEST::DOUBLE (3 given, 2 expected)\n  at -e:3\n");
+  result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nt = new ZYLTEST(\"a\")\nif 1 {\n  v = t.DOUBLE(1, BOGUS=1)\n}"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.err.find("BOGUS"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err, "Keyword BOGUS not allowed in call to: ZYLTEST::DOUBLE\n  at -e:4\n");
+}
+
+// As Python's traceback: the error's line, then each call it passed through,
+// innermost first; recursion is shown once with its count; a callback's
+// error names its line, then the chain goes on from the routine's caller.
+TEST(ScriptErrors, NameTheCallsTheyCameThrough) {
+  RunResult result = runZyl({"-e", "func inner(a) {\n  return a[5]\n}\nfunc outer(b) {\n  return inner(b)\n}\nx = 1\nprint(outer([1, 2]))"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "-e:2: index 5 is out of range (expected -2 .. 1)\n  in inner(), called at -e:5\n  in outer(), called at -e:8\n");
+  result = runZyl({"-e", "func down(n) {\n  return down(n + 1)\n}\ndown(0)"});
+  EXPECT_EQ(result.err, "-e:2: too many nested function calls (more than 2000)\n  in down(), called at -e:2\n"
+                        "  ... the call above 1998 more times\n  in down(), called at -e:4\n");
+  result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nfunc cb(m, d) {\n  return nothing\n}\n"
+                         "func go(o) {\n  o.CALLBACK(\"cb\", \"m\", DATA=[1])\n}\ngo(new ZYLTEST(\"a\"))"});
+  EXPECT_EQ(result.err, "-e:3: undefined variable 'nothing'\n  at -e:6\n  in go(), called at -e:8\n");
+  // A caught error leaves no chain behind for the next one.
+  result = runZyl({"-e", "func f() {\n  return 1 / 0\n}\ntry { f() } catch e { }\nx = [1][3]"});
+  EXPECT_EQ(result.err, "-e:5: index 3 is out of range (expected -1 .. 0)\n");
+}
+
+TEST(Program, HelpDescribesABuiltInFunction) {
+  RunResult result = runZyl({"-e", "help(mean)\nhelp(\"strlen\")"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "built-in function mean(array)\n  the mean of the elements, as float64\n"
+                        "built-in function strlen(text)\n  the length of the text in bytes\n");
+  result = runZyl({"-e", "help(nosuch)"});
+  EXPECT_EQ(result.err, "-e:1: help: no class or built-in function named NOSUCH\n");
 }
 
 // ---------------------------------------------------------------- starting zyl
