@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -251,18 +252,6 @@ Variable trimmed(BuiltinCall& c) {
   });
 }
 
-Variable stringLength(BuiltinCall& c) {
-  const Variable& v = c.arg(0);
-  if (v.isScalarString()) return Variable::ofInt32(static_cast<int32_t>(v.text().size()));
-  if (v.isArray() && v.type() == Type::String) {
-    std::vector<int64_t> lengths;
-    for (int64_t i = 0; i < v.array()->count(); ++i) lengths.push_back(v.array()->as<HostString>()[i].length);
-    Variable result = intArray(lengths);
-    result.array()->reshape(std::span<const int64_t>(v.array()->dims(), v.array()->ndims()));
-    return result;
-  }
-  c.fail("expected a string, got " + std::string(typeName(v.type())));
-}
 
 // One printf directive with its value, however wide the result.
 template <typename V> std::string printed(const std::string& directive, V value) {
@@ -406,6 +395,102 @@ Variable substring(BuiltinCall& c) {
   return Variable::ofString(text.substr(static_cast<size_t>(start), static_cast<size_t>(length)));
 }
 
+// ---------------------------------------------------------------- text as bytes and as UTF-8
+
+// The byte offset of each character of UTF-8 text, then the text's length.
+// Text that is not UTF-8 (as Python's strict decoding judges it: no
+// overlong forms, surrogates or values past U+10FFFF) is an error.
+std::vector<size_t> utf8Starts(const BuiltinCall& c, std::string_view text) {
+  std::vector<size_t> starts;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    starts.push_back(i);
+    const unsigned char b = bytes[i];
+    size_t extra = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (b < 0x80) extra = 0;
+    else if (b >= 0xC2 && b <= 0xDF) extra = 1;
+    else if (b == 0xE0) extra = 2, low = 0xA0;
+    else if (b == 0xED) extra = 2, high = 0x9F;
+    else if (b >= 0xE1 && b <= 0xEF) extra = 2;
+    else if (b == 0xF0) extra = 3, low = 0x90;
+    else if (b == 0xF4) extra = 3, high = 0x8F;
+    else if (b >= 0xF1 && b <= 0xF3) extra = 3;
+    else c.fail("the text is not UTF-8 (byte " + std::to_string(i) + " is " + std::to_string(b) + ")");
+    for (size_t k = 1; k <= extra; ++k) {
+      const bool fits = i + k < n && (k == 1 ? bytes[i + k] >= low && bytes[i + k] <= high : (bytes[i + k] & 0xC0) == 0x80);
+      if (!fits) c.fail("the text is not UTF-8 (byte " + std::to_string(i + k) + " does not continue the character at byte " + std::to_string(i) + ")");
+    }
+    i += extra + 1;
+  }
+  starts.push_back(n);
+  return starts;
+}
+
+// The lengths of a string or of every string of an array, shaped like it.
+template <typename Fn> Variable lengthsOf(BuiltinCall& c, Fn length) {
+  const Variable& v = c.arg(0);
+  if (v.isScalarString()) return Variable::ofInt32(static_cast<int32_t>(length(v.text())));
+  if (v.isArray() && v.type() == Type::String) {
+    std::vector<int64_t> lengths;
+    for (int64_t i = 0; i < v.array()->count(); ++i) lengths.push_back(length(hostStringText(v.array()->as<HostString>()[i])));
+    Variable result = intArray(lengths);
+    result.array()->reshape(std::span<const int64_t>(v.array()->dims(), v.array()->ndims()));
+    return result;
+  }
+  c.fail("expected a string, got " + std::string(typeName(v.type())));
+}
+
+Variable stringLength(BuiltinCall& c) {
+  return lengthsOf(c, [](std::string_view text) { return static_cast<int64_t>(text.size()); });
+}
+
+Variable utf8Length(BuiltinCall& c) {
+  return lengthsOf(c, [&](std::string_view text) { return static_cast<int64_t>(utf8Starts(c, text).size()) - 1; });
+}
+
+// substr counted in characters: start may count from the end.
+Variable utf8Substring(BuiltinCall& c) {
+  const std::string text = c.stringArg(0);
+  const std::vector<size_t> starts = utf8Starts(c, text);
+  const int64_t characters = static_cast<int64_t>(starts.size()) - 1;
+  int64_t start = c.intArg(1);
+  if (start < 0) start += characters;
+  if (start < 0 || start > characters)
+    c.fail("start " + std::to_string(c.intArg(1)) + " is outside the text (" + std::to_string(characters) + " characters)");
+  const int64_t length = c.count() > 2 ? c.intArg(2) : characters;
+  if (length < 0) c.fail("the length cannot be negative");
+  const int64_t end = start + std::min(length, characters - start);
+  const size_t from = starts[static_cast<size_t>(start)];
+  return Variable::ofString(text.substr(from, starts[static_cast<size_t>(end)] - from));
+}
+
+Variable textToBytes(BuiltinCall& c) {
+  const std::string text = c.stringArg(0);
+  const int64_t count = static_cast<int64_t>(text.size());
+  auto bytes = std::make_unique<Array>(Type::Byte, std::span<const int64_t>(&count, 1), false);
+  if (count > 0) std::memcpy(bytes->data(), text.data(), text.size());
+  return Variable::ofArray(std::move(bytes));
+}
+
+// The bytes of an integer array with values 0 .. 255 as text, unchanged.
+Variable bytesToText(BuiltinCall& c) {
+  const Variable& v = c.arg(0);
+  if (!v.isArray() || !isInteger(v.type()))
+    c.fail("expected an array of byte values (0 .. 255), got " + std::string(v.isArray() ? typeName(v.type()) + std::string(" array") : typeName(v.type())));
+  const Array& a = *v.array();
+  if (a.elemType() == Type::Byte) return Variable::ofString(std::string(reinterpret_cast<const char*>(a.data()), static_cast<size_t>(a.count())));
+  std::string text(static_cast<size_t>(a.count()), '\0');
+  for (int64_t i = 0; i < a.count(); ++i) {
+    const Variable element = elementAt(a, i);
+    const int64_t value = toIndex(element, "from_bytes: a value");
+    if (value < 0 || value > 255) c.fail("element " + std::to_string(i) + " is " + formatValue(element) + ", not a byte value (0 .. 255)");
+    text[static_cast<size_t>(i)] = static_cast<char>(value);
+  }
+  return Variable::ofString(std::move(text));
+}
+
 // ---------------------------------------------------------------- files and system
 
 Variable fileExists(BuiltinCall& c) {
@@ -500,6 +585,8 @@ const std::vector<Builtin> kBuiltins = {
      "converts to float64"},
     {"FORMAT", formatText, 1, -1, "format(pattern, values...)",
      "text made from a printf pattern (%d %i %u %x %X %o %f %e %g %s %c %%)"},
+    {"FROM_BYTES", bytesToText, 1, 1, "from_bytes(array)",
+     "the text whose bytes are the array's values (0 .. 255), unchanged"},
     {"GETENV", environment, 1, 1, "getenv(name)",
      "the value of an environment variable (\"\" when unset)"},
     {"HELP", help, 0, 1, "help([Class or object])",
@@ -546,6 +633,7 @@ const std::vector<Builtin> kBuiltins = {
      "the bytes of the text from start, length of them (to the end when left out)"},
     {"TOTAL", totalOf, 1, 1, "total(array)",
      "the sum of the elements (int64 for integers, float64 otherwise)"},
+    {"TO_BYTES", textToBytes, 1, 1, "to_bytes(text)", "the bytes of the text as a byte array"},
     {"TRIM", trimmed, 1, 1, "trim(text)",
      "the text without leading and trailing blanks"},
     {"TYPEOF", typeOf, 1, 1, "typeof(x)",
@@ -558,6 +646,9 @@ const std::vector<Builtin> kBuiltins = {
      "converts to uint64"},
     {"UPPER", toUpper, 1, 1, "upper(text)",
      "the text in upper case (ASCII letters)"},
+    {"UTF8_LEN", utf8Length, 1, 1, "utf8_len(text)", "the number of characters of UTF-8 text"},
+    {"UTF8_SUBSTR", utf8Substring, 2, 3, "utf8_substr(text, start[, length])",
+     "the characters of UTF-8 text from start, length of them (to the end when left out)"},
     {"WAIT", waitSeconds, 1, 1, "wait(seconds)",
      "waits 0 to 86400 seconds (Ctrl-C at the prompt stops the wait)"},
     {"WHERE", whereNonzero, 1, 1, "where(array)",

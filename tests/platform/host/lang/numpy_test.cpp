@@ -116,11 +116,25 @@ const Agreement kAgreements[] = {
     {"wait(-1)", "__import__('time').sleep(-1)"},
     {"wait(1e300)", "__import__('time').sleep(1e300)"},
     {"wait(nan)", "__import__('time').sleep(nan)"},
+    // 15. strings are bytes; UTF-8 counted in characters where asked
+    {"strlen(\"M\u00fcller^J\u00f6rg\")", "len('M\u00fcller^J\u00f6rg'.encode())"},
+    {"utf8_len(\"M\u00fcller^J\u00f6rg\")", "len('M\u00fcller^J\u00f6rg')"},
+    {"utf8_len([\"\u00f6\", \"\u20ac1\", \"\U0001F600\"])", "[len(t) for t in ['\u00f6', '\u20ac1', '\U0001F600']]"},
+    {"utf8_substr(\"M\u00fcller^J\u00f6rg\", 7, 4)", "'M\u00fcller^J\u00f6rg'[7:11]"},
+    {"utf8_substr(\"M\u00fcller^J\u00f6rg\", -4)", "'M\u00fcller^J\u00f6rg'[-4:]"},
+    {"utf8_substr(\"\u00e9t\u00e9\", 1, 100)", "'\u00e9t\u00e9'[1:101]"},
+    {"to_bytes(\"J\u00f6\")", "list('J\u00f6'.encode())"},
+    {"from_bytes([74, 195, 182])", "bytes([74, 195, 182]).decode()"},
+    {"from_bytes(uint16([72, 105]))", "bytes(np.array([72, 105], dtype=np.uint16).tolist()).decode()"},
+    {"utf8_len(from_bytes(byte([74, 195])))", "len(bytes([74, 195]).decode())"},
+    {"utf8_len(from_bytes(byte([237, 160, 128])))", "len(bytes([237, 160, 128]).decode())"},
+    {"utf8_len(from_bytes(byte([192, 175])))", "len(bytes([192, 175]).decode())"},
+    {"from_bytes([1, 256])", "bytes([1, 256]).decode()"},
 };
 
 std::vector<std::string> pythonLines(const std::string& program) {
   const std::string path = writeScratchFile("numpy_cases.py", program);
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("/usr/bin/python3 " + path + " 2>&1").c_str(), "r"), pclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("PYTHONIOENCODING=utf-8 /usr/bin/python3 " + path + " 2>&1").c_str(), "r"), pclose);
   std::string out;
   char buffer[4096];
   for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
