@@ -848,7 +848,8 @@ Variable Interpreter::systemVariable(const std::string& name, int line) const {
   if (name == "PI") return Variable::ofFloat64(std::numbers::pi);
   if (name == "VERSION") return Variable::ofString(kVersion);
   if (name == "DIR") return Variable::ofString(HostInstallDir());
-  throw ScriptError(line, "unknown system variable !" + name + " (known: !quiet, !pi, !version, !dir)");
+  if (name == "PRINT_LIMIT") return Variable::ofInt64(printLimit());
+  throw ScriptError(line, "unknown system variable !" + name + " (known: !quiet, !print_limit, !pi, !version, !dir)");
 }
 
 void Interpreter::setSystemVariable(const std::string& name, const Variable& value, int line) {
@@ -856,8 +857,14 @@ void Interpreter::setSystemVariable(const std::string& name, const Variable& val
     Runtime::instance().setQuiet(isTrue(value));
     return;
   }
+  if (name == "PRINT_LIMIT") {
+    const int64_t limit = toIndex(value, "!print_limit");
+    if (limit < 0) throw ScriptError(line, "!print_limit must not be negative (0 prints every array in full)");
+    setPrintLimit(limit);
+    return;
+  }
   systemVariable(name, line);  // unknown names fail here
-  throw ScriptError(line, "!" + name + " cannot be changed (only !quiet can)");
+  throw ScriptError(line, "!" + name + " cannot be changed (only !quiet and !print_limit can)");
 }
 
 }  // namespace zyl::lang

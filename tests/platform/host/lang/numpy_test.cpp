@@ -163,6 +163,55 @@ TEST(Numpy, ValuesAgreeOrBothRefuse) {
     EXPECT_EQ(outcome(ours[i]), outcome(theirs[i])) << kAgreements[i].zyl << "\n  zyl:   " << ours[i] << "\n  numpy: " << theirs[i];
 }
 
+// Arrays over the print limit print their type and dimensions, then rows
+// laid out as numpy's array2string lays them out (separator ", ", three
+// values at each end of a longer dimension); !print_limit = 0 prints them
+// whole. Each zyl case is [dims] of C order reversed, as numpy's shape.
+TEST(Numpy, LargeArraysPrintAsNumpyLaysThemOut) {
+  if (!haveNumpy()) GTEST_SKIP() << "python3 with numpy is not installed";
+  struct Preview {
+    const char* zyl;
+    const char* header;
+    const char* python;
+  };
+  const Preview cases[] = {
+      {"reshape(range(600), 30, 20)", "int32[30, 20]", "np.arange(600, dtype=np.int32).reshape(20, 30)"},
+      {"range(100)", "int32[100] ", "np.arange(100)"},
+      {"reshape(range(24), 4, 3, 2)", "int32[4, 3, 2]", "np.arange(24).reshape(2, 3, 4)"},
+      {"reshape(range(280), 8, 7, 5)", "int32[8, 7, 5]", "np.arange(280).reshape(5, 7, 8)"},
+      {"reshape(range(21), 7, 3)", "int32[7, 3]", "np.arange(21).reshape(3, 7)"},
+      {"reshape(range(0.0, 30.0, 0.5), 10, 6)", "float64[10, 6]", "np.arange(0.0, 30.0, 0.5).reshape(6, 10)"},
+      {"reshape(range(30), 1, 30)", "int32[1, 30]", "np.arange(30).reshape(30, 1)"},
+      {"split(join(string(range(40)), \" \"))", "string[40] ", "np.array([str(i) for i in range(40)])"},
+  };
+  std::string zyl, python = "import sys\nimport numpy as np\n";
+  for (const bool whole : {false, true}) {
+    if (whole) zyl += "!print_limit = 0\n";
+    for (const Preview& c : cases) {
+      zyl += std::string("print(") + c.zyl + ")\nprint(\"--\")\n";
+      python += std::string("print(np.array2string(") + c.python + ", separator=', ', edgeitems=3, max_line_width=sys.maxsize, " +
+                "threshold=" + (whole ? "sys.maxsize" : "20") +
+                ", formatter={'all': lambda v: '\"' + v + '\"' if isinstance(v, str) else str(v)}))\nprint('--')\n";
+    }
+  }
+  RunResult result = runZyl({writeScratchFile("previews.zyl", zyl)});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::vector<std::string> theirs = pythonLines(python);
+  std::vector<std::string> ours = lines(result.out);
+  // Take the header off each of ours: alone on its line, or before a row.
+  size_t at = 0;
+  for (size_t i = 0; i < 2 * std::size(cases); ++i) {
+    const std::string header = cases[i % std::size(cases)].header;
+    ASSERT_LT(at, ours.size());
+    ASSERT_EQ(ours[at].rfind(header, 0), 0u) << ours[at];
+    if (ours[at] == header) ours.erase(ours.begin() + static_cast<std::ptrdiff_t>(at));
+    else ours[at] = ours[at].substr(header.size());
+    while (at < ours.size() && ours[at] != "--") ++at;
+    ++at;
+  }
+  EXPECT_EQ(ours, theirs);
+}
+
 // Where Python has an answer the language will not give silently.
 TEST(Numpy, RefusesWhatWouldDifferSilently) {
   struct Refusal {

@@ -116,7 +116,7 @@ TEST(ScriptErrors, NameFileAndLineAndSayWhatWasExpected) {
       {"x = 1 / 0", "-e:1: integer division by zero"},
       {"if [1, 2] { }", "-e:1: a condition must be a single value, got int32 array of 2 elements"},
       {"x = int32(\"12abc\")", "-e:1: cannot convert string \"12abc\" to int32"},
-      {"!nosuch = 1", "-e:1: unknown system variable !NOSUCH (known: !quiet, !pi, !version, !dir)"},
+      {"!nosuch = 1", "-e:1: unknown system variable !NOSUCH (known: !quiet, !print_limit, !pi, !version, !dir)"},
       {"break", "-e:1: 'break' outside a loop"},
       {"func f() {\n  y = 1\n  return q\n}\nf()", "-e:3: undefined variable 'q'"},
       {"x = \"a\" \\q", "-e:1: unexpected character '\\'"},
