@@ -265,6 +265,30 @@ TEST(Program, RunsTheExamplesToTheirEnd) {
   EXPECT_GE(count, 3);
 }
 
+// What docs/language.md says of images read by the DICOM module, checked
+// against pydicom where the module is built beside zyl.
+TEST(Program, PixelRowsAndFailedConstructorsAreAsDocumented) {
+  const fs::path module = fs::path(ZYL_PROGRAM).parent_path() / "zyl_orvo.so";
+  const std::string sample = "/usr/lib/python3/dist-packages/pydicom/data/test_files/CT_small.dcm";
+  if (!fs::exists(module) || !fs::exists(sample)) GTEST_SKIP() << "needs the DICOM module and pydicom's samples";
+  const std::string script =
+      "f = new ZYLffOrvo(\"" + sample + "\")\n"
+      "px = f.GetPixelData()\n"
+      "top = f.GetPixelData(ORDER=1)\n"
+      "print(dims(px), px[0, 0], px[5, 0], px[0, -1], top[0, 0], top[5, 0], top[0, -1])\n"
+      "try {\n  g = new ZYLffOrvo(\"" + scratchDir() + "/missing.dcm\")\n  print(\"opened\")\n} catch e {\n  print(\"caught\")\n}\n";
+  RunResult result = runZyl({"-e", script}, false, ZYL_PROGRAM);
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string python = "/usr/bin/python3 -c \"import pydicom; a = pydicom.dcmread('" + sample +
+                             "').pixel_array; print([a.shape[1], a.shape[0]], a[-1, 0], a[-1, 5], a[0, 0], a[0, 0], a[0, 5], a[-1, 0])\" > " +
+                             scratchDir() + "/rows.txt 2>&1";
+  if (std::system(python.c_str()) != 0) GTEST_SKIP() << "pydicom is not installed";
+  std::ifstream expected(scratchDir() + "/rows.txt");
+  std::string pydicomLine;
+  std::getline(expected, pydicomLine);
+  EXPECT_EQ(lines(result.out), (std::vector<std::string>{pydicomLine, "caught"}));
+}
+
 // ---------------------------------------------------------------- files
 
 TEST(Files, WriteRawWritesTheBytesAsInMemory) {
