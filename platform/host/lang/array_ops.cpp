@@ -221,6 +221,26 @@ template <typename T> T power(T a, T b) {
   }
 }
 
+// Shifts as numpy does them: a count of the type's width or more gives 0
+// (or -1 for a negative value shifted right); negative counts are refused before.
+template <typename T> T shiftLeft(T a, T b) {
+  if constexpr (std::is_integral_v<T>) {
+    using U = std::make_unsigned_t<T>;
+    if (static_cast<uint64_t>(b) >= sizeof(T) * 8) return 0;
+    return static_cast<T>(static_cast<U>(static_cast<U>(a) << b));
+  } else {
+    return a;
+  }
+}
+template <typename T> T shiftRight(T a, T b) {
+  if constexpr (std::is_integral_v<T>) {
+    if (static_cast<uint64_t>(b) >= sizeof(T) * 8) return a < 0 ? T(-1) : T(0);
+    return static_cast<T>(a >> b);  // arithmetic for signed types
+  } else {
+    return a;
+  }
+}
+
 [[noreturn]] void negativeIntegerPower() {
   valueError("integers to negative powers are not allowed (use a floating base, e.g. 2.0 ^ -1)");
 }
@@ -233,6 +253,11 @@ const char* opSymbol(BinaryOp op) {
     case BinaryOp::Divide: return "/";
     case BinaryOp::Modulo: return "%";
     case BinaryOp::Power: return "^";
+    case BinaryOp::BitAnd: return "&";
+    case BinaryOp::BitOr: return "|";
+    case BinaryOp::BitXor: return "xor";
+    case BinaryOp::ShiftLeft: return "<<";
+    case BinaryOp::ShiftRight: return ">>";
     case BinaryOp::Equal: return "==";
     case BinaryOp::NotEqual: return "!=";
     case BinaryOp::Less: return "<";
@@ -242,6 +267,15 @@ const char* opSymbol(BinaryOp op) {
   }
   return "?";
 }
+
+bool isBitwise(BinaryOp op) {
+  return op == BinaryOp::BitAnd || op == BinaryOp::BitOr || op == BinaryOp::BitXor || op == BinaryOp::ShiftLeft ||
+         op == BinaryOp::ShiftRight;
+}
+
+bool isShift(BinaryOp op) { return op == BinaryOp::ShiftLeft || op == BinaryOp::ShiftRight; }
+
+[[noreturn]] void negativeShift() { valueError("shift counts must not be negative"); }
 
 bool isComparison(BinaryOp op) {
   return op == BinaryOp::Equal || op == BinaryOp::NotEqual || op == BinaryOp::Less || op == BinaryOp::LessEqual ||
@@ -357,10 +391,22 @@ template <typename T> Variable numericArrayOperation(BinaryOp op, const Variable
     case BinaryOp::Multiply: elementwise(x, y, out, n, [](T a, T b) { return wrapMul(a, b); }); break;
     case BinaryOp::Divide: elementwise(x, y, out, n, [](T a, T b) { return divide(a, b); }); break;
     case BinaryOp::Modulo: elementwise(x, y, out, n, [](T a, T b) { return modulo(a, b); }); break;
-    default: elementwise(x, y, out, n, [](T a, T b) { return power(a, b); }); break;
+    case BinaryOp::Power: elementwise(x, y, out, n, [](T a, T b) { return power(a, b); }); break;
+    default:
+      if constexpr (std::is_integral_v<T>) {
+        switch (op) {
+          case BinaryOp::BitAnd: elementwise(x, y, out, n, [](T a, T b) { return static_cast<T>(a & b); }); break;
+          case BinaryOp::BitOr: elementwise(x, y, out, n, [](T a, T b) { return static_cast<T>(a | b); }); break;
+          case BinaryOp::BitXor: elementwise(x, y, out, n, [](T a, T b) { return static_cast<T>(a ^ b); }); break;
+          case BinaryOp::ShiftLeft: elementwise(x, y, out, n, [](T a, T b) { return shiftLeft(a, b); }); break;
+          default: elementwise(x, y, out, n, [](T a, T b) { return shiftRight(a, b); }); break;
+        }
+      }
+      break;
   }
-  // mask * mask is the mask of both.
-  if (op == BinaryOp::Multiply && left.isArray() && right.isArray() && left.array()->isMask() && right.array()->isMask())
+  // mask * mask (and &, |, xor) is again a mask.
+  const bool maskOperator = op == BinaryOp::Multiply || op == BinaryOp::BitAnd || op == BinaryOp::BitOr || op == BinaryOp::BitXor;
+  if (maskOperator && left.isArray() && right.isArray() && left.array()->isMask() && right.array()->isMask())
     result->setMask(true);
   return Variable::ofArray(std::move(result));
 }
@@ -383,6 +429,24 @@ template <typename T> Variable numericScalarOperation(BinaryOp op, const Variabl
         if (b < 0) negativeIntegerPower();
       }
       return makeScalar<T>(power(a, b));
+    case BinaryOp::BitAnd:
+    case BinaryOp::BitOr:
+    case BinaryOp::BitXor:
+    case BinaryOp::ShiftLeft:
+    case BinaryOp::ShiftRight:
+      if constexpr (std::is_integral_v<T>) {
+        if constexpr (std::is_signed_v<T>) {
+          if (isShift(op) && b < 0) negativeShift();  // the int32 path comes here unchecked
+        }
+        switch (op) {
+          case BinaryOp::BitAnd: return makeScalar<T>(static_cast<T>(a & b));
+          case BinaryOp::BitOr: return makeScalar<T>(static_cast<T>(a | b));
+          case BinaryOp::BitXor: return makeScalar<T>(static_cast<T>(a ^ b));
+          case BinaryOp::ShiftLeft: return makeScalar<T>(shiftLeft(a, b));
+          default: return makeScalar<T>(shiftRight(a, b));
+        }
+      }
+      break;
     case BinaryOp::Equal: return Variable::ofInt32(a == b);
     case BinaryOp::NotEqual: return Variable::ofInt32(a != b);
     case BinaryOp::Less: return Variable::ofInt32(a < b);
@@ -514,6 +578,13 @@ Variable binaryOperation(BinaryOp op, const Variable& left, const Variable& righ
   if (!left.isDefined() || !right.isDefined()) valueError(std::string("operand of '") + opSymbol(op) + "' is undefined");
   if (isNumeric(left.type()) && isNumeric(right.type())) {
     Type t = promote(left.type(), right.type());
+    if (isBitwise(op) && isFloating(t))
+      valueError(std::string("'") + opSymbol(op) + "' needs integers, got " + describeValue(left) + " and " +
+                 describeValue(right) + " (convert with int32(), uint16(), ...)");
+    // Checked before the count is converted to the shifted value's type.
+    if (isShift(op) && isSigned(right.type()) &&
+        dispatch(right.type(), [&]<typename T>(std::type_identity<T>) { return anyNegative(operandOf<T>(right)); }))
+      negativeShift();
     if (isComparison(op) && isInteger(t) && !isSigned(t) && (isSigned(left.type()) || isSigned(right.type())))
       return mixedComparison(op, left, right);
     if (!left.isArray() && !right.isArray())
@@ -534,6 +605,17 @@ Variable logicalNot(const Variable& value) {
   if (value.isArray() && isNumeric(value.type()))
     return binaryOperation(BinaryOp::Equal, value, convert(Variable::ofInt32(0), value.type()));
   return Variable::ofInt32(!isTrue(value));
+}
+
+Variable bitwiseNot(const Variable& value) {
+  if (value.isArray() && value.array()->isMask()) return logicalNot(value);
+  if (!isNumeric(value.type()) || isFloating(value.type()))
+    valueError("'~' needs integers, got " + describeValue(value) + " (use 'not' for a condition)");
+  // ~x is x xor all ones, in x's own type.
+  return dispatch(value.type(), [&]<typename T>(std::type_identity<T>) {
+    if constexpr (std::is_integral_v<T>) return binaryOperation(BinaryOp::BitXor, value, makeScalar<T>(static_cast<T>(~T(0))));
+    else return value;
+  });
 }
 
 bool isTrue(const Variable& value) {

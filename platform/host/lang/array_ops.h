@@ -5,7 +5,9 @@
 // Type promotion: the result of a binary operation has the higher of the two
 // operand types in the order byte < int16 < uint16 < int32 < uint32 < int64
 // < uint64 < float32 < float64; both operands are converted to it first.
-// Integer arithmetic (powers included) wraps; comparisons give byte 0/1
+// Integer arithmetic (powers included) wraps; bitwise operators and shifts
+// take integers only (shifts as numpy's: counts past the width give 0 or -1,
+// negative counts are refused); comparisons give byte 0/1
 // arrays marked as masks, and compare signed with unsigned integers by value.
 // Arrays combine when their shapes agree (trailing dimensions of one aside);
 // a scalar or a one-element array combines with any array.
@@ -26,6 +28,8 @@ Type promote(Type a, Type b);
 Variable binaryOperation(BinaryOp op, const Variable& left, const Variable& right);
 Variable negate(const Variable& value);
 Variable logicalNot(const Variable& value);
+// ~: every bit of an integer flipped; a mask is negated as by 'not'.
+Variable bitwiseNot(const Variable& value);
 bool isTrue(const Variable& value);  // a condition: scalars (or one-element arrays) only
 
 // Conversion by type name, scalars and arrays (strings are parsed, numbers

@@ -19,9 +19,13 @@ using ExprPtr = std::unique_ptr<Expr>;
 using StmtPtr = std::unique_ptr<Stmt>;
 using Block = std::vector<StmtPtr>;
 
-enum class BinaryOp { Add, Subtract, Multiply, Divide, Modulo, Power, Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual };
+enum class BinaryOp {
+  Add, Subtract, Multiply, Divide, Modulo, Power,
+  BitAnd, BitOr, BitXor, ShiftLeft, ShiftRight,
+  Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual
+};
 
-enum class ExprKind { Literal, Name, SystemVariable, ArrayLiteral, StructLiteral, Negate, Not, Binary, And, Or, Call, MethodCall, New, Index, Field };
+enum class ExprKind { Literal, Name, SystemVariable, ArrayLiteral, StructLiteral, Negate, Not, BitNot, Binary, And, Or, Call, MethodCall, New, Index, Field };
 
 struct Expr {
   Expr(ExprKind k, int l) : kind(k), line(l) {}

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -112,7 +113,13 @@ Variable help(BuiltinCall& c) {
   } else {
     c.fail("expected a class name or an object");
   }
-  if (runtime.findClass(className) == nullptr) c.fail("no class named " + upperCase(className));
+  if (runtime.findClass(className) == nullptr) {
+    if (const Builtin* builtin = findBuiltin(upperCase(className))) {
+      Interpreter::writeOutput(std::string("built-in function ") + builtin->usage + "\n  " + builtin->summary + "\n");
+      return Variable::null();
+    }
+    c.fail("no class or built-in function named " + upperCase(className));
+  }
   auto routines = runtime.routinesOfClass(className);
   std::sort(routines.begin(), routines.end(), [](const RoutineInfo* a, const RoutineInfo* b) { return a->name < b->name; });
   text = "class " + upperCase(className) + ":\n";
@@ -144,7 +151,8 @@ std::vector<int64_t> dimensionArgs(BuiltinCall& c, size_t first) {
   } else {
     for (size_t i = first; i < c.count(); ++i) dims.push_back(c.intArg(i));
   }
-  if (dims.empty() || dims.size() > static_cast<size_t>(kMaxDims)) c.fail("expected 1 to 8 dimensions");
+  if (dims.empty() || dims.size() > static_cast<size_t>(kMaxDims))
+    c.fail("arrays have 1 to " + std::to_string(kMaxDims) + " dimensions, got " + std::to_string(dims.size()));
   for (int64_t d : dims)
     if (d < 0) c.fail("a dimension cannot be negative");
   return dims;
@@ -244,18 +252,6 @@ Variable trimmed(BuiltinCall& c) {
   });
 }
 
-Variable stringLength(BuiltinCall& c) {
-  const Variable& v = c.arg(0);
-  if (v.isScalarString()) return Variable::ofInt32(static_cast<int32_t>(v.text().size()));
-  if (v.isArray() && v.type() == Type::String) {
-    std::vector<int64_t> lengths;
-    for (int64_t i = 0; i < v.array()->count(); ++i) lengths.push_back(v.array()->as<HostString>()[i].length);
-    Variable result = intArray(lengths);
-    result.array()->reshape(std::span<const int64_t>(v.array()->dims(), v.array()->ndims()));
-    return result;
-  }
-  c.fail("expected a string, got " + std::string(typeName(v.type())));
-}
 
 // One printf directive with its value, however wide the result.
 template <typename V> std::string printed(const std::string& directive, V value) {
@@ -399,6 +395,102 @@ Variable substring(BuiltinCall& c) {
   return Variable::ofString(text.substr(static_cast<size_t>(start), static_cast<size_t>(length)));
 }
 
+// ---------------------------------------------------------------- text as bytes and as UTF-8
+
+// The byte offset of each character of UTF-8 text, then the text's length.
+// Text that is not UTF-8 (as Python's strict decoding judges it: no
+// overlong forms, surrogates or values past U+10FFFF) is an error.
+std::vector<size_t> utf8Starts(const BuiltinCall& c, std::string_view text) {
+  std::vector<size_t> starts;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    starts.push_back(i);
+    const unsigned char b = bytes[i];
+    size_t extra = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (b < 0x80) extra = 0;
+    else if (b >= 0xC2 && b <= 0xDF) extra = 1;
+    else if (b == 0xE0) extra = 2, low = 0xA0;
+    else if (b == 0xED) extra = 2, high = 0x9F;
+    else if (b >= 0xE1 && b <= 0xEF) extra = 2;
+    else if (b == 0xF0) extra = 3, low = 0x90;
+    else if (b == 0xF4) extra = 3, high = 0x8F;
+    else if (b >= 0xF1 && b <= 0xF3) extra = 3;
+    else c.fail("the text is not UTF-8 (byte " + std::to_string(i) + " is " + std::to_string(b) + ")");
+    for (size_t k = 1; k <= extra; ++k) {
+      const bool fits = i + k < n && (k == 1 ? bytes[i + k] >= low && bytes[i + k] <= high : (bytes[i + k] & 0xC0) == 0x80);
+      if (!fits) c.fail("the text is not UTF-8 (byte " + std::to_string(i + k) + " does not continue the character at byte " + std::to_string(i) + ")");
+    }
+    i += extra + 1;
+  }
+  starts.push_back(n);
+  return starts;
+}
+
+// The lengths of a string or of every string of an array, shaped like it.
+template <typename Fn> Variable lengthsOf(BuiltinCall& c, Fn length) {
+  const Variable& v = c.arg(0);
+  if (v.isScalarString()) return Variable::ofInt32(static_cast<int32_t>(length(v.text())));
+  if (v.isArray() && v.type() == Type::String) {
+    std::vector<int64_t> lengths;
+    for (int64_t i = 0; i < v.array()->count(); ++i) lengths.push_back(length(hostStringText(v.array()->as<HostString>()[i])));
+    Variable result = intArray(lengths);
+    result.array()->reshape(std::span<const int64_t>(v.array()->dims(), v.array()->ndims()));
+    return result;
+  }
+  c.fail("expected a string, got " + std::string(typeName(v.type())));
+}
+
+Variable stringLength(BuiltinCall& c) {
+  return lengthsOf(c, [](std::string_view text) { return static_cast<int64_t>(text.size()); });
+}
+
+Variable utf8Length(BuiltinCall& c) {
+  return lengthsOf(c, [&](std::string_view text) { return static_cast<int64_t>(utf8Starts(c, text).size()) - 1; });
+}
+
+// substr counted in characters: start may count from the end.
+Variable utf8Substring(BuiltinCall& c) {
+  const std::string text = c.stringArg(0);
+  const std::vector<size_t> starts = utf8Starts(c, text);
+  const int64_t characters = static_cast<int64_t>(starts.size()) - 1;
+  int64_t start = c.intArg(1);
+  if (start < 0) start += characters;
+  if (start < 0 || start > characters)
+    c.fail("start " + std::to_string(c.intArg(1)) + " is outside the text (" + std::to_string(characters) + " characters)");
+  const int64_t length = c.count() > 2 ? c.intArg(2) : characters;
+  if (length < 0) c.fail("the length cannot be negative");
+  const int64_t end = start + std::min(length, characters - start);
+  const size_t from = starts[static_cast<size_t>(start)];
+  return Variable::ofString(text.substr(from, starts[static_cast<size_t>(end)] - from));
+}
+
+Variable textToBytes(BuiltinCall& c) {
+  const std::string text = c.stringArg(0);
+  const int64_t count = static_cast<int64_t>(text.size());
+  auto bytes = std::make_unique<Array>(Type::Byte, std::span<const int64_t>(&count, 1), false);
+  if (count > 0) std::memcpy(bytes->data(), text.data(), text.size());
+  return Variable::ofArray(std::move(bytes));
+}
+
+// The bytes of an integer array with values 0 .. 255 as text, unchanged.
+Variable bytesToText(BuiltinCall& c) {
+  const Variable& v = c.arg(0);
+  if (!v.isArray() || !isInteger(v.type()))
+    c.fail("expected an array of byte values (0 .. 255), got " + std::string(v.isArray() ? typeName(v.type()) + std::string(" array") : typeName(v.type())));
+  const Array& a = *v.array();
+  if (a.elemType() == Type::Byte) return Variable::ofString(std::string(reinterpret_cast<const char*>(a.data()), static_cast<size_t>(a.count())));
+  std::string text(static_cast<size_t>(a.count()), '\0');
+  for (int64_t i = 0; i < a.count(); ++i) {
+    const Variable element = elementAt(a, i);
+    const int64_t value = toIndex(element, "from_bytes: a value");
+    if (value < 0 || value > 255) c.fail("element " + std::to_string(i) + " is " + formatValue(element) + ", not a byte value (0 .. 255)");
+    text[static_cast<size_t>(i)] = static_cast<char>(value);
+  }
+  return Variable::ofString(std::move(text));
+}
+
 // ---------------------------------------------------------------- files and system
 
 Variable fileExists(BuiltinCall& c) {
@@ -411,9 +503,24 @@ Variable environment(BuiltinCall& c) {
   return Variable::ofString(value ? value : "");
 }
 
+// A day: longer waits are written as a loop (and a duration beyond the
+// clock's range must not come back at once).
+constexpr double kMaxWaitSeconds = 86400;
+
+// Sleeps in short slices so that Ctrl-C at the prompt stops the wait.
 Variable waitSeconds(BuiltinCall& c) {
   const double seconds = c.numberArg(0);
-  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  if (!(seconds >= 0 && seconds <= kMaxWaitSeconds))
+    c.fail("the duration must be 0 to " + std::to_string(static_cast<int>(kMaxWaitSeconds)) + " seconds, got " +
+           formatValue(c.arg(0)) + " (wait in a loop for longer)");
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  constexpr auto kSlice = std::chrono::milliseconds(20);
+  for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+    Interpreter::checkInterrupt();
+    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, kSlice));
+  }
+  Interpreter::checkInterrupt();
   return Variable::null();
 }
 
@@ -454,51 +561,102 @@ Variable exitProgram(BuiltinCall& c) {
 template <Type To> Variable convertTo(BuiltinCall& c) { return convert(c.arg(0), To); }
 
 const std::vector<Builtin> kBuiltins = {
-    {"ABS", absoluteOf, 1, 1, "abs(x)"},
-    {"APPEND", appendValues, 2, 2, "append(array, value or array)"},
-    {"BYTE", convertTo<Type::Byte>, 1, 1, "byte(x)"},
-    {"DEFINED", isDefined, 1, 1, "defined(variable)"},
-    {"DESTROY", destroyObject, 1, 1, "destroy(object)"},
-    {"DIMS", dimensionsOf, 1, 1, "dims(array)"},
-    {"EXIT", exitProgram, 0, 1, "exit([status])"},
-    {"FIELDS", fieldNames, 1, 1, "fields(structure)"},
-    {"FILE_EXISTS", fileExists, 1, 1, "file_exists(path)"},
-    {"FLOAT32", convertTo<Type::Float32>, 1, 1, "float32(x)"},
-    {"FLOAT64", convertTo<Type::Float64>, 1, 1, "float64(x)"},
-    {"FORMAT", formatText, 1, -1, "format(pattern, values...)"},
-    {"GETENV", environment, 1, 1, "getenv(name)"},
-    {"HELP", help, 0, 1, "help([Class or object])"},
-    {"INT16", convertTo<Type::Int16>, 1, 1, "int16(x)"},
-    {"INT32", convertTo<Type::Int32>, 1, 1, "int32(x)"},
-    {"INT64", convertTo<Type::Int64>, 1, 1, "int64(x)"},
-    {"JOIN", joinText, 1, 2, "join(array[, separator])"},
-    {"LEN", lengthOf, 1, 1, "len(x)"},
-    {"LOAD_MODULE", loadModule, 1, 1, "load_module(path)"},
-    {"LOWER", toLower, 1, 1, "lower(text)"},
-    {"MAKE_ARRAY", makeArray, 2, 9, "make_array(type or structure, dims...)"},
-    {"MAX", maximumOf, 1, 1, "max(array)"},
-    {"MEAN", meanOf, 1, 1, "mean(array)"},
-    {"MIN", minimumOf, 1, 1, "min(array)"},
-    {"PRINT", printValues, 0, -1, "print(values...)"},
-    {"RANGE", rangeOf, 1, 3, "range(n) or range(start, end[, step])"},
-    {"RESHAPE", reshapeArray, 2, 9, "reshape(array, dims...)"},
-    {"SPLIT", splitText, 1, 2, "split(text[, separator])"},
-    {"SQRT", squareRootOf, 1, 1, "sqrt(x)"},
-    {"STRING", convertTo<Type::String>, 1, 1, "string(x)"},
-    {"STRLEN", stringLength, 1, 1, "strlen(text)"},
-    {"STRPOS", findText, 2, 2, "strpos(text, part)"},
-    {"SUBSTR", substring, 2, 3, "substr(text, start[, length])"},
-    {"TOTAL", totalOf, 1, 1, "total(array)"},
-    {"TRIM", trimmed, 1, 1, "trim(text)"},
-    {"TYPEOF", typeOf, 1, 1, "typeof(x)"},
-    {"UINT16", convertTo<Type::UInt16>, 1, 1, "uint16(x)"},
-    {"UINT32", convertTo<Type::UInt32>, 1, 1, "uint32(x)"},
-    {"UINT64", convertTo<Type::UInt64>, 1, 1, "uint64(x)"},
-    {"UPPER", toUpper, 1, 1, "upper(text)"},
-    {"WAIT", waitSeconds, 1, 1, "wait(seconds)"},
-    {"WHERE", whereNonzero, 1, 1, "where(array)"},
-    {"WRITE_PNG", writePngFile, 2, 2, "write_png(path, image)"},
-    {"WRITE_RAW", writeRawFile, 2, 2, "write_raw(path, array)"},
+    {"ABS", absoluteOf, 1, 1, "abs(x)",
+     "the absolute value of a number or of every element"},
+    {"APPEND", appendValues, 2, 2, "append(array, value or array)",
+     "a new one-dimensional array: the elements of array, then the value or the array's elements"},
+    {"BYTE", convertTo<Type::Byte>, 1, 1, "byte(x)",
+     "converts to byte (integers wrap, floating values saturate, strings are read)"},
+    {"DEFINED", isDefined, 1, 1, "defined(variable)",
+     "1 when the variable holds a value, else 0"},
+    {"DESTROY", destroyObject, 1, 1, "destroy(object)",
+     "runs the object's CLEANUP and releases it"},
+    {"DIMS", dimensionsOf, 1, 1, "dims(array)",
+     "the dimensions of an array, first varying fastest"},
+    {"EXIT", exitProgram, 0, 1, "exit([status])",
+     "ends the program with the status (0 when left out)"},
+    {"FIELDS", fieldNames, 1, 1, "fields(structure)",
+     "the field names of a structure"},
+    {"FILE_EXISTS", fileExists, 1, 1, "file_exists(path)",
+     "1 when the path exists, else 0"},
+    {"FLOAT32", convertTo<Type::Float32>, 1, 1, "float32(x)",
+     "converts to float32"},
+    {"FLOAT64", convertTo<Type::Float64>, 1, 1, "float64(x)",
+     "converts to float64"},
+    {"FORMAT", formatText, 1, -1, "format(pattern, values...)",
+     "text made from a printf pattern (%d %i %u %x %X %o %f %e %g %s %c %%)"},
+    {"FROM_BYTES", bytesToText, 1, 1, "from_bytes(array)",
+     "the text whose bytes are the array's values (0 .. 255), unchanged"},
+    {"GETENV", environment, 1, 1, "getenv(name)",
+     "the value of an environment variable (\"\" when unset)"},
+    {"HELP", help, 0, 1, "help([Class or object])",
+     "lists the built-in functions, a class's methods, or what a built-in does"},
+    {"INT16", convertTo<Type::Int16>, 1, 1, "int16(x)",
+     "converts to int16"},
+    {"INT32", convertTo<Type::Int32>, 1, 1, "int32(x)",
+     "converts to int32"},
+    {"INT64", convertTo<Type::Int64>, 1, 1, "int64(x)",
+     "converts to int64"},
+    {"JOIN", joinText, 1, 2, "join(array[, separator])",
+     "the strings of an array joined by the separator (\"\" when left out)"},
+    {"LEN", lengthOf, 1, 1, "len(x)",
+     "the element count of an array (1 for a single value)"},
+    {"LOAD_MODULE", loadModule, 1, 1, "load_module(path)",
+     "loads a module; 1 on success, else 0 with the reason on standard error"},
+    {"LOWER", toLower, 1, 1, "lower(text)",
+     "the text in lower case (ASCII letters)"},
+    {"MAKE_ARRAY", makeArray, 2, -1, "make_array(type or structure, dims...)",
+     "an array of zeros (or of copies of a structure) with 1 to 8 dimensions"},
+    {"MAX", maximumOf, 1, 1, "max(array)",
+     "the largest element (NaN when one is present)"},
+    {"MEAN", meanOf, 1, 1, "mean(array)",
+     "the mean of the elements, as float64"},
+    {"MIN", minimumOf, 1, 1, "min(array)",
+     "the smallest element (NaN when one is present)"},
+    {"PRINT", printValues, 0, -1, "print(values...)",
+     "prints the values on one line, separated by blanks"},
+    {"RANGE", rangeOf, 1, 3, "range(n) or range(start, end[, step])",
+     "the numbers from start (0) up to, not including, end"},
+    {"RESHAPE", reshapeArray, 2, -1, "reshape(array, dims...)",
+     "the array with new dimensions holding the same number of elements"},
+    {"SPLIT", splitText, 1, 2, "split(text[, separator])",
+     "the parts of the text between separators (blanks when left out)"},
+    {"SQRT", squareRootOf, 1, 1, "sqrt(x)",
+     "the square root, as float64 (float32 stays float32)"},
+    {"STRING", convertTo<Type::String>, 1, 1, "string(x)",
+     "converts to string, as print shows the value"},
+    {"STRLEN", stringLength, 1, 1, "strlen(text)",
+     "the length of the text in bytes"},
+    {"STRPOS", findText, 2, 2, "strpos(text, part)",
+     "the byte offset of the first occurrence of part, or -1"},
+    {"SUBSTR", substring, 2, 3, "substr(text, start[, length])",
+     "the bytes of the text from start, length of them (to the end when left out)"},
+    {"TOTAL", totalOf, 1, 1, "total(array)",
+     "the sum of the elements (int64 for integers, float64 otherwise)"},
+    {"TO_BYTES", textToBytes, 1, 1, "to_bytes(text)", "the bytes of the text as a byte array"},
+    {"TRIM", trimmed, 1, 1, "trim(text)",
+     "the text without leading and trailing blanks"},
+    {"TYPEOF", typeOf, 1, 1, "typeof(x)",
+     "the name of the value's type"},
+    {"UINT16", convertTo<Type::UInt16>, 1, 1, "uint16(x)",
+     "converts to uint16"},
+    {"UINT32", convertTo<Type::UInt32>, 1, 1, "uint32(x)",
+     "converts to uint32"},
+    {"UINT64", convertTo<Type::UInt64>, 1, 1, "uint64(x)",
+     "converts to uint64"},
+    {"UPPER", toUpper, 1, 1, "upper(text)",
+     "the text in upper case (ASCII letters)"},
+    {"UTF8_LEN", utf8Length, 1, 1, "utf8_len(text)", "the number of characters of UTF-8 text"},
+    {"UTF8_SUBSTR", utf8Substring, 2, 3, "utf8_substr(text, start[, length])",
+     "the characters of UTF-8 text from start, length of them (to the end when left out)"},
+    {"WAIT", waitSeconds, 1, 1, "wait(seconds)",
+     "waits 0 to 86400 seconds (Ctrl-C at the prompt stops the wait)"},
+    {"WHERE", whereNonzero, 1, 1, "where(array)",
+     "the linear indices of the nonzero elements"},
+    {"WRITE_PNG", writePngFile, 2, 2, "write_png(path, image)",
+     "writes a grey [w, h] or colour [3, w, h] image as PNG"},
+    {"WRITE_RAW", writeRawFile, 2, 2, "write_raw(path, array)",
+     "writes the bytes of a numeric array as they lie in memory"},
 };
 
 }  // namespace

@@ -72,6 +72,11 @@ template <typename F> decltype(auto) atLine(int line, F&& f) {
   }
 }
 
+// One line of an error's call chain.
+std::string callSite(const std::string& function, const std::string& origin, int line, bool byRoutine) {
+  return "in " + function + "(), called " + (byRoutine ? std::string("back by a routine") : "at " + origin + ":" + std::to_string(line));
+}
+
 const char* kindOf(const Variable& v) {
   if (v.isStruct()) return "a structure";
   if (v.isArray()) return "an array";
@@ -137,10 +142,14 @@ void Interpreter::registerUserFunctions() {
       [this](std::string_view name, std::vector<Variable*>& args) -> Variable {
         auto it = functions_.find(upperCase(name));
         if (it == functions_.end()) Runtime::instance().fail("Attempt to call undefined function: " + std::string(name));
+        const size_t outerCalls = errorCalls_.size();
         try {
-          return callUser(it->second, args, it->second.def->line);
+          return callUser(it->second, args, it->second.def->line, true);
         } catch (const ScriptError& e) {
-          // The module between us and the script only knows host errors.
+          // The module between us and the script only knows host errors; the
+          // message names the callback's line, the chain goes on from the
+          // statement that called the routine.
+          errorCalls_.resize(outerCalls);
           std::string origin = e.origin().empty() ? it->second.origin : e.origin();
           Runtime::instance().fail(origin + ":" + std::to_string(e.line()) + ": " + e.what());
         }
@@ -173,6 +182,8 @@ void Interpreter::execute(std::string_view source, const std::string& origin, in
   origin_ = origin;
   frame_ = &globals_;
   depth_ = 0;
+  errorAt_.clear();
+  errorCalls_.clear();
   try {
     Program program = parseSource(source, globalSlots_, firstLine);
     globals_.resize(static_cast<size_t>(globalSlots_.count));
@@ -210,12 +221,38 @@ Interpreter::Status Interpreter::run(std::string_view source, const std::string&
   } catch (const ScriptError& e) {
     std::fflush(stdout);
     if (allowIncomplete && e.atEndOfInput()) return Status::Incomplete;
-    std::fprintf(stderr, "%s:%d: %s\n", e.origin().c_str(), e.line(), e.what());
+    const std::string report = errorReport(e.origin() + ":" + std::to_string(e.line()) + ": " + e.what());
+    std::fputs(report.c_str(), stderr);
   } catch (const HostError& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fputs(errorReport(e.what()).c_str(), stderr);
   }
   return Status::Failed;
+}
+
+std::string Interpreter::errorReport(const std::string& firstLine) const {
+  std::string report = firstLine + "\n";
+  if (!errorAt_.empty()) report += "  at " + errorAt_ + "\n";
+  // Runs of one call (recursion) are shown once with their count, and a long
+  // chain by its two ends.
+  std::vector<std::string> calls;
+  for (size_t i = 0; i < errorCalls_.size();) {
+    size_t run = 1;
+    while (i + run < errorCalls_.size() && errorCalls_[i + run] == errorCalls_[i]) ++run;
+    calls.push_back("  " + errorCalls_[i]);
+    if (run > 1) calls.push_back("  ... the call above " + std::to_string(run - 1) + " more time" + (run > 2 ? "s" : ""));
+    i += run;
+  }
+  constexpr size_t kShownAtEachEnd = 10;
+  for (size_t i = 0; i < calls.size(); ++i) {
+    if (calls.size() > 2 * kShownAtEachEnd && i == kShownAtEachEnd) {
+      report += "  ... " + std::to_string(calls.size() - 2 * kShownAtEachEnd) + " more lines of calls\n";
+      i = calls.size() - kShownAtEachEnd - 1;
+      continue;
+    }
+    report += calls[i] + "\n";
+  }
+  return report;
 }
 
 // ---------------------------------------------------------------- statements
@@ -230,7 +267,13 @@ Interpreter::Flow Interpreter::execBlock(const Block& block) {
 
 Interpreter::Flow Interpreter::exec(const Stmt& stmt) {
   checkStack(stmt.line);
-  return atLine(stmt.line, [&] { return execStatement(stmt); });
+  try {
+    return atLine(stmt.line, [&] { return execStatement(stmt); });
+  } catch (const HostError&) {
+    // The innermost statement a routine's error passes names the script line.
+    if (errorAt_.empty() && errorCalls_.empty()) errorAt_ = origin_ + ":" + std::to_string(stmt.line);
+    throw;
+  }
 }
 
 Interpreter::Flow Interpreter::execStatement(const Stmt& stmt) {
@@ -368,6 +411,8 @@ Interpreter::Flow Interpreter::execTry(const TryStmt& attempt) {
   frame_ = frame;  // an error inside a function call leaves us here
   depth_ = depth;
   origin_ = origin;
+  errorAt_.clear();
+  errorCalls_.clear();
   if (attempt.errorSlot >= 0) (*frame_)[static_cast<size_t>(attempt.errorSlot)].get() = Variable::ofString(message);
   return execBlock(attempt.handler);
 }
@@ -502,6 +547,10 @@ Variable Interpreter::eval(const Expr& expr) {
       Variable scratch;
       return logicalNot(evalRef(*static_cast<const UnaryExpr&>(expr).operand, scratch));
     }
+    case ExprKind::BitNot: {
+      Variable scratch;
+      return bitwiseNot(evalRef(*static_cast<const UnaryExpr&>(expr).operand, scratch));
+    }
     case ExprKind::Binary: {
       const auto& b = static_cast<const BinaryExpr&>(expr);
       if (b.left->kind == ExprKind::Binary) return evalBinaryChain(b);
@@ -550,7 +599,7 @@ Interpreter::CallArguments Interpreter::prepareArguments(const std::vector<Argum
   return prepared;
 }
 
-Variable Interpreter::callUser(const UserFunction& function, std::vector<Variable*>& args, int line) {
+Variable Interpreter::callUser(const UserFunction& function, std::vector<Variable*>& args, int line, bool byRoutine) {
   const FunctionDef& def = *function.def;
   if (args.size() > def.params.size())
     throw ScriptError(line, "function " + def.name + " takes at most " + std::to_string(def.params.size()) +
@@ -581,6 +630,10 @@ Variable Interpreter::callUser(const UserFunction& function, std::vector<Variabl
     return Variable::null();
   } catch (ScriptError& e) {
     if (e.origin().empty()) e.setOrigin(function.origin);
+    errorCalls_.push_back(callSite(def.name, callerOrigin, line, byRoutine));
+    throw;
+  } catch (const HostError&) {
+    errorCalls_.push_back(callSite(def.name, callerOrigin, line, byRoutine));
     throw;
   }
 }
@@ -795,7 +848,8 @@ Variable Interpreter::systemVariable(const std::string& name, int line) const {
   if (name == "PI") return Variable::ofFloat64(std::numbers::pi);
   if (name == "VERSION") return Variable::ofString(kVersion);
   if (name == "DIR") return Variable::ofString(HostInstallDir());
-  throw ScriptError(line, "unknown system variable !" + name + " (known: !quiet, !pi, !version, !dir)");
+  if (name == "PRINT_LIMIT") return Variable::ofInt64(printLimit());
+  throw ScriptError(line, "unknown system variable !" + name + " (known: !quiet, !print_limit, !pi, !version, !dir)");
 }
 
 void Interpreter::setSystemVariable(const std::string& name, const Variable& value, int line) {
@@ -803,8 +857,14 @@ void Interpreter::setSystemVariable(const std::string& name, const Variable& val
     Runtime::instance().setQuiet(isTrue(value));
     return;
   }
+  if (name == "PRINT_LIMIT") {
+    const int64_t limit = toIndex(value, "!print_limit");
+    if (limit < 0) throw ScriptError(line, "!print_limit must not be negative (0 prints every array in full)");
+    setPrintLimit(limit);
+    return;
+  }
   systemVariable(name, line);  // unknown names fail here
-  throw ScriptError(line, "!" + name + " cannot be changed (only !quiet can)");
+  throw ScriptError(line, "!" + name + " cannot be changed (only !quiet and !print_limit can)");
 }
 
 }  // namespace zyl::lang

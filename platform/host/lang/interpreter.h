@@ -53,6 +53,7 @@ struct Builtin {
   int minArgs;
   int maxArgs;  // -1: any number
   const char* usage;
+  const char* summary;  // what it does, for help(name)
 };
 // The table of built-in functions, by upper-case name.
 const Builtin* findBuiltin(std::string_view upperName);
@@ -79,6 +80,14 @@ class Interpreter {
   // (safe from a signal handler).
   static void requestInterrupt() { interruptRequested_ = 1; }
   static void clearInterrupt() { interruptRequested_ = 0; }
+  // Throws InterruptError when an interrupt was requested (and clears it):
+  // loops, calls and long waits call it.
+  static void checkInterrupt() {
+    if (interruptRequested_) {
+      interruptRequested_ = 0;
+      throw InterruptError();
+    }
+  }
 
   // A global variable of the scripts run so far (nullptr when never named).
   const Variable* global(const std::string& name) const;
@@ -101,12 +110,6 @@ class Interpreter {
     std::deque<Variable> temporaries;
   };
 
-  void checkInterrupt() {
-    if (interruptRequested_) {
-      interruptRequested_ = 0;
-      throw InterruptError();
-    }
-  }
   Flow execBlock(const Block& block);
   Flow exec(const Stmt& stmt);
   Flow execStatement(const Stmt& stmt);
@@ -134,7 +137,11 @@ class Interpreter {
   void setSystemVariable(const std::string& name, const Variable& value, int line);
 
   CallArguments prepareArguments(const std::vector<Argument>& args, bool allowKeywords, const std::string& callee);
-  Variable callUser(const UserFunction& function, std::vector<Variable*>& args, int line);
+  // line: of the call in the caller's script; byRoutine: a module calls it back.
+  Variable callUser(const UserFunction& function, std::vector<Variable*>& args, int line, bool byRoutine = false);
+  // The report of an uncaught error: its first line, then where it was
+  // raised (routine errors) and the calls it came through, innermost first.
+  std::string errorReport(const std::string& firstLine) const;
   Variable& slot(const NameExpr& name) { return (*frame_)[static_cast<size_t>(name.slot)].get(); }
   const Variable& definedSlot(const NameExpr& name);
   void defineFunctions(const Block& statements);
@@ -148,6 +155,11 @@ class Interpreter {
   std::unordered_map<std::string, UserFunction> functions_;  // upper-case names
   std::string origin_;
   int depth_ = 0;
+  // Where the error now unwinding came from: the script line of a routine's
+  // error (its message has none), and one entry per function call it left.
+  // Cleared when a run starts and when try catches the error.
+  std::string errorAt_;
+  std::vector<std::string> errorCalls_;
   Variable returnValue_;
 };
 

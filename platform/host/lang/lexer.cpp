@@ -15,6 +15,7 @@ const std::unordered_map<std::string_view, Tok>& reservedWords() {
       {"in", Tok::In},         {"func", Tok::Func},   {"return", Tok::Return}, {"break", Tok::Break},
       {"continue", Tok::Continue}, {"try", Tok::Try}, {"catch", Tok::Catch},   {"new", Tok::New},
       {"and", Tok::And},       {"or", Tok::Or},       {"not", Tok::Not},       {"null", Tok::Null},
+      {"xor", Tok::Xor},
   };
   return words;
 }
@@ -27,6 +28,8 @@ class Lexer {
   Lexer(std::string_view source, int firstLine) : src_(source), line_(firstLine), firstLine_(firstLine) {}
 
   std::vector<Token> run() {
+    // A UTF-8 byte order mark, as some editors write, starts the text.
+    if (src_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
     while (true) {
       skipBlanksAndComments();
       if (pos_ >= src_.size()) break;
@@ -202,28 +205,33 @@ class Lexer {
       case ';': kind = Tok::Semicolon; break;
       case '+': kind = next('=') ? Tok::PlusAssign : Tok::Plus; break;
       case '-': kind = next('=') ? Tok::MinusAssign : Tok::Minus; break;
-      case '*': kind = next('=') ? Tok::StarAssign : Tok::Star; break;
-      case '/': kind = next('=') ? Tok::SlashAssign : Tok::Slash; break;
+      case '*':
+        if (next('*')) throw ScriptError(line_, "'**' is not an operator: use ^ for powers (2 ^ 8)");
+        kind = next('=') ? Tok::StarAssign : Tok::Star;
+        break;
+      case '/':
+        if (next('/')) throw ScriptError(line_, "'//' is not an operator: use / (between integers it truncates toward zero)");
+        kind = next('=') ? Tok::SlashAssign : Tok::Slash;
+        break;
       case '%': kind = Tok::Percent; break;
       case '^': kind = Tok::Caret; break;
       case '=': kind = next('=') ? Tok::Equal : Tok::Assign; break;
-      case '<': kind = next('=') ? Tok::LessEqual : Tok::Less; break;
-      case '>': kind = next('=') ? Tok::GreaterEqual : Tok::Greater; break;
+      case '<': kind = next('=') ? Tok::LessEqual : next('<') ? Tok::ShiftLeft : Tok::Less; break;
+      case '>': kind = next('=') ? Tok::GreaterEqual : next('>') ? Tok::ShiftRight : Tok::Greater; break;
+      case '~': kind = Tok::Tilde; break;
       case '!':
         if (!next('=')) throw ScriptError(line_, "'!' must begin a system variable (!name) or be '!='; use 'not' for negation");
         kind = Tok::NotEqual;
         break;
-      case '&':
-        if (!next('&')) throw ScriptError(line_, "unexpected '&' (expected '&&')");
-        kind = Tok::AndAnd;
-        break;
-      case '|':
-        if (!next('|')) throw ScriptError(line_, "unexpected '|' (expected '||')");
-        kind = Tok::OrOr;
-        break;
+      case '&': kind = next('&') ? Tok::AndAnd : Tok::Amp; break;
+      case '|': kind = next('|') ? Tok::OrOr : Tok::Pipe; break;
       default: {
-        std::string shown = std::isprint(static_cast<unsigned char>(c)) ? std::string(1, c) : "\\x" + std::to_string(static_cast<unsigned char>(c));
-        throw ScriptError(line_, "unexpected character '" + shown + "'");
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isprint(byte)) throw ScriptError(line_, "unexpected character '" + std::string(1, c) + "'");
+        static const char kHex[] = "0123456789abcdef";
+        const std::string shown = std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
+        throw ScriptError(line_, "unexpected byte '" + shown + "'" +
+                                     (byte >= 0x80 ? " (names and operators are ASCII: put other text in quotes)" : ""));
       }
     }
     ++pos_;
@@ -280,6 +288,12 @@ std::string describe(Tok kind) {
     case Tok::GreaterEqual: return "'>='";
     case Tok::AndAnd: return "'&&'";
     case Tok::OrOr: return "'||'";
+    case Tok::Amp: return "'&'";
+    case Tok::Pipe: return "'|'";
+    case Tok::Tilde: return "'~'";
+    case Tok::ShiftLeft: return "'<<'";
+    case Tok::ShiftRight: return "'>>'";
+    case Tok::Xor: return "'xor'";
     case Tok::If: return "'if'";
     case Tok::Else: return "'else'";
     case Tok::While: return "'while'";

@@ -25,8 +25,9 @@ enum class Tok {
   Plus, Minus, Star, Slash, Percent, Caret,
   Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual,
   AndAnd, OrOr,
+  Amp, Pipe, Tilde, ShiftLeft, ShiftRight,  // bitwise
   // reserved words
-  If, Else, While, For, In, Func, Return, Break, Continue, Try, Catch, New, And, Or, Not, Null,
+  If, Else, While, For, In, Func, Return, Break, Continue, Try, Catch, New, And, Or, Not, Null, Xor,
 };
 
 struct Token {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -60,6 +61,17 @@ int run(int argc, char** argv) {
     if (isatty(STDIN_FILENO)) return zyl::lang::runPrompt(interpreter);
     std::string source((std::istreambuf_iterator<char>(std::cin.rdbuf())), std::istreambuf_iterator<char>());
     return interpreter.run(source, "<stdin>") == zyl::lang::Interpreter::Status::Ok ? 0 : 1;
+  }
+  if (args[0].size() > 1 && args[0][0] == '-') {
+    std::fprintf(stderr, "zyl: unknown option %s\n", args[0].c_str());
+    usage();
+    return 2;
+  }
+  std::error_code error;
+  if (std::filesystem::is_directory(args[0], error)) {
+    std::fprintf(stderr, "zyl: %s is a directory (expected a script file)\n", args[0].c_str());
+    usage();
+    return 2;
   }
   std::ifstream file(args[0], std::ios::binary);
   if (!file) {

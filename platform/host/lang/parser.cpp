@@ -279,7 +279,7 @@ class Parser {
   }
 
   ExprPtr comparison() {
-    ExprPtr left = additive();
+    ExprPtr left = bitOr();
     bool compared = false;
     while (true) {
       BinaryOp op;
@@ -295,7 +295,34 @@ class Parser {
       const Token& symbol = advance();
       if (compared) throw ScriptError(symbol.line, "comparisons cannot be chained (a < b < c): write (a < b) and (b < c)");
       compared = true;
-      left = std::make_unique<BinaryExpr>(ExprKind::Binary, symbol.line, op, std::move(left), additive());
+      left = std::make_unique<BinaryExpr>(ExprKind::Binary, symbol.line, op, std::move(left), bitOr());
+    }
+  }
+
+  // Bitwise operators bind as in Python: tighter than comparisons (so that
+  // px & 0x8000 == 0 tests a bit), | below xor below & below shifts.
+  ExprPtr bitOr() { return leftChain({Tok::Pipe}, &Parser::bitXor); }
+  ExprPtr bitXor() { return leftChain({Tok::Xor}, &Parser::bitAnd); }
+  ExprPtr bitAnd() { return leftChain({Tok::Amp}, &Parser::shift); }
+  ExprPtr shift() { return leftChain({Tok::ShiftLeft, Tok::ShiftRight}, &Parser::additive); }
+
+  // A left-associative chain of the operators `kinds` over operands `next`.
+  ExprPtr leftChain(std::initializer_list<Tok> kinds, ExprPtr (Parser::*next)()) {
+    ExprPtr left = (this->*next)();
+    while (std::find(kinds.begin(), kinds.end(), peek().kind) != kinds.end()) {
+      const Token& t = advance();
+      left = std::make_unique<BinaryExpr>(ExprKind::Binary, t.line, binaryOpOf(t.kind), std::move(left), (this->*next)());
+    }
+    return left;
+  }
+
+  static BinaryOp binaryOpOf(Tok kind) {
+    switch (kind) {
+      case Tok::Pipe: return BinaryOp::BitOr;
+      case Tok::Xor: return BinaryOp::BitXor;
+      case Tok::Amp: return BinaryOp::BitAnd;
+      case Tok::ShiftLeft: return BinaryOp::ShiftLeft;
+      default: return BinaryOp::ShiftRight;
     }
   }
 
@@ -354,6 +381,11 @@ class Parser {
       Nest nest(*this);
       advance();
       return unary();
+    }
+    if (check(Tok::Tilde)) {
+      Nest nest(*this);
+      int line = advance().line;
+      return std::make_unique<UnaryExpr>(ExprKind::BitNot, line, unary());
     }
     return power();
   }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "array_ops.h"
 #include "zyl/runtime.h"
@@ -82,24 +83,59 @@ std::string shapeText(const Array& array) {
   return out + ']';
 }
 
+// numpy's layout of an array (np.array2string with separator ", "): the
+// last dimension is the outermost bracket, each row of the first dimension
+// on a line of its own, blank lines between the blocks of higher
+// dimensions; when summarising, a dimension longer than 2 * kEdgeValues
+// shows its first and last kEdgeValues around "...".
+void formatLaidOut(const Array& array, int dim, int64_t offset, const std::vector<int64_t>& strides, bool summarise,
+                   const std::string& indent, std::string& out) {
+  const int64_t extent = array.dims()[dim];
+  const bool skip = summarise && extent > 2 * kEdgeValues;
+  const std::string separator = dim == 0 ? ", " : ",\n" + std::string(static_cast<size_t>(dim - 1), '\n') + indent + " ";
+  out += '[';
+  for (int64_t i = 0; i < extent; ++i) {
+    if (i > 0) out += separator;
+    if (skip && i == kEdgeValues) {
+      out += "..." + separator;
+      i = extent - kEdgeValues;
+    }
+    const int64_t at = offset + i * strides[static_cast<size_t>(dim)];
+    if (dim == 0) out += formatElement(array, at);
+    else formatLaidOut(array, dim - 1, at, strides, summarise, indent + " ", out);
+  }
+  out += ']';
+}
+
+int64_t gPrintLimit = kDefaultPrintLimit;
+
 std::string formatArray(const Array& array) {
   if (array.elemType() == Type::Struct && array.count() == 1) return formatStructElement(array, 0);
-  if (array.count() > kPrintAllLimit) {
-    std::string out = shapeText(array) + " [";
-    for (int64_t i = 0; i < kSummaryValues; ++i) {
-      if (i > 0) out += ", ";
-      out += formatElement(array, i);
-    }
-    return out + ", ...]";
-  }
   if (array.count() == 0) return shapeText(array) + " []";
-  std::string out;
-  int64_t stride = array.count() / array.dims()[array.ndims() - 1];
-  formatNested(array, array.ndims() - 1, 0, stride, out);
-  return out;
+  if (array.count() <= kDefaultPrintLimit) {
+    std::string out;
+    int64_t stride = array.count() / array.dims()[array.ndims() - 1];
+    formatNested(array, array.ndims() - 1, 0, stride, out);
+    return out;
+  }
+  // Larger arrays: type and dimensions, then the rows, on lines of their own
+  // when there are several.
+  std::vector<int64_t> strides(static_cast<size_t>(array.ndims()), 1);
+  for (int d = 1; d < array.ndims(); ++d) strides[static_cast<size_t>(d)] = strides[static_cast<size_t>(d - 1)] * array.dims()[d - 1];
+  int outer = array.ndims() - 1;
+  while (outer > 0 && array.dims()[outer] == 1) --outer;  // [n, 1] lays out as [n]
+  const bool summarise = gPrintLimit > 0 && array.count() > gPrintLimit;
+  std::string out = shapeText(array);
+  out += outer == 0 ? " " : "\n";
+  std::string body;
+  formatLaidOut(array, array.ndims() - 1, 0, strides, summarise, "", body);
+  return out + body;
 }
 
 }  // namespace
+
+int64_t printLimit() { return gPrintLimit; }
+void setPrintLimit(int64_t limit) { gPrintLimit = limit; }
 
 std::string formatNumber(Type type, const Scalar& value) {
   switch (type) {

@@ -1,5 +1,5 @@
-// How values look when printed: numbers, strings, arrays (large ones
-// summarised by type, dimensions and first values), structures and objects.
+// How values look when printed: numbers, strings, arrays (larger ones with
+// their type and dimensions, laid out by rows), structures and objects.
 #pragma once
 
 #include <string>
@@ -8,10 +8,13 @@
 
 namespace zyl::lang {
 
-// Arrays with more elements than this print as a summary.
-constexpr int64_t kPrintAllLimit = 20;
-// How many leading values a summary shows.
-constexpr int64_t kSummaryValues = 8;
+// Arrays with more elements than the print limit (!print_limit, 20 unless
+// set; 0 for none) print as a preview: the first and last kEdgeValues along
+// every longer dimension, laid out as numpy lays out its arrays.
+constexpr int64_t kDefaultPrintLimit = 20;
+constexpr int64_t kEdgeValues = 3;
+int64_t printLimit();
+void setPrintLimit(int64_t limit);  // >= 0
 
 // One numeric scalar as print shows it; floating values always show a point
 // or an exponent ("2.0", "0.1", "1e+20") so that they read as floating.

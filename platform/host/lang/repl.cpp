@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include "interpreter.h"
 
@@ -37,6 +38,18 @@ class InterruptScope {
   struct sigaction previous_ {};
 };
 
+bool isBareExit(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return false;
+  const size_t last = text.find_last_not_of(" \t;");
+  return last != std::string_view::npos && last >= first && text.substr(first, last - first + 1) == "exit";
+}
+
+bool isDefinedGlobal(const Interpreter& interpreter, const std::string& name) {
+  const Variable* value = interpreter.global(name);
+  return value != nullptr && value->isDefined();
+}
+
 struct FreeLine {
   void operator()(char* line) const { std::free(line); }
 };
@@ -63,6 +76,8 @@ int runPrompt(Interpreter& interpreter) {
     if (!input) break;
     const std::string text = input.get();
     if (!text.empty()) add_history(input.get());
+    // 'exit' alone leaves, as exit() does (unless a variable has that name).
+    if (pending.empty() && isBareExit(text) && !isDefinedGlobal(interpreter, "exit")) break;
     if (pending.empty()) pendingFirstLine = line;
     ++line;
     // An empty line ends an unfinished statement: run it to see the error.

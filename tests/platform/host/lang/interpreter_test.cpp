@@ -45,6 +45,12 @@ TEST_F(InProcess, ErrorsInRoutinesAndCallbacksLeaveNoTemporaries) {
   EXPECT_EQ(Runtime::instance().liveTemporaries(), before);
 }
 
+// findBuiltin searches the table by halves: every name must be found.
+TEST(Builtins, EveryNameIsFound) {
+  for (const Builtin& b : builtins()) EXPECT_EQ(findBuiltin(b.name), &b) << b.name;
+  EXPECT_EQ(findBuiltin("NO_SUCH_BUILTIN"), nullptr);
+}
+
 TEST_F(InProcess, ScriptErrorsCarryTheirOriginAndLine) {
   interpreter.execute("func f(x) {\n  return x + nothing\n}\n", "lib.zyl");
   try {

@@ -93,11 +93,48 @@ const Agreement kAgreements[] = {
     {"a[[1.9, 2.1]]", "a[np.array([1.9, 2.1])]"},
     {"a[uint64(18446744073709551615)]", "a[np.uint64(18446744073709551615)]"},
     {"a[-1]", "a[-1]"},
+    // 14. bitwise operators and shifts, with Python's precedence
+    {"6 & 3", "np.int32(6) & np.int32(3)"},
+    {"6 | 3 xor 5 & 4", "np.int32(6) | np.int32(3) ^ np.int32(5) & np.int32(4)"},
+    {"uint16([32769, 1, 65535]) & 32768", "np.array([32769, 1, 65535], dtype=np.uint16) & np.int32(32768)"},
+    {"uint16(32769) & 32768 == 32768", "np.uint16(32769) & np.int32(32768) == 32768"},
+    {"~uint16([0, 1, 4096])", "~np.array([0, 1, 4096], dtype=np.uint16)"},
+    {"~5", "~np.int32(5)"},
+    {"1 << 3 + 1", "np.int32(1) << np.int32(3) + np.int32(1)"},
+    {"int16(1) << int16(15)", "np.int16(1) << np.int16(15)"},
+    {"uint32([1, 2]) << uint32([1, 40])", "np.array([1, 2], dtype=np.uint32) << np.array([1, 40], dtype=np.uint32)"},
+    {"[-16, 16, 7] >> 2", "np.array([-16, 16, 7], dtype=np.int32) >> np.int32(2)"},
+    {"int64(-5) >> 70", "np.int64(-5) >> np.int64(70)"},
+    {"uint16([4660, 65535]) >> 12 & 15", "np.array([4660, 65535], dtype=np.uint16) >> np.int32(12) & np.int32(15)"},
+    {"a[(a > 15) & (a < 45)]", "a[(a > 15) & (a < 45)]"},
+    {"a[(a < 15) | (a > 45)]", "a[(a < 15) | (a > 45)]"},
+    {"a[~(a > 25)]", "a[~(a > 25)]"},
+    {"a[(a > 15) xor (a < 45)]", "a[(a > 15) ^ (a < 45)]"},
+    {"1.5 & 1", "1.5 & 1"},
+    {"[1, 2] | [1, 2, 3]", "np.array([1, 2]) | np.array([1, 2, 3])"},
+    // 16. durations Python's sleep refuses
+    {"wait(-1)", "__import__('time').sleep(-1)"},
+    {"wait(1e300)", "__import__('time').sleep(1e300)"},
+    {"wait(nan)", "__import__('time').sleep(nan)"},
+    // 15. strings are bytes; UTF-8 counted in characters where asked
+    {"strlen(\"M\u00fcller^J\u00f6rg\")", "len('M\u00fcller^J\u00f6rg'.encode())"},
+    {"utf8_len(\"M\u00fcller^J\u00f6rg\")", "len('M\u00fcller^J\u00f6rg')"},
+    {"utf8_len([\"\u00f6\", \"\u20ac1\", \"\U0001F600\"])", "[len(t) for t in ['\u00f6', '\u20ac1', '\U0001F600']]"},
+    {"utf8_substr(\"M\u00fcller^J\u00f6rg\", 7, 4)", "'M\u00fcller^J\u00f6rg'[7:11]"},
+    {"utf8_substr(\"M\u00fcller^J\u00f6rg\", -4)", "'M\u00fcller^J\u00f6rg'[-4:]"},
+    {"utf8_substr(\"\u00e9t\u00e9\", 1, 100)", "'\u00e9t\u00e9'[1:101]"},
+    {"to_bytes(\"J\u00f6\")", "list('J\u00f6'.encode())"},
+    {"from_bytes([74, 195, 182])", "bytes([74, 195, 182]).decode()"},
+    {"from_bytes(uint16([72, 105]))", "bytes(np.array([72, 105], dtype=np.uint16).tolist()).decode()"},
+    {"utf8_len(from_bytes(byte([74, 195])))", "len(bytes([74, 195]).decode())"},
+    {"utf8_len(from_bytes(byte([237, 160, 128])))", "len(bytes([237, 160, 128]).decode())"},
+    {"utf8_len(from_bytes(byte([192, 175])))", "len(bytes([192, 175]).decode())"},
+    {"from_bytes([1, 256])", "bytes([1, 256]).decode()"},
 };
 
 std::vector<std::string> pythonLines(const std::string& program) {
   const std::string path = writeScratchFile("numpy_cases.py", program);
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("/usr/bin/python3 " + path + " 2>&1").c_str(), "r"), pclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("PYTHONIOENCODING=utf-8 /usr/bin/python3 " + path + " 2>&1").c_str(), "r"), pclose);
   std::string out;
   char buffer[4096];
   for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
@@ -126,6 +163,55 @@ TEST(Numpy, ValuesAgreeOrBothRefuse) {
     EXPECT_EQ(outcome(ours[i]), outcome(theirs[i])) << kAgreements[i].zyl << "\n  zyl:   " << ours[i] << "\n  numpy: " << theirs[i];
 }
 
+// Arrays over the print limit print their type and dimensions, then rows
+// laid out as numpy's array2string lays them out (separator ", ", three
+// values at each end of a longer dimension); !print_limit = 0 prints them
+// whole. Each zyl case is [dims] of C order reversed, as numpy's shape.
+TEST(Numpy, LargeArraysPrintAsNumpyLaysThemOut) {
+  if (!haveNumpy()) GTEST_SKIP() << "python3 with numpy is not installed";
+  struct Preview {
+    const char* zyl;
+    const char* header;
+    const char* python;
+  };
+  const Preview cases[] = {
+      {"reshape(range(600), 30, 20)", "int32[30, 20]", "np.arange(600, dtype=np.int32).reshape(20, 30)"},
+      {"range(100)", "int32[100] ", "np.arange(100)"},
+      {"reshape(range(24), 4, 3, 2)", "int32[4, 3, 2]", "np.arange(24).reshape(2, 3, 4)"},
+      {"reshape(range(280), 8, 7, 5)", "int32[8, 7, 5]", "np.arange(280).reshape(5, 7, 8)"},
+      {"reshape(range(21), 7, 3)", "int32[7, 3]", "np.arange(21).reshape(3, 7)"},
+      {"reshape(range(0.0, 30.0, 0.5), 10, 6)", "float64[10, 6]", "np.arange(0.0, 30.0, 0.5).reshape(6, 10)"},
+      {"reshape(range(30), 1, 30)", "int32[1, 30]", "np.arange(30).reshape(30, 1)"},
+      {"split(join(string(range(40)), \" \"))", "string[40] ", "np.array([str(i) for i in range(40)])"},
+  };
+  std::string zyl, python = "import sys\nimport numpy as np\n";
+  for (const bool whole : {false, true}) {
+    if (whole) zyl += "!print_limit = 0\n";
+    for (const Preview& c : cases) {
+      zyl += std::string("print(") + c.zyl + ")\nprint(\"--\")\n";
+      python += std::string("print(np.array2string(") + c.python + ", separator=', ', edgeitems=3, max_line_width=sys.maxsize, " +
+                "threshold=" + (whole ? "sys.maxsize" : "20") +
+                ", formatter={'all': lambda v: '\"' + v + '\"' if isinstance(v, str) else str(v)}))\nprint('--')\n";
+    }
+  }
+  RunResult result = runZyl({writeScratchFile("previews.zyl", zyl)});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::vector<std::string> theirs = pythonLines(python);
+  std::vector<std::string> ours = lines(result.out);
+  // Take the header off each of ours: alone on its line, or before a row.
+  size_t at = 0;
+  for (size_t i = 0; i < 2 * std::size(cases); ++i) {
+    const std::string header = cases[i % std::size(cases)].header;
+    ASSERT_LT(at, ours.size());
+    ASSERT_EQ(ours[at].rfind(header, 0), 0u) << ours[at];
+    if (ours[at] == header) ours.erase(ours.begin() + static_cast<std::ptrdiff_t>(at));
+    else ours[at] = ours[at].substr(header.size());
+    while (at < ours.size() && ours[at] != "--") ++at;
+    ++at;
+  }
+  EXPECT_EQ(ours, theirs);
+}
+
 // Where Python has an answer the language will not give silently.
 TEST(Numpy, RefusesWhatWouldDifferSilently) {
   struct Refusal {
@@ -150,6 +236,12 @@ TEST(Numpy, RefusesWhatWouldDifferSilently) {
       {"a = [1, 2]\nx = a[[0, uint64(18446744073709551615)]]", "-e:2: index 18446744073709551615 is out of range"},
       {"x = format(\"%x\", -1)", "-e:1: format: %x needs a value that is not negative, got -1"},  // C and Python differ
       {"x = format(\"%1000000d\", 1)", "-e:1: format: width 1000000 in \"%1000000d\" is too large (at most 100000)"},
+      // numpy gives 0 for a negative count; Python refuses it.
+      {"x = 1 << -1", "-e:1: shift counts must not be negative"},
+      {"x = 2 ** 8", "-e:1: '**' is not an operator: use ^ for powers (2 ^ 8)"},
+      {"x = 7 // 2", "-e:1: '//' is not an operator: use / (between integers it truncates toward zero)"},
+      {"wait(1e300)", "-e:1: wait: the duration must be 0 to 86400 seconds, got 1e+300 (wait in a loop for longer)"},
+      {"x = ~2.5", "-e:1: '~' needs integers, got float64 (use 'not' for a condition)"},
       {"m = reshape(range(6), 3, 2)\nx = m[[1, 0, 1] > 0]",
        "-e:2: a mask of shape [3] cannot select from an array of shape [3, 2] (expected the same shape)"},
   };

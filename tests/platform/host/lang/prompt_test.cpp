@@ -76,6 +76,12 @@ TEST(Prompt, EchoesValuesReportsErrorsAndKeepsHistory) {
   type("print(\"looping\"); while 1 { x = x + 1 }\r", "looping\r\n", std::chrono::seconds(10), false);
   type("\x03", "interrupted");
   EXPECT_NE(seen.find("interrupted", from), std::string::npos) << seen;
+  // Ctrl-C stops a wait too, long before it would end.
+  const auto waitStarted = std::chrono::steady_clock::now();
+  type("print(\"waiting\"); wait(60)\r", "waiting\r\n", std::chrono::seconds(10), false);
+  type("\x03", "interrupted", std::chrono::seconds(20));
+  EXPECT_NE(seen.find("interrupted", from), std::string::npos) << seen;
+  EXPECT_LT(std::chrono::steady_clock::now() - waitStarted, std::chrono::seconds(30));
   // The loop may be interrupted before its first pass, so x is at least 42.
   type("print(x >= 42)\r", "1\r\n");
   EXPECT_NE(seen.find("1\r\n", from), std::string::npos) << seen;
@@ -104,6 +110,37 @@ TEST(Prompt, EchoesValuesReportsErrorsAndKeepsHistory) {
   std::ifstream history(userDir + "/.zyl_history");
   std::string text((std::istreambuf_iterator<char>(history)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("nosuch"), std::string::npos) << text;
+}
+
+// 'exit' without parentheses leaves the prompt (Python's prompt does too).
+TEST(Prompt, BareExitLeaves) {
+  int fd = -1;
+  const pid_t child = forkpty(&fd, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("ZYL_USER_DIR", scratchDir().c_str(), 1);
+    execl(ZYL_PROGRAM, "zyl", "--no-modules", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string seen;
+  readUntil(fd, "zyl> ", seen);
+  const std::string line = "  exit \r";
+  ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  int status = 0;
+  bool ended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    ended = waitpid(child, &status, WNOHANG) == child;
+    readUntil(fd, "\n", seen, std::chrono::milliseconds(20));
+  }
+  if (!ended) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  close(fd);
+  EXPECT_TRUE(ended) << seen;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  EXPECT_EQ(seen.find("undefined variable"), std::string::npos) << seen;
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 
 // "# expect: text" is a line of standard output, "# expect-match: regex" one
 // matching line, "# expect-error: text" a line of standard error, and
-// "# expect-exit: n" the exit status (0 when absent).
+// "# expect-exit: n" the exit status (0 when absent). $SCRIPT in an
+// expected error line stands for the script's path.
 struct Expectations {
   std::vector<std::string> out;
   std::vector<bool> isPattern;
@@ -44,6 +45,7 @@ Expectations readExpectations(const std::string& path) {
       e.out.push_back(*v);
       e.isPattern.push_back(true);
     } else if (auto v = value("# expect-error: ")) {
+      for (size_t at; (at = v->find("$SCRIPT")) != std::string::npos;) v->replace(at, 7, path);
       e.err.push_back(*v);
     } else if (auto v = value("# expect-exit: ")) {
       e.status = std::stoi(*v);
@@ -117,10 +119,15 @@ TEST(ScriptErrors, NameFileAndLineAndSayWhatWasExpected) {
       {"x = 1 / 0", "-e:1: integer division by zero"},
       {"if [1, 2] { }", "-e:1: a condition must be a single value, got int32 array of 2 elements"},
       {"x = int32(\"12abc\")", "-e:1: cannot convert string \"12abc\" to int32"},
-      {"!nosuch = 1", "-e:1: unknown system variable !NOSUCH (known: !quiet, !pi, !version, !dir)"},
+      {"!nosuch = 1", "-e:1: unknown system variable !NOSUCH (known: !quiet, !print_limit, !pi, !version, !dir)"},
       {"break", "-e:1: 'break' outside a loop"},
       {"func f() {\n  y = 1\n  return q\n}\nf()", "-e:3: undefined variable 'q'"},
       {"x = \"a\" \\q", "-e:1: unexpected character '\\'"},
+      {"x = reshape([1], 1, 1, 1, 1, 1, 1, 1, 1, 1)", "-e:1: reshape: arrays have 1 to 8 dimensions, got 9"},
+      {"x = make_array(\"byte\", 1, 1, 1, 1, 1, 1, 1, 1, 1)", "-e:1: make_array: arrays have 1 to 8 dimensions, got 9"},
+      {"x = caf\xc3\xa9", "-e:1: unexpected byte '\\xc3' (names and operators are ASCII: put other text in quotes)"},
+      {"x = 1 \x01", "-e:1: unexpected byte '\\x01'"},
+      {"x = 1\n\xef\xbb\xbfy = 2", "-e:2: unexpected byte '\\xef' (names and operators are ASCII: put other text in quotes)"},
   };
   for (const ErrorCase& c : cases) {
     RunResult result = runZyl({"-e", c.code});
@@ -137,14 +144,40 @@ TEST(ScriptErrors, ReportTheScriptFileAndStopThere) {
   EXPECT_EQ(result.err, path + ":3: print: undefined variable 'undefined_name'\n");
 }
 
-TEST(ScriptErrors, RoutineErrorsKeepTheHostMessage) {
+TEST(ScriptErrors, RoutineErrorsKeepTheHostMessageThenNameTheScriptLine) {
   RunResult result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nt = new ZYLTEST(\"a\")\nt.DOUBLE(1, 2)"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err.find("-e:"), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("DOUBLE"), std::string::npos) << result.err;
-  result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nt = new ZYLTEST(\"a\")\nv = t.DOUBLE(1, BOGUS=1)"});
+  EXPECT_EQ(result.err, "Incorrect number of arguments in call to: ZYLTEST::DOUBLE (3 given, 2 expected)\n  at -e:3\n");
+  result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nt = new ZYLTEST(\"a\")\nif 1 {\n  v = t.DOUBLE(1, BOGUS=1)\n}"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.err.find("BOGUS"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err, "Keyword BOGUS not allowed in call to: ZYLTEST::DOUBLE\n  at -e:4\n");
+}
+
+// As Python's traceback: the error's line, then each call it passed through,
+// innermost first; recursion is shown once with its count; a callback's
+// error names its line, then the chain goes on from the routine's caller.
+TEST(ScriptErrors, NameTheCallsTheyCameThrough) {
+  RunResult result = runZyl({"-e", "func inner(a) {\n  return a[5]\n}\nfunc outer(b) {\n  return inner(b)\n}\nx = 1\nprint(outer([1, 2]))"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "-e:2: index 5 is out of range (expected -2 .. 1)\n  in inner(), called at -e:5\n  in outer(), called at -e:8\n");
+  result = runZyl({"-e", "func down(n) {\n  return down(n + 1)\n}\ndown(0)"});
+  EXPECT_EQ(result.err, "-e:2: too many nested function calls (more than 2000)\n  in down(), called at -e:2\n"
+                        "  ... the call above 1998 more times\n  in down(), called at -e:4\n");
+  result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nfunc cb(m, d) {\n  return nothing\n}\n"
+                         "func go(o) {\n  o.CALLBACK(\"cb\", \"m\", DATA=[1])\n}\ngo(new ZYLTEST(\"a\"))"});
+  EXPECT_EQ(result.err, "-e:3: undefined variable 'nothing'\n  at -e:6\n  in go(), called at -e:8\n");
+  // A caught error leaves no chain behind for the next one.
+  result = runZyl({"-e", "func f() {\n  return 1 / 0\n}\ntry { f() } catch e { }\nx = [1][3]"});
+  EXPECT_EQ(result.err, "-e:5: index 3 is out of range (expected -1 .. 0)\n");
+}
+
+TEST(Program, HelpDescribesABuiltInFunction) {
+  RunResult result = runZyl({"-e", "help(mean)\nhelp(\"strlen\")"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "built-in function mean(array)\n  the mean of the elements, as float64\n"
+                        "built-in function strlen(text)\n  the length of the text in bytes\n");
+  result = runZyl({"-e", "help(nosuch)"});
+  EXPECT_EQ(result.err, "-e:1: help: no class or built-in function named NOSUCH\n");
 }
 
 // ---------------------------------------------------------------- starting zyl
@@ -159,9 +192,35 @@ TEST(Program, PassesScriptArgumentsAndExitStatus) {
   EXPECT_EQ(result.status, 0);
 }
 
+// Python reads a source file that starts with a UTF-8 byte order mark as if
+// it were not there; so does zyl.
+TEST(Program, ReadsAScriptThatStartsWithAByteOrderMark) {
+  const std::string code = "\xef\xbb\xbfprint(\"Gr\xc3\xbc\xc3\x9f\" + \"e\", 1 + 1)\n";
+  RunResult result = runZyl({writeScratchFile("bom.zyl", code)});
+  EXPECT_EQ(result.status, 0) << result.err;
+  const std::string python = "/usr/bin/python3 " + writeScratchFile("bom.py", code) + " > " + scratchDir() + "/bom.txt";
+  ASSERT_EQ(std::system(python.c_str()), 0);
+  std::ifstream expected(scratchDir() + "/bom.txt", std::ios::binary);
+  EXPECT_EQ(result.out, std::string(std::istreambuf_iterator<char>(expected), std::istreambuf_iterator<char>()));
+}
+
 TEST(Program, ReportsAMissingScriptOrModule) {
   RunResult result = runZyl({scratchDir() + "/no_such_script.zyl"});
   EXPECT_EQ(result.status, 2);
+  // A directory or an unknown option is a usage error (status 2, as Python
+  // gives for an unknown option), with the usage text.
+  const std::string usageText = "usage: zyl [--no-modules] script.zyl";
+  for (const auto& [argument, message] : {std::pair<std::string, std::string>{scratchDir(), "zyl: " + scratchDir() + " is a directory (expected a script file)"},
+                                          {"--bogus", "zyl: unknown option --bogus"},
+                                          {"-x", "zyl: unknown option -x"}}) {
+    result = runZyl({argument});
+    EXPECT_EQ(result.status, 2) << argument;
+    EXPECT_EQ(result.out, "") << argument;
+    ASSERT_FALSE(lines(result.err).empty()) << argument;
+    EXPECT_EQ(lines(result.err)[0], message);
+    EXPECT_NE(result.err.find(usageText), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(std::system("/usr/bin/python3 --bogus >/dev/null 2>&1"), 2 << 8);
   result = runZyl({"-e", "print(load_module(\"/no/such/module.so\"))\nprint(\"goes on\")"}, true);
   EXPECT_EQ(result.status, 0);
   std::vector<std::string> out = lines(result.out);
@@ -207,6 +266,30 @@ TEST(Program, RunsTheExamplesToTheirEnd) {
     EXPECT_EQ(result.err, "") << entry.path();
   }
   EXPECT_GE(count, 3);
+}
+
+// What docs/language.md says of images read by the DICOM module, checked
+// against pydicom where the module is built beside zyl.
+TEST(Program, PixelRowsAndFailedConstructorsAreAsDocumented) {
+  const fs::path module = fs::path(ZYL_PROGRAM).parent_path() / "zyl_orvo.so";
+  const std::string sample = "/usr/lib/python3/dist-packages/pydicom/data/test_files/CT_small.dcm";
+  if (!fs::exists(module) || !fs::exists(sample)) GTEST_SKIP() << "needs the DICOM module and pydicom's samples";
+  const std::string script =
+      "f = new ZYLffOrvo(\"" + sample + "\")\n"
+      "px = f.GetPixelData()\n"
+      "top = f.GetPixelData(ORDER=1)\n"
+      "print(dims(px), px[0, 0], px[5, 0], px[0, -1], top[0, 0], top[5, 0], top[0, -1])\n"
+      "try {\n  g = new ZYLffOrvo(\"" + scratchDir() + "/missing.dcm\")\n  print(\"opened\")\n} catch e {\n  print(\"caught\")\n}\n";
+  RunResult result = runZyl({"-e", script}, false, ZYL_PROGRAM);
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string python = "/usr/bin/python3 -c \"import pydicom; a = pydicom.dcmread('" + sample +
+                             "').pixel_array; print([a.shape[1], a.shape[0]], a[-1, 0], a[-1, 5], a[0, 0], a[0, 0], a[0, 5], a[-1, 0])\" > " +
+                             scratchDir() + "/rows.txt 2>&1";
+  if (std::system(python.c_str()) != 0) GTEST_SKIP() << "pydicom is not installed";
+  std::ifstream expected(scratchDir() + "/rows.txt");
+  std::string pydicomLine;
+  std::getline(expected, pydicomLine);
+  EXPECT_EQ(lines(result.out), (std::vector<std::string>{pydicomLine, "caught"}));
 }
 
 // ---------------------------------------------------------------- files

@@ -113,9 +113,9 @@ TEST(Printing, ShowsTypesReadablyAndSummarisesLargeArrays) {
   EXPECT_EQ(formatValue(Variable::ofString("a\"b"), true), "\"a\\\"b\"");
   EXPECT_EQ(formatValue(Variable::null()), "null");
   EXPECT_EQ(formatValue(Variable()), "undefined");
-  Variable big = rangeArray(0, 1, kPrintAllLimit + 1, Type::UInt64);
-  EXPECT_EQ(formatValue(big), "uint64[" + std::to_string(kPrintAllLimit + 1) + "] [0, 1, 2, 3, 4, 5, 6, 7, ...]");
-  Variable all = rangeArray(0, 0.5, kPrintAllLimit, Type::Float64);
+  Variable big = rangeArray(0, 1, kDefaultPrintLimit + 1, Type::UInt64);
+  EXPECT_EQ(formatValue(big), "uint64[21] [0, 1, 2, ..., 18, 19, 20]");
+  Variable all = rangeArray(0, 0.5, kDefaultPrintLimit, Type::Float64);
   EXPECT_EQ(formatValue(all).substr(0, 16), "[0.0, 0.5, 1.0, ");
 }
 
