@@ -236,9 +236,6 @@ MC_STATUS MC_Library_Initialization(const void*, const void*, const void*) {
         if (initialized) return MC_LIBRARY_ALREADY_INITIALIZED;
         if (pendingMergeIni.empty()) return MC_NO_MERGE_INI;
         OFLog::configure(OFLogger::FATAL_LOG_LEVEL);  // statuses report, DCMTK stays quiet
-        // A standard attribute sent as UN is read by its dictionary VR, as other
-        // DICOM readers do; otherwise its value could not be read as text or number.
-        dcmEnableUnknownVRConversion.set(OFTrue);
         Configuration loaded;
         loaded.mergeIniPath = pendingMergeIni;
         config = loaded;  // the service look-ups below read the shared table

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 using namespace zyl::toolkit;
@@ -304,6 +305,63 @@ private:
     BoundedInputStream in_;
 };
 
+// Whether a value of `vr` is text that a UN element's bytes hold as they are.
+bool isTextVr(DcmEVR vr) {
+    switch (vr) {
+        case EVR_AE: case EVR_AS: case EVR_CS: case EVR_DA: case EVR_DS: case EVR_DT: case EVR_IS: case EVR_LO:
+        case EVR_LT: case EVR_PN: case EVR_SH: case EVR_ST: case EVR_TM: case EVR_UC: case EVR_UI: case EVR_UR:
+        case EVR_UT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Attributes sent as UN whose tag the dictionary knows as text, US, UL or AT are
+// read by that VR, as other readers do (a SOP Instance UID sent as UN, say).
+// UN of a sequence stays UN: its content cannot be trusted to be what the
+// dictionary says, and refusing the whole file for it would lose data.
+// Little endian only, the byte order of UN values there.
+void readUnknownByDictionaryVr(DcmItem& item, E_TransferSyntax xfer) {
+    if (DcmXfer(xfer).getByteOrder() != EBO_LittleEndian) return;
+    std::vector<DcmElement*> unknown;
+    for (DcmObject* o = item.nextInContainer(nullptr); o; o = item.nextInContainer(o)) {
+        if (o->ident() == EVR_SQ) {
+            auto* sequence = static_cast<DcmSequenceOfItems*>(o);
+            for (unsigned long i = 0; i < sequence->card(); ++i) readUnknownByDictionaryVr(*sequence->getItem(i), xfer);
+        } else if (o->ident() == EVR_UN) {
+            unknown.push_back(static_cast<DcmElement*>(o));
+        }
+    }
+    for (DcmElement* element : unknown) {
+        const DcmTagKey key = element->getTag();
+        if (key.isPrivate() && !key.isPrivateReservation()) continue;  // needs its creator to be known
+        const DcmEVR vr = DcmTag(key).getEVR();
+        const Uint32 length = element->getLength();
+        const bool words = (vr == EVR_US && length % 2 == 0) || (vr == EVR_AT && length % 4 == 0);
+        if (!isTextVr(vr) && !words && !(vr == EVR_UL && length % 4 == 0)) continue;
+        std::vector<Uint8> bytes(length);
+        if (length > 0 && element->getPartialValue(bytes.data(), 0, length).bad()) continue;
+        DcmTag tag(key);
+        tag.setVR(DcmVR(vr));
+        std::unique_ptr<DcmElement> removed(item.remove(element));
+        OFCondition put;
+        if (words) {
+            std::vector<Uint16> values(length / 2);
+            std::memcpy(values.data(), bytes.data(), length);
+            // DCMTK counts an AT value (two words) as one.
+            put = item.putAndInsertUint16Array(tag, values.data(), vr == EVR_AT ? length / 4 : values.size());
+        } else if (vr == EVR_UL) {
+            std::vector<Uint32> values(length / 4);
+            std::memcpy(values.data(), bytes.data(), length);
+            put = item.putAndInsertUint32Array(tag, values.data(), values.size());
+        } else {
+            put = item.putAndInsertString(tag, reinterpret_cast<const char*>(bytes.data()), length);
+        }
+        if (put.bad()) item.insert(removed.release(), true);  // keep it as it came
+    }
+}
+
 // Reads a data set of a known syntax (or detected by DCMTK when unknown).
 void readDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BoundedReader& reader,
                  std::optional<DcmTagKey> stopTag) {
@@ -321,6 +379,7 @@ void readDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BoundedReader& read
         throw;
     }
     dataset.transferEnd();
+    readUnknownByDictionaryVr(dataset, xfer != EXS_Unknown ? xfer : dataset.getOriginalXfer());
 }
 
 // The preamble, "DICM" and the meta group, collected before DCMTK sees them.

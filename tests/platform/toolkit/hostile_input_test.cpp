@@ -269,3 +269,41 @@ TEST(ToolkitHostileInput, ValueCutShortIsInvalidAndNotWritten) {
 
 }  // namespace
 }  // namespace zyl::toolkit::test
+
+namespace zyl::toolkit::test {
+namespace {
+
+// Attributes sent as UN: one the dictionary knows as text is read as text;
+// one it knows as a sequence keeps its bytes, even when they are no valid
+// implicit VR content (found by fuzzing: read as a sequence, the file the
+// toolkit wrote could not be read again).
+TEST(ToolkitHostileInput, UnknownVrAttributesReadByDictionaryOrKeptAsTheyCame) {
+    Bytes explicitItem;
+    explicitItem.item(14).shortElement(0x0008, 0x0100, "SH", "1234").shortElement(0x0008, 0x0102, "SH", "");
+    Bytes dataSet;
+    dataSet.shortElement(0x0008, 0x0016, "UI", std::string("1.2.840.10008.5.1.4.1.1.7", 25) + '\0')
+        .longHeader(0x0008, 0x0018, "UN", 6)
+        .text(std::string("1.2.3", 5) + '\0')
+        .longHeader(0x0028, 0x0010, "UN", 2)
+        .u16(512)
+        .longHeader(0x0040, 0xA043, "UN", static_cast<std::uint32_t>(explicitItem.v.size()))
+        .append(explicitItem);
+    const auto file = part10(dataSet);
+    int id = 0;
+    ASSERT_EQ(openFromBytes(file, 5, id), MC_NORMAL_COMPLETION);
+    char uid[65] = {};
+    EXPECT_EQ(MC_Get_Value_To_String(id, tag(0x0008, 0x0018), sizeof uid, uid), MC_NORMAL_COMPLETION);
+    EXPECT_STREQ(uid, "1.2.3");
+    unsigned int rows = 0;
+    EXPECT_EQ(MC_Get_Value_To_UInt(id, tag(0x0028, 0x0010), &rows), MC_NORMAL_COMPLETION);
+    EXPECT_EQ(rows, 512u);
+    std::vector<std::uint8_t> written;
+    ASSERT_EQ(writeToBytes(id, written), MC_NORMAL_COMPLETION);
+    MC_Free_File(id);
+    int again = 0;
+    EXPECT_EQ(openFromBytes(written, 4096, again), MC_NORMAL_COMPLETION);
+    MC_Free_File(again);
+}
+
+}  // namespace
+}  // namespace zyl::toolkit::test
