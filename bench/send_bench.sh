@@ -25,34 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# make_objects <folder> <count> <rows> <columns> <frames>: distinct secondary captures.
-make_objects() {
-  local dir=$1 count=$2 rows=$3 columns=$4 frames=$5
-  mkdir -p "$dir"
-  head -c $((rows * columns * 2 * frames)) /dev/urandom >"$dir/pixels.raw"
-  cat >"$dir/object.dump" <<DUMP
-(0008,0016) UI =SecondaryCaptureImageStorage
-(0008,0018) UI [1.2.826.0.1.3680043.10.997.1]
-(0008,0060) CS [OT]
-(0010,0010) PN [BENCH^SEND]
-(0028,0002) US 1
-(0028,0004) CS [MONOCHROME2]
-(0028,0008) IS [$frames]
-(0028,0010) US $rows
-(0028,0011) US $columns
-(0028,0100) US 16
-(0028,0101) US 16
-(0028,0102) US 15
-(0028,0103) US 0
-(7fe0,0010) OW =$dir/pixels.raw
-DUMP
-  dump2dcm +te "$dir/object.dump" "$dir/base.dcm"
-  for i in $(seq 1 "$count"); do
-    cp "$dir/base.dcm" "$dir/$i.dcm"
-    dcmodify -nb -q -i "(0008,0018)=1.2.826.0.1.3680043.10.997.$rows.$i" "$dir/$i.dcm"
-  done
-  rm "$dir/base.dcm" "$dir/pixels.raw" "$dir/object.dump"
-}
+source "$SRC/bench/objects.sh"
 make_objects "$WORK/small" 200 512 512 1
 make_objects "$WORK/large" 20 512 512 100
 

@@ -31,31 +31,8 @@ cleanup() {
 trap cleanup EXIT
 
 # ---- objects ---------------------------------------------------------------
-mkdir -p "$WORK/objects"
-head -c $((512 * 512 * 2)) /dev/urandom >"$WORK/pixels.raw"
-cat >"$WORK/object.dump" <<DUMP
-(0008,0016) UI =SecondaryCaptureImageStorage
-(0008,0018) UI [1.2.826.0.1.3680043.10.998.1]
-(0008,0060) CS [OT]
-(0010,0010) PN [BENCH^OBJECT]
-(0010,0020) LO [BENCH]
-(0020,000d) UI [1.2.826.0.1.3680043.10.998.2]
-(0020,000e) UI [1.2.826.0.1.3680043.10.998.3]
-(0028,0002) US 1
-(0028,0004) CS [MONOCHROME2]
-(0028,0010) US 512
-(0028,0011) US 512
-(0028,0100) US 16
-(0028,0101) US 16
-(0028,0102) US 15
-(0028,0103) US 0
-(7fe0,0010) OW =$WORK/pixels.raw
-DUMP
-dump2dcm +te "$WORK/object.dump" "$WORK/base.dcm"
-for i in $(seq 1 "$COUNT"); do
-  cp "$WORK/base.dcm" "$WORK/objects/$i.dcm"
-  dcmodify -nb -q -i "(0008,0018)=1.2.826.0.1.3680043.10.998.10.$i" "$WORK/objects/$i.dcm"
-done
+source "$SRC/bench/objects.sh"
+make_objects "$WORK/objects" "$COUNT" 512 512 1
 BYTES=$(du -cb "$WORK"/objects/*.dcm | tail -1 | cut -f1)
 mapfile -t FILES < <(ls "$WORK"/objects/*.dcm)
 
