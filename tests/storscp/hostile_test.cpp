@@ -150,6 +150,13 @@ TEST_F(Hostile, RawPdusEndInARejectOrAbortAndWriteNothing) {
        [](RawPeer& p) { p.sendRaw(std::string("\x04\x00\x7F\xFF\xFF\xF0\x00\x00\x00\x06\x01\x03", 12)); }},
       {"unknown PDU type on an association", true, [](RawPeer& p) { p.sendRaw(Pdu(0x09, std::string(8, '\0'))); }},
       {"PDV of an unaccepted context", true, [&](RawPeer& p) { p.sendRaw(pdataUnacceptedContext); }},
+      {"command of 10,000 nested sequences", true,
+       [](RawPeer& p) {
+         std::string nested;
+         for (int i = 0; i < 10000; ++i)
+           nested += std::string("\x08\x00\x15\x11\xFF\xFF\xFF\xFF\xFE\xFF\x00\xE0\xFF\xFF\xFF\xFF", 16);
+         p.sendPdv(nested, true, true);
+       }},
       {"release request inside a data set", true,
        [&](RawPeer& p) {
          p.sendPdv(StoreCommand(kSecondaryCapture, uid, 1), true, true);

@@ -134,6 +134,50 @@ OFCondition nextPdv(T_ASC_Association* association, int timeoutSeconds, DUL_PDV&
     return DUL_NextPDV(&association->DULassociation, &pdv);
 }
 
+// A command set holds a few short group 0000 attributes.
+constexpr std::size_t kMaxCommandSize = 64 * 1024;
+
+// Reads the command of the next message from its PDVs. DCMTK's own command
+// reader parses whatever arrives without limits, so a command holding deeply
+// nested sequences would exhaust the stack: a command is taken here only when
+// it is at most kMaxCommandSize bytes of group 0000 attributes of defined
+// length (nothing in it can nest), then parsed.
+OFCondition receiveCommand(T_ASC_Association* association, int timeoutSeconds,
+                           T_ASC_PresentationContextID& contextId, std::unique_ptr<DcmDataset>& command) {
+    std::string bytes;
+    for (bool first = true;; first = false) {
+        DUL_PDV pdv;
+        const OFCondition cond = nextPdv(association, timeoutSeconds, pdv);
+        if (cond.bad()) return cond;
+        if (pdv.pdvType != DUL_COMMANDPDV) return DIMSE_UNEXPECTEDPDVTYPE;
+        if (first) contextId = pdv.presentationContextID;
+        if (pdv.presentationContextID != contextId) return DIMSE_UNEXPECTEDPDVTYPE;
+        if (pdv.fragmentLength > kMaxCommandSize - bytes.size()) return DIMSE_BADMESSAGE;
+        bytes.append(static_cast<const char*>(pdv.data), pdv.fragmentLength);
+        if (pdv.lastPDV) break;
+    }
+    auto le = [&](std::size_t at, int size) {
+        std::uint32_t v = 0;
+        for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<Uint8>(bytes[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        if (bytes.size() - pos < 8 || le(pos, 2) != 0x0000) return DIMSE_BADMESSAGE;
+        const std::uint32_t length = le(pos + 4, 4);
+        if (length > bytes.size() - pos - 8) return DIMSE_BADMESSAGE;  // undefined length included
+        pos += 8 + length;
+    }
+    command = std::make_unique<DcmDataset>();
+    DcmInputBufferStream in;
+    in.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
+    in.setEos();
+    command->transferInit();
+    const OFCondition read = command->read(in, EXS_LittleEndianImplicit, EGL_noChange, kMaxCommandSize);
+    command->transferEnd();
+    in.releaseBuffer();
+    return read.good() ? EC_Normal : OFCondition(DIMSE_PARSEFAILED);
+}
+
 // Hands the data set PDVs of one message to the parser as they arrive, so
 // that the encoded bytes are never collected first: each fragment is parsed
 // straight out of DCMTK's PDU buffer, valid until the next pull.
@@ -390,13 +434,10 @@ MC_STATUS MC_Read_Message(int associationId, int timeoutSeconds, int* messageId,
         if (!a->acknowledged) return MC_STATE_VIOLATION;
 
         T_ASC_PresentationContextID contextId = 0;
-        T_DIMSE_Message msg;
-        std::memset(&msg, 0, sizeof msg);
-        DcmDataset* rawDetail = nullptr;
-        DcmDataset* rawCommand = nullptr;
-        OFCondition cond = DIMSE_receiveCommand(a->association, DIMSE_NONBLOCKING, timeoutSeconds, &contextId, &msg,
-                                                &rawDetail, &rawCommand);
-        std::unique_ptr<DcmDataset> detail(rawDetail), commandSet(rawCommand);
+        std::unique_ptr<DcmDataset> commandSet;
+        Uint16 commandField = 0;
+        OFCondition cond = receiveCommand(a->association, timeoutSeconds, contextId, commandSet);
+        if (cond.good() && commandSet->findAndGetUint16(DCM_CommandField, commandField).bad()) cond = DIMSE_BADMESSAGE;
         if (cond == DIMSE_NODATAAVAILABLE) return MC_TIMEOUT;
         if (cond == DUL_PEERREQUESTEDRELEASE) {
             ASC_acknowledgeRelease(a->association);
@@ -413,10 +454,10 @@ MC_STATUS MC_Read_Message(int associationId, int timeoutSeconds, int* messageId,
             breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
                              "an unreadable command arrived (" + std::string(cond.text()) + ")");
 
-        const auto kind = static_cast<MC_COMMAND>(msg.CommandField);
+        const auto kind = static_cast<MC_COMMAND>(commandField);
         if (!isRequest(kind) && !isResponse(kind))
             breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
-                             "unsupported command " + commandName(msg.CommandField));
+                             "unsupported command " + commandName(static_cast<T_DIMSE_Command>(commandField)));
         T_ASC_PresentationContext pc;
         if (ASC_findAcceptedPresentationContext(a->association->params, contextId, &pc).bad())
             breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED, "a command arrived on an unknown context");
