@@ -492,5 +492,9 @@ TEST(HostileSoak, GoodObjectsArriveIntactAmongBadOnesAndTheServiceReturnsToItsLe
                       5s))
       << OpenDescriptors(pid) << " descriptors (" << descriptors << " before), " << ProcessStatus(pid, "Threads")
       << " threads (" << threads << " before)";
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine keeps freed memory resident by design
   EXPECT_LE(ProcessStatus(pid, "VmRSS"), residentKiB + 16 * 1024);
+#else
+  (void)residentKiB;
+#endif
 }
