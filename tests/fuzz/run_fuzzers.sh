@@ -81,7 +81,10 @@ run() {
     mkdir -p "$out/corpus/$target" "$out/findings"
     echo "== $target: $seconds s"
     # The toolkit accepts values up to 1 GiB, so one input may reserve that much.
-    if ! "$out/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
+    local repeatable=()
+    [ -n "${FUZZ_SEED:-}" ] && repeatable+=(-seed="$FUZZ_SEED")
+    [ -n "${FUZZ_RUNS:-}" ] && repeatable+=(-runs="$FUZZ_RUNS")
+    if ! "$out/fuzz/$target" "${repeatable[@]}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
          -artifact_prefix="$out/findings/$target-" "$out/corpus/$target" "$out/seeds/$target" \
          >"$out/$target.log" 2>&1; then
       status=1
