@@ -7,5 +7,5 @@ set -euo pipefail
 build=${1:-build}
 objects=${2:-1000}
 SECONDS=0
-ZYL_SOAK_OBJECTS=$objects "$build/tests/bin/storscp_service_test" --gtest_filter='HostileSoak.*'
+ZYL_SOAK_OBJECTS=$objects "$build/tests/bin/storscp_service_test" --gtest_filter='Hostile.Soak*'
 echo "soak of 7 x $objects stores: ${SECONDS} s"

@@ -400,15 +400,11 @@ int EnvCount(const char* name, int fallback) {
 
 // Six senders store while a seventh sends unreadable or aborted stores; the
 // full size (ZYL_SOAK_OBJECTS=1000) runs from bench/storscp_soak.sh.
-TEST(HostileSoak, GoodObjectsArriveIntactAmongBadOnesAndTheServiceReturnsToItsLevel) {
+TEST_F(Hostile, SoakGoodObjectsArriveIntactAmongBadOnesAndTheServiceReturnsToItsLevel) {
   const int perSender = EnvCount("ZYL_SOAK_OBJECTS", 25);
   constexpr int kSenders = 6;
-  Settings settings;
-  settings.port = FreePort();
-  settings.acceptAny = "yes";
-  Installation inst(settings);
-  ServiceProcess service(inst);
-  ASSERT_TRUE(service.waitListening());
+  const Settings& settings = settings_;
+  const Installation& inst = *inst_;
   auto connect = [&](const char* title) -> std::unique_ptr<RawPeer> {
     // The seventh association is refused while six are served: try again.
     for (int attempt = 0; attempt < 200; ++attempt) {
@@ -425,7 +421,7 @@ TEST(HostileSoak, GoodObjectsArriveIntactAmongBadOnesAndTheServiceReturnsToItsLe
     ASSERT_EQ(warm->readStatus(), 0x0000);
     warm->release();
   }
-  const pid_t pid = service.pid();
+  const pid_t pid = service_->pid();
   ASSERT_TRUE(WaitFor([&] { return ProcessStatus(pid, "Threads") >= 0; }, 1s));
   const std::size_t descriptors = OpenDescriptors(pid);
   const long threads = ProcessStatus(pid, "Threads");
