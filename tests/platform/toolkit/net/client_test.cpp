@@ -179,10 +179,19 @@ TEST_F(NetClient, StoresSopClassesAndSyntaxesAsTheyAre) {
 TEST_F(NetClient, ConvertsUncompressedAndRefusesCompressedWithoutContext) {
     StoreScp scp;
     RuntimeList list("convert", {{"STANDARD_MR_IMAGE", MC_TS_EXPLICIT_LITTLE_ENDIAN},
-                                 {"STANDARD_SECONDARY_CAPTURE_IMAGE", MC_TS_EXPLICIT_LITTLE_ENDIAN}});
+                                 {"STANDARD_SECONDARY_CAPTURE_IMAGE", MC_TS_EXPLICIT_LITTLE_ENDIAN},
+                                 {"MODALITY_WORKLIST_FIND", MC_TS_IMPLICIT_LITTLE_ENDIAN}});
     int association = 0;
     ASSERT_EQ(MC_Open_Association(applicationId(), &association, "STORESCP", scp.port, "127.0.0.1", list.name.c_str()),
               MC_NORMAL_COMPLETION);
+    // storescp refuses the worklist context: only the two storage services are acceptable.
+    std::vector<std::string> acceptable;
+    char service[64];
+    MC_TRANSFER_SYNTAX syntax;
+    for (MC_STATUS s = MC_Get_First_Acceptable_Service(association, service, sizeof service, &syntax); s == MC_NORMAL_COMPLETION;
+         s = MC_Get_Next_Acceptable_Service(association, service, sizeof service, &syntax))
+        acceptable.emplace_back(service);
+    EXPECT_EQ(acceptable, (std::vector<std::string>{"STANDARD_MR_IMAGE", "STANDARD_SECONDARY_CAPTURE_IMAGE"}));
     const std::string big = pydicomFile("MR_small_bigendian.dcm");
     EXPECT_EQ(store(association, big), 0u);
     MC_STATUS sent = MC_NORMAL_COMPLETION;
