@@ -60,6 +60,9 @@ const Agreement kAgreements[] = {
     {"a[[1, 2, 3] > 1]", "a[np.array([1, 2, 3]) > 1]"},
     // 3. signed against unsigned: by value
     {"uint32(5) > -1", "np.uint32(5) > -1"},
+    // text compares as Python compares str
+    {"[\"a\" <= \"a\", \"a\" < \"a\", \"a\" >= \"b\", \"ab\" > \"a\", \"B\" < \"a\"]",
+     "['a' <= 'a', 'a' < 'a', 'a' >= 'b', 'ab' > 'a', 'B' < 'a']"},
     {"where(uint32([0, 1, 2]) > -1)", "np.where(np.array([0, 1, 2], dtype=np.uint32) > -1)[0]"},
     {"uint64(18446744073709551615) == -1", "np.uint64(18446744073709551615) == -1"},
     {"uint16([0, 65535]) > int16(-1)", "np.array([0, 65535], dtype=np.uint16) > np.int16(-1)"},
