@@ -146,6 +146,21 @@ TEST_F(Message, EveryGetterTellsAbsentEmptyAndNullApart) {
     ASSERT_EQ(MC_Get_Value_To_Double(id, number, &d), MC_NORMAL_COMPLETION);
     EXPECT_EQ(d, -7.0);
     EXPECT_EQ(MC_Get_Next_Value_To_Int(id, number, &i), MC_NO_MORE_VALUES);
+
+    // Binary values take their VR's size (an SS value is 2 bytes, as dcmdump
+    // counts it), and a next-value getter before any first one gives the
+    // second value.
+    const std::uint32_t smallest = tag(0x0028, 0x0106);  // Smallest Image Pixel Value, US or SS
+    ASSERT_EQ(MC_Set_Value_From_Int(id, tag(0x0028, 0x0103), 1), MC_NORMAL_COMPLETION);
+    ASSERT_EQ(MC_Set_Value_From_Int(id, smallest, -7), MC_NORMAL_COMPLETION);
+    unsigned long length = 0;
+    ASSERT_EQ(MC_Get_Value_Length(id, smallest, 1, &length), MC_NORMAL_COMPLETION);
+    EXPECT_EQ(length, 2u);
+    const std::uint32_t window = tag(0x0028, 0x1050);  // Window Center, DS, several values
+    for (const char* value : {"10", "20", "30"})
+        ASSERT_EQ(MC_Set_Next_Value_From_String(id, window, value), MC_NORMAL_COMPLETION);
+    ASSERT_EQ(MC_Get_Next_Value_To_Int(id, window, &i), MC_NORMAL_COMPLETION);
+    EXPECT_EQ(i, 20);
 }
 
 TEST_F(Message, EveryTextRepresentationRoundTripsWithNextValues) {
