@@ -325,6 +325,24 @@ TEST_F(QueryRun, PatientNamesAreBuiltFromTheirParts) {
   EXPECT_EQ(field(records, 0, "PATIENT_ID"), "4MR1");
 }
 
+// dcmqrscp matches the keys asked for: a study date selects one study, a
+// modality only the series of that modality.
+TEST_F(QueryRun, DateAndModalityKeysNarrowTheMatches) {
+  setMaxResponses(100);
+  Variable byDate = query(1, 1, {{"STUDY_DATE", Variable::ofString("20040826")}});
+  uint32_t count = 0;
+  const Variable studies = run(byDate, &count);
+  ASSERT_EQ(count, 1u);
+  EXPECT_EQ(field(studies, 0, "STUDY_INSTANCE_UID"), "1.3.6.1.4.1.5962.1.2.4.20040826185059.5457");
+  Variable bothSeries = query(1, 2, {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")}});
+  const Variable all = run(bothSeries, &count);
+  ASSERT_GE(count, 1u);
+  Variable byModality = query(1, 2, {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")},
+                                     {"MODALITY", Variable::ofString("MR")}});
+  const Variable none = run(byModality, &count);
+  EXPECT_EQ(count, 0u);  // the CT study has no MR series
+}
+
 TEST_F(QueryRun, ImagesOfASeriesWithTheirKeysFilledIn) {
   setMaxResponses(10);
   Variable q = query(1, 3, {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")},
