@@ -40,16 +40,19 @@ class StartUp : public ::testing::Test {
   void TearDown() override { fs::remove_all(base); }
 
   // Loads the module in a child process; returns what ZYL_Load gave (1/0)
-  // and the texts of the messages issued, one per line.
-  // `afterLoad` runs after a successful load, or after any with `always`.
+  // and the texts of the messages issued, one per line (also left in
+  // base/messages.txt). `afterLoad` runs after a successful load, or after any
+  // with `always`. The installation and per-user base default to the build's
+  // and `base`.
   int loadInChild(std::vector<std::string>* messages, const std::function<void()>& afterLoad = {},
-                  bool always = false) {
+                  bool always = false, const fs::path& zylDir = ZYL_STAGE_DIR, fs::path userBase = {}) {
+    if (userBase.empty()) userBase = base;
     const fs::path log = base / "messages.txt";
     fs::remove(log);
     const pid_t pid = fork();
     if (pid == 0) {
-      setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
-      setenv("ZYL_USER_DIR", base.c_str(), 1);
+      setenv("ZYL_DIR", zylDir.c_str(), 1);
+      setenv("ZYL_USER_DIR", userBase.c_str(), 1);
       std::ofstream out(log);
       zyl::Runtime::instance().setMessageSink([&out](const zyl::Message& m) { out << m.text << "\n" << std::flush; });
       std::string error;
@@ -120,21 +123,7 @@ TEST_F(StartUp, AnUnusablePerUserFolderFailsTheLoadAndNothingIsWrittenElsewhere)
   const fs::path atTheRoot = fs::path("/") / "orvocfg.xml";
   ASSERT_FALSE(fs::exists(atTheRoot));
   std::vector<std::string> messages;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
-    setenv("ZYL_USER_DIR", notAFolder.c_str(), 1);
-    std::ofstream out(base / "messages.txt");
-    zyl::Runtime::instance().setMessageSink([&out](const zyl::Message& m) { out << m.text << "\n"; });
-    std::string error;
-    const bool loaded = zyl::Runtime::instance().loadModule(ZYL_ORVO_PATH, &error);
-    out.close();
-    _exit(loaded ? 1 : 0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(loadInChild(&messages, {}, false, ZYL_STAGE_DIR, notAFolder), 0);
   EXPECT_EQ(readFile(base / "messages.txt"),
             "ZYL_LOAD: Error: No usable per-user folder for the Orvo configuration files; ZYL_USER_DIR (or HOME) "
             "must name a folder this user can write (folder), \n");
@@ -242,21 +231,7 @@ TEST_F(StartUp, AMissingSystemCopyIsReportedWithTheThreePaths) {
   const fs::path root = base / "root";
   fs::create_directories(root / "resource" / "orvo");
   std::vector<std::string> messages;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setenv("ZYL_DIR", root.c_str(), 1);
-    setenv("ZYL_USER_DIR", base.c_str(), 1);
-    std::ofstream out(base / "messages.txt");
-    zyl::Runtime::instance().setMessageSink([&out](const zyl::Message& m) { out << m.text << "\n"; });
-    std::string error;
-    const bool loaded = zyl::Runtime::instance().loadModule(ZYL_ORVO_PATH, &error);
-    out.close();
-    _exit(loaded ? 1 : 0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(loadInChild(&messages, {}, false, root, base), 0);
   const std::string text = readFile(base / "messages.txt");
   EXPECT_NE(text.find("Error: Failed to copy Orvo Cfg file: (file/src/dest) , orvocfg.xml, " +
                       (root / "resource" / "orvo" / "orvocfg.xml").string() + ", " +

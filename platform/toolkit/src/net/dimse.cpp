@@ -134,6 +134,13 @@ OFCondition nextPdv(T_ASC_Association* association, int timeoutSeconds, DUL_PDV&
     return DUL_NextPDV(&association->DULassociation, &pdv);
 }
 
+// An unsigned little endian number of `size` bytes at `at` of `bytes`.
+std::uint32_t littleEndian(const std::string& bytes, std::size_t at, int size) {
+    std::uint32_t v = 0;
+    for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<Uint8>(bytes[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
 // A command set holds a few short group 0000 attributes.
 constexpr std::size_t kMaxCommandSize = 64 * 1024;
 
@@ -156,14 +163,9 @@ OFCondition receiveCommand(T_ASC_Association* association, int timeoutSeconds,
         bytes.append(static_cast<const char*>(pdv.data), pdv.fragmentLength);
         if (pdv.lastPDV) break;
     }
-    auto le = [&](std::size_t at, int size) {
-        std::uint32_t v = 0;
-        for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<Uint8>(bytes[at + static_cast<std::size_t>(i)]);
-        return v;
-    };
     for (std::size_t pos = 0; pos < bytes.size();) {
-        if (bytes.size() - pos < 8 || le(pos, 2) != 0x0000) return DIMSE_BADMESSAGE;
-        const std::uint32_t length = le(pos + 4, 4);
+        if (bytes.size() - pos < 8 || littleEndian(bytes, pos, 2) != 0x0000) return DIMSE_BADMESSAGE;
+        const std::uint32_t length = littleEndian(bytes, pos + 4, 4);
         if (length > bytes.size() - pos - 8) return DIMSE_BADMESSAGE;  // undefined length included
         pos += 8 + length;
     }
@@ -238,21 +240,19 @@ constexpr std::size_t kReceivedHeadSize = 8192;
 // past them or of undefined length.
 std::vector<std::pair<DcmTagKey, std::string>> receivedUids(const std::string& head, bool explicitVr) {
     std::vector<std::pair<DcmTagKey, std::string>> found;
-    auto le16 = [&](std::size_t at) {
-        return static_cast<std::uint32_t>(static_cast<Uint8>(head[at]) | static_cast<Uint8>(head[at + 1]) << 8);
-    };
+    auto le16 = [&](std::size_t at) { return littleEndian(head, at, 2); };
     std::size_t pos = 0;
     while (pos + 8 <= head.size()) {
         const DcmTagKey tag(static_cast<Uint16>(le16(pos)), static_cast<Uint16>(le16(pos + 2)));
         if (tag > DCM_SOPInstanceUID) break;
         std::size_t header = 8;
-        std::uint32_t length = le16(pos + 4) | le16(pos + 6) << 16;
+        std::uint32_t length = littleEndian(head, pos + 4, 4);
         if (explicitVr) {
             const DcmVR vr(std::string(head, pos + 4, 2).c_str());
             if (vr.usesExtendedLengthEncoding()) {
                 if (pos + 12 > head.size()) break;
                 header = 12;
-                length = le16(pos + 8) | le16(pos + 10) << 16;
+                length = littleEndian(head, pos + 8, 4);
             } else {
                 length = le16(pos + 6);
             }
