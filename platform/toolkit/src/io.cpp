@@ -454,6 +454,16 @@ MetaPrefix readMetaPrefix(ChunkSource& source, Chunk& chunk, std::size_t& used) 
     }
 }
 
+// DCMTK reads an element of another group inside the meta group's length,
+// and stops at that length even inside such an element's value, leaving the
+// rest of the value unread (found by fuzzing: the file opened with
+// uninitialised bytes in that value, and the file written from it did not
+// open again). The meta group holds group 0002 only, each value whole.
+void requireWholeMetaGroup(DcmMetaInfo& meta) {
+    for (DcmObject* o = meta.nextInContainer(nullptr); o; o = meta.nextInContainer(o))
+        if (o->getGTag() != 0x0002 || o->transferState() != ERW_ready) fail(MC_INVALID_FILE);
+}
+
 // The syntax of the data set as DCMTK read the meta group: the one it names;
 // explicit little endian for a syntax DCMTK lacks (every such syntax encodes
 // so); unknown, for DCMTK to detect, when none is named.
@@ -506,6 +516,7 @@ MC_STATUS openFile(int applicationId, int fileId, void* userInfo, MC_File_Reader
         bounded.parse(
             meta, [&](DcmInputStream& in) { return meta.read(in, EXS_Unknown, EGL_noChange, limits::kMaxValueLength); },
             prefix.groupLengthFirst ? 0 : static_cast<offile_off_t>(prefix.bytes.size()));
+        requireWholeMetaGroup(meta);
     } catch (...) {
         meta.transferEnd();
         root.fileFormat->clear();

@@ -307,3 +307,30 @@ TEST(ToolkitHostileInput, UnknownVrAttributesReadByDictionaryOrKeptAsTheyCame) {
 
 }  // namespace
 }  // namespace zyl::toolkit::test
+
+namespace zyl::toolkit::test {
+namespace {
+
+// The meta group's length covers an element of group 0000 (VR bytes zero, a
+// 2-byte length running past the end of the file). DCMTK stops reading the
+// group at its length inside that value (dcmdump: premature end of stream);
+// found by fuzzing, the file opened with the value's unread bytes
+// uninitialised and what was written from it did not open again.
+TEST(ToolkitHostileInput, AMetaGroupElementOfAnotherGroupCutShortIsInvalid) {
+    initToolkit();
+    Bytes meta;
+    meta.tag(0x0002, 0x0001).text("OB").u16(0).u32(2).u16(0x0100);
+    meta.shortElement(0x0002, 0x0010, "UI", std::string("1.2.840.10008.1.2\0", 18));
+    meta.tag(0x0000, 0x0000).u16(0).u16(0x7900).zeros(20);
+    Bytes file;
+    file.zeros(128).text("DICM").tag(0x0002, 0x0000).text("UL").u16(4).u32(static_cast<std::uint32_t>(meta.v.size()));
+    file.append(meta).tag(0x0008, 0x0060).u32(2).text("CT");
+    for (std::size_t block : {std::size_t{1}, std::size_t{4096}}) {
+        int id = 0;
+        EXPECT_EQ(openFromBytes(file.v, block, id), MC_INVALID_FILE) << block;
+        if (id != 0) MC_Free_File(id);
+    }
+}
+
+}  // namespace
+}  // namespace zyl::toolkit::test
