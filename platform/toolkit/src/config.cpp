@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -82,6 +83,31 @@ void loadApplications(Configuration& c) {
     }
 }
 
+// The dictionary files DCMTK loads by itself on first use: those its
+// environment variable names, else its built-in default path.
+std::vector<std::string> filesDcmtkLoaded() {
+    const char* named = std::getenv(DCM_DICT_ENVIRONMENT_VARIABLE);
+    const std::string list = named != nullptr && *named != '\0' ? named : DCM_DICT_DEFAULT_PATH;
+    std::vector<std::string> files;
+    std::string::size_type start = 0;
+    for (;;) {
+        const auto end = list.find(ENVIRONMENT_PATH_SEPARATOR, start);
+        const std::string file = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!file.empty()) files.push_back(file);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return files;
+}
+
+bool sameFiles(const std::vector<std::string>& ours, const std::vector<std::string>& theirs) {
+    if (ours.size() != theirs.size()) return false;
+    std::error_code error;
+    for (std::size_t i = 0; i < ours.size(); ++i)
+        if (!std::filesystem::equivalent(ours[i], theirs[i], error) || error) return false;
+    return true;
+}
+
 void loadDictionary(Configuration& c) {
     std::ifstream in(c.dictionaryPath);
     if (!in) fail(MC_DDFILE_ERROR);
@@ -94,8 +120,13 @@ void loadDictionary(Configuration& c) {
         c.dictionaryFiles.push_back(path.string());
     }
     if (c.dictionaryFiles.empty()) fail(MC_DDFILE_ERROR);
-    // Replace whatever DCMTK loaded from its environment with our files.
+    // Replace whatever DCMTK loaded from its environment with our files,
+    // unless that is what it loaded: reading them twice doubles start-up.
     DcmDataDictionary& dictionary = dcmDataDict.wrlock();
+    if (dictionary.isDictionaryLoaded() && sameFiles(c.dictionaryFiles, filesDcmtkLoaded())) {
+        dcmDataDict.wrunlock();
+        return;
+    }
     dictionary.clear();
     bool loaded = true;
     for (const auto& file : c.dictionaryFiles) loaded = dictionary.loadDictionary(file.c_str()) && loaded;

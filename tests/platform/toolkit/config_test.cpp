@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -137,4 +139,19 @@ TEST(ToolkitDictionary, DescriptionsComeFromTheDictionary) {
     EXPECT_EQ(std::string(text), "Group Length");
     EXPECT_EQ(MC_Get_Tag_Info(tag(0x0011, 0x1234), text, sizeof text), MC_INVALID_TAG);
     EXPECT_EQ(std::string(text), "");
+}
+
+// DCMTK loads the dictionary its environment names on first use; the
+// toolkit's own files replace it (and it is not loaded twice when they are
+// the same files). Runs before anything else of DCMTK in its process.
+TEST(ToolkitDictionary, TheToolkitsFilesReplaceADictionaryTheEnvironmentNames) {
+    const std::string path = ::testing::TempDir() + "/other.dic";
+    std::ofstream(path) << "(0010,0010)\tPN\tNotThePatientName\t1\tDICOM\n(0011,1234)\tLO\tOnlyInTheOther\t1\tPRIVATE\n";
+    setenv("DCMDICTPATH", path.c_str(), 1);
+    initToolkit();
+    char text[256] = {};
+    ASSERT_EQ(MC_Get_Tag_Info(tag(0x0010, 0x0010), text, sizeof text), MC_NORMAL_COMPLETION);
+    EXPECT_EQ(std::string(text), "PatientName");
+    EXPECT_EQ(MC_Get_Tag_Info(tag(0x0011, 0x1234), text, sizeof text), MC_INVALID_TAG);
+    unsetenv("DCMDICTPATH");
 }
