@@ -287,8 +287,6 @@ HostVar* copyTagsWorker(MethodCall<FileInstance, NoKeywords>& call) {
 
 }  // namespace
 
-HostVar* copyTags(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<NoKeywords, CopyTagsArgs, copyTagsWorker>(argc, argv, argk);
-}
+constexpr MethodEntry copyTags = fileMethodEntry<NoKeywords, CopyTagsArgs, copyTagsWorker>;
 
 }  // namespace orvo::file

@@ -285,8 +285,6 @@ HostVar* enumerateWorker(MethodCall<FileInstance, EnumerateKeywords>& call) {
 
 }  // namespace
 
-HostVar* enumerateTags(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<EnumerateKeywords, FileArgs<>, enumerateWorker>(argc, argv, argk);
-}
+constexpr MethodEntry enumerateTags = fileMethodEntry<EnumerateKeywords, FileArgs<>, enumerateWorker>;
 
 }  // namespace orvo::file

@@ -1,36 +1,36 @@
 // The registered methods of ZYLffOrvo, as the routine tables list them.
 #pragma once
 
-#include "zyl/host.h"
+#include "routines.h"
 
 namespace orvo::file {
 
-HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* commit(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getValueCount(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getVR(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getDescription(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* queryValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* addSequence(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* addGroup(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* setPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* changeTransferSyntax(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* setProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getPrivateValueCount(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getPrivateValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getPrivateVR(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* queryPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* setPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* addPrivateSequence(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* addPrivateGroup(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* copyTags(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* enumerateTags(int argc, HostVar* argv[], zyl::KeywordList* argk);
+extern const MethodEntry init;
+extern const MethodEntry cleanup;
+extern const MethodEntry commit;
+extern const MethodEntry getValue;
+extern const MethodEntry getValueCount;
+extern const MethodEntry getValueLength;
+extern const MethodEntry getVR;
+extern const MethodEntry getDescription;
+extern const MethodEntry queryValue;
+extern const MethodEntry setValue;
+extern const MethodEntry addSequence;
+extern const MethodEntry addGroup;
+extern const MethodEntry getPixelData;
+extern const MethodEntry setPixelData;
+extern const MethodEntry changeTransferSyntax;
+extern const MethodEntry getProperty;
+extern const MethodEntry setProperty;
+extern const MethodEntry getPrivateValue;
+extern const MethodEntry getPrivateValueCount;
+extern const MethodEntry getPrivateValueLength;
+extern const MethodEntry getPrivateVR;
+extern const MethodEntry queryPrivateValue;
+extern const MethodEntry setPrivateValue;
+extern const MethodEntry addPrivateSequence;
+extern const MethodEntry addPrivateGroup;
+extern const MethodEntry copyTags;
+extern const MethodEntry enumerateTags;
 
 }  // namespace orvo::file

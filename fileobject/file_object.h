@@ -145,7 +145,7 @@ void commitDataSet(FileInstance& file);
 // Re-encodes a cloned or created object's data set into the syntax `uid`
 // (one of the eight named), marks a lossy result unless keepLossyMarks, and
 // writes and releases it; failures end the call.
-void changeTransferSyntax(FileInstance& file, const std::string& uid, bool keepLossyMarks);
+void convertTransferSyntax(FileInstance& file, const std::string& uid, bool keepLossyMarks);
 
 // SetValue without CLEAR or REMOVE: empties the attribute of the SEQID item
 // (0: the file's message) and writes the value in the VR named; failures end

@@ -102,15 +102,9 @@ HostVar* commitWorker(MethodCall<FileInstance, NoKeywords>& call) {
 
 }  // namespace
 
-HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<FileInstance, InitKeywords, initWorker>(argc, argv, argk);
-}
-HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<FileInstance, NoKeywords, cleanupWorker>(argc, argv, argk);
-}
-HostVar* commit(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<FileInstance, NoKeywords, commitWorker>(argc, argv, argk);
-}
+constexpr MethodEntry init = methodEntry<FileInstance, InitKeywords, initWorker>;
+constexpr MethodEntry cleanup = methodEntry<FileInstance, NoKeywords, cleanupWorker>;
+constexpr MethodEntry commit = methodEntry<FileInstance, NoKeywords, commitWorker>;
 
 }  // namespace file
 }  // namespace orvo

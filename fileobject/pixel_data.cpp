@@ -423,8 +423,6 @@ HostVar* getPixelDataWorker(MethodCall<FileInstance, PixelKeywords>& call) {
 
 }  // namespace
 
-HostVar* getPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<PixelKeywords, PixelArgs, getPixelDataWorker>(argc, argv, argk);
-}
+constexpr MethodEntry getPixelData = fileMethodEntry<PixelKeywords, PixelArgs, getPixelDataWorker>;
 
 }  // namespace orvo::file

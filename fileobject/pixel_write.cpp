@@ -170,8 +170,6 @@ HostVar* setPixelDataWorker(MethodCall<FileInstance, SetPixelKeywords>& call) {
 
 }  // namespace
 
-HostVar* setPixelData(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SetPixelKeywords, FileArgs<>, setPixelDataWorker>(argc, argv, argk);
-}
+constexpr MethodEntry setPixelData = fileMethodEntry<SetPixelKeywords, FileArgs<>, setPixelDataWorker>;
 
 }  // namespace orvo::file

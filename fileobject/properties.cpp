@@ -180,11 +180,7 @@ HostVar* setPropertyWorker(MethodCall<FileInstance, SetPropertyKeywords>& call) 
 
 }  // namespace
 
-HostVar* getProperty(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<GetPropertyKeywords, FileArgs<>, getPropertyWorker>(argc, argv, argk);
-}
-HostVar* setProperty(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SetPropertyKeywords, FileArgs<>, setPropertyWorker>(argc, argv, argk);
-}
+constexpr MethodEntry getProperty = fileMethodEntry<GetPropertyKeywords, FileArgs<>, getPropertyWorker>;
+constexpr MethodEntry setProperty = fileMethodEntry<SetPropertyKeywords, FileArgs<>, setPropertyWorker>;
 
 }  // namespace orvo::file

@@ -52,13 +52,13 @@ void markLossy(FileInstance& file) {
 HostVar* changeWorker(MethodCall<FileInstance, ChangeKeywords>& call) {
   HostVar* uidArg = call.arg(1);
   const std::string uid = uidArg != nullptr && uidArg->isScalarString() ? std::string(uidArg->text()) : "";
-  changeTransferSyntax(call.self(), uid, call.keywords().lossy != 0);
+  convertTransferSyntax(call.self(), uid, call.keywords().lossy != 0);
   return nullptr;
 }
 
 }  // namespace
 
-void changeTransferSyntax(FileInstance& self, const std::string& uid, bool keepLossyMarks) {
+void convertTransferSyntax(FileInstance& self, const std::string& uid, bool keepLossyMarks) {
   if (self.fileMode == kModeOpened)
     fail(kErrs2, "Error: Can not change the transfer syntax on file that was opened as a read only object ",
          fileName(self));
@@ -116,8 +116,6 @@ void changeTransferSyntax(FileInstance& self, const std::string& uid, bool keepL
   commitDataSet(self);
 }
 
-HostVar* changeTransferSyntax(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<ChangeKeywords, FileArgs<>, changeWorker>(argc, argv, argk);
-}
+constexpr MethodEntry changeTransferSyntax = fileMethodEntry<ChangeKeywords, FileArgs<>, changeWorker>;
 
 }  // namespace orvo::file

@@ -392,40 +392,21 @@ uint32_t attributeLength(int id, uint32_t tag, int32_t valueIndex, const std::st
   return lengthOf(Address(id, tag, tagString), valueIndex);
 }
 
-HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<ValueKeywords, TagArg, getValueWorker>(argc, argv, argk);
-}
-HostVar* getValueCount(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SeqKeywords, TagArg, getValueCountWorker<AddressKind::Standard>>(argc, argv, argk);
-}
-HostVar* getValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<LengthKeywords, TagArg, getValueLengthWorker<AddressKind::Standard>>(argc, argv, argk);
-}
-HostVar* getVR(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SeqKeywords, TagArg, getVRWorker<AddressKind::Standard>>(argc, argv, argk);
-}
-HostVar* getDescription(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<NoKeywords, FileArgs<2, StringArg::Tag>, getDescriptionWorker>(argc, argv, argk);
-}
-HostVar* queryValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SeqKeywords, TagArg, queryValueWorker>(argc, argv, argk);
-}
+constexpr MethodEntry getValue = fileMethodEntry<ValueKeywords, TagArg, getValueWorker>;
+constexpr MethodEntry getValueCount = fileMethodEntry<SeqKeywords, TagArg, getValueCountWorker<AddressKind::Standard>>;
+constexpr MethodEntry getValueLength = fileMethodEntry<LengthKeywords, TagArg,
+                                                       getValueLengthWorker<AddressKind::Standard>>;
+constexpr MethodEntry getVR = fileMethodEntry<SeqKeywords, TagArg, getVRWorker<AddressKind::Standard>>;
+constexpr MethodEntry getDescription = fileMethodEntry<NoKeywords, FileArgs<2, StringArg::Tag>, getDescriptionWorker>;
+constexpr MethodEntry queryValue = fileMethodEntry<SeqKeywords, TagArg, queryValueWorker>;
 
 
-HostVar* getPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<ValueKeywords, PrivateArgs, getPrivateValueWorker>(argc, argv, argk);
-}
-HostVar* getPrivateValueCount(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SeqKeywords, PrivateArgs, getValueCountWorker<AddressKind::Private>>(argc, argv, argk);
-}
-HostVar* getPrivateValueLength(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<LengthKeywords, PrivateArgs, getValueLengthWorker<AddressKind::Private>>(argc, argv, argk);
-}
-HostVar* getPrivateVR(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SeqKeywords, PrivateArgs, getVRWorker<AddressKind::Private>>(argc, argv, argk);
-}
-HostVar* queryPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SeqKeywords, PrivateArgs, queryPrivateValueWorker>(argc, argv, argk);
-}
+constexpr MethodEntry getPrivateValue = fileMethodEntry<ValueKeywords, PrivateArgs, getPrivateValueWorker>;
+constexpr MethodEntry getPrivateValueCount = fileMethodEntry<SeqKeywords, PrivateArgs,
+                                                             getValueCountWorker<AddressKind::Private>>;
+constexpr MethodEntry getPrivateValueLength = fileMethodEntry<LengthKeywords, PrivateArgs,
+                                                              getValueLengthWorker<AddressKind::Private>>;
+constexpr MethodEntry getPrivateVR = fileMethodEntry<SeqKeywords, PrivateArgs, getVRWorker<AddressKind::Private>>;
+constexpr MethodEntry queryPrivateValue = fileMethodEntry<SeqKeywords, PrivateArgs, queryPrivateValueWorker>;
 
 }  // namespace orvo::file

@@ -478,27 +478,15 @@ void checkAttributeValue(const FileInstance& file, const std::string& tagString,
   prepareAttributeWrite(file, WriteTarget{at, vrString}, 0, value);
 }
 
-HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SetKeywords, SetValueArgs, setValueWorker>(argc, argv, argk);
-}
-HostVar* addSequence(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<ParentKeywords, AddressArgs<AddressKind::Standard>,
-                    addItemWorker<AddressKind::Standard, AddKind::Sequence>>(argc, argv, argk);
-}
-HostVar* addGroup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<ParentKeywords, AddressArgs<AddressKind::Standard>,
-                    addItemWorker<AddressKind::Standard, AddKind::Group>>(argc, argv, argk);
-}
-HostVar* setPrivateValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<SetPrivateKeywords, SetPrivateValueArgs, setPrivateValueWorker>(argc, argv, argk);
-}
-HostVar* addPrivateSequence(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<ParentKeywords, AddressArgs<AddressKind::Private>,
-                    addItemWorker<AddressKind::Private, AddKind::Sequence>>(argc, argv, argk);
-}
-HostVar* addPrivateGroup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return fileMethod<ParentKeywords, AddressArgs<AddressKind::Private>,
-                    addItemWorker<AddressKind::Private, AddKind::Group>>(argc, argv, argk);
-}
+constexpr MethodEntry setValue = fileMethodEntry<SetKeywords, SetValueArgs, setValueWorker>;
+constexpr MethodEntry addSequence = fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Standard>,
+                                                    addItemWorker<AddressKind::Standard, AddKind::Sequence>>;
+constexpr MethodEntry addGroup = fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Standard>,
+                                                 addItemWorker<AddressKind::Standard, AddKind::Group>>;
+constexpr MethodEntry setPrivateValue = fileMethodEntry<SetPrivateKeywords, SetPrivateValueArgs, setPrivateValueWorker>;
+constexpr MethodEntry addPrivateSequence = fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Private>,
+                                                           addItemWorker<AddressKind::Private, AddKind::Sequence>>;
+constexpr MethodEntry addPrivateGroup = fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Private>,
+                                                        addItemWorker<AddressKind::Private, AddKind::Group>>;
 
 }  // namespace orvo::file

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "messages.h"
+#include "routines.h"
 #include "structures.h"
 #include "zyl/host.h"
 
@@ -107,6 +108,9 @@ HostVar* method(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   return Worker(call);
 }
 
+template <typename Instance, typename Keywords, HostVar* (*Worker)(MethodCall<Instance, Keywords>&)>
+constexpr MethodEntry methodEntry{&method<Instance, Keywords, Worker>, Keywords::table};
+
 // The open-on-demand step of ZYLffOrvo methods: loads the object's data set
 // from ORVOFILENAME unless one is open; failures end the call. Defined with
 // the file object.
@@ -134,6 +138,9 @@ HostVar* fileMethod(int argc, HostVar* argv[], zyl::KeywordList* argk) {
   openFileOnDemand(call.self());
   return Worker(call);
 }
+
+template <typename Keywords, typename Args, HostVar* (*Worker)(MethodCall<FileInstance, Keywords>&)>
+constexpr MethodEntry fileMethodEntry{&fileMethod<Keywords, Args, Worker>, Keywords::table};
 
 // Output keyword helpers.
 inline void storeUInt32(HostVar* out, uint32_t value) {

@@ -7,6 +7,13 @@
 
 namespace orvo {
 
+// A registered method: its routine and the keywords it accepts (nullptr for
+// none), so that the host can list them.
+struct MethodEntry {
+  HostRoutineFn fn;
+  const HostKeyword* keywords;
+};
+
 std::span<const HostRoutineDef> functionTable();
 std::span<const HostRoutineDef> procedureTable();
 

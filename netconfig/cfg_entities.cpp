@@ -157,25 +157,13 @@ HostVar* namesWorker(MethodCall<CfgInstance, CountKeywords>& call) {
 
 }  // namespace
 
-HostVar* getApplicationEntity(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, getEntityWorker>(argc, argv, argk);
-}
-HostVar* getApplicationEntities(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, EntitiesKeywords, getEntitiesWorker>(argc, argv, argk);
-}
-HostVar* setApplicationEntity(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, setEntityWorker>(argc, argv, argk);
-}
-HostVar* removeApplicationEntity(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, removeEntityWorker>(argc, argv, argk);
-}
-HostVar* getServiceLists(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, CountKeywords, namesWorker<cfg::CountServiceLists, cfg::ReadServiceLists>>(argc, argv,
-                                                                                                      argk);
-}
-HostVar* getServiceTypes(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, CountKeywords, namesWorker<cfg::CountServiceTypes, cfg::ReadServiceTypes>>(argc, argv,
-                                                                                                      argk);
-}
+constexpr MethodEntry getApplicationEntity = methodEntry<CfgInstance, NoKeywords, getEntityWorker>;
+constexpr MethodEntry getApplicationEntities = methodEntry<CfgInstance, EntitiesKeywords, getEntitiesWorker>;
+constexpr MethodEntry setApplicationEntity = methodEntry<CfgInstance, NoKeywords, setEntityWorker>;
+constexpr MethodEntry removeApplicationEntity = methodEntry<CfgInstance, NoKeywords, removeEntityWorker>;
+constexpr MethodEntry getServiceLists = methodEntry<CfgInstance, CountKeywords,
+                                                    namesWorker<cfg::CountServiceLists, cfg::ReadServiceLists>>;
+constexpr MethodEntry getServiceTypes = methodEntry<CfgInstance, CountKeywords,
+                                                    namesWorker<cfg::CountServiceTypes, cfg::ReadServiceTypes>>;
 
 }  // namespace orvo::netconfig

@@ -186,26 +186,12 @@ HostVar* updateWorker(Call& call) {
 
 }  // namespace
 
-HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, SystemKeywords, initWorker>(argc, argv, argk);
-}
-HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, cleanupWorker>(argc, argv, argk);
-}
-HostVar* commit(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, commitWorker>(argc, argv, argk);
-}
-HostVar* isDirty(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, isDirtyWorker>(argc, argv, argk);
-}
-HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, getValueWorker>(argc, argv, argk);
-}
-HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, setValueWorker>(argc, argv, argk);
-}
-HostVar* updateConfigurationFile(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, updateWorker>(argc, argv, argk);
-}
+constexpr MethodEntry init = methodEntry<CfgInstance, SystemKeywords, initWorker>;
+constexpr MethodEntry cleanup = methodEntry<CfgInstance, NoKeywords, cleanupWorker>;
+constexpr MethodEntry commit = methodEntry<CfgInstance, NoKeywords, commitWorker>;
+constexpr MethodEntry isDirty = methodEntry<CfgInstance, NoKeywords, isDirtyWorker>;
+constexpr MethodEntry getValue = methodEntry<CfgInstance, NoKeywords, getValueWorker>;
+constexpr MethodEntry setValue = methodEntry<CfgInstance, NoKeywords, setValueWorker>;
+constexpr MethodEntry updateConfigurationFile = methodEntry<CfgInstance, NoKeywords, updateWorker>;
 
 }  // namespace orvo::netconfig

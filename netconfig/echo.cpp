@@ -124,8 +124,6 @@ HostVar* echoWorker(MethodCall<CfgInstance, CountKeywords>& call) {
 
 }  // namespace
 
-HostVar* echo(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, CountKeywords, echoWorker>(argc, argv, argk);
-}
+constexpr MethodEntry echo = methodEntry<CfgInstance, CountKeywords, echoWorker>;
 
 }  // namespace orvo::netconfig

@@ -116,8 +116,6 @@ HostVar* storageScpServiceWorker(MethodCall<CfgInstance, NoKeywords>& call) {
 
 }  // namespace
 
-HostVar* storageScpService(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<CfgInstance, NoKeywords, storageScpServiceWorker>(argc, argv, argk);
-}
+constexpr MethodEntry storageScpService = methodEntry<CfgInstance, NoKeywords, storageScpServiceWorker>;
 
 }  // namespace orvo::netconfig

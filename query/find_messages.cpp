@@ -290,29 +290,13 @@ HostVar* closeWorker(MethodCall<QueryInstance, StatusKeywords>& call) {
 
 }  // namespace
 
-HostVar* queryModelsSupported(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, CountKeywords, modelsWorker>(argc, argv, argk);
-}
-HostVar* openFindRq(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, OpenKeywords, openFindWorker>(argc, argv, argk);
-}
-HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, StatusKeywords, setValueWorker>(argc, argv, argk);
-}
-HostVar* send(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, SendKeywords, sendWorker>(argc, argv, argk);
-}
-HostVar* read(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, ReadKeywords, readWorker>(argc, argv, argk);
-}
-HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, GetKeywords, getValueWorker>(argc, argv, argk);
-}
-HostVar* freeMessage(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, StatusKeywords, freeWorker>(argc, argv, argk);
-}
-HostVar* close(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, StatusKeywords, closeWorker>(argc, argv, argk);
-}
+constexpr MethodEntry queryModelsSupported = methodEntry<QueryInstance, CountKeywords, modelsWorker>;
+constexpr MethodEntry openFindRq = methodEntry<QueryInstance, OpenKeywords, openFindWorker>;
+constexpr MethodEntry setValue = methodEntry<QueryInstance, StatusKeywords, setValueWorker>;
+constexpr MethodEntry send = methodEntry<QueryInstance, SendKeywords, sendWorker>;
+constexpr MethodEntry read = methodEntry<QueryInstance, ReadKeywords, readWorker>;
+constexpr MethodEntry getValue = methodEntry<QueryInstance, GetKeywords, getValueWorker>;
+constexpr MethodEntry freeMessage = methodEntry<QueryInstance, StatusKeywords, freeWorker>;
+constexpr MethodEntry close = methodEntry<QueryInstance, StatusKeywords, closeWorker>;
 
 }  // namespace orvo::query

@@ -141,8 +141,6 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
 
 }  // namespace
 
-HostVar* runQuery(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, CountKeywords, queryWorker>(argc, argv, argk);
-}
+constexpr MethodEntry runQuery = methodEntry<QueryInstance, CountKeywords, queryWorker>;
 
 }  // namespace orvo::query

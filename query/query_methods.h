@@ -1,26 +1,26 @@
 // The registered methods of ZYLffOrvoQuery, as the routine tables list them.
 #pragma once
 
-#include "zyl/host.h"
+#include "routines.h"
 
 namespace orvo::query {
 
-HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* clearProperties(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* setProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* cfindStatus(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* mcStatus(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* queryModelsSupported(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* openFindRq(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* setValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* send(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* read(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getValue(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* freeMessage(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* close(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* runQuery(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* retrieve(int argc, HostVar* argv[], zyl::KeywordList* argk);
+extern const MethodEntry init;
+extern const MethodEntry cleanup;
+extern const MethodEntry clearProperties;
+extern const MethodEntry getProperty;
+extern const MethodEntry setProperty;
+extern const MethodEntry cfindStatus;
+extern const MethodEntry mcStatus;
+extern const MethodEntry queryModelsSupported;
+extern const MethodEntry openFindRq;
+extern const MethodEntry setValue;
+extern const MethodEntry send;
+extern const MethodEntry read;
+extern const MethodEntry getValue;
+extern const MethodEntry freeMessage;
+extern const MethodEntry close;
+extern const MethodEntry runQuery;
+extern const MethodEntry retrieve;
 
 }  // namespace orvo::query

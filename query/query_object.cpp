@@ -184,23 +184,19 @@ HostVar* setWorker(Call& call, zyl::KeywordList* argk) {
 
 }  // namespace
 
-HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, SystemKeywords, initWorker>(argc, argv, argk);
-}
-HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, NoKeywords, cleanupWorker>(argc, argv, argk);
-}
-HostVar* clearProperties(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, NoKeywords, clearWorker>(argc, argv, argk);
-}
+constexpr MethodEntry init = methodEntry<QueryInstance, SystemKeywords, initWorker>;
+constexpr MethodEntry cleanup = methodEntry<QueryInstance, NoKeywords, cleanupWorker>;
+constexpr MethodEntry clearProperties = methodEntry<QueryInstance, NoKeywords, clearWorker>;
 // The property methods handle their 23 keywords themselves, in table order.
-HostVar* getProperty(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  MethodCall<QueryInstance, NoKeywords> call(argc, argv, argk);
-  return getWorker(call, argk);
-}
-HostVar* setProperty(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  MethodCall<QueryInstance, NoKeywords> call(argc, argv, argk);
-  return setWorker(call, argk);
-}
+constexpr MethodEntry getProperty{[](int argc, HostVar* argv[], zyl::KeywordList* argk) {
+                                    Call call(argc, argv, argk);
+                                    return getWorker(call, argk);
+                                  },
+                                  kPropertyTable.data()};
+constexpr MethodEntry setProperty{[](int argc, HostVar* argv[], zyl::KeywordList* argk) {
+                                    Call call(argc, argv, argk);
+                                    return setWorker(call, argk);
+                                  },
+                                  kPropertyTable.data()};
 
 }  // namespace orvo::query

@@ -185,8 +185,6 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
 
 }  // namespace
 
-HostVar* retrieve(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<QueryInstance, RetrieveKeywords, retrieveWorker>(argc, argv, argk);
-}
+constexpr MethodEntry retrieve = methodEntry<QueryInstance, RetrieveKeywords, retrieveWorker>;
 
 }  // namespace orvo::query

@@ -71,11 +71,7 @@ HostVar* mcWorker(MethodCall<StaticMethod, NoKeywords>& call) {
 
 }  // namespace
 
-HostVar* cfindStatus(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<StaticMethod, NoKeywords, cfindWorker>(argc, argv, argk);
-}
-HostVar* mcStatus(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<StaticMethod, NoKeywords, mcWorker>(argc, argv, argk);
-}
+constexpr MethodEntry cfindStatus = methodEntry<StaticMethod, NoKeywords, cfindWorker>;
+constexpr MethodEntry mcStatus = methodEntry<StaticMethod, NoKeywords, mcWorker>;
 
 }  // namespace orvo::query

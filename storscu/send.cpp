@@ -253,7 +253,7 @@ int convert(SendState& state, const std::string& path, int native, int target, s
       }
     } releaseOnError{record.get()};
     try {
-      file::changeTransferSyntax(record.get(), targetUid, false);
+      file::convertTransferSyntax(record.get(), targetUid, false);
     } catch (const zyl::HostError& error) {
       // A file that cannot be converted fails alone; the batch goes on.
       return buffer = formatText("Error: Failed to convert file (%s) before sending: %s", path.c_str(), error.what()), 0;
@@ -388,8 +388,6 @@ HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
 
 }  // namespace
 
-HostVar* send(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<StorScuInstance, NoKeywords, sendWorker>(argc, argv, argk);
-}
+constexpr MethodEntry send = methodEntry<StorScuInstance, NoKeywords, sendWorker>;
 
 }  // namespace orvo::storscu

@@ -1,15 +1,15 @@
 // The registered methods of ZYLffOrvoStorScu, as the routine tables list them.
 #pragma once
 
-#include "zyl/host.h"
+#include "routines.h"
 
 namespace orvo::storscu {
 
-HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* clearProperties(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* getProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* setProperty(int argc, HostVar* argv[], zyl::KeywordList* argk);
-HostVar* send(int argc, HostVar* argv[], zyl::KeywordList* argk);
+extern const MethodEntry init;
+extern const MethodEntry cleanup;
+extern const MethodEntry clearProperties;
+extern const MethodEntry getProperty;
+extern const MethodEntry setProperty;
+extern const MethodEntry send;
 
 }  // namespace orvo::storscu

@@ -83,20 +83,10 @@ HostVar* setWorker(MethodCall<StorScuInstance, PropertyKeywords>& call) {
 
 }  // namespace
 
-HostVar* init(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<StorScuInstance, SystemKeywords, initWorker>(argc, argv, argk);
-}
-HostVar* cleanup(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<StorScuInstance, NoKeywords, cleanupWorker>(argc, argv, argk);
-}
-HostVar* clearProperties(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<StorScuInstance, NoKeywords, clearWorker>(argc, argv, argk);
-}
-HostVar* getProperty(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<StorScuInstance, PropertyKeywords, getWorker>(argc, argv, argk);
-}
-HostVar* setProperty(int argc, HostVar* argv[], zyl::KeywordList* argk) {
-  return method<StorScuInstance, PropertyKeywords, setWorker>(argc, argv, argk);
-}
+constexpr MethodEntry init = methodEntry<StorScuInstance, SystemKeywords, initWorker>;
+constexpr MethodEntry cleanup = methodEntry<StorScuInstance, NoKeywords, cleanupWorker>;
+constexpr MethodEntry clearProperties = methodEntry<StorScuInstance, NoKeywords, clearWorker>;
+constexpr MethodEntry getProperty = methodEntry<StorScuInstance, PropertyKeywords, getWorker>;
+constexpr MethodEntry setProperty = methodEntry<StorScuInstance, PropertyKeywords, setWorker>;
 
 }  // namespace orvo::storscu

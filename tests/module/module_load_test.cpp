@@ -132,6 +132,30 @@ TEST_F(ModuleLoad, TheFourClassStructuresCarryClassRecordsTheRecordStructuresDoN
     EXPECT_EQ(HostFindStructure(name)->classRecord(), nullptr) << name;
 }
 
+// help lists a method's keywords from its registration; a method that
+// accepts keywords and reads none says so.
+TEST_F(ModuleLoad, EveryKeywordMethodRegistersTheKeywordsItReads) {
+  ASSERT_TRUE(loaded_) << loadError_;
+  zyl::Runtime& rt = zyl::Runtime::instance();
+  for (const char* name : {"ZYLFFORVO", "ZYLFFORVOCFG", "ZYLFFORVOQUERY", "ZYLFFORVOSTORSCU"})
+    for (const zyl::RoutineInfo* r : rt.routinesOfClass(name))
+      EXPECT_EQ(r->keywordsDescribed, (r->flags & HOST_ROUTINE_KEYWORDS) != 0) << r->name;
+  const std::vector<std::pair<const char*, std::vector<std::string>>> samples = {
+      {"ZYLFFORVOCFG::GETAPPLICATIONENTITIES", {"COUNT", "SERVICE_TYPE"}},
+      {"ZYLFFORVO::GETPIXELDATA", {"FRAME", "ORDER", "COUNT"}},
+      {"ZYLFFORVOQUERY::RETRIEVE",
+       {"COUNT", "PATIENT_ID", "SERIES_INSTANCE_UID", "SOP_INSTANCE_UID", "STUDY_INSTANCE_UID"}},
+      {"ZYLFFORVOSTORSCU::SETPROPERTY", {"CALLBACK_DATA", "CALLBACK_FUNCTION", "STORAGE_SCP"}},
+      {"ZYLFFORVOSTORSCU::SEND", {}},
+  };
+  for (const auto& [routine, keywords] : samples) {
+    const zyl::RoutineInfo* r = rt.findRoutine(routine, true);
+    if (r == nullptr) r = rt.findRoutine(routine, false);
+    ASSERT_NE(r, nullptr) << routine;
+    EXPECT_EQ(r->keywords, keywords) << routine;
+  }
+}
+
 TEST_F(ModuleLoad, MessageBlockFormatsEachCodeAsListed) {
   ASSERT_TRUE(loaded_) << loadError_;
   // Defining a block of the same name again hands back the module's block.

@@ -91,6 +91,16 @@ std::string argumentRange(int low, int high) {
   return low == high ? std::to_string(low) : std::to_string(low) + ".." + std::to_string(high);
 }
 
+// ", keywords A B C" as registered; "ignored" for a routine registered as
+// reading none; the bare word when the routine did not describe them.
+std::string keywordList(const RoutineInfo& r) {
+  if (!(r.flags & HOST_ROUTINE_KEYWORDS)) return "";
+  if (r.keywordsDescribed && r.keywords.empty()) return ", keywords ignored";
+  std::string text = ", keywords";
+  for (const std::string& k : r.keywords) text += " " + k;
+  return text;
+}
+
 Variable help(BuiltinCall& c) {
   Runtime& runtime = Runtime::instance();
   std::string text;
@@ -127,7 +137,7 @@ Variable help(BuiltinCall& c) {
     const std::string method = r->name.substr(r->name.find("::") + 2);
     // Counts as registered include the object; a user passes one fewer.
     text += "  " + method + (r->isFunction ? " (function" : " (procedure") + ", arguments " +
-            argumentRange(r->minArgs - 1, r->maxArgs - 1) + ((r->flags & HOST_ROUTINE_KEYWORDS) ? ", keywords" : "") +
+            argumentRange(r->minArgs - 1, r->maxArgs - 1) + keywordList(*r) +
             ((r->flags & HOST_ROUTINE_STATIC) ? ", static" : "") + ")\n";
   }
   Interpreter::writeOutput(text);

@@ -119,6 +119,9 @@ int HostAddRoutines(const HostRoutineDef* defs, int isFunction, int count) {
     info->maxArgs = d.maxArgs;
     info->flags = d.flags;
     info->isFunction = isFunction != 0;
+    info->keywordsDescribed = d.keywords != nullptr;
+    if (d.keywords != nullptr)
+      for (const HostKeyword* k = d.keywords; k->name != nullptr; ++k) info->keywords.emplace_back(k->name);
     auto it = table.find(info->name);
     if (it == table.end()) {
       table.emplace(info->name, std::move(info));

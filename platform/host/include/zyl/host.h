@@ -90,12 +90,16 @@ enum : int {
   HOST_ROUTINE_KEYWORDS = 2,    // accepts keywords; argk is the keyword list
   HOST_ROUTINE_STATIC = 0x400,  // class-level method: argv[0] is not an instance
 };
+struct HostKeyword;
 struct HostRoutineDef {
   const char* name;  // "CLASS::METHOD" upper case, or a plain routine name
   HostRoutineFn fn;
   int minArgs;  // positional, the object counting as the first
   int maxArgs;
   int flags;
+  // The keywords the routine reads, for help: a table as for
+  // HostProcessKeywords (empty: it reads none); nullptr: not described.
+  const HostKeyword* keywords = nullptr;
 };
 // isFunction: 1 for functions, 0 for procedures. Nonzero on success.
 int HostAddRoutines(const HostRoutineDef* defs, int isFunction, int count);

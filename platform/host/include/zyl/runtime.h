@@ -29,6 +29,8 @@ struct RoutineInfo {
   int maxArgs = 0;
   int flags = 0;
   bool isFunction = false;
+  std::vector<std::string> keywords;  // as registered, for help
+  bool keywordsDescribed = false;     // a table (maybe empty) was registered
 };
 
 class ClassRecord {

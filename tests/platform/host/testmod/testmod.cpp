@@ -211,9 +211,9 @@ HostVar* testSetEnv(int, HostVar* argv[], zyl::KeywordList*) {
 }
 
 const HostRoutineDef kFunctions[] = {
-    {"ZYLTEST::INIT", testInit, 1, 2, HOST_ROUTINE_KEYWORDS},
+    {"ZYLTEST::INIT", testInit, 1, 2, HOST_ROUTINE_KEYWORDS, kInitKeywords},
     {"ZYLTEST::GETNAME", testGetName, 1, 1, 0},
-    {"ZYLTEST::DOUBLE", testDouble, 2, 2, HOST_ROUTINE_KEYWORDS},
+    {"ZYLTEST::DOUBLE", testDouble, 2, 2, HOST_ROUTINE_KEYWORDS, kDoubleKeywords},
     {"ZYLTEST::CALLBACK", testCallback, 3, 3, HOST_ROUTINE_KEYWORDS},
     {"ZYLTEST::SQUARE", testSquare, 2, 2, HOST_ROUTINE_STATIC},
     {"ZYLTEST::STRUCTS", testStructs, 2, 2, 0},
