@@ -182,6 +182,13 @@ NativePixels readNativeFile(const fs::path& file) {
   return native;
 }
 
+std::pair<const char*, const char*> referenceTool(Syntax syntax) {
+  if (isJpeg2000(syntax)) return {ZYL_GDCMCONV, " --raw "};
+  if (syntax == Syntax::rle) return {ZYL_DCMDRLE, " "};
+  if (syntax == Syntax::jpeg_ls_lossless || syntax == Syntax::jpeg_ls_near_lossless) return {ZYL_DCMDJPLS, " "};
+  return {ZYL_DCMDJPEG, " "};
+}
+
 Bytes toColourByPixel(const ImageDescription& image, const Bytes& frames) {
   if (image.samplesPerPixel == 1 || image.planarConfiguration == 0) return frames;
   Bytes out(frames.size());

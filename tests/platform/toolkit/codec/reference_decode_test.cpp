@@ -46,14 +46,6 @@ std::string testName(const testing::TestParamInfo<SampleFile>& info) {
   return name;
 }
 
-// The tool that decodes a syntax into an uncompressed file: path, options.
-std::pair<const char*, const char*> referenceTool(Syntax syntax) {
-  if (isJpeg2000(syntax)) return {ZYL_GDCMCONV, " --raw "};
-  if (syntax == Syntax::rle) return {ZYL_DCMDRLE, " "};
-  if (syntax == Syntax::jpeg_ls_lossless || syntax == Syntax::jpeg_ls_near_lossless) return {ZYL_DCMDJPLS, " "};
-  return {ZYL_DCMDJPEG, " "};
-}
-
 class ReferenceDecode : public testing::TestWithParam<SampleFile> {};
 
 TEST_P(ReferenceDecode, EveryFrameMatchesTheReferenceTool) {
