@@ -5,11 +5,14 @@
 //   DcmDataset::chooseRepresentation, what dcmdjpeg / dcmcjpeg run.
 //   JPEG 2000 (.90, .91): OpenJPEG's opj_decode / opj_encode on memory
 //   streams, on one thread and on two.
+//   RLE (.5) and JPEG-LS (.80, .81), decoded only: DCMTK's RLE and JPEG-LS
+//   decoders through DcmDataset::chooseRepresentation, what dcmdrle /
+//   dcmdjpls run; their codestreams are made by DCMTK's encoders.
 //
 // Images are synthetic but image-like (a CT-style phantom with noise, a
 // colour scene with gradients, shapes and noise), 512 x 512, made and encoded
-// once at start-up. Every codestream a decoder sees was produced by our
-// encoder, so both sides decode the same bytes.
+// once at start-up. Both sides decode the same bytes: our encoder's, or
+// DCMTK's for the syntaxes we only decode.
 //
 // Set ZYL_CODEC_BENCH_DUMP=<folder> to also write the codestreams (.j2k,
 // .jpg) and single-frame DICOM files there, for timing the command-line tools.
@@ -21,12 +24,19 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmdata/dcrledrg.h>
+#include <dcmtk/dcmdata/dcrleerg.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmimage/diregist.h>  // colour images for DCMTK's encoder
 #include <dcmtk/dcmjpeg/djdecode.h>
 #include <dcmtk/dcmjpeg/djencode.h>
 #include <dcmtk/dcmjpeg/djrplol.h>
 #include <dcmtk/dcmjpeg/djrploss.h>
+#include <dcmtk/dcmjpls/djdecode.h>
+#include <dcmtk/dcmjpls/djencode.h>
+#include <dcmtk/dcmjpls/djrparam.h>
 #include <openjpeg.h>
 
 #include <algorithm>
@@ -162,6 +172,9 @@ const char* syntaxName(Syntax s) {
     case Syntax::jpeg_lossless: return "jpeg_lossless";
     case Syntax::j2k_lossless: return "j2k_lossless";
     case Syntax::j2k: return "j2k_lossy";
+    case Syntax::rle: return "rle";
+    case Syntax::jpeg_ls_lossless: return "jpeg_ls_lossless";
+    case Syntax::jpeg_ls_near_lossless: return "jpeg_ls_near_lossless";
   }
   return "?";
 }
@@ -173,6 +186,9 @@ E_TransferSyntax dcmtkSyntax(Syntax s) {
     case Syntax::jpeg_lossless: return EXS_JPEGProcess14SV1;
     case Syntax::j2k_lossless: return EXS_JPEG2000LosslessOnly;
     case Syntax::j2k: return EXS_JPEG2000;
+    case Syntax::rle: return EXS_RLELossless;
+    case Syntax::jpeg_ls_lossless: return EXS_JPEGLSLossless;
+    case Syntax::jpeg_ls_near_lossless: return EXS_JPEGLSLossy;
   }
   return EXS_Unknown;
 }
@@ -208,6 +224,27 @@ std::unique_ptr<DcmDataset> nativeDataset(const Case& c) {
   return ds;
 }
 
+// A data set compressed by DCMTK's own encoder, and its one codestream.
+std::unique_ptr<DcmDataset> dcmtkCompressed(const Case& c, std::vector<std::uint8_t>& codestream) {
+  auto ds = nativeDataset(c);
+  const DJLSRepresentationParameter nearLossless(2, OFFalse);  // NEAR = 2
+  const DcmRepresentationParameter* parameter =
+      c.syntax == Syntax::jpeg_ls_near_lossless ? &nearLossless : nullptr;
+  check(ds->chooseRepresentation(dcmtkSyntax(c.syntax), parameter), "DCMTK encoding");
+  DcmElement* element = nullptr;
+  check(ds->findAndGetElement(DCM_PixelData, element), "pixel data");
+  auto* pixels = static_cast<DcmPixelData*>(element);
+  DcmPixelSequence* sequence = nullptr;
+  check(pixels->getEncapsulatedRepresentation(dcmtkSyntax(c.syntax), parameter, sequence), "encapsulated");
+  DcmPixelItem* fragment = nullptr;
+  Uint8* bytes = nullptr;
+  check(sequence->getItem(fragment, 1), "fragment");
+  check(fragment->getUint8Array(bytes), "fragment bytes");
+  codestream.assign(bytes, bytes + fragment->getLength());
+  ds->removeAllButCurrentRepresentations();
+  return ds;
+}
+
 std::vector<Case>& cases() {
   static std::vector<Case> all = [] {
     const std::vector<std::pair<Syntax, Kind>> list{
@@ -215,7 +252,10 @@ std::vector<Case>& cases() {
         {Syntax::jpeg_extended, Kind::grey12},
         {Syntax::jpeg_lossless, Kind::grey16}, {Syntax::jpeg_lossless, Kind::rgb8},
         {Syntax::j2k_lossless, Kind::grey16}, {Syntax::j2k_lossless, Kind::rgb8},
-        {Syntax::j2k, Kind::grey16}, {Syntax::j2k, Kind::rgb8}};
+        {Syntax::j2k, Kind::grey16}, {Syntax::j2k, Kind::rgb8},
+        {Syntax::rle, Kind::grey16}, {Syntax::rle, Kind::rgb8},
+        {Syntax::jpeg_ls_lossless, Kind::grey16}, {Syntax::jpeg_ls_lossless, Kind::rgb8},
+        {Syntax::jpeg_ls_near_lossless, Kind::grey16}};
     std::vector<Case> made;
     for (const auto& [syntax, kind] : list) {
       Case c;
@@ -224,14 +264,19 @@ std::vector<Case>& cases() {
       c.name = std::string(syntaxName(syntax)) + "/" + kindName(kind);
       c.image = describe(kind);
       c.pixels = makePixels(kind);
-      c.encoded = zyl::codec::encodeFrame(syntax, c.image, c.pixels);
       c.native = nativeDataset(c);
-      c.compressed = nativeDataset(c);
-      zyl::codec::EncapsulatedWriter writer;
-      writer.addFrame(c.encoded.codestream);
-      writer.install(*c.compressed, syntax);
-      zyl::codec::applyEncodedAttributes(*c.compressed, c.encoded.attributes,
-                                         double(c.pixels.size()) / double(c.encoded.codestream.size()));
+      if (zyl::codec::canEncode(syntax)) {
+        c.encoded = zyl::codec::encodeFrame(syntax, c.image, c.pixels);
+        c.compressed = nativeDataset(c);
+        zyl::codec::EncapsulatedWriter writer;
+        writer.addFrame(c.encoded.codestream);
+        writer.install(*c.compressed, syntax);
+        zyl::codec::applyEncodedAttributes(*c.compressed, c.encoded.attributes,
+                                           double(c.pixels.size()) / double(c.encoded.codestream.size()));
+      } else {
+        c.compressed = dcmtkCompressed(c, c.encoded.codestream);
+        c.encoded.attributes.photometric = c.image.photometric;
+      }
       std::cerr << c.name << ": " << c.pixels.size() << " bytes -> " << c.encoded.codestream.size()
                 << " (ratio " << double(c.pixels.size()) / double(c.encoded.codestream.size()) << ")\n";
       made.push_back(std::move(c));
@@ -246,7 +291,7 @@ void dumpFiles(const std::filesystem::path& folder) {
   for (const Case& c : cases()) {
     std::string stem = c.name;
     std::replace(stem.begin(), stem.end(), '/', '_');
-    const char* ext = zyl::codec::isJpeg2000(c.syntax) ? ".j2k" : ".jpg";
+    const char* ext = zyl::codec::isJpeg2000(c.syntax) ? ".j2k" : c.syntax == Syntax::rle ? ".rle" : ".jpg";
     std::ofstream(folder / (stem + ext), std::ios::binary)
         .write(reinterpret_cast<const char*>(c.encoded.codestream.data()),
                static_cast<std::streamsize>(c.encoded.codestream.size()));
@@ -510,6 +555,7 @@ void registerAll() {
       for (auto* one : b) one->UseRealTime()->MeasureProcessCPUTime();
     } else {
       add("Decode/" + c.name + "/dcmtk", DecodeDcmtk, p);
+      if (!zyl::codec::canEncode(c.syntax)) continue;
       add("Encode/" + c.name + "/ours", EncodeOurs, p);
       add("Encode/" + c.name + "/dcmtk", EncodeDcmtk, p);
     }
@@ -522,6 +568,10 @@ int main(int argc, char** argv) {
   // The settings our codec uses: no new instance UID, colour by pixel.
   DJDecoderRegistration::registerCodecs(EDC_photometricInterpretation, EUC_never, EPC_colorByPixel);
   DJEncoderRegistration::registerCodecs(ECC_lossyYCbCr, EUC_never);
+  DcmRLEDecoderRegistration::registerCodecs(OFFalse, OFFalse);
+  DcmRLEEncoderRegistration::registerCodecs();
+  DJLSDecoderRegistration::registerCodecs(EJLSUC_never, EJLSPC_colorByPixel);
+  DJLSEncoderRegistration::registerCodecs();
   benchmark::Initialize(&argc, argv);
   try {
     if (const char* folder = std::getenv("ZYL_CODEC_BENCH_DUMP")) dumpFiles(folder);
@@ -535,5 +585,9 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   DJDecoderRegistration::cleanup();
   DJEncoderRegistration::cleanup();
+  DcmRLEDecoderRegistration::cleanup();
+  DcmRLEEncoderRegistration::cleanup();
+  DJLSDecoderRegistration::cleanup();
+  DJLSEncoderRegistration::cleanup();
   return 0;
 }

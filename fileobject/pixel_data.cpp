@@ -120,16 +120,18 @@ HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::st
       imageNumber(id, 0x00280010, std::nullopt, "Error: Failed to get number of rows for image (tag/err) ", tagString);
   const uint32_t columns = imageNumber(id, 0x00280011, std::nullopt,
                                        "Error: Failed to get number of columns for image (tag/err) ", tagString);
-  const uint64_t bytesPerSample = bits < 9 ? 1 : 2;
+  const uint64_t bytesPerSample = bits < 9 ? 1 : bits < 17 ? 2 : 4;
   const uint64_t total = uint64_t{rows} * columns * bytesPerSample * samples * frames;
+  // Read as the OW value a native file holds: 16-bit words.
+  const uint64_t elementBytes = bytesPerSample == 1 ? 1 : 2;
   // The attributes come from the file: a product no image can have is refused
   // before memory is taken for it.
   if (total > (uint64_t{1} << 32))
     fail(kErrs3, "Error: Failed to read compressed binary data (OB/OW) from file (tag/err) ", tagString,
          errorText(MC_VALUE_TOO_LARGE));
-  const zyl::Type type = bytesPerSample == 1 ? zyl::Type::Byte : zyl::Type::Int16;
+  const zyl::Type type = elementBytes == 1 ? zyl::Type::Byte : zyl::Type::Int16;
   void* data = nullptr;
-  HostTemporary result(HostMakeTempVector(type, static_cast<int64_t>(total / bytesPerSample), 1, &data));
+  HostTemporary result(HostMakeTempVector(type, static_cast<int64_t>(total / elementBytes), 1, &data));
 
   const int fileId = file.msgFileId;
   MC_STATUS status = MC_Register_Compression_Callbacks(fileId, MC_Standard_Compressor, MC_Standard_Decompressor);
@@ -174,7 +176,7 @@ ImageDescription readImageDescription(const FileInstance& file) {
   const uint64_t pixels = uint64_t{image.columns} * image.rows * image.frames;
   image.packing = Packing::None;
   image.storedBytes = image.totalBytes;
-  if (!isStandardCompressed(currentSyntax(file))) {
+  if (!isDecodable(currentSyntax(file))) {
     char photometric[kUidBufferSize] = {};
     MC_Get_Value_To_String(id, 0x00280004, sizeof photometric, photometric);
     if (image.bitsAllocated == 1) {
@@ -305,7 +307,7 @@ PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t fra
   const int id = file.msgFileId;
   const std::string name = fileName(file);
   ValueCopy copy{bytes, filled, 0};
-  if (isStandardCompressed(syntax)) {
+  if (isDecodable(syntax)) {
     MC_STATUS status = MC_Register_Compression_Callbacks(id, MC_Standard_Compressor, MC_Standard_Decompressor);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs3, "Error: Failed to register compressor/decompressor (file/err) ", name, errorText(status));
@@ -351,7 +353,7 @@ void storePixelData(FileInstance& file, const ImageDescription& image, const uns
                              : "Error: Failed to close pixel data tag when setting compressed pixel data,(file/err) ";
       fail(kErrs3, text, name, errorText(status));
     });
-  } else if (isUnsupportedCompression(syntax)) {
+  } else if (isUnsupportedCompression(syntax) || isDecodeOnly(syntax)) {
     fail(kErrs4, "Error: Failed to set pixel data, unsupported compression format (file/syntax/syntax) ", name,
          currentSyntaxUid(file), transferSyntaxName(syntax));
   } else {

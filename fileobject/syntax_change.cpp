@@ -71,7 +71,7 @@ void convertTransferSyntax(FileInstance& self, const std::string& uid, bool keep
     fail(kErrs3, "Error: Invalid transfer syntax (file/err) ", fileName(self), errorText(converted));
 
   const int current = currentSyntax(self);
-  const bool nativeToNative = !isStandardCompressed(current) && !isUnsupportedCompression(current) &&
+  const bool nativeToNative = !isDecodable(current) && !isUnsupportedCompression(current) &&
                               !isStandardCompressed(static_cast<int>(number));
   if (current != static_cast<int>(number) && (!hasPixelData(self) || nativeToNative)) {
     // Without pixels (a report, a plan), or between native syntaxes, only the
@@ -99,7 +99,7 @@ void convertTransferSyntax(FileInstance& self, const std::string& uid, bool keep
     zyl::Variable uidValue = zyl::Variable::ofString(uid);
     setAttributeValue(self, 0, "0002,0010", "UI", &uidValue);
     ImageDescription image = readImageDescription(self);
-    if (isStandardCompressed(current)) {
+    if (isDecodable(current)) {
       // Decoded pixels have every sample; the decoder names their colour space.
       image.packing = Packing::None;
       image.storedBytes = image.totalBytes;

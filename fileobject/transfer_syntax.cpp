@@ -10,41 +10,6 @@ namespace {
 
 constexpr const char* kUnknownSyntax = " Unknown Transfer Syntax";
 
-struct SyntaxName {
-  int number;
-  const char* name;
-};
-
-constexpr std::array<SyntaxName, 27> kNames{{
-    {100, " Implicit VR Little Endian"},
-    {101, " Explicit VR Little Endian"},
-    {102, " Explicit VR Big Endian"},
-    {103, " Implicit VR Big Endian"},
-    {105, " RLE"},
-    {106, " JPEG Baseline"},
-    {107, " JPEG Extended (2 & 4)"},
-    {108, " JPEG Extended (3 & 5)"},
-    {109, " JPEG Spectral, Non-Hier (6 & 8)"},
-    {110, " JPEG Spectral, Non-Hier (7 & 9)"},
-    {111, " JPEG Full, Non-Hier (10 & 12)"},
-    {112, " JPEG Full, Non-Hier (11 & 13)"},
-    {113, " JPEG Lossless, Non-Hier (14)"},
-    {114, " JPEG Lossless, Non-Hier (15)"},
-    {115, " JPEG Extended, Hier (16 & 18)"},
-    {116, " JPEG Extended, Hier (17 & 19)"},
-    {117, " JPEG Spectral, Hier (20 & 22)"},
-    {118, " JPEG Spectral, Hier (21 & 23)"},
-    {119, " JPEG Full, Hier (24 & 26)"},
-    {120, " JPEG Full, Hier (25 & 27)"},
-    {121, " JPEG Lossless, Hier (28)"},
-    {122, " JPEG Lossless, Hier (29)"},
-    {123, " JPEG Lossless, Non-Hier (1st)"},
-    {124, " JPEG 2000 Lossless"},
-    {125, " JPEG 2000"},
-    {129, " Private Syntax 1"},
-    {130, " Private Syntax 2"},
-}};
-
 constexpr std::array<NamedSyntax, 8> kNamed{{
     {"1.2.840.10008.1.2", 100, SyntaxClass::Uncompressed},
     {"1.2.840.10008.1.2.1", 101, SyntaxClass::Uncompressed},
@@ -59,9 +24,8 @@ constexpr std::array<NamedSyntax, 8> kNamed{{
 }  // namespace
 
 const char* transferSyntaxName(int number) {
-  for (const SyntaxName& entry : kNames)
-    if (entry.number == number) return entry.name;
-  return kUnknownSyntax;
+  const char* name = MC_Transfer_Syntax_Name(static_cast<MC_TRANSFER_SYNTAX>(number));
+  return name ? name : kUnknownSyntax;
 }
 
 std::optional<NamedSyntax> namedSyntax(std::string_view uid) {
@@ -74,11 +38,13 @@ bool isStandardCompressed(int number) {
   return number == 106 || number == 107 || number == 123 || number == 124 || number == 125;
 }
 
-bool isUnsupportedCompression(int number) {
-  return number >= 104 && number <= 130 && !isStandardCompressed(number);
-}
+bool isDecodeOnly(int number) { return number == 105 || number == 126 || number == 127; }
 
-bool isLossy(int number) { return number == 106 || number == 107 || number == 125; }
+bool isDecodable(int number) { return isStandardCompressed(number) || isDecodeOnly(number); }
+
+bool isUnsupportedCompression(int number) { return number >= 104 && number <= 130 && !isDecodable(number); }
+
+bool isLossy(int number) { return number == 106 || number == 107 || number == 125 || number == 127; }
 
 std::string currentSyntaxUid(const FileInstance& file) {
   char uid[kUidBufferSize] = {};

@@ -25,10 +25,13 @@ struct NamedSyntax {
 };
 std::optional<NamedSyntax> namedSyntax(std::string_view uid);
 
-// Pixel work: decompressed by the standard decompressor, refused, or read raw.
-bool isStandardCompressed(int number);     // 106, 107, 123, 124, 125
+// Pixel work: decompressed (and compressed) by the standard callbacks,
+// decompressed only, refused, or read raw.
+bool isStandardCompressed(int number);     // 106, 107, 123, 124, 125: read and written
+bool isDecodeOnly(int number);             // 105 RLE, 126 and 127 JPEG-LS: read, never written
+bool isDecodable(int number);              // either of the two
 bool isUnsupportedCompression(int number);  // any other number from 104 to 130
-bool isLossy(int number);                   // 106, 107, 125
+bool isLossy(int number);                   // 106, 107, 125, 127
 
 // The Transfer Syntax UID of the object's data set, as stored in (0002,0010).
 // Failures stop the call (action 2).

@@ -207,7 +207,7 @@ HostVar* readValue(const FileInstance& file, const Address& at, int vr, int coun
     case MC_VR_OW: {
       if (at.isPrivate() || at.tag() != kTagPixelData) return readBinary(at, vr);
       const int syntax = currentSyntax(file);
-      if (isStandardCompressed(syntax)) return readCompressedPixelData(file, at.id(), at.tagString());
+      if (isDecodable(syntax)) return readCompressedPixelData(file, at.id(), at.tagString());
       if (isUnsupportedCompression(syntax))
         fail(kErrs4, "Error: Failed to read pixel data unsupported compression format (file/syntax/syntax) ",
              fileName(file), currentSyntaxUid(file), transferSyntaxName(syntax));

@@ -264,7 +264,7 @@ PreparedWrite prepareBinary(const FileInstance& file, const WriteTarget& t, Host
   if (!t.at.isPrivate() && t.at.tag() == kTagPixelData) {
     const int syntax = currentSyntax(file);
     compressed = isStandardCompressed(syntax);
-    if (isUnsupportedCompression(syntax))
+    if (isUnsupportedCompression(syntax) || isDecodeOnly(syntax))
       fail(kErrs4, "Error: Failed to read pixel data unsupported compression format (file/syntax/syntax) ",
            fileName(file), currentSyntaxUid(file), transferSyntaxName(syntax));
   }

@@ -1,6 +1,6 @@
 // Send of ZYLffOrvoStorScu: each file opened, an association proposed for
-// its SOP class in eight transfer syntaxes (kept while the class and syntax
-// stay the same), the file converted to an uncompressed syntax when the node
+// its SOP class in eight transfer syntaxes, and in its own when that is RLE or
+// JPEG-LS (kept while the class and syntax stay the same), the file converted to an uncompressed syntax when the node
 // does not take its own, stored with C-STORE, and every step reported to the
 // progress callback.
 #include <array>
@@ -40,7 +40,9 @@ struct SendState {
   int associationSyntax = 0;
   cfg::CfgApplEntity remote{};
   std::string serviceListName;
-  std::array<std::string, kProposedSyntaxes.size()> serviceNames, syntaxListNames;
+  // The eight syntaxes, and the file's own when it is one the file object
+  // only decodes (RLE, JPEG-LS): sent as it is when the node takes it.
+  std::array<std::string, kProposedSyntaxes.size() + 1> serviceNames, syntaxListNames;
 };
 // Makes every list and service name unique within the process.
 std::atomic<uint32_t> gNameCounter{0};
@@ -121,12 +123,14 @@ int openFile(const std::string& path, int32_t mode) {
   return file.get().msgFileId;
 }
 
-bool buildProposedServiceList(SendState& state, const std::string& service) {
+bool buildProposedServiceList(SendState& state, const std::string& service, int native) {
   releaseLists(state);
+  std::vector<MC_TRANSFER_SYNTAX> proposed(kProposedSyntaxes.begin(), kProposedSyntaxes.end());
+  if (file::isDecodeOnly(native)) proposed.push_back(static_cast<MC_TRANSFER_SYNTAX>(native));
   uint32_t counter = ++gNameCounter;
-  for (size_t i = 0; i < kProposedSyntaxes.size(); ++i) {
+  for (size_t i = 0; i < proposed.size(); ++i) {
     state.syntaxListNames[i] = formatText("SyntaxListName_%d_%u", state.message, counter);
-    if (MC_NewSyntaxList(state.syntaxListNames[i].c_str(), &kProposedSyntaxes[i], 1) != MC_NORMAL_COMPLETION) {
+    if (MC_NewSyntaxList(state.syntaxListNames[i].c_str(), &proposed[i], 1) != MC_NORMAL_COMPLETION) {
       state.syntaxListNames[i].clear();
       return false;
     }
@@ -140,7 +144,8 @@ bool buildProposedServiceList(SendState& state, const std::string& service) {
   }
   state.serviceListName = formatText("ServiceListName_%d_%u", state.message, counter);
   std::vector<const char*> names;
-  for (const std::string& name : state.serviceNames) names.push_back(name.c_str());
+  for (const std::string& name : state.serviceNames)
+    if (!name.empty()) names.push_back(name.c_str());
   if (MC_NewProposedServiceList(state.serviceListName.c_str(), names.data(), static_cast<int>(names.size())) !=
       MC_NORMAL_COMPLETION) {
     state.serviceListName.clear();
@@ -192,7 +197,7 @@ int prepareAssociation(SendState& state, const std::string& path, std::string& b
   const std::string service = serviceBuffer;
 
   if (service == state.associationService && native == state.associationSyntax) return 1;
-  if (!buildProposedServiceList(state, service))
+  if (!buildProposedServiceList(state, service, native))
     return buffer = formatText("Error: Failed to create service list. Service(%s), Syntax(%s) file(%s)", service.c_str(), uid,
                            path.c_str()),
            0;

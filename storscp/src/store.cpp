@@ -46,37 +46,10 @@ constexpr const char* kClaimSuffix = ".lock";
 
 std::atomic<unsigned long> depotSequence{0};
 
+// The display name from the toolkit's one table of syntax names.
 const char* SyntaxName(MC_TRANSFER_SYNTAX syntax) {
-  switch (syntax) {
-    case MC_TS_IMPLICIT_LITTLE_ENDIAN: return " Implicit VR Little Endian";
-    case MC_TS_EXPLICIT_LITTLE_ENDIAN: return " Explicit VR Little Endian";
-    case MC_TS_EXPLICIT_BIG_ENDIAN: return " Explicit VR Big Endian";
-    case MC_TS_IMPLICIT_BIG_ENDIAN: return " Implicit VR Big Endian";
-    case MC_TS_RLE: return " RLE";
-    case MC_TS_JPEG_BASELINE: return " JPEG Baseline";
-    case MC_TS_JPEG_EXTENDED_2_4: return " JPEG Extended (2 & 4)";
-    case MC_TS_JPEG_EXTENDED_3_5: return " JPEG Extended (3 & 5)";
-    case MC_TS_JPEG_SPECTRAL_NONHIER_6_8: return " JPEG Spectral, Non-Hier (6 & 8)";
-    case MC_TS_JPEG_SPECTRAL_NONHIER_7_9: return " JPEG Spectral, Non-Hier (7 & 9)";
-    case MC_TS_JPEG_FULL_NONHIER_10_12: return " JPEG Full, Non-Hier (10 & 12)";
-    case MC_TS_JPEG_FULL_NONHIER_11_13: return " JPEG Full, Non-Hier (11 & 13)";
-    case MC_TS_JPEG_LOSSLESS_NONHIER_14: return " JPEG Lossless, Non-Hier (14)";
-    case MC_TS_JPEG_LOSSLESS_NONHIER_15: return " JPEG Lossless, Non-Hier (15)";
-    case MC_TS_JPEG_EXTENDED_HIER_16_18: return " JPEG Extended, Hier (16 & 18)";
-    case MC_TS_JPEG_EXTENDED_HIER_17_19: return " JPEG Extended, Hier (17 & 19)";
-    case MC_TS_JPEG_SPECTRAL_HIER_20_22: return " JPEG Spectral, Hier (20 & 22)";
-    case MC_TS_JPEG_SPECTRAL_HIER_21_23: return " JPEG Spectral, Hier (21 & 23)";
-    case MC_TS_JPEG_FULL_HIER_24_26: return " JPEG Full, Hier (24 & 26)";
-    case MC_TS_JPEG_FULL_HIER_25_27: return " JPEG Full, Hier (25 & 27)";
-    case MC_TS_JPEG_LOSSLESS_HIER_28: return " JPEG Lossless, Hier (28)";
-    case MC_TS_JPEG_LOSSLESS_HIER_29: return " JPEG Lossless, Hier (29)";
-    case MC_TS_JPEG_LOSSLESS_SV1: return " JPEG Lossless, Non-Hier (1st)";
-    case MC_TS_JPEG2000_LOSSLESS_ONLY: return " JPEG 2000 Lossless";
-    case MC_TS_JPEG2000: return " JPEG 2000";
-    case MC_TS_JPEG2000_MULTICOMPONENT: return " Private Syntax 1";
-    case MC_TS_PRIVATE_IMPLICIT_LE_BIG_ENDIAN_PIXELS: return " Private Syntax 2";
-    default: return " Unknown Transfer Syntax";
-  }
+  const char* name = MC_Transfer_Syntax_Name(syntax);
+  return name ? name : " Unknown Transfer Syntax";
 }
 
 // The toolkit object the received message becomes; freed on every path.

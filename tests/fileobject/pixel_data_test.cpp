@@ -212,11 +212,11 @@ TEST_F(PixelData, CompressedFramesEqualTheirUncompressedSource) {
 }
 
 TEST_F(PixelData, RefusalsNameTheirReason) {
-  // RLE is not among the syntaxes decoded.
-  Variable rle = make((kCorpus / "MR_small_RLE.dcm").string());
-  const std::string error = pixelError(rle);
+  // Deflated pixel data is not among the syntaxes decoded (RLE and JPEG-LS are now).
+  Variable deflated = make((kCorpus / "image_dfl.dcm").string());
+  const std::string error = pixelError(deflated);
   EXPECT_TRUE(contains(error, "Error: Failed to get pixel data, unsupported compression format (file/syntax/syntax) , " +
-                                  (kCorpus / "MR_small_RLE.dcm").string() + ", 1.2.840.10008.1.2.5,  RLE"))
+                                  (kCorpus / "image_dfl.dcm").string() + ", 1.2.840.10008.1.2.1.99,  Unknown Transfer Syntax"))
       << error;
   // NO_PIXEL_DATA is looked at before the file is opened.
   const fs::path gone = image("gone.dcm", Geometry{2, 2, 1, 1, 8});

@@ -101,7 +101,8 @@ TEST_F(Properties, GetPropertyGivesWhatGetValueGivesAndTheObjectsOwnFields) {
   // The UID as stored (dcmdump agrees) and the syntax's name without its leading space.
   for (const auto& [file, name] : {std::pair{"MR_small_implicit.dcm", "Implicit VR Little Endian"},
                                    std::pair{"CT_small.dcm", "Explicit VR Little Endian"},
-                                   std::pair{"JPEG2000.dcm", "JPEG 2000"}, std::pair{"MR_small_RLE.dcm", "RLE"}}) {
+                                   std::pair{"JPEG2000.dcm", "JPEG 2000"}, std::pair{"MR_small_RLE.dcm", "RLE"},
+                                   std::pair{"MR_small_jpeg_ls_lossless.dcm", "JPEG-LS Lossless"}}) {
     SCOPED_TRACE(file);
     Variable f = make((kCorpus / file).string());
     const std::vector<std::string> syntax = textsOf(property(f, "TRANSFER_SYNTAX"));

@@ -251,6 +251,8 @@ const char* MC_Status_Name(MC_STATUS status) {
     return row ? row->name : nullptr;
 }
 
+const char* MC_Transfer_Syntax_Name(MC_TRANSFER_SYNTAX syntax) { return tables::syntaxName(syntax); }
+
 MC_STATUS MC_Set_MergeINI(const char* iniPath) {
     return guarded([&] {
         if (!iniPath || !*iniPath) return MC_NULL_POINTER_PARM;

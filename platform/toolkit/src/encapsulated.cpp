@@ -521,7 +521,7 @@ MC_STATUS writeFrame(int id, std::uint32_t tag, bool first, void* userInfo, MC_V
         if (first) {
             pixels.writing.reset();
             const auto syntax = codecSyntax(messageSyntax(target.root()));
-            if (!syntax) fail(MC_INVALID_TRANSFER_SYNTAX);
+            if (!syntax || !codec::canEncode(*syntax)) fail(MC_INVALID_TRANSFER_SYNTAX);
             PixelSession::Writing writing;
             writing.generation = ++pixels.generations;
             writing.container = &container;
@@ -663,7 +663,8 @@ void convertPixelData(int messageId, E_TransferSyntax syntax) {
         auto& pixels = *static_cast<DcmPixelData*>(attribute.element);
         from = encapsulation(pixels);
         if (from ? *from == syntax : !toEncapsulated) return;
-        if (toEncapsulated && (!target || !root.compressor)) fail(MC_COMPRESSOR_REQUIRED);
+        if (toEncapsulated && (!target || !codec::canEncode(*target) || !root.compressor))
+            fail(MC_COMPRESSOR_REQUIRED);
         if (from && (!codecSyntax(*from) || !root.decompressor)) fail(MC_DECOMPRESSOR_REQUIRED);
         compressor = root.compressor;
         session(root).decoded.reset();

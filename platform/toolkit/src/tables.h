@@ -34,9 +34,11 @@ std::optional<DcmEVR> dcmtkFromVr(MC_VR code);
 struct SyntaxRow {
     MC_TRANSFER_SYNTAX number;
     E_TransferSyntax dcmtk;
+    const char* name;  // display name, nullptr when it has none
 };
 std::span<const SyntaxRow> syntaxes();
 std::optional<E_TransferSyntax> dcmtkFromSyntax(MC_TRANSFER_SYNTAX number);
+const char* syntaxName(MC_TRANSFER_SYNTAX number);
 std::optional<MC_TRANSFER_SYNTAX> syntaxFromDcmtk(E_TransferSyntax xfer);
 std::optional<MC_TRANSFER_SYNTAX> syntaxFromUid(std::string_view uid);
 

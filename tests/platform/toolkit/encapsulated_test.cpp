@@ -190,12 +190,11 @@ class SampleFrames : public testing::TestWithParam<SampleFile> {};
 
 TEST_P(SampleFrames, EveryFrameEqualsTheReferenceInAnyOrder) {
     const SampleFile& sample = GetParam();
-    const bool jpeg = !codec::isJpeg2000(sample.syntax);
-    const char* tool = jpeg ? ZYL_DCMDJPEG : ZYL_GDCMCONV;
-    if (!ct::toolAvailable(tool)) GTEST_SKIP() << "reference tool missing";
+    const auto [tool, options] = ct::referenceTool(sample.syntax);
+    if (!ct::toolAvailable(tool)) GTEST_SKIP() << "reference tool missing: " << tool;
     ct::TempDir temp;
     const fs::path reference = temp.path() / "reference.dcm";
-    const int toolStatus = ct::run(std::string(tool) + (jpeg ? " '" : " --raw '") + sample.path.string() + "' '" +
+    const int toolStatus = ct::run(std::string(tool) + options + "'" + sample.path.string() + "' '" +
                                        reference.string() + "'",
                                    temp.path() / "tool.log");
 

@@ -14,12 +14,15 @@ using detail::fail;
 
 namespace {
 
-constexpr std::array<std::pair<Syntax, std::string_view>, 5> kSyntaxUids{{
+constexpr std::array<std::pair<Syntax, std::string_view>, 8> kSyntaxUids{{
     {Syntax::jpeg_baseline, "1.2.840.10008.1.2.4.50"},
     {Syntax::jpeg_extended, "1.2.840.10008.1.2.4.51"},
     {Syntax::jpeg_lossless, "1.2.840.10008.1.2.4.70"},
     {Syntax::j2k_lossless, "1.2.840.10008.1.2.4.90"},
     {Syntax::j2k, "1.2.840.10008.1.2.4.91"},
+    {Syntax::rle, "1.2.840.10008.1.2.5"},
+    {Syntax::jpeg_ls_lossless, "1.2.840.10008.1.2.4.80"},
+    {Syntax::jpeg_ls_near_lossless, "1.2.840.10008.1.2.4.81"},
 }};
 
 std::uint16_t requiredUint16(DcmItem& dataset, const DcmTagKey& tag, const char* name) {
@@ -49,7 +52,12 @@ std::string_view uidOf(Syntax syntax) noexcept {
 }
 
 bool isLossy(Syntax syntax) noexcept {
-  return syntax == Syntax::jpeg_baseline || syntax == Syntax::jpeg_extended || syntax == Syntax::j2k;
+  return syntax == Syntax::jpeg_baseline || syntax == Syntax::jpeg_extended || syntax == Syntax::j2k ||
+         syntax == Syntax::jpeg_ls_near_lossless;
+}
+
+bool canEncode(Syntax syntax) noexcept {
+  return syntax != Syntax::rle && syntax != Syntax::jpeg_ls_lossless && syntax != Syntax::jpeg_ls_near_lossless;
 }
 
 bool isJpeg2000(Syntax syntax) noexcept {
@@ -87,9 +95,9 @@ void checkImage(const ImageDescription& image) {
   if (image.samplesPerPixel != 1 && image.samplesPerPixel != 3)
     fail(Errc::unsupported_image,
          "Samples per Pixel " + std::to_string(image.samplesPerPixel) + " (1 or 3 supported)");
-  if (image.bitsAllocated != 8 && image.bitsAllocated != 16)
+  if (image.bitsAllocated != 8 && image.bitsAllocated != 16 && image.bitsAllocated != 32)
     fail(Errc::unsupported_image,
-         "Bits Allocated " + std::to_string(image.bitsAllocated) + " (8 or 16 supported)");
+         "Bits Allocated " + std::to_string(image.bitsAllocated) + " (8, 16 or 32 supported)");
   if (image.bitsStored == 0 || image.bitsStored > image.bitsAllocated)
     fail(Errc::invalid_image, "Bits Stored " + std::to_string(image.bitsStored) +
                                   " with Bits Allocated " + std::to_string(image.bitsAllocated));

@@ -49,4 +49,12 @@ DecodedFormat decodeJ2k(const ImageDescription& image, std::span<const std::uint
 EncodedFrame encodeJ2k(Syntax syntax, const ImageDescription& image,
                        std::span<const std::uint8_t> pixels, const EncodeOptions& options);
 
+// RLE Lossless (DCMTK's RLE decompressor), 8, 16 or 32 bits allocated.
+DecodedFormat decodeRle(const ImageDescription& image, std::span<const std::uint8_t> codestream,
+                        std::span<std::uint8_t> out);
+
+// JPEG-LS lossless and near-lossless (DCMTK's JPEG-LS decoder, CharLS inside).
+DecodedFormat decodeJpegLs(Syntax syntax, const ImageDescription& image,
+                           std::span<const std::uint8_t> codestream, std::span<std::uint8_t> out);
+
 }  // namespace zyl::codec::detail

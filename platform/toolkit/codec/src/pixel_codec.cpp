@@ -24,6 +24,9 @@ E_TransferSyntax dcmtkSyntax(Syntax syntax) {
     case Syntax::jpeg_lossless: return EXS_JPEGProcess14SV1;
     case Syntax::j2k_lossless: return EXS_JPEG2000LosslessOnly;
     case Syntax::j2k: return EXS_JPEG2000;
+    case Syntax::rle: return EXS_RLELossless;
+    case Syntax::jpeg_ls_lossless: return EXS_JPEGLSLossless;
+    case Syntax::jpeg_ls_near_lossless: return EXS_JPEGLSLossy;
   }
   fail(Errc::unsupported_syntax, "unknown syntax");
 }
@@ -36,7 +39,10 @@ void checkSyntax(Syntax syntax) {
 
 void checkEncodable(Syntax syntax, const ImageDescription& image) {
   checkSyntax(syntax);
+  if (!canEncode(syntax)) fail(Errc::unsupported_syntax, std::string(uidOf(syntax)) + " is decoded only");
   checkImage(image);
+  if (image.bitsAllocated > 16)
+    fail(Errc::unsupported_image, "Bits Allocated " + std::to_string(image.bitsAllocated) + " (8 or 16 encoded)");
   const auto bits = std::to_string(image.bitsStored);
   switch (syntax) {
     case Syntax::jpeg_baseline:
@@ -51,6 +57,9 @@ void checkEncodable(Syntax syntax, const ImageDescription& image) {
       break;
     case Syntax::j2k_lossless:
     case Syntax::j2k:
+    case Syntax::rle:
+    case Syntax::jpeg_ls_lossless:
+    case Syntax::jpeg_ls_near_lossless:
       break;
   }
   if ((syntax == Syntax::jpeg_baseline || syntax == Syntax::jpeg_extended) &&
@@ -67,6 +76,11 @@ DecodedFormat decodeFrame(Syntax syntax, const ImageDescription& image,
                                      std::to_string(image.frameBytes()));
   if (codestream.empty()) fail(Errc::corrupt_codestream, "empty codestream");
   out = out.first(image.frameBytes());
+  if (syntax == Syntax::rle) return detail::decodeRle(image, codestream, out);
+  if (image.bitsAllocated > 16)
+    fail(Errc::unsupported_image, "Bits Allocated " + std::to_string(image.bitsAllocated) + " (8 or 16 decoded)");
+  if (syntax == Syntax::jpeg_ls_lossless || syntax == Syntax::jpeg_ls_near_lossless)
+    return detail::decodeJpegLs(syntax, image, codestream, out);
   return isJpeg2000(syntax) ? detail::decodeJ2k(image, codestream, out)
                             : detail::decodeJpeg(image, codestream, out);
 }

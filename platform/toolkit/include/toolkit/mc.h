@@ -295,6 +295,10 @@ typedef MC_STATUS (*MC_Compression_Callback)(int id, void** context, unsigned lo
 MC_EXPORT const char* MC_Error_Message(MC_STATUS status);
 /* The enumerator's name of a status ("MC_TIMEOUT"); NULL for codes without one. */
 MC_EXPORT const char* MC_Status_Name(MC_STATUS status);
+/* The display name of a transfer syntax number (" JPEG Baseline", with its
+   leading space); NULL for numbers without one. Our addition: one table of
+   names for the file object and the storage service. */
+MC_EXPORT const char* MC_Transfer_Syntax_Name(MC_TRANSFER_SYNTAX syntax);
 MC_EXPORT MC_STATUS MC_Set_MergeINI(const char* iniPath);
 MC_EXPORT MC_STATUS MC_Library_Initialization(const void* reserved1, const void* reserved2,
                                               const void* reserved3);

@@ -75,7 +75,9 @@ Bytes syntheticFrame(const ImageDescription& image, unsigned seed) {
 }
 
 long sampleAt(const ImageDescription& image, const Bytes& frame, std::size_t i) {
-  long raw = image.bytesPerSample() == 1 ? frame[i] : frame[2 * i] | (frame[2 * i + 1] << 8);
+  const std::size_t bytes = image.bytesPerSample();
+  long raw = 0;
+  for (std::size_t b = bytes; b-- > 0;) raw = raw << 8 | frame[i * bytes + b];
   raw &= (1L << image.bitsStored) - 1;
   if (image.pixelRepresentation == 1 && (raw & (1L << (image.bitsStored - 1))))
     raw -= 1L << image.bitsStored;
@@ -145,7 +147,23 @@ NativePixels readNativeFile(const fs::path& file) {
   DcmDataset& dataset = *fileFormat.getDataset();
   NativePixels native{describeImage(dataset), {}};
   const std::size_t total = native.image.frameBytes() * native.image.frames;
-  if (native.image.bitsAllocated == 16) {
+  if (native.image.bitsAllocated == 32) {
+    const Uint32* words = nullptr;
+    unsigned long count = 0;
+    if (dataset.findAndGetUint32Array(DCM_PixelData, words, &count).bad() || count * 4 < total) {
+      // OW Pixel Data: 16-bit words, two to a sample.
+      const Uint16* halves = nullptr;
+      if (dataset.findAndGetUint16Array(DCM_PixelData, halves, &count).bad() || count * 2 < total)
+        throw std::runtime_error("no 32-bit Pixel Data in " + file.string());
+      for (std::size_t i = 0; i < total / 2; ++i) {
+        native.bytes.push_back(static_cast<std::uint8_t>(halves[i]));
+        native.bytes.push_back(static_cast<std::uint8_t>(halves[i] >> 8));
+      }
+    } else {
+      for (std::size_t i = 0; i < total / 4; ++i)
+        for (int b = 0; b < 4; ++b) native.bytes.push_back(static_cast<std::uint8_t>(words[i] >> (8 * b)));
+    }
+  } else if (native.image.bitsAllocated == 16) {
     const Uint16* words = nullptr;
     unsigned long count = 0;
     if (dataset.findAndGetUint16Array(DCM_PixelData, words, &count).bad() || count * 2 < total)
@@ -162,6 +180,13 @@ NativePixels readNativeFile(const fs::path& file) {
     native.bytes.assign(bytes, bytes + total);
   }
   return native;
+}
+
+std::pair<const char*, const char*> referenceTool(Syntax syntax) {
+  if (isJpeg2000(syntax)) return {ZYL_GDCMCONV, " --raw "};
+  if (syntax == Syntax::rle) return {ZYL_DCMDRLE, " "};
+  if (syntax == Syntax::jpeg_ls_lossless || syntax == Syntax::jpeg_ls_near_lossless) return {ZYL_DCMDJPLS, " "};
+  return {ZYL_DCMDJPEG, " "};
 }
 
 Bytes toColourByPixel(const ImageDescription& image, const Bytes& frames) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zyl::codec::test {
@@ -56,6 +57,10 @@ void putImageAttributes(DcmItem& dataset, const ImageDescription& image);
 // compressed with `syntax`.
 void writeCompressedFile(const std::filesystem::path& file, const ImageDescription& image,
                          const Bytes& frames, Syntax syntax, const EncodeOptions& options = {});
+
+// The tool that decodes a syntax into an uncompressed file, and its options:
+// dcmdjpeg, gdcmconv --raw (JPEG 2000), dcmdrle, dcmdjpls.
+std::pair<const char*, const char*> referenceTool(Syntax syntax);
 
 // Runs a shell command; returns its exit status. Output goes to `log`.
 int run(const std::string& command, const std::filesystem::path& log);

@@ -2,6 +2,10 @@
 // data, lying lengths, absurd dimensions, empty input, random corruption.
 #include "codec_test_support.h"
 
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -158,6 +162,120 @@ TEST(MalformedInput, DeeperJpegThanTheStorage) {
   const ImageDescription eight = describe(16, 16, 1, 8, 8, 0);
   EXPECT_EQ(decodeGuarded(Syntax::jpeg_extended, eight, encoded.codestream, encoded).code, Errc::geometry_mismatch);
 }
+
+// ---- Decode-only syntaxes: codestreams from sample files --------------------------
+
+struct SampleStream {
+  const char* file;
+  Syntax syntax;
+};
+const SampleStream kDecodeOnly[] = {
+    {"SC_rgb_rle_16bit.dcm", Syntax::rle},
+    {"MR_small_RLE.dcm", Syntax::rle},
+    {"MR_small_jpeg_ls_lossless.dcm", Syntax::jpeg_ls_lossless},
+};
+
+class DecodeOnlyMalformed : public testing::TestWithParam<SampleStream> {
+protected:
+  void SetUp() override {
+    DcmFileFormat file;
+    const std::string path = std::string(ZYL_PYDICOM_TEST_FILES) + "/" + GetParam().file;
+    ASSERT_TRUE(file.loadFile(path.c_str()).good()) << path;
+    image_ = describeImage(*file.getDataset());
+    DcmElement* element = nullptr;
+    ASSERT_TRUE(file.getDataset()->findAndGetElement(DCM_PixelData, element).good());
+    auto* pixels = static_cast<DcmPixelData*>(element);
+    E_TransferSyntax xfer = EXS_Unknown;
+    const DcmRepresentationParameter* parameter = nullptr;
+    pixels->getCurrentRepresentationKey(xfer, parameter);
+    DcmPixelSequence* sequence = nullptr;
+    DcmPixelItem* fragment = nullptr;
+    Uint8* bytes = nullptr;
+    ASSERT_TRUE(pixels->getEncapsulatedRepresentation(xfer, parameter, sequence).good() && sequence);
+    ASSERT_TRUE(sequence->getItem(fragment, 1).good() && fragment->getUint8Array(bytes).good() && bytes);
+    codestream_.assign(bytes, bytes + fragment->getLength());
+    encoded_.attributes.photometric = image_.photometric;
+  }
+  Outcome decode(const Bytes& codestream, const ImageDescription* image = nullptr) {
+    return decodeGuarded(GetParam().syntax, image ? *image : image_, codestream, encoded_);
+  }
+  bool isRle() const { return GetParam().syntax == Syntax::rle; }
+  void putWord(Bytes& data, std::size_t index, std::uint32_t value) {
+    for (std::size_t b = 0; b < 4; ++b) data[4 * index + b] = static_cast<std::uint8_t>(value >> (8 * b));
+  }
+
+  ImageDescription image_;
+  Bytes codestream_;
+  EncodedFrame encoded_;
+};
+
+TEST_P(DecodeOnlyMalformed, IntactTruncatedAndCorruptedData) {
+  EXPECT_FALSE(decode(codestream_).threw);
+  EXPECT_EQ(decode({}).code, Errc::corrupt_codestream);
+  // Cut short anywhere: refused (an RLE segment cut at its end may still fill
+  // the frame with the pad byte gone), never a write past the frame.
+  for (std::size_t keep : {std::size_t{1}, std::size_t{40}, std::size_t{63}, std::size_t{64},
+                           codestream_.size() / 2, codestream_.size() - 20}) {
+    EXPECT_TRUE(decode(Bytes(codestream_.begin(), codestream_.begin() + static_cast<std::ptrdiff_t>(keep))).threw)
+        << "kept " << keep << " of " << codestream_.size();
+  }
+  std::mt19937 random(99);
+  std::uniform_int_distribution<std::size_t> position(0, codestream_.size() - 1);
+  for (int round = 0; round < 150; ++round) {
+    Bytes damaged = codestream_;
+    for (int i = 0; i <= round % 4; ++i) damaged[position(random)] = static_cast<std::uint8_t>(random());
+    decode(damaged);  // the guard check is the assertion
+  }
+}
+
+TEST_P(DecodeOnlyMalformed, DescriptionsTheDataCannotFill) {
+  ImageDescription wider = image_;
+  wider.columns = static_cast<std::uint16_t>(wider.columns + 2);
+  const Outcome outcome = decode(codestream_, &wider);
+  EXPECT_TRUE(outcome.code == Errc::geometry_mismatch || outcome.code == Errc::corrupt_codestream);
+  ImageDescription otherSamples = image_;
+  otherSamples.samplesPerPixel = image_.samplesPerPixel == 3 ? 1 : 3;
+  EXPECT_EQ(decode(codestream_, &otherSamples).code, Errc::geometry_mismatch);
+  Bytes small(image_.frameBytes() - 1);
+  EXPECT_THROW(decodeFrame(GetParam().syntax, image_, codestream_, small), CodecError);
+}
+
+TEST_P(DecodeOnlyMalformed, LyingRleHeaders) {
+  if (!isRle()) GTEST_SKIP() << "RLE only";
+  const std::uint32_t segments = codestream_[0];
+  struct Lie {
+    std::size_t word;
+    std::uint32_t value;
+    Errc expected;
+  };
+  const std::uint32_t size = static_cast<std::uint32_t>(codestream_.size());
+  const Lie lies[] = {
+      {0, segments + 1, Errc::geometry_mismatch},  // more segments than the image has bytes per pixel
+      {0, 16, Errc::geometry_mismatch},            // beyond the fifteen the header holds
+      {1, 0, Errc::corrupt_codestream},            // a segment inside the header
+      {1, size, Errc::corrupt_codestream},         // a segment at the end of the data
+      {segments, size + 100, Errc::corrupt_codestream},  // the last segment beyond the data
+      {segments, 0xFFFFFFFF, Errc::corrupt_codestream},
+  };
+  for (const Lie& lie : lies) {
+    Bytes lying = codestream_;
+    putWord(lying, lie.word, lie.value);
+    EXPECT_EQ(decode(lying).code, lie.expected) << "word " << lie.word << " = " << lie.value;
+  }
+  if (segments > 1) {
+    // Offsets out of order: a segment of negative length.
+    Bytes swapped = codestream_;
+    std::swap_ranges(swapped.begin() + 4, swapped.begin() + 8, swapped.begin() + 8);
+    EXPECT_EQ(decode(swapped).code, Errc::corrupt_codestream);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DecodeOnlyMalformed, testing::ValuesIn(kDecodeOnly), [](const auto& info) {
+  std::string name = info.param.file;
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+});
 
 }  // namespace
 }  // namespace zyl::codec::test

@@ -1,6 +1,7 @@
-// Every frame of every sample file in the five compressed syntaxes decodes
-// to the same bytes as an independent tool: dcmdjpeg for JPEG, GDCM for
-// JPEG 2000. Frames are decoded last to first, each on its own.
+// Every frame of every sample file in the compressed syntaxes decodes to the
+// same bytes as an independent tool: dcmdjpeg for JPEG, GDCM for JPEG 2000,
+// dcmdrle for RLE, dcmdjpls for JPEG-LS. Frames are decoded last to first,
+// each on its own.
 #include "codec_test_support.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -49,14 +50,13 @@ class ReferenceDecode : public testing::TestWithParam<SampleFile> {};
 
 TEST_P(ReferenceDecode, EveryFrameMatchesTheReferenceTool) {
   const SampleFile& sample = GetParam();
-  const bool jpeg = !isJpeg2000(sample.syntax);
-  const char* tool = jpeg ? ZYL_DCMDJPEG : ZYL_GDCMCONV;
-  if (!toolAvailable(tool)) GTEST_SKIP() << "reference tool missing: " << (jpeg ? "dcmdjpeg" : "gdcmconv");
+  const auto [tool, options] = referenceTool(sample.syntax);
+  if (!toolAvailable(tool)) GTEST_SKIP() << "reference tool missing: " << tool;
 
   TempDir temp;
   const fs::path reference = temp.path() / "reference.dcm";
-  const std::string command = std::string(tool) + (jpeg ? " " : " --raw ") + "'" + sample.path.string() +
-                              "' '" + reference.string() + "'";
+  const std::string command = std::string(tool) + options + "'" + sample.path.string() + "' '" +
+                              reference.string() + "'";
   const int toolStatus = run(command, temp.path() / "tool.log");
 
   DcmFileFormat original;
@@ -98,6 +98,10 @@ TEST_P(ReferenceDecode, EveryFrameMatchesTheReferenceTool) {
     for (std::size_t i = 0; i < samples && firstDifference == samples; ++i)
       if (sampleAt(image, decoded, i) != sampleAt(image, expectedFrame, i)) firstDifference = i;
     EXPECT_EQ(firstDifference, samples) << "frame " << f << " differs first at sample " << firstDifference;
+    // Lossless syntaxes keep the stored bits exactly.
+    if (!isLossy(sample.syntax) && image.pixelRepresentation == 0) {
+      EXPECT_EQ(decoded, expectedFrame) << "frame " << f;
+    }
     // Our signed samples fill the whole word, as 16-bit signed readers expect.
     if (image.pixelRepresentation == 1 && image.bitsAllocated == 16) {
       for (std::size_t i = 0; i < samples; ++i) {

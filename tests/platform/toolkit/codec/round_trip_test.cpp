@@ -192,18 +192,36 @@ TEST(EncodeLimits, FrameOfTheWrongSizeIsRefused) {
 
 TEST(Syntaxes, UidsMapBothWays) {
   for (Syntax s : {Syntax::jpeg_baseline, Syntax::jpeg_extended, Syntax::jpeg_lossless, Syntax::j2k_lossless,
-                   Syntax::j2k}) {
+                   Syntax::j2k, Syntax::rle, Syntax::jpeg_ls_lossless, Syntax::jpeg_ls_near_lossless}) {
     EXPECT_EQ(syntaxFromUid(uidOf(s)), s);
     EXPECT_EQ(syntaxFromUid(std::string(uidOf(s)) + '\0'), s);  // padded UI value
   }
-  for (const char* other : {"1.2.840.10008.1.2.1", "1.2.840.10008.1.2.4.57", "1.2.840.10008.1.2.4.80",
-                            "1.2.840.10008.1.2.5", "1.2.840.10008.1.2.4.5", ""})
+  for (const char* other : {"1.2.840.10008.1.2.1", "1.2.840.10008.1.2.4.57", "1.2.840.10008.1.2.4.82",
+                            "1.2.840.10008.1.2.1.99", "1.2.840.10008.1.2.4.5", ""})
     EXPECT_FALSE(syntaxFromUid(other)) << other;
   EXPECT_TRUE(isLossy(Syntax::jpeg_baseline));
   EXPECT_TRUE(isLossy(Syntax::jpeg_extended));
   EXPECT_TRUE(isLossy(Syntax::j2k));
   EXPECT_FALSE(isLossy(Syntax::jpeg_lossless));
   EXPECT_FALSE(isLossy(Syntax::j2k_lossless));
+  EXPECT_TRUE(isLossy(Syntax::jpeg_ls_near_lossless));
+  EXPECT_FALSE(isLossy(Syntax::jpeg_ls_lossless));
+  EXPECT_FALSE(isLossy(Syntax::rle));
+}
+
+// RLE and JPEG-LS are decoded only: encoding them is refused before any work.
+TEST(Syntaxes, DecodeOnlySyntaxesAreNotEncoded) {
+  const ImageDescription image = describe(8, 8, 1, 8, 8, 0);
+  const Bytes frame(image.frameBytes());
+  for (Syntax s : {Syntax::rle, Syntax::jpeg_ls_lossless, Syntax::jpeg_ls_near_lossless}) {
+    EXPECT_FALSE(canEncode(s));
+    try {
+      encodeFrame(s, image, frame);
+      ADD_FAILURE() << uidOf(s) << " encoded";
+    } catch (const CodecError& error) {
+      EXPECT_EQ(error.code(), Errc::unsupported_syntax) << uidOf(s);
+    }
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Pixel data codecs for the five compressed transfer syntaxes the toolkit
-// handles: JPEG Baseline, JPEG Extended, JPEG Lossless SV1, JPEG 2000 lossless
-// and JPEG 2000. Everything works one frame at a time:
+// Pixel data codecs for the compressed transfer syntaxes the toolkit handles:
+// JPEG Baseline, JPEG Extended, JPEG Lossless SV1, JPEG 2000 lossless and
+// JPEG 2000 both ways; RLE Lossless and JPEG-LS lossless / near-lossless are
+// decoded only. Everything works one frame at a time:
 //
 //   - describeImage() reads the Image Pixel attributes of a data set;
 //   - FrameIndex maps the fragments of encapsulated Pixel Data to frames;
@@ -10,7 +11,8 @@
 //   - FrameReader ties the first three together over a DCMTK data set.
 //
 // Native pixels are little-endian, one or two bytes per sample (Bits
-// Allocated 8 or 16), and colour-by-pixel (Planar Configuration 0) on output.
+// Allocated 8 or 16; RLE also 32, four bytes), and colour-by-pixel (Planar
+// Configuration 0) on output.
 // Every failure throws CodecError; nothing else leaves this library except
 // std::bad_alloc.
 #pragma once
@@ -34,7 +36,7 @@ namespace zyl::codec {
 // ---------------------------------------------------------------- errors
 
 enum class Errc {
-  unsupported_syntax = 1,   // not one of the five compressed syntaxes
+  unsupported_syntax = 1,   // not one of the compressed syntaxes, or encoding a decode-only one
   unsupported_image,        // samples, bits or photometric the codec cannot carry
   bit_depth_too_large,      // the syntax would silently reduce the bit depth
   signed_lossy_jpeg,        // lossy JPEG wraps two's complement data around zero
@@ -69,6 +71,9 @@ enum class Syntax {
   jpeg_lossless,   // 1.2.840.10008.1.2.4.70, selection value 1, 2 to 16 bits
   j2k_lossless,    // 1.2.840.10008.1.2.4.90, reversible 5/3
   j2k,             // 1.2.840.10008.1.2.4.91, irreversible 9/7
+  rle,             // 1.2.840.10008.1.2.5, decoded only
+  jpeg_ls_lossless,       // 1.2.840.10008.1.2.4.80, decoded only
+  jpeg_ls_near_lossless,  // 1.2.840.10008.1.2.4.81, decoded only
 };
 
 // The syntax of a Transfer Syntax UID; nullopt for every other UID (the
@@ -77,6 +82,8 @@ std::optional<Syntax> syntaxFromUid(std::string_view uid) noexcept;
 std::string_view uidOf(Syntax syntax) noexcept;
 bool isLossy(Syntax syntax) noexcept;
 bool isJpeg2000(Syntax syntax) noexcept;
+// False for the syntaxes this library only decodes (RLE, JPEG-LS).
+bool canEncode(Syntax syntax) noexcept;
 
 // ---------------------------------------------------------------- image
 
@@ -92,7 +99,7 @@ struct ImageDescription {
   std::uint16_t planarConfiguration = 0;  // 1: colour-by-plane
   std::string photometric = "MONOCHROME2";
 
-  std::size_t bytesPerSample() const noexcept { return bitsAllocated > 8 ? 2 : 1; }
+  std::size_t bytesPerSample() const noexcept { return bitsAllocated > 16 ? 4 : bitsAllocated > 8 ? 2 : 1; }
   std::size_t frameBytes() const noexcept {
     return std::size_t{rows} * columns * samplesPerPixel * bytesPerSample();
   }
@@ -105,7 +112,8 @@ struct ImageDescription {
 ImageDescription describeImage(DcmItem& dataset);
 
 // Throws invalid_image / unsupported_image unless the description is one the
-// codecs can work with: 1 or 3 samples, Bits Allocated 8 or 16, 1 <= Bits
+// codecs can work with: 1 or 3 samples, Bits Allocated 8, 16 or 32 (32 for
+// RLE only: the other codecs refuse it themselves), 1 <= Bits
 // Stored <= Bits Allocated, non-zero rows and columns, frame size within limits.
 void checkImage(const ImageDescription& image);
 
@@ -193,7 +201,8 @@ EncodedFrame encodeFrame(Syntax syntax, const ImageDescription& image,
                          const EncodeOptions& options = {});
 
 // Throws unless `syntax` can carry the image without damage: Baseline takes
-// 8 bits stored, Extended 12, Lossless 16; lossy JPEG takes no signed data.
+// 8 bits stored, Extended 12, Lossless 16; lossy JPEG takes no signed data;
+// nothing takes 32 bits allocated. Decode-only syntaxes: unsupported_syntax.
 void checkEncodable(Syntax syntax, const ImageDescription& image);
 
 // ---------------------------------------------------------------- data sets
