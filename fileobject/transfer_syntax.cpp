@@ -42,7 +42,10 @@ bool isDecodeOnly(int number) { return number == 105 || number == 126 || number 
 
 bool isDecodable(int number) { return isStandardCompressed(number) || isDecodeOnly(number); }
 
-bool isUnsupportedCompression(int number) { return number >= 104 && number <= 130 && !isDecodable(number); }
+// Deflate (104) compresses the whole data set, which the toolkit holds
+// inflated: its pixels are native. Every syntax numbered after it (up to the
+// video syntaxes) encapsulates its pixels or keeps them in a private order.
+bool isUnsupportedCompression(int number) { return number >= 105 && !isDecodable(number); }
 
 bool isLossy(int number) { return number == 106 || number == 107 || number == 125 || number == 127; }
 

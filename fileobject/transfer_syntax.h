@@ -30,7 +30,7 @@ std::optional<NamedSyntax> namedSyntax(std::string_view uid);
 bool isStandardCompressed(int number);     // 106, 107, 123, 124, 125: read and written
 bool isDecodeOnly(int number);             // 105 RLE, 126 and 127 JPEG-LS: read, never written
 bool isDecodable(int number);              // either of the two
-bool isUnsupportedCompression(int number);  // any other number from 104 to 130
+bool isUnsupportedCompression(int number);  // any other number from 105 up (104, deflate, is native)
 bool isLossy(int number);                   // 106, 107, 125, 127
 
 // The Transfer Syntax UID of the object's data set, as stored in (0002,0010).

@@ -126,7 +126,9 @@ int openFile(const std::string& path, int32_t mode) {
 bool buildProposedServiceList(SendState& state, const std::string& service, int native) {
   releaseLists(state);
   std::vector<MC_TRANSFER_SYNTAX> proposed(kProposedSyntaxes.begin(), kProposedSyntaxes.end());
-  if (file::isDecodeOnly(native)) proposed.push_back(static_cast<MC_TRANSFER_SYNTAX>(native));
+  // A syntax read beyond the eight of the table goes as it is where taken.
+  if (file::isDecodeOnly(native) || native == MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN)
+    proposed.push_back(static_cast<MC_TRANSFER_SYNTAX>(native));
   uint32_t counter = ++gNameCounter;
   for (size_t i = 0; i < proposed.size(); ++i) {
     state.syntaxListNames[i] = formatText("SyntaxListName_%d_%u", state.message, counter);

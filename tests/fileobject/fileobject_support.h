@@ -101,6 +101,18 @@ class FileObjectTest : public ::testing::Test {
     return out;
   }
 
+  // A corpus file relabelled (by pydicom) with a syntax nothing here
+  // decodes, MPEG-2: its encapsulated pixel data stays as it is.
+  fs::path relabelledAsMpeg2(const std::string& corpusName) {
+    const fs::path out = tmp("mpeg2_" + corpusName);
+    EXPECT_EQ(std::system(("/usr/bin/python3 -c 'import sys, pydicom; d = pydicom.dcmread(sys.argv[1]); "
+                           "d.file_meta.TransferSyntaxUID = \"1.2.840.10008.1.2.4.100\"; d.save_as(sys.argv[2])' " +
+                           quote(kCorpus / corpusName) + " " + quote(out))
+                              .c_str()),
+              0);
+    return out;
+  }
+
   static std::vector<zyl::KeywordArg> keywordArgs(std::vector<Kw>& kws) {
     std::vector<zyl::KeywordArg> out;
     for (Kw& k : kws) out.push_back({k.name, &k.value});

@@ -248,10 +248,11 @@ TEST_F(Values, PixelDataRawDecompressedOrRefused) {
     }
   }
   // The syntaxes without a decoder are refused with their names.
-  Variable deflated = make((kCorpus / "image_dfl.dcm").string());
-  EXPECT_TRUE(contains(callError(deflated, "GetValue", "7fe0,0010"),
+  const fs::path mpeg2 = relabelledAsMpeg2("MR_small_jp2klossless.dcm");
+  Variable undecodable = make(mpeg2.string());
+  EXPECT_TRUE(contains(callError(undecodable, "GetValue", "7fe0,0010"),
                        "Error: Failed to read pixel data unsupported compression format (file/syntax/syntax) , " +
-                           (kCorpus / "image_dfl.dcm").string() + ", 1.2.840.10008.1.2.1.99,  Unknown Transfer Syntax"));
+                           mpeg2.string() + ", 1.2.840.10008.1.2.4.100,  Unknown Transfer Syntax"));
 }
 
 // ---- the corpus against dcmdump ----------------------------------------------------

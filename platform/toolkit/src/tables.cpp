@@ -175,7 +175,7 @@ constexpr SyntaxRow kSyntaxes[] = {
     {MC_TS_EXPLICIT_LITTLE_ENDIAN, EXS_LittleEndianExplicit, " Explicit VR Little Endian"},
     {MC_TS_EXPLICIT_BIG_ENDIAN, EXS_BigEndianExplicit, " Explicit VR Big Endian"},
     {MC_TS_IMPLICIT_BIG_ENDIAN, EXS_BigEndianImplicit, " Implicit VR Big Endian"},
-    {MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN, EXS_DeflatedLittleEndianExplicit, nullptr},
+    {MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN, EXS_DeflatedLittleEndianExplicit, " Deflated Explicit VR Little Endian"},
     {MC_TS_RLE, EXS_RLELossless, " RLE"},
     {MC_TS_JPEG_BASELINE, EXS_JPEGProcess1, " JPEG Baseline"},
     {MC_TS_JPEG_EXTENDED_2_4, EXS_JPEGProcess2_4, " JPEG Extended (2 & 4)"},
