@@ -322,10 +322,25 @@ bool isTextVr(DcmEVR vr) {
 // UN of a sequence stays UN: its content cannot be trusted to be what the
 // dictionary says, and refusing the whole file for it would lose data.
 // Little endian only, the byte order of UN values there.
+// DCMTK writes an odd-length byte value of an unknown VR padded to even
+// length but counts it odd in the length of an item around it, so that the
+// file it writes cannot be read (found by fuzzing). The value is padded here,
+// with the zero byte the writer would add.
+void padOddByteValue(DcmObject& o) {
+    const DcmEVR vr = o.ident();
+    if (vr != EVR_UNKNOWN && vr != EVR_UNKNOWN2B && vr != EVR_UN && vr != EVR_OB) return;
+    auto& element = static_cast<DcmElement&>(o);
+    const Uint32 length = element.getLength();
+    if (length % 2 == 0 || length == DCM_UndefinedLength) return;
+    std::vector<Uint8> bytes(length + 1, 0);
+    if (element.getPartialValue(bytes.data(), 0, length).good()) element.putUint8Array(bytes.data(), length + 1);
+}
+
 void readUnknownByDictionaryVr(DcmItem& item, E_TransferSyntax xfer) {
     if (DcmXfer(xfer).getByteOrder() != EBO_LittleEndian) return;
     std::vector<DcmElement*> unknown;
     for (DcmObject* o = item.nextInContainer(nullptr); o; o = item.nextInContainer(o)) {
+        if (o->isLeaf()) padOddByteValue(*o);
         if (o->ident() == EVR_SQ) {
             auto* sequence = static_cast<DcmSequenceOfItems*>(o);
             for (unsigned long i = 0; i < sequence->card(); ++i) readUnknownByDictionaryVr(*sequence->getItem(i), xfer);
