@@ -51,7 +51,7 @@ DataSetScan::DataSetScan(E_TransferSyntax syntax) {
     const DcmXfer xfer(syntax);
     byteOrder_ = xfer.getByteOrder();
     explicitVr_ = xfer.isExplicitVR();
-    stack_.push_back({Container::Top, kUndefined, false, false});
+    stack_.push_back({Container::Top, kUndefined, false, false, -1});
 }
 
 bool DataSetScan::fault(MC_STATUS status) {
@@ -118,7 +118,7 @@ bool DataSetScan::header(const Uint8* h, std::size_t size, std::vector<Piece>& o
             if (c.end != kUndefined && end > c.end) return fault(MC_INVALID_FILE);
         }
         if (kind == Container::Sequence && ++depth_ > limits::kMaxNestingDepth) return fault(MC_NESTING_TOO_DEEP);
-        stack_.push_back({kind, end, implicitContent, false});
+        stack_.push_back({kind, end, implicitContent, false, -1});
         return true;
     };
 
@@ -151,6 +151,10 @@ bool DataSetScan::header(const Uint8* h, std::size_t size, std::vector<Piece>& o
         return closeFinishedContainers();
     }
     if ((tag >> 16) == 0xFFFE) return fault(MC_INVALID_FILE);
+    // DCMTK sorts what comes out of order, drops what comes twice, and its
+    // bounded reading loses track of a value read out of order: refused.
+    if (static_cast<std::int64_t>(tag) <= c.lastTag) return fault(MC_INVALID_FILE);
+    c.lastTag = tag;
     const bool top = c.kind == Container::Top;
     if (top) {
         // The UIDs were judged on the head: they may not come again.
@@ -169,7 +173,11 @@ bool DataSetScan::header(const Uint8* h, std::size_t size, std::vector<Piece>& o
     std::uint32_t length = 0;
     if (explicitHere) {
         const char name[3] = {static_cast<char>(h[4]), static_cast<char>(h[5]), 0};
-        vr = DcmVR(name).getEVR();
+        const DcmVR read(name);
+        vr = read.getEVR();
+        // DCMTK knows names of its own ("ox", "na", "up"...) that it reads
+        // with other header layouts or refuses; unknown names are values.
+        if (!read.isStandard() && vr != EVR_UNKNOWN && vr != EVR_UNKNOWN2B) return fault(MC_INVALID_FILE);
         length = size == 12 ? number(h + 8, 4) : number(h + 6, 2);
     } else {
         length = number(h + 4, 4);
@@ -178,10 +186,22 @@ bool DataSetScan::header(const Uint8* h, std::size_t size, std::vector<Piece>& o
     if (length == kUndefinedLength) {
         if (omitted) return fault(MC_INVALID_FILE);
         emitHeader(out, h, size);
-        if (!explicitHere) return push(Container::Sequence, length, c.implicitContent);
+        // Pixel Data of undefined length is read as fragments whatever its VR
+        // says, in implicit VR too.
+        if (tag == kPixelData && (!explicitHere || vr == EVR_OB || vr == EVR_OW))
+            return push(Container::Fragments, length, false);
+        if (!explicitHere) {
+            // DCMTK reads a sequence where the dictionary knows one or knows
+            // nothing; a value of any other VR cannot have undefined length.
+            const DcmEVR known = DcmTag(key).getEVR();
+            if (known != EVR_SQ && known != EVR_UN && known != EVR_UNKNOWN && known != EVR_UNKNOWN2B)
+                return fault(MC_INVALID_FILE);
+            return push(Container::Sequence, length, c.implicitContent);
+        }
         if (vr == EVR_SQ) return push(Container::Sequence, length, false);
-        if (vr == EVR_UN) return push(Container::Sequence, length, true);  // its items are implicit VR
-        if ((vr == EVR_OB || vr == EVR_OW) && tag == kPixelData) return push(Container::Fragments, length, false);
+        // Its items are implicit VR little endian, also in a big endian data
+        // set, which this scan does not follow: refused there.
+        if (vr == EVR_UN && byteOrder_ == EBO_LittleEndian) return push(Container::Sequence, length, true);
         return fault(MC_INVALID_FILE);
     }
     if (length > limits::kMaxValueLength) return fault(MC_LIMIT_EXCEEDED);

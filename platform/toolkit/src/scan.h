@@ -59,6 +59,7 @@ private:
         std::uint64_t end;       // defined end (offset into the input), or kUndefined
         bool implicitContent;    // items of a UN sequence are implicit little endian
         bool groupLengthSeen;    // a group length lies among its elements (items and top)
+        std::int64_t lastTag;    // of its last element (items and top), -1 before the first
     };
     static constexpr std::uint64_t kUndefined = ~std::uint64_t{0};
 
@@ -85,7 +86,6 @@ private:
     Uint8 partial_[12] = {};          // a header split between inputs
     std::size_t partialSize_ = 0;
     int depth_ = 0;
-    std::uint32_t lastTopTag_ = 0;
     bool headComplete_ = false;
     bool finished_ = false;
     bool headEndsAfterValue_ = false;  // the value being read is the SOP Instance UID
