@@ -337,12 +337,12 @@ void readUnknownByDictionaryVr(DcmItem& item, E_TransferSyntax xfer) {
         OFCondition put;
         if (words) {
             std::vector<Uint16> values(length / 2);
-            std::memcpy(values.data(), bytes.data(), length);
+            if (length > 0) std::memcpy(values.data(), bytes.data(), length);  // no copy from an empty vector
             // DCMTK counts an AT value (two words) as one.
             put = item.putAndInsertUint16Array(tag, values.data(), vr == EVR_AT ? length / 4 : values.size());
         } else if (vr == EVR_UL) {
             std::vector<Uint32> values(length / 4);
-            std::memcpy(values.data(), bytes.data(), length);
+            if (length > 0) std::memcpy(values.data(), bytes.data(), length);
             put = item.putAndInsertUint32Array(tag, values.data(), values.size());
         } else {
             put = item.putAndInsertString(tag, reinterpret_cast<const char*>(bytes.data()), length);
