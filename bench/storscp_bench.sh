@@ -7,9 +7,15 @@
 # over one association and over six in parallel, to
 #   - zyl_orvostorscp as built (each object flushed to disk before success),
 #   - zyl_orvostorscp_noflush (the same service without the flushes),
-#   - DCMTK's storescp (which does not flush),
-# and prints files/s and MB/s for each. Every DCMTK program runs with
-# TCP_NODELAY=1. Not part of the test suite; run it by hand on a quiet machine.
+#   - DCMTK's storescp (which does not flush), serving one association at a
+#     time, and storescp --fork (a process per association),
+# and prints files/s, MB/s and the receiver's CPU time per object (user +
+# system, its reaped children included). With CALLGRIND=1 it also counts the
+# instructions per object of each receiver under valgrind's callgrind (25
+# objects less 5, over one association), for machines where perf has no
+# hardware counters. Every DCMTK program runs with TCP_NODELAY=1. Not part of
+# the test suite; run it by hand on a quiet machine. TARGETS="zyl_orvostorscp dcmtk_fork"
+# measures some receivers only.
 set -euo pipefail
 
 SRC=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +25,8 @@ REPEAT=${3:-3}   # runs of each case; the median is reported
 PARALLEL=6
 export TCP_NODELAY=1
 
-cmake --build "$BUILD" -j2 --target zyl_orvostorscp zyl_orvostorscp_noflush orvo_resources >/dev/null
+# ZYL_BENCH_NO_BUILD=1 measures a build folder as it is (an older build, say).
+[[ "${ZYL_BENCH_NO_BUILD:-0}" == 1 ]] || cmake --build "$BUILD" -j2 --target zyl_orvostorscp zyl_orvostorscp_noflush orvo_resources >/dev/null
 PROGRAM_DIR=$BUILD/stage/bin/bin.x86_64
 
 WORK=$(mktemp -d /tmp/storscp_bench_XXXXXX)
@@ -81,12 +88,17 @@ start_ours() {  # program port storage
   listening "$2"
 }
 
-start_dcmtk() {  # port storage
+start_dcmtk() {  # port storage [options]
   rm -rf "$2"
   mkdir -p "$2"
-  storescp -aet ZYL_STOR_SCP -od "$2" "$1" >/dev/null 2>&1 &
+  storescp -aet ZYL_STOR_SCP -od "$2" ${3:-} "$1" >/dev/null 2>&1 &
   SERVICE_PID=$!
   listening "$1"
+}
+
+# CPU seconds (user + system, reaped children included) of the receiver so far.
+cpu_seconds() {
+  awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15 + $16 + $17) / hz }' "/proc/$SERVICE_PID/stat"
 }
 
 stop() {
@@ -95,29 +107,71 @@ stop() {
   SERVICE_PID=
 }
 
-report() {  # name parallel seconds storage
+report() {  # name parallel seconds storage cpu-seconds
   local stored
   stored=$(find "$4" -maxdepth 1 -type f | wc -l)
-  awk -v name="$1" -v par="$2" -v s="$3" -v n="$COUNT" -v b="$BYTES" -v st="$stored" \
-    'BEGIN { printf "%-24s %4s %8.2f s %8.1f files/s %8.1f MB/s  (%d stored)\n", name, par, s, n / s, b / 1e6 / s, st }'
+  awk -v name="$1" -v par="$2" -v s="$3" -v n="$COUNT" -v b="$BYTES" -v st="$stored" -v cpu="$5" \
+    'BEGIN { printf "%-24s %4s %8.2f s %8.1f files/s %8.1f MB/s %7.2f ms CPU/object  (%d stored)\n", name, par, s, n / s, b / 1e6 / s, cpu * 1000 / n, st }'
 }
 
 echo "objects: $COUNT, $((BYTES / COUNT)) bytes each; storage in $WORK"
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 for parallel in 1 $PARALLEL; do
-  for target in zyl_orvostorscp zyl_orvostorscp_noflush dcmtk; do
+  for target in ${TARGETS:-zyl_orvostorscp zyl_orvostorscp_noflush dcmtk dcmtk_fork}; do
     times=()
+    cpus=()
     for _ in $(seq 1 "$REPEAT"); do
       p=$(port)
       storage=$WORK/storage_$target
-      if [[ $target == dcmtk ]]; then start_dcmtk "$p" "$storage"; else start_ours "$target" "$p" "$storage"; fi
+      case $target in
+        dcmtk) start_dcmtk "$p" "$storage" ;;
+        dcmtk_fork) start_dcmtk "$p" "$storage" --fork ;;
+        *) start_ours "$target" "$p" "$storage" ;;
+      esac
       times+=("$(send "$p" "$parallel" 2>/dev/null)")
+      sleep 0.3  # forked receivers are reaped
+      cpus+=("$(cpu_seconds)")
       stop
     done
     secs=$(printf '%s\n' "${times[@]}" | median)
+    cpu=$(printf '%s\n' "${cpus[@]}" | median)
     label=$target
     [[ $target == dcmtk ]] && label="DCMTK storescp"
-    report "$label" "x$parallel" "$secs" "$storage"
+    [[ $target == dcmtk_fork ]] && label="DCMTK storescp --fork"
+    report "$label" "x$parallel" "$secs" "$storage" "$cpu"
   done
+done
+
+[[ "${CALLGRIND:-0}" == 1 ]] || exit 0
+
+# Instructions of a receiver under callgrind after <n> objects over one association.
+instructions() {  # target n
+  local p out=$WORK/callgrind.out storage=$WORK/storage_callgrind
+  p=$(port)
+  rm -f "$out"*
+  case $1 in
+    zyl_orvostorscp)
+      start_ours "$1" "$p" "$storage"
+      kill "$SERVICE_PID"; wait "$SERVICE_PID" 2>/dev/null || true
+      ZYL_DIR=$WORK/install valgrind --tool=callgrind --callgrind-out-file="$out" "$PROGRAM_DIR/$1" >/dev/null 2>&1 &
+      SERVICE_PID=$! ;;
+    *)
+      rm -rf "$storage"; mkdir -p "$storage"
+      # shellcheck disable=SC2086
+      valgrind --tool=callgrind --callgrind-out-file="$out" storescp -aet ZYL_STOR_SCP -od "$storage" $1 "$p" >/dev/null 2>&1 &
+      SERVICE_PID=$! ;;
+  esac
+  listening "$p" || sleep 5
+  storescu -aet BENCH -aec ZYL_STOR_SCP 127.0.0.1 "$p" "${FILES[@]:0:$2}" >/dev/null
+  stop
+  grep -h '^summary:' "$out"* | awk '{ s += $2 } END { print s }'
+}
+
+for target in zyl_orvostorscp "--bit-preserving" "--normal"; do
+  few=$(instructions "$target" 5)
+  many=$(instructions "$target" 25)
+  label=$target
+  [[ $target == --* ]] && label="DCMTK storescp $target"
+  awk -v name="$label" -v a="$few" -v b="$many" 'BEGIN { printf "%-34s %6.2f M instructions per object (callgrind)\n", name, (b - a) / 20 / 1e6 }'
 done

@@ -10,6 +10,7 @@
 #include "state.h"
 #include "store.h"
 #include "toolkit/mc.h"
+#include "toolkit/received.h"
 
 namespace zyl::storscp {
 
@@ -109,11 +110,10 @@ ReceivedText ReadReceived(int messageId, std::uint32_t tag) {
 
 enum class Outcome { Stored, Refused, Abort };
 
-// Reads the request's UID and stores the object; the message is released on
-// every path.
-Outcome HandleRequest(Message& message, const std::string& serviceName, int tid) {
+// Judges the request's UIDs; on success `fileName` is the name to store under.
+Outcome JudgeRequest(int messageId, int tid, std::string& fileName) {
   const ServiceState& s = State();
-  const ReceivedText instance = ReadReceived(message.id(), kTagSopInstanceUid);
+  const ReceivedText instance = ReadReceived(messageId, kTagSopInstanceUid);
   if (instance.status == MC_INVALID_TAG || instance.status == MC_INVALID_MESSAGE_ID) {
     LogLine("Thread(%d): Failed to read the sop instance uid from incoming file. err(%s).", tid,
             MC_Error_Message(instance.status));
@@ -122,7 +122,7 @@ Outcome HandleRequest(Message& message, const std::string& serviceName, int tid)
   // Only a valid UID, the same in the command and the data set, names a file.
   const auto uid =
       instance.status == MC_NORMAL_COMPLETION && !instance.overlong ? ValidUid(instance.text) : std::nullopt;
-  const ReceivedText affected = ReadReceived(message.id(), kTagAffectedSopInstanceUid);
+  const ReceivedText affected = ReadReceived(messageId, kTagAffectedSopInstanceUid);
   const auto affectedUid =
       affected.status == MC_NORMAL_COMPLETION && !affected.overlong ? ValidUid(affected.text) : std::nullopt;
   const bool extensionSafe = s.fileExtension.find('/') == std::string::npos;
@@ -132,10 +132,36 @@ Outcome HandleRequest(Message& message, const std::string& serviceName, int tid)
             tid, Printable(instance.text).c_str(), Printable(affected.text).c_str());
     return Outcome::Refused;
   }
-  char fileName[kFileNameSize];
-  std::snprintf(fileName, sizeof fileName, "%s.%s", uid->c_str(), s.fileExtension.c_str());
-  return StoreReceivedObject(fileName, message.release(), serviceName, tid) ? Outcome::Stored
-                                                                            : Outcome::Refused;
+  char name[kFileNameSize];
+  std::snprintf(name, sizeof name, "%s.%s", uid->c_str(), s.fileExtension.c_str());
+  fileName = name;
+  return Outcome::Stored;
+}
+
+// One request as it arrives: judged on its head, then written as it comes.
+struct Request {
+  int tid = 0;
+  bool headSeen = false;
+  Outcome outcome = Outcome::Refused;
+  PendingStorePtr store;  // while the object is being written
+};
+
+MC_STATUS WriteRequest(const char* fileName, void* userInfo, int dataSize, void* dataBuffer, int isFirst, int isLast) {
+  auto* request = static_cast<Request*>(userInfo);
+  if (!request->store) return MC_CANNOT_COMPLY;
+  return WritePendingStore(fileName, request->store.get(), dataSize, dataBuffer, isFirst, isLast);
+}
+
+MC_STATUS OnHead(int messageId, void* userInfo) {
+  auto* request = static_cast<Request*>(userInfo);
+  request->headSeen = true;
+  std::string fileName;
+  request->outcome = JudgeRequest(messageId, request->tid, fileName);
+  if (request->outcome == Outcome::Stored) {
+    request->store = PrepareStore(fileName, messageId, request->tid);
+    if (!request->store) request->outcome = Outcome::Refused;
+  }
+  return request->store ? MC_NORMAL_COMPLETION : MC_CANNOT_COMPLY;
 }
 
 }  // namespace
@@ -177,7 +203,11 @@ void AssociationThread(int associationId) {
     int messageId = 0;
     const char* service = nullptr;
     MC_COMMAND command = MC_CMD_NONE;
-    const MC_STATUS status = MC_Read_Message(association.id(), kReadTimeoutSeconds, &messageId, &service, &command);
+    Request request;
+    request.tid = tid;
+    MC_STATUS written = MC_CANNOT_COMPLY;
+    const MC_STATUS status = ZYL_Read_Message_To_File(association.id(), kReadTimeoutSeconds, &messageId, &service,
+                                                      &command, &request, OnHead, WriteRequest, &written);
     switch (status) {
       case MC_NORMAL_COMPLETION:
         break;
@@ -197,12 +227,21 @@ void AssociationThread(int associationId) {
         association.abort();
         return;
     }
-    Message message(messageId);
     // The service name belongs to the message; keep a copy for the answer.
     const std::string serviceName = service != nullptr ? service : "";
-    const Outcome outcome = HandleRequest(message, serviceName, tid);
+    Outcome outcome = request.outcome;
+    if (request.store) {
+      // The message became the stored file.
+      outcome = FinishStore(*request.store, messageId, written, serviceName) ? Outcome::Stored : Outcome::Refused;
+    } else {
+      Message message(messageId);
+      // A request without a data set is judged here: it has no UID to store under.
+      std::string unused;
+      if (!request.headSeen) outcome = JudgeRequest(message.id(), tid, unused);
+      if (outcome == Outcome::Stored) outcome = Outcome::Refused;
+    }
+    request.store.reset();
     if (outcome == Outcome::Abort) {
-      message.reset();
       association.abort();
       return;
     }

@@ -108,10 +108,14 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+bool ReadyDepot(int tid);
+
 MC_STATUS WriteBlock(const char* fileName, void* userInfo, int dataSize, void* dataBuffer, int isFirst,
                      int isLast) {
   auto* ctx = static_cast<WriteContext*>(userInfo);
   if (isFirst != 0 && ctx->fd < 0 && !ctx->created) {
+    // The folders are made and claimed when the first block is ready to go.
+    if (!ReadyDepot(ctx->threadId)) return MC_CANNOT_COMPLY;
     // Exclusive and without following links: nothing else shares this file.
     ctx->fd = ::open(fileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     ctx->created = ctx->fd >= 0;
@@ -242,6 +246,29 @@ DepotClaim& OwnClaim() {
   return claim;
 }
 
+// The storage folder and its depot, made when missing, and this process's
+// claim on the depot.
+bool ReadyDepot(int tid) {
+  const ServiceState& s = State();
+  bool dirsReady = true;
+  if (!EnsureDirectory(s.storageDir)) {
+    LogLine("Thread(%d): Failed to create stor scp dir. dir(%s).", tid, s.storageDir.c_str());
+    dirsReady = false;
+  } else if (!EnsureDirectory(s.depotDir)) {
+    LogLine("Thread(%d): Failed to create depot dir. dir(%s).", tid, s.depotDir.c_str());
+    dirsReady = false;
+  }
+  if (!dirsReady) {
+    LogLine("Thread(%d): Failed to create depot dir. depot dir(%s).", tid, s.depotDir.c_str());
+    return false;
+  }
+  if (!OwnClaim().ensure(s.depotDir)) {
+    LogLine("Thread(%d): Failed to lock the depot claim of this process. dir(%s).", tid, s.depotDir.c_str());
+    return false;
+  }
+  return true;
+}
+
 // Whether the process `pid` still holds its claim. A claim nobody holds is
 // removed, under its lock, so that only live claims stay in the depot.
 bool ClaimHeld(const std::string& depotDir, long pid) {
@@ -300,74 +327,71 @@ bool AddGroupTwo(int fileId, MC_TRANSFER_SYNTAX syntax, int tid) {
 
 }  // namespace
 
-bool StoreReceivedObject(const std::string& fileName, int messageId, const std::string& serviceName,
-                         int threadId) {
+// One object on its way to disk: the depot file the toolkit writes through
+// WriteBlock, and where it goes when it is whole.
+struct PendingStore {
+  WriteContext ctx;
+  std::string fileName;
+  std::string finalPath;
+  MC_TRANSFER_SYNTAX syntax = MC_TS_INVALID;
+};
+
+void PendingStoreDeleter::operator()(PendingStore* store) const { delete store; }
+
+PendingStorePtr PrepareStore(const std::string& fileName, int messageId, int threadId) {
   const ServiceState& s = State();
   const int tid = threadId;
-  ToolkitObject object(messageId);
-
-  MC_TRANSFER_SYNTAX syntax = MC_TS_INVALID;
-  if (const MC_STATUS st = MC_Get_Message_Transfer_Syntax(messageId, &syntax); st != MC_NORMAL_COMPLETION) {
+  PendingStorePtr store(new PendingStore);
+  if (const MC_STATUS st = MC_Get_Message_Transfer_Syntax(messageId, &store->syntax); st != MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to read xfer syntax from message. err(%s).", tid, MC_Error_Message(st));
-    return false;
+    return nullptr;
   }
-  bool dirsReady = true;
-  if (!EnsureDirectory(s.storageDir)) {
-    LogLine("Thread(%d): Failed to create stor scp dir. dir(%s).", tid, s.storageDir.c_str());
-    dirsReady = false;
-  } else if (!EnsureDirectory(s.depotDir)) {
-    LogLine("Thread(%d): Failed to create depot dir. dir(%s).", tid, s.depotDir.c_str());
-    dirsReady = false;
-  }
-  if (!dirsReady) {
-    LogLine("Thread(%d): Failed to create depot dir. depot dir(%s).", tid, s.depotDir.c_str());
-    return false;
-  }
-  if (!OwnClaim().ensure(s.depotDir)) {
-    LogLine("Thread(%d): Failed to lock the depot claim of this process. dir(%s).", tid, s.depotDir.c_str());
-    return false;
-  }
-
   // A depot file of its own for every write, named after this process so
   // that a later start-up can tell leftovers from files still being written.
-  WriteContext ctx;
-  ctx.threadId = tid;
-  ctx.path = s.depotDir + "/" + std::to_string(::getpid()) + "-" + std::to_string(++depotSequence) + "-" +
-             fileName + kDepotSuffix;
-  const std::string finalPath = s.storageDir + "/" + fileName;
+  store->ctx.threadId = tid;
+  store->ctx.path = s.depotDir + "/" + std::to_string(::getpid()) + "-" + std::to_string(++depotSequence) + "-" +
+                    fileName + kDepotSuffix;
+  store->fileName = fileName;
+  store->finalPath = s.storageDir + "/" + fileName;
 
-  if (MC_Message_To_File(messageId, ctx.path.c_str()) != MC_NORMAL_COMPLETION) {
+  if (MC_Message_To_File(messageId, store->ctx.path.c_str()) != MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to convert message to file.", tid);
-    return false;
+    return nullptr;
   }
-  object.becameFile();
-  if (!AddGroupTwo(object.id(), syntax, tid)) {
+  if (!AddGroupTwo(messageId, store->syntax, tid)) {
     LogLine("Thread(%d): Failed to add group 2 elements to file.", tid);
-    return false;
+    return nullptr;
   }
-  char sopInstance[kUidBufferSize] = {};
-  if (MC_Get_Value_To_String(object.id(), kTagSopInstanceUid, sizeof sopInstance, sopInstance) !=
-      MC_NORMAL_COMPLETION) {
-    LogLine("Thread(%d): Failed to sop instance uid from file.", tid);
-    return false;
-  }
-  LogLine("Thread(%d): Writing file(%s), snytax(%s), type(%s)", tid, fileName.c_str(), SyntaxName(syntax),
-          serviceName.c_str());
+  return store;
+}
 
-  const MC_STATUS written = MC_Write_File(object.id(), &ctx, WriteBlock);
-  const bool closed = ctx.closeFile();
-  object.reset();
-  if (written != MC_NORMAL_COMPLETION || !closed || !ctx.created) {
-    LogLine("Thread(%d): Failed to write file(%s).", tid, fileName.c_str());
+MC_STATUS WritePendingStore(const char* fileName, void* userInfo, int dataSize, void* dataBuffer, int isFirst,
+                            int isLast) {
+  return WriteBlock(fileName, &static_cast<PendingStore*>(userInfo)->ctx, dataSize, dataBuffer, isFirst, isLast);
+}
+
+bool FinishStore(PendingStore& store, int fileId, MC_STATUS written, const std::string& serviceName) {
+  const ServiceState& s = State();
+  const int tid = store.ctx.threadId;
+  {
+    ToolkitObject object(fileId);
+    object.becameFile();
+    LogLine("Thread(%d): Writing file(%s), snytax(%s), type(%s)", tid, store.fileName.c_str(),
+            SyntaxName(store.syntax), serviceName.c_str());
+  }
+  const bool closed = store.ctx.closeFile();
+  if (written != MC_NORMAL_COMPLETION || !closed || !store.ctx.created) {
+    LogLine("Thread(%d): Failed to write file(%s).", tid, store.fileName.c_str());
     return false;
   }
   // rename() replaces an older file of the same name in one step: readers see
   // the old file or the new one, never none and never a mix.
-  if (::rename(ctx.path.c_str(), finalPath.c_str()) != 0) {
-    LogLine("Thread(%d): Failed to move file from (%s) to (%s).", tid, ctx.path.c_str(), finalPath.c_str());
+  if (::rename(store.ctx.path.c_str(), store.finalPath.c_str()) != 0) {
+    LogLine("Thread(%d): Failed to move file from (%s) to (%s).", tid, store.ctx.path.c_str(),
+            store.finalPath.c_str());
     return false;
   }
-  ctx.moved = true;
+  store.ctx.moved = true;
   if (!FlushDirectory(s.storageDir)) {
     LogLine("Thread(%d): Failed to flush dir(%s).", tid, s.storageDir.c_str());
     return false;

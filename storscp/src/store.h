@@ -3,9 +3,12 @@
 // and (unless the build turns it off) flushed to disk.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "toolkit/mc.h"
 
 namespace zyl::storscp {
 
@@ -19,10 +22,27 @@ inline constexpr std::size_t kFileNameSize = 128;      // "%s.%s" of UID and ext
 // by single dots. nullopt for anything else.
 std::optional<std::string> ValidUid(std::string_view received);
 
-// Writes the message as "<fileName>" into the storage directory. The message
-// is released on every path. `threadId` names the caller in log lines.
-bool StoreReceivedObject(const std::string& fileName, int messageId, const std::string& serviceName,
-                         int threadId);
+// An object being stored as it arrives: its depot file, removed unless the
+// object was stored.
+struct PendingStore;
+struct PendingStoreDeleter {
+  void operator()(PendingStore* store) const;
+};
+using PendingStorePtr = std::unique_ptr<PendingStore, PendingStoreDeleter>;
+
+// Once the head of a received object is in `messageId`: makes the message a
+// file bound to a new depot file, with its meta group. nullptr (logged) when
+// the object cannot be stored. `threadId` names the caller in log lines.
+PendingStorePtr PrepareStore(const std::string& fileName, int messageId, int threadId);
+
+// The writer the toolkit gives the file to, with the PendingStore as user info.
+MC_STATUS WritePendingStore(const char* fileName, void* userInfo, int dataSize, void* dataBuffer, int isFirst,
+                            int isLast);
+
+// After the toolkit wrote the file (`written` its outcome): releases the file
+// `fileId` and moves the flushed depot file to "<fileName>" in the storage
+// directory. True when the object is stored.
+bool FinishStore(PendingStore& store, int fileId, MC_STATUS written, const std::string& serviceName);
 
 // Removes depot files left behind by service processes that no longer run.
 void RemoveStaleDepotFiles(const std::string& depotDir);

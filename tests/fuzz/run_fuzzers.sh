@@ -8,7 +8,7 @@ set -euo pipefail
 mode=$1 src=$(cd "$2" && pwd) out=$3
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-targets_all=(fuzz_file_reader fuzz_stream_reader fuzz_config_loader fuzz_zyl_parser)
+targets_all=(fuzz_file_reader fuzz_stream_reader fuzz_data_set_scan fuzz_config_loader fuzz_zyl_parser)
 pydicom_files=/usr/lib/python3/dist-packages/pydicom/data/test_files
 
 cxx=$(command -v clang++-14 || command -v clang++ || true)
@@ -61,6 +61,32 @@ for name in sorted(os.listdir(folder)):
     if index is None:
         continue
     open(os.path.join(out, name), "wb").write(bytes([index, 0x80]) + data[end:])
+PY
+      ;;
+    fuzz_data_set_scan)
+      # Byte 0: syntax (implicit LE, explicit LE, explicit BE, encapsulated); byte 1: fragment size.
+      python3 - "$dir" "$pydicom_files" <<'PY'
+import os, struct, sys
+out, folder = sys.argv[1], sys.argv[2]
+syntaxes = {b"1.2.840.10008.1.2": 0, b"1.2.840.10008.1.2.1": 1, b"1.2.840.10008.1.2.2": 2,
+            b"1.2.840.10008.1.2.4.50": 3, b"1.2.840.10008.1.2.4.51": 3, b"1.2.840.10008.1.2.4.57": 3,
+            b"1.2.840.10008.1.2.4.70": 3, b"1.2.840.10008.1.2.4.80": 3, b"1.2.840.10008.1.2.4.81": 3,
+            b"1.2.840.10008.1.2.4.90": 3, b"1.2.840.10008.1.2.4.91": 3, b"1.2.840.10008.1.2.5": 3}
+for name in sorted(os.listdir(folder)):
+    path = os.path.join(folder, name)
+    if not name.endswith(".dcm") or os.path.getsize(path) > 262144:
+        continue
+    data = open(path, "rb").read()
+    if data[128:132] != b"DICM" or data[132:138] != b"\x02\x00\x00\x00UL":
+        continue
+    end = 144 + struct.unpack("<I", data[140:144])[0]
+    meta = data[132:end]
+    index = next((i for uid, i in syntaxes.items() if uid + b"\x00" in meta or uid + b" " in meta
+                  or meta.endswith(uid)), None)
+    if index is None:
+        continue
+    for fragment in (0x00, 0x0d):
+        open(os.path.join(out, "%s-%d" % (name, fragment)), "wb").write(bytes([index, fragment]) + data[end:])
 PY
       ;;
     fuzz_config_loader)

@@ -213,6 +213,66 @@ TEST_F(Hostile, StandardAttributesSentAsUnAreReadByTheirDictionaryVr) {
   EXPECT_NE(dump.find("(0010,0010) PN [UN^SENT]"), std::string::npos) << dump;
 }
 
+// Found by fuzz_data_set_scan: data sets whose structure the storing scan
+// took differently from DCMTK, so that what it wrote did not read back.
+// Each comes after a well-formed head; none may leave a file.
+TEST_F(Hostile, DataSetsDcmtkCannotReadBackAreNotStored) {
+  const std::string uid = "1.2.826.0.1.3680043.10.999.9";
+  const std::string implicitHead = Element(0x0008, 0x0016, UidValue(kSecondaryCapture)) + Element(0x0008, 0x0018, UidValue(uid));
+  const std::string explicitHead =
+      ExplicitElement(0x0008, 0x0016, "UI", UidValue(kSecondaryCapture)) + ExplicitElement(0x0008, 0x0018, "UI", UidValue(uid));
+  auto header = [](std::uint16_t group, std::uint16_t element, std::uint32_t length) {
+    return Element(group, element, "").substr(0, 4) + std::string{char(length), char(length >> 8), char(length >> 16), char(length >> 24)};
+  };
+  const std::uint32_t undefined = 0xFFFFFFFF;
+  // Big endian: tags, two-byte and four-byte lengths.
+  auto be16 = [](std::uint32_t v) { return std::string{char(v >> 8), char(v)}; };
+  auto be32 = [&](std::uint32_t v) { return be16(v >> 16) + be16(v & 0xFFFF); };
+  auto beElement = [&](std::uint16_t group, std::uint16_t element, const std::string& vr, const std::string& value) {
+    return be16(group) + be16(element) + vr + be16(static_cast<std::uint32_t>(value.size())) + value;
+  };
+  struct Case {
+    const char* what;
+    const char* syntax;
+    std::string dataSet;
+  };
+  const Case cases[] = {
+      // DCMTK's own VR name "na" comes with a four-byte length.
+      {"explicit VR \"na\"", kExplicitLittleEndian, explicitHead + Element(0x0010, 0x0010, "").substr(0, 4) + "na" +
+                                                         std::string("\x04\x00", 2) + "ABCD"},
+      // Out of tag order: DCMTK sorts it in and its bounded reading fails.
+      {"elements out of order", kImplicitLittleEndian,
+       implicitHead + Element(0xFFFD, 0x0011, "@ ") + Element(0x7F28, 0x0010, std::string(8192, '\x03'))},
+      // Pixel Data of undefined length is read as fragments in implicit VR too:
+      // an item of undefined length is none.
+      {"implicit Pixel Data fragment of undefined length", kImplicitLittleEndian,
+       implicitHead + header(0x7FE0, 0x0010, undefined) + header(0xFFFE, 0xE000, undefined) +
+           header(0xFFFE, 0xE00D, 0) + header(0xFFFE, 0xE0DD, 0)},
+      // Undefined length in implicit VR makes a sequence only of a tag the
+      // dictionary knows as one or not at all.
+      {"implicit text of undefined length", kImplicitLittleEndian,
+       implicitHead + header(0x0010, 0x0010, undefined) + header(0xFFFE, 0xE0DD, 0)},
+      // UN of undefined length holds implicit little endian items, also in a
+      // big endian data set.
+      {"big endian UN sequence", "1.2.840.10008.1.2.2",
+       beElement(0x0008, 0x0016, "UI", UidValue(kSecondaryCapture)) + beElement(0x0008, 0x0018, "UI", UidValue(uid)) +
+           be16(0x0011) + be16(0x1010) + "UN" + std::string(2, '\0') + be32(undefined) + be16(0xFFFE) + be16(0xE000) +
+           be32(undefined) + be16(0x0010) + be16(0x0010) + "PN" + be16(2) + "AB" + be16(0xFFFE) + be16(0xE00D) + be32(0) +
+           be16(0xFFFE) + be16(0xE0DD) + be32(0)},
+  };
+  for (const Case& c : cases) {
+    RawPeer peer(settings_.port);
+    const AssociateResult associated = peer.associate("SCANNED", "ZYL_STOR_SCP", kSecondaryCapture, c.syntax);
+    ASSERT_EQ(associated.pduType, 2) << c.what;
+    ASSERT_EQ(associated.contextResult, 0) << c.what;
+    ASSERT_TRUE(peer.sendStore(uid, c.dataSet)) << c.what;
+    EXPECT_NE(peer.readStatus(), std::optional<std::uint16_t>(0x0000)) << c.what;
+    EXPECT_FALSE(fs::exists(inst_->storageDir() / (uid + ".dcm"))) << c.what;
+  }
+  EXPECT_TRUE(DepotFiles(inst_->storageDir()).empty());
+  ExpectStillServing();
+}
+
 TEST_F(Hostile, AnAbortedTransferStoresNothing) {
   const std::string uid = "1.2.826.0.1.3680043.10.999.6";
   const std::string data = SmallDataSet(uid, "HALF", 100000);

@@ -220,3 +220,60 @@ TEST(Storing, AnEmptyExtensionEndsTheNameWithAPoint) {
   peer.release();
   EXPECT_EQ(FileNames(inst.storageDir()), std::vector<std::string>{"1.2.3.5."});
 }
+
+namespace {
+
+std::string FileBytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The data set of a Part 10 file whose meta group starts with its group
+// length: everything after preamble, "DICM" and the group.
+std::string DataSetBytes(const std::string& file) {
+  if (file.size() < 144 || file.compare(128, 4, "DICM") != 0) return {};
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(file[i])); };
+  const std::uint32_t groupLength = byte(140) | byte(141) << 8 | byte(142) << 16 | byte(143) << 24;
+  return 144 + std::size_t{groupLength} <= file.size() ? file.substr(144 + groupLength) : std::string{};
+}
+
+}  // namespace
+
+// The stored data set is the one sent, byte for byte: undefined-length
+// sequences stay undefined, private and odd-length values stay as they are,
+// element headers split between PDVs are put back together.
+TEST(Storing, TheDataSetIsStoredByteForByteAsItWasSent) {
+  Installation inst(AnySettings());
+  ServiceProcess service(inst);
+  ASSERT_TRUE(service.waitListening());
+  struct Sample {
+    const char* file;        // explicit VR little endian
+    const char* sopClass;
+    std::size_t pdvSize;     // odd sizes split headers between PDVs
+  };
+  const std::vector<Sample> samples = {
+      {"waveform_ecg.dcm", "1.2.840.10008.5.1.4.1.1.9.1.1", 16371},  // undefined-length sequences, private tags
+      {"reportsi.dcm", "1.2.840.10008.5.1.4.1.1.88.11", 7},          // undefined-length sequences
+      {"CT_small.dcm", "1.2.840.10008.5.1.4.1.1.2", 4099},           // private tags
+      {"SC_rgb_small_odd.dcm", kSecondaryCapture, 1000},
+  };
+  for (const Sample& sample : samples) {
+    SCOPED_TRACE(sample.file);
+    const fs::path source = SampleFiles() / sample.file;
+    const std::string sent = DataSetBytes(FileBytes(source));
+    ASSERT_FALSE(sent.empty());
+    const std::string uid = Uid(source);
+    RawPeer peer(inst.settings().port);
+    ASSERT_EQ(peer.associate("RAW", "ZYL_STOR_SCP", sample.sopClass, kExplicitLittleEndian).contextResult, 0);
+    ASSERT_TRUE(peer.sendPdv(StoreCommand(sample.sopClass, uid, 1), true, true));
+    for (std::size_t at = 0; at < sent.size(); at += sample.pdvSize)
+      ASSERT_TRUE(peer.sendPdv(sent.substr(at, sample.pdvSize), false, at + sample.pdvSize >= sent.size()));
+    EXPECT_EQ(peer.readStatus(), 0x0000) << inst.log();
+    peer.release();
+    const fs::path stored = inst.storageDir() / (uid + ".dcm");
+    const std::string storedDataSet = DataSetBytes(FileBytes(stored));
+    EXPECT_EQ(storedDataSet.size(), sent.size());
+    EXPECT_TRUE(storedDataSet == sent);
+    EXPECT_EQ(DataSetDump(stored), DataSetDump(source));
+  }
+}

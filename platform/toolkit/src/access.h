@@ -132,6 +132,11 @@ std::optional<std::vector<Uint8>> receivedUidBytes(const Root& root, const Attri
 void setBinaryValue(Target& target, const DcmTagKey& tag, const std::vector<Uint8>& bytes,
                     const char* privateCreator = nullptr);
 
+// The preamble, "DICM" and the completed meta group of a file that holds a
+// received data set, to be written in front of that data set's bytes as they
+// arrived: the meta group must name the syntax the data set arrived in.
+std::vector<Uint8> encodeReceivedFileHead(int fileId, E_TransferSyntax received);
+
 // Conversions of a read value to the getters' result types.
 std::int64_t toInteger(const Scalar& value, std::int64_t minimum, std::int64_t maximum);
 std::uint64_t toUnsigned(const Scalar& value, std::uint64_t maximum);

@@ -4,6 +4,7 @@
 #include "config.h"
 #include "limits.h"
 #include "pixels.h"
+#include "scan.h"
 #include "tables.h"
 
 #include <algorithm>
@@ -305,18 +306,6 @@ private:
     BoundedInputStream in_;
 };
 
-// Whether a value of `vr` is text that a UN element's bytes hold as they are.
-bool isTextVr(DcmEVR vr) {
-    switch (vr) {
-        case EVR_AE: case EVR_AS: case EVR_CS: case EVR_DA: case EVR_DS: case EVR_DT: case EVR_IS: case EVR_LO:
-        case EVR_LT: case EVR_PN: case EVR_SH: case EVR_ST: case EVR_TM: case EVR_UC: case EVR_UI: case EVR_UR:
-        case EVR_UT:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Attributes sent as UN whose tag the dictionary knows as text, US, UL or AT are
 // read by that VR, as other readers do (a SOP Instance UID sent as UN, say).
 // UN of a sequence stays UN: its content cannot be trusted to be what the
@@ -350,11 +339,11 @@ void readUnknownByDictionaryVr(DcmItem& item, E_TransferSyntax xfer) {
     }
     for (DcmElement* element : unknown) {
         const DcmTagKey key = element->getTag();
-        if (key.isPrivate() && !key.isPrivateReservation()) continue;  // needs its creator to be known
-        const DcmEVR vr = DcmTag(key).getEVR();
         const Uint32 length = element->getLength();
-        const bool words = (vr == EVR_US && length % 2 == 0) || (vr == EVR_AT && length % 4 == 0);
-        if (!isTextVr(vr) && !words && !(vr == EVR_UL && length % 4 == 0)) continue;
+        const auto known = vrForUnknown(key, length);
+        if (!known) continue;
+        const DcmEVR vr = *known;
+        const bool words = vr == EVR_US || vr == EVR_AT;
         std::vector<Uint8> bytes(length);
         if (length > 0 && element->getPartialValue(bytes.data(), 0, length).bad()) continue;
         DcmTag tag(key);
@@ -363,12 +352,12 @@ void readUnknownByDictionaryVr(DcmItem& item, E_TransferSyntax xfer) {
         OFCondition put;
         if (words) {
             std::vector<Uint16> values(length / 2);
-            std::memcpy(values.data(), bytes.data(), length);
+            if (length > 0) std::memcpy(values.data(), bytes.data(), length);  // no copy from an empty vector
             // DCMTK counts an AT value (two words) as one.
             put = item.putAndInsertUint16Array(tag, values.data(), vr == EVR_AT ? length / 4 : values.size());
         } else if (vr == EVR_UL) {
             std::vector<Uint32> values(length / 4);
-            std::memcpy(values.data(), bytes.data(), length);
+            if (length > 0) std::memcpy(values.data(), bytes.data(), length);
             put = item.putAndInsertUint32Array(tag, values.data(), values.size());
         } else {
             put = item.putAndInsertString(tag, reinterpret_cast<const char*>(bytes.data()), length);
@@ -722,6 +711,19 @@ void encodeDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BlockSink& sink) 
 }
 
 }  // namespace
+
+std::vector<Uint8> zyl::toolkit::encodeReceivedFileHead(int fileId, E_TransferSyntax received) {
+    Target target = Target::open(fileId, true);
+    Root& root = target.root();
+    if (!root.isFile) fail(MC_INVALID_FILE_ID);
+    OFString uid;
+    if (root.meta()->findAndGetOFString(DCM_TransferSyntaxUID, uid).good() && !uid.empty()) {
+        const auto number = tables::syntaxFromUid(std::string(uid));
+        if (!number || tables::dcmtkFromSyntax(*number) != received) fail(MC_INVALID_TRANSFER_SYNTAX);
+    }
+    completeMeta(root, received);
+    return encodeMeta(*root.meta());
+}
 
 extern "C" {
 

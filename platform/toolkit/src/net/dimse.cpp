@@ -3,11 +3,15 @@
 // they are taken out while the data set is encoded and put back afterwards.
 #include "../config.h"
 #include "../limits.h"
+#include "../scan.h"
 #include "../tables.h"
 #include "net.h"
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+
+#include "toolkit/received.h"
 
 namespace zyl::toolkit::net {
 namespace {
@@ -299,6 +303,306 @@ std::string commandName(T_DIMSE_Command command) {
     return text;
 }
 
+// Supplies the head of a data set, kept in a string, in one piece.
+MC_STATUS supplyHead(int, void* userInfo, int, int* dataSize, void** dataBuffer, int* isLast) {
+    auto* head = static_cast<std::string*>(userInfo);
+    if (head->size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return MC_CANNOT_COMPLY;
+    *dataSize = static_cast<int>(head->size());
+    *dataBuffer = head->data();
+    *isLast = 1;
+    return MC_NORMAL_COMPLETION;
+}
+
+// What ZYL_Read_Message_To_File does with a data set: the caller's choice.
+struct ToFile {
+    void* userInfo;
+    ZYL_Received_Head onHead;
+    MC_File_Writer writer;
+    MC_STATUS* written;
+};
+
+// The caller's writer, given the file of a received data set piece by piece
+// straight from the received PDUs. The first block collects at least one
+// write block's worth, so that a small data set is checked whole before any
+// of it is written. After a failed write the writer is not called again; the
+// data set is still read to its end.
+class ReceivedFileSink {
+public:
+    ReceivedFileSink(int fileId, MC_File_Writer writer, void* userInfo, bool taken)
+        : fileId_(fileId), writer_(writer), userInfo_(userInfo), status_(taken ? MC_NORMAL_COMPLETION : MC_CANNOT_COMPLY) {}
+
+    // Preamble, meta group and the head of the data set begin the first block.
+    void start(E_TransferSyntax syntax, const std::vector<Uint8>& head, bool last) {
+        fileName_ = fileNameOf(fileId_);
+        const MC_STATUS encoded = guarded([&] {
+            firstBlock_ = encodeReceivedFileHead(fileId_, syntax);
+            return MC_NORMAL_COMPLETION;
+        });
+        if (encoded != MC_NORMAL_COMPLETION) {
+            status_ = encoded;
+            return;
+        }
+        firstBlock_.insert(firstBlock_.end(), head.begin(), head.end());
+        if (last) write(firstBlock_.data(), firstBlock_.size(), true);
+    }
+    void deliver(const std::vector<DataSetScan::Piece>& pieces, bool last) {
+        if (status_ != MC_NORMAL_COMPLETION) return;
+        if (first_) {
+            for (const auto& piece : pieces) firstBlock_.insert(firstBlock_.end(), piece.data, piece.data + piece.size);
+            if (last || firstBlock_.size() >= limits::kWriteBlockSize) {
+                write(firstBlock_.data(), firstBlock_.size(), last);
+                firstBlock_ = {};
+            }
+            return;
+        }
+        for (std::size_t i = 0; i < pieces.size(); ++i) write(pieces[i].data, pieces[i].size, last && i + 1 == pieces.size());
+        if (last && pieces.empty()) write(nullptr, 0, true);
+    }
+    MC_STATUS status() const { return status_; }
+
+private:
+    static std::string fileNameOf(int fileId) {
+        Target target = Target::open(fileId, true);
+        return target.root().fileName;
+    }
+    void write(const Uint8* data, std::size_t size, bool last) {
+        if (status_ != MC_NORMAL_COMPLETION) return;
+        if (size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+            status_ = MC_LIMIT_EXCEEDED;
+            return;
+        }
+        if (writer_(fileName_.c_str(), userInfo_, static_cast<int>(size), const_cast<Uint8*>(data), first_ ? 1 : 0,
+                    last ? 1 : 0) != MC_NORMAL_COMPLETION)
+            status_ = MC_CALLBACK_CANNOT_COMPLY;
+        first_ = false;
+    }
+
+    int fileId_;
+    MC_File_Writer writer_;
+    void* userInfo_;
+    MC_STATUS status_;
+    std::string fileName_;
+    std::vector<Uint8> firstBlock_;
+    bool first_ = true;
+};
+
+// MC_Read_Message, and with `toFile` ZYL_Read_Message_To_File.
+MC_STATUS readMessage(int associationId, int timeoutSeconds, int* messageId, const char** serviceName,
+                      MC_COMMAND* command, const ToFile* toFile) {
+    {
+        requireInitialized();
+        auto a = findAssociation(associationId);
+        if (!messageId || !serviceName || !command) return MC_NULL_POINTER_PARM;
+        if (timeoutSeconds < 0) return MC_MUST_BE_POSITIVE;
+        std::unique_lock lock(a->mutex);
+        if (!a->acknowledged) return MC_STATE_VIOLATION;
+
+        T_ASC_PresentationContextID contextId = 0;
+        std::unique_ptr<DcmDataset> commandSet;
+        Uint16 commandField = 0;
+        OFCondition cond = receiveCommand(a->association, timeoutSeconds, contextId, commandSet);
+        if (cond.good() && commandSet->findAndGetUint16(DCM_CommandField, commandField).bad()) cond = DIMSE_BADMESSAGE;
+        if (cond == DIMSE_NODATAAVAILABLE) return MC_TIMEOUT;
+        if (cond == DUL_PEERREQUESTEDRELEASE) {
+            ASC_acknowledgeRelease(a->association);
+            lock.unlock();
+            removeAssociation(associationId);
+            return MC_ASSOCIATION_CLOSED;
+        }
+        if (cond == DUL_PEERABORTEDASSOCIATION) {
+            lock.unlock();
+            removeAssociation(associationId);
+            failWith(MC_ASSOCIATION_ABORTED, "the peer aborted the association or closed the connection");
+        }
+        if (cond.bad() || !commandSet)
+            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
+                             "an unreadable command arrived (" + std::string(cond.text()) + ")");
+
+        const auto kind = static_cast<MC_COMMAND>(commandField);
+        if (!isRequest(kind) && !isResponse(kind))
+            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
+                             "unsupported command " + commandName(static_cast<T_DIMSE_Command>(commandField)));
+        T_ASC_PresentationContext pc;
+        if (ASC_findAcceptedPresentationContext(a->association->params, contextId, &pc).bad())
+            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED, "a command arrived on an unknown context");
+        const Service* service = findServiceByUid(pc.abstractSyntax);
+        const E_TransferSyntax syntax = DcmXfer(pc.acceptedTransferSyntax).getXfer();
+
+        Uint16 dataSetType = kNoDataSet;
+        commandSet->findAndGetUint16(DCM_CommandDataSetType, dataSetType);
+        int id = 0;
+        std::string receivedHead;
+        // A data set stored as it arrives (not deflated): its head is parsed
+        // here, the rest passes to the writer once the caller has seen the head.
+        const bool streamed = toFile && DcmXfer(syntax).getStreamCompression() == ESC_none;
+        std::optional<DataSetScan> scan;
+        std::vector<Uint8> headOutput;          // what to write of the head
+        std::optional<DUL_PDV> rest;            // the PDV the head ended in, from where it ended
+        std::size_t restOffset = 0;
+        PdvFeed feed;
+        DUL_PDV pdv;
+        // The feed is read with the association's lock held, as any read is.
+        auto transportFailed = [&]() {
+            if (feed.tooLarge)
+                breakAssociation(*a, lock, MC_LIMIT_EXCEEDED, "a received data set exceeded the size limit");
+            if (feed.failure == DIMSE_NODATAAVAILABLE)
+                breakAssociation(*a, lock, MC_TIMEOUT, "the data set of a message did not arrive in time");
+            if (feed.failure == DUL_PEERABORTEDASSOCIATION) {
+                lock.unlock();
+                removeAssociation(associationId);
+                failWith(MC_ASSOCIATION_ABORTED, "the peer aborted the association during a data set");
+            }
+            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
+                             "receiving a data set failed (" + std::string(feed.failure.text()) + ")");
+        };
+        if (dataSetType != kNoDataSet) {
+            feed.association = a->association;
+            feed.timeoutSeconds = timeoutSeconds;
+            feed.contextId = contextId;
+            if (!feed.next(pdv)) transportFailed();
+            feed.first = pdv;
+            feed.total = 0;
+            feed.ended = false;
+            const bool empty = pdv.lastPDV && pdv.fragmentLength == 0;
+            if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) {
+                if (!feed.drain()) transportFailed();
+                return MC_NO_FREE_ID;
+            }
+            if (streamed) scan.emplace(syntax);
+            if (empty && streamed) scan->finish();
+            if (!empty && streamed) {
+                std::vector<DataSetScan::Piece> pieces;
+                while (!scan->headComplete()) {
+                    if (!feed.next(pdv)) {
+                        MC_Free_Message(id);
+                        transportFailed();
+                    }
+                    const auto* data = static_cast<const Uint8*>(pdv.data);
+                    std::size_t offset = 0;
+                    while (offset < pdv.fragmentLength && !scan->headComplete()) {
+                        const std::size_t taken = scan->consume(data + offset, pdv.fragmentLength - offset, pieces);
+                        if (taken == 0) break;
+                        receivedHead.append(reinterpret_cast<const char*>(data) + offset, taken);
+                        offset += taken;
+                    }
+                    for (const auto& piece : pieces) headOutput.insert(headOutput.end(), piece.data, piece.data + piece.size);
+                    pieces.clear();
+                    scan->clearOwned();
+                    if (scan->failure() == MC_NORMAL_COMPLETION && pdv.lastPDV && offset == pdv.fragmentLength)
+                        scan->finish();
+                    if (scan->failure() != MC_NORMAL_COMPLETION) {
+                        MC_Free_Message(id);
+                        breakAssociation(*a, lock, scan->failure() == MC_INVALID_FILE ? MC_INVALID_MESSAGE_RECEIVED
+                                                                                      : scan->failure(),
+                                         "a received data set could not be read");
+                    }
+                    if (scan->headComplete() && !scan->finished()) {
+                        rest = pdv;
+                        restOffset = offset;
+                    }
+                }
+                receivedHead.resize(static_cast<std::size_t>(scan->headDataSetLength()));
+            }
+            if (!empty) {
+                const MC_STATUS parsed =
+                    streamed ? MC_Stream_To_Message(id, 0x00000000u, 0xFFFFFFFFu,
+                                                    tables::syntaxFromDcmtk(syntax).value_or(MC_TS_INVALID),
+                                                    &receivedHead, supplyHead)
+                             : MC_Stream_To_Message(id, 0x00000000u, 0xFFFFFFFFu,
+                                                    tables::syntaxFromDcmtk(syntax).value_or(MC_TS_INVALID), &feed,
+                                                    feedPdv);
+                if (parsed != MC_NORMAL_COMPLETION) {
+                    MC_Free_Message(id);
+                    if (feed.tooLarge || feed.failure.bad()) transportFailed();
+                    // A data set that does not parse leaves the peer's state unknown: the
+                    // association ends here, aborted and freed, whatever the reason.
+                    breakAssociation(*a, lock,
+                                     parsed == MC_LIMIT_EXCEEDED || parsed == MC_NESTING_TOO_DEEP
+                                         ? parsed
+                                         : MC_INVALID_MESSAGE_RECEIVED,
+                                     std::string("a received data set could not be read (") +
+                                         MC_Error_Message(parsed) + ")");
+                }
+                if (!streamed) {
+                    if (!feed.ended && !feed.drain()) transportFailed();
+                    receivedHead = std::move(feed.head);
+                }
+            }
+        } else if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) {
+            return MC_NO_FREE_ID;
+        }
+        {
+            Target target = Target::open(id, true);
+            Root& root = target.root();
+            root.serviceName = service ? service->name : std::string();
+            root.command = kind;
+            root.transferSyntax = syntax;
+            keepReceivedUids(root, receivedHead, syntax);
+            DcmDataset& dataset = *root.dataset();
+            for (DcmObject* o = commandSet->nextInContainer(nullptr); o; o = commandSet->nextInContainer(o)) {
+                if (o->getTag() == DCM_CommandGroupLength) continue;
+                dataset.insert(static_cast<DcmElement*>(o->clone()), true);
+            }
+        }
+
+        // Remember what a response answers, and which request is still open.
+        Uint16 number = 0;
+        if (isRequest(kind) && kind != MC_CMD_C_CANCEL_RQ) {
+            commandSet->findAndGetUint16(DCM_MessageID, number);
+            OFString instance;
+            commandSet->findAndGetOFString(DCM_AffectedSOPInstanceUID, instance);
+            a->lastRead = Association::Request{number, contextId, kind, pc.abstractSyntax, trimmed(instance.c_str())};
+        } else if (isResponse(kind)) {
+            Uint16 status = 0;
+            commandSet->findAndGetUint16(DCM_MessageIDBeingRespondedTo, number);
+            commandSet->findAndGetUint16(DCM_Status, status);
+            if (a->lastSent && a->lastSent->messageId == number && !isPending(status)) a->lastSent.reset();
+        }
+        if (toFile && dataSetType != kNoDataSet) {
+            // The caller sees the head and decides where the data set goes.
+            const bool take = toFile->onHead(id, toFile->userInfo) == MC_NORMAL_COMPLETION;
+            if (!streamed) {
+                if (take) *toFile->written = MC_Write_File(id, toFile->userInfo, toFile->writer);
+            } else {
+                ReceivedFileSink sink(id, toFile->writer, toFile->userInfo, take);
+                if (take) sink.start(syntax, headOutput, scan->finished());
+                std::vector<DataSetScan::Piece> pieces;
+                // The rest of the PDV the head ended in, then the following ones.
+                for (bool more = !scan->finished(); more;) {
+                    if (rest) {
+                        pdv = *rest;
+                        rest.reset();
+                    } else if (!feed.next(pdv)) {
+                        MC_Free_Message(id);
+                        transportFailed();
+                    }
+                    const auto* data = static_cast<const Uint8*>(pdv.data) + restOffset;
+                    const std::size_t size = pdv.fragmentLength - restOffset;
+                    restOffset = 0;
+                    const bool taken = size == 0 || scan->consume(data, size, pieces) == size;
+                    more = !pdv.lastPDV;
+                    if (taken && !more) scan->finish();
+                    if (scan->failure() != MC_NORMAL_COMPLETION) {
+                        MC_Free_Message(id);
+                        breakAssociation(*a, lock, scan->failure() == MC_INVALID_FILE ? MC_INVALID_MESSAGE_RECEIVED
+                                                                                      : scan->failure(),
+                                         "a received data set could not be read");
+                    }
+                    sink.deliver(pieces, !more);
+                    pieces.clear();
+                    scan->clearOwned();
+                }
+                *toFile->written = sink.status();
+            }
+        }
+        *messageId = id;
+        *serviceName = service ? service->name.c_str() : "";
+        *command = kind;
+        return MC_NORMAL_COMPLETION;
+    }
+}
+
+
 }  // namespace
 }  // namespace zyl::toolkit::net
 
@@ -425,131 +729,18 @@ MC_STATUS MC_Send_Request_Message(int associationId, int messageId) {
 
 MC_STATUS MC_Read_Message(int associationId, int timeoutSeconds, int* messageId, const char** serviceName,
                           MC_COMMAND* command) {
+    return guarded([&] { return readMessage(associationId, timeoutSeconds, messageId, serviceName, command, nullptr); });
+}
+
+MC_STATUS ZYL_Read_Message_To_File(int associationId, int timeoutSeconds, int* messageId, const char** serviceName,
+                                   MC_COMMAND* command, void* userInfo, ZYL_Received_Head onHead, MC_File_Writer writer,
+                                   MC_STATUS* written) {
     return guarded([&] {
-        requireInitialized();
-        auto a = findAssociation(associationId);
-        if (!messageId || !serviceName || !command) return MC_NULL_POINTER_PARM;
-        if (timeoutSeconds < 0) return MC_MUST_BE_POSITIVE;
-        std::unique_lock lock(a->mutex);
-        if (!a->acknowledged) return MC_STATE_VIOLATION;
-
-        T_ASC_PresentationContextID contextId = 0;
-        std::unique_ptr<DcmDataset> commandSet;
-        Uint16 commandField = 0;
-        OFCondition cond = receiveCommand(a->association, timeoutSeconds, contextId, commandSet);
-        if (cond.good() && commandSet->findAndGetUint16(DCM_CommandField, commandField).bad()) cond = DIMSE_BADMESSAGE;
-        if (cond == DIMSE_NODATAAVAILABLE) return MC_TIMEOUT;
-        if (cond == DUL_PEERREQUESTEDRELEASE) {
-            ASC_acknowledgeRelease(a->association);
-            lock.unlock();
-            removeAssociation(associationId);
-            return MC_ASSOCIATION_CLOSED;
-        }
-        if (cond == DUL_PEERABORTEDASSOCIATION) {
-            lock.unlock();
-            removeAssociation(associationId);
-            failWith(MC_ASSOCIATION_ABORTED, "the peer aborted the association or closed the connection");
-        }
-        if (cond.bad() || !commandSet)
-            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
-                             "an unreadable command arrived (" + std::string(cond.text()) + ")");
-
-        const auto kind = static_cast<MC_COMMAND>(commandField);
-        if (!isRequest(kind) && !isResponse(kind))
-            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
-                             "unsupported command " + commandName(static_cast<T_DIMSE_Command>(commandField)));
-        T_ASC_PresentationContext pc;
-        if (ASC_findAcceptedPresentationContext(a->association->params, contextId, &pc).bad())
-            breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED, "a command arrived on an unknown context");
-        const Service* service = findServiceByUid(pc.abstractSyntax);
-        const E_TransferSyntax syntax = DcmXfer(pc.acceptedTransferSyntax).getXfer();
-
-        Uint16 dataSetType = kNoDataSet;
-        commandSet->findAndGetUint16(DCM_CommandDataSetType, dataSetType);
-        int id = 0;
-        std::string receivedHead;
-        if (dataSetType != kNoDataSet) {
-            PdvFeed feed;
-            feed.association = a->association;
-            feed.timeoutSeconds = timeoutSeconds;
-            feed.contextId = contextId;
-            // The feed is read with the association's lock held, as any read is.
-            auto transportFailed = [&]() {
-                if (feed.tooLarge)
-                    breakAssociation(*a, lock, MC_LIMIT_EXCEEDED, "a received data set exceeded the size limit");
-                if (feed.failure == DIMSE_NODATAAVAILABLE)
-                    breakAssociation(*a, lock, MC_TIMEOUT, "the data set of a message did not arrive in time");
-                if (feed.failure == DUL_PEERABORTEDASSOCIATION) {
-                    lock.unlock();
-                    removeAssociation(associationId);
-                    failWith(MC_ASSOCIATION_ABORTED, "the peer aborted the association during a data set");
-                }
-                breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
-                                 "receiving a data set failed (" + std::string(feed.failure.text()) + ")");
-            };
-            DUL_PDV pdv;
-            if (!feed.next(pdv)) transportFailed();
-            feed.first = pdv;
-            feed.total = 0;
-            feed.ended = false;
-            const bool empty = pdv.lastPDV && pdv.fragmentLength == 0;
-            if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) {
-                if (!feed.drain()) transportFailed();
-                return MC_NO_FREE_ID;
-            }
-            if (!empty) {
-                const MC_STATUS parsed = MC_Stream_To_Message(
-                    id, 0x00000000u, 0xFFFFFFFFu, tables::syntaxFromDcmtk(syntax).value_or(MC_TS_INVALID), &feed,
-                    feedPdv);
-                if (parsed != MC_NORMAL_COMPLETION) {
-                    MC_Free_Message(id);
-                    if (feed.tooLarge || feed.failure.bad()) transportFailed();
-                    // A data set that does not parse leaves the peer's state unknown: the
-                    // association ends here, aborted and freed, whatever the reason.
-                    breakAssociation(*a, lock,
-                                     parsed == MC_LIMIT_EXCEEDED || parsed == MC_NESTING_TOO_DEEP
-                                         ? parsed
-                                         : MC_INVALID_MESSAGE_RECEIVED,
-                                     std::string("a received data set could not be read (") +
-                                         MC_Error_Message(parsed) + ")");
-                }
-                if (!feed.ended && !feed.drain()) transportFailed();
-                receivedHead = std::move(feed.head);
-            }
-        } else if (MC_Open_Empty_Message(&id) != MC_NORMAL_COMPLETION) {
-            return MC_NO_FREE_ID;
-        }
-        {
-            Target target = Target::open(id, true);
-            Root& root = target.root();
-            root.serviceName = service ? service->name : std::string();
-            root.command = kind;
-            root.transferSyntax = syntax;
-            keepReceivedUids(root, receivedHead, syntax);
-            DcmDataset& dataset = *root.dataset();
-            for (DcmObject* o = commandSet->nextInContainer(nullptr); o; o = commandSet->nextInContainer(o)) {
-                if (o->getTag() == DCM_CommandGroupLength) continue;
-                dataset.insert(static_cast<DcmElement*>(o->clone()), true);
-            }
-        }
-
-        // Remember what a response answers, and which request is still open.
-        Uint16 number = 0;
-        if (isRequest(kind) && kind != MC_CMD_C_CANCEL_RQ) {
-            commandSet->findAndGetUint16(DCM_MessageID, number);
-            OFString instance;
-            commandSet->findAndGetOFString(DCM_AffectedSOPInstanceUID, instance);
-            a->lastRead = Association::Request{number, contextId, kind, pc.abstractSyntax, trimmed(instance.c_str())};
-        } else if (isResponse(kind)) {
-            Uint16 status = 0;
-            commandSet->findAndGetUint16(DCM_MessageIDBeingRespondedTo, number);
-            commandSet->findAndGetUint16(DCM_Status, status);
-            if (a->lastSent && a->lastSent->messageId == number && !isPending(status)) a->lastSent.reset();
-        }
-        *messageId = id;
-        *serviceName = service ? service->name.c_str() : "";
-        *command = kind;
-        return MC_NORMAL_COMPLETION;
+        if (!onHead || !writer) return MC_NO_CALLBACK;
+        if (!written) return MC_NULL_POINTER_PARM;
+        *written = MC_CANNOT_COMPLY;
+        ToFile toFile{userInfo, onHead, writer, written};
+        return readMessage(associationId, timeoutSeconds, messageId, serviceName, command, &toFile);
     });
 }
 
