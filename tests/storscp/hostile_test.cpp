@@ -240,6 +240,9 @@ TEST_F(Hostile, DataSetsDcmtkCannotReadBackAreNotStored) {
       // DCMTK's own VR name "na" comes with a four-byte length.
       {"explicit VR \"na\"", kExplicitLittleEndian, explicitHead + Element(0x0010, 0x0010, "").substr(0, 4) + "na" +
                                                          std::string("\x04\x00", 2) + "ABCD"},
+      // VR bytes that are no letters: DCMTK reads no element there.
+      {"explicit VR of other bytes", kExplicitLittleEndian,
+       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + std::string(".\x02\x00\x00", 4)},
       // Out of tag order: DCMTK sorts it in and its bounded reading fails.
       {"elements out of order", kImplicitLittleEndian,
        implicitHead + Element(0xFFFD, 0x0011, "@ ") + Element(0x7F28, 0x0010, std::string(8192, '\x03'))},

@@ -178,6 +178,10 @@ bool DataSetScan::header(const Uint8* h, std::size_t size, std::vector<Piece>& o
         // DCMTK knows names of its own ("ox", "na", "up"...) that it reads
         // with other header layouts or refuses; unknown names are values.
         if (!read.isStandard() && vr != EVR_UNKNOWN && vr != EVR_UNKNOWN2B) return fault(MC_INVALID_FILE);
+        // Nor does it read bytes other than two capital letters as a VR of
+        // an element that follows (found by fuzzing).
+        auto capital = [](Uint8 c) { return c >= 'A' && c <= 'Z'; };
+        if (!capital(h[4]) || !capital(h[5])) return fault(MC_INVALID_FILE);
         length = size == 12 ? number(h + 8, 4) : number(h + 6, 2);
     } else {
         length = number(h + 4, 4);
