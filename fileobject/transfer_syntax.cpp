@@ -42,6 +42,8 @@ bool isDecodeOnly(int number) { return number == 105 || number == 126 || number 
 
 bool isDecodable(int number) { return isStandardCompressed(number) || isDecodeOnly(number); }
 
+bool isReadBeyondTable(int number) { return isDecodeOnly(number) || number == MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN; }
+
 // Deflate (104) compresses the whole data set, which the toolkit holds
 // inflated: its pixels are native. Every syntax numbered after it (up to the
 // video syntaxes) encapsulates its pixels or keeps them in a private order.

@@ -30,6 +30,7 @@ std::optional<NamedSyntax> namedSyntax(std::string_view uid);
 bool isStandardCompressed(int number);     // 106, 107, 123, 124, 125: read and written
 bool isDecodeOnly(int number);             // 105 RLE, 126 and 127 JPEG-LS: read, never written
 bool isDecodable(int number);              // either of the two
+bool isReadBeyondTable(int number);        // decode-only ones and deflate: read, not among the eight
 bool isUnsupportedCompression(int number);  // any other number from 105 up (104, deflate, is native)
 bool isLossy(int number);                   // 106, 107, 125, 127
 

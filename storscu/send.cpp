@@ -127,8 +127,7 @@ bool buildProposedServiceList(SendState& state, const std::string& service, int 
   releaseLists(state);
   std::vector<MC_TRANSFER_SYNTAX> proposed(kProposedSyntaxes.begin(), kProposedSyntaxes.end());
   // A syntax read beyond the eight of the table goes as it is where taken.
-  if (file::isDecodeOnly(native) || native == MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN)
-    proposed.push_back(static_cast<MC_TRANSFER_SYNTAX>(native));
+  if (file::isReadBeyondTable(native)) proposed.push_back(static_cast<MC_TRANSFER_SYNTAX>(native));
   uint32_t counter = ++gNameCounter;
   for (size_t i = 0; i < proposed.size(); ++i) {
     state.syntaxListNames[i] = formatText("SyntaxListName_%d_%u", state.message, counter);

@@ -40,38 +40,24 @@ seed() {
         [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 262144 ] || continue
         { printf '\x00\x10\x0f'; cat "$f"; } >"$dir/$(basename "$f")"
       done ;;
-    fuzz_stream_reader)
-      # Byte 0: syntax index; byte 1: fragment size; then the data set after the meta group.
-      python3 - "$dir" "$pydicom_files" <<'PY'
+    fuzz_stream_reader | fuzz_data_set_scan)
+      # Byte 0: the data set's syntax (the target's own numbering); byte 1: fragment size;
+      # then the data set after the meta group.
+      python3 - "$dir" "$pydicom_files" "$target" <<'PY'
 import os, struct, sys
-out, folder = sys.argv[1], sys.argv[2]
-syntaxes = [b"1.2.840.10008.1.2", b"1.2.840.10008.1.2.1", b"1.2.840.10008.1.2.2", b"1.2.840.10008.1.2.1.99",
-            b"1.2.840.10008.1.2.4.50", b"1.2.840.10008.1.2.4.70", b"1.2.840.10008.1.2.4.90", b"1.2.840.10008.1.2.5"]
-for name in sorted(os.listdir(folder)):
-    path = os.path.join(folder, name)
-    if not name.endswith(".dcm") or os.path.getsize(path) > 262144:
-        continue
-    data = open(path, "rb").read()
-    if data[128:132] != b"DICM" or data[132:138] != b"\x02\x00\x00\x00UL":
-        continue
-    end = 144 + struct.unpack("<I", data[140:144])[0]
-    meta = data[132:end]
-    index = next((i for i, uid in enumerate(syntaxes) if uid + b"\x00" in meta or uid + b" " in meta
-                  or meta.endswith(uid)), None)
-    if index is None:
-        continue
-    open(os.path.join(out, name), "wb").write(bytes([index, 0x80]) + data[end:])
-PY
-      ;;
-    fuzz_data_set_scan)
-      # Byte 0: syntax (implicit LE, explicit LE, explicit BE, encapsulated); byte 1: fragment size.
-      python3 - "$dir" "$pydicom_files" <<'PY'
-import os, struct, sys
-out, folder = sys.argv[1], sys.argv[2]
-syntaxes = {b"1.2.840.10008.1.2": 0, b"1.2.840.10008.1.2.1": 1, b"1.2.840.10008.1.2.2": 2,
-            b"1.2.840.10008.1.2.4.50": 3, b"1.2.840.10008.1.2.4.51": 3, b"1.2.840.10008.1.2.4.57": 3,
-            b"1.2.840.10008.1.2.4.70": 3, b"1.2.840.10008.1.2.4.80": 3, b"1.2.840.10008.1.2.4.81": 3,
-            b"1.2.840.10008.1.2.4.90": 3, b"1.2.840.10008.1.2.4.91": 3, b"1.2.840.10008.1.2.5": 3}
+out, folder, target = sys.argv[1:4]
+if target == "fuzz_stream_reader":
+    # implicit/explicit LE, explicit BE, deflated, JPEG Baseline, JPEG Lossless, JPEG 2000, RLE
+    uids = ["1.2.840.10008.1.2", "1.2.840.10008.1.2.1", "1.2.840.10008.1.2.2", "1.2.840.10008.1.2.1.99",
+            "1.2.840.10008.1.2.4.50", "1.2.840.10008.1.2.4.70", "1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.5"]
+    syntaxes = {uid.encode(): i for i, uid in enumerate(uids)}
+    fragments = {"": 0x80}
+else:
+    # implicit LE, explicit LE, explicit BE, any encapsulated one
+    syntaxes = {b"1.2.840.10008.1.2": 0, b"1.2.840.10008.1.2.1": 1, b"1.2.840.10008.1.2.2": 2}
+    for uid in ("4.50", "4.51", "4.57", "4.70", "4.80", "4.81", "4.90", "4.91", "5"):
+        syntaxes[b"1.2.840.10008.1.2." + uid.encode()] = 3
+    fragments = {"-0": 0x00, "-13": 0x0d}
 for name in sorted(os.listdir(folder)):
     path = os.path.join(folder, name)
     if not name.endswith(".dcm") or os.path.getsize(path) > 262144:
@@ -85,8 +71,8 @@ for name in sorted(os.listdir(folder)):
                   or meta.endswith(uid)), None)
     if index is None:
         continue
-    for fragment in (0x00, 0x0d):
-        open(os.path.join(out, "%s-%d" % (name, fragment)), "wb").write(bytes([index, fragment]) + data[end:])
+    for suffix, fragment in fragments.items():
+        open(os.path.join(out, name + suffix), "wb").write(bytes([index, fragment]) + data[end:])
 PY
       ;;
     fuzz_config_loader)

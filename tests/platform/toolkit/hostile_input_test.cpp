@@ -102,17 +102,26 @@ Bytes implicitNesting(int levels) {
     return b;
 }
 
-// A Part 10 file: preamble, a meta group with its group length, the data set.
-std::vector<std::uint8_t> part10(const Bytes& dataSet, const std::string& syntax = "1.2.840.10008.1.2.1") {
+// The version and syntax elements of a meta group.
+Bytes metaElements(const std::string& syntax) {
     std::string uid = syntax;
     if (uid.size() % 2) uid.push_back('\0');
     Bytes meta;
     meta.tag(0x0002, 0x0001).text("OB").u16(0).u32(2).u16(0x0100);
     meta.shortElement(0x0002, 0x0010, "UI", uid);
+    return meta;
+}
+
+// A Part 10 file: preamble, `meta` behind a group length covering it, the data set.
+std::vector<std::uint8_t> part10WithMeta(const Bytes& meta, const Bytes& dataSet) {
     Bytes file;
     file.zeros(128).text("DICM").tag(0x0002, 0x0000).text("UL").u16(4).u32(static_cast<std::uint32_t>(meta.v.size()));
     file.append(meta).append(dataSet);
     return file.v;
+}
+
+std::vector<std::uint8_t> part10(const Bytes& dataSet, const std::string& syntax = "1.2.840.10008.1.2.1") {
+    return part10WithMeta(metaElements(syntax), dataSet);
 }
 
 // Hands out chunks and then, whatever the length, an empty last chunk, as a
@@ -338,16 +347,14 @@ TEST(ToolkitHostileInput, AnOddValueOfAnUnknownVrInAnItemIsWrittenReadably) {
 
 TEST(ToolkitHostileInput, AMetaGroupElementOfAnotherGroupCutShortIsInvalid) {
     initToolkit();
-    Bytes meta;
-    meta.tag(0x0002, 0x0001).text("OB").u16(0).u32(2).u16(0x0100);
-    meta.shortElement(0x0002, 0x0010, "UI", std::string("1.2.840.10008.1.2\0", 18));
+    Bytes meta = metaElements("1.2.840.10008.1.2");
     meta.tag(0x0000, 0x0000).u16(0).u16(0x7900).zeros(20);
-    Bytes file;
-    file.zeros(128).text("DICM").tag(0x0002, 0x0000).text("UL").u16(4).u32(static_cast<std::uint32_t>(meta.v.size()));
-    file.append(meta).tag(0x0008, 0x0060).u32(2).text("CT");
+    Bytes dataSet;
+    dataSet.tag(0x0008, 0x0060).u32(2).text("CT");
+    const auto file = part10WithMeta(meta, dataSet);
     for (std::size_t block : {std::size_t{1}, std::size_t{4096}}) {
         int id = 0;
-        EXPECT_EQ(openFromBytes(file.v, block, id), MC_INVALID_FILE) << block;
+        EXPECT_EQ(openFromBytes(file, block, id), MC_INVALID_FILE) << block;
         if (id != 0) MC_Free_File(id);
     }
 }
