@@ -262,6 +262,11 @@ TEST_F(Hostile, DataSetsDcmtkCannotReadBackAreNotStored) {
            be16(0x0011) + be16(0x1010) + "UN" + std::string(2, '\0') + be32(undefined) + be16(0xFFFE) + be16(0xE000) +
            be32(undefined) + be16(0x0010) + be16(0x0010) + "PN" + be16(2) + "AB" + be16(0xFFFE) + be16(0xE00D) + be32(0) +
            be16(0xFFFE) + be16(0xE0DD) + be32(0)},
+      // Fragments outside an encapsulated syntax: DCMTK reads them only
+      // when it has the whole value at once.
+      {"encapsulated Pixel Data in a native syntax", kExplicitLittleEndian,
+       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') + header(0, 0, undefined).substr(4) +
+           header(0xFFFE, 0xE000, 0) + header(0xFFFE, 0xE000, 4) + "\xFF\xD8\xFF\xD9" + header(0xFFFE, 0xE0DD, 0)},
   };
   for (const Case& c : cases) {
     RawPeer peer(settings_.port);

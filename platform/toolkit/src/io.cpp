@@ -390,14 +390,16 @@ void readDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BoundedReader& read
 struct MetaPrefix {
     std::vector<Uint8> bytes;  // may run a few bytes into the data set
     bool sourceEnded = false;
-    bool groupLengthFirst = false;  // (0002,0000) leads the group
 };
 
 // DCMTK ends a meta group by its group length (0002,0000) when that comes
-// first. Otherwise it goes on while the next group is 0002, peeking at bytes
-// that must then all be at hand: the whole group is collected, and only
-// elements whose values cannot hold nested data are accepted, so that DCMTK
-// reads exactly them.
+// first, finishing an element that crosses it; otherwise it goes on while the
+// next group is 0002, peeking at bytes that must then all be at hand. Either
+// way it must read the group in one call: resumed after a value of the group
+// that is not its last, it fails (found by fuzzing: a file with a 1,000-byte
+// meta value did not open). So the whole group is collected, and only
+// elements whose values cannot hold nested data are accepted, so that one
+// call reads exactly them.
 MetaPrefix readMetaPrefix(ChunkSource& source, Chunk& chunk, std::size_t& used) {
     MetaPrefix prefix;
     std::vector<Uint8>& bytes = prefix.bytes;
@@ -422,26 +424,29 @@ MetaPrefix readMetaPrefix(ChunkSource& source, Chunk& chunk, std::size_t& used) 
     constexpr std::size_t kMetaStart = 132;
     if (!fill(kMetaStart) || std::memcmp(bytes.data() + 128, "DICM", 4) != 0) fail(MC_INVALID_FILE);
     static constexpr Uint8 kGroupLengthHeader[] = {0x02, 0x00, 0x00, 0x00, 'U', 'L', 0x04, 0x00};
+    std::optional<std::size_t> groupEnd;
     if (fill(kMetaStart + 12) &&
         std::memcmp(bytes.data() + kMetaStart, kGroupLengthHeader, sizeof kGroupLengthHeader) == 0) {
-        prefix.groupLengthFirst = true;
         const Uint8* value = bytes.data() + kMetaStart + 8;
         const std::uint32_t groupLength = static_cast<std::uint32_t>(value[3]) << 24 | value[2] << 16 |
                                           value[1] << 8 | value[0];
         if (groupLength > limits::kMaxMetaGroupLength) fail(MC_LIMIT_EXCEEDED);
-        fill(kMetaStart + 12 + groupLength);
-        return prefix;
+        groupEnd = kMetaStart + 12 + groupLength;
     }
     std::size_t position = kMetaStart;
     for (;;) {
+        if (groupEnd && position >= *groupEnd) return prefix;
         if (!fill(position + 8)) return prefix;  // the file ends within or right after the group
         const Uint8* header = bytes.data() + position;
-        // DCMTK's test for a next meta element, either byte order.
-        if (!((header[0] == 0x02 && header[1] == 0x00) || (header[0] == 0x00 && header[1] == 0x02))) return prefix;
+        if (header[0] != 0x02 || header[1] != 0x00) {
+            // DCMTK would go on reading a big endian group, which the
+            // standard does not allow and this walk does not follow.
+            if (header[0] == 0x00 && header[1] == 0x02) fail(MC_INVALID_FILE);
+            return prefix;
+        }
         const char name[3] = {static_cast<char>(header[4]), static_cast<char>(header[5]), 0};
         const DcmVR vr(name);
-        if (!vr.isStandard() || std::strncmp(vr.getVRName(), name, 2) != 0 || vr.getEVR() == EVR_SQ ||
-            vr.getEVR() == EVR_UN)
+        if (!vr.isStandard() || std::strncmp(vr.getVRName(), name, 2) != 0 || vr.getEVR() == EVR_SQ)
             fail(MC_INVALID_FILE);
         std::size_t headerSize = 8;
         std::uint64_t length = static_cast<Uint16>(header[7] << 8 | header[6]);
@@ -450,6 +455,8 @@ MetaPrefix readMetaPrefix(ChunkSource& source, Chunk& chunk, std::size_t& used) 
             if (!fill(position + 12)) fail(MC_INVALID_FILE);
             header = bytes.data() + position;
             length = static_cast<std::uint64_t>(header[11]) << 24 | header[10] << 16 | header[9] << 8 | header[8];
+            // An undefined length (UN read as a sequence) would nest.
+            if (length == DCM_UndefinedLength) fail(MC_INVALID_FILE);
         }
         const std::uint64_t next = position + headerSize + length;
         if (next - kMetaStart > limits::kMaxMetaGroupLength) fail(MC_LIMIT_EXCEEDED);
@@ -462,7 +469,8 @@ MetaPrefix readMetaPrefix(ChunkSource& source, Chunk& chunk, std::size_t& used) 
 // and stops at that length even inside such an element's value, leaving the
 // rest of the value unread (found by fuzzing: the file opened with
 // uninitialised bytes in that value, and the file written from it did not
-// open again). The meta group holds group 0002 only, each value whole.
+// open again). The meta group holds group 0002 only, each value whole (DCMTK
+// leaves an odd-length value unfinished there too: refused).
 void requireWholeMetaGroup(DcmMetaInfo& meta) {
     for (DcmObject* o = meta.nextInContainer(nullptr); o; o = meta.nextInContainer(o))
         if (o->getGTag() != 0x0002 || o->transferState() != ERW_ready) fail(MC_INVALID_FILE);
@@ -516,10 +524,9 @@ MC_STATUS openFile(int applicationId, int fileId, void* userInfo, MC_File_Reader
     DcmMetaInfo& meta = *root.meta();
     meta.transferInit();
     try {
-        // Without a leading group length DCMTK must see the whole group in one call.
         bounded.parse(
             meta, [&](DcmInputStream& in) { return meta.read(in, EXS_Unknown, EGL_noChange, limits::kMaxValueLength); },
-            prefix.groupLengthFirst ? 0 : static_cast<offile_off_t>(prefix.bytes.size()));
+            static_cast<offile_off_t>(prefix.bytes.size()));
         requireWholeMetaGroup(meta);
     } catch (...) {
         meta.transferEnd();

@@ -51,6 +51,7 @@ DataSetScan::DataSetScan(E_TransferSyntax syntax) {
     const DcmXfer xfer(syntax);
     byteOrder_ = xfer.getByteOrder();
     explicitVr_ = xfer.isExplicitVR();
+    encapsulated_ = xfer.isEncapsulated();
     stack_.push_back({Container::Top, kUndefined, false, false, -1});
 }
 
@@ -191,9 +192,13 @@ bool DataSetScan::header(const Uint8* h, std::size_t size, std::vector<Piece>& o
         if (omitted) return fault(MC_INVALID_FILE);
         emitHeader(out, h, size);
         // Pixel Data of undefined length is read as fragments whatever its VR
-        // says, in implicit VR too.
-        if (tag == kPixelData && (!explicitHere || vr == EVR_OB || vr == EVR_OW))
+        // says, in implicit VR too. Outside an encapsulated syntax DCMTK
+        // reads such fragments only when it has the whole value at once, not
+        // as a data set arrives (found by fuzzing): refused there.
+        if (tag == kPixelData && (!explicitHere || vr == EVR_OB || vr == EVR_OW)) {
+            if (!encapsulated_) return fault(MC_INVALID_FILE);
             return push(Container::Fragments, length, false);
+        }
         if (!explicitHere) {
             // DCMTK reads a sequence where the dictionary knows one or knows
             // nothing; a value of any other VR cannot have undefined length.

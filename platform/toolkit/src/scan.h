@@ -77,6 +77,7 @@ private:
 
     E_ByteOrder byteOrder_;
     bool explicitVr_;
+    bool encapsulated_;
     std::vector<Container> stack_;
     std::uint64_t position_ = 0;      // input bytes taken
     std::uint64_t valueLeft_ = 0;     // of the value being stepped over
