@@ -2,10 +2,10 @@
 // host's C++ API and through a zyl script, against DCMTK alone
 // (loadFile + findAndGet), in the same run over the same files.
 //
-//   <build>/bench/fileobject_bench [rounds] [files]
+//   <build>/bench/fileobject_bench [rounds] [files] [folder]
 //
-// The files are the pydicom test files that hold all ten attributes, repeated
-// up to `files` (default 300). Every round times each path over all files;
+// The files are the pydicom test files that hold all ten attributes (or the
+// .dcm files of `folder`), repeated up to `files` (default 300). Every round times each path over all files;
 // the median round is reported, per file. The script path runs one zyl
 // process per round that goes over the files ten times; its start-up
 // (the same process reading no file) is subtracted.
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
 
   // The files all three paths read completely.
   std::vector<std::string> distinct;
-  for (const auto& entry : fs::directory_iterator(ZYL_PYDICOM_FILES)) {
+  for (const auto& entry : fs::directory_iterator(argc > 3 ? argv[3] : ZYL_PYDICOM_FILES)) {
     const std::string path = entry.path().string();
     if (entry.path().extension() == ".dcm" && dcmtkRead(path) == 10 && objectRead(path, false) == 10 &&
         objectRead(path, true) == 10)

@@ -1,5 +1,7 @@
 #include "pixel_data.h"
 
+#include "toolkit/file_values.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -28,12 +30,7 @@ MC_STATUS copyValuePiece(int /*id*/, uint32_t /*tag*/, void* userInfo, int dataS
       return MC_CANNOT_COMPLY;
     }
     auto piece = static_cast<const unsigned char*>(dataBuffer);
-    size_t size = static_cast<size_t>(dataSize);
-    const size_t skipped = std::min(copy.skip, size);
-    copy.skip -= skipped;
-    size -= skipped;
-    if (piece != nullptr) piece += skipped;
-    const size_t n = std::min(size, static_cast<size_t>(room));
+    const size_t n = std::min(static_cast<size_t>(dataSize), static_cast<size_t>(room));
     if (n > 0 && piece != nullptr) std::memcpy(copy.data + copy.offset, piece, n);
     copy.offset += n;
     return MC_NORMAL_COMPLETION;
@@ -211,8 +208,8 @@ namespace {
 // early leaves zeros.
 std::vector<unsigned char> storedBytes(int id, const std::string& name, uint64_t offset, uint64_t length) {
   std::vector<unsigned char> stored(static_cast<size_t>(length), 0);
-  ValueCopy copy{stored.data(), stored.size(), 0, static_cast<size_t>(offset)};
-  const MC_STATUS status = MC_Get_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece);
+  ValueCopy copy{stored.data(), stored.size(), 0};
+  const MC_STATUS status = ZYL_Get_Value_Range_To_Function(id, kTagPixelData, offset, length, &copy, copyValuePiece);
   if (status != MC_NORMAL_COMPLETION)
     fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
   return stored;
@@ -324,8 +321,10 @@ PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t fra
     fail(kErrs4, "Error: Failed to get pixel data, unsupported compression format (file/syntax/syntax) ", name,
          currentSyntaxUid(file), transferSyntaxName(syntax));
   } else if (image.packing == Packing::None) {
-    if (frameGiven) copy.skip = static_cast<size_t>(image.frameBytes) * frame;
-    const MC_STATUS status = MC_Get_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece);
+    // Only the frames asked for are read, from the file when the value is
+    // still there.
+    const uint64_t first = frameGiven ? uint64_t{image.frameBytes} * frame : 0;
+    const MC_STATUS status = ZYL_Get_Value_Range_To_Function(id, kTagPixelData, first, filled, &copy, copyValuePiece);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
   } else {

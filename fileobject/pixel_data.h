@@ -18,7 +18,6 @@ struct ValueCopy {
   unsigned char* data;
   size_t capacity;
   size_t offset;
-  size_t skip = 0;
 };
 MC_STATUS copyValuePiece(int id, uint32_t tag, void* userInfo, int dataSize, void* dataBuffer, int isFirst,
                          int isLast) noexcept;

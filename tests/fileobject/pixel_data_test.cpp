@@ -211,6 +211,20 @@ TEST_F(PixelData, CompressedFramesEqualTheirUncompressedSource) {
   EXPECT_EQ(std::memcmp(a.array()->data(), b.array()->data(), a.array()->byteSize()), 0);
 }
 
+// The pixels of an open file are read from that file when they are asked
+// for (a frame of it alone): replaced since by another file, it gives an
+// error, never the other file's pixels.
+TEST_F(PixelData, PixelsComeFromTheFileAsItWasOpened) {
+  const Geometry g{256, 256, 1, 2, 16};
+  const fs::path path = image("kept.dcm", g);
+  Variable kept = make(path.string());
+  expectImage(pixels(kept, {kw("FRAME", 1)}), g, 1, 1, true);
+  Variable replaced = make(path.string());
+  EXPECT_EQ(call(replaced, "GetValue", "0028,0010").scalar().u16, 256);
+  fs::rename(image("other.dcm", Geometry{256, 256, 1, 3, 16}), path);
+  EXPECT_TRUE(contains(pixelError(replaced), "Error: Failed to read pixel data from file")) << pixelError(replaced);
+}
+
 TEST_F(PixelData, RefusalsNameTheirReason) {
   // A syntax without a decoder is refused with its UID and name.
   const fs::path mpeg2 = relabelledAsMpeg2("MR_small_jp2klossless.dcm");

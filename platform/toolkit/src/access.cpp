@@ -727,6 +727,21 @@ std::vector<Uint8> binaryValue(Attribute& attribute) {
     return std::vector<Uint8>(bytes, bytes + length);
 }
 
+bool readsInParts(const Attribute& attribute) {
+    if (attribute.state != AttributeState::Valued || !attribute.element) return false;
+    if (isEncapsulatedPixelData(attribute.element)) return false;
+    switch (attribute.vr) {
+        case EVR_OB: case EVR_OW: case EVR_UN: case EVR_OF: case EVR_OD: case EVR_OL: case EVR_OV: return true;
+        default: return false;
+    }
+}
+
+void readValuePart(Attribute& attribute, std::uint32_t offset, std::uint32_t size, Uint8* out, DcmFileCache& cache) {
+    if (!readsInParts(attribute)) fail(MC_INCOMPATIBLE_VR);
+    if (size == 0) return;
+    if (attribute.element->getPartialValue(out, offset, size, &cache, gLocalByteOrder).bad()) fail(MC_CANNOT_COMPLY);
+}
+
 void setBinaryValue(Target& target, const DcmTagKey& tag, const std::vector<Uint8>& bytes,
                     const char* privateCreator) {
     Attribute attribute = findAttribute(target, tag);

@@ -126,6 +126,13 @@ void declareAttribute(Target& target, const DcmTagKey& tag, DcmEVR vr);
 
 // Raw bytes of a binary (or any) value, host byte order.
 std::vector<Uint8> binaryValue(Attribute& attribute);
+// True for a value of bytes, words or numbers of one size (OB, OW, OF, OD,
+// OL, OV, UN, not fragments), which can be read a part at a time.
+bool readsInParts(const Attribute& attribute);
+// Copies `size` bytes from `offset` of such a value, host byte order: from
+// memory, or from the file for a value left there (`cache` keeps the file
+// open from one part to the next).
+void readValuePart(Attribute& attribute, std::uint32_t offset, std::uint32_t size, Uint8* out, DcmFileCache& cache);
 // The bytes a UID of a received message arrived with (less one trailing pad),
 // when DCMTK's reader changed them and the value has not been set since.
 std::optional<std::vector<Uint8>> receivedUidBytes(const Root& root, const Attribute& attribute);

@@ -1,11 +1,14 @@
-// Reading Part 10 files and raw data sets through callers' readers, and
-// writing Part 10 files through a caller's writer.
+// Reading Part 10 files and raw data sets through callers' readers or from a
+// path, and writing Part 10 files through a caller's writer.
 #include "access.h"
 #include "config.h"
 #include "limits.h"
 #include "pixels.h"
 #include "scan.h"
 #include "tables.h"
+#include "toolkit/file_values.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -41,25 +44,86 @@ public:
     DcmInputStreamFactoryType ident() const override { return DFT_DcmInputFileStreamFactory; }
 };
 
-// DCMTK's buffer stream, giving out at most an allowance of bytes per call.
-class BoundedInputStream : public DcmInputBufferStream {
+// A file's identity when it was read: a value left in it is loaded only from
+// the same file, unchanged (not from one renamed over it or written since).
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+
+    static std::optional<FileIdentity> of(const std::string& path) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+        return FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+    }
+    bool operator==(const FileIdentity& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+// A value left in its file, loaded when it is first used (DCMTK's own
+// factory, so that DCMTK may take it for one). A file that changed since it
+// was read yields a stream that fails, never other bytes.
+class ValueInFile : public DcmInputFileStreamFactory {
 public:
+    ValueInFile(const std::string& path, const FileIdentity& identity, offile_off_t offset)
+        : DcmInputFileStreamFactory(OFFilename(path.c_str()), offset), path_(path), identity_(identity) {}
+    DcmInputStream* create() const override {
+        if (FileIdentity::of(path_) != identity_) return new DcmInputFileStream(OFFilename(""));
+        return DcmInputFileStreamFactory::create();
+    }
+    DcmInputStreamFactory* clone() const override { return new ValueInFile(*this); }
+
+private:
+    std::string path_;
+    FileIdentity identity_;
+};
+
+// A DCMTK input stream giving out at most an allowance of bytes per call.
+template <class Base>
+class Bounded : public Base {
+public:
+    using Base::Base;
     // Starts a call in which DCMTK may take `bytes` more bytes.
     void allow(offile_off_t bytes) {
-        callStart_ = tell();
+        callStart_ = this->tell();
         allowance_ = bytes;
         allowanceReached_ = false;
     }
-    // DCMTK was refused bytes that the buffer holds.
+    // DCMTK was refused bytes that the input holds.
     bool allowanceReached() const { return allowanceReached_; }
     bool valueBeyondLimit() const { return valueBeyondLimit_; }
-    // Bytes the buffers hold, whatever the allowance.
-    offile_off_t unread() { return DcmInputBufferStream::avail(); }
+    // Bytes the input holds, whatever the allowance.
+    offile_off_t unread() { return Base::avail(); }
 
-    offile_off_t avail() override { return capped(DcmInputBufferStream::avail()); }
-    offile_off_t read(void* buffer, offile_off_t length) override {
-        return DcmInputBufferStream::read(buffer, capped(length));
+    offile_off_t avail() override { return capped(Base::avail()); }
+    offile_off_t read(void* buffer, offile_off_t length) override { return Base::read(buffer, capped(length)); }
+
+protected:
+    offile_off_t capped(offile_off_t length) {
+        if (valueBeyondLimit_) return 0;
+        const offile_off_t left = std::max<offile_off_t>(0, allowance_ - (this->tell() - callStart_));
+        if (length <= left) return length;
+        if (Base::avail() > left) allowanceReached_ = true;
+        return left;
     }
+
+    mutable bool valueBeyondLimit_ = false;
+
+private:
+    offile_off_t callStart_ = 0;
+    offile_off_t allowance_ = 0;
+    bool allowanceReached_ = false;
+};
+
+// The caller's chunks, one at a time in DCMTK's buffer stream.
+class BoundedInputStream : public Bounded<DcmInputBufferStream> {
+public:
+    static constexpr bool kChunked = true;
+    static constexpr Uint32 maxReadLength() { return limits::kMaxValueLength; }
+
     offile_off_t skip(offile_off_t length) override { return DcmInputBufferStream::skip(capped(length)); }
 
     // DCMTK asks for this for a value longer than maxReadLength, and at the
@@ -69,20 +133,40 @@ public:
         valueBeyondLimit_ = true;
         return new ValueBeyondLimit;
     }
+};
 
-private:
-    offile_off_t capped(offile_off_t length) {
-        if (valueBeyondLimit_) return 0;
-        const offile_off_t left = std::max<offile_off_t>(0, allowance_ - (tell() - callStart_));
-        if (length <= left) return length;
-        if (DcmInputBufferStream::avail() > left) allowanceReached_ = true;
-        return left;
+// A file read through DCMTK's file stream, values longer than `leaveAbove`
+// left in it: DCMTK skips such a value in the call that read its header, so
+// the skip is not held to the allowance (a value hides no structure).
+class BoundedFileStream : public Bounded<DcmInputFileStream> {
+public:
+    static constexpr bool kChunked = false;
+
+    BoundedFileStream(const std::string& path, const FileIdentity& identity, Uint32 leaveAbove)
+        : Bounded(OFFilename(path.c_str())), path_(path), identity_(identity), leaveAbove_(leaveAbove) {}
+    Uint32 maxReadLength() const { return leaveAbove_; }
+    // A deflated data set has no file offsets for its values: all are read,
+    // held to the limit as from a caller's chunks.
+    void readAllValues() { leaveAbove_ = limits::kMaxValueLength; }
+
+    offile_off_t skip(offile_off_t length) override {
+        if (length > static_cast<offile_off_t>(limits::kMaxValueLength)) {
+            valueBeyondLimit_ = true;
+            return 0;
+        }
+        return DcmInputFileStream::skip(length);
+    }
+    DcmInputStreamFactory* newFactory() const override {
+        if (leaveAbove_ < limits::kMaxValueLength) return new ValueInFile(path_, identity_, tell());
+        if (const_cast<BoundedFileStream*>(this)->eos()) return nullptr;
+        valueBeyondLimit_ = true;
+        return new ValueBeyondLimit;
     }
 
-    offile_off_t callStart_ = 0;
-    offile_off_t allowance_ = 0;
-    bool allowanceReached_ = false;
-    mutable bool valueBeyondLimit_ = false;
+private:
+    std::string path_;
+    FileIdentity identity_;
+    Uint32 leaveAbove_;
 };
 
 // DCMTK's cursors into its lists, which show the element or item being read.
@@ -222,14 +306,51 @@ private:
     MC_Stream_Reader reader_;
 };
 
+// A file's bytes in chunks, for the walk of its meta group.
+class PathChunks : public ChunkSource {
+public:
+    explicit PathChunks(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
+    bool opened() const { return file_ != nullptr; }
+
+protected:
+    MC_STATUS pull(bool, int& size, void*& data, int& last) override {
+        buffer_.resize(4096);  // most meta groups end within the first block
+        const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
+        if (std::ferror(file_.get())) return MC_CANNOT_COMPLY;
+        size = static_cast<int>(n);
+        data = buffer_.data();
+        last = n < buffer_.size();
+        return MC_NORMAL_COMPLETION;
+    }
+
+private:
+    struct Close {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, Close> file_;
+    std::vector<Uint8> buffer_;
+};
+
 // ---- Reading ------------------------------------------------------------------
 
-// Feeds the caller's chunks to DCMTK in bounded calls. `pulled` holds pieces
-// already taken from the source, in order, before it is asked for more; they
-// must stay valid until they have been read.
+// Feeds DCMTK its input in bounded calls: the caller's chunks, or a file.
+// `pulled` holds pieces already taken from the source, in order, before it is
+// asked for more; they must stay valid until they have been read.
+template <class Stream>
 class BoundedReader {
 public:
-    BoundedReader(ChunkSource& source, std::vector<Chunk> pulled) : source_(source), pulled_(std::move(pulled)) {}
+    BoundedReader(ChunkSource& source, std::vector<Chunk> pulled)
+        requires Stream::kChunked
+        : source_(&source), pulled_(std::move(pulled)) {}
+    template <class... StreamArguments>
+    explicit BoundedReader(StreamArguments&&... arguments)
+        requires(!Stream::kChunked)
+        : in_(std::forward<StreamArguments>(arguments)...) {
+        if (!in_.good()) fail(MC_CANNOT_COMPLY);
+    }
+
+    Uint32 maxReadLength() const { return in_.maxReadLength(); }
+    Stream& stream() { return in_; }
 
     // Runs `readCall` (one DCMTK read of `top`, the meta group or a data set)
     // until `top` is complete. `firstAllowance` widens the first call.
@@ -274,19 +395,24 @@ public:
     }
 
 private:
+    // A file is whole from the start.
     bool pullNext() {
-        if (ended_) return false;
-        // DCMTK keeps what it has not read of the old chunk before that goes.
-        if (started_) in_.releaseBuffer();
-        started_ = true;
-        const Chunk chunk = nextPulled_ < pulled_.size() ? pulled_[nextPulled_++] : source_.next();
-        in_.setBuffer(chunk.data, static_cast<offile_off_t>(chunk.size));
-        if (chunk.last) {
-            in_.setEos();
-            ended_ = true;
+        if constexpr (!Stream::kChunked) {
+            return false;
+        } else {
+            if (ended_) return false;
+            // DCMTK keeps what it has not read of the old chunk before that goes.
+            if (started_) in_.releaseBuffer();
+            started_ = true;
+            const Chunk chunk = nextPulled_ < pulled_.size() ? pulled_[nextPulled_++] : source_->next();
+            in_.setBuffer(chunk.data, static_cast<offile_off_t>(chunk.size));
+            if (chunk.last) {
+                in_.setEos();
+                ended_ = true;
+            }
+            if (!in_.good()) fail(MC_INVALID_FILE);
+            return true;
         }
-        if (!in_.good()) fail(MC_INVALID_FILE);
-        return true;
     }
 
     // A reader that pads an odd-length input adds one zero byte; after
@@ -298,12 +424,12 @@ private:
         return in_.unread() == 1 && in_.read(&pad, 1) == 1 && pad == 0 && in_.eos();
     }
 
-    ChunkSource& source_;
+    ChunkSource* source_ = nullptr;
     std::vector<Chunk> pulled_;
     std::size_t nextPulled_ = 0;
     bool started_ = false;
     bool ended_ = false;
-    BoundedInputStream in_;
+    Stream in_;
 };
 
 // Attributes sent as UN whose tag the dictionary knows as text, US, UL or AT are
@@ -367,15 +493,16 @@ void readUnknownByDictionaryVr(DcmItem& item, E_TransferSyntax xfer) {
 }
 
 // Reads a data set of a known syntax (or detected by DCMTK when unknown).
-void readDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BoundedReader& reader,
+template <class Stream>
+void readDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BoundedReader<Stream>& reader,
                  std::optional<DcmTagKey> stopTag) {
     // DCMTK guesses an unknown syntax from the first 6 bytes it is given.
     if (xfer == EXS_Unknown) reader.require(6);
     dataset.transferInit();
     try {
         reader.parse(dataset, [&](DcmInputStream& in) {
-            return stopTag ? dataset.readUntilTag(in, xfer, EGL_noChange, limits::kMaxValueLength, *stopTag)
-                           : dataset.read(in, xfer, EGL_noChange, limits::kMaxValueLength);
+            return stopTag ? dataset.readUntilTag(in, xfer, EGL_noChange, reader.maxReadLength(), *stopTag)
+                           : dataset.read(in, xfer, EGL_noChange, reader.maxReadLength());
         });
     } catch (...) {
         dataset.transferEnd();
@@ -497,16 +624,54 @@ void resetTree(Target& target) {
     root.fileFormat->clear();
 }
 
+// Reads the meta group, of `metaBytes` collected, and the data set.
+template <class Stream>
+void readPart10(Root& root, BoundedReader<Stream>& bounded, std::size_t metaBytes, std::optional<DcmTagKey> stopTag) {
+    DcmMetaInfo& meta = *root.meta();
+    meta.transferInit();
+    try {
+        bounded.parse(
+            meta, [&](DcmInputStream& in) { return meta.read(in, EXS_Unknown, EGL_noChange, limits::kMaxValueLength); },
+            static_cast<offile_off_t>(metaBytes));
+        requireWholeMetaGroup(meta);
+    } catch (...) {
+        meta.transferEnd();
+        root.fileFormat->clear();
+        throw;
+    }
+    meta.transferEnd();
+    const E_TransferSyntax xfer = dataSetSyntax(meta);
+    if constexpr (!Stream::kChunked)
+        if (DcmXfer(xfer).getStreamCompression() != ESC_none) bounded.stream().readAllValues();
+    try {
+        readDataSet(*root.dataset(), xfer, bounded, stopTag);
+    } catch (...) {
+        root.fileFormat->clear();
+        throw;
+    }
+    const E_TransferSyntax original = root.dataset()->getOriginalXfer();
+    root.transferSyntax = original != EXS_Unknown ? original : xfer != EXS_Unknown ? xfer : EXS_LittleEndianExplicit;
+}
+
+Root& emptiedFileRoot(Target& target) {
+    Root& root = target.root();
+    if (!root.isFile) fail(MC_INVALID_FILE_ID);
+    resetTree(target);
+    return root;
+}
+
+void requireApplication(int applicationId) {
+    requireInitialized();
+    auto application = IdTable::instance().find(applicationId);
+    if (!application || application->kind != IdKind::Application) fail(MC_INVALID_APPLICATION_ID);
+}
+
 MC_STATUS openFile(int applicationId, int fileId, void* userInfo, MC_File_Reader reader,
                    std::optional<DcmTagKey> stopTag) {
-    requireInitialized();
     if (!reader) return MC_NO_CALLBACK;
-    auto application = IdTable::instance().find(applicationId);
-    if (!application || application->kind != IdKind::Application) return MC_INVALID_APPLICATION_ID;
+    requireApplication(applicationId);
     Target target = Target::open(fileId, true);
-    Root& root = target.root();
-    if (!root.isFile) return MC_INVALID_FILE_ID;
-    resetTree(target);
+    Root& root = emptiedFileRoot(target);
     FileChunks source(root.fileName, userInfo, reader);
 
     Chunk chunk = source.next();
@@ -519,30 +684,24 @@ MC_STATUS openFile(int applicationId, int fileId, void* userInfo, MC_File_Reader
         pulled.front().last = false;
         pulled.push_back(remainder);
     }
-    BoundedReader bounded(source, std::move(pulled));
+    BoundedReader<BoundedInputStream> bounded(source, std::move(pulled));
+    readPart10(root, bounded, prefix.bytes.size(), stopTag);
+    return MC_NORMAL_COMPLETION;
+}
 
-    DcmMetaInfo& meta = *root.meta();
-    meta.transferInit();
-    try {
-        bounded.parse(
-            meta, [&](DcmInputStream& in) { return meta.read(in, EXS_Unknown, EGL_noChange, limits::kMaxValueLength); },
-            static_cast<offile_off_t>(prefix.bytes.size()));
-        requireWholeMetaGroup(meta);
-    } catch (...) {
-        meta.transferEnd();
-        root.fileFormat->clear();
-        throw;
-    }
-    meta.transferEnd();
-    const E_TransferSyntax xfer = dataSetSyntax(meta);
-    try {
-        readDataSet(*root.dataset(), xfer, bounded, stopTag);
-    } catch (...) {
-        root.fileFormat->clear();
-        throw;
-    }
-    const E_TransferSyntax original = root.dataset()->getOriginalXfer();
-    root.transferSyntax = original != EXS_Unknown ? original : xfer != EXS_Unknown ? xfer : EXS_LittleEndianExplicit;
+MC_STATUS openFileLeavingValues(int applicationId, int fileId, const char* path, uint32_t leaveAbove) {
+    if (!path) return MC_NULL_POINTER_PARM;
+    requireApplication(applicationId);
+    Target target = Target::open(fileId, true);
+    Root& root = emptiedFileRoot(target);
+    const auto identity = FileIdentity::of(path);
+    PathChunks source(path);
+    if (!identity || !source.opened()) return MC_CANNOT_COMPLY;
+    Chunk chunk = source.next();
+    std::size_t used = 0;
+    const MetaPrefix prefix = readMetaPrefix(source, chunk, used);
+    BoundedReader<BoundedFileStream> bounded(std::string(path), *identity, std::min(leaveAbove, limits::kMaxValueLength));
+    readPart10(root, bounded, prefix.bytes.size(), std::nullopt);
     return MC_NORMAL_COMPLETION;
 }
 
@@ -738,6 +897,10 @@ MC_STATUS MC_Open_File(int applicationId, int fileId, void* userInfo, MC_File_Re
     return guarded([&] { return openFile(applicationId, fileId, userInfo, reader, std::nullopt); });
 }
 
+MC_STATUS ZYL_Open_File_Leaving_Values(int applicationId, int fileId, const char* path, uint32_t leaveAbove) {
+    return guarded([&] { return openFileLeavingValues(applicationId, fileId, path, leaveAbove); });
+}
+
 MC_STATUS MC_Open_File_Upto_Tag(int applicationId, int fileId, void* userInfo, uint32_t stopTag,
                                 MC_File_Reader reader) {
     return guarded([&] { return openFile(applicationId, fileId, userInfo, reader, tagKey(stopTag)); });
@@ -753,7 +916,7 @@ MC_STATUS MC_Stream_To_Message(int messageId, uint32_t startTag, uint32_t stopTa
         Target target = Target::open(messageId, true);
         resetTree(target);
         StreamChunks source(messageId, userInfo, reader);
-        BoundedReader bounded(source, {});
+        BoundedReader<BoundedInputStream> bounded(source, {});
         DcmDataset& dataset = *target.root().dataset();
         readDataSet(dataset, *xfer, bounded, std::nullopt);
         // Keep the attributes of the range only.
@@ -792,6 +955,9 @@ MC_STATUS MC_Write_File(int fileId, void* userInfo, MC_File_Writer writer) {
         DcmDataset& dataset = *root.dataset();
         if (!dataset.canWriteXfer(xfer, root.transferSyntax))
             return DcmXfer(xfer).isEncapsulated() ? MC_COMPRESSOR_REQUIRED : MC_DECOMPRESSOR_REQUIRED;
+        // Values left in the source file come in first: the writer may be
+        // replacing that file.
+        if (dataset.loadAllDataIntoMemory().bad()) return MC_CANNOT_COMPLY;
         completeMeta(root, xfer);
         BlockSink sink(root.fileName, userInfo, writer);
         const std::vector<Uint8> head = encodeMeta(*root.meta());

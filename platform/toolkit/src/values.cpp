@@ -3,6 +3,7 @@
 #include "limits.h"
 #include "pixels.h"
 #include "tables.h"
+#include "toolkit/file_values.h"
 
 #include <cmath>
 #include <cstring>
@@ -161,11 +162,26 @@ MC_STATUS getBuffer(int id, const Address& address, int bufferSize, void* buffer
     return MC_NORMAL_COMPLETION;
 }
 
-MC_STATUS getToFunction(int id, const Address& address, void* userInfo, MC_Value_Receiver receiver) {
+// Bytes of a value from `offset`, at most `length` of them.
+struct ValueRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = std::numeric_limits<std::uint64_t>::max();
+};
+
+// Hands the range of a value that the value holds to the receiver in pieces.
+// A value that can be read in parts never comes whole into memory: a value
+// left in its file is read from there one piece at a time.
+MC_STATUS getToFunction(int id, const Address& address, void* userInfo, MC_Value_Receiver receiver,
+                        const ValueRange& range = {}) {
     if (!receiver) return MC_NO_CALLBACK;
-    if (!address.isPrivate && pixels::holdsEncapsulated(id, address.tag))
+    const bool whole = range.offset == 0 && range.length == ValueRange{}.length;
+    if (!address.isPrivate && pixels::holdsEncapsulated(id, address.tag)) {
+        if (!whole) return MC_DECOMPRESSOR_REQUIRED;
         return pixels::decodedValueToFunction(id, address.tag, userInfo, receiver);
-    std::vector<Uint8> bytes;
+    }
+    std::vector<Uint8> bytes;  // a value read whole
+    std::uint64_t total = 0;
+    bool inParts = false;
     std::uint32_t tag = 0;
     {
         Target target = Target::open(id);
@@ -173,18 +189,37 @@ MC_STATUS getToFunction(int id, const Address& address, void* userInfo, MC_Value
         tag = tagValue(key);
         Attribute attribute = findAttribute(target, key);
         auto received = receivedUidBytes(target.root(), attribute);
-        bytes = received ? std::move(*received) : binaryValue(attribute);
+        inParts = !received && readsInParts(attribute);
+        if (inParts) {
+            total = attribute.element->getLength();
+        } else {
+            bytes = received ? std::move(*received) : binaryValue(attribute);
+            total = bytes.size();
+        }
     }
+    const std::uint64_t begin = std::min(range.offset, total);
+    const std::uint64_t end = begin + std::min(range.length, total - begin);
+    std::vector<Uint8> piece;
+    DcmFileCache cache;
     // The receiver runs without the tree locked, so it may call the toolkit.
-    std::size_t offset = 0;
+    std::uint64_t at = begin;
     do {
-        const std::size_t piece = std::min(limits::kValuePieceSize, bytes.size() - offset);
-        const bool last = offset + piece >= bytes.size();
-        const MC_STATUS s = receiver(id, tag, userInfo, static_cast<int>(piece), bytes.data() + offset,
-                                     offset == 0, last);
+        const auto size = static_cast<std::uint32_t>(std::min<std::uint64_t>(limits::kValuePieceSize, end - at));
+        const Uint8* data = bytes.data() + (inParts ? 0 : at);
+        if (inParts) {
+            Target target = Target::open(id);
+            Attribute attribute = findAttribute(target, address.resolve(target));
+            // A receiver that changed the value ends the reading.
+            if (!readsInParts(attribute) || attribute.element->getLength() != total) return MC_CANNOT_COMPLY;
+            piece.resize(size);
+            readValuePart(attribute, static_cast<std::uint32_t>(at), size, piece.data(), cache);
+            data = piece.data();
+        }
+        const bool last = at + size >= end;
+        const MC_STATUS s = receiver(id, tag, userInfo, static_cast<int>(size), const_cast<Uint8*>(data), at == begin, last);
         if (s != MC_NORMAL_COMPLETION) return MC_CALLBACK_CANNOT_COMPLY;
-        offset += piece;
-    } while (offset < bytes.size());
+        at += size;
+    } while (at < end);
     return MC_NORMAL_COMPLETION;
 }
 
@@ -398,6 +433,10 @@ MC_STATUS MC_Get_pValue_To_Buffer(int id, const char* creator, unsigned short gr
 }
 MC_STATUS MC_Get_Value_To_Function(int id, uint32_t tag, void* userInfo, MC_Value_Receiver receiver) {
     return guarded([&] { return getToFunction(id, standard(tag), userInfo, receiver); });
+}
+MC_STATUS ZYL_Get_Value_Range_To_Function(int id, uint32_t tag, uint64_t offset, uint64_t length, void* userInfo,
+                                          MC_Value_Receiver receiver) {
+    return guarded([&] { return getToFunction(id, standard(tag), userInfo, receiver, ValueRange{offset, length}); });
 }
 MC_STATUS MC_Get_pValue_To_Function(int id, const char* creator, unsigned short group, unsigned char element,
                                     void* userInfo, MC_Value_Receiver receiver) {

@@ -4,6 +4,8 @@
 // its checks, generated here.
 #include "support.h"
 
+#include "toolkit/file_values.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -216,6 +218,15 @@ TEST_P(HostileData, FileAndStreamEndInTheLimitStatus) {
         EXPECT_EQ(streamDataSet(c.dataSet.v, c.syntax, chunk), c.expected);
         EXPECT_LE(largestRequest.load(), kValueLimit + 16);
     }
+    // From a path, values long or short left in the file.
+    for (std::uint32_t leaveAbove : {16u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(leaveAbove);
+        largestRequest = 0;
+        int id = 0;
+        EXPECT_EQ(openFromPath(file, leaveAbove, id), c.expected);
+        if (id != 0) MC_Free_File(id);
+        EXPECT_LE(largestRequest.load(), kValueLimit + 16);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ToolkitHostileInput, HostileData, ::testing::ValuesIn(hostileCases()),
@@ -401,6 +412,39 @@ TEST(ToolkitHostileInput, AMetaGroupIsReadInOneCall) {
         EXPECT_EQ(openFromBytes(file, 4096, id), MC_INVALID_FILE);
         if (id != 0) MC_Free_File(id);
     }
+}
+
+// A frame of a large file opened by path costs the frame, not the file: no
+// allocation comes near the value's 32 MiB, and the frame's bytes are the
+// file's bytes at the frame's place (frames numbered into their words).
+TEST(ToolkitHostileInput, AFrameOfAFileLeftOnDiskCostsTheFrame) {
+    initToolkit();
+    constexpr std::uint32_t kFrameBytes = 1u << 20;
+    constexpr std::uint32_t kFrames = 32;
+    Bytes dataSet;
+    dataSet.tag(0x7FE0, 0x0010).text("OW").u16(0).u32(kFrameBytes * kFrames);
+    for (std::uint32_t word = 0; word < kFrameBytes * kFrames / 2; ++word)
+        dataSet.u16(static_cast<std::uint16_t>(word / (kFrameBytes / 2) * 1000 + word % 7));
+    int id = 0;
+    ASSERT_EQ(openFromPath(part10(dataSet), 64 * 1024, id), MC_NORMAL_COMPLETION);
+    std::vector<std::uint8_t> frame;
+    auto collect = [](int, std::uint32_t, void* userInfo, int size, void* data, int, int) {
+        auto& out = *static_cast<std::vector<std::uint8_t>*>(userInfo);
+        out.insert(out.end(), static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+        return MC_NORMAL_COMPLETION;
+    };
+    largestRequest = 0;
+    ASSERT_EQ(ZYL_Get_Value_Range_To_Function(id, tag(0x7FE0, 0x0010), std::uint64_t{kFrameBytes} * 20, kFrameBytes,
+                                              &frame, collect),
+              MC_NORMAL_COMPLETION);
+    EXPECT_LE(largestRequest.load(), std::size_t{2} * kFrameBytes);
+    ASSERT_EQ(frame.size(), kFrameBytes);
+    for (std::uint32_t word = 0; word < kFrameBytes / 2; word += 4099) {
+        std::uint16_t value = 0;
+        std::memcpy(&value, frame.data() + word * 2, 2);
+        EXPECT_EQ(value, 20000 + (20 * kFrameBytes / 2 + word) % 7) << word;
+    }
+    MC_Free_File(id);
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include "support.h"
 
+#include "toolkit/file_values.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include <unistd.h>
 
 namespace zyl::toolkit::test {
 
@@ -76,6 +80,24 @@ MC_STATUS openFromBytes(const std::vector<std::uint8_t>& bytes, std::size_t chun
     reader.bytes = &bytes;
     reader.chunkSize = chunkSize;
     s = MC_Open_File(applicationId(), fileId, &reader, memoryFileReader);
+    if (s != MC_NORMAL_COMPLETION) {
+        MC_Free_File(fileId);
+        fileId = 0;
+    }
+    return s;
+}
+
+MC_STATUS openFromPath(const std::vector<std::uint8_t>& bytes, std::uint32_t leaveAbove, int& fileId) {
+    initToolkit();
+    const std::string path = ::testing::TempDir() + "/zyltoolkit_" + std::to_string(getpid()) + "_open.dcm";
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (!out) return MC_CANNOT_COMPLY;
+    }
+    MC_STATUS s = MC_Create_Empty_File(&fileId, path.c_str());
+    if (s != MC_NORMAL_COMPLETION) return s;
+    s = ZYL_Open_File_Leaving_Values(applicationId(), fileId, path.c_str(), leaveAbove);
     if (s != MC_NORMAL_COMPLETION) {
         MC_Free_File(fileId);
         fileId = 0;

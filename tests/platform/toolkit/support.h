@@ -37,6 +37,9 @@ MC_STATUS memoryFileWriter(const char*, void* userInfo, int size, void* data, in
 
 // Opens `bytes` as a Part 10 file through the reader; returns the status.
 MC_STATUS openFromBytes(const std::vector<std::uint8_t>& bytes, std::size_t chunkSize, int& fileId);
+// Writes `bytes` to a file of the process's own (the same name each time) and
+// opens it by path, values longer than `leaveAbove` left in it.
+MC_STATUS openFromPath(const std::vector<std::uint8_t>& bytes, std::uint32_t leaveAbove, int& fileId);
 // Writes a file object to memory.
 MC_STATUS writeToBytes(int fileId, std::vector<std::uint8_t>& bytes);
 
