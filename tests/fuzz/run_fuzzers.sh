@@ -39,6 +39,8 @@ seed() {
       for f in "$pydicom_files"/*.dcm "$src"/tests/*/data/*.dcm; do
         [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 262144 ] || continue
         { printf '\x00\x10\x0f'; cat "$f"; } >"$dir/$(basename "$f")"
+        # The same by path, values over 64 bytes left in the file.
+        { printf '\x0a\x10\x0f'; cat "$f"; } >"$dir/$(basename "$f")-path"
       done ;;
     fuzz_stream_reader | fuzz_data_set_scan)
       # Byte 0: the data set's syntax (the target's own numbering); byte 1: fragment size;

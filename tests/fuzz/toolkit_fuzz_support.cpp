@@ -1,5 +1,7 @@
 #include "toolkit_fuzz_support.h"
 
+#include "toolkit/file_values.h"
+
 #include <cstdlib>
 #include <string>
 
@@ -25,6 +27,7 @@ constexpr unsigned kMaxFrames = 8;
 MC_STATUS discard(int, std::uint32_t, void*, int, void*, int, int) { return MC_NORMAL_COMPLETION; }
 
 void walkPixels(int id) {
+    ZYL_Get_Value_Range_To_Function(id, kPixelData, 3, 1001, nullptr, discard);
     MC_Get_Value_To_Function(id, kPixelData, nullptr, discard);
     MC_Register_Compression_Callbacks(id, MC_Standard_Compressor, MC_Standard_Decompressor);
     MC_STATUS s = MC_Get_Encapsulated_Value_To_Function(id, kPixelData, nullptr, discard);
