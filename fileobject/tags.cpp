@@ -1,6 +1,5 @@
 #include "tags.h"
 
-#include <array>
 #include <string>
 
 #include "address.h"
@@ -8,10 +7,6 @@
 
 namespace orvo::file {
 namespace {
-
-constexpr std::array<const char*, 38> kVrNames = {
-    "AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT", "PN", "SH", "ST", "TM", "??", "??", "UT", "UI", "SS", "US",
-    "AT", "SL", "UL", "FL", "FD", "UN", "OB", "OW", "??", "??", "OF", "SQ", "OD", "OL", "UC", "UR", "OV", "SV", "UV"};
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -52,13 +47,13 @@ std::optional<uint32_t> rangeBound(std::string_view text, const char* failText) 
 }
 
 const char* vrName(int code) {
-  return code >= 0 && code < static_cast<int>(kVrNames.size()) ? kVrNames[static_cast<size_t>(code)] : "??";
+  const char* name = MC_VR_Name(static_cast<MC_VR>(code));
+  return name ? name : "??";
 }
 
 int vrCode(std::string_view name) {
-  for (size_t code = 0; code < kVrNames.size(); ++code)
-    if (name != "??" && name == kVrNames[code]) return static_cast<int>(code);
-  return MC_VR_UN;
+  const MC_VR code = MC_VR_From_Name(std::string(name).c_str());
+  return code == MC_VR_UNKNOWN ? MC_VR_UN : static_cast<int>(code);
 }
 
 namespace {

@@ -253,6 +253,19 @@ const char* MC_Status_Name(MC_STATUS status) {
 
 const char* MC_Transfer_Syntax_Name(MC_TRANSFER_SYNTAX syntax) { return tables::syntaxName(syntax); }
 
+const char* MC_VR_Name(MC_VR vr) {
+    for (const auto& row : tables::vrs())
+        if (row.code == vr) return row.name;
+    return nullptr;
+}
+
+MC_VR MC_VR_From_Name(const char* name) {
+    if (!name) return MC_VR_UNKNOWN;
+    for (const auto& row : tables::vrs())
+        if (std::strcmp(row.name, name) == 0) return row.code;
+    return MC_VR_UNKNOWN;
+}
+
 MC_STATUS MC_Set_MergeINI(const char* iniPath) {
     return guarded([&] {
         if (!iniPath || !*iniPath) return MC_NULL_POINTER_PARM;

@@ -299,6 +299,11 @@ MC_EXPORT const char* MC_Status_Name(MC_STATUS status);
    leading space); NULL for numbers without one. Our addition: one table of
    names for the file object and the storage service. */
 MC_EXPORT const char* MC_Transfer_Syntax_Name(MC_TRANSFER_SYNTAX syntax);
+/* The two letters of a value representation ("AE"); NULL for codes without
+   one. And back: MC_VR_UNKNOWN for a name that is none. Our addition: one
+   table of representations for the toolkit and the file object. */
+MC_EXPORT const char* MC_VR_Name(MC_VR vr);
+MC_EXPORT MC_VR MC_VR_From_Name(const char* name);
 MC_EXPORT MC_STATUS MC_Set_MergeINI(const char* iniPath);
 MC_EXPORT MC_STATUS MC_Library_Initialization(const void* reserved1, const void* reserved2,
                                               const void* reserved3);
