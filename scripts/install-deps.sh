@@ -13,6 +13,7 @@ packages=(
   python3 python3-pydicom python3-numpy python3-gdcm python3-pil
   libgdcm-tools libopenjp2-tools
   clang-14 libclang-rt-14-dev  # libFuzzer targets (tests/fuzz)
+  haproxy  # storage service instances behind a TCP load balancer (tests/storscp)
 )
 
 missing=()

@@ -148,14 +148,13 @@ class ChildEnvironment {
 };
 }  // namespace
 
-ServiceProcess::ServiceProcess(const Installation& installation, std::vector<std::string> extraEnv)
-    : port_(installation.settings().port) {
-  const std::string program = ServiceProgram().string();
-  const std::string out = (installation.root() / "service.out").string();
-  std::vector<std::string> env = {"ZYL_DIR=" + installation.root().string(),
-                                  "ZYL_SERVICE_ROOT=" + installation.registry().string()};
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-  ChildEnvironment environment(env, {"ZYL_SERVICE_NAME"});
+ChildProcess::ChildProcess(const std::vector<std::string>& args, const fs::path& output,
+                           const std::vector<std::string>& extraEnv, const std::vector<std::string>& removedEnv) {
+  ChildEnvironment environment(extraEnv, removedEnv);
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const std::string out = output.string();
   pid_ = ::fork();
   if (pid_ == 0) {
     const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -163,13 +162,12 @@ ServiceProcess::ServiceProcess(const Installation& installation, std::vector<std
       ::dup2(fd, 1);
       ::dup2(fd, 2);
     }
-    char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    ::execve(program.c_str(), argv, environment.get());
+    ::execvpe(argv[0], argv.data(), environment.get());
     ::_exit(127);
   }
 }
 
-ServiceProcess::~ServiceProcess() {
+ChildProcess::~ChildProcess() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
   if (!waitExit(5s)) {
@@ -178,11 +176,11 @@ ServiceProcess::~ServiceProcess() {
   }
 }
 
-void ServiceProcess::stop() {
+void ChildProcess::stop() {
   if (pid_ > 0) ::kill(pid_, SIGTERM);
 }
 
-std::optional<int> ServiceProcess::waitExit(std::chrono::milliseconds limit) {
+std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds limit) {
   if (pid_ <= 0) return std::nullopt;
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (true) {
@@ -196,6 +194,17 @@ std::optional<int> ServiceProcess::waitExit(std::chrono::milliseconds limit) {
     std::this_thread::sleep_for(10ms);
   }
 }
+
+ServiceProcess::ServiceProcess(const Installation& installation, std::vector<std::string> extraEnv)
+    : port_(installation.settings().port),
+      process_({ServiceProgram().string()}, installation.root() / "service.out",
+               [&] {
+                 std::vector<std::string> env = {"ZYL_DIR=" + installation.root().string(),
+                                                 "ZYL_SERVICE_ROOT=" + installation.registry().string()};
+                 env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+                 return env;
+               }(),
+               {"ZYL_SERVICE_NAME"}) {}
 
 // A socket in LISTEN state on the port, seen in /proc/net/tcp (no connection
 // is made, so the service sees no caller).
@@ -428,6 +437,18 @@ std::string SmallDataSet(const std::string& sopInstance, const std::string& pati
          ElementUS(0x0028, 0x0011, static_cast<std::uint16_t>(pixelBytes)) + ElementUS(0x0028, 0x0100, 8) +
          ElementUS(0x0028, 0x0101, 8) + ElementUS(0x0028, 0x0102, 7) + ElementUS(0x0028, 0x0103, 0) +
          Element(0x7FE0, 0x0010, pixels);
+}
+
+std::string Part10File(const std::string& sopClass, const std::string& sopInstance, const std::string& dataSet,
+                       const std::string& transferSyntax) {
+  const std::string group = ExplicitElement(0x0002, 0x0001, "OB", std::string("\x00\x01", 2)) +
+                            ExplicitElement(0x0002, 0x0002, "UI", UidValue(sopClass)) +
+                            ExplicitElement(0x0002, 0x0003, "UI", UidValue(sopInstance)) +
+                            ExplicitElement(0x0002, 0x0010, "UI", UidValue(transferSyntax)) +
+                            ExplicitElement(0x0002, 0x0012, "UI", UidValue("1.2.826.0.1.3680043.10.998.0.1"));
+  std::string length;
+  PutLe32(length, static_cast<std::uint32_t>(group.size()));
+  return std::string(128, '\0') + "DICM" + ExplicitElement(0x0002, 0x0000, "UL", length) + group + dataSet;
 }
 
 RawPeer::RawPeer(int port) {

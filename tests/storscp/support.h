@@ -63,25 +63,41 @@ class Installation {
 };
 std::string ConfigXml(const Settings& settings);
 
-// The service program run in the foreground; stopped with SIGTERM, then
-// killed, when the object goes.
-class ServiceProcess {
+// A program (looked up in PATH) run in the background with stdout and stderr
+// in `output`, the environment ours with `extraEnv` put over it and `removedEnv`
+// left out; stopped with SIGTERM, then killed, when the object goes.
+class ChildProcess {
  public:
-  explicit ServiceProcess(const Installation& installation, std::vector<std::string> extraEnv = {});
-  ~ServiceProcess();
-  ServiceProcess(const ServiceProcess&) = delete;
-  ServiceProcess& operator=(const ServiceProcess&) = delete;
+  ChildProcess(const std::vector<std::string>& args, const fs::path& output,
+               const std::vector<std::string>& extraEnv = {}, const std::vector<std::string>& removedEnv = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
   pid_t pid() const { return pid_; }
-  // Waits until the port takes connections.
-  bool waitListening(std::chrono::milliseconds limit = std::chrono::seconds(15)) const;
-  static bool ListeningOn(int port, std::chrono::milliseconds limit);
   // Waits for the process to end; its exit status, or nullopt on time-out.
   std::optional<int> waitExit(std::chrono::milliseconds limit);
   void stop();  // SIGTERM
 
  private:
   pid_t pid_ = -1;
+};
+
+// The service program run in the foreground; stopped with SIGTERM, then
+// killed, when the object goes.
+class ServiceProcess {
+ public:
+  explicit ServiceProcess(const Installation& installation, std::vector<std::string> extraEnv = {});
+  pid_t pid() const { return process_.pid(); }
+  // Waits until the port takes connections.
+  bool waitListening(std::chrono::milliseconds limit = std::chrono::seconds(15)) const;
+  static bool ListeningOn(int port, std::chrono::milliseconds limit);
+  // Waits for the process to end; its exit status, or nullopt on time-out.
+  std::optional<int> waitExit(std::chrono::milliseconds limit) { return process_.waitExit(limit); }
+  void stop() { process_.stop(); }  // SIGTERM
+
+ private:
   int port_ = 0;
+  ChildProcess process_;
 };
 
 struct ToolResult {
@@ -145,6 +161,11 @@ std::string AssociateRequest(const std::string& calling, const std::string& call
 // A small secondary capture data set with the given UID and patient name.
 std::string SmallDataSet(const std::string& sopInstance, const std::string& patientName,
                          std::size_t pixelBytes = 64);
+
+// A Part 10 file around `dataSet` (encoded in `transferSyntax`), its meta
+// group naming the given SOP class and instance.
+std::string Part10File(const std::string& sopClass, const std::string& sopInstance, const std::string& dataSet,
+                       const std::string& transferSyntax = kImplicitLittleEndian);
 
 class RawPeer {
  public:
