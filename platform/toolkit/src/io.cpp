@@ -8,7 +8,11 @@
 #include "tables.h"
 #include "toolkit/file_values.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstring>
@@ -52,15 +56,104 @@ struct FileIdentity {
     off_t size = 0;
     timespec modified{};
 
-    static std::optional<FileIdentity> of(const std::string& path) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-        return FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-    }
     bool operator==(const FileIdentity& other) const {
         return device == other.device && inode == other.inode && size == other.size &&
                modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
     }
+};
+
+// A regular file read through one descriptor, for DCMTK: its size taken once,
+// bytes read by offset into a buffer, skips without a system call. A file that
+// shrinks while it is read ends early (a premature end to DCMTK), never faults.
+class FileBytes : public DcmProducer {
+public:
+    explicit FileBytes(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        struct stat info {};
+        if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+            status_ = EC_InvalidStream;
+            return;
+        }
+        identity_ = FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+        size_ = info.st_size;
+    }
+    ~FileBytes() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+
+    const FileIdentity& identity() const { return identity_; }
+    // Fails the reading from here on.
+    void refuse() { status_ = EC_InvalidStream; }
+    // Up to `length` bytes from `offset`, apart from the reading position.
+    offile_off_t readAt(offile_off_t offset, void* target, offile_off_t length) {
+        if (status_.bad() || offset >= size_) return 0;
+        length = std::min(length, size_ - offset);
+        offile_off_t done = 0;
+        while (done < length) {
+            const ssize_t n = ::pread(fd_, static_cast<Uint8*>(target) + done, static_cast<std::size_t>(length - done),
+                                      static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                size_ = offset + done;  // shorter than it was: it ends here
+                break;
+            }
+            done += n;
+        }
+        return done;
+    }
+
+    OFBool good() const override { return status_.good(); }
+    OFCondition status() const override { return status_; }
+    OFBool eos() override { return status_.bad() || position_ >= size_; }
+    offile_off_t avail() override { return status_.bad() ? 0 : size_ - position_; }
+    offile_off_t read(void* target, offile_off_t length) override {
+        length = std::min(length, avail());
+        auto* out = static_cast<Uint8*>(target);
+        offile_off_t done = 0;
+        while (done < length) {
+            if (position_ < bufferStart_ || position_ >= bufferStart_ + bufferLength_) {
+                // A long read bypasses the buffer.
+                if (length - done >= static_cast<offile_off_t>(sizeof buffer_)) {
+                    const offile_off_t n = readAt(position_, out + done, length - done);
+                    position_ += n;
+                    done += n;
+                    break;
+                }
+                bufferStart_ = position_;
+                bufferLength_ = readAt(position_, buffer_, sizeof buffer_);
+                if (bufferLength_ == 0) break;
+            }
+            const offile_off_t n = std::min(length - done, bufferStart_ + bufferLength_ - position_);
+            std::memcpy(out + done, buffer_ + (position_ - bufferStart_), static_cast<std::size_t>(n));
+            position_ += n;
+            done += n;
+        }
+        return done;
+    }
+    offile_off_t skip(offile_off_t length) override {
+        length = std::min(length, avail());
+        position_ += length;
+        return length;
+    }
+    void putback(offile_off_t count) override { position_ -= std::min(count, position_); }
+
+private:
+    int fd_;
+    OFCondition status_ = EC_Normal;
+    FileIdentity identity_;
+    offile_off_t size_ = 0;
+    offile_off_t position_ = 0;
+    Uint8 buffer_[16 * 1024];
+    offile_off_t bufferStart_ = 0;
+    offile_off_t bufferLength_ = 0;
+};
+
+// DCMTK's input stream over a file's bytes; the bytes come first, so that
+// they exist when the stream is built on them.
+struct FileBytesHolder {
+    explicit FileBytesHolder(const std::string& path) : bytes(path) {}
+    FileBytes bytes;
 };
 
 // A value left in its file, loaded when it is first used (DCMTK's own
@@ -70,16 +163,31 @@ class ValueInFile : public DcmInputFileStreamFactory {
 public:
     ValueInFile(const std::string& path, const FileIdentity& identity, offile_off_t offset)
         : DcmInputFileStreamFactory(OFFilename(path.c_str()), offset), path_(path), identity_(identity) {}
-    DcmInputStream* create() const override {
-        if (FileIdentity::of(path_) != identity_) return new DcmInputFileStream(OFFilename(""));
-        return DcmInputFileStreamFactory::create();
-    }
+    DcmInputStream* create() const override;
     DcmInputStreamFactory* clone() const override { return new ValueInFile(*this); }
 
 private:
     std::string path_;
     FileIdentity identity_;
 };
+
+class FileInputStream : private FileBytesHolder, public DcmInputStream {
+public:
+    explicit FileInputStream(const std::string& path) : FileBytesHolder(path), DcmInputStream(&bytes), path_(path) {}
+    FileBytes& fileBytes() { return bytes; }
+    const std::string& path() const { return path_; }
+    DcmInputStreamFactory* newFactory() const override { return new ValueInFile(path_, bytes.identity(), tell()); }
+
+private:
+    std::string path_;
+};
+
+DcmInputStream* ValueInFile::create() const {
+    auto* stream = new FileInputStream(path_);
+    if (!(stream->fileBytes().identity() == identity_)) stream->fileBytes().refuse();
+    stream->skip(getOffset());
+    return stream;
+}
 
 // A DCMTK input stream giving out at most an allowance of bytes per call.
 template <class Base>
@@ -135,15 +243,14 @@ public:
     }
 };
 
-// A file read through DCMTK's file stream, values longer than `leaveAbove`
-// left in it: DCMTK skips such a value in the call that read its header, so
-// the skip is not held to the allowance (a value hides no structure).
-class BoundedFileStream : public Bounded<DcmInputFileStream> {
+// A file DCMTK reads in bounded calls, values longer than `leaveAbove` left
+// in it: DCMTK skips such a value in the call that read its header, so the
+// skip is not held to the allowance (a value hides no structure).
+class BoundedFileStream : public Bounded<FileInputStream> {
 public:
     static constexpr bool kChunked = false;
 
-    BoundedFileStream(const std::string& path, const FileIdentity& identity, Uint32 leaveAbove)
-        : Bounded(OFFilename(path.c_str())), path_(path), identity_(identity), leaveAbove_(leaveAbove) {}
+    BoundedFileStream(const std::string& path, Uint32 leaveAbove) : Bounded(path), leaveAbove_(leaveAbove) {}
     Uint32 maxReadLength() const { return leaveAbove_; }
     // A deflated data set has no file offsets for its values: all are read,
     // held to the limit as from a caller's chunks.
@@ -154,18 +261,16 @@ public:
             valueBeyondLimit_ = true;
             return 0;
         }
-        return DcmInputFileStream::skip(length);
+        return FileInputStream::skip(length);
     }
     DcmInputStreamFactory* newFactory() const override {
-        if (leaveAbove_ < limits::kMaxValueLength) return new ValueInFile(path_, identity_, tell());
+        if (leaveAbove_ < limits::kMaxValueLength) return FileInputStream::newFactory();
         if (const_cast<BoundedFileStream*>(this)->eos()) return nullptr;
         valueBeyondLimit_ = true;
         return new ValueBeyondLimit;
     }
 
 private:
-    std::string path_;
-    FileIdentity identity_;
     Uint32 leaveAbove_;
 };
 
@@ -307,28 +412,25 @@ private:
 };
 
 // A file's bytes in chunks, for the walk of its meta group.
-class PathChunks : public ChunkSource {
+class FileBytesChunks : public ChunkSource {
 public:
-    explicit PathChunks(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
-    bool opened() const { return file_ != nullptr; }
+    explicit FileBytesChunks(FileBytes& bytes) : bytes_(bytes) {}
 
 protected:
     MC_STATUS pull(bool, int& size, void*& data, int& last) override {
-        buffer_.resize(4096);  // most meta groups end within the first block
-        const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
-        if (std::ferror(file_.get())) return MC_CANNOT_COMPLY;
+        if (!bytes_.good()) return MC_CANNOT_COMPLY;
+        const offile_off_t n = bytes_.readAt(offset_, buffer_, sizeof buffer_);
+        offset_ += n;
         size = static_cast<int>(n);
-        data = buffer_.data();
-        last = n < buffer_.size();
+        data = buffer_;
+        last = n < static_cast<offile_off_t>(sizeof buffer_);
         return MC_NORMAL_COMPLETION;
     }
 
 private:
-    struct Close {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Close> file_;
-    std::vector<Uint8> buffer_;
+    FileBytes& bytes_;
+    offile_off_t offset_ = 0;
+    Uint8 buffer_[4096];  // most meta groups end within the first block
 };
 
 // ---- Reading ------------------------------------------------------------------
@@ -694,13 +796,11 @@ MC_STATUS openFileLeavingValues(int applicationId, int fileId, const char* path,
     requireApplication(applicationId);
     Target target = Target::open(fileId, true);
     Root& root = emptiedFileRoot(target);
-    const auto identity = FileIdentity::of(path);
-    PathChunks source(path);
-    if (!identity || !source.opened()) return MC_CANNOT_COMPLY;
+    BoundedReader<BoundedFileStream> bounded(std::string(path), std::min(leaveAbove, limits::kMaxValueLength));
+    FileBytesChunks source(bounded.stream().fileBytes());
     Chunk chunk = source.next();
     std::size_t used = 0;
     const MetaPrefix prefix = readMetaPrefix(source, chunk, used);
-    BoundedReader<BoundedFileStream> bounded(std::string(path), *identity, std::min(leaveAbove, limits::kMaxValueLength));
     readPart10(root, bounded, prefix.bytes.size(), std::nullopt);
     return MC_NORMAL_COMPLETION;
 }
