@@ -1,15 +1,14 @@
 #include "ini_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "config/file_io.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string_view>
 #include <vector>
+
+#include <unistd.h>
 
 namespace orvo {
 namespace {
@@ -95,26 +94,11 @@ bool writeIniValue(const std::string& path, const std::string& section, const st
     }
   }
 
-  const std::string temp = path + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    for (const std::string& line : lines) out << line << '\n';
-    out.flush();
-    if (!out) {
-      out.close();
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  // The replacement keeps the permissions the file had (the toolkit's files
-  // are shared between users).
-  struct stat original {};
-  if (stat(path.c_str(), &original) == 0) chmod(temp.c_str(), original.st_mode & 07777);
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return false;
-  }
+  std::string text;
+  for (const std::string& line : lines) text += line + '\n';
+  // Flushed to disk before it replaces the file, keeping the file's
+  // permissions (the toolkit's files are shared between users).
+  if (!zyl::config::io::ReplaceFileAtomically(path, text)) return false;
   return true;
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "file_io.h"
+#include "config/file_io.h"
 #include "xml_runtime.h"
 
 namespace zyl::config {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "config_document.h"
-#include "file_io.h"
+#include "config/file_io.h"
 #include "messages.h"
 #include "xml_runtime.h"
 
