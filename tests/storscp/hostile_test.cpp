@@ -267,6 +267,13 @@ TEST_F(Hostile, DataSetsDcmtkCannotReadBackAreNotStored) {
       {"encapsulated Pixel Data in a native syntax", kExplicitLittleEndian,
        explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') + header(0, 0, undefined).substr(4) +
            header(0xFFFE, 0xE000, 0) + header(0xFFFE, 0xE000, 4) + "\xFF\xD8\xFF\xD9" + header(0xFFFE, 0xE0DD, 0)},
+      // An encapsulated syntax needs the data set's Pixel Data as fragments:
+      // DCMTK refuses it with a length, even an empty one.
+      {"Pixel Data with a length in an encapsulated syntax", "1.2.840.10008.1.2.4.50",
+       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') + header(0, 0, 4).substr(4) +
+           "\xFF\xD8\xFF\xD9"},
+      {"empty Pixel Data in an encapsulated syntax", "1.2.840.10008.1.2.4.50",
+       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') + header(0, 0, 0).substr(4)},
   };
   for (const Case& c : cases) {
     RawPeer peer(settings_.port);
@@ -278,6 +285,22 @@ TEST_F(Hostile, DataSetsDcmtkCannotReadBackAreNotStored) {
     EXPECT_FALSE(fs::exists(inst_->storageDir() / (uid + ".dcm"))) << c.what;
   }
   EXPECT_TRUE(DepotFiles(inst_->storageDir()).empty());
+  // Within an item (an icon) Pixel Data keeps its length there, as DCMTK reads it.
+  {
+    RawPeer peer(settings_.port);
+    ASSERT_EQ(peer.associate("ICON", "ZYL_STOR_SCP", kSecondaryCapture, "1.2.840.10008.1.2.4.50").contextResult, 0);
+    const std::string ob = Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0');
+    const std::string icon = ExplicitElement(0x0088, 0x0200, "SQ", "").substr(0, 6) + std::string(2, '\0') +
+                             header(0, 0, undefined).substr(4) + header(0xFFFE, 0xE000, undefined) + ob +
+                             header(0, 0, 4).substr(4) + std::string(4, '\x7F') + header(0xFFFE, 0xE00D, 0) +
+                             header(0xFFFE, 0xE0DD, 0);
+    const std::string fragments = ob + header(0, 0, undefined).substr(4) + header(0xFFFE, 0xE000, 0) +
+                                  header(0xFFFE, 0xE000, 4) + "\xFF\xD8\xFF\xD9" + header(0xFFFE, 0xE0DD, 0);
+    ASSERT_TRUE(peer.sendStore(uid, explicitHead + icon + fragments));
+    EXPECT_EQ(peer.readStatus(), std::optional<std::uint16_t>(0x0000));
+    peer.release();
+    EXPECT_NE(DataSetDump(inst_->storageDir() / (uid + ".dcm")).find("7f\\7f\\7f\\7f"), std::string::npos);
+  }
   ExpectStillServing();
 }
 

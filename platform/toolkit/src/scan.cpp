@@ -215,6 +215,10 @@ bool DataSetScan::header(const Uint8* h, std::size_t size, std::vector<Piece>& o
     }
     if (length > limits::kMaxValueLength) return fault(MC_LIMIT_EXCEEDED);
     if (c.end != kUndefined && position_ + length > c.end) return fault(MC_INVALID_FILE);
+    // In an encapsulated syntax the data set's own Pixel Data is fragments:
+    // DCMTK refuses it with a length, empty or of any VR, once the data set
+    // has been read (found by fuzzing). Pixel Data within items may have one.
+    if (top && tag == kPixelData && encapsulated_) return fault(MC_INVALID_FILE);
     const bool sequence = explicitHere ? vr == EVR_SQ : !omitted && DcmTag(key).getEVR() == EVR_SQ;
     if (sequence) {
         emitHeader(out, h, size);
