@@ -146,31 +146,22 @@ uint32_t le32(const unsigned char* p) {
          static_cast<uint32_t>(p[3]) << 24;
 }
 
-struct FormatEntry {
-  int format;
-  const char* uid;
-  MC_TRANSFER_SYNTAX syntax;
-};
-constexpr FormatEntry kFormats[] = {
-    {2, "1.2.840.10008.1.2", MC_TS_IMPLICIT_LITTLE_ENDIAN},
-    {3, "1.2.840.10008.1.2.1", MC_TS_EXPLICIT_LITTLE_ENDIAN},
-    {4, "1.2.840.10008.1.2.2", MC_TS_EXPLICIT_BIG_ENDIAN},
-    {5, "1.2.840.10008.1.2.4.50", MC_TS_JPEG_BASELINE},
-    {6, "1.2.840.10008.1.2.4.51", MC_TS_JPEG_EXTENDED_2_4},
-    {7, "1.2.840.10008.1.2.4.70", MC_TS_JPEG_LOSSLESS_SV1},
-    {8, "1.2.840.10008.1.2.4.90", MC_TS_JPEG2000_LOSSLESS_ONLY},
-    {9, "1.2.840.10008.1.2.4.91", MC_TS_JPEG2000},
-};
+// Format numbers 2 to 9 are the written syntaxes in their order.
+constexpr int kFirstSyntaxFormat = 2;
 
 std::optional<MC_TRANSFER_SYNTAX> syntaxOfFormat(int format) {
-  for (const FormatEntry& e : kFormats)
-    if (e.format == format) return e.syntax;
-  return std::nullopt;
+  const auto syntaxes = writtenSyntaxes();
+  if (format < kFirstSyntaxFormat || format >= kFirstSyntaxFormat + static_cast<int>(syntaxes.size())) return std::nullopt;
+  return syntaxes[static_cast<size_t>(format - kFirstSyntaxFormat)];
 }
 
 std::optional<int> formatOfUid(std::string_view uid) {
-  for (const FormatEntry& e : kFormats)
-    if (uid == e.uid) return e.format;
+  const auto syntaxes = writtenSyntaxes();
+  for (size_t i = 0; i < syntaxes.size(); ++i) {
+    char known[kUidBufferSize] = {};
+    if (MC_Get_Transfer_Syntax_From_Enum(syntaxes[i], known, sizeof known) == MC_NORMAL_COMPLETION && uid == known)
+      return kFirstSyntaxFormat + static_cast<int>(i);
+  }
   return std::nullopt;
 }
 

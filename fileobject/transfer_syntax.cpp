@@ -1,5 +1,6 @@
 #include "transfer_syntax.h"
 
+#include <algorithm>
 #include <array>
 
 #include "file_object.h"
@@ -10,16 +11,20 @@ namespace {
 
 constexpr const char* kUnknownSyntax = " Unknown Transfer Syntax";
 
-constexpr std::array<NamedSyntax, 8> kNamed{{
-    {"1.2.840.10008.1.2", 100, SyntaxClass::Uncompressed},
-    {"1.2.840.10008.1.2.1", 101, SyntaxClass::Uncompressed},
-    {"1.2.840.10008.1.2.2", 102, SyntaxClass::Uncompressed},
-    {"1.2.840.10008.1.2.4.50", 106, SyntaxClass::Lossy},
-    {"1.2.840.10008.1.2.4.51", 107, SyntaxClass::Lossy},
-    {"1.2.840.10008.1.2.4.70", 123, SyntaxClass::LosslessCompressed},
-    {"1.2.840.10008.1.2.4.90", 124, SyntaxClass::LosslessCompressed},
-    {"1.2.840.10008.1.2.4.91", 125, SyntaxClass::Lossy},
-}};
+struct Coding {
+  MC_PIXEL_CODING pixels = MC_PIXELS_OTHER;
+  MC_CODEC_SUPPORT codec = MC_CODEC_NONE;
+};
+
+// The toolkit's row of a syntax; a number without one is treated as pixels
+// nothing here reads.
+Coding codingOf(int number) {
+  Coding c;
+  if (MC_Get_Transfer_Syntax_Coding(static_cast<MC_TRANSFER_SYNTAX>(number), &c.pixels, &c.codec) !=
+      MC_NORMAL_COMPLETION)
+    return Coding{};
+  return c;
+}
 
 }  // namespace
 
@@ -28,28 +33,42 @@ const char* transferSyntaxName(int number) {
   return name ? name : kUnknownSyntax;
 }
 
+std::span<const MC_TRANSFER_SYNTAX> writtenSyntaxes() { return kWrittenSyntaxes; }
+
 std::optional<NamedSyntax> namedSyntax(std::string_view uid) {
-  for (const NamedSyntax& entry : kNamed)
-    if (uid == entry.uid) return entry;
-  return std::nullopt;
+  // The UID exactly as the standard spells it, no padding.
+  MC_TRANSFER_SYNTAX number = MC_TS_INVALID;
+  char canonical[kUidBufferSize] = {};
+  if (MC_Get_Enum_From_Transfer_Syntax(std::string(uid).c_str(), &number) != MC_NORMAL_COMPLETION ||
+      MC_Get_Transfer_Syntax_From_Enum(number, canonical, sizeof canonical) != MC_NORMAL_COMPLETION ||
+      uid != canonical)
+    return std::nullopt;
+  if (std::find(kWrittenSyntaxes.begin(), kWrittenSyntaxes.end(), number) == kWrittenSyntaxes.end()) return std::nullopt;
+  const MC_PIXEL_CODING pixels = codingOf(number).pixels;
+  return NamedSyntax{static_cast<int>(number), pixels == MC_PIXELS_NATIVE   ? SyntaxClass::Uncompressed
+                                               : pixels == MC_PIXELS_LOSSY ? SyntaxClass::Lossy
+                                                                           : SyntaxClass::LosslessCompressed};
 }
 
-bool isStandardCompressed(int number) {
-  return number == 106 || number == 107 || number == 123 || number == 124 || number == 125;
-}
+bool isStandardCompressed(int number) { return codingOf(number).codec == MC_CODEC_DECODES_AND_ENCODES; }
 
-bool isDecodeOnly(int number) { return number == 105 || number == 126 || number == 127; }
+bool isDecodeOnly(int number) { return codingOf(number).codec == MC_CODEC_DECODES; }
 
-bool isDecodable(int number) { return isStandardCompressed(number) || isDecodeOnly(number); }
+bool isDecodable(int number) { return codingOf(number).codec != MC_CODEC_NONE; }
 
 bool isReadBeyondTable(int number) { return isDecodeOnly(number) || number == MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN; }
 
-// Deflate (104) compresses the whole data set, which the toolkit holds
-// inflated: its pixels are native. Every syntax numbered after it (up to the
-// video syntaxes) encapsulates its pixels or keeps them in a private order.
-bool isUnsupportedCompression(int number) { return number >= 105 && !isDecodable(number); }
+// Deflate compresses the whole data set, which the toolkit holds inflated:
+// its pixels are native.
+bool isUnsupportedCompression(int number) {
+  const Coding c = codingOf(number);
+  return c.pixels != MC_PIXELS_NATIVE && c.codec == MC_CODEC_NONE;
+}
 
-bool isLossy(int number) { return number == 106 || number == 107 || number == 125 || number == 127; }
+bool isLossy(int number) {
+  const Coding c = codingOf(number);
+  return c.codec != MC_CODEC_NONE && c.pixels == MC_PIXELS_LOSSY;
+}
 
 std::string currentSyntaxUid(const FileInstance& file) {
   char uid[kUidBufferSize] = {};

@@ -22,12 +22,9 @@ namespace {
 namespace cfg = zyl::config;
 
 constexpr const char* kFileAppName = "RVO_STOR_SCU_100";
-constexpr std::array<MC_TRANSFER_SYNTAX, 8> kProposedSyntaxes = {
-    static_cast<MC_TRANSFER_SYNTAX>(100), static_cast<MC_TRANSFER_SYNTAX>(101), static_cast<MC_TRANSFER_SYNTAX>(102),
-    static_cast<MC_TRANSFER_SYNTAX>(106), static_cast<MC_TRANSFER_SYNTAX>(107), static_cast<MC_TRANSFER_SYNTAX>(123),
-    static_cast<MC_TRANSFER_SYNTAX>(124), static_cast<MC_TRANSFER_SYNTAX>(125)};
-constexpr int kImplicitLittleEndian = 100;
-constexpr int kExplicitLittleEndian = 101;
+constexpr const auto& kProposedSyntaxes = file::kWrittenSyntaxes;
+constexpr int kImplicitLittleEndian = MC_TS_IMPLICIT_LITTLE_ENDIAN;
+constexpr int kExplicitLittleEndian = MC_TS_EXPLICIT_LITTLE_ENDIAN;
 constexpr size_t kUidSize = 66;
 
 

@@ -253,6 +253,16 @@ const char* MC_Status_Name(MC_STATUS status) {
 
 const char* MC_Transfer_Syntax_Name(MC_TRANSFER_SYNTAX syntax) { return tables::syntaxName(syntax); }
 
+MC_STATUS MC_Get_Transfer_Syntax_Coding(MC_TRANSFER_SYNTAX syntax, MC_PIXEL_CODING* coding,
+                                        MC_CODEC_SUPPORT* codec) {
+    if (!coding || !codec) return MC_NULL_POINTER_PARM;
+    const auto* row = tables::findSyntax(syntax);
+    if (!row) return MC_INVALID_TRANSFER_SYNTAX;
+    *coding = row->coding;
+    *codec = row->codec;
+    return MC_NORMAL_COMPLETION;
+}
+
 const char* MC_VR_Name(MC_VR vr) {
     for (const auto& row : tables::vrs())
         if (row.code == vr) return row.name;

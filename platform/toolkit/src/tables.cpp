@@ -171,48 +171,48 @@ constexpr VrRow kVrs[] = {
 // Display names as messages and logs quote them (with their leading space);
 // syntaxes without one are shown as " Unknown Transfer Syntax" by callers.
 constexpr SyntaxRow kSyntaxes[] = {
-    {MC_TS_IMPLICIT_LITTLE_ENDIAN, EXS_LittleEndianImplicit, " Implicit VR Little Endian"},
-    {MC_TS_EXPLICIT_LITTLE_ENDIAN, EXS_LittleEndianExplicit, " Explicit VR Little Endian"},
-    {MC_TS_EXPLICIT_BIG_ENDIAN, EXS_BigEndianExplicit, " Explicit VR Big Endian"},
-    {MC_TS_IMPLICIT_BIG_ENDIAN, EXS_BigEndianImplicit, " Implicit VR Big Endian"},
-    {MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN, EXS_DeflatedLittleEndianExplicit, " Deflated Explicit VR Little Endian"},
-    {MC_TS_RLE, EXS_RLELossless, " RLE"},
-    {MC_TS_JPEG_BASELINE, EXS_JPEGProcess1, " JPEG Baseline"},
-    {MC_TS_JPEG_EXTENDED_2_4, EXS_JPEGProcess2_4, " JPEG Extended (2 & 4)"},
-    {MC_TS_JPEG_EXTENDED_3_5, EXS_JPEGProcess3_5, " JPEG Extended (3 & 5)"},
-    {MC_TS_JPEG_SPECTRAL_NONHIER_6_8, EXS_JPEGProcess6_8, " JPEG Spectral, Non-Hier (6 & 8)"},
-    {MC_TS_JPEG_SPECTRAL_NONHIER_7_9, EXS_JPEGProcess7_9, " JPEG Spectral, Non-Hier (7 & 9)"},
-    {MC_TS_JPEG_FULL_NONHIER_10_12, EXS_JPEGProcess10_12, " JPEG Full, Non-Hier (10 & 12)"},
-    {MC_TS_JPEG_FULL_NONHIER_11_13, EXS_JPEGProcess11_13, " JPEG Full, Non-Hier (11 & 13)"},
-    {MC_TS_JPEG_LOSSLESS_NONHIER_14, EXS_JPEGProcess14, " JPEG Lossless, Non-Hier (14)"},
-    {MC_TS_JPEG_LOSSLESS_NONHIER_15, EXS_JPEGProcess15, " JPEG Lossless, Non-Hier (15)"},
-    {MC_TS_JPEG_EXTENDED_HIER_16_18, EXS_JPEGProcess16_18, " JPEG Extended, Hier (16 & 18)"},
-    {MC_TS_JPEG_EXTENDED_HIER_17_19, EXS_JPEGProcess17_19, " JPEG Extended, Hier (17 & 19)"},
-    {MC_TS_JPEG_SPECTRAL_HIER_20_22, EXS_JPEGProcess20_22, " JPEG Spectral, Hier (20 & 22)"},
-    {MC_TS_JPEG_SPECTRAL_HIER_21_23, EXS_JPEGProcess21_23, " JPEG Spectral, Hier (21 & 23)"},
-    {MC_TS_JPEG_FULL_HIER_24_26, EXS_JPEGProcess24_26, " JPEG Full, Hier (24 & 26)"},
-    {MC_TS_JPEG_FULL_HIER_25_27, EXS_JPEGProcess25_27, " JPEG Full, Hier (25 & 27)"},
-    {MC_TS_JPEG_LOSSLESS_HIER_28, EXS_JPEGProcess28, " JPEG Lossless, Hier (28)"},
-    {MC_TS_JPEG_LOSSLESS_HIER_29, EXS_JPEGProcess29, " JPEG Lossless, Hier (29)"},
-    {MC_TS_JPEG_LOSSLESS_SV1, EXS_JPEGProcess14SV1, " JPEG Lossless, Non-Hier (1st)"},
-    {MC_TS_JPEG2000_LOSSLESS_ONLY, EXS_JPEG2000LosslessOnly, " JPEG 2000 Lossless"},
-    {MC_TS_JPEG2000, EXS_JPEG2000, " JPEG 2000"},
-    {MC_TS_JPEG_LS_LOSSLESS, EXS_JPEGLSLossless, " JPEG-LS Lossless"},
-    {MC_TS_JPEG_LS_LOSSY, EXS_JPEGLSLossy, " JPEG-LS Near-Lossless"},
-    {MC_TS_JPEG2000_MULTICOMPONENT_LOSSLESS_ONLY, EXS_JPEG2000MulticomponentLosslessOnly, nullptr},
-    {MC_TS_JPEG2000_MULTICOMPONENT, EXS_JPEG2000Multicomponent, " Private Syntax 1"},
-    {MC_TS_PRIVATE_IMPLICIT_LE_BIG_ENDIAN_PIXELS, EXS_PrivateGE_LEI_WithBigEndianPixelData, " Private Syntax 2"},
-    {MC_TS_JPIP_REFERENCED, EXS_JPIPReferenced, nullptr},
-    {MC_TS_JPIP_REFERENCED_DEFLATE, EXS_JPIPReferencedDeflate, nullptr},
-    {MC_TS_MPEG2_MAIN_PROFILE_MAIN_LEVEL, EXS_MPEG2MainProfileAtMainLevel, nullptr},
-    {MC_TS_MPEG2_MAIN_PROFILE_HIGH_LEVEL, EXS_MPEG2MainProfileAtHighLevel, nullptr},
-    {MC_TS_MPEG4_HIGH_PROFILE_4_1, EXS_MPEG4HighProfileLevel4_1, nullptr},
-    {MC_TS_MPEG4_BD_HIGH_PROFILE_4_1, EXS_MPEG4BDcompatibleHighProfileLevel4_1, nullptr},
-    {MC_TS_MPEG4_HIGH_PROFILE_4_2_2D, EXS_MPEG4HighProfileLevel4_2_For2DVideo, nullptr},
-    {MC_TS_MPEG4_HIGH_PROFILE_4_2_3D, EXS_MPEG4HighProfileLevel4_2_For3DVideo, nullptr},
-    {MC_TS_MPEG4_STEREO_HIGH_PROFILE_4_2, EXS_MPEG4StereoHighProfileLevel4_2, nullptr},
-    {MC_TS_HEVC_MAIN_PROFILE_5_1, EXS_HEVCMainProfileLevel5_1, nullptr},
-    {MC_TS_HEVC_MAIN10_PROFILE_5_1, EXS_HEVCMain10ProfileLevel5_1, nullptr},
+    {MC_TS_IMPLICIT_LITTLE_ENDIAN, EXS_LittleEndianImplicit, " Implicit VR Little Endian", MC_PIXELS_NATIVE},
+    {MC_TS_EXPLICIT_LITTLE_ENDIAN, EXS_LittleEndianExplicit, " Explicit VR Little Endian", MC_PIXELS_NATIVE},
+    {MC_TS_EXPLICIT_BIG_ENDIAN, EXS_BigEndianExplicit, " Explicit VR Big Endian", MC_PIXELS_NATIVE},
+    {MC_TS_IMPLICIT_BIG_ENDIAN, EXS_BigEndianImplicit, " Implicit VR Big Endian", MC_PIXELS_NATIVE},
+    {MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN, EXS_DeflatedLittleEndianExplicit, " Deflated Explicit VR Little Endian", MC_PIXELS_NATIVE},
+    {MC_TS_RLE, EXS_RLELossless, " RLE", MC_PIXELS_LOSSLESS, MC_CODEC_DECODES},
+    {MC_TS_JPEG_BASELINE, EXS_JPEGProcess1, " JPEG Baseline", MC_PIXELS_LOSSY, MC_CODEC_DECODES_AND_ENCODES},
+    {MC_TS_JPEG_EXTENDED_2_4, EXS_JPEGProcess2_4, " JPEG Extended (2 & 4)", MC_PIXELS_LOSSY, MC_CODEC_DECODES_AND_ENCODES},
+    {MC_TS_JPEG_EXTENDED_3_5, EXS_JPEGProcess3_5, " JPEG Extended (3 & 5)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_SPECTRAL_NONHIER_6_8, EXS_JPEGProcess6_8, " JPEG Spectral, Non-Hier (6 & 8)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_SPECTRAL_NONHIER_7_9, EXS_JPEGProcess7_9, " JPEG Spectral, Non-Hier (7 & 9)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_FULL_NONHIER_10_12, EXS_JPEGProcess10_12, " JPEG Full, Non-Hier (10 & 12)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_FULL_NONHIER_11_13, EXS_JPEGProcess11_13, " JPEG Full, Non-Hier (11 & 13)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_LOSSLESS_NONHIER_14, EXS_JPEGProcess14, " JPEG Lossless, Non-Hier (14)", MC_PIXELS_LOSSLESS},
+    {MC_TS_JPEG_LOSSLESS_NONHIER_15, EXS_JPEGProcess15, " JPEG Lossless, Non-Hier (15)", MC_PIXELS_LOSSLESS},
+    {MC_TS_JPEG_EXTENDED_HIER_16_18, EXS_JPEGProcess16_18, " JPEG Extended, Hier (16 & 18)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_EXTENDED_HIER_17_19, EXS_JPEGProcess17_19, " JPEG Extended, Hier (17 & 19)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_SPECTRAL_HIER_20_22, EXS_JPEGProcess20_22, " JPEG Spectral, Hier (20 & 22)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_SPECTRAL_HIER_21_23, EXS_JPEGProcess21_23, " JPEG Spectral, Hier (21 & 23)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_FULL_HIER_24_26, EXS_JPEGProcess24_26, " JPEG Full, Hier (24 & 26)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_FULL_HIER_25_27, EXS_JPEGProcess25_27, " JPEG Full, Hier (25 & 27)", MC_PIXELS_LOSSY},
+    {MC_TS_JPEG_LOSSLESS_HIER_28, EXS_JPEGProcess28, " JPEG Lossless, Hier (28)", MC_PIXELS_LOSSLESS},
+    {MC_TS_JPEG_LOSSLESS_HIER_29, EXS_JPEGProcess29, " JPEG Lossless, Hier (29)", MC_PIXELS_LOSSLESS},
+    {MC_TS_JPEG_LOSSLESS_SV1, EXS_JPEGProcess14SV1, " JPEG Lossless, Non-Hier (1st)", MC_PIXELS_LOSSLESS, MC_CODEC_DECODES_AND_ENCODES},
+    {MC_TS_JPEG2000_LOSSLESS_ONLY, EXS_JPEG2000LosslessOnly, " JPEG 2000 Lossless", MC_PIXELS_LOSSLESS, MC_CODEC_DECODES_AND_ENCODES},
+    {MC_TS_JPEG2000, EXS_JPEG2000, " JPEG 2000", MC_PIXELS_LOSSY, MC_CODEC_DECODES_AND_ENCODES},
+    {MC_TS_JPEG_LS_LOSSLESS, EXS_JPEGLSLossless, " JPEG-LS Lossless", MC_PIXELS_LOSSLESS, MC_CODEC_DECODES},
+    {MC_TS_JPEG_LS_LOSSY, EXS_JPEGLSLossy, " JPEG-LS Near-Lossless", MC_PIXELS_LOSSY, MC_CODEC_DECODES},
+    {MC_TS_JPEG2000_MULTICOMPONENT_LOSSLESS_ONLY, EXS_JPEG2000MulticomponentLosslessOnly, nullptr, MC_PIXELS_LOSSLESS},
+    {MC_TS_JPEG2000_MULTICOMPONENT, EXS_JPEG2000Multicomponent, " Private Syntax 1", MC_PIXELS_LOSSY},
+    {MC_TS_PRIVATE_IMPLICIT_LE_BIG_ENDIAN_PIXELS, EXS_PrivateGE_LEI_WithBigEndianPixelData, " Private Syntax 2", MC_PIXELS_OTHER},
+    {MC_TS_JPIP_REFERENCED, EXS_JPIPReferenced, nullptr, MC_PIXELS_OTHER},
+    {MC_TS_JPIP_REFERENCED_DEFLATE, EXS_JPIPReferencedDeflate, nullptr, MC_PIXELS_OTHER},
+    {MC_TS_MPEG2_MAIN_PROFILE_MAIN_LEVEL, EXS_MPEG2MainProfileAtMainLevel, nullptr, MC_PIXELS_LOSSY},
+    {MC_TS_MPEG2_MAIN_PROFILE_HIGH_LEVEL, EXS_MPEG2MainProfileAtHighLevel, nullptr, MC_PIXELS_LOSSY},
+    {MC_TS_MPEG4_HIGH_PROFILE_4_1, EXS_MPEG4HighProfileLevel4_1, nullptr, MC_PIXELS_LOSSY},
+    {MC_TS_MPEG4_BD_HIGH_PROFILE_4_1, EXS_MPEG4BDcompatibleHighProfileLevel4_1, nullptr, MC_PIXELS_LOSSY},
+    {MC_TS_MPEG4_HIGH_PROFILE_4_2_2D, EXS_MPEG4HighProfileLevel4_2_For2DVideo, nullptr, MC_PIXELS_LOSSY},
+    {MC_TS_MPEG4_HIGH_PROFILE_4_2_3D, EXS_MPEG4HighProfileLevel4_2_For3DVideo, nullptr, MC_PIXELS_LOSSY},
+    {MC_TS_MPEG4_STEREO_HIGH_PROFILE_4_2, EXS_MPEG4StereoHighProfileLevel4_2, nullptr, MC_PIXELS_LOSSY},
+    {MC_TS_HEVC_MAIN_PROFILE_5_1, EXS_HEVCMainProfileLevel5_1, nullptr, MC_PIXELS_LOSSY},
+    {MC_TS_HEVC_MAIN10_PROFILE_5_1, EXS_HEVCMain10ProfileLevel5_1, nullptr, MC_PIXELS_LOSSY},
 };
 
 constexpr ConfigRow kConfig[] = {
@@ -268,10 +268,15 @@ std::optional<E_TransferSyntax> dcmtkFromSyntax(MC_TRANSFER_SYNTAX number) {
     return std::nullopt;
 }
 
-const char* syntaxName(MC_TRANSFER_SYNTAX number) {
+const SyntaxRow* findSyntax(MC_TRANSFER_SYNTAX number) {
     for (const auto& r : kSyntaxes)
-        if (r.number == number) return r.name;
+        if (r.number == number) return &r;
     return nullptr;
+}
+
+const char* syntaxName(MC_TRANSFER_SYNTAX number) {
+    const SyntaxRow* row = findSyntax(number);
+    return row ? row->name : nullptr;
 }
 
 std::optional<MC_TRANSFER_SYNTAX> syntaxFromDcmtk(E_TransferSyntax xfer) {

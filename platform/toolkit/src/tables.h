@@ -35,7 +35,10 @@ struct SyntaxRow {
     MC_TRANSFER_SYNTAX number;
     E_TransferSyntax dcmtk;
     const char* name;  // display name, nullptr when it has none
+    MC_PIXEL_CODING coding;
+    MC_CODEC_SUPPORT codec = MC_CODEC_NONE;
 };
+const SyntaxRow* findSyntax(MC_TRANSFER_SYNTAX number);
 std::span<const SyntaxRow> syntaxes();
 std::optional<E_TransferSyntax> dcmtkFromSyntax(MC_TRANSFER_SYNTAX number);
 const char* syntaxName(MC_TRANSFER_SYNTAX number);

@@ -299,6 +299,19 @@ MC_EXPORT const char* MC_Status_Name(MC_STATUS status);
    leading space); NULL for numbers without one. Our addition: one table of
    names for the file object and the storage service. */
 MC_EXPORT const char* MC_Transfer_Syntax_Name(MC_TRANSFER_SYNTAX syntax);
+/* What a transfer syntax does to pixel data, and what the toolkit's codecs
+   do with it (our addition: one table for the toolkit, the file object and
+   the storage client). Deflate compresses the data set, not the pixels:
+   native. "Other" is pixel data in a private order or not in the data set. */
+typedef enum MC_PIXEL_CODING {
+    MC_PIXELS_NATIVE = 0, MC_PIXELS_LOSSLESS = 1, MC_PIXELS_LOSSY = 2, MC_PIXELS_OTHER = 3
+} MC_PIXEL_CODING;
+typedef enum MC_CODEC_SUPPORT {
+    MC_CODEC_NONE = 0, MC_CODEC_DECODES = 1, MC_CODEC_DECODES_AND_ENCODES = 2
+} MC_CODEC_SUPPORT;
+/* MC_INVALID_TRANSFER_SYNTAX for a number without a row. */
+MC_EXPORT MC_STATUS MC_Get_Transfer_Syntax_Coding(MC_TRANSFER_SYNTAX syntax, MC_PIXEL_CODING* coding,
+                                                 MC_CODEC_SUPPORT* codec);
 /* The two letters of a value representation ("AE"); NULL for codes without
    one. And back: MC_VR_UNKNOWN for a name that is none. Our addition: one
    table of representations for the toolkit and the file object. */
