@@ -34,17 +34,24 @@ namespace {
 //    sequence header and an item header, 16 bytes), plus what is left of a
 //    value it has begun, which holds no headers. Between calls its own partial
 //    tree tells how deep it is, and at the end the whole tree is measured;
-//  - a value longer than the limit makes DCMTK ask the stream for a way to
-//    load it later (maxReadLength); the stream answers with a marker instead
-//    of letting it reserve memory, and the read stops.
+//  - DCMTK reserves a value's memory as soon as it has read its header, so it
+//    is told to load no value longer than the limit, nor (when the input is
+//    known whole) than what is left of the input (maxReadLength). For a longer
+//    one it asks the stream for a way to load it later and skips it; the
+//    stream answers with a marker and refuses the skip, and the read stops:
+//    beyond the limit, or invalid (a value cut short);
+//  - DCMTK resumes a value it has begun at its element list's cursor, which
+//    it leaves on the last element when it sorts one read out of tag order
+//    into place: between calls the cursor is put back on the element in
+//    progress (else the rest of that value is read as elements).
 
 constexpr offile_off_t kBytesPerLevel = 16;
 
-// A value DCMTK would have to reserve more than the limit for; never loaded.
-class ValueBeyondLimit : public DcmInputStreamFactory {
+// A value DCMTK was not allowed to load; never loaded.
+class ValueNotLoaded : public DcmInputStreamFactory {
 public:
     DcmInputStream* create() const override { return nullptr; }
-    DcmInputStreamFactory* clone() const override { return new ValueBeyondLimit; }
+    DcmInputStreamFactory* clone() const override { return new ValueNotLoaded; }
     DcmInputStreamFactoryType ident() const override { return DFT_DcmInputFileStreamFactory; }
 };
 
@@ -202,7 +209,8 @@ public:
     }
     // DCMTK was refused bytes that the input holds.
     bool allowanceReached() const { return allowanceReached_; }
-    bool valueBeyondLimit() const { return valueBeyondLimit_; }
+    // Why a value was not loaded, if one was not: the read has stopped.
+    std::optional<MC_STATUS> valueRefused() const { return valueRefused_; }
     // Bytes the input holds, whatever the allowance.
     offile_off_t unread() { return Base::avail(); }
 
@@ -211,14 +219,24 @@ public:
 
 protected:
     offile_off_t capped(offile_off_t length) {
-        if (valueBeyondLimit_) return 0;
+        if (valueRefused_) return 0;
         const offile_off_t left = std::max<offile_off_t>(0, allowance_ - (this->tell() - callStart_));
         if (length <= left) return length;
         if (Base::avail() > left) allowanceReached_ = true;
         return left;
     }
 
-    mutable bool valueBeyondLimit_ = false;
+    // DCMTK is given a marker for a value it may not load, and skips the
+    // value next: the read stops there, and the length tells why.
+    DcmInputStreamFactory* refuseValue() const {
+        valueRefused_ = MC_LIMIT_EXCEEDED;  // until the skip tells the length
+        return new ValueNotLoaded;
+    }
+    void refuseValue(offile_off_t length) {
+        valueRefused_ = length > static_cast<offile_off_t>(limits::kMaxValueLength) ? MC_LIMIT_EXCEEDED : MC_INVALID_FILE;
+    }
+
+    mutable std::optional<MC_STATUS> valueRefused_;
 
 private:
     offile_off_t callStart_ = 0;
@@ -232,14 +250,19 @@ public:
     static constexpr bool kChunked = true;
     static constexpr Uint32 maxReadLength() { return limits::kMaxValueLength; }
 
-    offile_off_t skip(offile_off_t length) override { return DcmInputBufferStream::skip(capped(length)); }
+    offile_off_t skip(offile_off_t length) override {
+        if (valueRefused_) {
+            refuseValue(length);
+            return 0;
+        }
+        return DcmInputBufferStream::skip(capped(length));
+    }
 
     // DCMTK asks for this for a value longer than maxReadLength, and at the
     // end of the input for a value that is cut short.
     DcmInputStreamFactory* newFactory() const override {
         if (const_cast<BoundedInputStream*>(this)->eos()) return nullptr;
-        valueBeyondLimit_ = true;
-        return new ValueBeyondLimit;
+        return refuseValue();
     }
 };
 
@@ -256,9 +279,11 @@ public:
     // held to the limit as from a caller's chunks.
     void readAllValues() { leaveAbove_ = limits::kMaxValueLength; }
 
+    // A value is left in the file only if the file holds it.
     offile_off_t skip(offile_off_t length) override {
-        if (length > static_cast<offile_off_t>(limits::kMaxValueLength)) {
-            valueBeyondLimit_ = true;
+        if (valueRefused_ || length > static_cast<offile_off_t>(limits::kMaxValueLength) ||
+            length > DcmInputFileStream::avail()) {
+            refuseValue(length);
             return 0;
         }
         return FileInputStream::skip(length);
@@ -266,8 +291,7 @@ public:
     DcmInputStreamFactory* newFactory() const override {
         if (leaveAbove_ < limits::kMaxValueLength) return FileInputStream::newFactory();
         if (const_cast<BoundedFileStream*>(this)->eos()) return nullptr;
-        valueBeyondLimit_ = true;
-        return new ValueBeyondLimit;
+        return refuseValue();
     }
 
 private:
@@ -293,9 +317,20 @@ struct ParsePosition {
     std::uint32_t valueRemaining = 0;  // bytes still due to a value begun
 };
 
-// The element an item is reading, if any.
+// The element an item is reading, if any, with DCMTK's cursor put back on
+// it: DCMTK resumes the element at the cursor, and sorting one read out of
+// tag order into place leaves the cursor on the last element (found by
+// fuzzing). An element in progress that is not in the list was dropped as one
+// that came twice: the rest of its value cannot be told from elements.
 DcmObject* elementInProgress(DcmItem& item) {
-    return item.*ItemElements::complete() ? nullptr : (item.*ItemElements::member())->get(ELP_atpos);
+    if (item.*ItemElements::complete()) return nullptr;
+    DcmList& elements = *(item.*ItemElements::member());
+    DcmObject* atCursor = elements.get(ELP_atpos);
+    if (atCursor && atCursor->transferState() != ERW_ready) return atCursor;
+    // From the end, as DCMTK searched for the place it sorted the element into.
+    for (DcmObject* o = elements.seek(ELP_last); o; o = elements.seek(ELP_prev))
+        if (o->transferState() != ERW_ready) return o;
+    fail(MC_INVALID_FILE);
 }
 
 ParsePosition parsePosition(DcmItem& top) {
@@ -451,7 +486,13 @@ public:
         if (!in_.good()) fail(MC_CANNOT_COMPLY);
     }
 
-    Uint32 maxReadLength() const { return in_.maxReadLength(); }
+    // The longest value DCMTK may load in the next call.
+    Uint32 maxReadLength() {
+        const std::optional<offile_off_t> left = bytesLeft();
+        return left ? static_cast<Uint32>(std::min<offile_off_t>(in_.maxReadLength(), *left)) : in_.maxReadLength();
+    }
+    // DCMTK inflates what follows: the input's size says nothing of it.
+    void inflating() { inflating_ = true; }
     Stream& stream() { return in_; }
 
     // Runs `readCall` (one DCMTK read of `top`, the meta group or a data set)
@@ -472,7 +513,7 @@ public:
                                              at.valueRemaining + kBytesPerLevel * levels + kBytesPerLevel / 2 - 1));
             const offile_off_t before = in_.tell();
             OFCondition result = readCall(in_);
-            if (in_.valueBeyondLimit()) fail(MC_LIMIT_EXCEEDED);
+            if (const std::optional<MC_STATUS> refused = in_.valueRefused()) fail(*refused);
             if (result.good()) break;
             if (result != EC_StreamNotifyClient) refuse(result == EC_MemoryExhausted ? MC_LIMIT_EXCEEDED : MC_INVALID_FILE);
             if (in_.allowanceReached() && in_.tell() != before) continue;
@@ -497,6 +538,18 @@ public:
     }
 
 private:
+    // The bytes left of the input, where that is known: the rest of a file,
+    // of the caller's chunks once the last one is at hand.
+    std::optional<offile_off_t> bytesLeft() {
+        if (inflating_) return std::nullopt;
+        offile_off_t left = in_.unread();
+        if constexpr (Stream::kChunked) {
+            if (!ended_ && (pulled_.empty() || !pulled_.back().last)) return std::nullopt;
+            for (std::size_t i = nextPulled_; i < pulled_.size(); ++i) left += static_cast<offile_off_t>(pulled_[i].size);
+        }
+        return left;
+    }
+
     // A file is whole from the start.
     bool pullNext() {
         if constexpr (!Stream::kChunked) {
@@ -531,6 +584,7 @@ private:
     std::size_t nextPulled_ = 0;
     bool started_ = false;
     bool ended_ = false;
+    bool inflating_ = false;
     Stream in_;
 };
 
@@ -600,6 +654,7 @@ void readDataSet(DcmDataset& dataset, E_TransferSyntax xfer, BoundedReader<Strea
                  std::optional<DcmTagKey> stopTag) {
     // DCMTK guesses an unknown syntax from the first 6 bytes it is given.
     if (xfer == EXS_Unknown) reader.require(6);
+    if (DcmXfer(xfer).getStreamCompression() != ESC_none) reader.inflating();
     dataset.transferInit();
     try {
         reader.parse(dataset, [&](DcmInputStream& in) {
