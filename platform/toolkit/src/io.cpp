@@ -282,7 +282,7 @@ public:
     // A value is left in the file only if the file holds it.
     offile_off_t skip(offile_off_t length) override {
         if (valueRefused_ || length > static_cast<offile_off_t>(limits::kMaxValueLength) ||
-            length > DcmInputFileStream::avail()) {
+            length > unread()) {
             refuseValue(length);
             return 0;
         }
