@@ -210,8 +210,8 @@ class TagCopier {
         fail(kErrs3, "Error: Failed to add private SQ attribute (tag/err) ", text, errorText(status));
     }
     for (int i = 0; i < count; ++i) {
-      ToolkitItem item;
-      status = item.open();
+      zyl::toolkit::ItemHandle item;
+      status = MC_Open_Item(item.out(), "");
       if (status != MC_NORMAL_COMPLETION)
         fail(kErrs3, "Error: Failed to open item for sequence in destination (tag/err) ", text, errorText(status));
       status = to.set(i > 0, item.get());

@@ -10,6 +10,7 @@
 #include "host_temporary.h"
 #include "messages.h"
 #include "structures.h"
+#include "toolkit/handles.h"
 #include "toolkit/mc.h"
 #include "zyl/host.h"
 
@@ -58,52 +59,6 @@ class Reporter {
 
  private:
   int action_;
-};
-
-// Owns a toolkit file id (a message id when isMessage) until released.
-class ToolkitId {
- public:
-  explicit ToolkitId(bool isMessage = false) : isMessage_(isMessage) {}
-  ToolkitId(const ToolkitId&) = delete;
-  ToolkitId& operator=(const ToolkitId&) = delete;
-  ~ToolkitId() { reset(); }
-  int* out() { return &id_; }
-  int get() const { return id_; }
-  int release() {
-    const int id = id_;
-    id_ = -1;
-    return id;
-  }
-  void reset() {
-    if (id_ > 0) isMessage_ ? MC_Free_Message(id_) : MC_Free_File(id_);
-    id_ = -1;
-  }
-
- private:
-  int id_ = -1;
-  bool isMessage_;
-};
-
-// Owns a new empty item from MC_Open_Item until it is attached to a
-// sequence (release()); an item never attached is freed.
-class ToolkitItem {
- public:
-  ToolkitItem() = default;
-  ToolkitItem(const ToolkitItem&) = delete;
-  ToolkitItem& operator=(const ToolkitItem&) = delete;
-  ~ToolkitItem() {
-    if (id_ > 0) MC_Free_Item(id_);
-  }
-  MC_STATUS open() { return MC_Open_Item(&id_, ""); }
-  int get() const { return id_; }
-  int release() {
-    const int id = id_;
-    id_ = -1;
-    return id;
-  }
-
- private:
-  int id_ = -1;
 };
 
 // Owns a host file unit; closes it unless already closed.

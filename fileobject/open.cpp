@@ -193,7 +193,7 @@ bool holdsValidUid(int id, uint32_t tag) {
 // result is plausible: 1 accept, 0 the stream could not be read, -1 read but
 // not plausible.
 int probe(const std::string& name, int64_t offset, MC_TRANSFER_SYNTAX syntax) {
-  ToolkitId message(true);
+  zyl::toolkit::MessageHandle message;
   if (MC_Open_Empty_Message(message.out()) != MC_NORMAL_COMPLETION) return 0;
   {
     ReadScratch ctx(kFullReadBuffer);
@@ -330,7 +330,7 @@ void sayOpenFailed(const Reporter& r, const std::string& name, MC_STATUS status)
 // The service name of the SOP class of a clone's source, "" when unknown.
 // False when the source cannot be read at all.
 bool sourceService(const FileInstance& file, const std::string& name, const Reporter& r, std::string& service) {
-  ToolkitId pre;
+  zyl::toolkit::FileHandle pre;
   MC_STATUS status = MC_Create_Empty_File(pre.out(), name.c_str());
   if (status != MC_NORMAL_COMPLETION)
     return r.say(kErrs3, "Error: MC_Create_Empty_File failed ", name, MC_Error_Message(status)), false;
@@ -361,7 +361,7 @@ int readPart10(FileInstance& file, const std::string& name, const Reporter& r) {
   std::string service;
   if (file.fileMode == kModeCloned && file.nonConforming == 0 && !sourceService(file, name, r, service)) return 0;
 
-  ToolkitId id;
+  zyl::toolkit::FileHandle id;
   MC_STATUS status = MC_NORMAL_COMPLETION;
   if (file.nonConforming == 0 && !service.empty()) {
     status = MC_Create_File(id.out(), name.c_str(), service.c_str(), MC_CMD_C_STORE_RQ);
@@ -403,7 +403,7 @@ int streamDataSet(FileInstance& file, const std::string& name, const Detection& 
   const Reporter r(mode);
   const std::optional<MC_TRANSFER_SYNTAX> syntax = syntaxOfFormat(d.format);
   if (!syntax) return r.say(kErrs2, "Error: Failed to convert transfer syntax", name), 0;
-  ToolkitId message(true);
+  zyl::toolkit::MessageHandle message;
   MC_STATUS status = MC_Open_Empty_Message(message.out());
   if (status != MC_NORMAL_COMPLETION)
     return r.say(kErrs3, "Error: Failed to open empty msg when loading file (file/err)", name, MC_Error_Message(status)),

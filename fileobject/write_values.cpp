@@ -439,8 +439,8 @@ HostVar* addItemWorker(MethodCall<FileInstance, ParentKeywords>& call) {
   const Address at = addressOf<Kind>(call, parent);
   constexpr bool sequence = Add == AddKind::Sequence;
 
-  ToolkitItem item;
-  MC_STATUS status = item.open();
+  zyl::toolkit::ItemHandle item;
+  MC_STATUS status = MC_Open_Item(item.out(), "");
   if (status != MC_NORMAL_COMPLETION)
     at.fail(sequence ? "Error: Failed to create sequence(tag/err). " : "Error: Failed to create group (tag/err). ",
             errorText(status));

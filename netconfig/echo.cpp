@@ -9,6 +9,7 @@
 #include "format_text.h"
 #include "method.h"
 #include "startup.h"
+#include "toolkit/handles.h"
 #include "toolkit/mc.h"
 
 namespace orvo::netconfig {
@@ -38,13 +39,7 @@ std::vector<std::string> echoNode(const Node& remote, const std::string& localAe
                                          remote.host.c_str(), serviceList.c_str());
   if (status != MC_NORMAL_COMPLETION) return failed(" Open Association Failed (%s)", status);
   // Closes the association on the paths below unless it was closed or aborted.
-  struct Open {
-    int id;
-    bool open = true;
-    ~Open() {
-      if (open) MC_Close_Association(id);
-    }
-  } open{association};
+  zyl::toolkit::AssociationHandle open(association, zyl::toolkit::AssociationHandle::OnExit::Close);
 
   MC_ASSOCIATION_INFO info{};
   status = MC_Get_Association_Info(association, &info);
@@ -61,8 +56,7 @@ std::vector<std::string> echoNode(const Node& remote, const std::string& localAe
   MC_COMMAND command{};
   status = MC_Read_Message(association, 30, &response, &service, &command);
   if (status != MC_NORMAL_COMPLETION) {
-    MC_Abort_Association(association);
-    open.open = false;
+    open.abort();
     return failed(" Read Message Failed (%s)", status);
   }
   unsigned int echoStatus = 0;
@@ -73,8 +67,7 @@ std::vector<std::string> echoNode(const Node& remote, const std::string& localAe
     report[3] = formatText(" Echo Failed: Status Value (%d)", static_cast<int>(echoStatus));
     return report;
   }
-  open.open = false;
-  status = MC_Close_Association(association);
+  status = open.close();
   if (status != MC_NORMAL_COMPLETION) return failed(" Close Association Failed (%s)", status);
 
   return {"Echo Succeeded:",

@@ -21,10 +21,10 @@ namespace cfg = zyl::config;
 struct QueryRun {
   const QueryInstance& self;
   std::string service;
-  OpenAssociation association;
+  zyl::toolkit::AssociationHandle association;
   bool cancelled = false;
 
-  void sendCancel() { query::sendCancel(service, association.id, kFindCancelTexts); }
+  void sendCancel() { query::sendCancel(service, association.get(), kFindCancelTexts); }
   // A 0 from the callback cancels once.
   void cancelIfAsked(bool goOn, const char* notice = "Cancel Request Sent to Remote Node") {
     if (goOn || cancelled) return;
@@ -54,38 +54,38 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
   const std::string name(entities.remote.Name.view()), aet(entities.remote.AET.view());
 
   if (!deliver(self, formatText("Query Started. Querying  %s.", name.c_str()))) return finish();
-  QueryRun run{self, std::string(kModelNames[self.model]) + "_QR_FIND", {}, false};
-  MC_STATUS status = openAssociation(entities, run.association.id);
+  QueryRun run{self, std::string(kModelNames[self.model]) + "_QR_FIND", zyl::toolkit::AssociationHandle{}, false};
+  MC_STATUS status = openAssociation(entities, *run.association.out());
   if (status != MC_NORMAL_COMPLETION) {
-    run.association.id = -1;
+    run.association.gone();
     deliver(self, formatText("Failed to open an association with the remote query scp service.   AE Name (%s),   AET "
                              "(%s),   Err (%s)",
                              name.c_str(), aet.c_str(), errorText(status)));
     return finish();
   }
-  Message request;
-  status = MC_Open_Message(&request.id, run.service.c_str(), MC_CMD_C_FIND_RQ);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.id, 0x00080052, kLevelNames[self.level]);
+  zyl::toolkit::MessageHandle request;
+  status = MC_Open_Message(request.out(), run.service.c_str(), MC_CMD_C_FIND_RQ);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00080052, kLevelNames[self.level]);
   if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the query CFind msg (err)", std::string(errorText(status)));
-  buildFindIdentifier(self, request.id);
-  status = MC_Send_Request_Message(run.association.id, request.id);
+  buildFindIdentifier(self, request.get());
+  status = MC_Send_Request_Message(run.association.get(), request.get());
   if (status != MC_NORMAL_COMPLETION) {
-    request.release();
+    request.reset();
     deliver(self, formatText("Query Failed. Unable to sent query request.  AE Name (%s),   AET (%s),   Err (%s)",
                              name.c_str(), aet.c_str(), errorText(status)));
     return finish();
   }
   run.cancelIfAsked(deliver(self, "Query request sent to remote query scp service."));
-  request.release();
+  request.reset();
 
   int waitCycle = 0, waitCount = 0;
   for (;;) {
-    Message response;
+    zyl::toolkit::MessageHandle response;
     const char* service = nullptr;
     MC_COMMAND command{};
-    status = MC_Read_Message(run.association.id, 1, &response.id, &service, &command);
+    status = MC_Read_Message(run.association.get(), 1, response.out(), &service, &command);
     if (status == MC_TIMEOUT) {
-      response.id = -1;
+      response.release();
       if (waitCycle == 3) {
         run.cancelIfAsked(deliver(self, "Waiting for remote query scp service to reply...."));
         if (++waitCount > 20) {
@@ -97,20 +97,20 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
       continue;
     }
     if (status != MC_NORMAL_COMPLETION) {
-      response.id = -1;
+      response.release();
       deliver(self, formatText("Query Failed. Unable to read response message.   AE Name (%s),   AET (%s),   Err (%s)",
                                name.c_str(), aet.c_str(), errorText(status)));
       return finish();
     }
     waitCount = 0;
     unsigned int findStatus = 0;
-    status = MC_Get_Value_To_UInt(response.id, 0x00000900, &findStatus);
+    status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &findStatus);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs4, "Error: Failed to read query find response message status (name/aet/err)", name, aet,
            std::string(errorText(status)));
     if (findStatus == 0xFF00 || findStatus == 0xFF01) {
       if (count < static_cast<uint32_t>(limit)) {
-        readFindResponse(self, response.id, results.at(count));
+        readFindResponse(self, response.get(), results.at(count));
         ++count;
         run.cancelIfAsked(deliver(self, formatText("Received Match %u.", count)));
       } else if (!run.cancelled) {
@@ -123,7 +123,7 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
     if (findStatus == 0x0000 || findStatus == 0xFE00) {
       deliver(self, findStatus == 0 ? formatText("Query Completed Successfully with %u matches.", count)
                                     : std::string("Query terminated due to Cancel"));
-      response.release();
+      response.reset();
       run.association.close();
       return finish();
     }
@@ -133,7 +133,7 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
                                                  : "Query Failed. Unknown response code (%xH, %dD)";
     const std::string text = formatText(pattern, findStatus, static_cast<int>(findStatus));
     deliver(self, text);
-    response.release();
+    response.reset();
     run.association.close();
     fail(kErrs4, "Error: Failed to process query response from (ae name/aet/err msg)", name, aet, text);
   }

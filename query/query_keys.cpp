@@ -93,10 +93,10 @@ MC_STATUS openAssociation(const QueryEntities& entities, int& association) {
 }
 
 void sendCancel(const std::string& service, int association, const CancelTexts& texts) {
-  Message cancel;
-  MC_STATUS status = MC_Open_Message(&cancel.id, service.c_str(), MC_CMD_C_CANCEL_RQ);
+  zyl::toolkit::MessageHandle cancel;
+  MC_STATUS status = MC_Open_Message(cancel.out(), service.c_str(), MC_CMD_C_CANCEL_RQ);
   if (status != MC_NORMAL_COMPLETION) fail(kErrs2, texts.create, std::string(errorText(status)));
-  status = MC_Send_Request_Message(association, cancel.id);
+  status = MC_Send_Request_Message(association, cancel.get());
   if (status != MC_NORMAL_COMPLETION) fail(kErrs2, texts.send, std::string(errorText(status)));
 }
 

@@ -9,6 +9,7 @@
 #include "config/orvo_config.h"
 #include "host_temporary.h"
 #include "structures.h"
+#include "toolkit/handles.h"
 #include "toolkit/mc.h"
 #include "zyl/host.h"
 
@@ -28,28 +29,6 @@ struct QueryEntities {
 QueryEntities readQueryEntities(const QueryInstance& self, bool withStorage = false);
 // An association between them over the local entity's service list.
 MC_STATUS openAssociation(const QueryEntities& entities, int& association);
-
-// Aborts the association on every way out but a release.
-struct OpenAssociation {
-  int id = -1;
-  ~OpenAssociation() {
-    if (id != -1) MC_Abort_Association(id);
-  }
-  void close() {
-    MC_Close_Association(id);
-    id = -1;
-  }
-};
-
-// A message id, freed on every way out.
-struct Message {
-  int id = -1;
-  ~Message() { release(); }
-  void release() {
-    if (id != -1) MC_Free_Message(id);
-    id = -1;
-  }
-};
 
 // Sends a C-CANCEL for `service` on the association; the texts name the
 // failures to create and to send it.

@@ -73,20 +73,20 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
   const std::string name(entities.remote.Name.view()), aet(entities.remote.AET.view());
 
   deliver(self, formatText("Retrieve Started. Moving images from  %s  to  %s.", name.c_str(), storageEntity.Name.c_str()));
-  OpenAssociation association;
-  MC_STATUS status = openAssociation(entities, association.id);
+  zyl::toolkit::AssociationHandle association;
+  MC_STATUS status = openAssociation(entities, *association.out());
   if (status != MC_NORMAL_COMPLETION) {
-    association.id = -1;
+    association.gone();
     deliver(self, formatText("Failed to open an association with the remote query scp service.   AE Name (%s),   AET "
                              "(%s),   Err (%s)",
                              name.c_str(), aet.c_str(), errorText(status)));
     return finish(0);
   }
   const std::string service = std::string(kModelNames[self.model]) + "_QR_MOVE";
-  Message request;
-  status = MC_Open_Message(&request.id, service.c_str(), MC_CMD_C_MOVE_RQ);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.id, 0x00080052, kLevelNames[self.level]);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.id, 0x00000600, storageEntity.AET.c_str());
+  zyl::toolkit::MessageHandle request;
+  status = MC_Open_Message(request.out(), service.c_str(), MC_CMD_C_MOVE_RQ);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00080052, kLevelNames[self.level]);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00000600, storageEntity.AET.c_str());
   if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the CMove msg (err)", std::string(errorText(status)));
 
   // The placeholders of a query result name nothing a node can move.
@@ -96,14 +96,14 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
   if (seriesUid == "Unknown Series UID") fail(kErrs1, "Error: Can not retrieve when series uid is set to unknown");
   if (sopUid == "Unknown Image UID") fail(kErrs1, "Error: Can not retrieve when image uid is set to unknown");
 
-  if (self.level >= 3) setQueryKey(self, request.id, kSopUid, sopUid);
-  if (self.level >= 2) setQueryKey(self, request.id, kSeriesUid, seriesUid);
-  if (self.level >= 1) setQueryKey(self, request.id, kStudyUid, studyUid);
-  if (self.level == 0 || self.model != 1) setQueryKey(self, request.id, kPatientId, patientId);
+  if (self.level >= 3) setQueryKey(self, request.get(), kSopUid, sopUid);
+  if (self.level >= 2) setQueryKey(self, request.get(), kSeriesUid, seriesUid);
+  if (self.level >= 1) setQueryKey(self, request.get(), kStudyUid, studyUid);
+  if (self.level == 0 || self.model != 1) setQueryKey(self, request.get(), kPatientId, patientId);
 
-  status = MC_Send_Request_Message(association.id, request.id);
+  status = MC_Send_Request_Message(association.get(), request.get());
   if (status != MC_NORMAL_COMPLETION) {
-    request.release();
+    request.reset();
     deliver(self, formatText("Retrieve Failed. Unable to sent retrieve request.  AE Name (%s),   AET (%s),   Err (%s)",
                              name.c_str(), aet.c_str(), errorText(status)));
     return finish(0);
@@ -111,21 +111,21 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
   bool cancelled = false;
   auto cancelIfAsked = [&](bool goOn, const CancelTexts& texts) {
     if (goOn || cancelled) return;
-    sendCancel(service, association.id, texts);
+    sendCancel(service, association.get(), texts);
     cancelled = true;
     deliver(self, "Cancel Request Sent to Remote Node");
   };
   cancelIfAsked(deliver(self, "Retrieve request sent to remote query scp service."), kMoveCancelTexts);
-  request.release();
+  request.reset();
 
   int waitCycle = 0, waitCount = 0;
   for (;;) {
-    Message response;
+    zyl::toolkit::MessageHandle response;
     const char* serviceName = nullptr;
     MC_COMMAND command{};
-    status = MC_Read_Message(association.id, 1, &response.id, &serviceName, &command);
+    status = MC_Read_Message(association.get(), 1, response.out(), &serviceName, &command);
     if (status == MC_TIMEOUT) {
-      response.id = -1;
+      response.release();
       if (waitCycle == 3) {
         cancelIfAsked(deliver(self, "Waiting for retrieve to complete...."), kFindCancelTexts);
         if (++waitCount > 20) {
@@ -137,14 +137,14 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
       continue;
     }
     if (status != MC_NORMAL_COMPLETION) {
-      response.id = -1;
+      response.release();
       deliver(self, formatText("Retrieve Failed. Unable to read response message.   AE Name (%s),   AET (%s),   Err (%s)",
                                name.c_str(), aet.c_str(), errorText(status)));
       return finish(0);
     }
     waitCount = 0;
     unsigned int moveStatus = 0;
-    status = MC_Get_Value_To_UInt(response.id, 0x00000900, &moveStatus);
+    status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &moveStatus);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs4, "Error: Failed to read retrieve move response message status (name/aet/err)",
            std::string(storageEntity.Name.view()), std::string(storageEntity.AET.view()), std::string(errorText(status)));
@@ -154,12 +154,12 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
     }
     if (moveStatus == 0x0000 || moveStatus == 0xFE00) {
       unsigned int done = 0;
-      if (MC_Get_Value_To_UInt(response.id, 0x00001021, &done) == MC_NORMAL_COMPLETION) {
+      if (MC_Get_Value_To_UInt(response.get(), 0x00001021, &done) == MC_NORMAL_COMPLETION) {
         completed = done;
         deliver(self, formatText("Retrieved %u file(s).", completed));
       }
       deliver(self, moveStatus == 0 ? "Retrieve successfully completed." : "Retrieve terminated due to Cancel.");
-      response.release();
+      response.reset();
       association.close();
       return finish(1);
     }
@@ -175,7 +175,7 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
       failure = formatText(failureText(moveStatus), moveStatus, static_cast<int>(moveStatus));
       deliver(self, failure);
     }
-    response.release();
+    response.reset();
     report(kErrs4, HOST_MSG_INFO, "Error: Failed to process retrieve response from (ae name/aet/err msg)", name, aet,
            failure);
     association.close();

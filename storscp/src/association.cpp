@@ -9,6 +9,7 @@
 
 #include "state.h"
 #include "store.h"
+#include "toolkit/handles.h"
 #include "toolkit/mc.h"
 #include "toolkit/received.h"
 
@@ -25,53 +26,6 @@ constexpr unsigned int kStatusOutOfResources = 0xA702;
 // Counts the thread out on every path.
 struct CountedThread {
   ~CountedThread() { --State().threadCount; }
-};
-
-// The association: aborted when the thread ends with it still open.
-class AssociationHandle {
- public:
-  explicit AssociationHandle(int id) : id_(id) {}
-  ~AssociationHandle() {
-    if (id_ > 0) MC_Abort_Association(id_);
-  }
-  AssociationHandle(const AssociationHandle&) = delete;
-  AssociationHandle& operator=(const AssociationHandle&) = delete;
-  int id() const { return id_; }
-  void reject(MC_REJECT_REASON reason) {
-    MC_Reject_Association(id_, reason);
-    id_ = 0;
-  }
-  void abort() {
-    MC_Abort_Association(id_);
-    id_ = 0;
-  }
-  void gone() { id_ = 0; }
-
- private:
-  int id_;
-};
-
-class Message {
- public:
-  explicit Message(int id = 0) : id_(id) {}
-  ~Message() {
-    if (id_ > 0) MC_Free_Message(id_);
-  }
-  Message(const Message&) = delete;
-  Message& operator=(const Message&) = delete;
-  int id() const { return id_; }
-  int release() {
-    const int id = id_;
-    id_ = 0;
-    return id;
-  }
-  void reset(int id = 0) {
-    if (id_ > 0) MC_Free_Message(id_);
-    id_ = id;
-  }
-
- private:
-  int id_;
 };
 
 bool Accepts(const ServiceState& s, const char* callingTitle) {
@@ -170,10 +124,10 @@ void AssociationThread(int associationId) {
   CountedThread counted;  // counted in by the listener
   const int tid = static_cast<int>(::syscall(SYS_gettid));
   const ServiceState& s = State();
-  AssociationHandle association(associationId);
+  zyl::toolkit::AssociationHandle association(associationId);
 
   MC_ASSOCIATION_INFO info{};
-  if (MC_Get_Association_Info(association.id(), &info) != MC_NORMAL_COMPLETION) {
+  if (MC_Get_Association_Info(association.get(), &info) != MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to read association info...rejecting association.", tid);
     association.reject(MC_REJECT_NO_REASON_GIVEN);
     return;
@@ -194,7 +148,7 @@ void AssociationThread(int associationId) {
     association.reject(MC_REJECT_CALLING_AE_NOT_RECOGNIZED);
     return;
   }
-  if (MC_Accept_Association(association.id()) != MC_NORMAL_COMPLETION) {
+  if (MC_Accept_Association(association.get()) != MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Association Acceptenc failed.", tid);
     return;
   }
@@ -206,7 +160,7 @@ void AssociationThread(int associationId) {
     Request request;
     request.tid = tid;
     MC_STATUS written = MC_CANNOT_COMPLY;
-    const MC_STATUS status = ZYL_Read_Message_To_File(association.id(), kReadTimeoutSeconds, &messageId, &service,
+    const MC_STATUS status = ZYL_Read_Message_To_File(association.get(), kReadTimeoutSeconds, &messageId, &service,
                                                       &command, &request, OnHead, WriteRequest, &written);
     switch (status) {
       case MC_NORMAL_COMPLETION:
@@ -234,10 +188,10 @@ void AssociationThread(int associationId) {
       // The message became the stored file.
       outcome = FinishStore(*request.store, messageId, written, serviceName) ? Outcome::Stored : Outcome::Refused;
     } else {
-      Message message(messageId);
+      zyl::toolkit::MessageHandle message(messageId);
       // A request without a data set is judged here: it has no UID to store under.
       std::string unused;
-      if (!request.headSeen) outcome = JudgeRequest(message.id(), tid, unused);
+      if (!request.headSeen) outcome = JudgeRequest(message.get(), tid, unused);
       if (outcome == Outcome::Stored) outcome = Outcome::Refused;
     }
     request.store.reset();
@@ -245,7 +199,7 @@ void AssociationThread(int associationId) {
       association.abort();
       return;
     }
-    Message response;
+    zyl::toolkit::MessageHandle response;
     {
       int responseId = 0;
       const MC_STATUS st = MC_Open_Message(&responseId, serviceName.c_str(), MC_CMD_C_STORE_RSP);
@@ -257,7 +211,7 @@ void AssociationThread(int associationId) {
       response.reset(responseId);
     }
     const unsigned int answer = outcome == Outcome::Stored ? kStatusSuccess : kStatusOutOfResources;
-    if (const MC_STATUS st = MC_Send_Response_Message(association.id(), answer, response.id());
+    if (const MC_STATUS st = MC_Send_Response_Message(association.get(), answer, response.get());
         st != MC_NORMAL_COMPLETION) {
       LogLine("Thread(%d): Failed to send a response msg. err(%s).", tid, MC_Error_Message(st));
       association.abort();

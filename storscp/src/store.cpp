@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "state.h"
+#include "toolkit/handles.h"
 #include "toolkit/mc.h"
 
 #ifndef ZYL_STORSCP_FLUSH
@@ -51,30 +52,6 @@ const char* SyntaxName(MC_TRANSFER_SYNTAX syntax) {
   const char* name = MC_Transfer_Syntax_Name(syntax);
   return name ? name : " Unknown Transfer Syntax";
 }
-
-// The toolkit object the received message becomes; freed on every path.
-class ToolkitObject {
- public:
-  explicit ToolkitObject(int id) : id_(id) {}
-  ~ToolkitObject() { reset(); }
-  ToolkitObject(const ToolkitObject&) = delete;
-  ToolkitObject& operator=(const ToolkitObject&) = delete;
-  int id() const { return id_; }
-  void becameFile() { isFile_ = true; }
-  void reset() {
-    if (id_ > 0) {
-      if (isFile_)
-        MC_Free_File(id_);
-      else
-        MC_Free_Message(id_);
-    }
-    id_ = 0;
-  }
-
- private:
-  int id_;
-  bool isFile_ = false;
-};
 
 // One write: the depot file, created by the first block, and what happens to
 // it. An unfinished depot file is removed.
@@ -374,8 +351,8 @@ bool FinishStore(PendingStore& store, int fileId, MC_STATUS written, const std::
   const ServiceState& s = State();
   const int tid = store.ctx.threadId;
   {
-    ToolkitObject object(fileId);
-    object.becameFile();
+    // The received message, made a file by the toolkit: freed here.
+    const zyl::toolkit::FileHandle file(fileId);
     LogLine("Thread(%d): Writing file(%s), snytax(%s), type(%s)", tid, store.fileName.c_str(),
             SyntaxName(store.syntax), serviceName.c_str());
   }
