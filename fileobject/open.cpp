@@ -150,19 +150,16 @@ uint32_t le32(const unsigned char* p) {
 constexpr int kFirstSyntaxFormat = 2;
 
 std::optional<MC_TRANSFER_SYNTAX> syntaxOfFormat(int format) {
-  const auto syntaxes = writtenSyntaxes();
-  if (format < kFirstSyntaxFormat || format >= kFirstSyntaxFormat + static_cast<int>(syntaxes.size())) return std::nullopt;
-  return syntaxes[static_cast<size_t>(format - kFirstSyntaxFormat)];
+  const int index = format - kFirstSyntaxFormat;
+  if (index < 0 || index >= static_cast<int>(kWrittenSyntaxes.size())) return std::nullopt;
+  return kWrittenSyntaxes[static_cast<size_t>(index)];
 }
 
 std::optional<int> formatOfUid(std::string_view uid) {
-  const auto syntaxes = writtenSyntaxes();
-  for (size_t i = 0; i < syntaxes.size(); ++i) {
-    char known[kUidBufferSize] = {};
-    if (MC_Get_Transfer_Syntax_From_Enum(syntaxes[i], known, sizeof known) == MC_NORMAL_COMPLETION && uid == known)
-      return kFirstSyntaxFormat + static_cast<int>(i);
-  }
-  return std::nullopt;
+  const std::optional<MC_TRANSFER_SYNTAX> syntax = writtenSyntaxOfUid(uid);
+  if (!syntax) return std::nullopt;
+  const auto at = std::find(kWrittenSyntaxes.begin(), kWrittenSyntaxes.end(), *syntax);
+  return kFirstSyntaxFormat + static_cast<int>(at - kWrittenSyntaxes.begin());
 }
 
 struct Detection {

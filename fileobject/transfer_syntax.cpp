@@ -33,10 +33,7 @@ const char* transferSyntaxName(int number) {
   return name ? name : kUnknownSyntax;
 }
 
-std::span<const MC_TRANSFER_SYNTAX> writtenSyntaxes() { return kWrittenSyntaxes; }
-
-std::optional<NamedSyntax> namedSyntax(std::string_view uid) {
-  // The UID exactly as the standard spells it, no padding.
+std::optional<MC_TRANSFER_SYNTAX> writtenSyntaxOfUid(std::string_view uid) {
   MC_TRANSFER_SYNTAX number = MC_TS_INVALID;
   char canonical[kUidBufferSize] = {};
   if (MC_Get_Enum_From_Transfer_Syntax(std::string(uid).c_str(), &number) != MC_NORMAL_COMPLETION ||
@@ -44,8 +41,14 @@ std::optional<NamedSyntax> namedSyntax(std::string_view uid) {
       uid != canonical)
     return std::nullopt;
   if (std::find(kWrittenSyntaxes.begin(), kWrittenSyntaxes.end(), number) == kWrittenSyntaxes.end()) return std::nullopt;
-  const MC_PIXEL_CODING pixels = codingOf(number).pixels;
-  return NamedSyntax{static_cast<int>(number), pixels == MC_PIXELS_NATIVE   ? SyntaxClass::Uncompressed
+  return number;
+}
+
+std::optional<NamedSyntax> namedSyntax(std::string_view uid) {
+  const std::optional<MC_TRANSFER_SYNTAX> number = writtenSyntaxOfUid(uid);
+  if (!number) return std::nullopt;
+  const MC_PIXEL_CODING pixels = codingOf(*number).pixels;
+  return NamedSyntax{static_cast<int>(*number), pixels == MC_PIXELS_NATIVE   ? SyntaxClass::Uncompressed
                                                : pixels == MC_PIXELS_LOSSY ? SyntaxClass::Lossy
                                                                            : SyntaxClass::LosslessCompressed};
 }

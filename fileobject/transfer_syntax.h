@@ -5,7 +5,6 @@
 
 #include <array>
 #include <optional>
-#include <span>
 #include <string>
 
 #include "structures.h"
@@ -26,7 +25,8 @@ inline constexpr std::array<MC_TRANSFER_SYNTAX, 8> kWrittenSyntaxes = {
     MC_TS_IMPLICIT_LITTLE_ENDIAN, MC_TS_EXPLICIT_LITTLE_ENDIAN, MC_TS_EXPLICIT_BIG_ENDIAN,
     MC_TS_JPEG_BASELINE,          MC_TS_JPEG_EXTENDED_2_4,      MC_TS_JPEG_LOSSLESS_SV1,
     MC_TS_JPEG2000_LOSSLESS_ONLY, MC_TS_JPEG2000};
-std::span<const MC_TRANSFER_SYNTAX> writtenSyntaxes();
+// The one of the eight whose UID is exactly `uid` (no padding); nullopt otherwise.
+std::optional<MC_TRANSFER_SYNTAX> writtenSyntaxOfUid(std::string_view uid);
 
 // One of the eight named by UID: its number and class; nullopt otherwise.
 struct NamedSyntax {

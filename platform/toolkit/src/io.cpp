@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 using namespace zyl::toolkit;
 
@@ -110,6 +111,17 @@ public:
         return done;
     }
 
+    // The bytes from `offset` that one buffer holds, read into the buffer
+    // unless they are there already (none from the end on).
+    std::pair<const Uint8*, offile_off_t> bufferedFrom(offile_off_t offset) {
+        if (offset < bufferStart_ || offset >= bufferStart_ + bufferLength_) {
+            bufferStart_ = offset;
+            bufferLength_ = readAt(offset, buffer_, sizeof buffer_);
+        }
+        const offile_off_t skipped = std::min(offset - bufferStart_, bufferLength_);
+        return {buffer_ + skipped, bufferLength_ - skipped};
+    }
+
     OFBool good() const override { return status_.good(); }
     OFCondition status() const override { return status_; }
     OFBool eos() override { return status_.bad() || position_ >= size_; }
@@ -119,20 +131,18 @@ public:
         auto* out = static_cast<Uint8*>(target);
         offile_off_t done = 0;
         while (done < length) {
-            if (position_ < bufferStart_ || position_ >= bufferStart_ + bufferLength_) {
-                // A long read bypasses the buffer.
-                if (length - done >= static_cast<offile_off_t>(sizeof buffer_)) {
-                    const offile_off_t n = readAt(position_, out + done, length - done);
-                    position_ += n;
-                    done += n;
-                    break;
-                }
-                bufferStart_ = position_;
-                bufferLength_ = readAt(position_, buffer_, sizeof buffer_);
-                if (bufferLength_ == 0) break;
+            const bool buffered = position_ >= bufferStart_ && position_ < bufferStart_ + bufferLength_;
+            // A long read bypasses the buffer.
+            if (!buffered && length - done >= static_cast<offile_off_t>(sizeof buffer_)) {
+                const offile_off_t n = readAt(position_, out + done, length - done);
+                position_ += n;
+                done += n;
+                break;
             }
-            const offile_off_t n = std::min(length - done, bufferStart_ + bufferLength_ - position_);
-            std::memcpy(out + done, buffer_ + (position_ - bufferStart_), static_cast<std::size_t>(n));
+            const auto [bytes, available] = bufferedFrom(position_);
+            if (available == 0) break;
+            const offile_off_t n = std::min(length - done, available);
+            std::memcpy(out + done, bytes, static_cast<std::size_t>(n));
             position_ += n;
             done += n;
         }
@@ -446,7 +456,8 @@ private:
     MC_Stream_Reader reader_;
 };
 
-// A file's bytes in chunks, for the walk of its meta group.
+// A file's bytes in chunks, for the walk of its meta group: out of the
+// file's own buffer, where DCMTK then finds them.
 class FileBytesChunks : public ChunkSource {
 public:
     explicit FileBytesChunks(FileBytes& bytes) : bytes_(bytes) {}
@@ -454,18 +465,17 @@ public:
 protected:
     MC_STATUS pull(bool, int& size, void*& data, int& last) override {
         if (!bytes_.good()) return MC_CANNOT_COMPLY;
-        const offile_off_t n = bytes_.readAt(offset_, buffer_, sizeof buffer_);
-        offset_ += n;
-        size = static_cast<int>(n);
-        data = buffer_;
-        last = n < static_cast<offile_off_t>(sizeof buffer_);
+        const auto [bytes, available] = bytes_.bufferedFrom(offset_);
+        offset_ += available;
+        size = static_cast<int>(available);
+        data = const_cast<Uint8*>(bytes);
+        last = available == 0;
         return MC_NORMAL_COMPLETION;
     }
 
 private:
     FileBytes& bytes_;
     offile_off_t offset_ = 0;
-    Uint8 buffer_[4096];  // most meta groups end within the first block
 };
 
 // ---- Reading ------------------------------------------------------------------

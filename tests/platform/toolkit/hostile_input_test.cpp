@@ -287,11 +287,6 @@ TEST(ToolkitHostileInput, ValueCutShortIsInvalidAndNotWritten) {
     }
 }
 
-}  // namespace
-}  // namespace zyl::toolkit::test
-
-namespace zyl::toolkit::test {
-namespace {
 
 // Attributes sent as UN: one the dictionary knows as text is read as text;
 // one it knows as a sequence keeps its bytes, even when they are no valid
@@ -325,11 +320,6 @@ TEST(ToolkitHostileInput, UnknownVrAttributesReadByDictionaryOrKeptAsTheyCame) {
     MC_Free_File(again);
 }
 
-}  // namespace
-}  // namespace zyl::toolkit::test
-
-namespace zyl::toolkit::test {
-namespace {
 
 // Found by fuzzing: in an item of a sequence out of tag order, an element of a
 // VR DCMTK does not know ("6.") with an odd length of 11,825 bytes; later a
@@ -460,11 +450,6 @@ TEST(ToolkitHostileInput, AFrameOfAFileLeftOnDiskCostsTheFrame) {
     MC_Free_File(id);
 }
 
-}  // namespace
-}  // namespace zyl::toolkit::test
-
-namespace zyl::toolkit::test {
-namespace {
 
 // Values of elements out of tag order, in implicit VR. DCMTK sorts such an
 // element into place and resumes a value it has begun at its list's cursor,

@@ -8,8 +8,7 @@
 
 namespace zyl::toolkit {
 
-// A message, file or item id, freed with the call its kind needs. A message
-// made a file (MC_Message_To_File) keeps its id and is freed as a file.
+// A message, file or item id, freed with the call its kind needs.
 class Handle {
 public:
     using Free = MC_STATUS (*)(int);
@@ -29,7 +28,6 @@ public:
         if (id_ > 0) free_(id_);
         id_ = id;
     }
-    void becameFile() { free_ = MC_Free_File; }
 
 private:
     Free free_;

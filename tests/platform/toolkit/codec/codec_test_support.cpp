@@ -147,6 +147,13 @@ NativePixels readNativeFile(const fs::path& file) {
   DcmDataset& dataset = *fileFormat.getDataset();
   NativePixels native{describeImage(dataset), {}};
   const std::size_t total = native.image.frameBytes() * native.image.frames;
+  // 16-bit words as little endian bytes, `total` of them.
+  auto appendWords = [&](const Uint16* words) {
+    for (std::size_t i = 0; i < total / 2; ++i) {
+      native.bytes.push_back(static_cast<std::uint8_t>(words[i]));
+      native.bytes.push_back(static_cast<std::uint8_t>(words[i] >> 8));
+    }
+  };
   if (native.image.bitsAllocated == 32) {
     const Uint32* words = nullptr;
     unsigned long count = 0;
@@ -155,10 +162,7 @@ NativePixels readNativeFile(const fs::path& file) {
       const Uint16* halves = nullptr;
       if (dataset.findAndGetUint16Array(DCM_PixelData, halves, &count).bad() || count * 2 < total)
         throw std::runtime_error("no 32-bit Pixel Data in " + file.string());
-      for (std::size_t i = 0; i < total / 2; ++i) {
-        native.bytes.push_back(static_cast<std::uint8_t>(halves[i]));
-        native.bytes.push_back(static_cast<std::uint8_t>(halves[i] >> 8));
-      }
+      appendWords(halves);
     } else {
       for (std::size_t i = 0; i < total / 4; ++i)
         for (int b = 0; b < 4; ++b) native.bytes.push_back(static_cast<std::uint8_t>(words[i] >> (8 * b)));
@@ -168,10 +172,7 @@ NativePixels readNativeFile(const fs::path& file) {
     unsigned long count = 0;
     if (dataset.findAndGetUint16Array(DCM_PixelData, words, &count).bad() || count * 2 < total)
       throw std::runtime_error("no 16-bit Pixel Data in " + file.string());
-    for (std::size_t i = 0; i < total / 2; ++i) {
-      native.bytes.push_back(static_cast<std::uint8_t>(words[i]));
-      native.bytes.push_back(static_cast<std::uint8_t>(words[i] >> 8));
-    }
+    appendWords(words);
   } else {
     const Uint8* bytes = nullptr;
     unsigned long count = 0;
