@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "messages.h"
-#include "method.h"
+#include "file_method.h"
 #include "tags.h"
 #include "toolkit/mc.h"
 

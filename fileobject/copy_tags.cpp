@@ -15,7 +15,7 @@
 #include "attribute_walk.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "method.h"
+#include "file_method.h"
 #include "pixel_data.h"
 #include "tags.h"
 

@@ -14,7 +14,7 @@
 #include "attribute_walk.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "method.h"
+#include "file_method.h"
 #include "tags.h"
 #include "transfer_syntax.h"
 
@@ -196,7 +196,7 @@ class Walker {
 HostVar* recordsOf(const std::vector<Row>& rows) {
   const auto count = static_cast<int64_t>(rows.size());
   void* data = nullptr;
-  HostTemporary result(HostMakeTempStructArray(structure(Structure::Element), 1, &count, 1, &data));
+  HostTemporary result(HostMakeTempStructArray(elementStructure(), 1, &count, 1, &data));
   auto* records = static_cast<ElementRecord*>(data);
   for (size_t i = 0; i < rows.size(); ++i) {
     const Row& row = rows[i];

@@ -9,7 +9,7 @@
 
 #include "host_temporary.h"
 #include "messages.h"
-#include "structures.h"
+#include "file_instance.h"
 #include "toolkit/handles.h"
 #include "toolkit/mc.h"
 #include "zyl/host.h"

@@ -14,7 +14,7 @@
 
 #include "file_methods.h"
 #include "file_object.h"
-#include "method.h"
+#include "file_method.h"
 #include "tags.h"
 #include "transfer_syntax.h"
 

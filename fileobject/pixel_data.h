@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "structures.h"
+#include "file_instance.h"
 #include "toolkit/mc.h"
 
 namespace orvo::file {

@@ -5,7 +5,7 @@
 
 #include "file_methods.h"
 #include "file_object.h"
-#include "method.h"
+#include "file_method.h"
 #include "pixel_data.h"
 #include "transfer_syntax.h"
 

@@ -6,7 +6,8 @@
 #include <optional>
 #include <string_view>
 
-#include "structures.h"
+#include "file_instance.h"
+#include "fileobject/file_services.h"
 
 namespace orvo::file {
 
@@ -15,11 +16,6 @@ namespace orvo::file {
 // more hexadecimal digits than a tag holds) with "Error: Failed to interpret
 // DicomTag arg ".
 uint32_t parseTag(std::string_view tagString);
-
-// The number the hexadecimal digits of a tag string's first 16 characters
-// make, whatever its length; nullopt when it has no digit or more than a tag
-// holds.
-std::optional<uint32_t> tagDigits(std::string_view tagString);
 
 // A bound of a tag range: none for an empty text or one naming tag 0; a text
 // that names no tag stops the call with `failText` and the text.

@@ -17,7 +17,7 @@
 #include "address.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "method.h"
+#include "file_method.h"
 #include "pixel_data.h"
 #include "tags.h"
 #include "transfer_syntax.h"

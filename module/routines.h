@@ -1,4 +1,5 @@
-// The module's routine tables: the one place that lists the registered methods.
+// How a class registers its methods: each class folder lists its own in a
+// table of rows; the module's load adds the four classes' tables.
 #pragma once
 
 #include <span>
@@ -14,7 +15,20 @@ struct MethodEntry {
   const HostKeyword* keywords;
 };
 
-std::span<const HostRoutineDef> functionTable();
-std::span<const HostRoutineDef> procedureTable();
+// Methods that accept keywords and read none (they are ignored).
+inline constexpr HostKeyword kNoKeywordsRead[] = {{nullptr, HOST_KW_INT, 0, 0}};
+
+// One row of a routine table. Argument counts include the object itself.
+constexpr HostRoutineDef routine(const char* name, const MethodEntry& entry, int minArgs, int maxArgs, int flags) {
+  const HostKeyword* keywords = entry.keywords;
+  if (keywords == nullptr && (flags & HOST_ROUTINE_KEYWORDS)) keywords = kNoKeywordsRead;
+  return {name, entry.fn, minArgs, maxArgs, flags, keywords};
+}
+
+// A class's methods: those returning a value and those that do not.
+struct ClassRoutines {
+  std::span<const HostRoutineDef> functions;
+  std::span<const HostRoutineDef> procedures;
+};
 
 }  // namespace orvo

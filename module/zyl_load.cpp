@@ -1,26 +1,28 @@
-// The module's entry point: structures, class records, release callbacks, the
-// message block, start-up, then the routine tables.
+// The module's entry point: the four classes' structures, class records and
+// release callbacks, the message block, start-up, then the classes' routine
+// tables.
 #include <iterator>
 
-#include "cfg_document.h"
+#include "fileobject/file_class.h"
 #include "messages.h"
+#include "netconfig/cfg_class.h"
+#include "query/query_class.h"
 #include "routines.h"
 #include "startup.h"
-#include "structures.h"
+#include "storscu/storscu_class.h"
 
 namespace orvo {
 namespace {
 
-// File, query and storage client objects own nothing the host does not
-// release itself (a file object's data set goes with its Cleanup, which the
-// host calls); a configuration object's document goes with the object.
-void releaseNothing(void*) {}
-
-void setReleaseCallbacks() {
-  for (Structure s : {Structure::File, Structure::Query, Structure::StorScu})
-    HostSetClassReleaseCallback(structure(s)->classRecord(), releaseNothing);
-  HostSetClassReleaseCallback(structure(Structure::Cfg)->classRecord(), netconfig::releaseCfgInstance);
-}
+struct ModuleClass {
+  bool (*defineStructures)();
+  ClassRoutines (*routines)();
+};
+// In the order their structures are defined.
+constexpr ModuleClass kClasses[] = {{file::defineStructures, file::routines},
+                                    {netconfig::defineStructures, netconfig::routines},
+                                    {query::defineStructures, query::routines},
+                                    {storscu::defineStructures, storscu::routines}};
 
 // After a failed start the classes stay defined, and the load's messages
 // scroll away; creating an object then fails with what went wrong.
@@ -39,18 +41,21 @@ void registerRefusingInits() {
 }
 
 int load() {
-  if (!defineStructures()) return 0;
-  setReleaseCallbacks();
+  for (const ModuleClass& c : kClasses)
+    if (!c.defineStructures()) return 0;
   HostMsgBlock block = defineMessageBlock();
   if (!startUp()) {
     if (block != nullptr) registerRefusingInits();
     return 0;
   }
   if (block == nullptr) return 0;
-  const auto functions = functionTable();
-  if (!HostAddRoutines(functions.data(), 1, static_cast<int>(functions.size()))) return 0;
-  const auto procedures = procedureTable();
-  return HostAddRoutines(procedures.data(), 0, static_cast<int>(procedures.size())) != 0 ? 1 : 0;
+  for (const ModuleClass& c : kClasses) {
+    const ClassRoutines routines = c.routines();
+    if (!HostAddRoutines(routines.functions.data(), 1, static_cast<int>(routines.functions.size())) ||
+        !HostAddRoutines(routines.procedures.data(), 0, static_cast<int>(routines.procedures.size())))
+      return 0;
+  }
+  return 1;
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include "config/orvo_config.h"
 #include "messages.h"
-#include "structures.h"
+#include "cfg_instance.h"
 #include "zyl/host.h"
 
 namespace orvo::netconfig {

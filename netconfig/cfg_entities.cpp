@@ -29,7 +29,7 @@ void store(zyl::HostString& field, const cfg::CfgText& text) {
 HostVar* entityRecords(std::span<const cfg::CfgApplEntity> entities) {
   const int64_t count = std::max<int64_t>(1, static_cast<int64_t>(entities.size()));
   void* data = nullptr;
-  HostVar* result = HostMakeTempStructArray(structure(Structure::CfgAe), 1, &count, 1, &data);
+  HostVar* result = HostMakeTempStructArray(aeRecordStructure(), 1, &count, 1, &data);
   auto* records = static_cast<CfgAeRecord*>(data);
   for (size_t i = 0; i < entities.size(); ++i) {
     const cfg::CfgApplEntity& e = entities[i];

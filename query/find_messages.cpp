@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "file_object.h"
+#include "fileobject/file_services.h"
 #include "format_text.h"
 #include "method.h"
 #include "query_association.h"
 #include "query_methods.h"
-#include "tags.h"
 
 namespace orvo::query {
 namespace {
@@ -263,15 +262,7 @@ HostVar* getValueWorker(MethodCall<QueryInstance, GetKeywords>& call) {
   if (reportStatus(kw, status) && status != MC_NORMAL_COMPLETION) return HostTempNull();
   if (status != MC_NORMAL_COMPLETION)
     fail(kErrs3, formatted, ": Failed to get value count: ", std::string(errorText(status)));
-  // The reader of the file object, over the response message.
-  FileInstance response{};
-  response.msgFileId = message;
-  struct Release {
-    FileInstance& f;
-    ~Release() { HostStringDelete(&f.fileName); }
-  } release{response};
-  file::assign(response.fileName, "");
-  return file::readAttribute(response, 0, formatted);
+  return file::readMessageAttribute(message, formatted);
 }
 
 HostVar* freeWorker(MethodCall<QueryInstance, StatusKeywords>& call) {

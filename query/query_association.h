@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/orvo_config.h"
-#include "structures.h"
+#include "query_instance.h"
 #include "toolkit/mc.h"
 
 namespace orvo::query {

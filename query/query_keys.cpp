@@ -101,7 +101,7 @@ void sendCancel(const std::string& service, int association, const CancelTexts& 
 }
 
 HostVar* ResultRecords::make(int64_t count, void** data) {
-  return HostMakeTempStructArray(structure(Structure::QueryResults), 1, &count, 1, data);
+  return HostMakeTempStructArray(resultsStructure(), 1, &count, 1, data);
 }
 ResultRecords::ResultRecords(int64_t count)
     : array_(make(count, &data_)), records_(static_cast<QueryResultRecord*>(data_)) {}

@@ -8,7 +8,7 @@
 
 #include "config/orvo_config.h"
 #include "host_temporary.h"
-#include "structures.h"
+#include "query_instance.h"
 #include "toolkit/handles.h"
 #include "toolkit/mc.h"
 #include "zyl/host.h"

@@ -6,15 +6,16 @@
 #include <array>
 #include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "callback.h"
-#include "file_object.h"
+#include "fileobject/file_services.h"
 #include "format_text.h"
 #include "method.h"
 #include "startup.h"
+#include "storscu_instance.h"
 #include "storscu_methods.h"
-#include "transfer_syntax.h"
 
 namespace orvo::storscu {
 namespace {
@@ -86,39 +87,10 @@ class Session {
   bool finished_ = false;
 };
 
-// A file-object record of our own, never seen by the host; its strings go
-// with it.
-class TransientFile {
- public:
-  TransientFile(const std::string& path, int32_t mode, int32_t messageId) {
-    record_.msgFileId = messageId;
-    file::assign(record_.fileName, path);
-    file::assign(record_.appName, kFileAppName);
-    record_.appId = moduleApplicationId();
-    record_.fileMode = mode;
-  }
-  ~TransientFile() {
-    for (zyl::HostString* s : {&record_.fileName, &record_.appName, &record_.fileCloned, &record_.sopClass})
-      HostStringDelete(s);
-  }
-  TransientFile(const TransientFile&) = delete;
-  TransientFile& operator=(const TransientFile&) = delete;
-  FileInstance& get() { return record_; }
-
- private:
-  FileInstance record_{};
-};
-
 bool deliver(StorScuInstance& self, const std::string& text) {
   return notifyCallback(zyl::hostStringText(self.callback), self.callbackData, text) != 0;
 }
 
-// Opens a file without raising: its message id, or -1 after its messages.
-int openFile(const std::string& path, int32_t mode) {
-  TransientFile file(path, mode, -1);
-  if (!file::openOnDemand(file.get(), file::Source::FileName, file::ReportMode::Inform)) return -1;
-  return file.get().msgFileId;
-}
 
 bool buildProposedServiceList(SendState& state, const std::string& service, int native) {
   releaseLists(state);
@@ -241,28 +213,15 @@ int convert(SendState& state, const std::string& path, int native, int target, s
   const std::string temporary = userDirectory() + "/tmp.dcm";
   if (temporary.size() >= 1025) return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
 
-  {
-    // The record owns the message now: the change writes it to the temporary
-    // file and releases it.
-    TransientFile record(path, file::kModeCloned, state.message);
-    state.message = -1;
-    MC_Reset_Filename(record.get().msgFileId, temporary.c_str());
-    char targetUid[kUidSize] = {};
-    MC_Get_Transfer_Syntax_From_Enum(static_cast<MC_TRANSFER_SYNTAX>(target), targetUid, sizeof targetUid);
-    struct ReleaseOnError {
-      FileInstance& file;
-      ~ReleaseOnError() {
-        if (file.msgFileId > 0) MC_Free_File(file.msgFileId);
-      }
-    } releaseOnError{record.get()};
-    try {
-      file::convertTransferSyntax(record.get(), targetUid, false);
-    } catch (const zyl::HostError& error) {
-      // A file that cannot be converted fails alone; the batch goes on.
-      return buffer = formatText("Error: Failed to convert file (%s) before sending: %s", path.c_str(), error.what()), 0;
-    }
+  char targetUid[kUidSize] = {};
+  MC_Get_Transfer_Syntax_From_Enum(static_cast<MC_TRANSFER_SYNTAX>(target), targetUid, sizeof targetUid);
+  try {
+    file::convertFile(std::exchange(state.message, -1), path, temporary, targetUid, kFileAppName);
+  } catch (const zyl::HostError& error) {
+    // A file that cannot be converted fails alone; the batch goes on.
+    return buffer = formatText("Error: Failed to convert file (%s) before sending: %s", path.c_str(), error.what()), 0;
   }
-  const int converted = openFile(temporary, file::kModeOpened);
+  const int converted = file::openFile(temporary, kFileAppName);
   if (converted == -1) return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
   state.message = converted;
   return 1;
@@ -353,7 +312,7 @@ HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
       break;
     }
     releaseMessage(state);
-    state.message = openFile(path, file::kModeOpened);
+    state.message = file::openFile(path, kFileAppName);
     if (state.message == -1) {
       if (!deliver(self, formatText("Error: Skipping this file(%s). ", path.c_str()))) goOn = false;
       if (!deliver(self, "Error: File may not exist, or is an invalid dicom file, or is not a dicom file.")) goOn = false;

@@ -5,6 +5,7 @@
 
 #include "callback.h"
 #include "method.h"
+#include "storscu_instance.h"
 #include "storscu_methods.h"
 
 namespace orvo::storscu {

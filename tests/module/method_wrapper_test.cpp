@@ -8,7 +8,9 @@
 
 #include "messages.h"
 #include "method.h"
-#include "structures.h"
+#include "file_instance.h"
+#include "fileobject/file_class.h"
+#include "query/query_class.h"
 #include "zyl/runtime.h"
 
 namespace {
@@ -57,7 +59,8 @@ const HostRoutineDef kFunctions[] = {
 class MethodWrapper : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(orvo::defineStructures());
+    ASSERT_TRUE(orvo::file::defineStructures());
+    ASSERT_TRUE(orvo::query::defineStructures());
     ASSERT_NE(orvo::defineMessageBlock(), nullptr);
     ASSERT_NE(HostAddRoutines(kFunctions, 1, 3), 0);
   }

@@ -1,0 +1,79 @@
+#include "query/query_class.h"
+
+#include <array>
+#include <cstddef>
+
+#include "query_instance.h"
+#include "query_methods.h"
+#include "structures.h"
+
+namespace orvo::query {
+namespace {
+
+using T = zyl::Type;
+
+const HostStructTag kQueryTags[] = {
+    {"ZYLFFORVOQUERY_TOP", T::Int64},   {"ORVOQUERYAENQUERY", T::String},  {"ORVOQUERYAENSTORAGE", T::String},
+    {"ORVOQUERYMODEL", T::Int16},       {"ORVOQUERYLEVEL", T::Int16},      {"ORVOQUERYCB", T::String},
+    {"ORVOQUERYCBDATA", T::Pointer},    {"ORVOQUERYPATIENT", T::String},   {"ORVOQUERYFAMILY", T::String},
+    {"ORVOQUERYGIVEN", T::String},      {"ORVOQUERYMIDDLE", T::String},    {"ORVOQUERYPREFIX", T::String},
+    {"ORVOQUERYSUFFIX", T::String},     {"ORVOQUERYPATIENTID", T::String}, {"ORVOQUERYSTUDYUID", T::String},
+    {"ORVOQUERYSTUDYID", T::String},    {"ORVOQUERYSTUDYDATE", T::String}, {"ORVOQUERYSTUDYTIME", T::String},
+    {"ORVOQUERYACCESSION", T::String},  {"ORVOQUERYSERIESUID", T::String}, {"ORVOQUERYSERIESNUM", T::String},
+    {"ORVOQUERYMODALITY", T::String},   {"ORVOQUERYSOPUID", T::String},    {"ORVOQUERYINSTANCENUM", T::String},
+    {"ZYLFFORVOQUERY_BOTTOM", T::Int64}, {nullptr, T::Undefined}};
+
+const HostStructTag kQueryResultTags[] = {
+    {"PATIENT_NAME", T::String},       {"FAMILY_NAME", T::String},         {"GIVEN_NAME", T::String},
+    {"MIDDLE_NAME", T::String},        {"PREFIX", T::String},              {"SUFFIX", T::String},
+    {"PATIENT_ID", T::String},         {"STUDY_INSTANCE_UID", T::String},  {"STUDY_ID", T::String},
+    {"STUDY_DATE", T::String},         {"STUDY_TIME", T::String},          {"ACCESSION_NUMBER", T::String},
+    {"SERIES_INSTANCE_UID", T::String}, {"SERIES_NUMBER", T::String},      {"MODALITY", T::String},
+    {"SOP_INSTANCE_UID", T::String},   {"INSTANCE_NUMBER", T::String},     {"STUDY_DESCRIPTION", T::String},
+    {"SERIES_DESCRIPTION", T::String}, {nullptr, T::Undefined}};
+
+const StructureSpec kInstance{"ZYLFFORVOQUERY", kQueryTags, sizeof(QueryInstance), true, "ORVOQUERYINSTANCENUM",
+                              offsetof(QueryInstance, instanceNum)};
+const StructureSpec kResults{"ZYLFFORVOQRESULTS", kQueryResultTags, sizeof(QueryResultRecord), false,
+                             "SERIES_DESCRIPTION", offsetof(QueryResultRecord, seriesDescription)};
+
+const zyl::StructDef* gResults = nullptr;
+
+// Argument counts include the object itself.
+const std::array kFunctions{
+    routine("ZYLFFORVOQUERY::CFIND_STATUS", cfindStatus, 2, 2, HOST_ROUTINE_STATIC),
+    routine("ZYLFFORVOQUERY::GETVALUE", getValue, 3, 3, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::INIT", init, 1, 1, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::MC_STATUS", mcStatus, 2, 2, HOST_ROUTINE_STATIC),
+    routine("ZYLFFORVOQUERY::OPENFINDRQ", openFindRq, 2, 2, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::QUERY", runQuery, 1, 1, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::QUERYMODELSSUPPORTED", queryModelsSupported, 1, 1, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::READ", read, 2, 2, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::RETRIEVE", retrieve, 1, 1, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::SEND", send, 2, 2, HOST_ROUTINE_KEYWORDS),
+};
+const std::array kProcedures{
+    routine("ZYLFFORVOQUERY::CLEANUP", cleanup, 1, 1, 0),
+    routine("ZYLFFORVOQUERY::CLEARPROPERTIES", clearProperties, 1, 1, 0),
+    routine("ZYLFFORVOQUERY::CLOSE", close, 2, 2, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::FREEMESSAGE", freeMessage, 2, 2, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::GETPROPERTY", getProperty, 1, 1, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::SETPROPERTY", setProperty, 1, 1, HOST_ROUTINE_KEYWORDS),
+    routine("ZYLFFORVOQUERY::SETVALUE", setValue, 3, 4, HOST_ROUTINE_KEYWORDS),
+};
+
+}  // namespace
+
+bool defineStructures() {
+  const zyl::StructDef* instance = defineStructure(kInstance);
+  if (instance == nullptr) return false;
+  HostSetClassReleaseCallback(instance->classRecord(), releaseNothing);
+  gResults = defineStructure(kResults);
+  return gResults != nullptr;
+}
+
+const zyl::StructDef* resultsStructure() { return gResults; }
+
+ClassRoutines routines() { return {kFunctions, kProcedures}; }
+
+}  // namespace orvo::query
