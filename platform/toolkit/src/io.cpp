@@ -1,7 +1,7 @@
 // Reading Part 10 files and raw data sets through callers' readers or from a
 // path, and writing Part 10 files through a caller's writer.
 #include "access.h"
-#include "config.h"
+#include "settings.h"
 #include "limits.h"
 #include "pixels.h"
 #include "scan.h"

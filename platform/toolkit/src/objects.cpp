@@ -1,7 +1,7 @@
 // Messages, files and items: creating, converting and freeing them.
 #include "access.h"
 #include "pixels.h"
-#include "config.h"
+#include "settings.h"
 #include "tables.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 // Associations: requesting them, the registry of open ones, what they report,
 // and releasing or aborting them.
-#include "../config.h"
+#include "../settings.h"
 #include "../limits.h"
 #include "../tables.h"
 #include "net.h"

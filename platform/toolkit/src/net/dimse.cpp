@@ -1,7 +1,7 @@
 // DIMSE messages on an association: requests, responses and reading. A
 // message keeps its command fields as group 0000 attributes of its data set;
 // they are taken out while the data set is encoded and put back afterwards.
-#include "../config.h"
+#include "../settings.h"
 #include "../limits.h"
 #include "../scan.h"
 #include "../tables.h"

@@ -1,7 +1,7 @@
 // Syntax lists, services and service lists made at run time, beside the ones
 // of the toolkit's files (mergecom.srv, mergecom.app), and the resolution of
 // a list name into what an association proposes or accepts.
-#include "../config.h"
+#include "../settings.h"
 #include "../limits.h"
 #include "../tables.h"
 #include "net.h"

@@ -1,5 +1,5 @@
 // Start-up, configuration values, the service table and the dictionary.
-#include "config.h"
+#include "settings.h"
 #include "net/net.h"
 
 #include "access.h"

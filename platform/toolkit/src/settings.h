@@ -1,4 +1,4 @@
-// The toolkit's own files: merge.ini and the profile, services, applications
+// The toolkit's settings: merge.ini and the profile, services, applications
 // and dictionary files it names. Loaded once by MC_Library_Initialization.
 #pragma once
 
