@@ -3,6 +3,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcitem.h>
+#include <dcmtk/dcmdata/dcxfer.h>
 
 #include <array>
 #include <cstring>
@@ -14,16 +15,24 @@ using detail::fail;
 
 namespace {
 
-constexpr std::array<std::pair<Syntax, std::string_view>, 8> kSyntaxUids{{
-    {Syntax::jpeg_baseline, "1.2.840.10008.1.2.4.50"},
-    {Syntax::jpeg_extended, "1.2.840.10008.1.2.4.51"},
-    {Syntax::jpeg_lossless, "1.2.840.10008.1.2.4.70"},
-    {Syntax::j2k_lossless, "1.2.840.10008.1.2.4.90"},
-    {Syntax::j2k, "1.2.840.10008.1.2.4.91"},
-    {Syntax::rle, "1.2.840.10008.1.2.5"},
-    {Syntax::jpeg_ls_lossless, "1.2.840.10008.1.2.4.80"},
-    {Syntax::jpeg_ls_near_lossless, "1.2.840.10008.1.2.4.81"},
+// DCMTK's syntax of each; its UID and whether it is lossy come from DCMTK's
+// table of syntaxes.
+constexpr std::array<std::pair<Syntax, E_TransferSyntax>, 8> kDcmtkSyntaxes{{
+    {Syntax::jpeg_baseline, EXS_JPEGProcess1},
+    {Syntax::jpeg_extended, EXS_JPEGProcess2_4},
+    {Syntax::jpeg_lossless, EXS_JPEGProcess14SV1},
+    {Syntax::j2k_lossless, EXS_JPEG2000LosslessOnly},
+    {Syntax::j2k, EXS_JPEG2000},
+    {Syntax::rle, EXS_RLELossless},
+    {Syntax::jpeg_ls_lossless, EXS_JPEGLSLossless},
+    {Syntax::jpeg_ls_near_lossless, EXS_JPEGLSLossy},
 }};
+
+E_TransferSyntax dcmtkSyntax(Syntax syntax) noexcept {
+  for (const auto& [candidate, xfer] : kDcmtkSyntaxes)
+    if (candidate == syntax) return xfer;
+  return EXS_Unknown;
+}
 
 std::uint16_t requiredUint16(DcmItem& dataset, const DcmTagKey& tag, const char* name) {
   Uint16 value = 0;
@@ -40,20 +49,19 @@ std::uint16_t optionalUint16(DcmItem& dataset, const DcmTagKey& tag, std::uint16
 
 std::optional<Syntax> syntaxFromUid(std::string_view uid) noexcept {
   while (!uid.empty() && (uid.back() == ' ' || uid.back() == '\0')) uid.remove_suffix(1);
-  for (const auto& [syntax, text] : kSyntaxUids)
-    if (uid == text) return syntax;
+  for (const auto& [syntax, xfer] : kDcmtkSyntaxes)
+    if (uid == DcmXfer(xfer).getXferID()) return syntax;
   return std::nullopt;
 }
 
 std::string_view uidOf(Syntax syntax) noexcept {
-  for (const auto& [candidate, text] : kSyntaxUids)
-    if (candidate == syntax) return text;
-  return {};
+  const E_TransferSyntax xfer = dcmtkSyntax(syntax);
+  return xfer == EXS_Unknown ? std::string_view() : DcmXfer(xfer).getXferID();
 }
 
 bool isLossy(Syntax syntax) noexcept {
-  return syntax == Syntax::jpeg_baseline || syntax == Syntax::jpeg_extended || syntax == Syntax::j2k ||
-         syntax == Syntax::jpeg_ls_near_lossless;
+  const E_TransferSyntax xfer = dcmtkSyntax(syntax);
+  return xfer != EXS_Unknown && DcmXfer(xfer).isLossy();
 }
 
 bool canEncode(Syntax syntax) noexcept {
