@@ -15,24 +15,49 @@
 namespace orvo::query {
 namespace {
 
-namespace cfg = zyl::config;
+constexpr QueryConnection::Texts kQueryTexts = {"Query Failed. Unable to sent query request.  ",
+                                                "Query Failed. Unable to read response message.   ",
+                                                "Waiting for remote query scp service to reply...."};
 
-
-struct QueryRun {
-  const QueryInstance& self;
-  std::string service;
-  zyl::toolkit::AssociationHandle association;
-  bool cancelled = false;
-
-  void sendCancel() { query::sendCancel(service, association.get(), kFindCancelTexts); }
-  // A 0 from the callback cancels once.
-  void cancelIfAsked(bool goOn, const char* notice = "Cancel Request Sent to Remote Node") {
-    if (goOn || cancelled) return;
-    sendCancel();
-    cancelled = true;
-    deliver(self, notice);
-  }
-};
+// Reads the responses into `results`: a match while pending, then the
+// final status. Counts the matches in `count`.
+bool drainMatches(QueryConnection& connection, const QueryInstance& self, ResultRecords& results, uint32_t limit,
+                  uint32_t& count) {
+  return connection.drain([&](zyl::toolkit::MessageHandle& response) {
+    unsigned int findStatus = 0;
+    const MC_STATUS status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &findStatus);
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs4, "Error: Failed to read query find response message status (name/aet/err)", connection.name(),
+           connection.aet(), std::string(errorText(status)));
+    if (findStatus == 0xFF00 || findStatus == 0xFF01) {
+      if (count < limit) {
+        readFindResponse(self, response.get(), results.at(count));
+        ++count;
+        connection.cancelIfAsked(deliver(self, formatText("Received Match %u.", count)));
+      } else {
+        connection.cancelOnce(kFindCancelTexts, "Max # of query responses reached...Cancel Request Sent to Remote Node");
+      }
+      return true;
+    }
+    if (findStatus == 0x0000 || findStatus == 0xFE00) {
+      deliver(self, findStatus == 0 ? formatText("Query Completed Successfully with %u matches.", count)
+                                    : std::string("Query terminated due to Cancel"));
+      response.reset();
+      connection.close();
+      return false;
+    }
+    const char* pattern = findStatus == 0xC001   ? "Error: Query failed; Unable to process. Response code (%xH, %dD)"
+                          : findStatus == 0xA700 ? "Error: Query failed; Provider out of resources. Response code (%xH, %dD)"
+                          : findStatus == 0xA900 ? "Error: Query failed; Invalid dataset. Response code (%xH, %dD)"
+                                                 : "Query Failed. Unknown response code (%xH, %dD)";
+    const std::string text = formatText(pattern, findStatus, static_cast<int>(findStatus));
+    deliver(self, text);
+    response.reset();
+    connection.close();
+    fail(kErrs4, "Error: Failed to process query response from (ae name/aet/err msg)", connection.name(),
+         connection.aet(), text);
+  });
+}
 
 HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
   const QueryInstance& self = call.self();
@@ -51,92 +76,20 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
     if (call.keywords().countGiven) storeUInt32(call.keywords().count, count);
     return results.release();
   };
-  const std::string name(entities.remote.Name.view()), aet(entities.remote.AET.view());
 
-  if (!deliver(self, formatText("Query Started. Querying  %s.", name.c_str()))) return finish();
-  QueryRun run{self, std::string(kModelNames[self.model]) + "_QR_FIND", zyl::toolkit::AssociationHandle{}, false};
-  MC_STATUS status = openAssociation(entities, *run.association.out());
-  if (status != MC_NORMAL_COMPLETION) {
-    run.association.gone();
-    deliver(self, formatText("Failed to open an association with the remote query scp service.   AE Name (%s),   AET "
-                             "(%s),   Err (%s)",
-                             name.c_str(), aet.c_str(), errorText(status)));
-    return finish();
-  }
+  QueryConnection connection(self, entities, std::string(kModelNames[self.model]) + "_QR_FIND", kQueryTexts);
+  if (!deliver(self, formatText("Query Started. Querying  %s.", connection.name().c_str()))) return finish();
+  if (!connection.open()) return finish();
   zyl::toolkit::MessageHandle request;
-  status = MC_Open_Message(request.out(), run.service.c_str(), MC_CMD_C_FIND_RQ);
+  MC_STATUS status = MC_Open_Message(request.out(), connection.service().c_str(), MC_CMD_C_FIND_RQ);
   if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00080052, kLevelNames[self.level]);
   if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the query CFind msg (err)", std::string(errorText(status)));
   buildFindIdentifier(self, request.get());
-  status = MC_Send_Request_Message(run.association.get(), request.get());
-  if (status != MC_NORMAL_COMPLETION) {
-    request.reset();
-    deliver(self, formatText("Query Failed. Unable to sent query request.  AE Name (%s),   AET (%s),   Err (%s)",
-                             name.c_str(), aet.c_str(), errorText(status)));
-    return finish();
-  }
-  run.cancelIfAsked(deliver(self, "Query request sent to remote query scp service."));
+  if (!connection.send(request)) return finish();
+  connection.cancelIfAsked(deliver(self, "Query request sent to remote query scp service."));
   request.reset();
-
-  int waitCycle = 0, waitCount = 0;
-  for (;;) {
-    zyl::toolkit::MessageHandle response;
-    const char* service = nullptr;
-    MC_COMMAND command{};
-    status = MC_Read_Message(run.association.get(), 1, response.out(), &service, &command);
-    if (status == MC_TIMEOUT) {
-      response.release();
-      if (waitCycle == 3) {
-        run.cancelIfAsked(deliver(self, "Waiting for remote query scp service to reply...."));
-        if (++waitCount > 20) {
-          deliver(self, "Aborting Wait...remote node failed to reply.");
-          return finish();
-        }
-      }
-      waitCycle = (waitCycle + 1) % 4;
-      continue;
-    }
-    if (status != MC_NORMAL_COMPLETION) {
-      response.release();
-      deliver(self, formatText("Query Failed. Unable to read response message.   AE Name (%s),   AET (%s),   Err (%s)",
-                               name.c_str(), aet.c_str(), errorText(status)));
-      return finish();
-    }
-    waitCount = 0;
-    unsigned int findStatus = 0;
-    status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &findStatus);
-    if (status != MC_NORMAL_COMPLETION)
-      fail(kErrs4, "Error: Failed to read query find response message status (name/aet/err)", name, aet,
-           std::string(errorText(status)));
-    if (findStatus == 0xFF00 || findStatus == 0xFF01) {
-      if (count < static_cast<uint32_t>(limit)) {
-        readFindResponse(self, response.get(), results.at(count));
-        ++count;
-        run.cancelIfAsked(deliver(self, formatText("Received Match %u.", count)));
-      } else if (!run.cancelled) {
-        run.sendCancel();
-        run.cancelled = true;
-        deliver(self, "Max # of query responses reached...Cancel Request Sent to Remote Node");
-      }
-      continue;
-    }
-    if (findStatus == 0x0000 || findStatus == 0xFE00) {
-      deliver(self, findStatus == 0 ? formatText("Query Completed Successfully with %u matches.", count)
-                                    : std::string("Query terminated due to Cancel"));
-      response.reset();
-      run.association.close();
-      return finish();
-    }
-    const char* pattern = findStatus == 0xC001   ? "Error: Query failed; Unable to process. Response code (%xH, %dD)"
-                          : findStatus == 0xA700 ? "Error: Query failed; Provider out of resources. Response code (%xH, %dD)"
-                          : findStatus == 0xA900 ? "Error: Query failed; Invalid dataset. Response code (%xH, %dD)"
-                                                 : "Query Failed. Unknown response code (%xH, %dD)";
-    const std::string text = formatText(pattern, findStatus, static_cast<int>(findStatus));
-    deliver(self, text);
-    response.reset();
-    run.association.close();
-    fail(kErrs4, "Error: Failed to process query response from (ae name/aet/err msg)", name, aet, text);
-  }
+  drainMatches(connection, self, results, static_cast<uint32_t>(limit), count);
+  return finish();
 }
 
 }  // namespace

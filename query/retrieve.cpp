@@ -46,111 +46,59 @@ const char* failureText(unsigned status) {
   }
 }
 
-HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
-  const QueryInstance& self = call.self();
-  const RetrieveKeywords& kw = call.keywords();
-  const std::string storage = text(self.aenStorage);
-  if (storage.empty()) fail(kErrs1, "Error: Set the Storage_SCP property before calling this method.");
-  const std::string patientId = text(kw.patientId), studyUid = text(kw.studyUid), seriesUid = text(kw.seriesUid),
-                    sopUid = text(kw.sopUid);
-  if (patientId.empty()) fail(kErrs1, "Error: The Patient_Id keyword is missing.");
-  if (self.level >= 1 && studyUid.empty()) fail(kErrs1, "Error: The Study_Instance_Uid keyword is missing.");
-  if (self.level >= 2 && seriesUid.empty()) fail(kErrs1, "Error: The Series_Instance_Uid keyword is missing.");
-  if (self.level >= 3 && sopUid.empty()) fail(kErrs1, "Error: The Sop_Instance_Uid keyword is missing.");
+constexpr QueryConnection::Texts kRetrieveTexts = {"Retrieve Failed. Unable to sent retrieve request.  ",
+                                                   "Retrieve Failed. Unable to read response message.   ",
+                                                   "Waiting for retrieve to complete...."};
 
-  uint32_t completed = 0;
-  auto finish = [&](int16_t result) {
-    if (kw.countGiven) {
-      zyl::Scalar s{};
-      s.u16 = static_cast<uint16_t>(completed);
-      HostStoreScalar(kw.count, zyl::Type::UInt16, &s);
-    }
-    return HostTempInt(result);
-  };
-
-  const QueryEntities entities = readQueryEntities(self, true);
-  const cfg::CfgApplEntity& storageEntity = entities.storage;
-  const std::string name(entities.remote.Name.view()), aet(entities.remote.AET.view());
-
-  deliver(self, formatText("Retrieve Started. Moving images from  %s  to  %s.", name.c_str(), storageEntity.Name.c_str()));
-  zyl::toolkit::AssociationHandle association;
-  MC_STATUS status = openAssociation(entities, *association.out());
-  if (status != MC_NORMAL_COMPLETION) {
-    association.gone();
-    deliver(self, formatText("Failed to open an association with the remote query scp service.   AE Name (%s),   AET "
-                             "(%s),   Err (%s)",
-                             name.c_str(), aet.c_str(), errorText(status)));
-    return finish(0);
-  }
-  const std::string service = std::string(kModelNames[self.model]) + "_QR_MOVE";
-  zyl::toolkit::MessageHandle request;
-  status = MC_Open_Message(request.out(), service.c_str(), MC_CMD_C_MOVE_RQ);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00080052, kLevelNames[self.level]);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00000600, storageEntity.AET.c_str());
-  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the CMove msg (err)", std::string(errorText(status)));
-
-  // The placeholders of a query result name nothing a node can move.
-  if (patientId == "Unknown Patient Id" && self.model != 1)
+// Checks the keys the object's level needs; the placeholders of a query
+// result name nothing a node can move.
+struct RetrieveKeys {
+  std::string patientId, studyUid, seriesUid, sopUid;
+};
+RetrieveKeys requiredKeys(const QueryInstance& self, const RetrieveKeywords& kw) {
+  RetrieveKeys keys{text(kw.patientId), text(kw.studyUid), text(kw.seriesUid), text(kw.sopUid)};
+  if (keys.patientId.empty()) fail(kErrs1, "Error: The Patient_Id keyword is missing.");
+  if (self.level >= 1 && keys.studyUid.empty()) fail(kErrs1, "Error: The Study_Instance_Uid keyword is missing.");
+  if (self.level >= 2 && keys.seriesUid.empty()) fail(kErrs1, "Error: The Series_Instance_Uid keyword is missing.");
+  if (self.level >= 3 && keys.sopUid.empty()) fail(kErrs1, "Error: The Sop_Instance_Uid keyword is missing.");
+  return keys;
+}
+void refusePlaceholders(const QueryInstance& self, const RetrieveKeys& keys) {
+  if (keys.patientId == "Unknown Patient Id" && self.model != 1)
     fail(kErrs1, "Error: Can not retrieve when patient id is set to unknown");
-  if (studyUid == "Unknown Study UID") fail(kErrs1, "Error: Can not retrieve when study uid is set to unknown");
-  if (seriesUid == "Unknown Series UID") fail(kErrs1, "Error: Can not retrieve when series uid is set to unknown");
-  if (sopUid == "Unknown Image UID") fail(kErrs1, "Error: Can not retrieve when image uid is set to unknown");
+  if (keys.studyUid == "Unknown Study UID") fail(kErrs1, "Error: Can not retrieve when study uid is set to unknown");
+  if (keys.seriesUid == "Unknown Series UID") fail(kErrs1, "Error: Can not retrieve when series uid is set to unknown");
+  if (keys.sopUid == "Unknown Image UID") fail(kErrs1, "Error: Can not retrieve when image uid is set to unknown");
+}
 
-  if (self.level >= 3) setQueryKey(self, request.get(), kSopUid, sopUid);
-  if (self.level >= 2) setQueryKey(self, request.get(), kSeriesUid, seriesUid);
-  if (self.level >= 1) setQueryKey(self, request.get(), kStudyUid, studyUid);
-  if (self.level == 0 || self.model != 1) setQueryKey(self, request.get(), kPatientId, patientId);
+// The C-MOVE request: level, destination and the unique keys down to the level.
+void buildMoveRequest(const QueryInstance& self, const RetrieveKeys& keys, const std::string& service,
+                      const char* destination, zyl::toolkit::MessageHandle& request) {
+  MC_STATUS status = MC_Open_Message(request.out(), service.c_str(), MC_CMD_C_MOVE_RQ);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00080052, kLevelNames[self.level]);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00000600, destination);
+  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the CMove msg (err)", std::string(errorText(status)));
+  refusePlaceholders(self, keys);
+  if (self.level >= 3) setQueryKey(self, request.get(), kSopUid, keys.sopUid);
+  if (self.level >= 2) setQueryKey(self, request.get(), kSeriesUid, keys.seriesUid);
+  if (self.level >= 1) setQueryKey(self, request.get(), kStudyUid, keys.studyUid);
+  if (self.level == 0 || self.model != 1) setQueryKey(self, request.get(), kPatientId, keys.patientId);
+}
 
-  status = MC_Send_Request_Message(association.get(), request.get());
-  if (status != MC_NORMAL_COMPLETION) {
-    request.reset();
-    deliver(self, formatText("Retrieve Failed. Unable to sent retrieve request.  AE Name (%s),   AET (%s),   Err (%s)",
-                             name.c_str(), aet.c_str(), errorText(status)));
-    return finish(0);
-  }
-  bool cancelled = false;
-  auto cancelIfAsked = [&](bool goOn, const CancelTexts& texts) {
-    if (goOn || cancelled) return;
-    sendCancel(service, association.get(), texts);
-    cancelled = true;
-    deliver(self, "Cancel Request Sent to Remote Node");
-  };
-  cancelIfAsked(deliver(self, "Retrieve request sent to remote query scp service."), kMoveCancelTexts);
-  request.reset();
-
-  int waitCycle = 0, waitCount = 0;
-  for (;;) {
-    zyl::toolkit::MessageHandle response;
-    const char* serviceName = nullptr;
-    MC_COMMAND command{};
-    status = MC_Read_Message(association.get(), 1, response.out(), &serviceName, &command);
-    if (status == MC_TIMEOUT) {
-      response.release();
-      if (waitCycle == 3) {
-        cancelIfAsked(deliver(self, "Waiting for retrieve to complete...."), kFindCancelTexts);
-        if (++waitCount > 20) {
-          deliver(self, "Aborting Wait...remote node failed to reply.");
-          return finish(0);
-        }
-      }
-      waitCycle = (waitCycle + 1) % 4;
-      continue;
-    }
-    if (status != MC_NORMAL_COMPLETION) {
-      response.release();
-      deliver(self, formatText("Retrieve Failed. Unable to read response message.   AE Name (%s),   AET (%s),   Err (%s)",
-                               name.c_str(), aet.c_str(), errorText(status)));
-      return finish(0);
-    }
-    waitCount = 0;
+// Follows the responses to the final one: 1 when the move completed or was
+// cancelled, 0 when it failed; `completed` the node's count of stored files.
+int16_t drainMove(QueryConnection& connection, const QueryInstance& self, const cfg::CfgApplEntity& storageEntity,
+                  uint32_t& completed) {
+  int16_t result = 0;
+  connection.drain([&](zyl::toolkit::MessageHandle& response) {
     unsigned int moveStatus = 0;
-    status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &moveStatus);
+    const MC_STATUS status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &moveStatus);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs4, "Error: Failed to read retrieve move response message status (name/aet/err)",
            std::string(storageEntity.Name.view()), std::string(storageEntity.AET.view()), std::string(errorText(status)));
     if (moveStatus == 0xFF00) {
-      cancelIfAsked(deliver(self, "Retrieving..."), kFindCancelTexts);
-      continue;
+      connection.cancelIfAsked(deliver(self, "Retrieving..."));
+      return true;
     }
     if (moveStatus == 0x0000 || moveStatus == 0xFE00) {
       unsigned int done = 0;
@@ -160,8 +108,9 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
       }
       deliver(self, moveStatus == 0 ? "Retrieve successfully completed." : "Retrieve terminated due to Cancel.");
       response.reset();
-      association.close();
-      return finish(1);
+      connection.close();
+      result = 1;
+      return false;
     }
     std::string failure;
     if (moveStatus == 0xC001) {
@@ -176,11 +125,43 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
       deliver(self, failure);
     }
     response.reset();
-    report(kErrs4, HOST_MSG_INFO, "Error: Failed to process retrieve response from (ae name/aet/err msg)", name, aet,
-           failure);
-    association.close();
-    return finish(0);
-  }
+    report(kErrs4, HOST_MSG_INFO, "Error: Failed to process retrieve response from (ae name/aet/err msg)",
+           connection.name(), connection.aet(), failure);
+    connection.close();
+    return false;
+  });
+  return result;
+}
+
+HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
+  const QueryInstance& self = call.self();
+  const RetrieveKeywords& kw = call.keywords();
+  const std::string storage = text(self.aenStorage);
+  if (storage.empty()) fail(kErrs1, "Error: Set the Storage_SCP property before calling this method.");
+  const RetrieveKeys keys = requiredKeys(self, kw);
+
+  uint32_t completed = 0;
+  auto finish = [&](int16_t result) {
+    if (kw.countGiven) {
+      zyl::Scalar s{};
+      s.u16 = static_cast<uint16_t>(completed);
+      HostStoreScalar(kw.count, zyl::Type::UInt16, &s);
+    }
+    return HostTempInt(result);
+  };
+
+  const QueryEntities entities = readQueryEntities(self, true);
+  const cfg::CfgApplEntity& storageEntity = entities.storage;
+  QueryConnection connection(self, entities, std::string(kModelNames[self.model]) + "_QR_MOVE", kRetrieveTexts);
+  deliver(self, formatText("Retrieve Started. Moving images from  %s  to  %s.", connection.name().c_str(),
+                           storageEntity.Name.c_str()));
+  if (!connection.open()) return finish(0);
+  zyl::toolkit::MessageHandle request;
+  buildMoveRequest(self, keys, connection.service(), storageEntity.AET.c_str(), request);
+  if (!connection.send(request)) return finish(0);
+  connection.cancelIfAsked(deliver(self, "Retrieve request sent to remote query scp service."), kMoveCancelTexts);
+  request.reset();
+  return finish(drainMove(connection, self, storageEntity, completed));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 // does not take its own, stored with C-STORE, and every step reported to the
 // progress callback.
 #include <array>
-#include <atomic>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +16,7 @@
 #include "startup.h"
 #include "storscu_instance.h"
 #include "storscu_methods.h"
+#include "toolkit/handles.h"
 
 namespace orvo::storscu {
 namespace {
@@ -29,62 +30,27 @@ constexpr int kExplicitLittleEndian = MC_TS_EXPLICIT_LITTLE_ENDIAN;
 constexpr size_t kUidSize = 66;
 
 
+// The run-time lists that propose one service: a syntax list and a service
+// for each syntax, and the service list of them. Declared in the order they
+// are made, they are freed in the order the toolkit needs.
+struct ProposedServices {
+  // The eight syntaxes, and the file's own when it is one the file object
+  // only decodes (RLE, JPEG-LS): sent as it is when the node takes it.
+  std::array<zyl::toolkit::SyntaxListHandle, kProposedSyntaxes.size() + 1> syntaxLists;
+  std::array<zyl::toolkit::ServiceHandle, kProposedSyntaxes.size() + 1> services;
+  zyl::toolkit::ServiceListHandle serviceList;
+};
+
 // What one Send works with: each Send has its own, so that a Send started
-// from another's progress callback cannot take over its association.
+// from another's progress callback cannot take over its association. An
+// error that unwinds the Send aborts the association; its end closes it.
 struct SendState {
-  int association = -1;
-  int message = -1;
+  zyl::toolkit::AssociationHandle association;
+  zyl::toolkit::MessageHandle message;
   std::string associationService;
   int associationSyntax = 0;
   cfg::CfgApplEntity remote{};
-  std::string serviceListName;
-  // The eight syntaxes, and the file's own when it is one the file object
-  // only decodes (RLE, JPEG-LS): sent as it is when the node takes it.
-  std::array<std::string, kProposedSyntaxes.size() + 1> serviceNames, syntaxListNames;
-};
-// Makes every list and service name unique within the process.
-std::atomic<uint32_t> gNameCounter{0};
-
-void releaseLists(SendState& state) {
-  if (!state.serviceListName.empty()) MC_FreeServiceList(state.serviceListName.c_str());
-  state.serviceListName.clear();
-  for (std::string& name : state.serviceNames) {
-    if (!name.empty()) MC_FreeService(name.c_str());
-    name.clear();
-  }
-  for (std::string& name : state.syntaxListNames) {
-    if (!name.empty()) MC_FreeSyntaxList(name.c_str());
-    name.clear();
-  }
-}
-
-void releaseMessage(SendState& state) {
-  if (state.message != -1) MC_Free_Message(state.message);
-  state.message = -1;
-}
-
-// Releases what a Send created: gracefully at its end, with an abort when an
-// error unwinds it.
-class Session {
- public:
-  explicit Session(SendState& state) : state_(state) {}
-  ~Session() { finish(false); }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  void finish(bool graceful) {
-    if (finished_) return;
-    finished_ = true;
-    releaseLists(state_);
-    releaseMessage(state_);
-    if (state_.association != -1)
-      graceful ? MC_Close_Association(state_.association) : MC_Abort_Association(state_.association);
-    state_.association = -1;
-    MC_Cleanup_Memory(10);
-  }
-
- private:
-  SendState& state_;
-  bool finished_ = false;
+  std::optional<ProposedServices> proposed;
 };
 
 bool deliver(StorScuInstance& self, const std::string& text) {
@@ -93,34 +59,29 @@ bool deliver(StorScuInstance& self, const std::string& text) {
 
 
 bool buildProposedServiceList(SendState& state, const std::string& service, int native) {
-  releaseLists(state);
+  state.proposed.reset();
+  ProposedServices& lists = state.proposed.emplace();
   std::vector<MC_TRANSFER_SYNTAX> proposed(kProposedSyntaxes.begin(), kProposedSyntaxes.end());
   // A syntax read beyond the eight of the table goes as it is where taken.
   if (file::isReadBeyondTable(native)) proposed.push_back(static_cast<MC_TRANSFER_SYNTAX>(native));
-  uint32_t counter = ++gNameCounter;
+  // The names need to be unique only while they live: no other Send running
+  // in the process shares this one's state, whose lists went just above.
+  const void* owner = &state;
   for (size_t i = 0; i < proposed.size(); ++i) {
-    state.syntaxListNames[i] = formatText("SyntaxListName_%d_%u", state.message, counter);
-    if (MC_NewSyntaxList(state.syntaxListNames[i].c_str(), &proposed[i], 1) != MC_NORMAL_COMPLETION) {
-      state.syntaxListNames[i].clear();
+    std::string name = formatText("SyntaxListName_%p_%zu", owner, i);
+    if (MC_NewSyntaxList(name.c_str(), &proposed[i], 1) != MC_NORMAL_COMPLETION) return false;
+    lists.syntaxLists[i].reset(std::move(name));
+    name = formatText("ServiceFromName_%p_%zu", owner, i);
+    if (MC_NewServiceFromName(name.c_str(), service.c_str(), lists.syntaxLists[i].get(), 1, 0) != MC_NORMAL_COMPLETION)
       return false;
-    }
-    state.serviceNames[i] = formatText("ServiceFromName_%d_%u", state.message, counter);
-    if (MC_NewServiceFromName(state.serviceNames[i].c_str(), service.c_str(), state.syntaxListNames[i].c_str(), 1,
-                              0) != MC_NORMAL_COMPLETION) {
-      state.serviceNames[i].clear();
-      return false;
-    }
-    counter = ++gNameCounter;
+    lists.services[i].reset(std::move(name));
   }
-  state.serviceListName = formatText("ServiceListName_%d_%u", state.message, counter);
   std::vector<const char*> names;
-  for (const std::string& name : state.serviceNames)
-    if (!name.empty()) names.push_back(name.c_str());
-  if (MC_NewProposedServiceList(state.serviceListName.c_str(), names.data(), static_cast<int>(names.size())) !=
-      MC_NORMAL_COMPLETION) {
-    state.serviceListName.clear();
+  for (size_t i = 0; i < proposed.size(); ++i) names.push_back(lists.services[i].get());
+  std::string name = formatText("ServiceListName_%p", owner);
+  if (MC_NewProposedServiceList(name.c_str(), names.data(), static_cast<int>(names.size())) != MC_NORMAL_COMPLETION)
     return false;
-  }
+  lists.serviceList.reset(std::move(name));
   return true;
 }
 
@@ -131,8 +92,9 @@ int chooseSyntax(SendState& state, const std::string& service, int native) {
   for (int wanted : {native, kImplicitLittleEndian, kExplicitLittleEndian}) {
     char name[kUidSize] = {};
     MC_TRANSFER_SYNTAX syntax{};
-    for (MC_STATUS s = MC_Get_First_Acceptable_Service(state.association, name, sizeof name, &syntax);
-         s == MC_NORMAL_COMPLETION; s = MC_Get_Next_Acceptable_Service(state.association, name, sizeof name, &syntax))
+    for (MC_STATUS s = MC_Get_First_Acceptable_Service(state.association.get(), name, sizeof name, &syntax);
+         s == MC_NORMAL_COMPLETION;
+         s = MC_Get_Next_Acceptable_Service(state.association.get(), name, sizeof name, &syntax))
       if (service == name && static_cast<int>(syntax) == wanted) return wanted;
   }
   return native;
@@ -146,7 +108,7 @@ int convert(SendState& state, const std::string& path, int native, int target, s
 
 int prepareAssociation(SendState& state, const std::string& path, std::string& buffer, StorScuInstance& self) {
   char uid[kUidSize] = {};
-  MC_STATUS status = MC_Get_Value_To_String(state.message, 0x00020010, sizeof uid, uid);
+  MC_STATUS status = MC_Get_Value_To_String(state.message.get(), 0x00020010, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get xfer syntax. err(%s) file(%s)", errorText(status), path.c_str()), 0;
   MC_TRANSFER_SYNTAX nativeSyntax{};
@@ -155,7 +117,7 @@ int prepareAssociation(SendState& state, const std::string& path, std::string& b
     return buffer = formatText("Error: Failed to get xfer syntax enum. err(%s) file(%s)", errorText(status), path.c_str()), 0;
   const int native = static_cast<int>(nativeSyntax);
   char sopClass[kUidSize] = {};
-  status = MC_Get_Value_To_String(state.message, 0x00080016, sizeof sopClass, sopClass);
+  status = MC_Get_Value_To_String(state.message.get(), 0x00080016, sizeof sopClass, sopClass);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get sop class uid. err(%s) file(%s)", errorText(status), path.c_str()), 0;
   char serviceBuffer[kUidSize] = {};
@@ -171,8 +133,7 @@ int prepareAssociation(SendState& state, const std::string& path, std::string& b
     return buffer = formatText("Error: Failed to create service list. Service(%s), Syntax(%s) file(%s)", service.c_str(), uid,
                            path.c_str()),
            0;
-  if (state.association != -1) MC_Close_Association(state.association);
-  state.association = -1;
+  if (state.association.get() > 0) state.association.close();
 
   std::array<char, 32> localName{};
   if (readUserParam("StorScuServiceAE", localName) != 0)
@@ -182,10 +143,10 @@ int prepareAssociation(SendState& state, const std::string& path, std::string& b
     fail(kErrs2, "Error: Failed to get local Stor SCU Application Entity (name) ", std::string(localName.data()));
   const int applicationId = applicationIdFor(std::string(local.AET.view()));
 
-  status = MC_Open_Association(applicationId, &state.association, state.remote.AET.c_str(), state.remote.Port,
-                               state.remote.Hostname.c_str(), state.serviceListName.c_str());
+  status = MC_Open_Association(applicationId, state.association.out(), state.remote.AET.c_str(), state.remote.Port,
+                               state.remote.Hostname.c_str(), state.proposed->serviceList.get());
   if (status != MC_NORMAL_COMPLETION) {
-    state.association = -1;
+    state.association.gone();
     state.associationService.clear();
     state.associationSyntax = 0;
     return buffer = formatText("Error: Failed to open an association. err(%s), service name(%s), syntax(%s, %s), file(%s)",
@@ -195,7 +156,7 @@ int prepareAssociation(SendState& state, const std::string& path, std::string& b
   state.associationService = service.substr(0, 64);
   state.associationSyntax = native;
   MC_ASSOCIATION_INFO info{};
-  MC_Get_Association_Info(state.association, &info);
+  MC_Get_Association_Info(state.association.get(), &info);
 
   const int target = chooseSyntax(state, service, native);
   if (target == native) return 1;
@@ -216,14 +177,14 @@ int convert(SendState& state, const std::string& path, int native, int target, s
   char targetUid[kUidSize] = {};
   MC_Get_Transfer_Syntax_From_Enum(static_cast<MC_TRANSFER_SYNTAX>(target), targetUid, sizeof targetUid);
   try {
-    file::convertFile(std::exchange(state.message, -1), path, temporary, targetUid, kFileAppName);
+    file::convertFile(state.message.release(), path, temporary, targetUid, kFileAppName);
   } catch (const zyl::HostError& error) {
     // A file that cannot be converted fails alone; the batch goes on.
     return buffer = formatText("Error: Failed to convert file (%s) before sending: %s", path.c_str(), error.what()), 0;
   }
   const int converted = file::openFile(temporary, kFileAppName);
   if (converted == -1) return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
-  state.message = converted;
+  state.message.reset(converted);
   return 1;
 }
 
@@ -231,40 +192,43 @@ int convert(SendState& state, const std::string& path, int native, int target, s
 // must be aborted. The text of a failure is left in `buffer`.
 int storeOneFile(SendState& state, const std::string& path, std::string& buffer) {
   const char* file = path.c_str();
-  MC_STATUS status = MC_File_To_Message(state.message);
+  const int message = state.message.get();
+  MC_STATUS status = MC_File_To_Message(message);
   if (status == MC_NORMAL_COMPLETION)
-    status = MC_Set_Service_Command(state.message, state.associationService.c_str(), MC_CMD_C_STORE_RQ);
+    status = MC_Set_Service_Command(message, state.associationService.c_str(), MC_CMD_C_STORE_RQ);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to set dicom service name. err(%s), file(%s)", errorText(status), file), 2;
   char instance[kUidSize] = {};
-  status = MC_Get_Value_To_String(state.message, 0x00080018, sizeof instance, instance);
+  status = MC_Get_Value_To_String(message, 0x00080018, sizeof instance, instance);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
-  status = MC_Set_Value_From_String(state.message, 0x00001000, instance);
+  status = MC_Set_Value_From_String(message, 0x00001000, instance);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to set affected sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
-  status = MC_Set_Message_Transfer_Syntax(state.message, static_cast<MC_TRANSFER_SYNTAX>(state.associationSyntax));
+  status = MC_Set_Message_Transfer_Syntax(message, static_cast<MC_TRANSFER_SYNTAX>(state.associationSyntax));
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to set xfer syntax err(%s), file(%s)", errorText(status), file), 2;
 
-  status = MC_Send_Request_Message(state.association, state.message);
+  status = MC_Send_Request_Message(state.association.get(), message);
   if (status == MC_ASSOCIATION_ABORTED)
     return buffer = formatText("Error: Failed to send file and association was aborted, err(%s), file(%s)", errorText(status),
                            file),
            0;
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to send file, err(%s), file(%s)", errorText(status), file), 2;
-  releaseMessage(state);
+  state.message.reset();
 
-  int response = 0;
+  zyl::toolkit::MessageHandle response;
   const char* service = nullptr;
   MC_COMMAND command{};
-  status = MC_Read_Message(state.association, 30, &response, &service, &command);
-  if (status != MC_NORMAL_COMPLETION)
+  status = MC_Read_Message(state.association.get(), 30, response.out(), &service, &command);
+  if (status != MC_NORMAL_COMPLETION) {
+    response.release();
     return buffer = formatText("Error: Failed to read move response err(%s), file(%s)", errorText(status), file), 0;
+  }
   unsigned int storeStatus = 0;
-  status = MC_Get_Value_To_UInt(response, 0x00000900, &storeStatus);
-  MC_Free_Message(response);
+  status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &storeStatus);
+  response.reset();
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to read send response. err(%s), file(%s)", errorText(status), file), 0;
   switch (storeStatus) {
@@ -295,7 +259,6 @@ HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
   deliver(self, formatText("Send Started. Pushing Dicom files to %s", remote.Name.c_str()));
 
   SendState state;
-  Session session(state);
   state.remote = remote;
   // The paths are taken before any callback runs.
   void* data = nullptr;
@@ -311,16 +274,16 @@ HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
       deliver(self, "Send Canceled.");
       break;
     }
-    releaseMessage(state);
-    state.message = file::openFile(path, kFileAppName);
-    if (state.message == -1) {
+    state.message.reset();
+    state.message.reset(file::openFile(path, kFileAppName));
+    if (state.message.get() <= 0) {
       if (!deliver(self, formatText("Error: Skipping this file(%s). ", path.c_str()))) goOn = false;
       if (!deliver(self, "Error: File may not exist, or is an invalid dicom file, or is not a dicom file.")) goOn = false;
       continue;
     }
     std::string buffer;
     if (!prepareAssociation(state, path, buffer, self)) {
-      releaseMessage(state);
+      state.message.reset();
       if (!deliver(self, buffer)) goOn = false;
       continue;
     }
@@ -330,21 +293,22 @@ HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
         if (!deliver(self, formatText("File Sent:  %s ", path.c_str()))) goOn = false;
         break;
       case 2:
-        releaseMessage(state);
+        state.message.reset();
         if (!deliver(self, buffer)) goOn = false;
         break;
       default:
         state.associationService.clear();
         state.associationSyntax = 0;
-        if (state.association != -1) MC_Abort_Association(state.association);
-        state.association = -1;
-        releaseMessage(state);
+        if (state.association.get() > 0) state.association.abort();
+        state.message.reset();
         if (!deliver(self, buffer)) goOn = false;
         break;
     }
   }
   deliver(self, formatText("Send Completed:  %d files successfully sent ", stored));
-  session.finish(true);
+  state.proposed.reset();
+  state.message.reset();
+  if (state.association.get() > 0) state.association.close();
   return HostTempInt(stored);
 }
 

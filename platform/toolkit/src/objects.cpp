@@ -1,6 +1,7 @@
 // Messages, files and items: creating, converting and freeing them.
 #include "access.h"
 #include "pixels.h"
+#include "net/net.h"
 #include "settings.h"
 #include "tables.h"
 
@@ -29,14 +30,7 @@ MC_STATUS newMessage(int* id, bool isFile, const char* fileName, const char* ser
 MC_STATUS checkService(const char* serviceName, MC_COMMAND command) {
     if (!serviceName) return MC_NULL_POINTER_PARM;
     if (!findServiceByName(serviceName)) return MC_INVALID_SERVICE_NAME;
-    switch (command) {
-        case MC_CMD_C_STORE_RQ: case MC_CMD_C_GET_RQ: case MC_CMD_C_FIND_RQ: case MC_CMD_C_MOVE_RQ:
-        case MC_CMD_C_ECHO_RQ: case MC_CMD_C_CANCEL_RQ: case MC_CMD_C_STORE_RSP: case MC_CMD_C_GET_RSP:
-        case MC_CMD_C_FIND_RSP: case MC_CMD_C_MOVE_RSP: case MC_CMD_C_ECHO_RSP:
-            return MC_NORMAL_COMPLETION;
-        default:
-            return MC_INVALID_COMMAND;
-    }
+    return net::isKnownCommand(command) ? MC_NORMAL_COMPLETION : MC_INVALID_COMMAND;
 }
 
 // Frees a message or file: its items' ids go with it.

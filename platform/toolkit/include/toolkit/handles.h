@@ -4,6 +4,7 @@
 
 #include "toolkit/mc.h"
 
+#include <string>
 #include <utility>
 
 namespace zyl::toolkit {
@@ -67,6 +68,40 @@ public:
 private:
     int id_;
     OnExit onExit_;
+};
+
+// A syntax list, service or service list made at run time, freed by its name.
+// An owner of several frees a service list before its services and a service
+// before its syntax list, as the toolkit refuses to free what is in use:
+// declared in the order they are made, they go in that order.
+class NamedHandle {
+public:
+    using Free = MC_STATUS (*)(const char*);
+    explicit NamedHandle(Free free) : free_(free) {}
+    ~NamedHandle() { reset(); }
+    NamedHandle(const NamedHandle&) = delete;
+    NamedHandle& operator=(const NamedHandle&) = delete;
+
+    const char* get() const { return name_.c_str(); }
+    // Takes `name` once the call that made it succeeded.
+    void reset(std::string name = {}) {
+        if (!name_.empty()) free_(name_.c_str());
+        name_ = std::move(name);
+    }
+
+private:
+    Free free_;
+    std::string name_;
+};
+
+struct SyntaxListHandle : NamedHandle {
+    SyntaxListHandle() : NamedHandle(MC_FreeSyntaxList) {}
+};
+struct ServiceHandle : NamedHandle {
+    ServiceHandle() : NamedHandle(MC_FreeService) {}
+};
+struct ServiceListHandle : NamedHandle {
+    ServiceListHandle() : NamedHandle(MC_FreeServiceList) {}
 };
 
 }  // namespace zyl::toolkit

@@ -20,14 +20,174 @@ constexpr Uint16 kNoDataSet = 0x0101;
 
 bool isPending(unsigned status) { return status == 0xFF00 || status == 0xFF01; }
 
-bool isRequest(MC_COMMAND c) {
-    return c == MC_CMD_C_STORE_RQ || c == MC_CMD_C_FIND_RQ || c == MC_CMD_C_MOVE_RQ || c == MC_CMD_C_GET_RQ ||
-           c == MC_CMD_C_ECHO_RQ || c == MC_CMD_C_CANCEL_RQ;
+void copyUid(char* target, std::size_t size, const std::string& uid) {
+    OFStandard::strlcpy(target, uid.c_str(), size);
 }
 
-bool isResponse(MC_COMMAND c) {
-    return c == MC_CMD_C_STORE_RSP || c == MC_CMD_C_FIND_RSP || c == MC_CMD_C_MOVE_RSP || c == MC_CMD_C_GET_RSP ||
-           c == MC_CMD_C_ECHO_RSP;
+// ---- The commands ------------------------------------------------------------
+
+// The command elements a message may carry beside Command Field and Command
+// Data Set Type, as bits of a set.
+enum Element : unsigned {
+    kMessageId = 1u << 0,          // (0000,0110)
+    kRespondedTo = 1u << 1,        // (0000,0120)
+    kAffectedClass = 1u << 2,      // (0000,0002)
+    kAffectedInstance = 1u << 3,   // (0000,1000)
+    kPriority = 1u << 4,           // (0000,0700)
+    kStatus = 1u << 5,             // (0000,0900)
+    kMoveDestination = 1u << 6,    // (0000,0600)
+    kMoveOriginator = 1u << 7,     // (0000,1030) and (0000,1031), those the caller set
+    kSubOperations = 1u << 8,      // (0000,1020) to (0000,1023), those the caller set
+};
+
+// How an element a command requires is named when a send lacks it.
+constexpr std::pair<Element, const char*> kRequiredNames[] = {
+    {kAffectedInstance, "a SOP Instance UID"},
+    {kMoveDestination, "a Move Destination (0000,0600)"},
+};
+
+// The values a message's elements take; a command's descriptor picks those it carries.
+struct CommandValues {
+    DIC_US messageId = 0, respondedTo = 0, status = 0;
+    std::string sopClass, sopInstance, moveDestination;
+    T_DIMSE_Priority priority = DIMSE_PRIORITY_MEDIUM;
+    std::optional<std::string> originatorTitle;
+    std::optional<DIC_US> originatorMessageId;
+    std::optional<DIC_US> subOperations[4];  // remaining, completed, failed, warning
+
+    bool has(Element element) const {
+        if (element == kAffectedInstance) return !sopInstance.empty();
+        if (element == kMoveDestination) return !moveDestination.empty();
+        return true;
+    }
+};
+
+enum class Role { Request, Cancel, Response };
+// When a data set follows the command.
+enum class DataSet { Never, Always, WhenContent, WhenPendingWithContent };
+
+struct Command;
+using Fill = void (*)(T_DIMSE_Message&, const Command&, const CommandValues&, bool withData);
+
+// One DIMSE command: what it carries, what a send of it needs, and how it
+// goes into DCMTK's message structure.
+struct Command {
+    MC_COMMAND command;
+    T_DIMSE_Command dimse;
+    const char* name;
+    Role role;
+    unsigned elements;  // carried
+    unsigned required;  // a send without them is refused
+    DataSet dataSet;
+    bool cancellable;   // a C-CANCEL may follow it while its responses are pending
+    Fill fill;
+};
+
+// DCMTK marks the elements it treats as optional in `opts`, with the same bit
+// for the same element in every command that has it.
+static_assert(O_ECHO_AFFECTEDSOPCLASSUID == O_STORE_AFFECTEDSOPCLASSUID &&
+              O_FIND_AFFECTEDSOPCLASSUID == O_STORE_AFFECTEDSOPCLASSUID &&
+              O_MOVE_AFFECTEDSOPCLASSUID == O_STORE_AFFECTEDSOPCLASSUID &&
+              O_GET_AFFECTEDSOPCLASSUID == O_STORE_AFFECTEDSOPCLASSUID);
+static_assert(O_GET_NUMBEROFREMAININGSUBOPERATIONS == O_MOVE_NUMBEROFREMAININGSUBOPERATIONS &&
+              O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS == O_MOVE_NUMBEROFCOMPLETEDSUBOPERATIONS &&
+              O_GET_NUMBEROFFAILEDSUBOPERATIONS == O_MOVE_NUMBEROFFAILEDSUBOPERATIONS &&
+              O_GET_NUMBEROFWARNINGSUBOPERATIONS == O_MOVE_NUMBEROFWARNINGSUBOPERATIONS);
+
+using Bodies = decltype(T_DIMSE_Message::msg);
+
+// Writes the carried elements into the body `Member` of DCMTK's message.
+template <auto Member>
+void fillBody(T_DIMSE_Message& msg, const Command& command, const CommandValues& v, bool withData) {
+    auto& body = msg.msg.*Member;
+    using Body = std::remove_reference_t<decltype(body)>;
+    const auto carried = [&](Element element) { return (command.elements & element) != 0; };
+    // In a response the Affected SOP Class and Instance are optional to DCMTK.
+    constexpr bool response = requires(Body& b) { b.DimseStatus; };
+    msg.CommandField = command.dimse;
+    body.DataSetType = withData ? DIMSE_DATASET_PRESENT : DIMSE_DATASET_NULL;
+    if constexpr (requires(Body& b) { b.MessageID; })
+        if (carried(kMessageId)) body.MessageID = v.messageId;
+    if constexpr (requires(Body& b) { b.MessageIDBeingRespondedTo; })
+        if (carried(kRespondedTo)) body.MessageIDBeingRespondedTo = v.respondedTo;
+    if constexpr (requires(Body& b) { b.AffectedSOPClassUID; })
+        if (carried(kAffectedClass)) {
+            copyUid(body.AffectedSOPClassUID, sizeof body.AffectedSOPClassUID, v.sopClass);
+            if constexpr (response) body.opts |= O_STORE_AFFECTEDSOPCLASSUID;
+        }
+    if constexpr (requires(Body& b) { b.AffectedSOPInstanceUID; })
+        if (carried(kAffectedInstance)) {
+            copyUid(body.AffectedSOPInstanceUID, sizeof body.AffectedSOPInstanceUID, v.sopInstance);
+            if constexpr (response) body.opts |= O_STORE_AFFECTEDSOPINSTANCEUID;
+        }
+    if constexpr (requires(Body& b) { b.Priority; })
+        if (carried(kPriority)) body.Priority = v.priority;
+    if constexpr (response)
+        if (carried(kStatus)) body.DimseStatus = v.status;
+    if constexpr (requires(Body& b) { b.MoveDestination; })
+        if (carried(kMoveDestination))
+            OFStandard::strlcpy(body.MoveDestination, v.moveDestination.c_str(), sizeof body.MoveDestination);
+    if constexpr (requires(Body& b) { b.MoveOriginatorApplicationEntityTitle; })
+        if (carried(kMoveOriginator)) {
+            if (v.originatorTitle) {
+                OFStandard::strlcpy(body.MoveOriginatorApplicationEntityTitle, v.originatorTitle->c_str(),
+                                    sizeof body.MoveOriginatorApplicationEntityTitle);
+                body.opts |= O_STORE_MOVEORIGINATORAETITLE;
+            }
+            if (v.originatorMessageId) {
+                body.MoveOriginatorID = *v.originatorMessageId;
+                body.opts |= O_STORE_MOVEORIGINATORID;
+            }
+        }
+    if constexpr (requires(Body& b) { b.NumberOfRemainingSubOperations; })
+        if (carried(kSubOperations)) {
+            DIC_US* targets[] = {&body.NumberOfRemainingSubOperations, &body.NumberOfCompletedSubOperations,
+                                 &body.NumberOfFailedSubOperations, &body.NumberOfWarningSubOperations};
+            constexpr unsigned flags[] = {O_MOVE_NUMBEROFREMAININGSUBOPERATIONS, O_MOVE_NUMBEROFCOMPLETEDSUBOPERATIONS,
+                                          O_MOVE_NUMBEROFFAILEDSUBOPERATIONS, O_MOVE_NUMBEROFWARNINGSUBOPERATIONS};
+            for (std::size_t i = 0; i < 4; ++i)
+                if (v.subOperations[i]) {
+                    *targets[i] = *v.subOperations[i];
+                    body.opts |= flags[i];
+                }
+        }
+}
+
+constexpr unsigned kRequestHead = kMessageId | kAffectedClass;
+constexpr unsigned kResponseHead = kRespondedTo | kAffectedClass | kStatus;
+
+const Command kCommands[] = {
+    {MC_CMD_C_STORE_RQ, DIMSE_C_STORE_RQ, "C-STORE", Role::Request,
+     kRequestHead | kAffectedInstance | kPriority | kMoveOriginator, kAffectedInstance, DataSet::Always, false,
+     fillBody<&Bodies::CStoreRQ>},
+    {MC_CMD_C_FIND_RQ, DIMSE_C_FIND_RQ, "C-FIND", Role::Request, kRequestHead | kPriority, 0, DataSet::Always, true,
+     fillBody<&Bodies::CFindRQ>},
+    {MC_CMD_C_MOVE_RQ, DIMSE_C_MOVE_RQ, "C-MOVE", Role::Request, kRequestHead | kPriority | kMoveDestination,
+     kMoveDestination, DataSet::Always, true, fillBody<&Bodies::CMoveRQ>},
+    {MC_CMD_C_GET_RQ, DIMSE_C_GET_RQ, "C-GET", Role::Request, kRequestHead | kPriority, 0, DataSet::Always, true,
+     fillBody<&Bodies::CGetRQ>},
+    {MC_CMD_C_ECHO_RQ, DIMSE_C_ECHO_RQ, "C-ECHO", Role::Request, kRequestHead, 0, DataSet::Never, false,
+     fillBody<&Bodies::CEchoRQ>},
+    {MC_CMD_C_CANCEL_RQ, DIMSE_C_CANCEL_RQ, "C-CANCEL", Role::Cancel, kRespondedTo, 0, DataSet::Never, false,
+     fillBody<&Bodies::CCancelRQ>},
+    {MC_CMD_C_STORE_RSP, DIMSE_C_STORE_RSP, "C-STORE", Role::Response, kResponseHead | kAffectedInstance, 0,
+     DataSet::Never, false, fillBody<&Bodies::CStoreRSP>},
+    // A pending match carries its identifier; the final response none.
+    {MC_CMD_C_FIND_RSP, DIMSE_C_FIND_RSP, "C-FIND", Role::Response, kResponseHead, 0,
+     DataSet::WhenPendingWithContent, false, fillBody<&Bodies::CFindRSP>},
+    // Any response may carry the list of failed instances.
+    {MC_CMD_C_MOVE_RSP, DIMSE_C_MOVE_RSP, "C-MOVE", Role::Response, kResponseHead | kSubOperations, 0,
+     DataSet::WhenContent, false, fillBody<&Bodies::CMoveRSP>},
+    {MC_CMD_C_GET_RSP, DIMSE_C_GET_RSP, "C-GET", Role::Response, kResponseHead | kSubOperations, 0,
+     DataSet::WhenContent, false, fillBody<&Bodies::CGetRSP>},
+    {MC_CMD_C_ECHO_RSP, DIMSE_C_ECHO_RSP, "C-ECHO", Role::Response, kResponseHead, 0, DataSet::Never, false,
+     fillBody<&Bodies::CEchoRSP>},
+};
+
+const Command* findCommand(MC_COMMAND command) {
+    for (const auto& c : kCommands)
+        if (c.command == command) return &c;
+    return nullptr;
 }
 
 // The group 0000 attributes of a message, out of its data set for as long as
@@ -70,14 +230,27 @@ private:
     std::vector<std::unique_ptr<DcmElement>> fields_;
 };
 
-void copyUid(char* target, std::size_t size, const std::string& uid) {
-    OFStandard::strlcpy(target, uid.c_str(), size);
-}
-
 bool hasContent(DcmDataset& dataset) {
     for (DcmObject* o = dataset.nextInContainer(nullptr); o; o = dataset.nextInContainer(o))
         if (o->getTag().getGroup() != 0x0000) return true;
     return false;
+}
+
+bool dataSetFollows(const Command& command, unsigned status, DcmDataset& dataset) {
+    switch (command.dataSet) {
+        case DataSet::Never: return false;
+        case DataSet::Always: return true;
+        case DataSet::WhenContent: return hasContent(dataset);
+        case DataSet::WhenPendingWithContent: return isPending(status) && hasContent(dataset);
+    }
+    return false;
+}
+
+// Refuses a request that lacks an element its command requires.
+void requireElements(const Command& command, const CommandValues& values) {
+    for (const auto& [element, name] : kRequiredNames)
+        if ((command.required & element) && !values.has(element))
+            failWith(MC_REQUIRED_ATTRIBUTE_MISSING, std::string("a ") + command.name + " request needs " + name);
 }
 
 // The accepted context for a SOP class in which a message in `syntax` can go:
@@ -123,6 +296,22 @@ T_ASC_PresentationContextID chooseContext(Association& a, const Service& service
     lock.unlock();
     removeAssociation(id);
     failWith(status, detail);
+}
+
+// Sends a built message on `contextId`, its data set written in `contextSyntax`;
+// a failed send leaves the association unusable. `what` names the message in
+// the failure's text.
+void sendMessage(Association& a, std::unique_lock<std::mutex>& lock, T_ASC_PresentationContextID contextId,
+                 T_DIMSE_Message& msg, DcmDataset* dataset, E_TransferSyntax contextSyntax, E_TransferSyntax ownSyntax,
+                 const char* what) {
+    if (dataset && !dataset->canWriteXfer(contextSyntax, ownSyntax))
+        failWith(MC_INVALID_TRANSFER_SYNTAX,
+                 "the data set cannot be written in " + std::string(DcmXfer(contextSyntax).getXferName()));
+    const OFCondition cond =
+        DIMSE_sendMessageUsingMemoryData(a.association, contextId, &msg, nullptr, dataset, nullptr, nullptr);
+    if (cond.bad())
+        breakAssociation(a, lock, MC_ASSOCIATION_ABORTED,
+                         std::string("sending the ") + what + " failed (" + cond.text() + ")");
 }
 
 // The next PDV of the association, reading a PDU when none is left; the same
@@ -419,7 +608,8 @@ MC_STATUS readMessage(int associationId, int timeoutSeconds, int* messageId, con
                              "an unreadable command arrived (" + std::string(cond.text()) + ")");
 
         const auto kind = static_cast<MC_COMMAND>(commandField);
-        if (!isRequest(kind) && !isResponse(kind))
+        const Command* known = findCommand(kind);
+        if (!known)
             breakAssociation(*a, lock, MC_INVALID_MESSAGE_RECEIVED,
                              "unsupported command " + commandName(static_cast<T_DIMSE_Command>(commandField)));
         T_ASC_PresentationContext pc;
@@ -547,12 +737,12 @@ MC_STATUS readMessage(int associationId, int timeoutSeconds, int* messageId, con
 
         // Remember what a response answers, and which request is still open.
         Uint16 number = 0;
-        if (isRequest(kind) && kind != MC_CMD_C_CANCEL_RQ) {
+        if (known->role == Role::Request) {
             commandSet->findAndGetUint16(DCM_MessageID, number);
             OFString instance;
             commandSet->findAndGetOFString(DCM_AffectedSOPInstanceUID, instance);
             a->lastRead = Association::Request{number, contextId, kind, pc.abstractSyntax, trimmed(instance.c_str())};
-        } else if (isResponse(kind)) {
+        } else if (known->role == Role::Response) {
             Uint16 status = 0;
             commandSet->findAndGetUint16(DCM_MessageIDBeingRespondedTo, number);
             commandSet->findAndGetUint16(DCM_Status, status);
@@ -604,6 +794,9 @@ MC_STATUS readMessage(int associationId, int timeoutSeconds, int* messageId, con
 
 
 }  // namespace
+
+bool isKnownCommand(MC_COMMAND command) { return findCommand(command) != nullptr; }
+
 }  // namespace zyl::toolkit::net
 
 using namespace zyl::toolkit;
@@ -621,108 +814,49 @@ MC_STATUS MC_Send_Request_Message(int associationId, int messageId) {
         Root& root = target.root();
         const Service* service = findServiceByName(root.serviceName);
         if (!service) return MC_INVALID_SERVICE_NAME;
-        const MC_COMMAND command = root.command;
-        if (!isRequest(command)) return MC_INVALID_COMMAND;
+        const Command* command = findCommand(root.command);
+        if (!command || command->role == Role::Response) return MC_INVALID_COMMAND;
         DcmDataset& dataset = *root.dataset();
         CommandFields fields(dataset);
+        const auto carried = [&](Element element) { return (command->elements & element) != 0; };
 
-        T_DIMSE_Message msg;
-        std::memset(&msg, 0, sizeof msg);
+        CommandValues values;
         T_ASC_PresentationContextID contextId = 0;
         E_TransferSyntax contextSyntax = EXS_Unknown;
-        DIC_US id = 0;
-        if (command == MC_CMD_C_CANCEL_RQ) {
-            if (!a->lastSent || (a->lastSent->command != MC_CMD_C_FIND_RQ && a->lastSent->command != MC_CMD_C_MOVE_RQ &&
-                                 a->lastSent->command != MC_CMD_C_GET_RQ))
-                return MC_NO_REQUEST_PENDING;
+        if (command->role == Role::Cancel) {
+            const Command* pending = a->lastSent ? findCommand(a->lastSent->command) : nullptr;
+            if (!pending || !pending->cancellable) return MC_NO_REQUEST_PENDING;
             contextId = a->lastSent->contextId;
-            msg.CommandField = DIMSE_C_CANCEL_RQ;
-            msg.msg.CCancelRQ.MessageIDBeingRespondedTo = a->lastSent->messageId;
-            msg.msg.CCancelRQ.DataSetType = DIMSE_DATASET_NULL;
+            values.respondedTo = a->lastSent->messageId;
         } else {
             contextId = chooseContext(*a, *service, root.transferSyntax, contextSyntax);
-            id = a->nextMessageId;
+            values.messageId = a->nextMessageId;
             a->nextMessageId = static_cast<DIC_US>(a->nextMessageId == 0xFFFF ? 1 : a->nextMessageId + 1);
-            const auto priority = static_cast<T_DIMSE_Priority>(fields.number(DCM_Priority).value_or(DIMSE_PRIORITY_MEDIUM));
-            switch (command) {
-                case MC_CMD_C_STORE_RQ: {
-                    auto& rq = msg.msg.CStoreRQ;
-                    msg.CommandField = DIMSE_C_STORE_RQ;
-                    rq.MessageID = id;
-                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
-                    std::string instance = fields.text(DCM_AffectedSOPInstanceUID).value_or("");
-                    if (instance.empty()) {
-                        OFString uid;
-                        if (dataset.findAndGetOFString(DCM_SOPInstanceUID, uid).good()) instance = trimmed(uid.c_str());
-                    }
-                    if (instance.empty())
-                        failWith(MC_REQUIRED_ATTRIBUTE_MISSING, "a C-STORE request needs a SOP Instance UID");
-                    copyUid(rq.AffectedSOPInstanceUID, sizeof rq.AffectedSOPInstanceUID, instance);
-                    rq.Priority = priority;
-                    rq.DataSetType = DIMSE_DATASET_PRESENT;
-                    if (auto origin = fields.text(DCM_MoveOriginatorApplicationEntityTitle)) {
-                        OFStandard::strlcpy(rq.MoveOriginatorApplicationEntityTitle, origin->c_str(),
-                                            sizeof rq.MoveOriginatorApplicationEntityTitle);
-                        rq.opts |= O_STORE_MOVEORIGINATORAETITLE;
-                    }
-                    if (auto origin = fields.number(DCM_MoveOriginatorMessageID)) {
-                        rq.MoveOriginatorID = *origin;
-                        rq.opts |= O_STORE_MOVEORIGINATORID;
-                    }
-                    break;
-                }
-                case MC_CMD_C_FIND_RQ: {
-                    auto& rq = msg.msg.CFindRQ;
-                    msg.CommandField = DIMSE_C_FIND_RQ;
-                    rq.MessageID = id;
-                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
-                    rq.Priority = priority;
-                    rq.DataSetType = DIMSE_DATASET_PRESENT;
-                    break;
-                }
-                case MC_CMD_C_MOVE_RQ: {
-                    auto& rq = msg.msg.CMoveRQ;
-                    msg.CommandField = DIMSE_C_MOVE_RQ;
-                    rq.MessageID = id;
-                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
-                    rq.Priority = priority;
-                    rq.DataSetType = DIMSE_DATASET_PRESENT;
-                    const std::string destination = fields.text(DCM_MoveDestination).value_or("");
-                    if (destination.empty())
-                        failWith(MC_REQUIRED_ATTRIBUTE_MISSING, "a C-MOVE request needs a Move Destination (0000,0600)");
-                    OFStandard::strlcpy(rq.MoveDestination, destination.c_str(), sizeof rq.MoveDestination);
-                    break;
-                }
-                case MC_CMD_C_GET_RQ: {
-                    auto& rq = msg.msg.CGetRQ;
-                    msg.CommandField = DIMSE_C_GET_RQ;
-                    rq.MessageID = id;
-                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
-                    rq.Priority = priority;
-                    rq.DataSetType = DIMSE_DATASET_PRESENT;
-                    break;
-                }
-                default: {  // C-ECHO
-                    auto& rq = msg.msg.CEchoRQ;
-                    msg.CommandField = DIMSE_C_ECHO_RQ;
-                    rq.MessageID = id;
-                    copyUid(rq.AffectedSOPClassUID, sizeof rq.AffectedSOPClassUID, service->sopClassUid);
-                    rq.DataSetType = DIMSE_DATASET_NULL;
-                    break;
-                }
+            values.sopClass = service->sopClassUid;
+            values.priority =
+                static_cast<T_DIMSE_Priority>(fields.number(DCM_Priority).value_or(DIMSE_PRIORITY_MEDIUM));
+            if (carried(kAffectedInstance)) {
+                // Unless the caller set it, the instance is the data set's own.
+                values.sopInstance = fields.text(DCM_AffectedSOPInstanceUID).value_or("");
+                OFString uid;
+                if (values.sopInstance.empty() && dataset.findAndGetOFString(DCM_SOPInstanceUID, uid).good())
+                    values.sopInstance = trimmed(uid.c_str());
             }
+            if (carried(kMoveDestination)) values.moveDestination = fields.text(DCM_MoveDestination).value_or("");
+            if (carried(kMoveOriginator)) {
+                values.originatorTitle = fields.text(DCM_MoveOriginatorApplicationEntityTitle);
+                values.originatorMessageId = fields.number(DCM_MoveOriginatorMessageID);
+            }
+            requireElements(*command, values);
         }
-        const bool withData = command != MC_CMD_C_ECHO_RQ && command != MC_CMD_C_CANCEL_RQ;
-        if (withData && !dataset.canWriteXfer(contextSyntax, root.transferSyntax))
-            failWith(MC_INVALID_TRANSFER_SYNTAX, "the data set cannot be written in " +
-                                                     std::string(DcmXfer(contextSyntax).getXferName()));
-        const OFCondition cond = DIMSE_sendMessageUsingMemoryData(a->association, contextId, &msg, nullptr,
-                                                                  withData ? &dataset : nullptr, nullptr, nullptr);
-        if (cond.bad())
-            breakAssociation(*a, lock, MC_ASSOCIATION_ABORTED,
-                             "sending the request failed (" + std::string(cond.text()) + ")");
-        if (command != MC_CMD_C_CANCEL_RQ)
-            a->lastSent = Association::Request{id, contextId, command, service->sopClassUid, {}};
+        const bool withData = dataSetFollows(*command, 0, dataset);
+        T_DIMSE_Message msg;
+        std::memset(&msg, 0, sizeof msg);
+        command->fill(msg, *command, values, withData);
+        sendMessage(*a, lock, contextId, msg, withData ? &dataset : nullptr, contextSyntax, root.transferSyntax,
+                    "request");
+        if (command->role == Role::Request)
+            a->lastSent = Association::Request{values.messageId, contextId, command->command, service->sopClassUid, {}};
         return MC_NORMAL_COMPLETION;
     });
 }
@@ -753,100 +887,36 @@ MC_STATUS MC_Send_Response_Message(int associationId, unsigned int status, int m
         if (status > 0xFFFF) return MC_VALUE_OUT_OF_RANGE;
         Target target = Target::open(messageId, true);
         Root& root = target.root();
-        const MC_COMMAND command = root.command;
-        if (!isResponse(command)) return MC_INVALID_COMMAND;
+        const Command* command = findCommand(root.command);
+        if (!command || command->role != Role::Response) return MC_INVALID_COMMAND;
         if (!a->lastRead) return MC_NO_REQUEST_PENDING;
         const Association::Request& request = *a->lastRead;
-        if ((static_cast<unsigned>(request.command) | 0x8000u) != static_cast<unsigned>(command))
+        // A response's command field is its request's with the high bit set.
+        if ((static_cast<unsigned>(request.command) | 0x8000u) != static_cast<unsigned>(command->command))
             return MC_INVALID_COMMAND;
         DcmDataset& dataset = *root.dataset();
         CommandFields fields(dataset);
-        const DIC_US respondedTo = fields.number(DCM_MessageIDBeingRespondedTo).value_or(request.messageId);
-        const auto dimseStatus = static_cast<DIC_US>(status);
 
+        CommandValues values;
+        values.respondedTo = fields.number(DCM_MessageIDBeingRespondedTo).value_or(request.messageId);
+        values.sopClass = request.sopClassUid;
+        values.status = static_cast<DIC_US>(status);
+        if (command->elements & kAffectedInstance)
+            values.sopInstance = fields.text(DCM_AffectedSOPInstanceUID).value_or(request.sopInstanceUid);
+        if (command->elements & kSubOperations) {
+            const DcmTagKey counts[] = {DCM_NumberOfRemainingSuboperations, DCM_NumberOfCompletedSuboperations,
+                                        DCM_NumberOfFailedSuboperations, DCM_NumberOfWarningSuboperations};
+            for (std::size_t i = 0; i < 4; ++i) values.subOperations[i] = fields.number(counts[i]);
+        }
+        const bool withData = dataSetFollows(*command, status, dataset);
         T_DIMSE_Message msg;
         std::memset(&msg, 0, sizeof msg);
-        bool withData = false;
-        switch (command) {
-            case MC_CMD_C_STORE_RSP: {
-                auto& rsp = msg.msg.CStoreRSP;
-                msg.CommandField = DIMSE_C_STORE_RSP;
-                rsp.MessageIDBeingRespondedTo = respondedTo;
-                copyUid(rsp.AffectedSOPClassUID, sizeof rsp.AffectedSOPClassUID, request.sopClassUid);
-                copyUid(rsp.AffectedSOPInstanceUID, sizeof rsp.AffectedSOPInstanceUID,
-                        fields.text(DCM_AffectedSOPInstanceUID).value_or(request.sopInstanceUid));
-                rsp.DimseStatus = dimseStatus;
-                rsp.DataSetType = DIMSE_DATASET_NULL;
-                rsp.opts = O_STORE_AFFECTEDSOPCLASSUID | O_STORE_AFFECTEDSOPINSTANCEUID;
-                break;
-            }
-            case MC_CMD_C_FIND_RSP: {
-                auto& rsp = msg.msg.CFindRSP;
-                msg.CommandField = DIMSE_C_FIND_RSP;
-                rsp.MessageIDBeingRespondedTo = respondedTo;
-                copyUid(rsp.AffectedSOPClassUID, sizeof rsp.AffectedSOPClassUID, request.sopClassUid);
-                rsp.opts = O_FIND_AFFECTEDSOPCLASSUID;
-                rsp.DimseStatus = dimseStatus;
-                withData = isPending(status) && hasContent(dataset);
-                rsp.DataSetType = withData ? DIMSE_DATASET_PRESENT : DIMSE_DATASET_NULL;
-                break;
-            }
-            case MC_CMD_C_MOVE_RSP:
-            case MC_CMD_C_GET_RSP: {
-                // The two responses carry the same fields.
-                auto fill = [&](auto& rsp, unsigned classFlag, const unsigned (&flags)[4]) {
-                    rsp.MessageIDBeingRespondedTo = respondedTo;
-                    copyUid(rsp.AffectedSOPClassUID, sizeof rsp.AffectedSOPClassUID, request.sopClassUid);
-                    rsp.opts = classFlag;
-                    rsp.DimseStatus = dimseStatus;
-                    const DcmTagKey tags[] = {DCM_NumberOfRemainingSuboperations, DCM_NumberOfCompletedSuboperations,
-                                              DCM_NumberOfFailedSuboperations, DCM_NumberOfWarningSuboperations};
-                    DIC_US* targets[] = {&rsp.NumberOfRemainingSubOperations, &rsp.NumberOfCompletedSubOperations,
-                                         &rsp.NumberOfFailedSubOperations, &rsp.NumberOfWarningSubOperations};
-                    for (std::size_t i = 0; i < 4; ++i)
-                        if (auto value = fields.number(tags[i])) {
-                            *targets[i] = *value;
-                            rsp.opts |= flags[i];
-                        }
-                    withData = hasContent(dataset);
-                    rsp.DataSetType = withData ? DIMSE_DATASET_PRESENT : DIMSE_DATASET_NULL;
-                };
-                if (command == MC_CMD_C_MOVE_RSP) {
-                    msg.CommandField = DIMSE_C_MOVE_RSP;
-                    const unsigned flags[4] = {O_MOVE_NUMBEROFREMAININGSUBOPERATIONS, O_MOVE_NUMBEROFCOMPLETEDSUBOPERATIONS,
-                                               O_MOVE_NUMBEROFFAILEDSUBOPERATIONS, O_MOVE_NUMBEROFWARNINGSUBOPERATIONS};
-                    fill(msg.msg.CMoveRSP, O_MOVE_AFFECTEDSOPCLASSUID, flags);
-                } else {
-                    msg.CommandField = DIMSE_C_GET_RSP;
-                    const unsigned flags[4] = {O_GET_NUMBEROFREMAININGSUBOPERATIONS, O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS,
-                                               O_GET_NUMBEROFFAILEDSUBOPERATIONS, O_GET_NUMBEROFWARNINGSUBOPERATIONS};
-                    fill(msg.msg.CGetRSP, O_GET_AFFECTEDSOPCLASSUID, flags);
-                }
-                break;
-            }
-            default: {  // C-ECHO
-                auto& rsp = msg.msg.CEchoRSP;
-                msg.CommandField = DIMSE_C_ECHO_RSP;
-                rsp.MessageIDBeingRespondedTo = respondedTo;
-                copyUid(rsp.AffectedSOPClassUID, sizeof rsp.AffectedSOPClassUID, request.sopClassUid);
-                rsp.opts = O_ECHO_AFFECTEDSOPCLASSUID;
-                rsp.DimseStatus = dimseStatus;
-                rsp.DataSetType = DIMSE_DATASET_NULL;
-                break;
-            }
-        }
+        command->fill(msg, *command, values, withData);
         T_ASC_PresentationContext pc;
         if (ASC_findAcceptedPresentationContext(a->association->params, request.contextId, &pc).bad())
             return MC_NO_CONTEXT;
-        const E_TransferSyntax contextSyntax = DcmXfer(pc.acceptedTransferSyntax).getXfer();
-        if (withData && !dataset.canWriteXfer(contextSyntax, root.transferSyntax))
-            failWith(MC_INVALID_TRANSFER_SYNTAX, "the data set cannot be written in " +
-                                                     std::string(DcmXfer(contextSyntax).getXferName()));
-        const OFCondition cond = DIMSE_sendMessageUsingMemoryData(a->association, request.contextId, &msg, nullptr,
-                                                                  withData ? &dataset : nullptr, nullptr, nullptr);
-        if (cond.bad())
-            breakAssociation(*a, lock, MC_ASSOCIATION_ABORTED,
-                             "sending the response failed (" + std::string(cond.text()) + ")");
+        sendMessage(*a, lock, request.contextId, msg, withData ? &dataset : nullptr,
+                    DcmXfer(pc.acceptedTransferSyntax).getXfer(), root.transferSyntax, "response");
         return MC_NORMAL_COMPLETION;
     });
 }

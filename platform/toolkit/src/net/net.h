@@ -45,6 +45,12 @@ struct ContextOffer {
 // with MC_INVALID_SERVICE_LIST_NAME for unknown names.
 std::vector<ContextOffer> resolveServiceList(const std::string& name);
 
+// ---- Messages -----------------------------------------------------------------
+
+// Whether a message may be made with `command`: one of the DIMSE commands the
+// toolkit sends and reads.
+bool isKnownCommand(MC_COMMAND command);
+
 // ---- Associations -----------------------------------------------------------
 
 struct Association {
