@@ -10,6 +10,13 @@ const zyl::StructDef* defineStructure(const StructureSpec& spec) {
   return def;
 }
 
+bool defineClass(const StructureSpec& instance, HostReleaseCallback release) {
+  const zyl::StructDef* def = defineStructure(instance);
+  if (def == nullptr) return false;
+  HostSetClassReleaseCallback(def->classRecord(), release);
+  return true;
+}
+
 void releaseNothing(void*) {}
 
 }  // namespace orvo

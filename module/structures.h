@@ -29,6 +29,10 @@ struct StructureSpec {
 // from its mirror.
 const zyl::StructDef* defineStructure(const StructureSpec& spec);
 
+// Defines a class's instance structure with defineStructure and sets the
+// class's release callback; false when the definition fails.
+bool defineClass(const StructureSpec& instance, HostReleaseCallback release);
+
 // File, query and storage client objects own nothing the host does not
 // release itself (a file object's data set goes with its Cleanup, which the
 // host calls).

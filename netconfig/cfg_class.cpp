@@ -51,11 +51,9 @@ const std::array kProcedures{
 
 }  // namespace
 
+// A configuration object's document goes with the object.
 bool defineStructures() {
-  const zyl::StructDef* instance = defineStructure(kInstance);
-  if (instance == nullptr) return false;
-  // A configuration object's document goes with the object.
-  HostSetClassReleaseCallback(instance->classRecord(), releaseCfgInstance);
+  if (!defineClass(kInstance, releaseCfgInstance)) return false;
   gAeRecord = defineStructure(kAeRecord);
   return gAeRecord != nullptr;
 }

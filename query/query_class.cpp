@@ -65,9 +65,7 @@ const std::array kProcedures{
 }  // namespace
 
 bool defineStructures() {
-  const zyl::StructDef* instance = defineStructure(kInstance);
-  if (instance == nullptr) return false;
-  HostSetClassReleaseCallback(instance->classRecord(), releaseNothing);
+  if (!defineClass(kInstance, releaseNothing)) return false;
   gResults = defineStructure(kResults);
   return gResults != nullptr;
 }

@@ -33,12 +33,7 @@ const std::array kProcedures{
 
 }  // namespace
 
-bool defineStructures() {
-  const zyl::StructDef* instance = defineStructure(kInstance);
-  if (instance == nullptr) return false;
-  HostSetClassReleaseCallback(instance->classRecord(), releaseNothing);
-  return true;
-}
+bool defineStructures() { return defineClass(kInstance, releaseNothing); }
 
 ClassRoutines routines() { return {kFunctions, kProcedures}; }
 
