@@ -12,6 +12,7 @@
 #include <set>
 
 #include "dump_tree.h"
+#include "support/temp_dir.h"
 
 namespace fotest {
 namespace {
@@ -40,9 +41,8 @@ Output run(const std::string& command) {
 std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
 
 Output dumpScript(const std::string& arguments) {
-  const fs::path user = fs::temp_directory_path() / ("zyl_dump_script_" + std::to_string(getpid()));
-  fs::create_directories(user);
-  return run("ZYL_USER_DIR=" + quote(user) + " " + quote(ZYL_PROGRAM) + " " + quote(kScript) + " " + arguments +
+  static const zyl::test::TempDir user("zyl_dump_script");
+  return run("ZYL_USER_DIR=" + quote(user.path()) + " " + quote(ZYL_PROGRAM) + " " + quote(kScript) + " " + arguments +
              " 2>&1");
 }
 

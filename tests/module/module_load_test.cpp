@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "zyl/runtime.h"
 
 namespace {
@@ -21,8 +23,8 @@ using zyl::Type;
 class ModuleLoad : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    userBase_ = fs::temp_directory_path() / ("zyl_module_test_" + std::to_string(getpid()));
-    fs::create_directories(userBase_);
+    userBaseFolder_.emplace("zyl_module_test");
+    userBase_ = userBaseFolder_->path();
     setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
     setenv("ZYL_USER_DIR", userBase_.c_str(), 1);
     // A definition that exists before the module loads, carrying its own
@@ -41,8 +43,9 @@ class ModuleLoad : public ::testing::Test {
     loadError_ = error;
   }
   static void TearDownTestSuite() {
-    fs::remove_all(userBase_);
+    userBaseFolder_.reset();
   }
+  static inline std::optional<zyl::test::TempDir> userBaseFolder_;
   static inline fs::path userBase_;
   static inline bool loaded_ = false;
   static inline std::string loadError_;

@@ -13,7 +13,7 @@ namespace svc = zyl::service;
 namespace {
 
 ToolResult Command(const Installation& inst, const std::string& argument) {
-  return RunTool({ServiceProgram().string(), argument}, 30,
+  return RunTool({ServiceProgram().string(), argument}, std::chrono::seconds(30),
                  {"ZYL_DIR=" + inst.root().string(), "ZYL_SERVICE_ROOT=" + inst.registry().string()});
 }
 
@@ -72,7 +72,7 @@ TEST(CommandLine, InstallStartsTheServiceAndUninstallRemovesIt) {
             "Updated the service description\n"
             "Service started\n");
   EXPECT_TRUE(WaitFor([&] { return InstalledState(inst) == svc::State::Running; }, 5s));
-  EXPECT_TRUE(ServiceProcess::ListeningOn(settings.port, 15s));
+  EXPECT_TRUE(WaitListening(settings.port, 15s));
 
   // Installing over the running service stops it, updates it and tries to
   // start it again while the old instance may still be stopping.
@@ -138,7 +138,7 @@ TEST(Stopping, TheInstalledServiceStopsWithinTwoSecondsOfTheStopControl) {
   Installation inst(settings);
   Uninstaller cleanup{inst};
   Command(inst, "/install");
-  ASSERT_TRUE(ServiceProcess::ListeningOn(settings.port, 15s));
+  ASSERT_TRUE(WaitListening(settings.port, 15s));
   ::setenv("ZYL_SERVICE_ROOT", inst.registry().c_str(), 1);
   svc::Manager manager;
   ASSERT_EQ(svc::Manager::open(manager, svc::kManagerConnect), svc::kOk);

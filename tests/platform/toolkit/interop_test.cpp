@@ -82,8 +82,10 @@ std::string run(const std::string& command) {
 
 bool toolAvailable(const std::string& probe) { return std::system((probe + " >/dev/null 2>&1").c_str()) == 0; }
 
+// A file in the process's own temporary folder, removed at exit.
 std::string tempPath(const std::string& name) {
-    return (fs::temp_directory_path() / ("zyltoolkit_interop_" + std::to_string(getpid()) + "_" + name)).string();
+    static const zyl::test::TempDir folder("zyltoolkit_interop");
+    return folder.file(name);
 }
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {

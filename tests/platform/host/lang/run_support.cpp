@@ -1,4 +1,5 @@
 #include "run_support.h"
+#include "support/temp_dir.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace zyl::lang::test {
 namespace {
@@ -18,23 +18,13 @@ std::string quote(const std::string& s) {
   return out + "'";
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 std::string scratchDir() {
-  static const std::string dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zyl_lang_test.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    std::filesystem::create_directories(pattern + "/user");
-    return pattern;
-  }();
-  return dir;
+  // Removed when the test program ends.
+  static const zyl::test::TempDir dir("zyl_lang_test");
+  [[maybe_unused]] static const bool userFolder = std::filesystem::create_directories(dir.path() / "user");
+  return dir.str();
 }
 
 std::string writeScratchFile(const std::string& name, const std::string& text) {
@@ -63,8 +53,8 @@ RunResult runZyl(const std::vector<std::string>& args, bool mergeOutput, const s
   const int raw = std::system(command.c_str());
   RunResult result;
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  result.out = readFile(outPath);
-  result.err = mergeOutput ? std::string() : readFile(errPath);
+  result.out = zyl::test::ReadText(outPath);
+  result.err = mergeOutput ? std::string() : zyl::test::ReadText(errPath);
   return result;
 }
 

@@ -16,17 +16,6 @@ namespace zyl::codec::test {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "zylcodec-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
 ImageDescription describe(std::uint16_t rows, std::uint16_t columns, std::uint16_t samples,
                           std::uint16_t bitsAllocated, std::uint16_t bitsStored,
                           std::uint16_t pixelRepresentation, std::uint32_t frames,
