@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/process.h"
 #include "support/temp_dir.h"
 #include "zyl/runtime.h"
 
@@ -29,20 +30,14 @@ inline const fs::path kCorpus = "/usr/lib/python3/dist-packages/pydicom/data/tes
 
 inline zyl::Runtime& rt() { return zyl::Runtime::instance(); }
 
-// Runs a shell command; its standard output.
+// Runs a shell command; its standard output, and its exit code in `status`.
 inline std::string run(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  size_t n = 0;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = pclose(p);
-  if (status) *status = rc;
-  return out;
+  zyl::test::ToolResult result = zyl::test::RunShell(command);
+  if (status) *status = result.exitCode;
+  return std::move(result.output);
 }
 
-inline std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
+inline std::string quote(const fs::path& p) { return zyl::test::ShellQuote(p.string()); }
 
 inline std::vector<unsigned char> readBytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

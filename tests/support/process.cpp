@@ -154,8 +154,9 @@ std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds limit) {
   }
 }
 
-ToolResult RunTool(const std::vector<std::string>& args, std::chrono::seconds limit,
-                   const std::vector<std::string>& extraEnv) {
+namespace {
+ToolResult Capture(const std::vector<std::string>& args, std::chrono::seconds limit,
+                   const std::vector<std::string>& extraEnv, bool withStandardError) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return {};
   ChildEnvironment environment(extraEnv, {});
@@ -163,7 +164,7 @@ ToolResult RunTool(const std::vector<std::string>& args, std::chrono::seconds li
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(fds[1], 1);
-    ::dup2(fds[1], 2);
+    if (withStandardError) ::dup2(fds[1], 2);
     ::execvpe(argv.get()[0], argv.get(), environment.get());
     ::_exit(127);
   }
@@ -195,6 +196,22 @@ ToolResult RunTool(const std::vector<std::string>& args, std::chrono::seconds li
   ::waitpid(pid, &status, 0);
   result.exitCode = killed ? -1 : (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   return result;
+}
+}  // namespace
+
+ToolResult RunTool(const std::vector<std::string>& args, std::chrono::seconds limit,
+                   const std::vector<std::string>& extraEnv) {
+  return Capture(args, limit, extraEnv, true);
+}
+
+ToolResult RunShell(const std::string& command, std::chrono::seconds limit) {
+  return Capture({"/bin/sh", "-c", command}, limit, {}, false);
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 }  // namespace zyl::test

@@ -54,4 +54,11 @@ struct ToolResult {
 ToolResult RunTool(const std::vector<std::string>& args, std::chrono::seconds limit = std::chrono::seconds(60),
                    const std::vector<std::string>& extraEnv = {});
 
+// Runs a command line with /bin/sh to its end, bounded by `limit`; the output
+// is its standard output only (the command redirects standard error where it
+// wants it).
+ToolResult RunShell(const std::string& command, std::chrono::seconds limit = std::chrono::seconds(300));
+// `text` as one word of a shell command line.
+std::string ShellQuote(const std::string& text);
+
 }  // namespace zyl::test

@@ -1,8 +1,6 @@
 #include "run_support.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,15 +8,8 @@
 #include <sstream>
 
 namespace zyl::lang::test {
-namespace {
 
-std::string quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-}  // namespace
+using zyl::test::ShellQuote;
 
 std::string scratchDir() {
   // Removed when the test program ends.
@@ -44,15 +35,14 @@ RunResult runZyl(const std::vector<std::string>& args, bool mergeOutput, const s
   const std::string dir = scratchDir();
   setenv("ZYL_TESTMOD", ZYL_TESTMOD_PATH, 0);
   setenv("ZYL_USER_DIR", (dir + "/user").c_str(), 1);
-  std::string command = program.empty() ? quote(ZYL_PROGRAM) + " --no-modules" : quote(program);
-  for (const std::string& a : args) command += " " + quote(a);
+  std::string command = program.empty() ? ShellQuote(ZYL_PROGRAM) + " --no-modules" : ShellQuote(program);
+  for (const std::string& a : args) command += " " + ShellQuote(a);
   const std::string outPath = dir + "/stdout.txt";
   const std::string errPath = dir + "/stderr.txt";
-  command += " </dev/null >" + quote(outPath) + (mergeOutput ? " 2>&1" : " 2>" + quote(errPath));
+  command += " </dev/null >" + ShellQuote(outPath) + (mergeOutput ? " 2>&1" : " 2>" + ShellQuote(errPath));
   std::filesystem::remove(errPath);
-  const int raw = std::system(command.c_str());
   RunResult result;
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  result.status = zyl::test::RunShell(command).exitCode;
   result.out = zyl::test::ReadText(outPath);
   result.err = mergeOutput ? std::string() : zyl::test::ReadText(errPath);
   return result;

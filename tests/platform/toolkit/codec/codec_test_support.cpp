@@ -1,5 +1,7 @@
 #include "codec_test_support.h"
 
+#include "support/process.h"
+
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcxfer.h>
@@ -123,8 +125,7 @@ void writeCompressedFile(const fs::path& file, const ImageDescription& image, co
 }
 
 int run(const std::string& command, const fs::path& log) {
-  const int status = std::system((command + " > '" + log.string() + "' 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return zyl::test::RunShell(command + " > " + zyl::test::ShellQuote(log.string()) + " 2>&1").exitCode;
 }
 
 bool toolAvailable(const char* path) { return path && *path && access(path, X_OK) == 0; }
