@@ -1,6 +1,6 @@
 #include "ini_file.h"
 
-#include "config/file_io.h"
+#include "files/replace.h"
 
 #include <algorithm>
 #include <cctype>
@@ -98,8 +98,7 @@ bool writeIniValue(const std::string& path, const std::string& section, const st
   for (const std::string& line : lines) text += line + '\n';
   // Flushed to disk before it replaces the file, keeping the file's
   // permissions (the toolkit's files are shared between users).
-  if (!zyl::config::io::ReplaceFileAtomically(path, text)) return false;
-  return true;
+  return zyl::files::ReplaceFile(path, text) == 0;
 }
 
 }  // namespace orvo

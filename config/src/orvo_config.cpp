@@ -11,6 +11,7 @@
 
 #include "config_document.h"
 #include "config/file_io.h"
+#include "files/replace.h"
 #include "messages.h"
 #include "xml_runtime.h"
 
@@ -305,7 +306,7 @@ int WriteConfig(ConfigDocument& document, std::string_view path, std::span<char>
   if (state == nullptr) return fail();
   return Guarded(fail, [&] {
     std::string bytes = DocumentBytes(*state);
-    if (!io::ReplaceFileAtomically(std::string(path), bytes)) return fail();
+    if (files::ReplaceFile(std::string(path), bytes) != 0) return fail();
     MarkWritten(*state, std::move(bytes));
     return kOk;
   });

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <array>
@@ -16,50 +15,17 @@
 #include <vector>
 
 #include "config/orvo_config.h"
+#include "support/temp_dir.h"
 
 namespace zyl::config::testing {
 
-// A fresh folder under the system's temporary directory, removed at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zylcfg-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string file(std::string_view name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
-  // Names of everything in the folder, for checks that nothing was left over.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::filesystem::path path_;
-};
+using zyl::test::ReadText;
+using zyl::test::TempDir;
 
 inline void WriteFile(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline std::string Replace(std::string text, std::string_view from, std::string_view to) {
@@ -116,7 +82,7 @@ class ConfigFixture : public ::testing::Test {
   // Writes the document back to its own path and returns the file.
   std::string WriteBack() {
     EXPECT_EQ(WriteConfig(document_, path_, message_), 0) << message_.data();
-    return ReadFile(path_);
+    return ReadText(path_);
   }
   std::string Param(std::string_view name) {
     std::array<char, 256> value{};

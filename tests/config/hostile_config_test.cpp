@@ -54,7 +54,7 @@ std::string LoadInBoundedChild(const std::string& path, const std::string& messa
   if (child < 0 || ::waitpid(child, &status, 0) != child) return "<no child>";
   if (WIFSIGNALED(status)) return "<killed by signal " + std::to_string(WTERMSIG(status)) + ">";
   if (WEXITSTATUS(status) != 0) return "<loaded>";
-  return ReadFile(messageFile);
+  return ReadText(messageFile);
 }
 
 TEST(HostileConfig, DocumentTypesEntitiesAndDeepNestingAreRefusedWithLineAndReason) {
@@ -87,7 +87,7 @@ TEST(HostileConfig, DocumentTypesEntitiesAndDeepNestingAreRefusedWithLineAndReas
     const std::string message = LoadInBoundedChild(path, dir.file("message.txt"));
     EXPECT_TRUE(message.starts_with(NoDocumentMessage(path) + c.detail)) << message;
     EXPECT_EQ(message.find("SECRET"), std::string::npos);
-    EXPECT_EQ(ReadFile(path), c.text);  // loading never writes
+    EXPECT_EQ(ReadText(path), c.text);  // loading never writes
   }
 }
 

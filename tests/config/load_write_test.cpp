@@ -176,7 +176,7 @@ TEST_F(WriteBackTest, UnchangedDocumentsAreWrittenBackByteForByte) {
     ASSERT_EQ(RemoveApplEntity(document_, "NOT_THERE", path_, message_), 0);
     const std::string copy = dir_.file("copy.xml");
     ASSERT_EQ(WriteConfig(document_, copy, message_), 0) << Message();
-    EXPECT_EQ(ReadFile(copy), text);
+    EXPECT_EQ(ReadText(copy), text);
   }
 }
 
@@ -233,7 +233,7 @@ TEST(WriteConfig, FailedWriteLeavesTheOriginalFileIntact) {
     return message.data() == WriteMessage(path) ? 0 : 14;
   });
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadFile(path), kSampleConfig);
+  EXPECT_EQ(ReadText(path), kSampleConfig);
   EXPECT_EQ(dir.entries(), before);  // no temporary file left behind
 }
 
@@ -272,7 +272,7 @@ TEST(WriteConfig, ReplacedFileKeepsItsModeAndALinkKeepsPointingAtIt) {
   ASSERT_EQ(WriteConfig(document, link, message), 0) << message.data();
 
   EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(ReadFile(real), Replace(Replace(std::string(kSampleConfig), "/data/store", "/new"),
+  EXPECT_EQ(ReadText(real), Replace(Replace(std::string(kSampleConfig), "/data/store", "/new"),
                                     "<Empty></Empty>", "<Empty/>"));
   struct stat info {};
   ASSERT_EQ(::stat(real.c_str(), &info), 0);

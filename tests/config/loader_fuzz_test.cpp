@@ -34,7 +34,7 @@ std::string Mutate(std::string text, std::mt19937& random) {
 TEST(LoaderFuzz, MutatedConfigurationsNeverBreakTheLayer) {
   const std::string seeds[] = {
       std::string(kSampleConfig),
-      ReadFile(ZYL_SHIPPED_ORVOCFG),
+      ReadText(ZYL_SHIPPED_ORVOCFG),
       "\xEF\xBB\xBF<?xml version='1.0'?>\r\n<!-- a -->\r\n<Cfg x='1'>\r\n<QRScuServiceAE>A</QRScuServiceAE>"
       "<![CDATA[c]]></Cfg>\r\n<!-- b -->",
   };

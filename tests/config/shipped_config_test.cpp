@@ -9,7 +9,7 @@ namespace {
 
 class ShippedConfigTest : public ConfigFixture {
  protected:
-  void SetUp() override { Load(ReadFile(ZYL_SHIPPED_ORVOCFG)); }
+  void SetUp() override { Load(ReadText(ZYL_SHIPPED_ORVOCFG)); }
 
   std::vector<std::string> Names(int (*count)(const ConfigDocument&, int&, std::string_view, std::span<char>),
                                  int (*read)(const ConfigDocument&, std::span<CfgText>, std::string_view,
@@ -70,7 +70,7 @@ TEST_F(ShippedConfigTest, StandardEntitiesExistAndUseDeclaredListsAndTypes) {
 }
 
 TEST_F(ShippedConfigTest, AnEditChangesNothingButTheEditedValue) {
-  const std::string original = ReadFile(path_);
+  const std::string original = ReadText(path_);
   ASSERT_EQ(SetParam(document_, "SystemDir", "/opt/zyl/resource/orvo", path_, message_), 0);
   EXPECT_EQ(WriteBack(), Replace(original, "<SystemDir/>", "<SystemDir>/opt/zyl/resource/orvo</SystemDir>"));
 }

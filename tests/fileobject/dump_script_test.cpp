@@ -12,6 +12,8 @@
 #include <set>
 
 #include "dump_tree.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
 
 namespace fotest {
 namespace {
@@ -21,28 +23,14 @@ namespace fs = std::filesystem;
 const fs::path kCorpus = "/usr/lib/python3/dist-packages/pydicom/data/test_files";
 const fs::path kScript = fs::path(ZYL_EXAMPLES_DIR) / "dump.zyl";
 
-struct Output {
-  std::string out;
-  int status = -1;
-};
+using zyl::test::ToolResult;
+using zyl::test::RunShell;
 
-Output run(const std::string& command) {
-  Output r;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  size_t n = 0;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  r.status = pclose(p);
-  return r;
-}
+std::string quote(const fs::path& p) { return zyl::test::ShellQuote(p.string()); }
 
-std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-Output dumpScript(const std::string& arguments) {
-  const fs::path user = fs::temp_directory_path() / ("zyl_dump_script_" + std::to_string(getpid()));
-  fs::create_directories(user);
-  return run("ZYL_USER_DIR=" + quote(user) + " " + quote(ZYL_PROGRAM) + " " + quote(kScript) + " " + arguments +
+ToolResult dumpScript(const std::string& arguments) {
+  static const zyl::test::TempDir user("zyl_dump_script");
+  return RunShell("ZYL_USER_DIR=" + quote(user.path()) + " " + quote(ZYL_PROGRAM) + " " + quote(kScript) + " " + arguments +
              " 2>&1");
 }
 
@@ -119,12 +107,12 @@ TEST_F(DumpScript, PrintsWhatDcmdumpShowsForTheAttributesItLooksFor) {
                            "SC_rgb_jpeg_dcmtk.dcm"}) {
     SCOPED_TRACE(name);
     const fs::path file = kCorpus / name;
-    const Output ours = dumpScript(quote(file));
-    ASSERT_EQ(ours.status, 0) << ours.out;
-    EXPECT_EQ(ours.out.rfind("# " + file.string() + "\n", 0), 0u) << ours.out;
-    const Output reference = run("dcmdump -q -Un +L " + quote(file) + " 2>/dev/null");
-    const auto ourTree = parseDump(ours.out);
-    const auto theirTree = parseDump(reference.out);
+    const ToolResult ours = dumpScript(quote(file));
+    ASSERT_EQ(ours.exitCode, 0) << ours.output;
+    EXPECT_EQ(ours.output.rfind("# " + file.string() + "\n", 0), 0u) << ours.output;
+    const ToolResult reference = RunShell("dcmdump -q -Un +L " + quote(file) + " 2>/dev/null");
+    const auto ourTree = parseDump(ours.output);
+    const auto theirTree = parseDump(reference.output);
     compared = 0;
     compareLevel(ourTree, theirTree);
     // Nothing the script looks for is missing from its output.
@@ -135,17 +123,17 @@ TEST_F(DumpScript, PrintsWhatDcmdumpShowsForTheAttributesItLooksFor) {
         EXPECT_TRUE(printed.count(lower(t->tag))) << "left out: " << t->tag;
       }
     }
-    EXPECT_GT(compared, 15) << ours.out;
+    EXPECT_GT(compared, 15) << ours.output;
   }
 }
 
 TEST_F(DumpScript, WithoutAFileItDumpsTheSampleAndAMissingFileFails) {
-  const Output sample = dumpScript("");
-  ASSERT_EQ(sample.status, 0) << sample.out;
-  EXPECT_EQ(sample.out, dumpScript(quote(kCorpus / "CT_small.dcm")).out);
-  const Output missing = dumpScript("/nonexistent/file.dcm");
-  EXPECT_NE(missing.status, 0);
-  EXPECT_NE(missing.out.find("Unable to locate file"), std::string::npos) << missing.out;
+  const ToolResult sample = dumpScript("");
+  ASSERT_EQ(sample.exitCode, 0) << sample.output;
+  EXPECT_EQ(sample.output, dumpScript(quote(kCorpus / "CT_small.dcm")).output);
+  const ToolResult missing = dumpScript("/nonexistent/file.dcm");
+  EXPECT_NE(missing.exitCode, 0);
+  EXPECT_NE(missing.output.find("Unable to locate file"), std::string::npos) << missing.output;
 }
 
 }  // namespace

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/process.h"
+#include "support/temp_dir.h"
 #include "zyl/runtime.h"
 
 namespace fotest {
@@ -28,20 +30,14 @@ inline const fs::path kCorpus = "/usr/lib/python3/dist-packages/pydicom/data/tes
 
 inline zyl::Runtime& rt() { return zyl::Runtime::instance(); }
 
-// Runs a shell command; its standard output.
+// Runs a shell command; its standard output, and its exit code in `status`.
 inline std::string run(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  size_t n = 0;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = pclose(p);
-  if (status) *status = rc;
-  return out;
+  zyl::test::ToolResult result = zyl::test::RunShell(command);
+  if (status) *status = result.exitCode;
+  return std::move(result.output);
 }
 
-inline std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
+inline std::string quote(const fs::path& p) { return zyl::test::ShellQuote(p.string()); }
 
 inline std::vector<unsigned char> readBytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -62,10 +58,10 @@ class FileObjectTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (loaded_) return;
-    userBase_ = fs::temp_directory_path() / ("zyl_fileobject_user_" + std::to_string(getpid()));
-    fs::create_directories(userBase_);
+    // The module keeps using the per-user folder until the program ends.
+    static const zyl::test::TempDir userBase("zyl_fileobject_user");
     setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
-    setenv("ZYL_USER_DIR", userBase_.c_str(), 1);
+    setenv("ZYL_USER_DIR", userBase.path().c_str(), 1);
     std::string error;
     loaded_ = rt().loadModule(ZYL_ORVO_PATH, &error);
     ASSERT_TRUE(loaded_) << error;
@@ -73,11 +69,7 @@ class FileObjectTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(loaded_);
-    dir_ = fs::temp_directory_path() /
-           ("zyl_fileobject_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_.emplace("zyl_fileobject");
     rt().setMessageSink([this](const zyl::Message& m) { messages.push_back(m); });
     rt().setQuiet(false);
   }
@@ -87,10 +79,10 @@ class FileObjectTest : public ::testing::Test {
     rt().setMessageSink(nullptr);
     rt().setQuiet(false);
     EXPECT_EQ(rt().liveTemporaries(), 0u);
-    fs::remove_all(dir_);
+    dir_.reset();
   }
 
-  fs::path tmp(const std::string& name) const { return dir_ / name; }
+  fs::path tmp(const std::string& name) const { return dir_->path() / name; }
 
   // A Part 10 file (explicit VR little endian) made by dump2dcm from dump lines.
   fs::path fromDump(const std::string& name, const std::string& lines) {
@@ -175,8 +167,7 @@ class FileObjectTest : public ::testing::Test {
 
  private:
   static inline bool loaded_ = false;
-  static inline fs::path userBase_;
-  fs::path dir_;
+  std::optional<zyl::test::TempDir> dir_;
   std::vector<zyl::Variable> objects_;
 };
 

@@ -1,4 +1,5 @@
 #include "ini_file.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,19 +15,12 @@ namespace fs = std::filesystem;
 class IniFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("zyl_ini_" + std::to_string(getpid()));
-    fs::create_directories(dir);
     path = (dir / "merge.ini").string();
   }
-  void TearDown() override { fs::remove_all(dir); }
   void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-  std::string read() {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  fs::path dir;
+  std::string read() { return zyl::test::ReadText(path); }
+  zyl::test::TempDir temp{"zyl_ini"};
+  const fs::path& dir = temp.path();
   std::string path;
 };
 

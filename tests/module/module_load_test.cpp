@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "zyl/runtime.h"
 
 namespace {
@@ -21,8 +23,8 @@ using zyl::Type;
 class ModuleLoad : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    userBase_ = fs::temp_directory_path() / ("zyl_module_test_" + std::to_string(getpid()));
-    fs::create_directories(userBase_);
+    userBaseFolder_.emplace("zyl_module_test");
+    userBase_ = userBaseFolder_->path();
     setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
     setenv("ZYL_USER_DIR", userBase_.c_str(), 1);
     // A definition that exists before the module loads, carrying its own
@@ -41,8 +43,9 @@ class ModuleLoad : public ::testing::Test {
     loadError_ = error;
   }
   static void TearDownTestSuite() {
-    fs::remove_all(userBase_);
+    userBaseFolder_.reset();
   }
+  static inline std::optional<zyl::test::TempDir> userBaseFolder_;
   static inline fs::path userBase_;
   static inline bool loaded_ = false;
   static inline std::string loadError_;
@@ -156,61 +159,50 @@ TEST_F(ModuleLoad, EveryKeywordMethodRegistersTheKeywordsItReads) {
   }
 }
 
-TEST_F(ModuleLoad, MessageBlockFormatsEachCodeAsListed) {
+// Each code of the block by its name and the text the host makes of it.
+// Outside a routine call %N stands for nothing, so the text is the
+// arguments' or the message's own.
+TEST_F(ModuleLoad, MessageBlockNamesItsThirteenCodesAndFormatsTheirArguments) {
   ASSERT_TRUE(loaded_) << loadError_;
   // Defining a block of the same name again hands back the module's block.
   const HostMessageDef probe[] = {{"PROBE", "%s"}};
   HostMsgBlock block = HostDefineMessageBlock("ZYL_MBLK_ORVO", 1, probe);
   ASSERT_NE(block, nullptr);
+  struct Code {
+    const char* name;
+    std::string text;
+  };
+  const std::vector<Code> codes = {
+      {"ZYL_M_ORVO_ERRS1", "a"},
+      {"ZYL_M_ORVO_ERRS2", "a, b"},
+      {"ZYL_M_ORVO_ERRS3", "a, b, c"},
+      {"ZYL_M_ORVO_ERRS4", "a, b, c, d"},
+      {"ZYL_M_ORVO_ERRS5", "a, b, c, d, e"},
+      {"ZYL_M_ORVO_ERRS6", "a, b, c, d, e, f"},
+      {"ZYL_M_ORVO_INVALID_DICOMTAG", "Error: Invalid DicomTag param...must be a string with exactly 9 chars."},
+      {"ZYL_M_ORVO_INVALID_PRIVCODE", "Error: Invalid Private Code param...must be a string."},
+      {"ZYL_M_ORVO_INVALID_GRP", "Error: Invalid Group param...must be a string with exactly 4 chars."},
+      {"ZYL_M_ORVO_INVALID_ELEM", "Error: Invalid Element param...must be a string with exactly 2 chars."},
+      {"ZYL_M_ORVO_INVALID_DICOM_VR", "Error: Invalid VR...must be a string with exactly 2 chars."},
+      {"ZYL_M_ORVO_INVALID_CLEAR_KW",
+       "Error: Invalid keyword combination, clear and remove keywords are mutally exclusive."},
+      {"ZYL_M_ORVO_INVALID_REMOVE_KW",
+       "Error: Invalid keyword combination, blockremove and remove keywords are mutually exclusive."}};
   std::vector<zyl::Message> seen;
   zyl::Runtime::instance().setMessageSink([&](const zyl::Message& m) { seen.push_back(m); });
-  HostMessage(block, 0, HOST_MSG_INFO, "a");
-  HostMessage(block, -1, HOST_MSG_INFO, "a", "b");
-  HostMessage(block, -5, HOST_MSG_INFO, "a", "b", "c", "d", "e", "f");
-  HostMessage(block, -6, HOST_MSG_INFO);
-  HostMessage(block, -11, HOST_MSG_INFO);
-  HostMessage(block, -12, HOST_MSG_INFO);
-  zyl::Runtime::instance().setMessageSink(nullptr);
-  ASSERT_EQ(seen.size(), 6u);
-  // Outside a routine call %N stands for nothing, so each text is the format's own.
-  EXPECT_EQ(seen[0].text, "a");
-  EXPECT_EQ(seen[1].text, "a, b");
-  EXPECT_EQ(seen[2].text, "a, b, c, d, e, f");
-  EXPECT_EQ(seen[3].text, "Error: Invalid DicomTag param...must be a string with exactly 9 chars.");
-  EXPECT_EQ(seen[4].text, "Error: Invalid keyword combination, clear and remove keywords are mutally exclusive.");
-  EXPECT_EQ(seen[5].text,
-            "Error: Invalid keyword combination, blockremove and remove keywords are mutually exclusive.");
-  for (const auto& m : seen) EXPECT_EQ(m.block, "ZYL_MBLK_ORVO");
-  EXPECT_EQ(seen[3].code, -6);
-}
-
-TEST_F(ModuleLoad, MessageBlockHasItsThirteenEntriesInOrder) {
-  ASSERT_TRUE(loaded_) << loadError_;
-  const HostMessageDef probe[] = {{"PROBE", "%s"}};
-  HostMsgBlock block = HostDefineMessageBlock("ZYL_MBLK_ORVO", 1, probe);
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"ZYL_M_ORVO_ERRS1", "%N %s"},
-      {"ZYL_M_ORVO_ERRS2", "%N %s, %s"},
-      {"ZYL_M_ORVO_ERRS3", "%N %s, %s, %s"},
-      {"ZYL_M_ORVO_ERRS4", "%N %s, %s, %s, %s"},
-      {"ZYL_M_ORVO_ERRS5", "%N %s, %s, %s, %s, %s"},
-      {"ZYL_M_ORVO_ERRS6", "%N %s, %s, %s, %s, %s, %s"},
-      {"ZYL_M_ORVO_INVALID_DICOMTAG", "%N Error: Invalid DicomTag param...must be a string with exactly 9 chars."},
-      {"ZYL_M_ORVO_INVALID_PRIVCODE", "%N Error: Invalid Private Code param...must be a string."},
-      {"ZYL_M_ORVO_INVALID_GRP", "%N Error: Invalid Group param...must be a string with exactly 4 chars."},
-      {"ZYL_M_ORVO_INVALID_ELEM", "%N Error: Invalid Element param...must be a string with exactly 2 chars."},
-      {"ZYL_M_ORVO_INVALID_DICOM_VR", "%N Error: Invalid VR...must be a string with exactly 2 chars."},
-      {"ZYL_M_ORVO_INVALID_CLEAR_KW",
-       "%N Error: Invalid keyword combination, clear and remove keywords are mutally exclusive."},
-      {"ZYL_M_ORVO_INVALID_REMOVE_KW",
-       "%N Error: Invalid keyword combination, blockremove and remove keywords are mutually exclusive."}};
-  for (size_t i = 0; i < expected.size(); ++i) {
-    const char* name = nullptr;
-    const char* format = nullptr;
+  for (size_t i = 0; i < codes.size(); ++i) {
     const int code = -static_cast<int>(i);
-    ASSERT_EQ(HostMessageBlockEntry(block, code, &name, &format), 1) << code;
-    EXPECT_EQ(name, expected[i].first) << code;
-    EXPECT_EQ(format, expected[i].second) << code;
+    const char* name = nullptr;
+    ASSERT_EQ(HostMessageBlockEntry(block, code, &name, nullptr), 1) << code;
+    EXPECT_EQ(name, std::string(codes[i].name)) << code;
+    HostMessage(block, code, HOST_MSG_INFO, "a", "b", "c", "d", "e", "f");
+  }
+  zyl::Runtime::instance().setMessageSink(nullptr);
+  ASSERT_EQ(seen.size(), codes.size());
+  for (size_t i = 0; i < codes.size(); ++i) {
+    EXPECT_EQ(seen[i].text, codes[i].text) << codes[i].name;
+    EXPECT_EQ(seen[i].block, "ZYL_MBLK_ORVO");
+    EXPECT_EQ(seen[i].code, -static_cast<int>(i));
   }
   EXPECT_EQ(HostMessageBlockEntry(block, -13, nullptr, nullptr), 0);
 }

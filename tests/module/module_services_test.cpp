@@ -6,6 +6,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "messages.h"
 #include "startup.h"
 #include "structures.h"
+#include "support/temp_dir.h"
 #include "zyl/runtime.h"
 
 namespace {
@@ -24,15 +26,14 @@ namespace fs = std::filesystem;
 class ModuleServices : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    base = fs::temp_directory_path() / ("zyl_services_" + std::to_string(getpid()));
-    fs::create_directories(base);
+    base.emplace("zyl_services");
     setenv("ZYL_DIR", ZYL_STAGE_DIR, 1);
-    setenv("ZYL_USER_DIR", base.c_str(), 1);
+    setenv("ZYL_USER_DIR", base->path().c_str(), 1);
     ASSERT_NE(orvo::defineMessageBlock(), nullptr);
     ASSERT_TRUE(orvo::startUp());
   }
-  static void TearDownTestSuite() { fs::remove_all(base); }
-  static inline fs::path base;
+  static void TearDownTestSuite() { base.reset(); }
+  static inline std::optional<zyl::test::TempDir> base;
 };
 
 TEST_F(ModuleServices, TitlesAreRegisteredOnceAndTheSixtyFifthIsRefused) {
@@ -66,7 +67,7 @@ TEST_F(ModuleServices, LookupsReadTheUserCopyAndRefreshRestoresTheSystemCopy) {
   zyl::Runtime::instance().setMessageSink([&](const zyl::Message& m) { messages.push_back(m.text); });
 
   const std::string userPath = orvo::configFilePath(false);
-  EXPECT_EQ(userPath, (base / "zyl" / "orvo" / "orvocfg.xml").string());
+  EXPECT_EQ(userPath, (base->path() / "zyl" / "orvo" / "orvocfg.xml").string());
   EXPECT_EQ(orvo::configFilePath(true), (fs::path(ZYL_STAGE_DIR) / "resource" / "orvo" / "orvocfg.xml").string());
 
   std::array<char, 256> value{};

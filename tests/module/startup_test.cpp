@@ -13,31 +13,22 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "zyl/runtime.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using zyl::test::ReadText;
 
 void writeFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 class StartUp : public ::testing::Test {
  protected:
   void SetUp() override {
-    base = fs::temp_directory_path() / ("zyl_startup_" + std::to_string(getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(base);
-    fs::create_directories(base);
     userDir = base / "zyl" / "orvo";
   }
-  void TearDown() override { fs::remove_all(base); }
 
   // Loads the module in a child process; returns what ZYL_Load gave (1/0)
   // and the texts of the messages issued, one per line (also left in
@@ -63,12 +54,13 @@ class StartUp : public ::testing::Test {
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    std::istringstream lines(readFile(log));
+    std::istringstream lines(ReadText(log));
     for (std::string line; std::getline(lines, line);) messages->push_back(line);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  fs::path base;
+  zyl::test::TempDir baseFolder{"zyl_startup"};
+  const fs::path& base = baseFolder.path();
   fs::path userDir;
 };
 
@@ -82,17 +74,17 @@ TEST_F(StartUp, FirstUseCopiesEveryFilePointsTheToolkitAtThemAndRecordsTheSystem
   EXPECT_TRUE(fs::exists(userDir / "orvocfg.xml"));
   for (const char* file : kToolkitFiles) EXPECT_TRUE(fs::exists(userDir / file)) << file;
   const std::string user = userDir.string();
-  const std::string ini = readFile(userDir / "merge.ini");
+  const std::string ini = ReadText(userDir / "merge.ini");
   EXPECT_NE(ini.find("MERGECOM_3_PROFILE=" + user + "/mergecom.pro"), std::string::npos) << ini;
   EXPECT_NE(ini.find("MERGECOM_3_SERVICES=" + user + "/mergecom.srv"), std::string::npos) << ini;
   EXPECT_NE(ini.find("MERGECOM_3_APPLICATIONS=" + user + "/mergecom.app"), std::string::npos) << ini;
   EXPECT_NE(ini.find("LOG_FILE=" + user + "/merge.log"), std::string::npos) << ini;
-  const std::string profile = readFile(userDir / "mergecom.pro");
+  const std::string profile = ReadText(userDir / "mergecom.pro");
   EXPECT_NE(profile.find("DICTIONARY_FILE=" + user + "/mrgcom3.dct"), std::string::npos) << profile;
   EXPECT_NE(profile.find("MSG_INFO_FILE=" + user + "/mrgcom3.msg"), std::string::npos) << profile;
   EXPECT_NE(profile.find("TEMP_FILE_DIRECTORY=" + user + "/"), std::string::npos) << profile;
   const fs::path systemDir = fs::path(ZYL_STAGE_DIR) / "resource" / "orvo";
-  EXPECT_NE(readFile(userDir / "orvocfg.xml").find("<SystemDir>" + systemDir.string() + "</SystemDir>"),
+  EXPECT_NE(ReadText(userDir / "orvocfg.xml").find("<SystemDir>" + systemDir.string() + "</SystemDir>"),
             std::string::npos);
   // The copies are the user's alone.
   for (const char* file : kToolkitFiles)
@@ -124,11 +116,11 @@ TEST_F(StartUp, AnUnusablePerUserFolderFailsTheLoadAndNothingIsWrittenElsewhere)
   ASSERT_FALSE(fs::exists(atTheRoot));
   std::vector<std::string> messages;
   EXPECT_EQ(loadInChild(&messages, {}, false, ZYL_STAGE_DIR, notAFolder), 0);
-  EXPECT_EQ(readFile(base / "messages.txt"),
+  EXPECT_EQ(ReadText(base / "messages.txt"),
             "ZYL_LOAD: Error: No usable per-user folder for the Orvo configuration files; ZYL_USER_DIR (or HOME) "
             "must name a folder this user can write (folder), \n");
   EXPECT_FALSE(fs::exists(atTheRoot));
-  EXPECT_EQ(readFile(notAFolder), "x");
+  EXPECT_EQ(ReadText(notAFolder), "x");
 }
 
 TEST_F(StartUp, SetsTheEnvironmentTheToolkitReads) {
@@ -141,25 +133,25 @@ TEST_F(StartUp, SetsTheEnvironmentTheToolkitReads) {
                           writeFile(base / "env.txt", std::string(cfg ? cfg : "-") + "\n" + (ssm ? ssm : "-"));
                         }),
             1);
-  const std::string env = readFile(base / "env.txt");
+  const std::string env = ReadText(base / "env.txt");
   EXPECT_EQ(env, userDir.string() + "\n" + (fs::path(ZYL_STAGE_DIR) / "bin" / "bin.x86_64").string() + "/");
 }
 
 TEST_F(StartUp, LaterUsesCopyNothingAndLeaveEditedFilesAlone) {
   std::vector<std::string> messages;
   ASSERT_EQ(loadInChild(&messages), 1);
-  const std::string edited = readFile(userDir / "merge.ini") + "; edited by the user\n";
+  const std::string edited = ReadText(userDir / "merge.ini") + "; edited by the user\n";
   writeFile(userDir / "merge.ini", edited);
-  const std::string config = readFile(userDir / "orvocfg.xml");
+  const std::string config = ReadText(userDir / "orvocfg.xml");
   ASSERT_EQ(loadInChild(&messages), 1) << ::testing::PrintToString(messages);
-  EXPECT_EQ(readFile(userDir / "merge.ini"), edited);
-  EXPECT_EQ(readFile(userDir / "orvocfg.xml"), config);
+  EXPECT_EQ(ReadText(userDir / "merge.ini"), edited);
+  EXPECT_EQ(ReadText(userDir / "orvocfg.xml"), config);
 }
 
 TEST_F(StartUp, ADeletedToolkitFileIsCopiedBackAndEveryProfileEntryRewritten) {
   std::vector<std::string> messages;
   ASSERT_EQ(loadInChild(&messages), 1);
-  std::string ini = readFile(userDir / "merge.ini");
+  std::string ini = ReadText(userDir / "merge.ini");
   const std::string user = userDir.string();
   const std::string profileEntry = "MERGECOM_3_PROFILE=" + user + "/mergecom.pro";
   ini.replace(ini.find(profileEntry), profileEntry.size(), "MERGECOM_3_PROFILE=elsewhere");
@@ -167,13 +159,13 @@ TEST_F(StartUp, ADeletedToolkitFileIsCopiedBackAndEveryProfileEntryRewritten) {
   fs::remove(userDir / "mrgcom3.msg");
   ASSERT_EQ(loadInChild(&messages), 1) << ::testing::PrintToString(messages);
   EXPECT_TRUE(fs::exists(userDir / "mrgcom3.msg"));
-  EXPECT_NE(readFile(userDir / "merge.ini").find(profileEntry), std::string::npos);
+  EXPECT_NE(ReadText(userDir / "merge.ini").find(profileEntry), std::string::npos);
 }
 
 TEST_F(StartUp, AConfigurationWithoutTheQueryEntityNameFailsTheLoadWithBothMessages) {
   std::vector<std::string> messages;
   ASSERT_EQ(loadInChild(&messages), 1);
-  std::string config = readFile(userDir / "orvocfg.xml");
+  std::string config = ReadText(userDir / "orvocfg.xml");
   const size_t begin = config.find("<QRScuServiceAE>");
   const size_t end = config.find("</QRScuServiceAE>");
   ASSERT_NE(begin, std::string::npos);
@@ -205,7 +197,7 @@ TEST_F(StartUp, AConfigurationWithoutTheQueryEntityNameFailsTheLoadWithBothMessa
                         },
                         true),
             0);
-  const std::string created = readFile(base / "created.txt");
+  const std::string created = ReadText(base / "created.txt");
   for (const char* cls : {"ZYLFFORVO", "ZYLFFORVOCFG", "ZYLFFORVOQUERY", "ZYLFFORVOSTORSCU"})
     EXPECT_NE(created.find(std::string(cls) + ": " + cls + "::INIT: " + why), std::string::npos) << created;
 }
@@ -223,7 +215,7 @@ TEST_F(StartUp, AUserCopyTheParserRefusesFailsTheLoadNamingLineAndReasonAndStays
   EXPECT_EQ(messages[0], "ZYL_LOAD: Error: Failed to load xml doc for cfg file (" + (userDir / "orvocfg.xml").string() +
                              "). Verify the file exists and you have read permission. Line 2: a DOCTYPE is not "
                              "allowed in this file");
-  EXPECT_EQ(readFile(userDir / "orvocfg.xml"), hostile);
+  EXPECT_EQ(ReadText(userDir / "orvocfg.xml"), hostile);
 }
 
 TEST_F(StartUp, AMissingSystemCopyIsReportedWithTheThreePaths) {
@@ -232,7 +224,7 @@ TEST_F(StartUp, AMissingSystemCopyIsReportedWithTheThreePaths) {
   fs::create_directories(root / "resource" / "orvo");
   std::vector<std::string> messages;
   EXPECT_EQ(loadInChild(&messages, {}, false, root, base), 0);
-  const std::string text = readFile(base / "messages.txt");
+  const std::string text = ReadText(base / "messages.txt");
   EXPECT_NE(text.find("Error: Failed to copy Orvo Cfg file: (file/src/dest) , orvocfg.xml, " +
                       (root / "resource" / "orvo" / "orvocfg.xml").string() + ", " +
                       (userDir / "orvocfg.xml").string()),

@@ -47,7 +47,7 @@ TEST_F(CfgEcho, AnUnknownEntityGivesFourLines) {
 
 TEST_F(CfgEcho, AClosedPortIsReportedNotRaised) {
   Variable cfg = makeCfg();
-  addPeer(cfg, "CLOSED", "NOBODY_HOME", tk::freePort());
+  addPeer(cfg, "CLOSED", "NOBODY_HOME", zyl::test::FreePort());
   const auto lines = echo(cfg, "CLOSED");
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[1], " AE Name: (CLOSED)");
@@ -56,11 +56,11 @@ TEST_F(CfgEcho, AClosedPortIsReportedNotRaised) {
 }
 
 TEST_F(CfgEcho, StorescpAnswersAndDescribesItself) {
-  tk::TempDir dir;
-  const int port = tk::freePort();
+  zyl::test::TempDir dir;
+  const int port = zyl::test::FreePort();
   const std::string log = (dir.path() / "storescp.log").string();
-  tk::Process storescp({"storescp", "-d", "-aet", "STORESCP", std::to_string(port)}, log);
-  ASSERT_TRUE(tk::waitForPort(port));
+  zyl::test::ChildProcess storescp({"storescp", "-d", "-aet", "STORESCP", std::to_string(port)}, log);
+  ASSERT_TRUE(zyl::test::WaitListening(port));
   Variable cfg = makeCfg();
   addPeer(cfg, "DCMTK_PEER", "STORESCP", port);
   uint32_t count = 0;
@@ -77,16 +77,15 @@ TEST_F(CfgEcho, StorescpAnswersAndDescribesItself) {
   EXPECT_EQ(lines[7], " Implementation Class UID: ");
   EXPECT_TRUE(contains(lines[8], "   (1.2.276.0.7230010.3")) << lines[8];
   // The calling title is the echo entity's AE title.
-  storescp.wait(std::chrono::milliseconds(200));
-  std::ifstream in(log);
-  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  storescp.waitExit(std::chrono::milliseconds(200));
+  const std::string text = zyl::test::ReadText(log);
   EXPECT_TRUE(contains(text, "ZYL_ECHO_SCU")) << text;
 }
 
 // A listener of our toolkit in this process answers every C-ECHO with a
 // chosen status and notes the calling title.
 struct EchoPeer {
-  int port = tk::freePort();
+  int port = zyl::test::FreePort();
   std::string calling;
   std::thread thread;
   explicit EchoPeer(unsigned status) {

@@ -42,7 +42,7 @@ class ScpControl : public CfgTest {
     return st::WaitFor([&] { return control(cfg, "status") == text; }, 15s);
   }
   static st::ToolResult program(const st::Installation& inst, const std::string& argument) {
-    return st::RunTool({st::ServiceProgram().string(), argument}, 30,
+    return st::RunTool({st::ServiceProgram().string(), argument}, std::chrono::seconds(30),
                        {"ZYL_DIR=" + inst.root().string(), "ZYL_SERVICE_ROOT=" + inst.registry().string()});
   }
 };
@@ -64,7 +64,7 @@ TEST_F(ScpControl, StartStopAndStatusOfTheInstalledService) {
   } uninstall{inst};
   ASSERT_TRUE(becomes(cfg, "service running")) << control(cfg, "status");
   EXPECT_EQ(control(cfg, "Status"), "service running");
-  EXPECT_TRUE(st::ServiceProcess::ListeningOn(settings.port, 15s));
+  EXPECT_TRUE(zyl::test::WaitListening(settings.port, 15s));
   EXPECT_EQ(control(cfg, "start"), "service already running");
 
   const std::string stopped = control(cfg, "stop");
@@ -81,7 +81,7 @@ TEST_F(ScpControl, StartStopAndStatusOfTheInstalledService) {
 
   EXPECT_EQ(control(cfg, "start"), "start request issued");
   ASSERT_TRUE(becomes(cfg, "service running")) << control(cfg, "status");
-  EXPECT_TRUE(st::ServiceProcess::ListeningOn(settings.port, 15s));
+  EXPECT_TRUE(zyl::test::WaitListening(settings.port, 15s));
   control(cfg, "stop");
   EXPECT_TRUE(becomes(cfg, "service not running"));
 }

@@ -105,7 +105,7 @@ TEST_F(QueryObject, StatusNamesAndCodesBothWays) {
 }
 
 TEST_F(QueryObject, TheModelsANodeSupports) {
-  tk::ArchiveScp scp({}, "NOBODY", tk::freePort());
+  tk::ArchiveScp scp({}, "NOBODY", zyl::test::FreePort());
   addNode("ARCHIVE", "QRSCP", scp.port);
   Variable q = makeQuery();
   EXPECT_TRUE(contains(errorOf(q, "QueryModelsSupported", {}), "Error: Set the Query_SCP property before calling this method."));
@@ -119,7 +119,7 @@ TEST_F(QueryObject, TheModelsANodeSupports) {
   const auto* codes = models.array()->as<int16_t>();
   EXPECT_EQ(std::set<int16_t>(codes, codes + models.array()->count()), (std::set<int16_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 
-  addNode("CLOSED", "NOBODY", tk::freePort());
+  addNode("CLOSED", "NOBODY", zyl::test::FreePort());
   setProperties(q, {{"QUERY_SCP", Variable::ofString("CLOSED")}});
   EXPECT_TRUE(contains(errorOf(q, "QueryModelsSupported", {}), "Error: Open Dicom Association failed (name/aet/err), CLOSED, NOBODY"));
   setProperties(q, {{"QUERY_SCP", Variable::ofString("NOT_CONFIGURED")}});
@@ -130,7 +130,7 @@ TEST_F(QueryObject, TheModelsANodeSupports) {
 TEST_F(QueryObject, AFindRunStepByStep) {
   std::vector<std::string> files;
   for (const auto& f : kArchive) files.push_back(tk::pydicomFile(f));
-  tk::ArchiveScp scp(files, "NOBODY", tk::freePort());
+  tk::ArchiveScp scp(files, "NOBODY", zyl::test::FreePort());
   addNode("ARCHIVE", "QRSCP", scp.port);
   Variable q = makeQuery();
   setProperties(q, {{"QUERY_SCP", Variable::ofString("ARCHIVE")}});
@@ -191,7 +191,7 @@ class QueryRun : public QueryObject {
     progress_.listen();
     std::vector<std::string> files;
     for (const auto& f : kArchive) files.push_back(tk::pydicomFile(f));
-    scp_ = std::make_unique<tk::ArchiveScp>(files, "NOBODY", tk::freePort());
+    scp_ = std::make_unique<tk::ArchiveScp>(files, "NOBODY", zyl::test::FreePort());
     addNode("ARCHIVE", "QRSCP", scp_->port);
   }
   void TearDown() override {
@@ -362,10 +362,10 @@ class RetrieveRun : public QueryObject {
     QueryObject::SetUp();
     progress_.listen();
     std::filesystem::create_directories(received());
-    storescp_ = std::make_unique<tk::Process>(
+    storescp_ = std::make_unique<zyl::test::ChildProcess>(
         std::vector<std::string>{"storescp", "-aet", "STORESCP", "-od", received().string(), std::to_string(storePort_)},
         (dir_.path() / "storescp.log").string());
-    ASSERT_TRUE(tk::waitForPort(storePort_));
+    ASSERT_TRUE(zyl::test::WaitListening(storePort_));
     std::vector<std::string> files;
     for (const auto& f : kArchive) files.push_back(tk::pydicomFile(f));
     scp_ = std::make_unique<tk::ArchiveScp>(files, "STORESCP", storePort_);
@@ -406,9 +406,9 @@ class RetrieveRun : public QueryObject {
       return e.what();
     }
   }
-  tk::TempDir dir_;
-  int storePort_ = tk::freePort();
-  std::unique_ptr<tk::Process> storescp_;
+  zyl::test::TempDir dir_;
+  int storePort_ = zyl::test::FreePort();
+  std::unique_ptr<zyl::test::ChildProcess> storescp_;
   std::unique_ptr<tk::ArchiveScp> scp_;
   cfgtest::Progress progress_;
 };

@@ -13,7 +13,7 @@ namespace svc = zyl::service;
 namespace {
 
 ToolResult Command(const Installation& inst, const std::string& argument) {
-  return RunTool({ServiceProgram().string(), argument}, 30,
+  return RunTool({ServiceProgram().string(), argument}, std::chrono::seconds(30),
                  {"ZYL_DIR=" + inst.root().string(), "ZYL_SERVICE_ROOT=" + inst.registry().string()});
 }
 
@@ -72,7 +72,7 @@ TEST(CommandLine, InstallStartsTheServiceAndUninstallRemovesIt) {
             "Updated the service description\n"
             "Service started\n");
   EXPECT_TRUE(WaitFor([&] { return InstalledState(inst) == svc::State::Running; }, 5s));
-  EXPECT_TRUE(ServiceProcess::ListeningOn(settings.port, 15s));
+  EXPECT_TRUE(WaitListening(settings.port, 15s));
 
   // Installing over the running service stops it, updates it and tries to
   // start it again while the old instance may still be stopping.
@@ -89,6 +89,14 @@ TEST(CommandLine, InstallStartsTheServiceAndUninstallRemovesIt) {
       << r.output;
   const bool started = r.output.ends_with("Service started\n") || r.output.ends_with("Service already running\n");
   EXPECT_TRUE(started) << r.output;
+  // A stop is refused while a start is pending (1061), as the manager refuses
+  // any control then: uninstall once the new start has settled.
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto state = InstalledState(inst);
+        return state == svc::State::Running || state == svc::State::Stopped;
+      },
+      15s));
 
   r = Command(inst, "/Uninstall");
   EXPECT_EQ(r.output.rfind("Attempting to uninstall the service...\nSCM opened\nService entry opened\n", 0), 0u)
@@ -138,7 +146,7 @@ TEST(Stopping, TheInstalledServiceStopsWithinTwoSecondsOfTheStopControl) {
   Installation inst(settings);
   Uninstaller cleanup{inst};
   Command(inst, "/install");
-  ASSERT_TRUE(ServiceProcess::ListeningOn(settings.port, 15s));
+  ASSERT_TRUE(WaitListening(settings.port, 15s));
   ::setenv("ZYL_SERVICE_ROOT", inst.registry().c_str(), 1);
   svc::Manager manager;
   ASSERT_EQ(svc::Manager::open(manager, svc::kManagerConnect), svc::kOk);

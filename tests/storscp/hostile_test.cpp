@@ -331,7 +331,7 @@ TEST_F(Hostile, AConnectionThatNeverAsksDoesNotStopTheService) {
   std::this_thread::sleep_for(200ms);
   const ToolResult sent = RunTool({"storescu", "-aet", "ZYL_STOR_SCU", "-aec", "ZYL_STOR_SCP", "127.0.0.1",
                                    std::to_string(settings_.port), (SampleFiles() / "CT_small.dcm").string()},
-                                  60);
+                                  std::chrono::seconds(60));
   EXPECT_EQ(sent.exitCode, 0) << sent.output;
   ExpectStillServing();
 }
@@ -562,7 +562,7 @@ TEST_F(Hostile, SoakGoodObjectsArriveIntactAmongBadOnesAndTheServiceReturnsToIts
        "for f in sorted(pathlib.Path(sys.argv[1]).glob('*.dcm')):\n"
        "  d=pydicom.dcmread(f); print(d.SOPInstanceUID, d.PatientName, len(d.PixelData))\n",
        inst.storageDir().string()},
-      120);
+      std::chrono::seconds(120));
   ASSERT_EQ(read.exitCode, 0) << read.output;
   std::set<std::string> expected{"1.2.3.300 WARM 64"};
   for (int s = 0; s < kSenders; ++s)

@@ -95,7 +95,7 @@ TEST(LoadBalancer, TwoInstancesOnOneFolderStoreEveryObjectOnceAndWhole) {
   const fs::path config = shared.path() / "haproxy.cfg";
   std::ofstream(config) << LoadBalancerConfig(frontPort, ports);
   ChildProcess loadBalancer({balancer.string(), "-db", "-f", config.string()}, shared.path() / "haproxy.out");
-  ASSERT_TRUE(ServiceProcess::ListeningOn(frontPort, 15s));
+  ASSERT_TRUE(WaitListening(frontPort, 15s));
 
   // Each sender's objects in a folder of its own, made by the test support.
   const fs::path sent = shared.path() / "sent";
@@ -118,7 +118,7 @@ TEST(LoadBalancer, TwoInstancesOnOneFolderStoreEveryObjectOnceAndWhole) {
       std::vector<std::string> args = {"storescu", "-aet", "ZYL_STOR_SCU", "-aec", "ZYL_STOR_SCP", "127.0.0.1",
                                        std::to_string(frontPort)};
       args.insert(args.end(), files[s].begin(), files[s].end());
-      results[s] = RunTool(args, 120);
+      results[s] = RunTool(args, std::chrono::seconds(120));
     });
   for (auto& sender : senders) sender.join();
   // Stopped together (each takes up to two seconds); the checks read files only.
@@ -148,7 +148,7 @@ TEST(LoadBalancer, TwoInstancesOnOneFolderStoreEveryObjectOnceAndWhole) {
        "  print(f.name, d.SOPInstanceUID, d.file_meta.MediaStorageSOPInstanceUID, d.PatientName,\n"
        "        d.PixelData==b'Z'*int(sys.argv[2]))\n",
        storage.string(), std::to_string(kPixelBytes)},
-      120);
+      std::chrono::seconds(120));
   ASSERT_EQ(read.exitCode, 0) << read.output.substr(0, 2000);
   std::set<std::string> expectedLines;
   for (int s = 0; s < kSenders; ++s)

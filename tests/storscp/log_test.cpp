@@ -1,6 +1,5 @@
 // The two alternating log files.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,30 +9,24 @@
 #include <vector>
 
 #include "state.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using zyl::storscp::kLogSwitchBytes;
 using zyl::storscp::ServiceLog;
+using zyl::test::ReadText;
 
 namespace {
 
 class LogFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "storscp_log_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    first_ = (dir_ / "storscp1.log").string();
-    second_ = (dir_ / "storscp2.log").string();
+    first_ = temp_.file("storscp1.log");
+    second_ = temp_.file("storscp2.log");
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   static void Fill(const std::string& path, std::size_t bytes, char c = 'x') {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(bytes, c);
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   static std::size_t Size(const std::string& path) {
     std::error_code ec;
@@ -41,7 +34,8 @@ class LogFiles : public ::testing::Test {
     return ec ? 0 : static_cast<std::size_t>(size);
   }
 
-  fs::path dir_;
+  zyl::test::TempDir temp_{"storscp_log"};
+  const fs::path& dir_ = temp_.path();
   std::string first_, second_;
 };
 
@@ -56,7 +50,7 @@ TEST_F(LogFiles, AppendsToTheFirstFileWhileItHasRoom) {
   ASSERT_TRUE(log.isOpen());
   EXPECT_EQ(log.index(), 1);
   log.line("hello there");
-  const std::string text = Read(first_);
+  const std::string text = ReadText(first_);
   EXPECT_EQ(text.substr(0, 100), std::string(100, 'x'));
   EXPECT_TRUE(std::regex_match(text.substr(100), std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}, hello there \n")))
       << text.substr(100);
@@ -71,8 +65,8 @@ TEST_F(LogFiles, AFullFirstFileSendsTheLogToTheSecond) {
   EXPECT_EQ(log.index(), 2);
   log.line("to the second");
   EXPECT_EQ(Size(first_), kFull);
-  EXPECT_EQ(Read(second_).substr(0, 10), std::string(10, 'y'));
-  EXPECT_NE(Read(second_).find("to the second \n"), std::string::npos);
+  EXPECT_EQ(ReadText(second_).substr(0, 10), std::string(10, 'y'));
+  EXPECT_NE(ReadText(second_).find("to the second \n"), std::string::npos);
 }
 
 TEST_F(LogFiles, TwoFullFilesEmptyTheFirst) {
@@ -83,7 +77,7 @@ TEST_F(LogFiles, TwoFullFilesEmptyTheFirst) {
   EXPECT_EQ(log.index(), 1);
   log.line("fresh start");
   EXPECT_EQ(Size(second_), kFull);
-  const std::string text = Read(first_);
+  const std::string text = ReadText(first_);
   EXPECT_LT(text.size(), 100u);
   EXPECT_NE(text.find("fresh start"), std::string::npos);
 }
@@ -102,11 +96,11 @@ TEST_F(LogFiles, TheLinePastTheLimitIsTheLastOneInItsFile) {
     ASSERT_EQ(log.index(), round == 0 ? 1 : 2);
     log.line("crosses the limit");
     EXPECT_GT(Size(from), kFull);
-    EXPECT_EQ(Read(from).rfind("crosses the limit \n"), Size(from) - std::string("crosses the limit \n").size());
+    EXPECT_EQ(ReadText(from).rfind("crosses the limit \n"), Size(from) - std::string("crosses the limit \n").size());
     EXPECT_EQ(log.index(), round == 0 ? 2 : 1);
     EXPECT_EQ(Size(to), 0u);
     log.line("next line");
-    const std::string next = Read(to);
+    const std::string next = ReadText(to);
     EXPECT_EQ(next.find('o'), std::string::npos);
     EXPECT_NE(next.find("next line \n"), std::string::npos);
   }
@@ -116,7 +110,7 @@ TEST_F(LogFiles, LinesAreCutAtTheirBufferSize) {
   ServiceLog log;
   log.open(first_, second_);
   log.line(std::string(2000, 'a'));
-  const std::string text = Read(first_);
+  const std::string text = ReadText(first_);
   EXPECT_EQ(text.size(), zyl::storscp::kLogLineSize - 1);
 }
 
@@ -142,7 +136,7 @@ TEST_F(LogFiles, ConcurrentLinesNeverInterleaveAndFilesStayBounded) {
   std::size_t lines = 0;
   for (const auto& path : {first_, second_}) {
     EXPECT_LE(Size(path), kFull + zyl::storscp::kLogLineSize);
-    std::istringstream in(Read(path));
+    std::istringstream in(ReadText(path));
     std::string line;
     while (std::getline(in, line)) {
       ++lines;

@@ -28,7 +28,7 @@ ToolResult Store(int port, const std::vector<std::string>& files, const std::vec
   args.push_back("127.0.0.1");
   args.push_back(std::to_string(port));
   args.insert(args.end(), files.begin(), files.end());
-  return RunTool(args, 120);
+  return RunTool(args, std::chrono::seconds(120));
 }
 
 std::string Attribute(const fs::path& file, const std::string& tag) {

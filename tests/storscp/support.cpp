@@ -21,44 +21,9 @@ namespace storscp_test {
 
 using namespace std::chrono_literals;
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "storscp_test_XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  socklen_t len = sizeof addr;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
-  ::close(fd);
-  return port;
-}
-
 fs::path ServiceProgram() { return ZYL_STORSCP_PROGRAM; }
 fs::path SystemResources() { return ZYL_SOURCE_RESOURCES; }
 fs::path SampleFiles() { return ZYL_SAMPLE_FILES; }
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return condition();
-}
 
 std::string ConfigXml(const Settings& s) {
   std::ostringstream x;
@@ -108,91 +73,8 @@ void Installation::writeConfig(const std::string& xml) const {
   std::ofstream(systemDir() / "orvocfg.xml", std::ios::trunc) << xml;
 }
 
-namespace {
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-}  // namespace
-
 std::string Installation::log() const {
-  return ReadFile(systemDir() / "storscp1.log") + ReadFile(systemDir() / "storscp2.log");
-}
-
-namespace {
-// The environment of a child: ours with `assignments` put over it and the
-// variables named in `removed` left out. Made before fork, because the child
-// of a threaded process must not allocate.
-class ChildEnvironment {
- public:
-  ChildEnvironment(const std::vector<std::string>& assignments, const std::vector<std::string>& removed) {
-    entries_ = assignments;
-    auto overridden = [&](std::string_view entry) {
-      const std::string_view name = entry.substr(0, entry.find('='));
-      for (const auto& a : assignments)
-        if (std::string_view(a).substr(0, a.find('=')) == name) return true;
-      for (const auto& r : removed)
-        if (r == name) return true;
-      return false;
-    };
-    for (char** e = environ; *e; ++e)
-      if (!overridden(*e)) entries_.emplace_back(*e);
-    for (auto& e : entries_) pointers_.push_back(e.data());
-    pointers_.push_back(nullptr);
-  }
-  char** get() { return pointers_.data(); }
-
- private:
-  std::vector<std::string> entries_;
-  std::vector<char*> pointers_;
-};
-}  // namespace
-
-ChildProcess::ChildProcess(const std::vector<std::string>& args, const fs::path& output,
-                           const std::vector<std::string>& extraEnv, const std::vector<std::string>& removedEnv) {
-  ChildEnvironment environment(extraEnv, removedEnv);
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const std::string out = output.string();
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) {
-      ::dup2(fd, 1);
-      ::dup2(fd, 2);
-    }
-    ::execvpe(argv[0], argv.data(), environment.get());
-    ::_exit(127);
-  }
-}
-
-ChildProcess::~ChildProcess() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
-  if (!waitExit(5s)) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-}
-
-void ChildProcess::stop() {
-  if (pid_ > 0) ::kill(pid_, SIGTERM);
-}
-
-std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds limit) {
-  if (pid_ <= 0) return std::nullopt;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (true) {
-    int status = 0;
-    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(10ms);
-  }
+  return zyl::test::ReadText(systemDir() / "storscp1.log") + zyl::test::ReadText(systemDir() / "storscp2.log");
 }
 
 ServiceProcess::ServiceProcess(const Installation& installation, std::vector<std::string> extraEnv)
@@ -205,74 +87,6 @@ ServiceProcess::ServiceProcess(const Installation& installation, std::vector<std
                  return env;
                }(),
                {"ZYL_SERVICE_NAME"}) {}
-
-// A socket in LISTEN state on the port, seen in /proc/net/tcp (no connection
-// is made, so the service sees no caller).
-bool ServiceProcess::waitListening(std::chrono::milliseconds limit) const { return ListeningOn(port_, limit); }
-
-bool ServiceProcess::ListeningOn(int port, std::chrono::milliseconds limit) {
-  char needle[16];
-  std::snprintf(needle, sizeof needle, ":%04X ", port);
-  return WaitFor(
-      [&] {
-        for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-          std::ifstream in(table);
-          std::string line;
-          while (std::getline(in, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state;
-            fields >> slot >> local >> remote >> state;
-            if (state == "0A" && (local + " ").find(needle) != std::string::npos) return true;
-          }
-        }
-        return false;
-      },
-      limit);
-}
-
-ToolResult RunTool(const std::vector<std::string>& args, int limitSeconds, const std::vector<std::string>& extraEnv) {
-  int fds[2];
-  if (::pipe(fds) != 0) return {};
-  std::vector<std::string> env = {"TCP_NODELAY=1"};
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-  ChildEnvironment environment(env, {});
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(fds[1], 1);
-    ::dup2(fds[1], 2);
-    ::close(fds[0]);
-    ::close(fds[1]);
-    ::execvpe(argv[0], argv.data(), environment.get());
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  ToolResult result;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
-  char buffer[8192];
-  bool killed = false;
-  while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      ::kill(pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    pollfd p{fds[0], POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(std::min<long>(left.count(), 200))) > 0) {
-      const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      result.output.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.exitCode = killed ? -1 : (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  return result;
-}
 
 namespace {
 // One dcmdump line without its length column: "(tag) VR value # vm Name".

@@ -14,25 +14,20 @@
 #include <string>
 #include <vector>
 
+#include "support/process.h"
+#include "support/temp_dir.h"
+
 namespace storscp_test {
 
 namespace fs = std::filesystem;
 
-// A folder removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// A port nobody listens on right now (loopback).
-int FreePort();
+using zyl::test::ChildProcess;
+using zyl::test::FreePort;
+using zyl::test::RunTool;
+using zyl::test::TempDir;
+using zyl::test::ToolResult;
+using zyl::test::WaitFor;
+using zyl::test::WaitListening;
 
 // Settings of the test orvocfg.xml; an element whose value is nullopt is left out.
 struct Settings {
@@ -63,25 +58,6 @@ class Installation {
 };
 std::string ConfigXml(const Settings& settings);
 
-// A program (looked up in PATH) run in the background with stdout and stderr
-// in `output`, the environment ours with `extraEnv` put over it and `removedEnv`
-// left out; stopped with SIGTERM, then killed, when the object goes.
-class ChildProcess {
- public:
-  ChildProcess(const std::vector<std::string>& args, const fs::path& output,
-               const std::vector<std::string>& extraEnv = {}, const std::vector<std::string>& removedEnv = {});
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-  pid_t pid() const { return pid_; }
-  // Waits for the process to end; its exit status, or nullopt on time-out.
-  std::optional<int> waitExit(std::chrono::milliseconds limit);
-  void stop();  // SIGTERM
-
- private:
-  pid_t pid_ = -1;
-};
-
 // The service program run in the foreground; stopped with SIGTERM, then
 // killed, when the object goes.
 class ServiceProcess {
@@ -89,8 +65,9 @@ class ServiceProcess {
   explicit ServiceProcess(const Installation& installation, std::vector<std::string> extraEnv = {});
   pid_t pid() const { return process_.pid(); }
   // Waits until the port takes connections.
-  bool waitListening(std::chrono::milliseconds limit = std::chrono::seconds(15)) const;
-  static bool ListeningOn(int port, std::chrono::milliseconds limit);
+  bool waitListening(std::chrono::milliseconds limit = std::chrono::seconds(15)) const {
+    return WaitListening(port_, limit);
+  }
   // Waits for the process to end; its exit status, or nullopt on time-out.
   std::optional<int> waitExit(std::chrono::milliseconds limit) { return process_.waitExit(limit); }
   void stop() { process_.stop(); }  // SIGTERM
@@ -99,15 +76,6 @@ class ServiceProcess {
   int port_ = 0;
   ChildProcess process_;
 };
-
-struct ToolResult {
-  int exitCode = -1;
-  std::string output;  // stdout and stderr
-};
-// Runs a program with arguments (no shell), TCP_NODELAY=1 and extra
-// environment entries, bounded by `limitSeconds`.
-ToolResult RunTool(const std::vector<std::string>& args, int limitSeconds = 60,
-                   const std::vector<std::string>& extraEnv = {});
 
 // dcmdump of a file without its meta group: every data set line, long values in full.
 std::string DataSetDump(const fs::path& file);
@@ -128,8 +96,6 @@ std::vector<std::string> DepotFiles(const fs::path& storageDir);
 fs::path ServiceProgram();
 fs::path SystemResources();
 fs::path SampleFiles();
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
 // ---- A raw DICOM peer ----------------------------------------------------------
 

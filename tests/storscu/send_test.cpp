@@ -80,9 +80,9 @@ class StorScu : public cfgtest::CfgTest {
 
 // storescp writing what it receives into a folder.
 struct StoreScp {
-  tk::TempDir dir;
-  int port = tk::freePort();
-  std::unique_ptr<tk::Process> process;
+  zyl::test::TempDir dir;
+  int port = zyl::test::FreePort();
+  std::unique_ptr<zyl::test::ChildProcess> process;
   fs::path received() const { return dir.path() / "in"; }
   fs::path log() const { return dir.path() / "storescp.log"; }
   // `options` e.g. {"+xa"}: every syntax DCMTK knows, besides the uncompressed ones.
@@ -91,8 +91,8 @@ struct StoreScp {
     std::vector<std::string> command{"storescp", "-v", "-aet", "STORESCP", "-od", received().string()};
     command.insert(command.end(), options.begin(), options.end());
     command.push_back(std::to_string(port));
-    process = std::make_unique<tk::Process>(command, log().string());
-    EXPECT_TRUE(tk::waitForPort(port));
+    process = std::make_unique<zyl::test::ChildProcess>(command, log().string());
+    EXPECT_TRUE(zyl::test::WaitListening(port));
   }
   std::vector<fs::path> files() const {
     std::vector<fs::path> out;
@@ -150,7 +150,7 @@ TEST_F(StorScu, ArgumentsAndTheDestinationAreCheckedFirst) {
 }
 
 TEST_F(StorScu, AnEmptyPathIsSkippedWithTwoMessages) {
-  addDestination("NOWHERE", "NOBODY", tk::freePort());
+  addDestination("NOWHERE", "NOBODY", zyl::test::FreePort());
   Variable scu = client("NOWHERE");
   EXPECT_EQ(send(scu, Variable::ofString("")), 0);
   EXPECT_EQ(progress_.messages,
@@ -240,7 +240,7 @@ TEST_F(StorScu, TheCallbackCanCancelAndReceivesItsData) {
 // A listener of our toolkit in the test: answers each C-STORE with the next
 // status of its list and counts the associations.
 struct StatusPeer {
-  int port = tk::freePort();
+  int port = zyl::test::FreePort();
   std::deque<unsigned> statuses;
   std::atomic<int> associations{0};
   std::atomic<bool> stop{false};
@@ -368,11 +368,12 @@ TEST_F(StorScu, ASendInsideAnotherSendsCallbackHasItsOwnAssociation) {
 }
 
 TEST_F(StorScu, AnAbortCostsAboutASecondWhenThePeerNeverCloses) {
-  tk::TempDir dir;
-  const int port = tk::freePort();
-  tk::Process peer({"/usr/bin/python3", ZYL_STORSCU_TEST_DIR "/stubborn_peer.py", std::to_string(port), "0xA700"},
-                   (dir.path() / "peer.log").string());
-  ASSERT_TRUE(tk::waitForPort(port));
+  zyl::test::TempDir dir;
+  const int port = zyl::test::FreePort();
+  zyl::test::ChildProcess peer(
+      {"/usr/bin/python3", ZYL_STORSCU_TEST_DIR "/stubborn_peer.py", std::to_string(port), "0xA700"},
+      (dir.path() / "peer.log").string());
+  ASSERT_TRUE(zyl::test::WaitListening(port));
   addDestination("STUBBORN", "STUBBORN", port);
   Variable scu = client("STUBBORN");
   std::vector<std::string> files;

@@ -1,6 +1,8 @@
 // Files of a service entry and the liveness of its process.
 #include "entry.h"
 
+#include "files/replace.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -69,31 +71,27 @@ std::optional<Fields> readFields(const std::string& path) {
   return fields;
 }
 
+namespace {
+// The registry's files are rewritten whole and often, and are rebuilt after a
+// crash of the machine: replaced unflushed, as new files.
+constexpr files::ReplaceOptions kRegistryFile{.flush = false, .keepExisting = false};
+
+int replaceRegistryFile(const std::string& path, std::string_view text) {
+  const int error = files::ReplaceFile(path, text, kRegistryFile);
+  return error == 0 ? kOk : systemError(error);
+}
+}  // namespace
+
 int writeFields(const std::string& path, const Fields& fields) {
-  const std::string temp = path + ".new." + std::to_string(getpid());
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    if (!out) return systemError(errno);
-    for (const auto& [key, value] : fields) {
-      // Values are single lines: a line break would start a new key.
-      std::string clean = value;
-      for (char& c : clean)
-        if (c == '\n' || c == '\r') c = ' ';
-      out << key << '=' << clean << '\n';
-    }
-    out.flush();
-    if (!out) {
-      const int error = errno;
-      std::remove(temp.c_str());
-      return systemError(error);
-    }
+  std::string text;
+  for (const auto& [key, value] : fields) {
+    // Values are single lines: a line break would start a new key.
+    std::string clean = value;
+    for (char& c : clean)
+      if (c == '\n' || c == '\r') c = ' ';
+    text += key + '=' + clean + '\n';
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    std::remove(temp.c_str());
-    return systemError(error);
-  }
-  return kOk;
+  return replaceRegistryFile(path, text);
 }
 
 Fields configFields(std::string_view name, const Config& config) {
@@ -166,19 +164,13 @@ std::optional<Status> readStatus(const std::string& folder, pid_t pid) {
 }
 
 int writeStatus(const std::string& folder, pid_t pid, const Status& status) {
-  const std::string path = folder + "/status";
-  const std::string temp = path + ".new." + std::to_string(getpid());
-  std::FILE* f = std::fopen(temp.c_str(), "w");
-  if (f == nullptr) return systemError(errno);
-  std::fprintf(f, "%d %u %u %u %u %u %u\n", static_cast<int>(pid), static_cast<unsigned>(status.currentState),
-               status.controlsAccepted, status.exitCode, status.serviceSpecificExitCode, status.checkPoint,
-               status.waitHint);
-  if (std::fclose(f) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    std::remove(temp.c_str());
-    return systemError(error);
-  }
-  return kOk;
+  char line[128];
+  const int length = std::snprintf(line, sizeof line, "%d %u %u %u %u %u %u\n", static_cast<int>(pid),
+                                   static_cast<unsigned>(status.currentState), status.controlsAccepted,
+                                   status.exitCode, status.serviceSpecificExitCode, status.checkPoint,
+                                   status.waitHint);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof line) return systemError(EOVERFLOW);
+  return replaceRegistryFile(folder + "/status", std::string_view(line, static_cast<std::size_t>(length)));
 }
 
 bool markedForDelete(const std::string& folder) {

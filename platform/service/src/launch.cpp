@@ -14,9 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "entry.h"
+#include "files/replace.h"
 
 namespace zyl::service::detail {
 
@@ -75,22 +77,16 @@ std::uint64_t OwnStartTime() {
   return value;
 }
 
-// Writes "pid starttime" to `temp` and renames it onto `path`.
+// Writes "pid starttime" to `temp` and renames it onto `path`; runs in the
+// child after fork.
 int RecordOwnProcess(const char* temp, const char* path) {
   char line[64];
   const int length = std::snprintf(line, sizeof line, "%d %llu\n", static_cast<int>(::getpid()),
                                    static_cast<unsigned long long>(OwnStartTime()));
-  const int fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return systemError(errno);
-  const bool written = ::write(fd, line, static_cast<std::size_t>(length)) == length;
-  const int error = errno;
-  ::close(fd);
-  if (!written || ::rename(temp, path) != 0) {
-    const int renameError = written ? errno : error;
-    ::unlink(temp);
-    return systemError(renameError);
-  }
-  return kOk;
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof line) return systemError(EOVERFLOW);
+  const int error =
+      files::ReplaceFileAfterFork(temp, path, std::string_view(line, static_cast<std::size_t>(length)), 0644);
+  return error == 0 ? kOk : systemError(error);
 }
 
 class Fd {

@@ -14,13 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 void writeAll(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 
 class FilesTest : public ::testing::Test {
@@ -39,7 +32,7 @@ TEST_F(FilesTest, UnitsOpenWriteSeekReadAndRunOut) {
   std::fputs("0123456789", HostFileStat(w));
   HostFileClose(w);
   EXPECT_EQ(HostFileStat(w), nullptr);
-  EXPECT_EQ(readAll(path), "0123456789");  // writing truncates
+  EXPECT_EQ(zyl::test::ReadText(path), "0123456789");  // writing truncates
 
   const int r = HostFileOpen(path.c_str(), HOST_FILE_READ, HOST_FILE_STDIO);
   ASSERT_GE(r, 100);
@@ -66,12 +59,12 @@ TEST_F(FilesTest, CopyChmodAndExists) {
   writeAll(src, "system copy");
   EXPECT_EQ(HostFileExists(dst.c_str()), 0);
   EXPECT_EQ(HostCallFileCopy(src.c_str(), dst.c_str(), 0), 1);
-  EXPECT_EQ(readAll(dst), "system copy");
+  EXPECT_EQ(zyl::test::ReadText(dst), "system copy");
   writeAll(dst, "user edits");
   EXPECT_EQ(HostCallFileCopy(src.c_str(), dst.c_str(), 0), 1);
-  EXPECT_EQ(readAll(dst), "user edits");  // kept without overwrite
+  EXPECT_EQ(zyl::test::ReadText(dst), "user edits");  // kept without overwrite
   EXPECT_EQ(HostCallFileCopy(src.c_str(), dst.c_str(), 1), 1);
-  EXPECT_EQ(readAll(dst), "system copy");
+  EXPECT_EQ(zyl::test::ReadText(dst), "system copy");
   EXPECT_EQ(HostCallFileCopy((dir.path() / "none").c_str(), (dir.path() / "none2").c_str(), 0), 0);
 
   ASSERT_EQ(HostCallFileChmod(dst.c_str(), 0640), 1);
@@ -127,7 +120,7 @@ TEST_F(FilesTest, UserAppDirIsCreatedWithItsReadmeOnce) {
   EXPECT_EQ(path, dir.str() + "/zyl/orvo");
   ASSERT_TRUE(fs::is_directory(path));
   EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0755));
-  const std::string readme = readAll(fs::path(path) / "Readme.txt");
+  const std::string readme = zyl::test::ReadText(fs::path(path) / "Readme.txt");
   EXPECT_NE(readme.find("Orvo Configuration Files"), std::string::npos);
   EXPECT_NE(readme.find("Local Copy"), std::string::npos);
   EXPECT_NE(readme.find("1.00"), std::string::npos);
@@ -136,7 +129,7 @@ TEST_F(FilesTest, UserAppDirIsCreatedWithItsReadmeOnce) {
 
   writeAll(fs::path(path) / "Readme.txt", "edited");
   EXPECT_EQ(HostCallUserAppDir("zyl", "a", "orvo", "b", text.c_str(), "1.00", "510"), path);
-  EXPECT_EQ(readAll(fs::path(path) / "Readme.txt"), "edited");
+  EXPECT_EQ(zyl::test::ReadText(fs::path(path) / "Readme.txt"), "edited");
   fs::remove(fs::path(path) / "Readme.txt");
   HostCallUserAppDir("zyl", "a", "orvo", "b", text.c_str(), "1.00", "510");
   EXPECT_TRUE(fs::exists(fs::path(path) / "Readme.txt"));

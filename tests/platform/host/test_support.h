@@ -3,29 +3,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <optional>
 #include <string>
 
-// A fresh folder for one test, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zylhost-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
+#include "support/temp_dir.h"
 
- private:
-  std::filesystem::path path_;
-};
+using zyl::test::TempDir;
 
 // Sets (or unsets) an environment variable for one scope.
 class ScopedEnv {

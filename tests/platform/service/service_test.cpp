@@ -11,6 +11,8 @@
 #include <functional>
 #include <thread>
 
+#include "support/process.h"
+#include "support/temp_dir.h"
 #include "zyl/service.h"
 
 namespace fs = std::filesystem;
@@ -19,14 +21,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return condition();
-}
+using zyl::test::WaitFor;
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path);
@@ -38,9 +33,7 @@ std::string ReadText(const fs::path& path) {
 class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zylservice_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = temp_.path();
     root_ = dir_ / "registry";
     marker_ = dir_ / "marker";
     ::setenv(svc::kRootVariable, root_.c_str(), 1);
@@ -53,7 +46,6 @@ class Registry : public ::testing::Test {
       if (pid > 0 && ::kill(pid, SIGKILL) == 0) WaitFor([&] { return ::kill(pid, 0) != 0; }, 2s);
     }
     ::unsetenv(svc::kRootVariable);
-    fs::remove_all(dir_);
   }
 
   svc::Config ProgramConfig(const std::string& name) const {
@@ -69,6 +61,7 @@ class Registry : public ::testing::Test {
     return status.currentState;
   }
 
+  zyl::test::TempDir temp_{"zylservice"};
   fs::path dir_, root_, marker_;
 };
 

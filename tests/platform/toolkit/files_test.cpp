@@ -118,8 +118,10 @@ std::vector<std::uint32_t> dcmdumpTags(const std::string& path) {
     return tags;
 }
 
+// A file in the process's own temporary folder, removed at exit.
 std::string tempPath(const std::string& name) {
-    return (fs::temp_directory_path() / ("zyltoolkit_" + std::to_string(getpid()) + "_" + name)).string();
+    static const zyl::test::TempDir folder("zyltoolkit");
+    return folder.file(name);
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 //    compare by presence; the meta group may gain the elements a Part 10 file
 //    needs (filled in by MC_Write_File); the original's meta elements stay.
 #include "support.h"
+#include "support/process.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dctk.h>
@@ -71,19 +72,12 @@ using Listing = std::vector<Entry>;
 constexpr const char* kNull = "(no value available)";
 constexpr const char* kEncapsulated = "(encapsulated)";
 
-std::string run(const std::string& command) {
-    std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string out;
-    if (!pipe) return out;
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
-    return out;
-}
-
 bool toolAvailable(const std::string& probe) { return std::system((probe + " >/dev/null 2>&1").c_str()) == 0; }
 
+// A file in the process's own temporary folder, removed at exit.
 std::string tempPath(const std::string& name) {
-    return (fs::temp_directory_path() / ("zyltoolkit_interop_" + std::to_string(getpid()) + "_" + name)).string();
+    static const zyl::test::TempDir folder("zyltoolkit_interop");
+    return folder.file(name);
 }
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -214,7 +208,7 @@ Listing parseDump(const std::string& dump) {
     return listing;
 }
 
-Listing dumpListing(const std::string& path) { return parseDump(run("dcmdump +L -q -Un +Qn +uc '" + path + "' 2>/dev/null")); }
+Listing dumpListing(const std::string& path) { return parseDump(zyl::test::RunShell("dcmdump +L -q -Un +Qn +uc '" + path + "' 2>/dev/null").output); }
 
 // ---- Our layer --------------------------------------------------------------------
 
@@ -658,7 +652,7 @@ TEST(ToolkitInterop, WrittenFilesReadBackIdenticalAndOtherReadersAgree) {
         std::string command = "/usr/bin/python3 '" + script + "'";
         for (const auto& path : written) command += " '" + path + "'";
         std::map<std::string, std::map<std::string, std::string>> seen;
-        std::istringstream lines(run(command + " 2>/dev/null"));
+        std::istringstream lines(zyl::test::RunShell(command + " 2>/dev/null").output);
         for (std::string line; std::getline(lines, line);) {
             const auto a = line.find('\t'), b = line.rfind('\t');
             if (a == std::string::npos || a == b) continue;

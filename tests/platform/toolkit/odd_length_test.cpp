@@ -129,12 +129,11 @@ TEST(ToolkitOddLength, CompleteOddLengthFilesReadAsPydicomReadsThem) {
         {"odd private value after it", readBytes(corpusFile("nested_priv_SQ.dcm")), {{0x00010001}, 0x00010002},
          "ds[0x00010001][0][0x00010002].value", false},
     };
-    char folder[] = "/tmp/zyl-odd-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    const zyl::test::TempDir folder("zyl_odd");
     for (const OddCase& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(c.bytes.size() % 2, 1u);
-        const std::string path = std::string(folder) + "/odd.dcm";
+        const std::string path = folder.file("odd.dcm");
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(c.bytes.data()), static_cast<std::streamsize>(c.bytes.size()));
         std::string expected = pydicomValue(path, c.pydicomExpression);
@@ -155,9 +154,7 @@ TEST(ToolkitOddLength, CompleteOddLengthFilesReadAsPydicomReadsThem) {
                                            << ", first difference at " << (differ.first - value.begin());
             MC_Free_File(id);
         }
-        std::remove(path.c_str());
     }
-    rmdir(folder);
 }
 
 // The pad byte is forgiven only as one zero byte after complete data.

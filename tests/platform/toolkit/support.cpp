@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 
-#include <unistd.h>
 
 namespace zyl::toolkit::test {
 
@@ -89,7 +88,8 @@ MC_STATUS openFromBytes(const std::vector<std::uint8_t>& bytes, std::size_t chun
 
 MC_STATUS openFromPath(const std::vector<std::uint8_t>& bytes, std::uint32_t leaveAbove, int& fileId) {
     initToolkit();
-    const std::string path = ::testing::TempDir() + "/zyltoolkit_" + std::to_string(getpid()) + "_open.dcm";
+    static const zyl::test::TempDir folder("zyltoolkit");
+    const std::string path = folder.file("open.dcm");
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

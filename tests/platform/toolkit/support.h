@@ -1,6 +1,7 @@
 // Shared helpers of the toolkit tests: start-up, memory readers and writers.
 #pragma once
 
+#include "support/temp_dir.h"
 #include "toolkit/mc.h"
 
 #include <cstdint>

@@ -1,40 +1,21 @@
 #include "run_support.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
+#include "support/process.h"
+#include "support/temp_dir.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace zyl::lang::test {
-namespace {
 
-std::string quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
+using zyl::test::ShellQuote;
 
 std::string scratchDir() {
-  static const std::string dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zyl_lang_test.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    std::filesystem::create_directories(pattern + "/user");
-    return pattern;
-  }();
-  return dir;
+  // Removed when the test program ends.
+  static const zyl::test::TempDir dir("zyl_lang_test");
+  [[maybe_unused]] static const bool userFolder = std::filesystem::create_directories(dir.path() / "user");
+  return dir.str();
 }
 
 std::string writeScratchFile(const std::string& name, const std::string& text) {
@@ -54,17 +35,16 @@ RunResult runZyl(const std::vector<std::string>& args, bool mergeOutput, const s
   const std::string dir = scratchDir();
   setenv("ZYL_TESTMOD", ZYL_TESTMOD_PATH, 0);
   setenv("ZYL_USER_DIR", (dir + "/user").c_str(), 1);
-  std::string command = program.empty() ? quote(ZYL_PROGRAM) + " --no-modules" : quote(program);
-  for (const std::string& a : args) command += " " + quote(a);
+  std::string command = program.empty() ? ShellQuote(ZYL_PROGRAM) + " --no-modules" : ShellQuote(program);
+  for (const std::string& a : args) command += " " + ShellQuote(a);
   const std::string outPath = dir + "/stdout.txt";
   const std::string errPath = dir + "/stderr.txt";
-  command += " </dev/null >" + quote(outPath) + (mergeOutput ? " 2>&1" : " 2>" + quote(errPath));
+  command += " </dev/null >" + ShellQuote(outPath) + (mergeOutput ? " 2>&1" : " 2>" + ShellQuote(errPath));
   std::filesystem::remove(errPath);
-  const int raw = std::system(command.c_str());
   RunResult result;
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  result.out = readFile(outPath);
-  result.err = mergeOutput ? std::string() : readFile(errPath);
+  result.status = zyl::test::RunShell(command).exitCode;
+  result.out = zyl::test::ReadText(outPath);
+  result.err = mergeOutput ? std::string() : zyl::test::ReadText(errPath);
   return result;
 }
 

@@ -1,5 +1,7 @@
 #include "codec_test_support.h"
 
+#include "support/process.h"
+
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcxfer.h>
@@ -15,17 +17,6 @@
 namespace zyl::codec::test {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "zylcodec-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
 
 ImageDescription describe(std::uint16_t rows, std::uint16_t columns, std::uint16_t samples,
                           std::uint16_t bitsAllocated, std::uint16_t bitsStored,
@@ -134,8 +125,7 @@ void writeCompressedFile(const fs::path& file, const ImageDescription& image, co
 }
 
 int run(const std::string& command, const fs::path& log) {
-  const int status = std::system((command + " > '" + log.string() + "' 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return zyl::test::RunShell(command + " > " + zyl::test::ShellQuote(log.string()) + " 2>&1").exitCode;
 }
 
 bool toolAvailable(const char* path) { return path && *path && access(path, X_OK) == 0; }

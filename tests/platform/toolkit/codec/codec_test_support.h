@@ -1,8 +1,9 @@
 // Helpers shared by the codec tests: synthetic images, DCMTK data sets and
-// files, external tools, temporary folders.
+// files, external tools.
 #pragma once
 
 #include "codec/pixel_codec.h"
+#include "support/temp_dir.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -18,18 +19,7 @@ namespace zyl::codec::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A folder removed with everything in it when the object goes.
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
-private:
-  std::filesystem::path path_;
-};
+using zyl::test::TempDir;
 
 ImageDescription describe(std::uint16_t rows, std::uint16_t columns, std::uint16_t samples,
                           std::uint16_t bitsAllocated, std::uint16_t bitsStored,

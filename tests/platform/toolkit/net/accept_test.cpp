@@ -62,11 +62,6 @@ std::vector<std::string> echoscu(const std::string& title) {
     return {"echoscu", "-aet", title, "-aec", "NET_SCP", "-to", "10", "127.0.0.1", std::to_string(listenPort())};
 }
 
-std::string readLog(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class NetAccept : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -85,11 +80,11 @@ TEST_F(NetAccept, SilentCallerDoesNotDelayAnEcho) {
     SilentCaller silent(listenPort());
     ASSERT_TRUE(silent.connected());
     const std::string log = (dir_.path() / "echo.log").string();
-    Process peer(echoscu("ECHO_AFTER"), log);
+    ChildProcess peer(echoscu("ECHO_AFTER"), log);
     int app = 0, association = 0;
     ASSERT_EQ(waitForCaller("Echo_Service_List", app, association), MC_NORMAL_COMPLETION);
     EXPECT_EQ(serveStores(association), 0);
-    ASSERT_EQ(peer.wait(10s), 0) << readLog(log);
+    ASSERT_EQ(peer.waitExit(10s), 0) << ReadText(log);
     // The echo went through while the silent caller still held its connection.
     EXPECT_LT(Clock::now() - silentSince, kRequestLimit - 500ms);
     // The silent caller is dropped once the request time limit has passed.
@@ -104,9 +99,9 @@ TEST_F(NetAccept, SeveralSilentCallersAndABurstOfRealOnes) {
         silent.push_back(std::make_unique<SilentCaller>(listenPort()));
         ASSERT_TRUE(silent.back()->connected());
     }
-    std::vector<std::unique_ptr<Process>> peers;
+    std::vector<std::unique_ptr<ChildProcess>> peers;
     for (int i = 0; i < kCallers; ++i)
-        peers.push_back(std::make_unique<Process>(echoscu("BURST" + std::to_string(i)),
+        peers.push_back(std::make_unique<ChildProcess>(echoscu("BURST" + std::to_string(i)),
                                                   (dir_.path() / ("burst" + std::to_string(i) + ".log")).string()));
     std::vector<std::thread> servers;
     std::atomic<int> served{0};
@@ -122,17 +117,17 @@ TEST_F(NetAccept, SeveralSilentCallersAndABurstOfRealOnes) {
     for (auto& t : servers) t.join();
     EXPECT_EQ(served.load(), kCallers);
     for (int i = 0; i < kCallers; ++i)
-        EXPECT_EQ(peers[i]->wait(10s), 0) << readLog((dir_.path() / ("burst" + std::to_string(i) + ".log")).string());
+        EXPECT_EQ(peers[i]->waitExit(10s), 0) << ReadText((dir_.path() / ("burst" + std::to_string(i) + ".log")).string());
     // Waiting for the silent callers one after another would take kSilent times
     // the request time limit; served side by side it is well under two of them.
     EXPECT_LT(Clock::now() - start, 2 * kRequestLimit);
     for (auto& s : silent) EXPECT_TRUE(s->droppedWithin(std::chrono::duration_cast<std::chrono::milliseconds>(kRequestLimit + 3s)));
     // The listener goes on accepting after all that.
-    Process after(echoscu("AFTER"), (dir_.path() / "after.log").string());
+    ChildProcess after(echoscu("AFTER"), (dir_.path() / "after.log").string());
     int app = 0, association = 0;
     ASSERT_EQ(waitForCaller("Echo_Service_List", app, association), MC_NORMAL_COMPLETION);
     EXPECT_EQ(serveStores(association), 0);
-    EXPECT_EQ(after.wait(10s), 0);
+    EXPECT_EQ(after.waitExit(10s), 0);
 }
 
 // Run in a child process by the next test: listens on the port given in the
@@ -152,16 +147,16 @@ TEST(NetAcceptChild, DISABLED_ListenThenExit) {
 }
 
 TEST_F(NetAccept, ListenerClosesAtProcessEnd) {
-    const int port = freePort();
+    const int port = FreePort();
     setenv("ZYL_NET_CHILD_PORT", std::to_string(port).c_str(), 1);
     const std::string log = (dir_.path() / "child.log").string();
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    Process child({self, "--gtest_also_run_disabled_tests", "--gtest_filter=NetAcceptChild.DISABLED_ListenThenExit"},
+    ChildProcess child({self, "--gtest_also_run_disabled_tests", "--gtest_filter=NetAcceptChild.DISABLED_ListenThenExit"},
                   log);
     unsetenv("ZYL_NET_CHILD_PORT");
     // The child ends by itself, with success, and its port is closed.
-    ASSERT_EQ(child.wait(20s), 0) << readLog(log);
-    EXPECT_NE(readLog(log).find("[  PASSED  ] 1 test"), std::string::npos) << readLog(log);
+    ASSERT_EQ(child.waitExit(20s), 0) << ReadText(log);
+    EXPECT_NE(ReadText(log).find("[  PASSED  ] 1 test"), std::string::npos) << ReadText(log);
     SilentCaller late(port);
     EXPECT_FALSE(late.connected());
 }

@@ -22,11 +22,11 @@ using namespace std::chrono_literals;
 // storescp on a free port, storing into its own directory.
 struct StoreScp {
     TempDir dir;
-    int port = freePort();
-    Process process;
+    int port = FreePort();
+    ChildProcess process;
     explicit StoreScp(std::vector<std::string> extra = {})
         : process(arguments(extra), (dir.path() / "storescp.log").string()) {
-        EXPECT_TRUE(waitForPort(port)) << "storescp did not start";
+        EXPECT_TRUE(WaitListening(port)) << "storescp did not start";
     }
     std::vector<std::string> arguments(const std::vector<std::string>& extra) {
         std::filesystem::create_directories(dir.path() / "in");
@@ -213,7 +213,7 @@ TEST_F(NetClient, FailedAssociationsHaveDistinctStatuses) {
     int association = 0;
     // Nothing listens on the port. The message names where, and says it once
     // however often the failure repeats.
-    const int closedPort = freePort();
+    const int closedPort = FreePort();
     EXPECT_EQ(MC_Open_Association(app, &association, "NOBODY", closedPort, "127.0.0.1", "Echo_SCU_Service_List"),
               MC_CONNECTION_FAILED);
     const std::string firstText = MC_Error_Message(MC_CONNECTION_FAILED);

@@ -161,11 +161,6 @@ int loadStoreMessage(const std::string& path) {
     return id;
 }
 
-std::string readLog(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class NetLargeObject : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -182,7 +177,7 @@ protected:
 
 TEST_F(NetLargeObject, ReceivedWithOneCopyInMemory) {
     const std::string log = (dir_.path() / "storescu.log").string();
-    Process peer({"storescu", "-aet", "STORESCU", "-aec", "NET_SCP", "-to", "120", "127.0.0.1",
+    ChildProcess peer({"storescu", "-aet", "STORESCU", "-aec", "NET_SCP", "-to", "120", "127.0.0.1",
                   std::to_string(listenPort()), file_},
                  log);
     int app = 0, association = 0;
@@ -194,7 +189,7 @@ TEST_F(NetLargeObject, ReceivedWithOneCopyInMemory) {
     const char* service = nullptr;
     MC_COMMAND command{};
     ASSERT_EQ(MC_Read_Message(association, 120, &message, &service, &command), MC_NORMAL_COMPLETION)
-        << MC_Error_Message(MC_INVALID_MESSAGE_RECEIVED) << "\n" << readLog(log);
+        << MC_Error_Message(MC_INVALID_MESSAGE_RECEIVED) << "\n" << ReadText(log);
     const std::uint64_t peak = statusBytes("VmHWM") - before;
     EXPECT_EQ(command, MC_CMD_C_STORE_RQ);
     unsigned long length = 0;
@@ -209,19 +204,19 @@ TEST_F(NetLargeObject, ReceivedWithOneCopyInMemory) {
     EXPECT_EQ(MC_Send_Response_Message(association, 0, response), MC_NORMAL_COMPLETION);
     MC_Free_Message(response);
     EXPECT_EQ(MC_Read_Message(association, 30, &message, &service, &command), MC_ASSOCIATION_CLOSED);
-    EXPECT_EQ(peer.wait(30s), 0) << readLog(log);
+    EXPECT_EQ(peer.waitExit(30s), 0) << ReadText(log);
     std::printf("receiving %llu bytes of pixel data: peak %.1f MB above the start\n",
                 static_cast<unsigned long long>(kPixelBytes), static_cast<double>(peak) / 1e6);
     EXPECT_LT(peak, kAllowed);
 }
 
 TEST_F(NetLargeObject, SentWithOneCopyInMemory) {
-    const int port = freePort();
+    const int port = FreePort();
     const std::string in = (dir_.path() / "in").string();
     std::filesystem::create_directories(in);
-    Process scp({"storescp", "-aet", "STORESCP", "-od", in, "-td", "120", std::to_string(port)},
+    ChildProcess scp({"storescp", "-aet", "STORESCP", "-od", in, "-td", "120", std::to_string(port)},
                 (dir_.path() / "storescp.log").string());
-    ASSERT_TRUE(waitForPort(port));
+    ASSERT_TRUE(WaitListening(port));
     const std::uint64_t before = statusBytes("VmRSS");
     const int id = loadStoreMessage(file_);
     const std::uint64_t loaded = statusBytes("VmHWM") - before;

@@ -20,112 +20,8 @@
 
 namespace zyl::toolkit::test {
 
-Process::Process(const std::vector<std::string>& argv, const std::string& logFile) {
-    // Everything the child needs is made before fork: other threads of the
-    // test may hold the allocator's lock at that moment, and a child that
-    // allocates (setenv does) would then wait forever.
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<std::string> environment{"TCP_NODELAY=1"};
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "TCP_NODELAY=", 12) != 0) environment.emplace_back(*e);
-    std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-        const int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-            close(fd);
-        }
-        execvpe(args[0], args.data(), envp.data());
-        _exit(127);
-    }
-}
-
-Process::~Process() {
-    if (pid_ <= 0 || done_) return;
-    kill(pid_, SIGTERM);
-    if (wait(std::chrono::seconds(3)) == -1 && !done_) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status_, 0);
-    }
-}
-
-int Process::wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done_) {
-        if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-            done_ = true;
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= end) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-}
-
-bool Process::running() { return !done_ && wait(std::chrono::milliseconds(0)) == -1 && !done_; }
-
-int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool waitForPort(int port, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (ok) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-TempDir::TempDir() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() / ("zyl_net_" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-RunResult run(const std::vector<std::string>& argv, std::chrono::seconds limit) {
-    TempDir dir;
-    const std::string log = (dir.path() / "out.txt").string();
-    RunResult result;
-    {
-        Process process(argv, log);
-        result.exitCode = process.wait(limit);
-    }
-    std::ifstream in(log);
-    std::stringstream text;
-    text << in.rdbuf();
-    result.output = text.str();
-    return result;
-}
-
 std::string dumpDataSet(const std::string& path) {
-    const RunResult r = run({"dcmdump", "-q", "+L", "+U8", "--print-all", path});
+    const ToolResult r = RunTool({"dcmdump", "-q", "+L", "+U8", "--print-all", path});
     std::istringstream lines(r.output);
     std::string kept;
     // Lengths of sequences and items may be encoded either way; the content may not differ.
@@ -143,7 +39,7 @@ std::string dumpDataSet(const std::string& path) {
 }
 
 std::string fileSyntax(const std::string& path) {
-    return run({"dcmdump", "-q", "+P", "0002,0010", path}).output;
+    return RunTool({"dcmdump", "-q", "+P", "0002,0010", path}).output;
 }
 
 std::string pydicomFile(const std::string& name) { return std::string(ZYL_PYDICOM_FILES) + "/" + name; }
@@ -184,7 +80,7 @@ void listenAs(const std::string& title, int port, const char* serviceList) {
 }
 
 ArchiveScp::ArchiveScp(const std::vector<std::string>& files, const std::string& destinationAet, int destinationPort)
-    : port(freePort()) {
+    : port(FreePort()) {
     std::filesystem::create_directories(dir.path() / "db");
     const std::string config = (dir.path() / "dcmqrscp.cfg").string();
     std::ofstream(config) << "NetworkTCPPort = " << port << "\nMaxPDUSize = 16384\nMaxAssociations = 16\n"
@@ -195,13 +91,13 @@ ArchiveScp::ArchiveScp(const std::vector<std::string>& files, const std::string&
                           << "AETable END\n";
     // Its single-process mode stops listening after one association; the
     // default forks a child per association, each ending with its association.
-    process = std::make_unique<Process>(std::vector<std::string>{"dcmqrscp", "-c", config},
+    process = std::make_unique<ChildProcess>(std::vector<std::string>{"dcmqrscp", "-c", config},
                                         (dir.path() / "dcmqrscp.log").string());
-    EXPECT_TRUE(waitForPort(port)) << "dcmqrscp did not start";
+    EXPECT_TRUE(WaitListening(port)) << "dcmqrscp did not start";
     if (files.empty()) return;
     std::vector<std::string> argv{"storescu", "-aec", "QRSCP", "127.0.0.1", std::to_string(port)};
     argv.insert(argv.end(), files.begin(), files.end());
-    EXPECT_EQ(run(argv).exitCode, 0) << "storescu could not fill dcmqrscp";
+    EXPECT_EQ(RunTool(argv).exitCode, 0) << "storescu could not fill dcmqrscp";
 }
 
 RuntimeList::RuntimeList(const std::string& prefix,

@@ -2,6 +2,8 @@
 // ports and always stopped, and helpers to build and send messages.
 #pragma once
 
+#include "support/process.h"
+#include "support/temp_dir.h"
 #include "toolkit/mc.h"
 
 #include <chrono>
@@ -13,47 +15,13 @@
 
 namespace zyl::toolkit::test {
 
-// A child process, stopped (SIGTERM, then SIGKILL) when the object goes.
-class Process {
-public:
-    // Starts `argv` with TCP_NODELAY=1 in its environment; output goes to `logFile`.
-    Process(const std::vector<std::string>& argv, const std::string& logFile);
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    // Waits up to `limit` for the process to end; its exit code, or -1.
-    int wait(std::chrono::milliseconds limit);
-    bool running();
-
-private:
-    int pid_ = -1;
-    int status_ = -1;
-    bool done_ = false;
-};
-
-// A loopback port nobody listens on right now.
-int freePort();
-// Waits (bounded) until something accepts connections on the port.
-bool waitForPort(int port, std::chrono::milliseconds limit = std::chrono::seconds(10));
-
-// A fresh directory under the system's temporary directory, removed at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-// Runs a command to its end (bounded) and returns its output and exit code.
-struct RunResult {
-    int exitCode = -1;
-    std::string output;
-};
-RunResult run(const std::vector<std::string>& argv, std::chrono::seconds limit = std::chrono::seconds(30));
+using zyl::test::ChildProcess;
+using zyl::test::FreePort;
+using zyl::test::ReadText;
+using zyl::test::RunTool;
+using zyl::test::TempDir;
+using zyl::test::ToolResult;
+using zyl::test::WaitListening;
 
 // The data set of a file as dcmdump prints it, without the meta group.
 std::string dumpDataSet(const std::string& path);
@@ -76,7 +44,7 @@ struct RuntimeList {
 struct ArchiveScp {
     TempDir dir;
     int port;
-    std::unique_ptr<Process> process;
+    std::unique_ptr<ChildProcess> process;
     ArchiveScp(const std::vector<std::string>& files, const std::string& destinationAet, int destinationPort);
 };
 

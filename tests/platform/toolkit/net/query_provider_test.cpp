@@ -131,11 +131,6 @@ std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) 
     return files;
 }
 
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<std::string> findscu(const TempDir& out, std::vector<std::string> extra) {
     std::vector<std::string> argv{"findscu", "-S", "-aet", "FINDSCU", "-aec", "NET_SCP", "-to", "10", "-X",
                                   "-od", out.path().string(), "-k", "QueryRetrieveLevel=STUDY",
@@ -161,10 +156,10 @@ protected:
 TEST_F(NetQueryProvider, FindscuReceivesEveryPendingResponse) {
     FindSeen seen;
     TempDir out;
-    RunResult result;
+    ToolResult result;
     {
         Provider provider([&](int association) { provideFind(association, 3, -1, seen); });
-        result = run(findscu(out, {}));
+        result = RunTool(findscu(out, {}));
     }
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(seen.service, "STUDY_ROOT_QR_FIND");
@@ -186,10 +181,10 @@ TEST_F(NetQueryProvider, FindscuReceivesEveryPendingResponse) {
 TEST_F(NetQueryProvider, FindscuCancelEndsTheFind) {
     FindSeen seen;
     TempDir out;
-    RunResult result;
+    ToolResult result;
     {
         Provider provider([&](int association) { provideFind(association, 5, 2, seen); });
-        result = run(findscu(out, {"--cancel", "2"}));
+        result = RunTool(findscu(out, {"--cancel", "2"}));
     }
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(seen.afterPending, MC_CMD_C_CANCEL_RQ);
@@ -260,7 +255,7 @@ void provideMove(int association, int destinationPort, MoveSeen& seen) {
 }
 
 TEST_F(NetQueryProvider, MovescuReceivesTheSubOperations) {
-    const int destinationPort = freePort();
+    const int destinationPort = FreePort();
     const std::string study = "1.3.6.1.4.1.5962.1.2.1.20040119072730.12322";
     MoveSeen seen;
     TempDir out;
@@ -270,14 +265,14 @@ TEST_F(NetQueryProvider, MovescuReceivesTheSubOperations) {
     int exitCode = -1;
     {
         Provider provider([&](int association) { provideMove(association, destinationPort, seen); });
-        Process movescu({"movescu", "-v", "-S", "-aet", "MOVESCU", "-aec", "NET_SCP", "-aem", "MOVESCU", "--port",
+        ChildProcess movescu({"movescu", "-v", "-S", "-aet", "MOVESCU", "-aec", "NET_SCP", "-aem", "MOVESCU", "--port",
                          std::to_string(destinationPort), "-to", "10", "-od", received.string(), "-k",
                          "QueryRetrieveLevel=STUDY", "-k", "StudyInstanceUID=" + study, "127.0.0.1",
                          std::to_string(listenPort())},
                         log);
-        exitCode = movescu.wait(std::chrono::seconds(60));
+        exitCode = movescu.waitExit(std::chrono::seconds(60)).value_or(-1);
     }
-    EXPECT_EQ(exitCode, 0) << readText(log);
+    EXPECT_EQ(exitCode, 0) << ReadText(log);
     EXPECT_EQ(seen.service, "STUDY_ROOT_QR_MOVE");
     EXPECT_EQ(seen.destination, "MOVESCU");
     EXPECT_EQ(seen.study, study);
@@ -285,7 +280,7 @@ TEST_F(NetQueryProvider, MovescuReceivesTheSubOperations) {
     EXPECT_EQ(seen.storeStatuses, (std::vector<unsigned>{0, 0}));
     EXPECT_EQ(seen.end, MC_ASSOCIATION_CLOSED);
     // movescu saw both pending responses and the final one with our counts.
-    const std::string output = readText(log);
+    const std::string output = ReadText(log);
     EXPECT_NE(output.find("Received Final Move Response (Success)"), std::string::npos) << output;
 
     // Each stored file holds the data set we sent.

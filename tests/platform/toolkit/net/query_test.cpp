@@ -49,7 +49,7 @@ struct QueryScp : Copies, ArchiveScp {
     std::string ctCopy(const std::string& name, const std::string& series, const std::string& instance) {
         const std::string path = (copies.path() / name).string();
         std::filesystem::copy_file(pydicomFile("CT_small.dcm"), path);
-        EXPECT_EQ(run({"dcmodify", "-nb", "-m", "SeriesInstanceUID=" + series, "-m", "SOPInstanceUID=" + instance,
+        EXPECT_EQ(RunTool({"dcmodify", "-nb", "-m", "SeriesInstanceUID=" + series, "-m", "SOPInstanceUID=" + instance,
                        path})  // the meta group follows the instance UID
                       .exitCode,
                   0);
@@ -62,8 +62,8 @@ struct QueryScp : Copies, ArchiveScp {
 // still going on.
 struct WorklistScp {
     TempDir dir;
-    int port = freePort();
-    std::unique_ptr<Process> process;
+    int port = FreePort();
+    std::unique_ptr<ChildProcess> process;
     static constexpr int kEntries = 10;
     WorklistScp() {
         const auto folder = dir.path() / "WLSCP";
@@ -85,12 +85,12 @@ struct WorklistScp {
                                 << "(0040,0010) SH [STATION1]\n(0040,0011) SH [ROOM1]\n"
                                 << "(fffe,e00d) -\n(fffe,e0dd) -\n(0040,1001) SH [RP" << n << "]\n"
                                 << "(0040,1003) SH [LOW]\n";
-            EXPECT_EQ(run({"dump2dcm", dump.string(), (folder / ("entry" + n + ".wl")).string()}).exitCode, 0);
+            EXPECT_EQ(RunTool({"dump2dcm", dump.string(), (folder / ("entry" + n + ".wl")).string()}).exitCode, 0);
         }
-        process = std::make_unique<Process>(
+        process = std::make_unique<ChildProcess>(
             std::vector<std::string>{"wlmscpfs", "-dfp", dir.path().string(), "--sleep-during", "1", std::to_string(port)},
             (dir.path() / "wlmscpfs.log").string());
-        EXPECT_TRUE(waitForPort(port)) << "wlmscpfs did not start";
+        EXPECT_TRUE(WaitListening(port)) << "wlmscpfs did not start";
     }
 };
 

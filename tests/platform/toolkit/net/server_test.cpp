@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 int listenPort() {
     static const int port = [] {
         initToolkit();
-        const int p = freePort();
+        const int p = FreePort();
         EXPECT_EQ(MC_Set_Int_Config_Value(MC_CFG_TCPIP_LISTEN_PORT, p), MC_NORMAL_COMPLETION);
         // Listen from now on (the socket stays open across waits), so that a
         // peer started before a test's listener thread runs is not refused.
@@ -77,11 +77,6 @@ std::vector<std::string> echoscu(std::vector<std::string> extra, const std::stri
     return argv;
 }
 
-std::string readLog(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class NetListener : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -94,7 +89,7 @@ protected:
 };
 
 TEST_F(NetListener, AcceptsReadsAnswersAndSeesTheRelease) {
-    Process peer(echoscu({}), (dir_.path() / "echo.log").string());
+    ChildProcess peer(echoscu({}), (dir_.path() / "echo.log").string());
     int app = 0, association = 0;
     ASSERT_EQ(waitForCaller("Echo_Service_List", app, association), MC_NORMAL_COMPLETION);
     EXPECT_EQ(app, application_);
@@ -130,7 +125,7 @@ TEST_F(NetListener, AcceptsReadsAnswersAndSeesTheRelease) {
     MC_Free_Message(response);
     EXPECT_EQ(MC_Read_Message(association, 10, &message, &service, &command), MC_ASSOCIATION_CLOSED);
     EXPECT_EQ(MC_Close_Association(association), MC_INVALID_ASSOC_ID);  // the release freed it
-    EXPECT_EQ(peer.wait(10s), 0);
+    EXPECT_EQ(peer.waitExit(10s), 0);
 }
 
 TEST_F(NetListener, RejectsWithTheReasonsGiven) {
@@ -140,16 +135,16 @@ TEST_F(NetListener, RejectsWithTheReasonsGiven) {
         {MC_REJECT_NO_REASON_GIVEN, "No Reason"}};
     for (const auto& [reason, text] : cases) {
         const std::string log = (dir_.path() / "reject.log").string();
-        Process peer(echoscu({}), log);
+        ChildProcess peer(echoscu({}), log);
         int app = 0, association = 0;
         ASSERT_EQ(waitForCaller("Echo_Service_List", app, association), MC_NORMAL_COMPLETION);
         EXPECT_EQ(MC_Reject_Association(association, reason), MC_NORMAL_COMPLETION);
-        EXPECT_NE(peer.wait(10s), 0);
-        EXPECT_NE(readLog(log).find(text), std::string::npos) << text << "\n" << readLog(log);
+        EXPECT_NE(peer.waitExit(10s), 0);
+        EXPECT_NE(ReadText(log).find(text), std::string::npos) << text << "\n" << ReadText(log);
         EXPECT_EQ(MC_Reject_Association(association, reason), MC_INVALID_ASSOC_ID);
     }
     int app = 0, association = 0;
-    Process peer(echoscu({}), (dir_.path() / "bad.log").string());
+    ChildProcess peer(echoscu({}), (dir_.path() / "bad.log").string());
     ASSERT_EQ(waitForCaller("Echo_Service_List", app, association), MC_NORMAL_COMPLETION);
     EXPECT_EQ(MC_Reject_Association(association, static_cast<MC_REJECT_REASON>(99)), MC_VALUE_OUT_OF_RANGE);
     EXPECT_EQ(MC_Abort_Association(association), MC_NORMAL_COMPLETION);
@@ -158,11 +153,11 @@ TEST_F(NetListener, RejectsWithTheReasonsGiven) {
 TEST_F(NetListener, UnknownCalledTitleAndMissingServicesAreRefused) {
     {
         const std::string log = (dir_.path() / "unknown.log").string();
-        Process peer(echoscu({}, "NOBODY_HERE"), log);
+        ChildProcess peer(echoscu({}, "NOBODY_HERE"), log);
         int app = 0, association = 0;
         EXPECT_EQ(waitForCaller("Echo_Service_List", app, association), MC_UNKNOWN_HOST_CONNECTED);
-        EXPECT_NE(peer.wait(10s), 0);
-        EXPECT_NE(readLog(log).find("Called AE Title Not Recognized"), std::string::npos) << readLog(log);
+        EXPECT_NE(peer.waitExit(10s), 0);
+        EXPECT_NE(ReadText(log).find("Called AE Title Not Recognized"), std::string::npos) << ReadText(log);
     }
     {
         // A list without verification.
@@ -171,10 +166,10 @@ TEST_F(NetListener, UnknownCalledTitleAndMissingServicesAreRefused) {
         ASSERT_EQ(MC_NewServiceFromName("scp_ct", "STANDARD_CT_IMAGE", "scp_ct_syntax", 0, 1), MC_NORMAL_COMPLETION);
         const char* services[] = {"scp_ct"};
         ASSERT_EQ(MC_NewProposedServiceList("scp_ct_list", services, 1), MC_NORMAL_COMPLETION);
-        Process peer(echoscu({}), (dir_.path() / "none.log").string());
+        ChildProcess peer(echoscu({}), (dir_.path() / "none.log").string());
         int app = 0, association = 0;
         EXPECT_EQ(waitForCaller("scp_ct_list", app, association), MC_NEGOTIATION_ABORTED);
-        EXPECT_NE(peer.wait(10s), 0);
+        EXPECT_NE(peer.waitExit(10s), 0);
         MC_FreeServiceList("scp_ct_list");
         MC_FreeService("scp_ct");
         MC_FreeSyntaxList("scp_ct_syntax");
@@ -190,7 +185,7 @@ TEST_F(NetListener, TimeoutsAndPeerAbort) {
     EXPECT_LT(waited, 5s);
 
     // echoscu aborts instead of releasing after its echo.
-    Process peer(echoscu({"--abort"}), (dir_.path() / "abort.log").string());
+    ChildProcess peer(echoscu({"--abort"}), (dir_.path() / "abort.log").string());
     ASSERT_EQ(waitForCaller("Echo_Service_List", app, association), MC_NORMAL_COMPLETION);
     ASSERT_EQ(MC_Accept_Association(association), MC_NORMAL_COMPLETION);
     int message = 0, response = 0;
@@ -233,7 +228,7 @@ TEST_F(NetListener, ReceivesStoresInTheirSyntaxes) {
                                   std::to_string(listenPort())};
     argv.insert(argv.end(), files.begin(), files.end());
     const std::string log = (dir_.path() / "storescu.log").string();
-    Process peer(argv, log);
+    ChildProcess peer(argv, log);
     int app = 0, association = 0;
     ASSERT_EQ(waitForCaller("Storage_SCP_Service_List", app, association), MC_NORMAL_COMPLETION);
     ASSERT_EQ(MC_Accept_Association(association), MC_NORMAL_COMPLETION);
@@ -242,7 +237,7 @@ TEST_F(NetListener, ReceivesStoresInTheirSyntaxes) {
         const char* service = nullptr;
         MC_COMMAND command{};
         ASSERT_EQ(MC_Read_Message(association, 20, &message, &service, &command), MC_NORMAL_COMPLETION)
-            << MC_Error_Message(MC_ASSOCIATION_ABORTED) << "\n" << readLog(log);
+            << MC_Error_Message(MC_ASSOCIATION_ABORTED) << "\n" << ReadText(log);
         EXPECT_EQ(command, MC_CMD_C_STORE_RQ);
         const int original = openStoreMessage(file);
         char expectedService[65] = {}, instance[65] = {}, affected[65] = {}, originalInstance[65] = {};
@@ -277,15 +272,15 @@ TEST_F(NetListener, ReceivesStoresInTheirSyntaxes) {
     const char* service = nullptr;
     MC_COMMAND command{};
     EXPECT_EQ(MC_Read_Message(association, 10, &message, &service, &command), MC_ASSOCIATION_CLOSED);
-    EXPECT_EQ(peer.wait(10s), 0) << readLog(log);
+    EXPECT_EQ(peer.waitExit(10s), 0) << ReadText(log);
 }
 
 TEST_F(NetListener, ServesTwoAssociationsAtOnce) {
-    std::vector<std::unique_ptr<Process>> peers;
+    std::vector<std::unique_ptr<ChildProcess>> peers;
     for (int i = 0; i < 2; ++i) {
         std::vector<std::string> argv{"storescu", "-aet", "STORESCU" + std::to_string(i), "-aec", "NET_SCP", "-to", "10",
                                       "--repeat", "5", "127.0.0.1", std::to_string(listenPort()), pydicomFile("CT_small.dcm")};
-        peers.push_back(std::make_unique<Process>(argv, (dir_.path() / ("s" + std::to_string(i) + ".log")).string()));
+        peers.push_back(std::make_unique<ChildProcess>(argv, (dir_.path() / ("s" + std::to_string(i) + ".log")).string()));
     }
     std::vector<std::thread> servers;
     std::atomic<int> stored{0};
@@ -296,7 +291,7 @@ TEST_F(NetListener, ServesTwoAssociationsAtOnce) {
     }
     for (auto& t : servers) t.join();
     EXPECT_EQ(stored.load(), 10);
-    for (auto& p : peers) EXPECT_EQ(p->wait(10s), 0);
+    for (auto& p : peers) EXPECT_EQ(p->waitExit(10s), 0);
 }
 
 }  // namespace
