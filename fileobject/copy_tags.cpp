@@ -13,11 +13,12 @@
 
 #include "address.h"
 #include "attribute_walk.h"
+#include "file_method.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "file_method.h"
 #include "pixel_data.h"
 #include "tags.h"
+#include "toolkit/tags.h"
 
 namespace orvo::file {
 namespace {
@@ -263,7 +264,7 @@ struct CopyTagsArgs {
   }
 };
 
-bool skippedAtTopLevel(uint32_t tag) { return tag == kTagSopInstanceUid || tag == kTagMediaSopInstanceUid; }
+bool skippedAtTopLevel(uint32_t tag) { return tag == zyl::tags::kSopInstanceUid || tag == zyl::tags::kMediaSopInstanceUid; }
 
 HostVar* copyTagsWorker(MethodCall<FileInstance, NoKeywords>& call) {
   const FileInstance& self = call.self();

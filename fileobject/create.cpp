@@ -8,6 +8,7 @@
 
 #include "file_object.h"
 #include "pixel_data.h"
+#include "toolkit/tags.h"
 #include "transfer_syntax.h"
 
 namespace orvo::file {
@@ -43,7 +44,7 @@ bool setString(int id, uint32_t tag, const char* value, const Reporter& r, const
 }
 
 bool setMetaVersion(int id, const Reporter& r) {
-  const MC_STATUS status = MC_Set_Value_From_Function(id, kTagMetaVersion, nullptr, metaVersionSupplier);
+  const MC_STATUS status = MC_Set_Value_From_Function(id, zyl::tags::kMetaVersion, nullptr, metaVersionSupplier);
   if (status == MC_NORMAL_COMPLETION) return true;
   r.say(kErrs2, "Error: Unable to add file meta information version ", errorText(status));
   return false;
@@ -161,18 +162,18 @@ void createDataSet(FileInstance& file) {
   setMetaVersion(id, r);
   char syntax[kUidBufferSize] = {};
   syntaxUid(MC_TS_EXPLICIT_LITTLE_ENDIAN, syntax, r);
-  setString(id, kTagTransferSyntaxUid, syntax, r, "Error: Unable to set transfer syntax UID in group 2 elements ");
+  setString(id, zyl::tags::kTransferSyntaxUid, syntax, r, "Error: Unable to set transfer syntax UID in group 2 elements ");
   char sopClassUid[kUidBufferSize] = {};
   status = MC_Get_UID_From_MergeCOM_Service(service.c_str(), sopClassUid, sizeof sopClassUid);
   if (status != MC_NORMAL_COMPLETION)
     fail(kErrs2, "Error: Unable to convert SOP Class name to SOP Class UID ", errorText(status));
-  setString(id, kTagMediaSopClassUid, sopClassUid, r, "Error: Unable to add media storage SOP Class UID ");
+  setString(id, zyl::tags::kMediaSopClassUid, sopClassUid, r, "Error: Unable to add media storage SOP Class UID ");
   char instanceUid[kUidBufferSize] = {};
   generateUid(instanceUid, sizeof instanceUid);
-  setString(id, kTagMediaSopInstanceUid, instanceUid, r, "Error: Unable to add media storage SOP instance UID ");
-  setString(id, kTagSopClassUid, sopClassUid, r, "Error: Unable to set SOP Class UID ");
-  setString(id, kTagSopInstanceUid, instanceUid, r, "Error: Unable to set SOP instance UID ");
-  setString(id, kTagSourceAet, kAppName, r, "Error: Unable to set meta data AET ");
+  setString(id, zyl::tags::kMediaSopInstanceUid, instanceUid, r, "Error: Unable to add media storage SOP instance UID ");
+  setString(id, zyl::tags::kSopClassUid, sopClassUid, r, "Error: Unable to set SOP Class UID ");
+  setString(id, zyl::tags::kSopInstanceUid, instanceUid, r, "Error: Unable to set SOP instance UID ");
+  setString(id, zyl::tags::kSourceAeTitle, kAppName, r, "Error: Unable to set meta data AET ");
 }
 
 void cloneDataSet(FileInstance& file) {
@@ -184,39 +185,39 @@ void cloneDataSet(FileInstance& file) {
     fail(kErrs3, "Error: Failed to reset filename when cloning existing file ", fileName(file), errorText(status));
   char instanceUid[kUidBufferSize] = {};
   generateUid(instanceUid, sizeof instanceUid);
-  setString(id, kTagMediaSopInstanceUid, instanceUid, r, "Error: Unable to set meta data media storage SOP instance UID ");
+  setString(id, zyl::tags::kMediaSopInstanceUid, instanceUid, r, "Error: Unable to set meta data media storage SOP instance UID ");
   char value[kUidBufferSize] = {};
   configString(MC_CFG_IMPLEMENTATION_VERSION, value, r, "Error: Unable to get impl version config value.  ");
-  setString(id, kTagImplVersion, value, r, "Error: Unable to set meta data impl version ");
+  setString(id, zyl::tags::kImplementationVersionName, value, r, "Error: Unable to set meta data impl version ");
   configString(MC_CFG_IMPLEMENTATION_CLASS_UID, value, r, "Error: Unable to get impl UID config value.  ");
-  setString(id, kTagImplClassUid, value, r, "Error: Unable to set meta data impl UID ");
-  setString(id, kTagSopInstanceUid, instanceUid, r, "Error: Unable to set SOP instance UID ");
-  setString(id, kTagSourceAet, kAppName, r, "Error: Unable to set meta data AET ");
+  setString(id, zyl::tags::kImplementationClassUid, value, r, "Error: Unable to set meta data impl UID ");
+  setString(id, zyl::tags::kSopInstanceUid, instanceUid, r, "Error: Unable to set SOP instance UID ");
+  setString(id, zyl::tags::kSourceAeTitle, kAppName, r, "Error: Unable to set meta data AET ");
 }
 
 int writeStreamMeta(FileInstance& file, int syntax, ReportMode mode) {
   const Reporter r(mode);
   const int id = file.msgFileId;
   char uid[kUidBufferSize] = {};
-  MC_STATUS status = MC_Get_Value_To_String(id, kTagSopClassUid, sizeof uid, uid);
+  MC_STATUS status = MC_Get_Value_To_String(id, zyl::tags::kSopClassUid, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION) return r.say(kErrs2, "Error: Unable to get SOP Class UID ", errorText(status)), 0;
-  if (!setString(id, kTagMediaSopClassUid, uid, r, "Error: Unable to add media storage SOP Class UID ")) return 0;
-  status = MC_Get_Value_To_String(id, kTagSopInstanceUid, sizeof uid, uid);
+  if (!setString(id, zyl::tags::kMediaSopClassUid, uid, r, "Error: Unable to add media storage SOP Class UID ")) return 0;
+  status = MC_Get_Value_To_String(id, zyl::tags::kSopInstanceUid, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION)
     return r.say(kErrs2, "Error: Unable to get SOP instance UID ", errorText(status)), 0;
-  if (!setString(id, kTagMediaSopInstanceUid, uid, r, "Error: Unable to set meta data media storage SOP instance UID "))
+  if (!setString(id, zyl::tags::kMediaSopInstanceUid, uid, r, "Error: Unable to set meta data media storage SOP instance UID "))
     return 0;
   char value[kUidBufferSize] = {};
   if (!syntaxUid(syntax, value, r)) return 0;
-  if (!setString(id, kTagTransferSyntaxUid, value, r, "Error: Unable to set transfer syntax UID in group 2 elements "))
+  if (!setString(id, zyl::tags::kTransferSyntaxUid, value, r, "Error: Unable to set transfer syntax UID in group 2 elements "))
     return 0;
   if (!setMetaVersion(id, r)) return 0;
   if (!configString(MC_CFG_IMPLEMENTATION_VERSION, value, r, "Error: Unable to impl version config value.  ")) return 0;
-  if (!setString(id, kTagImplVersion, value, r, "Error: Unable to set meta data impl version ")) return 0;
+  if (!setString(id, zyl::tags::kImplementationVersionName, value, r, "Error: Unable to set meta data impl version ")) return 0;
   if (!configString(MC_CFG_IMPLEMENTATION_CLASS_UID, value, r, "Error: Unable to get impl class UID config value.  "))
     return 0;
-  if (!setString(id, kTagImplClassUid, value, r, "Error: Unable to set meta data impl class UID ")) return 0;
-  if (!setString(id, kTagSourceAet, kAppName, r, "Error: Unable to set meta data AET ")) return 0;
+  if (!setString(id, zyl::tags::kImplementationClassUid, value, r, "Error: Unable to set meta data impl class UID ")) return 0;
+  if (!setString(id, zyl::tags::kSourceAeTitle, kAppName, r, "Error: Unable to set meta data AET ")) return 0;
   return 1;
 }
 

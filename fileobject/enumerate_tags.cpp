@@ -12,10 +12,11 @@
 #include <vector>
 
 #include "attribute_walk.h"
+#include "file_method.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "file_method.h"
 #include "tags.h"
+#include "toolkit/tags.h"
 #include "transfer_syntax.h"
 
 namespace orvo::file {
@@ -125,7 +126,7 @@ class Walker {
       full = value.size() >= kValueTextSize - 1;
     }
     if (binary && length == 0) return;
-    if (tag == kTagTransferSyntaxUid) appendCut(value, std::string(" - ") + syntaxNameOf(value));
+    if (tag == zyl::tags::kTransferSyntaxUid) appendCut(value, std::string(" - ") + syntaxNameOf(value));
     addRow(id, tag, vrName(vr), static_cast<uint32_t>(std::min<uint64_t>(length, UINT32_MAX)), count, level,
            std::move(value));
   }

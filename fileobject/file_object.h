@@ -7,11 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "file_instance.h"
 #include "host_temporary.h"
 #include "messages.h"
-#include "file_instance.h"
 #include "toolkit/handles.h"
 #include "toolkit/mc.h"
+#include "toolkit/tags.h"
 #include "zyl/host.h"
 
 namespace orvo::file {
@@ -19,17 +20,6 @@ namespace orvo::file {
 // Every UID and configuration string is handled within this size.
 constexpr int kUidBufferSize = 66;
 constexpr const char* kAppName = "ZYL_ORVO";
-
-constexpr uint32_t kTagMetaVersion = 0x00020001;
-constexpr uint32_t kTagMediaSopClassUid = 0x00020002;
-constexpr uint32_t kTagMediaSopInstanceUid = 0x00020003;
-constexpr uint32_t kTagTransferSyntaxUid = 0x00020010;
-constexpr uint32_t kTagImplClassUid = 0x00020012;
-constexpr uint32_t kTagImplVersion = 0x00020013;
-constexpr uint32_t kTagSourceAet = 0x00020016;
-constexpr uint32_t kTagSopClassUid = 0x00080016;
-constexpr uint32_t kTagSopInstanceUid = 0x00080018;
-constexpr uint32_t kTagPixelData = 0x7FE00010;
 
 enum FileMode : int32_t { kModeOpened = 0, kModeCloned = 1, kModeCreated = 2 };
 

@@ -14,6 +14,7 @@
 #include "file_object.h"
 #include "pixel_data.h"
 #include "toolkit/file_values.h"
+#include "toolkit/tags.h"
 #include "transfer_syntax.h"
 
 namespace orvo::file {
@@ -22,7 +23,7 @@ namespace {
 constexpr int32_t kFullReadBuffer = 0x80000;  // full reads and streaming
 constexpr int32_t kHeaderReadBuffer = 4096;   // reads that stop before the pixel data
 constexpr uint32_t kLeaveInFileAbove = 64 * 1024;  // values read from a file when first used
-constexpr uint32_t kTagPixelGroupStart = 0x7FE00000;
+constexpr uint32_t kTagPixelGroupStart = zyl::tags::kPixelDataGroupLength;
 constexpr uint32_t kTagStreamStart = 0x00080000;
 constexpr uint32_t kTagStreamStop = 0xFFFFFFFF;
 constexpr size_t kMaxMetaSyntaxLength = 255;  // a meta Transfer Syntax UID is read into 256 bytes
@@ -204,21 +205,21 @@ int probe(const std::string& name, int64_t offset, MC_TRANSFER_SYNTAX syntax) {
   }
   // A data set read with the wrong syntax has no valid SOP Class and Instance UIDs.
   const int id = message.get();
-  if (!holdsValidUid(id, kTagSopClassUid) || !holdsValidUid(id, kTagSopInstanceUid)) return -1;
+  if (!holdsValidUid(id, zyl::tags::kSopClassUid) || !holdsValidUid(id, zyl::tags::kSopInstanceUid)) return -1;
   unsigned long anyLength = 0;
-  if (MC_Get_Value_Length(id, kTagPixelData, 1, &anyLength) == MC_INVALID_TAG) return 1;  // no image
+  if (MC_Get_Value_Length(id, zyl::tags::kPixelData, 1, &anyLength) == MC_INVALID_TAG) return 1;  // no image
   unsigned samples = 1, rows = 0, columns = 0, frames = 1, bitsAllocated = 0;
-  bool read = MC_Get_Value_To_UInt(id, 0x00280002, &samples) == MC_NORMAL_COMPLETION;
-  read = MC_Get_Value_To_UInt(id, 0x00280010, &rows) == MC_NORMAL_COMPLETION && read;
-  read = MC_Get_Value_To_UInt(id, 0x00280011, &columns) == MC_NORMAL_COMPLETION && read;
-  if (MC_Get_Value_To_UInt(id, 0x00280008, &frames) != MC_NORMAL_COMPLETION) frames = 1;
-  read = MC_Get_Value_To_UInt(id, 0x00280100, &bitsAllocated) == MC_NORMAL_COMPLETION && read;
+  bool read = MC_Get_Value_To_UInt(id, zyl::tags::kSamplesPerPixel, &samples) == MC_NORMAL_COMPLETION;
+  read = MC_Get_Value_To_UInt(id, zyl::tags::kRows, &rows) == MC_NORMAL_COMPLETION && read;
+  read = MC_Get_Value_To_UInt(id, zyl::tags::kColumns, &columns) == MC_NORMAL_COMPLETION && read;
+  if (MC_Get_Value_To_UInt(id, zyl::tags::kNumberOfFrames, &frames) != MC_NORMAL_COMPLETION) frames = 1;
+  read = MC_Get_Value_To_UInt(id, zyl::tags::kBitsAllocated, &bitsAllocated) == MC_NORMAL_COMPLETION && read;
   unsigned long pixelLength = 0;
-  read = MC_Get_Value_Length(id, kTagPixelData, 1, &pixelLength) == MC_NORMAL_COMPLETION && read;
+  read = MC_Get_Value_Length(id, zyl::tags::kPixelData, 1, &pixelLength) == MC_NORMAL_COMPLETION && read;
   if (!read) return -1;
   // The stored length: bits packed for Bits Allocated 1, two samples per pixel for YBR_FULL_422.
   char photometric[kUidBufferSize] = {};
-  MC_Get_Value_To_String(id, 0x00280004, sizeof photometric, photometric);
+  MC_Get_Value_To_String(id, zyl::tags::kPhotometricInterpretation, sizeof photometric, photometric);
   const uint64_t pixels = static_cast<uint64_t>(frames) * columns * rows;
   const uint64_t expected = bitsAllocated == 1 ? (pixels * samples + 7) / 8
                             : std::string_view(photometric) == "YBR_FULL_422" && bitsAllocated == 8 ? pixels * 2
@@ -337,7 +338,7 @@ bool sourceService(const FileInstance& file, const std::string& name, const Repo
   }
   if (status != MC_NORMAL_COMPLETION) return sayOpenFailed(r, name, status), false;
   char uid[kUidBufferSize] = {};
-  status = MC_Get_Value_To_String(pre.get(), kTagSopClassUid, sizeof uid, uid);
+  status = MC_Get_Value_To_String(pre.get(), zyl::tags::kSopClassUid, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION) {
     report(kErrs3, HOST_MSG_INFO, "Warning Unable to read SOP Class UID from file ", name, MC_Error_Message(status));
     return true;
@@ -388,7 +389,7 @@ int readPart10(FileInstance& file, const std::string& name, const Reporter& r) {
   if (padded) report(kErrs2, HOST_MSG_INFO_QUIET, kOddLengthWarning, name);
   file.msgFileId = id.release();
   char uid[kUidBufferSize] = {};
-  status = MC_Get_Value_To_String(file.msgFileId, kTagTransferSyntaxUid, sizeof uid, uid);
+  status = MC_Get_Value_To_String(file.msgFileId, zyl::tags::kTransferSyntaxUid, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION)
     return r.say(kErrs3, "Error: MC_Get_Value_To_String failed - failed to get transfer syntax from file", name,
                  MC_Error_Message(status)),

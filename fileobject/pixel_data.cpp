@@ -12,10 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "file_method.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "file_method.h"
 #include "tags.h"
+#include "toolkit/tags.h"
 #include "transfer_syntax.h"
 
 namespace orvo::file {
@@ -108,14 +109,14 @@ void flipFrame(unsigned char* frame, const ImageDescription& image, const unsign
 
 HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::string& tagString) {
   const uint32_t frames =
-      imageNumber(id, 0x00280008, 1, "Error: Failed to get number of frames for image (tag/err) ", tagString);
-  const uint32_t samples = imageNumber(id, 0x00280002, 1,
+      imageNumber(id, zyl::tags::kNumberOfFrames, 1, "Error: Failed to get number of frames for image (tag/err) ", tagString);
+  const uint32_t samples = imageNumber(id, zyl::tags::kSamplesPerPixel, 1,
                                        "Error: Failed to get number of samplesperpixel for image (tag/err) ", tagString);
-  const uint32_t bits = imageNumber(id, 0x00280100, std::nullopt,
+  const uint32_t bits = imageNumber(id, zyl::tags::kBitsAllocated, std::nullopt,
                                     "Error: Failed to get number of bits allocated for image (tag/err) ", tagString);
   const uint32_t rows =
-      imageNumber(id, 0x00280010, std::nullopt, "Error: Failed to get number of rows for image (tag/err) ", tagString);
-  const uint32_t columns = imageNumber(id, 0x00280011, std::nullopt,
+      imageNumber(id, zyl::tags::kRows, std::nullopt, "Error: Failed to get number of rows for image (tag/err) ", tagString);
+  const uint32_t columns = imageNumber(id, zyl::tags::kColumns, std::nullopt,
                                        "Error: Failed to get number of columns for image (tag/err) ", tagString);
   const uint64_t bytesPerSample = bits < 9 ? 1 : bits < 17 ? 2 : 4;
   const uint64_t total = uint64_t{rows} * columns * bytesPerSample * samples * frames;
@@ -135,9 +136,9 @@ HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::st
   if (status != MC_NORMAL_COMPLETION)
     fail(kErrs3, "Error: Failed to register compressor/decompressor (tag/err) ", tagString, errorText(status));
   ValueCopy copy{static_cast<unsigned char*>(data), static_cast<size_t>(total), 0};
-  status = MC_Get_Encapsulated_Value_To_Function(fileId, kTagPixelData, &copy, copyValuePiece);
+  status = MC_Get_Encapsulated_Value_To_Function(fileId, zyl::tags::kPixelData, &copy, copyValuePiece);
   while (status == MC_END_OF_FRAME)
-    status = MC_Get_Next_Encapsulated_Value_To_Function(fileId, kTagPixelData, &copy, copyValuePiece);
+    status = MC_Get_Next_Encapsulated_Value_To_Function(fileId, zyl::tags::kPixelData, &copy, copyValuePiece);
   if (status != MC_NORMAL_COMPLETION && status != MC_NO_MORE_VALUES)
     fail(kErrs3, "Error: Failed to read compressed binary data (OB/OW) from file (tag/err) ", tagString,
          errorText(status));
@@ -153,18 +154,18 @@ ImageDescription readImageDescription(const FileInstance& file) {
   const int id = file.msgFileId;
   const std::string name = fileName(file);
   ImageDescription image{};
-  image.frames = imageNumber(id, 0x00280008, 1, "Error: Failed to get number of frames for image (file/err) ", name);
+  image.frames = imageNumber(id, zyl::tags::kNumberOfFrames, 1, "Error: Failed to get number of frames for image (file/err) ", name);
   image.samples =
-      imageNumber(id, 0x00280002, std::nullopt, "Error: Failed to get samples per pixel for image (file/err) ", name);
-  image.bitsAllocated = imageNumber(id, 0x00280100, std::nullopt,
+      imageNumber(id, zyl::tags::kSamplesPerPixel, std::nullopt, "Error: Failed to get samples per pixel for image (file/err) ", name);
+  image.bitsAllocated = imageNumber(id, zyl::tags::kBitsAllocated, std::nullopt,
                                     "Error: Failed to get number of bits allocated for image (file/err) ", name);
-  image.rows = imageNumber(id, 0x00280010, std::nullopt, "Error: Failed to get number of rows for image (file/err) ", name);
+  image.rows = imageNumber(id, zyl::tags::kRows, std::nullopt, "Error: Failed to get number of rows for image (file/err) ", name);
   image.columns =
-      imageNumber(id, 0x00280011, std::nullopt, "Error: Failed to get number of columns for image (file/err) ", name);
+      imageNumber(id, zyl::tags::kColumns, std::nullopt, "Error: Failed to get number of columns for image (file/err) ", name);
   image.pixelRepresentation =
-      imageNumber(id, 0x00280103, 0, "Error: Failed to get value for pixel representation (file/err) ", name);
+      imageNumber(id, zyl::tags::kPixelRepresentation, 0, "Error: Failed to get value for pixel representation (file/err) ", name);
   image.planarConfiguration =
-      imageNumber(id, 0x00280006, 0, "Error: Failed to get value for planar configuration (file/err) ", name);
+      imageNumber(id, zyl::tags::kPlanarConfiguration, 0, "Error: Failed to get value for planar configuration (file/err) ", name);
   image.bytesPerSample = image.bitsAllocated < 9 ? 1 : image.bitsAllocated < 17 ? 2 : 4;
   image.frameBytes = uint64_t{image.samples} * image.columns * image.bytesPerSample * image.rows;
   image.totalBytes = image.frameBytes * image.frames;
@@ -175,7 +176,7 @@ ImageDescription readImageDescription(const FileInstance& file) {
   image.storedBytes = image.totalBytes;
   if (!isDecodable(currentSyntax(file))) {
     char photometric[kUidBufferSize] = {};
-    MC_Get_Value_To_String(id, 0x00280004, sizeof photometric, photometric);
+    MC_Get_Value_To_String(id, zyl::tags::kPhotometricInterpretation, sizeof photometric, photometric);
     if (image.bitsAllocated == 1) {
       image.packing = Packing::Bits;
       image.storedBytes = (pixels * image.samples + 7) / 8;
@@ -209,7 +210,7 @@ namespace {
 std::vector<unsigned char> storedBytes(int id, const std::string& name, uint64_t offset, uint64_t length) {
   std::vector<unsigned char> stored(static_cast<size_t>(length), 0);
   ValueCopy copy{stored.data(), stored.size(), 0};
-  const MC_STATUS status = ZYL_Get_Value_Range_To_Function(id, kTagPixelData, offset, length, &copy, copyValuePiece);
+  const MC_STATUS status = ZYL_Get_Value_Range_To_Function(id, zyl::tags::kPixelData, offset, length, &copy, copyValuePiece);
   if (status != MC_NORMAL_COMPLETION)
     fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
   return stored;
@@ -309,11 +310,11 @@ PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t fra
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs3, "Error: Failed to register compressor/decompressor (file/err) ", name, errorText(status));
     if (frameGiven) {
-      status = MC_Get_Encapsulated_Frame_To_Function(id, kTagPixelData, frame, &copy, copyValuePiece);
+      status = MC_Get_Encapsulated_Frame_To_Function(id, zyl::tags::kPixelData, frame, &copy, copyValuePiece);
     } else {
-      status = MC_Get_Encapsulated_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece);
+      status = MC_Get_Encapsulated_Value_To_Function(id, zyl::tags::kPixelData, &copy, copyValuePiece);
       while (status == MC_END_OF_FRAME)
-        status = MC_Get_Next_Encapsulated_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece);
+        status = MC_Get_Next_Encapsulated_Value_To_Function(id, zyl::tags::kPixelData, &copy, copyValuePiece);
     }
     if (status != MC_NORMAL_COMPLETION && status != MC_NO_MORE_VALUES && status != MC_END_OF_FRAME)
       fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
@@ -324,7 +325,7 @@ PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t fra
     // Only the frames asked for are read, from the file when the value is
     // still there.
     const uint64_t first = frameGiven ? uint64_t{image.frameBytes} * frame : 0;
-    const MC_STATUS status = ZYL_Get_Value_Range_To_Function(id, kTagPixelData, first, filled, &copy, copyValuePiece);
+    const MC_STATUS status = ZYL_Get_Value_Range_To_Function(id, zyl::tags::kPixelData, first, filled, &copy, copyValuePiece);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
   } else {
@@ -364,10 +365,10 @@ void storePixelData(FileInstance& file, const ImageDescription& image, const uns
       data = packed.data();
     }
     ValueSupply supply{data, static_cast<size_t>(image.storedBytes), image.bytesPerSample == 1};
-    if (MC_Set_Value_From_Function(id, kTagPixelData, &supply, supplyValue) != MC_NORMAL_COMPLETION)
+    if (MC_Set_Value_From_Function(id, zyl::tags::kPixelData, &supply, supplyValue) != MC_NORMAL_COMPLETION)
       fail(kErrs2, "Error: Failed to set pixel data (file)", name);
   }
-  if (file.fileMode == kModeCreated) MC_Add_Standard_Attribute(id, 0x7FE00000);
+  if (file.fileMode == kModeCreated) MC_Add_Standard_Attribute(id, zyl::tags::kPixelDataGroupLength);
 }
 
 void swapWordPairsOf32BitPixels(FileInstance& file) {
@@ -375,21 +376,21 @@ void swapWordPairsOf32BitPixels(FileInstance& file) {
   unsigned bits = 0;
   MC_VR vr = MC_VR_UNKNOWN;
   int count = 0;
-  if (MC_Get_Value_To_UInt(id, 0x00280100, &bits) != MC_NORMAL_COMPLETION || bits != 32) return;
-  if (MC_Get_Attribute_Info(id, kTagPixelData, &vr, &count) != MC_NORMAL_COMPLETION || vr != MC_VR_OW || count < 1)
+  if (MC_Get_Value_To_UInt(id, zyl::tags::kBitsAllocated, &bits) != MC_NORMAL_COMPLETION || bits != 32) return;
+  if (MC_Get_Attribute_Info(id, zyl::tags::kPixelData, &vr, &count) != MC_NORMAL_COMPLETION || vr != MC_VR_OW || count < 1)
     return;
   unsigned long length = 0;
-  if (MC_Get_Value_Length(id, kTagPixelData, 1, &length) != MC_NORMAL_COMPLETION || length % 4 != 0) return;
+  if (MC_Get_Value_Length(id, zyl::tags::kPixelData, 1, &length) != MC_NORMAL_COMPLETION || length % 4 != 0) return;
   std::vector<unsigned char> words(length);
   ValueCopy copy{words.data(), words.size(), 0};
-  if (MC_Get_Value_To_Function(id, kTagPixelData, &copy, copyValuePiece) != MC_NORMAL_COMPLETION)
+  if (MC_Get_Value_To_Function(id, zyl::tags::kPixelData, &copy, copyValuePiece) != MC_NORMAL_COMPLETION)
     fail(kErrs2, "Error: Failed to read pixel data from file (file/err) ", fileName(file));
   for (size_t i = 0; i < words.size(); i += 4) {
     std::swap(words[i], words[i + 2]);
     std::swap(words[i + 1], words[i + 3]);
   }
   ValueSupply supply{words.data(), words.size(), false};
-  if (MC_Set_Value_From_Function(id, kTagPixelData, &supply, supplyValue) != MC_NORMAL_COMPLETION)
+  if (MC_Set_Value_From_Function(id, zyl::tags::kPixelData, &supply, supplyValue) != MC_NORMAL_COMPLETION)
     fail(kErrs2, "Error: Failed to set pixel data (file)", fileName(file));
 }
 
@@ -411,7 +412,7 @@ const HostKeyword PixelKeywords::table[] = {
 
 // The pixel-data switch is looked at before the file is opened.
 struct PixelArgs {
-  static void check(const MethodCall<FileInstance, PixelKeywords>& call) { guardPixelData(call.self(), kTagPixelData); }
+  static void check(const MethodCall<FileInstance, PixelKeywords>& call) { guardPixelData(call.self(), zyl::tags::kPixelData); }
 };
 
 HostVar* getPixelDataWorker(MethodCall<FileInstance, PixelKeywords>& call) {

@@ -8,6 +8,7 @@
 
 #include "file_instance.h"
 #include "toolkit/mc.h"
+#include "toolkit/tags.h"
 
 namespace orvo::file {
 
@@ -44,11 +45,11 @@ void compressFrames(int id, const unsigned char* data, size_t frameLength, uint6
   if (status != MC_NORMAL_COMPLETION) failed(CompressStep::Register, status);
   for (uint64_t frame = 0; frame < frames; ++frame) {
     ValueSupply supply{data + frame * frameLength, frameLength, false};
-    status = frame == 0 ? MC_Set_Encapsulated_Value_From_Function(id, 0x7FE00010, &supply, supplyValue)
-                        : MC_Set_Next_Encapsulated_Value_From_Function(id, 0x7FE00010, &supply, supplyValue);
+    status = frame == 0 ? MC_Set_Encapsulated_Value_From_Function(id, zyl::tags::kPixelData, &supply, supplyValue)
+                        : MC_Set_Next_Encapsulated_Value_From_Function(id, zyl::tags::kPixelData, &supply, supplyValue);
     if (status != MC_NORMAL_COMPLETION) failed(frame == 0 ? CompressStep::FirstFrame : CompressStep::LaterFrame, status);
   }
-  status = MC_Close_Encapsulated_Value(id, 0x7FE00010);
+  status = MC_Close_Encapsulated_Value(id, zyl::tags::kPixelData);
   if (status != MC_NORMAL_COMPLETION) failed(CompressStep::Close, status);
 }
 

@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "file_method.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "file_method.h"
 #include "pixel_data.h"
+#include "toolkit/tags.h"
 #include "transfer_syntax.h"
 #include "whole_numbers.h"
 
@@ -79,7 +80,7 @@ void applyGeometry(FileInstance& file, const SetPixelKeywords& kw) {
 
 bool pixelDataHasNoValue(const FileInstance& file) {
   unsigned long length = 0;
-  const MC_STATUS status = MC_Get_Value_Length(file.msgFileId, kTagPixelData, 1, &length);
+  const MC_STATUS status = MC_Get_Value_Length(file.msgFileId, zyl::tags::kPixelData, 1, &length);
   return status == MC_EMPTY_VALUE || status == MC_NULL_VALUE || status == MC_INVALID_TAG;
 }
 

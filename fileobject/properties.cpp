@@ -9,10 +9,11 @@
 #include <cstdint>
 #include <string>
 
+#include "file_method.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "file_method.h"
 #include "tags.h"
+#include "toolkit/tags.h"
 #include "transfer_syntax.h"
 #include "whole_numbers.h"
 
@@ -138,7 +139,7 @@ bool signedPixels(const FileInstance& file, const PropertyVariables& kw) {
     return given.misfit.empty() && given.values.size() == 1 && given.values[0] == 1;
   }
   unsigned int representation = 0;
-  return MC_Get_Value_To_UInt(file.msgFileId, 0x00280103, &representation) == MC_NORMAL_COMPLETION &&
+  return MC_Get_Value_To_UInt(file.msgFileId, zyl::tags::kPixelRepresentation, &representation) == MC_NORMAL_COMPLETION &&
          representation == 1;
 }
 

@@ -3,17 +3,17 @@
 #include <string>
 #include <vector>
 
+#include "file_method.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "file_method.h"
 #include "pixel_data.h"
+#include "toolkit/tags.h"
 #include "transfer_syntax.h"
 
 namespace orvo::file {
 namespace {
 
 
-constexpr uint32_t kTagImageType = 0x00080008;
 
 struct ChangeKeywords {
   int32_t lossy;
@@ -24,7 +24,7 @@ const HostKeyword ChangeKeywords::table[] = {{"LOSSY", HOST_KW_INT, offsetof(Cha
 
 bool hasPixelData(const FileInstance& file) {
   unsigned long length = 0;
-  return MC_Get_Value_Length(file.msgFileId, kTagPixelData, 1, &length) != MC_INVALID_TAG;
+  return MC_Get_Value_Length(file.msgFileId, zyl::tags::kPixelData, 1, &length) != MC_INVALID_TAG;
 }
 
 // Image Type with its first value replaced by DERIVED, and Lossy Image
@@ -32,21 +32,21 @@ bool hasPixelData(const FileInstance& file) {
 void markLossy(FileInstance& file) {
   const int id = file.msgFileId;
   // The flag is set whatever else the data set holds.
-  MC_Add_Standard_Attribute(id, 0x00282110);
+  MC_Add_Standard_Attribute(id, zyl::tags::kLossyImageCompression);
   zyl::Variable lossyFlag = zyl::Variable::ofString("01");
   setAttributeValue(file, 0, "0028,2110", "CS", &lossyFlag);
   int count = 0;
-  if (MC_Get_Value_Count(id, kTagImageType, &count) != MC_NORMAL_COMPLETION || count < 1) return;
+  if (MC_Get_Value_Count(id, zyl::tags::kImageType, &count) != MC_NORMAL_COMPLETION || count < 1) return;
   std::vector<std::string> values;
   for (int i = 0; i < count; ++i) {
     char value[256] = {};
-    const MC_STATUS status = i == 0 ? MC_Get_Value_To_String(id, kTagImageType, sizeof value, value)
-                                    : MC_Get_Next_Value_To_String(id, kTagImageType, sizeof value, value);
+    const MC_STATUS status = i == 0 ? MC_Get_Value_To_String(id, zyl::tags::kImageType, sizeof value, value)
+                                    : MC_Get_Next_Value_To_String(id, zyl::tags::kImageType, sizeof value, value);
     values.emplace_back(status == MC_NORMAL_COMPLETION ? value : "");
   }
   values[0] = "DERIVED";
-  MC_Set_Value_To_Empty(id, kTagImageType);
-  for (const std::string& v : values) MC_Set_Next_Value_From_String(id, kTagImageType, v.c_str());
+  MC_Set_Value_To_Empty(id, zyl::tags::kImageType);
+  for (const std::string& v : values) MC_Set_Next_Value_From_String(id, zyl::tags::kImageType, v.c_str());
 }
 
 HostVar* changeWorker(MethodCall<FileInstance, ChangeKeywords>& call) {
@@ -93,7 +93,7 @@ void convertTransferSyntax(FileInstance& self, const std::string& uid, bool keep
       std::string uid;
       bool armed = true;
       ~RestoreSyntax() {
-        if (armed) MC_Set_Value_From_String(id, 0x00020010, uid.c_str());
+        if (armed) MC_Set_Value_From_String(id, zyl::tags::kTransferSyntaxUid, uid.c_str());
       }
     } restore{self.msgFileId, currentSyntaxUid(self)};
     zyl::Variable uidValue = zyl::Variable::ofString(uid);

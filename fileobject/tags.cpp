@@ -4,6 +4,7 @@
 
 #include "address.h"
 #include "file_object.h"
+#include "toolkit/tags.h"
 
 namespace orvo::file {
 namespace {
@@ -95,7 +96,7 @@ int addressedId(const FileInstance& file, int32_t seqId) {
 bool vrSupported(int code) { return std::string_view(vrName(code)) != "??"; }
 
 void guardPixelData(const FileInstance& file, uint32_t tag) {
-  if (tag == kTagPixelData && file.noPixelData != 0)
+  if (tag == zyl::tags::kPixelData && file.noPixelData != 0)
     fail(kErrs2,
          "Error: File was opened with the NO_PIXEL_DATA keyword set so the pixel data is not accessible. (file)",
          fileName(file));

@@ -5,6 +5,7 @@
 
 #include "file_object.h"
 #include "messages.h"
+#include "toolkit/tags.h"
 
 namespace orvo::file {
 namespace {
@@ -75,7 +76,7 @@ bool isLossy(int number) {
 
 std::string currentSyntaxUid(const FileInstance& file) {
   char uid[kUidBufferSize] = {};
-  const MC_STATUS status = MC_Get_Value_To_String(file.msgFileId, kTagTransferSyntaxUid, sizeof uid, uid);
+  const MC_STATUS status = MC_Get_Value_To_String(file.msgFileId, zyl::tags::kTransferSyntaxUid, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION)
     fail(kErrs3, "Error: failed to get transfer syntax from file ", fileName(file), MC_Error_Message(status));
   return uid;

@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "address.h"
+#include "file_method.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "file_method.h"
 #include "pixel_data.h"
 #include "properties.h"
 #include "tags.h"
+#include "toolkit/tags.h"
 #include "transfer_syntax.h"
 
 namespace orvo::file {
@@ -205,7 +206,7 @@ HostVar* readValue(const FileInstance& file, const Address& at, int vr, int coun
     case MC_VR_OF: case MC_VR_OD: case MC_VR_OL: case MC_VR_OV: return readBinary(at, vr);
     case MC_VR_OB:
     case MC_VR_OW: {
-      if (at.isPrivate() || at.tag() != kTagPixelData) return readBinary(at, vr);
+      if (at.isPrivate() || at.tag() != zyl::tags::kPixelData) return readBinary(at, vr);
       const int syntax = currentSyntax(file);
       if (isDecodable(syntax)) return readCompressedPixelData(file, at.id(), at.tagString());
       if (isUnsupportedCompression(syntax))

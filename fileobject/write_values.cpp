@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "address.h"
+#include "file_method.h"
 #include "file_methods.h"
 #include "file_object.h"
-#include "file_method.h"
 #include "pixel_data.h"
 #include "tags.h"
+#include "toolkit/tags.h"
 #include "transfer_syntax.h"
 #include "whole_numbers.h"
 
@@ -231,9 +232,9 @@ void writeCompressedPixelData(const WriteTarget& t, std::span<const unsigned cha
   const std::string& tagString = t.at.tagString();
   unsigned long framesValue = 1;
   unsigned long length = 0;
-  const MC_STATUS lengthStatus = MC_Get_Value_Length(id, 0x00280008, 1, &length);
+  const MC_STATUS lengthStatus = MC_Get_Value_Length(id, zyl::tags::kNumberOfFrames, 1, &length);
   if (lengthStatus != MC_EMPTY_VALUE && lengthStatus != MC_INVALID_TAG && lengthStatus != MC_NULL_VALUE) {
-    const MC_STATUS status = MC_Get_Value_To_ULongInt(id, 0x00280008, &framesValue);
+    const MC_STATUS status = MC_Get_Value_To_ULongInt(id, zyl::tags::kNumberOfFrames, &framesValue);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", tagString, errorText(status));
   }
@@ -261,7 +262,7 @@ void writeCompressedPixelData(const WriteTarget& t, std::span<const unsigned cha
 PreparedWrite prepareBinary(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
   const bool ow = vr == MC_VR_OW;
   bool compressed = false;
-  if (!t.at.isPrivate() && t.at.tag() == kTagPixelData) {
+  if (!t.at.isPrivate() && t.at.tag() == zyl::tags::kPixelData) {
     const int syntax = currentSyntax(file);
     compressed = isStandardCompressed(syntax);
     if (isUnsupportedCompression(syntax) || isDecodeOnly(syntax))

@@ -11,6 +11,7 @@
 #include "startup.h"
 #include "toolkit/handles.h"
 #include "toolkit/mc.h"
+#include "toolkit/tags.h"
 
 namespace orvo::netconfig {
 namespace {
@@ -60,7 +61,7 @@ std::vector<std::string> echoNode(const Node& remote, const std::string& localAe
     return failed(" Read Message Failed (%s)", status);
   }
   unsigned int echoStatus = 0;
-  status = MC_Get_Value_To_UInt(response, 0x00000900, &echoStatus);
+  status = MC_Get_Value_To_UInt(response, zyl::tags::kStatus, &echoStatus);
   MC_Free_Message(response);
   if (status != MC_NORMAL_COMPLETION) return failed(" Get Value Failed (%s)", status);
   if (echoStatus != 0) {

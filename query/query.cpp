@@ -11,6 +11,7 @@
 #include "query_keys.h"
 #include "query_methods.h"
 #include "startup.h"
+#include "toolkit/tags.h"
 
 namespace orvo::query {
 namespace {
@@ -25,7 +26,7 @@ bool drainMatches(QueryConnection& connection, const QueryInstance& self, Result
                   uint32_t& count) {
   return connection.drain([&](zyl::toolkit::MessageHandle& response) {
     unsigned int findStatus = 0;
-    const MC_STATUS status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &findStatus);
+    const MC_STATUS status = MC_Get_Value_To_UInt(response.get(), zyl::tags::kStatus, &findStatus);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs4, "Error: Failed to read query find response message status (name/aet/err)", connection.name(),
            connection.aet(), std::string(errorText(status)));
@@ -82,7 +83,7 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
   if (!connection.open()) return finish();
   zyl::toolkit::MessageHandle request;
   MC_STATUS status = MC_Open_Message(request.out(), connection.service().c_str(), MC_CMD_C_FIND_RQ);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00080052, kLevelNames[self.level]);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), zyl::tags::kQueryRetrieveLevel, kLevelNames[self.level]);
   if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the query CFind msg (err)", std::string(errorText(status)));
   buildFindIdentifier(self, request.get());
   if (!connection.send(request)) return finish();

@@ -9,6 +9,7 @@
 #include "messages.h"
 #include "query_association.h"
 #include "startup.h"
+#include "toolkit/tags.h"
 
 namespace orvo::query {
 
@@ -21,11 +22,6 @@ void store(zyl::HostString& field, const std::string& value) {
   HostStringStore(&field, value.c_str(), static_cast<int32_t>(value.size()));
 }
 
-constexpr uint32_t kPatientId = 0x00100020, kPatientName = 0x00100010, kStudyUid = 0x0020000D,
-                   kSeriesUid = 0x0020000E, kSopUid = 0x00080018, kStudyDate = 0x00080020, kStudyTime = 0x00080030,
-                   kAccession = 0x00080050, kStudyId = 0x00200010, kStudyDescription = 0x00081030,
-                   kModality = 0x00080060, kSeriesNumber = 0x00200011, kSeriesDescription = 0x0008103E,
-                   kInstanceNumber = 0x00200013;
 
 // Patient's Name from the name properties: the whole name when given, else
 // the components joined, trailing empty ones dropped and an empty one before
@@ -119,33 +115,33 @@ void setQueryKey(const QueryInstance& self, int message, uint32_t tag, const std
 void buildFindIdentifier(const QueryInstance& self, int message) {
   auto key = [&](uint32_t tag, const zyl::HostString& property) { setQueryKey(self, message, tag, text(property)); };
   auto zeroLength = [&](uint32_t tag) { setQueryKey(self, message, tag, ""); };
-  key(kPatientId, self.patientId);
+  key(zyl::tags::kPatientId, self.patientId);
   switch (self.level) {
     case 0: break;
     case 1:
-      key(kStudyUid, self.studyUid);
-      key(kStudyDate, self.studyDate);
-      key(kStudyTime, self.studyTime);
-      key(kAccession, self.accession);
-      key(kStudyId, self.studyId);
-      zeroLength(kStudyDescription);
+      key(zyl::tags::kStudyInstanceUid, self.studyUid);
+      key(zyl::tags::kStudyDate, self.studyDate);
+      key(zyl::tags::kStudyTime, self.studyTime);
+      key(zyl::tags::kAccessionNumber, self.accession);
+      key(zyl::tags::kStudyId, self.studyId);
+      zeroLength(zyl::tags::kStudyDescription);
       break;
     case 2:
-      key(kStudyUid, self.studyUid);
-      key(kSeriesUid, self.seriesUid);
-      key(kModality, self.modality);
-      key(kSeriesNumber, self.seriesNum);
-      zeroLength(kStudyDescription);
-      zeroLength(kSeriesDescription);
+      key(zyl::tags::kStudyInstanceUid, self.studyUid);
+      key(zyl::tags::kSeriesInstanceUid, self.seriesUid);
+      key(zyl::tags::kModality, self.modality);
+      key(zyl::tags::kSeriesNumber, self.seriesNum);
+      zeroLength(zyl::tags::kStudyDescription);
+      zeroLength(zyl::tags::kSeriesDescription);
       break;
     default:
-      key(kStudyUid, self.studyUid);
-      key(kSeriesUid, self.seriesUid);
-      key(kSopUid, self.sopUid);
-      key(kInstanceNumber, self.instanceNum);
+      key(zyl::tags::kStudyInstanceUid, self.studyUid);
+      key(zyl::tags::kSeriesInstanceUid, self.seriesUid);
+      key(zyl::tags::kSopInstanceUid, self.sopUid);
+      key(zyl::tags::kInstanceNumber, self.instanceNum);
       break;
   }
-  if (self.level == 0 || self.model == 1) setQueryKey(self, message, kPatientName, patientNameKey(self));
+  if (self.level == 0 || self.model == 1) setQueryKey(self, message, zyl::tags::kPatientName, patientNameKey(self));
 }
 
 void readFindResponse(const QueryInstance& self, int message, QueryResultRecord& record) {
@@ -156,31 +152,31 @@ void readFindResponse(const QueryInstance& self, int message, QueryResultRecord&
     store(field, value);
   };
   auto plain = [&](zyl::HostString& field, uint32_t tag) { store(field, responseText(message, tag)); };
-  unique(record.patientId, kPatientId, self.patientId, "Unknown Patient Id");
-  if (self.level >= 1) unique(record.studyInstanceUid, kStudyUid, self.studyUid, "Unknown Study UID");
-  if (self.level >= 2) unique(record.seriesInstanceUid, kSeriesUid, self.seriesUid, "Unknown Series UID");
+  unique(record.patientId, zyl::tags::kPatientId, self.patientId, "Unknown Patient Id");
+  if (self.level >= 1) unique(record.studyInstanceUid, zyl::tags::kStudyInstanceUid, self.studyUid, "Unknown Study UID");
+  if (self.level >= 2) unique(record.seriesInstanceUid, zyl::tags::kSeriesInstanceUid, self.seriesUid, "Unknown Series UID");
   switch (self.level) {
     case 1:
-      plain(record.studyDate, kStudyDate);
-      plain(record.studyTime, kStudyTime);
-      plain(record.accessionNumber, kAccession);
-      plain(record.studyId, kStudyId);
-      plain(record.studyDescription, kStudyDescription);
+      plain(record.studyDate, zyl::tags::kStudyDate);
+      plain(record.studyTime, zyl::tags::kStudyTime);
+      plain(record.accessionNumber, zyl::tags::kAccessionNumber);
+      plain(record.studyId, zyl::tags::kStudyId);
+      plain(record.studyDescription, zyl::tags::kStudyDescription);
       break;
     case 2:
-      plain(record.modality, kModality);
-      plain(record.seriesNumber, kSeriesNumber);
-      plain(record.studyDescription, kStudyDescription);
-      plain(record.seriesDescription, kSeriesDescription);
+      plain(record.modality, zyl::tags::kModality);
+      plain(record.seriesNumber, zyl::tags::kSeriesNumber);
+      plain(record.studyDescription, zyl::tags::kStudyDescription);
+      plain(record.seriesDescription, zyl::tags::kSeriesDescription);
       break;
     case 3:
-      unique(record.sopInstanceUid, kSopUid, self.sopUid, "Unknown Image UID");
-      plain(record.instanceNumber, kInstanceNumber);
+      unique(record.sopInstanceUid, zyl::tags::kSopInstanceUid, self.sopUid, "Unknown Image UID");
+      plain(record.instanceNumber, zyl::tags::kInstanceNumber);
       break;
     default: break;
   }
   if (self.level == 0 || self.model == 1) {
-    const std::string name = responseText(message, kPatientName);
+    const std::string name = responseText(message, zyl::tags::kPatientName);
     store(record.patientName, name);
     const auto parts = splitPersonName(name);
     zyl::HostString* fields[] = {&record.familyName, &record.givenName, &record.middleName, &record.prefix,

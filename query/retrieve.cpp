@@ -8,13 +8,13 @@
 #include "query_association.h"
 #include "query_keys.h"
 #include "query_methods.h"
+#include "toolkit/tags.h"
 
 namespace orvo::query {
 namespace {
 
 namespace cfg = zyl::config;
 
-constexpr uint32_t kPatientId = 0x00100020, kStudyUid = 0x0020000D, kSeriesUid = 0x0020000E, kSopUid = 0x00080018;
 
 struct RetrieveKeywords {
   HostVar* count;
@@ -75,14 +75,14 @@ void refusePlaceholders(const QueryInstance& self, const RetrieveKeys& keys) {
 void buildMoveRequest(const QueryInstance& self, const RetrieveKeys& keys, const std::string& service,
                       const char* destination, zyl::toolkit::MessageHandle& request) {
   MC_STATUS status = MC_Open_Message(request.out(), service.c_str(), MC_CMD_C_MOVE_RQ);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00080052, kLevelNames[self.level]);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), 0x00000600, destination);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), zyl::tags::kQueryRetrieveLevel, kLevelNames[self.level]);
+  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), zyl::tags::kMoveDestination, destination);
   if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the CMove msg (err)", std::string(errorText(status)));
   refusePlaceholders(self, keys);
-  if (self.level >= 3) setQueryKey(self, request.get(), kSopUid, keys.sopUid);
-  if (self.level >= 2) setQueryKey(self, request.get(), kSeriesUid, keys.seriesUid);
-  if (self.level >= 1) setQueryKey(self, request.get(), kStudyUid, keys.studyUid);
-  if (self.level == 0 || self.model != 1) setQueryKey(self, request.get(), kPatientId, keys.patientId);
+  if (self.level >= 3) setQueryKey(self, request.get(), zyl::tags::kSopInstanceUid, keys.sopUid);
+  if (self.level >= 2) setQueryKey(self, request.get(), zyl::tags::kSeriesInstanceUid, keys.seriesUid);
+  if (self.level >= 1) setQueryKey(self, request.get(), zyl::tags::kStudyInstanceUid, keys.studyUid);
+  if (self.level == 0 || self.model != 1) setQueryKey(self, request.get(), zyl::tags::kPatientId, keys.patientId);
 }
 
 // Follows the responses to the final one: 1 when the move completed or was
@@ -92,7 +92,7 @@ int16_t drainMove(QueryConnection& connection, const QueryInstance& self, const 
   int16_t result = 0;
   connection.drain([&](zyl::toolkit::MessageHandle& response) {
     unsigned int moveStatus = 0;
-    const MC_STATUS status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &moveStatus);
+    const MC_STATUS status = MC_Get_Value_To_UInt(response.get(), zyl::tags::kStatus, &moveStatus);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs4, "Error: Failed to read retrieve move response message status (name/aet/err)",
            std::string(storageEntity.Name.view()), std::string(storageEntity.AET.view()), std::string(errorText(status)));
@@ -102,7 +102,7 @@ int16_t drainMove(QueryConnection& connection, const QueryInstance& self, const 
     }
     if (moveStatus == 0x0000 || moveStatus == 0xFE00) {
       unsigned int done = 0;
-      if (MC_Get_Value_To_UInt(response.get(), 0x00001021, &done) == MC_NORMAL_COMPLETION) {
+      if (MC_Get_Value_To_UInt(response.get(), zyl::tags::kCompletedSubOperations, &done) == MC_NORMAL_COMPLETION) {
         completed = done;
         deliver(self, formatText("Retrieved %u file(s).", completed));
       }

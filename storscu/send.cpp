@@ -17,6 +17,7 @@
 #include "storscu_instance.h"
 #include "storscu_methods.h"
 #include "toolkit/handles.h"
+#include "toolkit/tags.h"
 
 namespace orvo::storscu {
 namespace {
@@ -108,7 +109,7 @@ int convert(SendState& state, const std::string& path, int native, int target, s
 
 int prepareAssociation(SendState& state, const std::string& path, std::string& buffer, StorScuInstance& self) {
   char uid[kUidSize] = {};
-  MC_STATUS status = MC_Get_Value_To_String(state.message.get(), 0x00020010, sizeof uid, uid);
+  MC_STATUS status = MC_Get_Value_To_String(state.message.get(), zyl::tags::kTransferSyntaxUid, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get xfer syntax. err(%s) file(%s)", errorText(status), path.c_str()), 0;
   MC_TRANSFER_SYNTAX nativeSyntax{};
@@ -117,7 +118,7 @@ int prepareAssociation(SendState& state, const std::string& path, std::string& b
     return buffer = formatText("Error: Failed to get xfer syntax enum. err(%s) file(%s)", errorText(status), path.c_str()), 0;
   const int native = static_cast<int>(nativeSyntax);
   char sopClass[kUidSize] = {};
-  status = MC_Get_Value_To_String(state.message.get(), 0x00080016, sizeof sopClass, sopClass);
+  status = MC_Get_Value_To_String(state.message.get(), zyl::tags::kSopClassUid, sizeof sopClass, sopClass);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get sop class uid. err(%s) file(%s)", errorText(status), path.c_str()), 0;
   char serviceBuffer[kUidSize] = {};
@@ -199,10 +200,10 @@ int storeOneFile(SendState& state, const std::string& path, std::string& buffer)
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to set dicom service name. err(%s), file(%s)", errorText(status), file), 2;
   char instance[kUidSize] = {};
-  status = MC_Get_Value_To_String(message, 0x00080018, sizeof instance, instance);
+  status = MC_Get_Value_To_String(message, zyl::tags::kSopInstanceUid, sizeof instance, instance);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
-  status = MC_Set_Value_From_String(message, 0x00001000, instance);
+  status = MC_Set_Value_From_String(message, zyl::tags::kAffectedSopInstanceUid, instance);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to set affected sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
   status = MC_Set_Message_Transfer_Syntax(message, static_cast<MC_TRANSFER_SYNTAX>(state.associationSyntax));
@@ -227,7 +228,7 @@ int storeOneFile(SendState& state, const std::string& path, std::string& buffer)
     return buffer = formatText("Error: Failed to read move response err(%s), file(%s)", errorText(status), file), 0;
   }
   unsigned int storeStatus = 0;
-  status = MC_Get_Value_To_UInt(response.get(), 0x00000900, &storeStatus);
+  status = MC_Get_Value_To_UInt(response.get(), zyl::tags::kStatus, &storeStatus);
   response.reset();
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to read send response. err(%s), file(%s)", errorText(status), file), 0;

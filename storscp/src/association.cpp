@@ -12,14 +12,13 @@
 #include "toolkit/handles.h"
 #include "toolkit/mc.h"
 #include "toolkit/received.h"
+#include "toolkit/tags.h"
 
 namespace zyl::storscp {
 
 namespace {
 
 constexpr int kReadTimeoutSeconds = 30;
-constexpr std::uint32_t kTagAffectedSopInstanceUid = 0x00001000;
-constexpr std::uint32_t kTagSopInstanceUid = 0x00080018;
 constexpr unsigned int kStatusSuccess = 0x0000;
 constexpr unsigned int kStatusOutOfResources = 0xA702;
 
@@ -67,7 +66,7 @@ enum class Outcome { Stored, Refused, Abort };
 // Judges the request's UIDs; on success `fileName` is the name to store under.
 Outcome JudgeRequest(int messageId, int tid, std::string& fileName) {
   const ServiceState& s = State();
-  const ReceivedText instance = ReadReceived(messageId, kTagSopInstanceUid);
+  const ReceivedText instance = ReadReceived(messageId, zyl::tags::kSopInstanceUid);
   if (instance.status == MC_INVALID_TAG || instance.status == MC_INVALID_MESSAGE_ID) {
     LogLine("Thread(%d): Failed to read the sop instance uid from incoming file. err(%s).", tid,
             MC_Error_Message(instance.status));
@@ -76,7 +75,7 @@ Outcome JudgeRequest(int messageId, int tid, std::string& fileName) {
   // Only a valid UID, the same in the command and the data set, names a file.
   const auto uid =
       instance.status == MC_NORMAL_COMPLETION && !instance.overlong ? ValidUid(instance.text) : std::nullopt;
-  const ReceivedText affected = ReadReceived(messageId, kTagAffectedSopInstanceUid);
+  const ReceivedText affected = ReadReceived(messageId, zyl::tags::kAffectedSopInstanceUid);
   const auto affectedUid =
       affected.status == MC_NORMAL_COMPLETION && !affected.overlong ? ValidUid(affected.text) : std::nullopt;
   const bool extensionSafe = s.fileExtension.find('/') == std::string::npos;

@@ -24,6 +24,7 @@
 #include "state.h"
 #include "toolkit/handles.h"
 #include "toolkit/mc.h"
+#include "toolkit/tags.h"
 
 #ifndef ZYL_STORSCP_FLUSH
 #define ZYL_STORSCP_FLUSH 1
@@ -34,13 +35,6 @@ namespace zyl::storscp {
 namespace {
 
 constexpr bool kFlush = ZYL_STORSCP_FLUSH != 0;
-constexpr std::uint32_t kTagTransferSyntaxUid = 0x00020010;
-constexpr std::uint32_t kTagMetaVersion = 0x00020001;
-constexpr std::uint32_t kTagMediaSopClassUid = 0x00020002;
-constexpr std::uint32_t kTagMediaSopInstanceUid = 0x00020003;
-constexpr std::uint32_t kTagSourceAeTitle = 0x00020016;
-constexpr std::uint32_t kTagSopClassUid = 0x00080016;
-constexpr std::uint32_t kTagSopInstanceUid = 0x00080018;
 constexpr std::size_t kSyntaxUidSize = 65;
 constexpr const char* kDepotSuffix = ".part";
 constexpr const char* kClaimSuffix = ".lock";
@@ -268,33 +262,33 @@ bool AddGroupTwo(int fileId, MC_TRANSFER_SYNTAX syntax, int tid) {
     LogLine("Thread(%d): Failed to get xfer syntax uid. err(%s)", tid, MC_Error_Message(st));
     return false;
   }
-  if ((st = MC_Set_Value_From_String(fileId, kTagTransferSyntaxUid, syntaxUid)) != MC_NORMAL_COMPLETION) {
+  if ((st = MC_Set_Value_From_String(fileId, zyl::tags::kTransferSyntaxUid, syntaxUid)) != MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to set xfer syntax. err(%s)", tid, MC_Error_Message(st));
     return false;
   }
-  if ((st = MC_Set_Value_From_Function(fileId, kTagMetaVersion, nullptr, SupplyMetaVersion)) !=
+  if ((st = MC_Set_Value_From_Function(fileId, zyl::tags::kMetaVersion, nullptr, SupplyMetaVersion)) !=
       MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to set meta version. err(%s)", tid, MC_Error_Message(st));
     return false;
   }
-  if ((st = MC_Get_Value_To_String(fileId, kTagSopClassUid, sizeof sopClass, sopClass)) != MC_NORMAL_COMPLETION) {
+  if ((st = MC_Get_Value_To_String(fileId, zyl::tags::kSopClassUid, sizeof sopClass, sopClass)) != MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to get sop class uid. err(%s)", tid, MC_Error_Message(st));
     return false;
   }
-  if ((st = MC_Set_Value_From_String(fileId, kTagMediaSopClassUid, sopClass)) != MC_NORMAL_COMPLETION) {
+  if ((st = MC_Set_Value_From_String(fileId, zyl::tags::kMediaSopClassUid, sopClass)) != MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to set media sop class uid. err(%s)", tid, MC_Error_Message(st));
     return false;
   }
-  if ((st = MC_Get_Value_To_String(fileId, kTagSopInstanceUid, sizeof sopInstance, sopInstance)) !=
+  if ((st = MC_Get_Value_To_String(fileId, zyl::tags::kSopInstanceUid, sizeof sopInstance, sopInstance)) !=
       MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to get sop instance uid. err(%s)", tid, MC_Error_Message(st));
     return false;
   }
-  if ((st = MC_Set_Value_From_String(fileId, kTagMediaSopInstanceUid, sopInstance)) != MC_NORMAL_COMPLETION) {
+  if ((st = MC_Set_Value_From_String(fileId, zyl::tags::kMediaSopInstanceUid, sopInstance)) != MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to set sop instance uid. err(%s)", tid, MC_Error_Message(st));
     return false;
   }
-  if ((st = MC_Set_Value_From_String(fileId, kTagSourceAeTitle, State().ownEntity.AET.c_str())) !=
+  if ((st = MC_Set_Value_From_String(fileId, zyl::tags::kSourceAeTitle, State().ownEntity.AET.c_str())) !=
       MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to set aet. err(%s)", tid, MC_Error_Message(st));
     return false;
