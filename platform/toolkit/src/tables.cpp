@@ -288,8 +288,10 @@ std::optional<MC_TRANSFER_SYNTAX> syntaxFromDcmtk(E_TransferSyntax xfer) {
 std::optional<MC_TRANSFER_SYNTAX> syntaxFromUid(std::string_view uid) {
     // Values read from files may carry a trailing pad.
     while (!uid.empty() && (uid.back() == ' ' || uid.back() == '\0')) uid.remove_suffix(1);
+    // DCMTK's look-up also takes a syntax's name, and its empty UID for
+    // implicit big endian: only a UID of its table names a syntax.
     const DcmXfer xfer(std::string(uid).c_str());
-    if (xfer.getXfer() == EXS_Unknown) return std::nullopt;
+    if (uid.empty() || xfer.getXfer() == EXS_Unknown || uid != xfer.getXferID()) return std::nullopt;
     return syntaxFromDcmtk(xfer.getXfer());
 }
 

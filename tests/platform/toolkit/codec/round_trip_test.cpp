@@ -197,7 +197,7 @@ TEST(Syntaxes, UidsMapBothWays) {
     EXPECT_EQ(syntaxFromUid(std::string(uidOf(s)) + '\0'), s);  // padded UI value
   }
   for (const char* other : {"1.2.840.10008.1.2.1", "1.2.840.10008.1.2.4.57", "1.2.840.10008.1.2.4.82",
-                            "1.2.840.10008.1.2.1.99", "1.2.840.10008.1.2.4.5", ""})
+                            "1.2.840.10008.1.2.1.99", "1.2.840.10008.1.2.4.5", "", "JPEG Baseline", "RLE Lossless"})
     EXPECT_FALSE(syntaxFromUid(other)) << other;
   EXPECT_TRUE(isLossy(Syntax::jpeg_baseline));
   EXPECT_TRUE(isLossy(Syntax::jpeg_extended));
