@@ -69,10 +69,14 @@ enum class Kind { grey8, grey12, grey16, rgb8 };
 
 const char* kindName(Kind kind) {
   switch (kind) {
-    case Kind::grey8: return "grey8";
-    case Kind::grey12: return "grey12";
-    case Kind::grey16: return "grey16";
-    case Kind::rgb8: return "rgb8";
+    case Kind::grey8:
+      return "grey8";
+    case Kind::grey12:
+      return "grey12";
+    case Kind::grey16:
+      return "grey16";
+    case Kind::rgb8:
+      return "rgb8";
   }
   return "?";
 }
@@ -81,11 +85,23 @@ zyl::codec::ImageDescription describe(Kind kind) {
   zyl::codec::ImageDescription d;
   d.rows = d.columns = kSize;
   switch (kind) {
-    case Kind::grey8: d.bitsAllocated = 8; d.bitsStored = 8; break;
-    case Kind::grey12: d.bitsAllocated = 16; d.bitsStored = 12; break;
-    case Kind::grey16: d.bitsAllocated = 16; d.bitsStored = 16; break;
+    case Kind::grey8:
+      d.bitsAllocated = 8;
+      d.bitsStored = 8;
+      break;
+    case Kind::grey12:
+      d.bitsAllocated = 16;
+      d.bitsStored = 12;
+      break;
+    case Kind::grey16:
+      d.bitsAllocated = 16;
+      d.bitsStored = 16;
+      break;
     case Kind::rgb8:
-      d.bitsAllocated = 8; d.bitsStored = 8; d.samplesPerPixel = 3; d.photometric = "RGB";
+      d.bitsAllocated = 8;
+      d.bitsStored = 8;
+      d.samplesPerPixel = 3;
+      d.photometric = "RGB";
       break;
   }
   d.highBit = static_cast<std::uint16_t>(d.bitsStored - 1);
@@ -97,7 +113,9 @@ zyl::codec::ImageDescription describe(Kind kind) {
 std::vector<double> phantom(std::mt19937& random) {
   std::normal_distribution<double> noise(0.0, 1.0);
   std::vector<double> v(std::size_t{kSize} * kSize);
-  struct Blob { double cx, cy, rx, ry, value; };
+  struct Blob {
+    double cx, cy, rx, ry, value;
+  };
   const std::array<Blob, 6> blobs{{{256, 256, 220, 170, 0.50},
                                    {200, 230, 60, 45, 0.56},
                                    {320, 240, 50, 70, 0.47},
@@ -127,8 +145,16 @@ std::vector<std::uint8_t> makePixels(Kind kind) {
         double r = 40 + 150.0 * x / kSize, g = 60 + 120.0 * y / kSize,
                b = 128 + 80 * std::sin(x / 40.0) * std::cos(y / 55.0);
         const double dx = x - 300, dy = y - 220;
-        if (dx * dx + dy * dy < 110 * 110) { r = 220 - 0.2 * y; g = 80; b = 60 + 0.1 * x; }
-        if (x > 60 && x < 200 && y > 330 && y < 470) { r = 30; g = 170 + 0.15 * (x - 60); b = 90; }
+        if (dx * dx + dy * dy < 110 * 110) {
+          r = 220 - 0.2 * y;
+          g = 80;
+          b = 60 + 0.1 * x;
+        }
+        if (x > 60 && x < 200 && y > 330 && y < 470) {
+          r = 30;
+          g = 170 + 0.15 * (x - 60);
+          b = 90;
+        }
         const std::array<double, 3> c{r, g, b};
         for (int s = 0; s < 3; ++s)
           out[(std::size_t(y) * kSize + x) * 3 + s] =
@@ -157,38 +183,54 @@ std::vector<std::uint8_t> makePixels(Kind kind) {
 struct Case {
   Syntax syntax;
   Kind kind;
-  std::string name;                      // e.g. "jpeg_baseline/rgb8"
+  std::string name;  // e.g. "jpeg_baseline/rgb8"
   zyl::codec::ImageDescription image;
-  std::vector<std::uint8_t> pixels;      // native
-  zyl::codec::EncodedFrame encoded;      // our codestream
-  std::unique_ptr<DcmDataset> native;    // for DCMTK's encoder
+  std::vector<std::uint8_t> pixels;        // native
+  zyl::codec::EncodedFrame encoded;        // our codestream
+  std::unique_ptr<DcmDataset> native;      // for DCMTK's encoder
   std::unique_ptr<DcmDataset> compressed;  // for DCMTK's decoder and our FrameReader
 };
 
 const char* syntaxName(Syntax s) {
   switch (s) {
-    case Syntax::jpeg_baseline: return "jpeg_baseline";
-    case Syntax::jpeg_extended: return "jpeg_extended";
-    case Syntax::jpeg_lossless: return "jpeg_lossless";
-    case Syntax::j2k_lossless: return "j2k_lossless";
-    case Syntax::j2k: return "j2k_lossy";
-    case Syntax::rle: return "rle";
-    case Syntax::jpeg_ls_lossless: return "jpeg_ls_lossless";
-    case Syntax::jpeg_ls_near_lossless: return "jpeg_ls_near_lossless";
+    case Syntax::jpeg_baseline:
+      return "jpeg_baseline";
+    case Syntax::jpeg_extended:
+      return "jpeg_extended";
+    case Syntax::jpeg_lossless:
+      return "jpeg_lossless";
+    case Syntax::j2k_lossless:
+      return "j2k_lossless";
+    case Syntax::j2k:
+      return "j2k_lossy";
+    case Syntax::rle:
+      return "rle";
+    case Syntax::jpeg_ls_lossless:
+      return "jpeg_ls_lossless";
+    case Syntax::jpeg_ls_near_lossless:
+      return "jpeg_ls_near_lossless";
   }
   return "?";
 }
 
 E_TransferSyntax dcmtkSyntax(Syntax s) {
   switch (s) {
-    case Syntax::jpeg_baseline: return EXS_JPEGProcess1;
-    case Syntax::jpeg_extended: return EXS_JPEGProcess2_4;
-    case Syntax::jpeg_lossless: return EXS_JPEGProcess14SV1;
-    case Syntax::j2k_lossless: return EXS_JPEG2000LosslessOnly;
-    case Syntax::j2k: return EXS_JPEG2000;
-    case Syntax::rle: return EXS_RLELossless;
-    case Syntax::jpeg_ls_lossless: return EXS_JPEGLSLossless;
-    case Syntax::jpeg_ls_near_lossless: return EXS_JPEGLSLossy;
+    case Syntax::jpeg_baseline:
+      return EXS_JPEGProcess1;
+    case Syntax::jpeg_extended:
+      return EXS_JPEGProcess2_4;
+    case Syntax::jpeg_lossless:
+      return EXS_JPEGProcess14SV1;
+    case Syntax::j2k_lossless:
+      return EXS_JPEG2000LosslessOnly;
+    case Syntax::j2k:
+      return EXS_JPEG2000;
+    case Syntax::rle:
+      return EXS_RLELossless;
+    case Syntax::jpeg_ls_lossless:
+      return EXS_JPEGLSLossless;
+    case Syntax::jpeg_ls_near_lossless:
+      return EXS_JPEGLSLossy;
   }
   return EXS_Unknown;
 }
@@ -218,8 +260,7 @@ std::unique_ptr<DcmDataset> nativeDataset(const Case& c) {
   } else {
     std::vector<Uint16> words(c.pixels.size() / 2);
     std::memcpy(words.data(), c.pixels.data(), c.pixels.size());  // little-endian host
-    check(ds->putAndInsertUint16Array(DCM_PixelData, words.data(), static_cast<unsigned long>(words.size())),
-          "pixels");
+    check(ds->putAndInsertUint16Array(DCM_PixelData, words.data(), static_cast<unsigned long>(words.size())), "pixels");
   }
   return ds;
 }
@@ -228,8 +269,7 @@ std::unique_ptr<DcmDataset> nativeDataset(const Case& c) {
 std::unique_ptr<DcmDataset> dcmtkCompressed(const Case& c, std::vector<std::uint8_t>& codestream) {
   auto ds = nativeDataset(c);
   const DJLSRepresentationParameter nearLossless(2, OFFalse);  // NEAR = 2
-  const DcmRepresentationParameter* parameter =
-      c.syntax == Syntax::jpeg_ls_near_lossless ? &nearLossless : nullptr;
+  const DcmRepresentationParameter* parameter = c.syntax == Syntax::jpeg_ls_near_lossless ? &nearLossless : nullptr;
   check(ds->chooseRepresentation(dcmtkSyntax(c.syntax), parameter), "DCMTK encoding");
   DcmElement* element = nullptr;
   check(ds->findAndGetElement(DCM_PixelData, element), "pixel data");
@@ -247,15 +287,20 @@ std::unique_ptr<DcmDataset> dcmtkCompressed(const Case& c, std::vector<std::uint
 
 std::vector<Case>& cases() {
   static std::vector<Case> all = [] {
-    const std::vector<std::pair<Syntax, Kind>> list{
-        {Syntax::jpeg_baseline, Kind::grey8}, {Syntax::jpeg_baseline, Kind::rgb8},
-        {Syntax::jpeg_extended, Kind::grey12},
-        {Syntax::jpeg_lossless, Kind::grey16}, {Syntax::jpeg_lossless, Kind::rgb8},
-        {Syntax::j2k_lossless, Kind::grey16}, {Syntax::j2k_lossless, Kind::rgb8},
-        {Syntax::j2k, Kind::grey16}, {Syntax::j2k, Kind::rgb8},
-        {Syntax::rle, Kind::grey16}, {Syntax::rle, Kind::rgb8},
-        {Syntax::jpeg_ls_lossless, Kind::grey16}, {Syntax::jpeg_ls_lossless, Kind::rgb8},
-        {Syntax::jpeg_ls_near_lossless, Kind::grey16}};
+    const std::vector<std::pair<Syntax, Kind>> list{{Syntax::jpeg_baseline, Kind::grey8},
+                                                    {Syntax::jpeg_baseline, Kind::rgb8},
+                                                    {Syntax::jpeg_extended, Kind::grey12},
+                                                    {Syntax::jpeg_lossless, Kind::grey16},
+                                                    {Syntax::jpeg_lossless, Kind::rgb8},
+                                                    {Syntax::j2k_lossless, Kind::grey16},
+                                                    {Syntax::j2k_lossless, Kind::rgb8},
+                                                    {Syntax::j2k, Kind::grey16},
+                                                    {Syntax::j2k, Kind::rgb8},
+                                                    {Syntax::rle, Kind::grey16},
+                                                    {Syntax::rle, Kind::rgb8},
+                                                    {Syntax::jpeg_ls_lossless, Kind::grey16},
+                                                    {Syntax::jpeg_ls_lossless, Kind::rgb8},
+                                                    {Syntax::jpeg_ls_near_lossless, Kind::grey16}};
     std::vector<Case> made;
     for (const auto& [syntax, kind] : list) {
       Case c;
@@ -277,8 +322,8 @@ std::vector<Case>& cases() {
         c.compressed = dcmtkCompressed(c, c.encoded.codestream);
         c.encoded.attributes.photometric = c.image.photometric;
       }
-      std::cerr << c.name << ": " << c.pixels.size() << " bytes -> " << c.encoded.codestream.size()
-                << " (ratio " << double(c.pixels.size()) / double(c.encoded.codestream.size()) << ")\n";
+      std::cerr << c.name << ": " << c.pixels.size() << " bytes -> " << c.encoded.codestream.size() << " (ratio "
+                << double(c.pixels.size()) / double(c.encoded.codestream.size()) << ")\n";
       made.push_back(std::move(c));
     }
     return made;
@@ -355,9 +400,15 @@ OPJ_BOOL sinkSeek(OPJ_OFF_T to, void* user) {
   return OPJ_TRUE;
 }
 
-struct CodecFree { void operator()(opj_codec_t* p) const { opj_destroy_codec(p); } };
-struct StreamFree { void operator()(opj_stream_t* p) const { opj_stream_destroy(p); } };
-struct ImageFree { void operator()(opj_image_t* p) const { opj_image_destroy(p); } };
+struct CodecFree {
+  void operator()(opj_codec_t* p) const { opj_destroy_codec(p); }
+};
+struct StreamFree {
+  void operator()(opj_stream_t* p) const { opj_stream_destroy(p); }
+};
+struct ImageFree {
+  void operator()(opj_image_t* p) const { opj_image_destroy(p); }
+};
 using OpjCodec = std::unique_ptr<opj_codec_t, CodecFree>;
 using OpjStream = std::unique_ptr<opj_stream_t, StreamFree>;
 using OpjImage = std::unique_ptr<opj_image_t, ImageFree>;
@@ -379,8 +430,7 @@ void opjDecode(const std::vector<std::uint8_t>& codestream, int threads) {
   opj_image_t* raw = nullptr;
   const bool header = opj_read_header(stream.get(), codec.get(), &raw);
   OpjImage image(raw);
-  if (!header || !opj_decode(codec.get(), stream.get(), image.get()) ||
-      !opj_end_decompress(codec.get(), stream.get()))
+  if (!header || !opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
     throw std::runtime_error("opj_decode");
   benchmark::DoNotOptimize(image->comps[0].data);
 }

@@ -96,13 +96,12 @@ void BM_EditAddRemove(benchmark::State& state) {
   for (auto _ : state) {
     bool found = false;
     Check(cfg::ApplEntityExists(document, last, found, file.path(), message), message, state);
-    Check(cfg::ServiceListExists(document, "Storage_SCU_Service_List", found, file.path(), message), message,
-          state);
-    Check(cfg::SetApplEntity(document, last, "CHANGED", "10.0.0.2", "105", "Storage_SCU_Service_List",
-                             "Storage_SCP", file.path(), message),
+    Check(cfg::ServiceListExists(document, "Storage_SCU_Service_List", found, file.path(), message), message, state);
+    Check(cfg::SetApplEntity(document, last, "CHANGED", "10.0.0.2", "105", "Storage_SCU_Service_List", "Storage_SCP",
+                             file.path(), message),
           message, state);
-    Check(cfg::SetApplEntity(document, "NEW_NODE", "NEW", "10.0.0.3", "106", "Storage_SCU_Service_List",
-                             "Storage_SCP", file.path(), message),
+    Check(cfg::SetApplEntity(document, "NEW_NODE", "NEW", "10.0.0.3", "106", "Storage_SCU_Service_List", "Storage_SCP",
+                             file.path(), message),
           message, state);
     Check(cfg::RemoveApplEntity(document, "NEW_NODE", file.path(), message), message, state);
   }

@@ -53,7 +53,7 @@ int dcmtkRead(const std::string& path) {
   DcmDataset& d = *format.getDataset();
   int found = 0;
   OFString text;
-  const DcmTagKey strings[] = {DCM_PatientName,    DCM_PatientID,     DCM_StudyInstanceUID,
+  const DcmTagKey strings[] = {DCM_PatientName,       DCM_PatientID,      DCM_StudyInstanceUID,
                                DCM_SeriesInstanceUID, DCM_SOPInstanceUID, DCM_Modality};
   for (const DcmTagKey& key : strings) found += d.findAndGetOFString(key, text).good() && !text.empty();
   Uint16 number = 0;

@@ -75,7 +75,7 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // ------------------------------------------------------------------ processes
 
 class TempDir {
-public:
+ public:
   TempDir() {
     std::string pattern = (fs::temp_directory_path() / "net_bench_XXXXXX").string();
     if (!mkdtemp(pattern.data())) die("mkdtemp failed");
@@ -89,13 +89,13 @@ public:
   TempDir& operator=(const TempDir&) = delete;
   const fs::path& path() const { return path_; }
 
-private:
+ private:
   fs::path path_;
 };
 
 // A child process; stopped (SIGTERM, then SIGKILL) when the object goes.
 class Process {
-public:
+ public:
   Process(const std::vector<std::string>& argv, const fs::path& log) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -136,7 +136,7 @@ public:
     return code_;
   }
 
-private:
+ private:
   pid_t pid_ = -1;
   bool done_ = false;
   int code_ = -1;
@@ -224,7 +224,8 @@ std::vector<fs::path> makeObjects(const fs::path& folder, int count) {
     ds->putAndInsertUint16(DCM_PixelRepresentation, 0);
     ds->putAndInsertUint16Array(DCM_PixelData, pixels.data(), static_cast<unsigned long>(pixels.size()));
     files.push_back(folder / (std::to_string(i) + ".dcm"));
-    if (file.saveFile(files.back().c_str(), EXS_LittleEndianExplicit).bad()) die("cannot write " + files.back().string());
+    if (file.saveFile(files.back().c_str(), EXS_LittleEndianExplicit).bad())
+      die("cannot write " + files.back().string());
   }
   return files;
 }
@@ -247,7 +248,8 @@ void initToolkit() {
   const MC_TRANSFER_SYNTAX syntax = MC_TS_EXPLICIT_LITTLE_ENDIAN;
   const char* services[] = {"bench_sc"};
   if (MC_NewSyntaxList("bench_syntaxes", &syntax, 1) != MC_NORMAL_COMPLETION ||
-      MC_NewServiceFromName("bench_sc", "STANDARD_SECONDARY_CAPTURE_IMAGE", "bench_syntaxes", 1, 0) != MC_NORMAL_COMPLETION ||
+      MC_NewServiceFromName("bench_sc", "STANDARD_SECONDARY_CAPTURE_IMAGE", "bench_syntaxes", 1, 0) !=
+          MC_NORMAL_COMPLETION ||
       MC_NewProposedServiceList("bench_list", services, 1) != MC_NORMAL_COMPLETION)
     die("service list");
 }
@@ -402,7 +404,7 @@ Served serveOneAssociation(int expected) {
 // ------------------------------------------------------------------ cases
 
 std::vector<std::string> storescuArgs(const std::string& called, int port, const std::vector<fs::path>& files) {
-  std::vector<std::string> argv{"storescu", "-aet", "BENCH", "-aec", called, "-to", "30", "127.0.0.1",
+  std::vector<std::string> argv{"storescu",          "-aet", "BENCH", "-aec", called, "-to", "30", "127.0.0.1",
                                 std::to_string(port)};
   for (const auto& f : files) argv.push_back(f.string());
   return argv;
@@ -477,7 +479,10 @@ Result caseServer(const fs::path& work, const std::vector<fs::path>& files) {
   if (s.stored != static_cast<int>(files.size())) die("our listener stored " + std::to_string(s.stored));
   r.receiverCpu = s.cpu;
   static bool told = false;
-  if (!told) std::printf(" [our listener received syntax %s]", s.syntax == MC_TS_EXPLICIT_LITTLE_ENDIAN ? "explicit VR little endian" : std::to_string(int(s.syntax)).c_str());
+  if (!told)
+    std::printf(" [our listener received syntax %s]", s.syntax == MC_TS_EXPLICIT_LITTLE_ENDIAN
+                                                          ? "explicit VR little endian"
+                                                          : std::to_string(int(s.syntax)).c_str());
   told = true;
   return r;
 }
@@ -524,13 +529,20 @@ int main(int argc, char** argv) {
       for (const auto& name : names) {
         if (!wanted(name)) continue;
         Result r;
-        if (name == "startup") r = caseDcmtk(work.path(), {files.front()}, true);
-        else if (name == "dcmtk") r = caseDcmtk(work.path(), files, false);
-        else if (name == "dcmtk_ig") r = caseDcmtk(work.path(), files, true);
-        else if (name == "client") r = caseClient(work.path(), files, false);
-        else if (name == "client_ig") r = caseClient(work.path(), files, true);
-        else if (name == "client_ig_wf") r = caseClient(work.path(), files, true, true);
-        else r = caseServer(work.path(), files);
+        if (name == "startup")
+          r = caseDcmtk(work.path(), {files.front()}, true);
+        else if (name == "dcmtk")
+          r = caseDcmtk(work.path(), files, false);
+        else if (name == "dcmtk_ig")
+          r = caseDcmtk(work.path(), files, true);
+        else if (name == "client")
+          r = caseClient(work.path(), files, false);
+        else if (name == "client_ig")
+          r = caseClient(work.path(), files, true);
+        else if (name == "client_ig_wf")
+          r = caseClient(work.path(), files, true, true);
+        else
+          r = caseServer(work.path(), files);
         results[name].push_back(r);
         std::printf(" %s %.3f s", name.c_str(), r.wall);
         std::fflush(stdout);

@@ -74,22 +74,62 @@ class Address {
     if (isPrivate_)
       return next ? MC_Get_Next_pValue_To_String(id_, code(), private_.group, private_.element, size, buffer)
                   : MC_Get_pValue_To_String(id_, code(), private_.group, private_.element, size, buffer);
-    return next ? MC_Get_Next_Value_To_String(id_, tag_, size, buffer) : MC_Get_Value_To_String(id_, tag_, size, buffer);
+    return next ? MC_Get_Next_Value_To_String(id_, tag_, size, buffer)
+                : MC_Get_Value_To_String(id_, tag_, size, buffer);
   }
-  MC_STATUS get(bool next, int* v) const { return pick(next, v, MC_Get_Value_To_Int, MC_Get_Next_Value_To_Int, MC_Get_pValue_To_Int, MC_Get_Next_pValue_To_Int); }
-  MC_STATUS get(bool next, unsigned* v) const { return pick(next, v, MC_Get_Value_To_UInt, MC_Get_Next_Value_To_UInt, MC_Get_pValue_To_UInt, MC_Get_Next_pValue_To_UInt); }
-  MC_STATUS get(bool next, long* v) const { return pick(next, v, MC_Get_Value_To_LongInt, MC_Get_Next_Value_To_LongInt, MC_Get_pValue_To_LongInt, MC_Get_Next_pValue_To_LongInt); }
-  MC_STATUS get(bool next, unsigned long* v) const { return pick(next, v, MC_Get_Value_To_ULongInt, MC_Get_Next_Value_To_ULongInt, MC_Get_pValue_To_ULongInt, MC_Get_Next_pValue_To_ULongInt); }
-  MC_STATUS get(bool next, float* v) const { return pick(next, v, MC_Get_Value_To_Float, MC_Get_Next_Value_To_Float, MC_Get_pValue_To_Float, MC_Get_Next_pValue_To_Float); }
-  MC_STATUS get(bool next, double* v) const { return pick(next, v, MC_Get_Value_To_Double, MC_Get_Next_Value_To_Double, MC_Get_pValue_To_Double, MC_Get_Next_pValue_To_Double); }
+  MC_STATUS get(bool next, int* v) const {
+    return pick(next, v, MC_Get_Value_To_Int, MC_Get_Next_Value_To_Int, MC_Get_pValue_To_Int,
+                MC_Get_Next_pValue_To_Int);
+  }
+  MC_STATUS get(bool next, unsigned* v) const {
+    return pick(next, v, MC_Get_Value_To_UInt, MC_Get_Next_Value_To_UInt, MC_Get_pValue_To_UInt,
+                MC_Get_Next_pValue_To_UInt);
+  }
+  MC_STATUS get(bool next, long* v) const {
+    return pick(next, v, MC_Get_Value_To_LongInt, MC_Get_Next_Value_To_LongInt, MC_Get_pValue_To_LongInt,
+                MC_Get_Next_pValue_To_LongInt);
+  }
+  MC_STATUS get(bool next, unsigned long* v) const {
+    return pick(next, v, MC_Get_Value_To_ULongInt, MC_Get_Next_Value_To_ULongInt, MC_Get_pValue_To_ULongInt,
+                MC_Get_Next_pValue_To_ULongInt);
+  }
+  MC_STATUS get(bool next, float* v) const {
+    return pick(next, v, MC_Get_Value_To_Float, MC_Get_Next_Value_To_Float, MC_Get_pValue_To_Float,
+                MC_Get_Next_pValue_To_Float);
+  }
+  MC_STATUS get(bool next, double* v) const {
+    return pick(next, v, MC_Get_Value_To_Double, MC_Get_Next_Value_To_Double, MC_Get_pValue_To_Double,
+                MC_Get_Next_pValue_To_Double);
+  }
   // Sets value 1 (replacing every value) or appends one.
-  MC_STATUS set(bool next, int v) const { return pick(next, v, MC_Set_Value_From_Int, MC_Set_Next_Value_From_Int, MC_Set_pValue_From_Int, MC_Set_Next_pValue_From_Int); }
-  MC_STATUS set(bool next, unsigned v) const { return pick(next, v, MC_Set_Value_From_UInt, MC_Set_Next_Value_From_UInt, MC_Set_pValue_From_UInt, MC_Set_Next_pValue_From_UInt); }
-  MC_STATUS set(bool next, long v) const { return pick(next, v, MC_Set_Value_From_LongInt, MC_Set_Next_Value_From_LongInt, MC_Set_pValue_From_LongInt, MC_Set_Next_pValue_From_LongInt); }
-  MC_STATUS set(bool next, unsigned long v) const { return pick(next, v, MC_Set_Value_From_ULongInt, MC_Set_Next_Value_From_ULongInt, MC_Set_pValue_From_ULongInt, MC_Set_Next_pValue_From_ULongInt); }
-  MC_STATUS set(bool next, float v) const { return pick(next, v, MC_Set_Value_From_Float, MC_Set_Next_Value_From_Float, MC_Set_pValue_From_Float, MC_Set_Next_pValue_From_Float); }
-  MC_STATUS set(bool next, double v) const { return pick(next, v, MC_Set_Value_From_Double, MC_Set_Next_Value_From_Double, MC_Set_pValue_From_Double, MC_Set_Next_pValue_From_Double); }
-  MC_STATUS set(bool next, const char* v) const { return pick(next, v, MC_Set_Value_From_String, MC_Set_Next_Value_From_String, MC_Set_pValue_From_String, MC_Set_Next_pValue_From_String); }
+  MC_STATUS set(bool next, int v) const {
+    return pick(next, v, MC_Set_Value_From_Int, MC_Set_Next_Value_From_Int, MC_Set_pValue_From_Int,
+                MC_Set_Next_pValue_From_Int);
+  }
+  MC_STATUS set(bool next, unsigned v) const {
+    return pick(next, v, MC_Set_Value_From_UInt, MC_Set_Next_Value_From_UInt, MC_Set_pValue_From_UInt,
+                MC_Set_Next_pValue_From_UInt);
+  }
+  MC_STATUS set(bool next, long v) const {
+    return pick(next, v, MC_Set_Value_From_LongInt, MC_Set_Next_Value_From_LongInt, MC_Set_pValue_From_LongInt,
+                MC_Set_Next_pValue_From_LongInt);
+  }
+  MC_STATUS set(bool next, unsigned long v) const {
+    return pick(next, v, MC_Set_Value_From_ULongInt, MC_Set_Next_Value_From_ULongInt, MC_Set_pValue_From_ULongInt,
+                MC_Set_Next_pValue_From_ULongInt);
+  }
+  MC_STATUS set(bool next, float v) const {
+    return pick(next, v, MC_Set_Value_From_Float, MC_Set_Next_Value_From_Float, MC_Set_pValue_From_Float,
+                MC_Set_Next_pValue_From_Float);
+  }
+  MC_STATUS set(bool next, double v) const {
+    return pick(next, v, MC_Set_Value_From_Double, MC_Set_Next_Value_From_Double, MC_Set_pValue_From_Double,
+                MC_Set_Next_pValue_From_Double);
+  }
+  MC_STATUS set(bool next, const char* v) const {
+    return pick(next, v, MC_Set_Value_From_String, MC_Set_Next_Value_From_String, MC_Set_pValue_From_String,
+                MC_Set_Next_pValue_From_String);
+  }
   MC_STATUS getBuffer(int size, void* buffer, int* returned) const {
     return isPrivate_ ? MC_Get_pValue_To_Buffer(id_, code(), private_.group, private_.element, size, buffer, returned)
                       : MC_Get_Value_To_Buffer(id_, tag_, size, buffer, returned);
@@ -128,8 +168,8 @@ class Address {
   [[noreturn]] void fail(const MessageText& text, const Extra&... extra) const {
     constexpr int strings = 1 + static_cast<int>(sizeof...(Extra));
     if (!isPrivate_) orvo::fail(kErrs1 - strings, text.standard, tagString_, extra...);
-    const std::string privateText =
-        text.privateForm != nullptr ? std::string(text.privateForm) : privateFormOf(text.standard, sizeof...(Extra) > 0);
+    const std::string privateText = text.privateForm != nullptr ? std::string(text.privateForm)
+                                                                : privateFormOf(text.standard, sizeof...(Extra) > 0);
     orvo::fail(kErrs1 - strings - 2, privateText, private_.code, private_.groupText, private_.elementText, extra...);
   }
 

@@ -87,8 +87,7 @@ class TagCopier {
     for (auto it = creators_.rbegin(); it != creators_.rend(); ++it)
       if (const Creator& creator = *it; creator.group == group && creator.block == block) {
         const auto element = static_cast<unsigned char>(tag & 0xFF);
-        return Address(destination,
-                       PrivateTag{creator.code, hexText(group, 4), hexText(element, 2), group, element});
+        return Address(destination, PrivateTag{creator.code, hexText(group, 4), hexText(element, 2), group, element});
       }
     fail(kErrs2, "Error: Failed to copy private tags...could not locate private blk code (tag) ", tagText(tag));
   }
@@ -102,7 +101,8 @@ class TagCopier {
       fail(kErrs2, "Error: Failed to copy tags...ran out of private blk code memory (tag) ", text);
     const MC_STATUS status = MC_Add_Private_Block(destination, code.c_str(), static_cast<unsigned short>(tag >> 16));
     creators_.push_back({static_cast<uint16_t>(tag >> 16), static_cast<uint8_t>(tag & 0xFF), std::move(code)});
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to set private code (tag/err) ", text, errorText(status));
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs3, "Error: Failed to set private code (tag/err) ", text, errorText(status));
   }
 
   void copyAttribute(int source, int destination, uint32_t tag, MC_VR vr, int count) {
@@ -122,7 +122,8 @@ class TagCopier {
       if (element <= 0xFF) return copyCreator(source, destination, tag);
       to.emplace(privateDestination(destination, tag));
       const MC_STATUS status = to->addPrivateAttribute(vr);
-      if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to set private tag (tag/err) ", text, errorText(status));
+      if (status != MC_NORMAL_COMPLETION)
+        fail(kErrs3, "Error: Failed to set private tag (tag/err) ", text, errorText(status));
     } else {
       to.emplace(destination, tag, text);
     }
@@ -140,7 +141,8 @@ class TagCopier {
       to.setNull();
       return;
     }
-    if (length > static_cast<unsigned long>(INT32_MAX) - 1) fail(kErrs3, lengthText, text, errorText(MC_VALUE_TOO_LARGE));
+    if (length > static_cast<unsigned long>(INT32_MAX) - 1)
+      fail(kErrs3, lengthText, text, errorText(MC_VALUE_TOO_LARGE));
     std::vector<unsigned char> bytes;
     try {
       bytes.resize(length);
@@ -149,10 +151,12 @@ class TagCopier {
     }
     ValueCopy copy{bytes.data(), bytes.size(), 0};
     status = from.getToFunction(&copy, copyValuePiece);
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to get OB OW OF data (tag/err). ", text, errorText(status));
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs3, "Error: Failed to get OB OW OF data (tag/err). ", text, errorText(status));
     ValueSupply supply{bytes.data(), bytes.size(), vr == MC_VR_OB};
     status = to.setFromFunction(&supply, supplyValue);
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to set OB OW OF data (tag/err). ", text, errorText(status));
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs3, "Error: Failed to set OB OW OF data (tag/err). ", text, errorText(status));
   }
 
   // Each value read as text and written back as text. An empty value among
@@ -174,7 +178,8 @@ class TagCopier {
         }
         return;
       }
-      if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to get value for tag (tag/err) ", text, errorText(status));
+      if (status != MC_NORMAL_COMPLETION)
+        fail(kErrs3, "Error: Failed to get value for tag (tag/err) ", text, errorText(status));
       status = to.set(i > 1, buffer_.data());
       if (status == MC_NORMAL_COMPLETION) continue;
       if (vr == MC_VR_PN && std::string_view(buffer_.data()).find_first_not_of(' ') == std::string_view::npos) {
@@ -193,7 +198,8 @@ class TagCopier {
     int count = 0;
     MC_STATUS status = from.count(&count);
     if (count <= 0) return;
-    if (status != MC_NORMAL_COMPLETION) fail(kErrs3, "Error: Failed to get sequence count (tag/err) ", text, errorText(status));
+    if (status != MC_NORMAL_COMPLETION)
+      fail(kErrs3, "Error: Failed to get sequence count (tag/err) ", text, errorText(status));
 
     // The item ids are read first: copying an item moves other cursors.
     std::vector<int> items(static_cast<size_t>(count));
@@ -264,7 +270,9 @@ struct CopyTagsArgs {
   }
 };
 
-bool skippedAtTopLevel(uint32_t tag) { return tag == zyl::tags::kSopInstanceUid || tag == zyl::tags::kMediaSopInstanceUid; }
+bool skippedAtTopLevel(uint32_t tag) {
+  return tag == zyl::tags::kSopInstanceUid || tag == zyl::tags::kMediaSopInstanceUid;
+}
 
 HostVar* copyTagsWorker(MethodCall<FileInstance, NoKeywords>& call) {
   const FileInstance& self = call.self();

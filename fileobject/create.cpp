@@ -23,7 +23,6 @@ constexpr size_t kMaxWritePiece = 0x400000;
 
 uint32_t gObjectCounter = 1;
 
-
 // Supplies the File Meta Information Version: the two bytes 00 01, at once.
 MC_STATUS metaVersionSupplier(int /*id*/, uint32_t /*tag*/, void* /*userInfo*/, int /*isFirst*/, int* dataSize,
                               void** dataBuffer, int* isLast) noexcept {
@@ -162,7 +161,8 @@ void createDataSet(FileInstance& file) {
   setMetaVersion(id, r);
   char syntax[kUidBufferSize] = {};
   syntaxUid(MC_TS_EXPLICIT_LITTLE_ENDIAN, syntax, r);
-  setString(id, zyl::tags::kTransferSyntaxUid, syntax, r, "Error: Unable to set transfer syntax UID in group 2 elements ");
+  setString(id, zyl::tags::kTransferSyntaxUid, syntax, r,
+            "Error: Unable to set transfer syntax UID in group 2 elements ");
   char sopClassUid[kUidBufferSize] = {};
   status = MC_Get_UID_From_MergeCOM_Service(service.c_str(), sopClassUid, sizeof sopClassUid);
   if (status != MC_NORMAL_COMPLETION)
@@ -170,7 +170,8 @@ void createDataSet(FileInstance& file) {
   setString(id, zyl::tags::kMediaSopClassUid, sopClassUid, r, "Error: Unable to add media storage SOP Class UID ");
   char instanceUid[kUidBufferSize] = {};
   generateUid(instanceUid, sizeof instanceUid);
-  setString(id, zyl::tags::kMediaSopInstanceUid, instanceUid, r, "Error: Unable to add media storage SOP instance UID ");
+  setString(id, zyl::tags::kMediaSopInstanceUid, instanceUid, r,
+            "Error: Unable to add media storage SOP instance UID ");
   setString(id, zyl::tags::kSopClassUid, sopClassUid, r, "Error: Unable to set SOP Class UID ");
   setString(id, zyl::tags::kSopInstanceUid, instanceUid, r, "Error: Unable to set SOP instance UID ");
   setString(id, zyl::tags::kSourceAeTitle, kAppName, r, "Error: Unable to set meta data AET ");
@@ -185,7 +186,8 @@ void cloneDataSet(FileInstance& file) {
     fail(kErrs3, "Error: Failed to reset filename when cloning existing file ", fileName(file), errorText(status));
   char instanceUid[kUidBufferSize] = {};
   generateUid(instanceUid, sizeof instanceUid);
-  setString(id, zyl::tags::kMediaSopInstanceUid, instanceUid, r, "Error: Unable to set meta data media storage SOP instance UID ");
+  setString(id, zyl::tags::kMediaSopInstanceUid, instanceUid, r,
+            "Error: Unable to set meta data media storage SOP instance UID ");
   char value[kUidBufferSize] = {};
   configString(MC_CFG_IMPLEMENTATION_VERSION, value, r, "Error: Unable to get impl version config value.  ");
   setString(id, zyl::tags::kImplementationVersionName, value, r, "Error: Unable to set meta data impl version ");
@@ -201,22 +203,27 @@ int writeStreamMeta(FileInstance& file, int syntax, ReportMode mode) {
   char uid[kUidBufferSize] = {};
   MC_STATUS status = MC_Get_Value_To_String(id, zyl::tags::kSopClassUid, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION) return r.say(kErrs2, "Error: Unable to get SOP Class UID ", errorText(status)), 0;
-  if (!setString(id, zyl::tags::kMediaSopClassUid, uid, r, "Error: Unable to add media storage SOP Class UID ")) return 0;
+  if (!setString(id, zyl::tags::kMediaSopClassUid, uid, r, "Error: Unable to add media storage SOP Class UID "))
+    return 0;
   status = MC_Get_Value_To_String(id, zyl::tags::kSopInstanceUid, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION)
     return r.say(kErrs2, "Error: Unable to get SOP instance UID ", errorText(status)), 0;
-  if (!setString(id, zyl::tags::kMediaSopInstanceUid, uid, r, "Error: Unable to set meta data media storage SOP instance UID "))
+  if (!setString(id, zyl::tags::kMediaSopInstanceUid, uid, r,
+                 "Error: Unable to set meta data media storage SOP instance UID "))
     return 0;
   char value[kUidBufferSize] = {};
   if (!syntaxUid(syntax, value, r)) return 0;
-  if (!setString(id, zyl::tags::kTransferSyntaxUid, value, r, "Error: Unable to set transfer syntax UID in group 2 elements "))
+  if (!setString(id, zyl::tags::kTransferSyntaxUid, value, r,
+                 "Error: Unable to set transfer syntax UID in group 2 elements "))
     return 0;
   if (!setMetaVersion(id, r)) return 0;
   if (!configString(MC_CFG_IMPLEMENTATION_VERSION, value, r, "Error: Unable to impl version config value.  ")) return 0;
-  if (!setString(id, zyl::tags::kImplementationVersionName, value, r, "Error: Unable to set meta data impl version ")) return 0;
+  if (!setString(id, zyl::tags::kImplementationVersionName, value, r, "Error: Unable to set meta data impl version "))
+    return 0;
   if (!configString(MC_CFG_IMPLEMENTATION_CLASS_UID, value, r, "Error: Unable to get impl class UID config value.  "))
     return 0;
-  if (!setString(id, zyl::tags::kImplementationClassUid, value, r, "Error: Unable to set meta data impl class UID ")) return 0;
+  if (!setString(id, zyl::tags::kImplementationClassUid, value, r, "Error: Unable to set meta data impl class UID "))
+    return 0;
   if (!setString(id, zyl::tags::kSourceAeTitle, kAppName, r, "Error: Unable to set meta data AET ")) return 0;
   return 1;
 }

@@ -89,7 +89,8 @@ class Walker {
   // The attributes of message or item `id` from the first one at or above
   // `start` to the last one below `stop` (items are walked unbounded).
   void walk(int id, int32_t level, std::optional<uint32_t> start = {}, std::optional<uint32_t> stop = {}) {
-    walkAttributes(id, start, stop, false, [&](uint32_t tag, MC_VR vr, int count) { visit(id, tag, vr, count, level); });
+    walkAttributes(id, start, stop, false,
+                   [&](uint32_t tag, MC_VR vr, int count) { visit(id, tag, vr, count, level); });
   }
 
   std::vector<Row>& rows() { return rows_; }
@@ -98,7 +99,8 @@ class Walker {
   void visit(int id, uint32_t tag, int vr, int count, int32_t level) {
     if (vr == MC_VR_SQ) return visitSequence(id, tag, level);
     if (vr == MC_VR_UN) {
-      if (!quiet_) report(kErrs3, HOST_MSG_INFO, "Warning: Skipping tag, unsupported VR type (tag/vr)", tagText(tag), "UN");
+      if (!quiet_)
+        report(kErrs3, HOST_MSG_INFO, "Warning: Skipping tag, unsupported VR type (tag/vr)", tagText(tag), "UN");
       return;
     }
     if (count < 1) return;

@@ -18,15 +18,15 @@ const HostStructTag kFileTags[] = {
     {"ORVOFILEMODE", T::Int32},    {"ORVOFILECLONED", T::String},   {"ORVOSOPCLASS", T::String},
     {"ORVONOPIXELDATA", T::Int16}, {"ZYLFFORVO_BOTTOM", T::Int64},  {nullptr, T::Undefined}};
 
-const HostStructTag kElementTags[] = {
-    {"TAG", T::String},     {"DESCRIPTION", T::String}, {"VR", T::String},    {"LENGTH", T::UInt32},
-    {"VALUECOUNT", T::Int32}, {"SEQID", T::Int32},      {"GROUPNUM", T::Int32}, {"LEVEL", T::Int32},
-    {"VALUE", T::String},   {nullptr, T::Undefined}};
+const HostStructTag kElementTags[] = {{"TAG", T::String},     {"DESCRIPTION", T::String}, {"VR", T::String},
+                                      {"LENGTH", T::UInt32},  {"VALUECOUNT", T::Int32},   {"SEQID", T::Int32},
+                                      {"GROUPNUM", T::Int32}, {"LEVEL", T::Int32},        {"VALUE", T::String},
+                                      {nullptr, T::Undefined}};
 
-const StructureSpec kInstance{"ZYLFFORVO", kFileTags, sizeof(FileInstance), true, "ORVONOPIXELDATA",
-                              offsetof(FileInstance, noPixelData)};
-const StructureSpec kElement{"ZYLFFORVOELEMENT", kElementTags, sizeof(ElementRecord), false, "VALUE",
-                             offsetof(ElementRecord, value)};
+const StructureSpec kInstance{"ZYLFFORVO", kFileTags,         sizeof(FileInstance),
+                              true,        "ORVONOPIXELDATA", offsetof(FileInstance, noPixelData)};
+const StructureSpec kElement{
+    "ZYLFFORVOELEMENT", kElementTags, sizeof(ElementRecord), false, "VALUE", offsetof(ElementRecord, value)};
 
 const zyl::StructDef* gElement = nullptr;
 

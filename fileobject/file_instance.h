@@ -35,7 +35,10 @@ struct ElementRecord {  // ZYLFFORVOELEMENT
   zyl::HostString value;
 };
 
-template <> struct ClassTraits<FileInstance> { static constexpr const char* name = "ZYLFFORVO"; };
+template <>
+struct ClassTraits<FileInstance> {
+  static constexpr const char* name = "ZYLFFORVO";
+};
 
 namespace file {
 // The element record's definition, once the class is defined.

@@ -75,9 +75,15 @@ HostVar* initWorker(MethodCall<FileInstance, InitKeywords>& call) {
   if (self.noPixelData && kw.cloneGiven) fail(kErrs1, "Error: The Clone and No_Pixel_Data keywords are exclusive.");
 
   switch (self.fileMode) {
-    case kModeOpened: openOnDemand(self, Source::FileName, ReportMode::Fail); break;
-    case kModeCreated: createDataSet(self); break;
-    default: cloneDataSet(self); break;
+    case kModeOpened:
+      openOnDemand(self, Source::FileName, ReportMode::Fail);
+      break;
+    case kModeCreated:
+      createDataSet(self);
+      break;
+    default:
+      cloneDataSet(self);
+      break;
   }
   return HostTempLong(1);
 }
@@ -87,7 +93,8 @@ HostVar* cleanupWorker(MethodCall<FileInstance, NoKeywords>& call) {
   if (hasDataSet(self)) {
     const MC_STATUS status = MC_Free_File(self.msgFileId);
     self.msgFileId = -1;
-    if (status != MC_NORMAL_COMPLETION) report(kErrs2, HOST_MSG_INFO, "Warning: Free file failed ", MC_Error_Message(status));
+    if (status != MC_NORMAL_COMPLETION)
+      report(kErrs2, HOST_MSG_INFO, "Warning: Free file failed ", MC_Error_Message(status));
   }
   self.msgFileId = -1;
   return nullptr;

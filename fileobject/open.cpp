@@ -20,8 +20,8 @@
 namespace orvo::file {
 namespace {
 
-constexpr int32_t kFullReadBuffer = 0x80000;  // full reads and streaming
-constexpr int32_t kHeaderReadBuffer = 4096;   // reads that stop before the pixel data
+constexpr int32_t kFullReadBuffer = 0x80000;       // full reads and streaming
+constexpr int32_t kHeaderReadBuffer = 4096;        // reads that stop before the pixel data
 constexpr uint32_t kLeaveInFileAbove = 64 * 1024;  // values read from a file when first used
 constexpr uint32_t kTagPixelGroupStart = zyl::tags::kPixelDataGroupLength;
 constexpr uint32_t kTagStreamStart = 0x00080000;
@@ -222,11 +222,12 @@ int probe(const std::string& name, int64_t offset, MC_TRANSFER_SYNTAX syntax) {
   MC_Get_Value_To_String(id, zyl::tags::kPhotometricInterpretation, sizeof photometric, photometric);
   const uint64_t pixels = static_cast<uint64_t>(frames) * columns * rows;
   const uint64_t expected = bitsAllocated == 1 ? (pixels * samples + 7) / 8
-                            : std::string_view(photometric) == "YBR_FULL_422" && bitsAllocated == 8 ? pixels * 2
-                                                                         : pixels * samples * ((bitsAllocated + 7) / 8);
+                            : std::string_view(photometric) == "YBR_FULL_422" && bitsAllocated == 8
+                                ? pixels * 2
+                                : pixels * samples * ((bitsAllocated + 7) / 8);
   if (pixelLength >= expected) return 1;
-  report(kErrs2, HOST_MSG_INFO, "Error: Unable to open files with compressed pixel data that that do not have metadata. ",
-         name);
+  report(kErrs2, HOST_MSG_INFO,
+         "Error: Unable to open files with compressed pixel data that that do not have metadata. ", name);
   return -1;
 }
 
@@ -404,7 +405,8 @@ int streamDataSet(FileInstance& file, const std::string& name, const Detection& 
   zyl::toolkit::MessageHandle message;
   MC_STATUS status = MC_Open_Empty_Message(message.out());
   if (status != MC_NORMAL_COMPLETION)
-    return r.say(kErrs3, "Error: Failed to open empty msg when loading file (file/err)", name, MC_Error_Message(status)),
+    return r.say(kErrs3, "Error: Failed to open empty msg when loading file (file/err)", name,
+                 MC_Error_Message(status)),
            0;
   {
     ReadScratch ctx(kFullReadBuffer);
@@ -451,12 +453,11 @@ int openOnDemand(FileInstance& file, Source source, ReportMode mode) {
   } else {
     ok = streamDataSet(file, name, d, mode);
     if (!ok)
-      r.say(kErrs2,
-            "Error: Failed to read stream file while parsing a file that was missing the preamble or metadata", name);
+      r.say(kErrs2, "Error: Failed to read stream file while parsing a file that was missing the preamble or metadata",
+            name);
   }
   // 32-bit pixels read from big endian data are made native (see pixel_data.h).
-  if (ok && file.noPixelData == 0 && currentSyntax(file) == MC_TS_EXPLICIT_BIG_ENDIAN)
-    swapWordPairsOf32BitPixels(file);
+  if (ok && file.noPixelData == 0 && currentSyntax(file) == MC_TS_EXPLICIT_BIG_ENDIAN) swapWordPairsOf32BitPixels(file);
   if (ok) return 1;
   r.say(kErrs2, "Error: Unable to read file", name);
   return 0;

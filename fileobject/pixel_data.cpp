@@ -21,8 +21,8 @@
 
 namespace orvo::file {
 
-MC_STATUS copyValuePiece(int /*id*/, uint32_t /*tag*/, void* userInfo, int dataSize, void* dataBuffer,
-                         int /*isFirst*/, int /*isLast*/) noexcept {
+MC_STATUS copyValuePiece(int /*id*/, uint32_t /*tag*/, void* userInfo, int dataSize, void* dataBuffer, int /*isFirst*/,
+                         int /*isLast*/) noexcept {
   try {
     auto& copy = *static_cast<ValueCopy*>(userInfo);
     const long long room = static_cast<long long>(copy.capacity) - static_cast<long long>(copy.offset);
@@ -68,7 +68,6 @@ MC_STATUS supplyValue(int, uint32_t, void* userInfo, int isFirst, int* dataSize,
 
 namespace {
 
-
 // An image attribute read as an unsigned number; a missing or empty one
 // takes the fallback when there is one, else fails with its message naming
 // `subject` (the tag string or the file).
@@ -76,15 +75,13 @@ uint32_t imageNumber(int id, uint32_t tag, std::optional<uint32_t> fallback, con
                      const std::string& subject) {
   unsigned long length = 0;
   const MC_STATUS lengthStatus = MC_Get_Value_Length(id, tag, 1, &length);
-  if (fallback &&
-      (lengthStatus == MC_EMPTY_VALUE || lengthStatus == MC_INVALID_TAG || lengthStatus == MC_NULL_VALUE))
+  if (fallback && (lengthStatus == MC_EMPTY_VALUE || lengthStatus == MC_INVALID_TAG || lengthStatus == MC_NULL_VALUE))
     return *fallback;
   unsigned long value = 0;
   const MC_STATUS status = MC_Get_Value_To_ULongInt(id, tag, &value);
   if (status != MC_NORMAL_COMPLETION) fail(kErrs3, failText, subject, errorText(status));
   return static_cast<uint32_t>(value);
 }
-
 
 // Swaps rows i and rows-1-i of every plane of one frame.
 void flipFrame(unsigned char* frame, const ImageDescription& image, const unsigned char* end) {
@@ -108,14 +105,15 @@ void flipFrame(unsigned char* frame, const ImageDescription& image, const unsign
 }  // namespace
 
 HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::string& tagString) {
-  const uint32_t frames =
-      imageNumber(id, zyl::tags::kNumberOfFrames, 1, "Error: Failed to get number of frames for image (tag/err) ", tagString);
-  const uint32_t samples = imageNumber(id, zyl::tags::kSamplesPerPixel, 1,
-                                       "Error: Failed to get number of samplesperpixel for image (tag/err) ", tagString);
+  const uint32_t frames = imageNumber(id, zyl::tags::kNumberOfFrames, 1,
+                                      "Error: Failed to get number of frames for image (tag/err) ", tagString);
+  const uint32_t samples =
+      imageNumber(id, zyl::tags::kSamplesPerPixel, 1,
+                  "Error: Failed to get number of samplesperpixel for image (tag/err) ", tagString);
   const uint32_t bits = imageNumber(id, zyl::tags::kBitsAllocated, std::nullopt,
                                     "Error: Failed to get number of bits allocated for image (tag/err) ", tagString);
-  const uint32_t rows =
-      imageNumber(id, zyl::tags::kRows, std::nullopt, "Error: Failed to get number of rows for image (tag/err) ", tagString);
+  const uint32_t rows = imageNumber(id, zyl::tags::kRows, std::nullopt,
+                                    "Error: Failed to get number of rows for image (tag/err) ", tagString);
   const uint32_t columns = imageNumber(id, zyl::tags::kColumns, std::nullopt,
                                        "Error: Failed to get number of columns for image (tag/err) ", tagString);
   const uint64_t bytesPerSample = bits < 9 ? 1 : bits < 17 ? 2 : 4;
@@ -145,7 +143,6 @@ HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::st
   return result.release();
 }
 
-
 // The largest image the reader takes: what the file claims is checked
 // before memory is taken for it.
 constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 32;
@@ -154,18 +151,20 @@ ImageDescription readImageDescription(const FileInstance& file) {
   const int id = file.msgFileId;
   const std::string name = fileName(file);
   ImageDescription image{};
-  image.frames = imageNumber(id, zyl::tags::kNumberOfFrames, 1, "Error: Failed to get number of frames for image (file/err) ", name);
-  image.samples =
-      imageNumber(id, zyl::tags::kSamplesPerPixel, std::nullopt, "Error: Failed to get samples per pixel for image (file/err) ", name);
+  image.frames = imageNumber(id, zyl::tags::kNumberOfFrames, 1,
+                             "Error: Failed to get number of frames for image (file/err) ", name);
+  image.samples = imageNumber(id, zyl::tags::kSamplesPerPixel, std::nullopt,
+                              "Error: Failed to get samples per pixel for image (file/err) ", name);
   image.bitsAllocated = imageNumber(id, zyl::tags::kBitsAllocated, std::nullopt,
                                     "Error: Failed to get number of bits allocated for image (file/err) ", name);
-  image.rows = imageNumber(id, zyl::tags::kRows, std::nullopt, "Error: Failed to get number of rows for image (file/err) ", name);
-  image.columns =
-      imageNumber(id, zyl::tags::kColumns, std::nullopt, "Error: Failed to get number of columns for image (file/err) ", name);
-  image.pixelRepresentation =
-      imageNumber(id, zyl::tags::kPixelRepresentation, 0, "Error: Failed to get value for pixel representation (file/err) ", name);
-  image.planarConfiguration =
-      imageNumber(id, zyl::tags::kPlanarConfiguration, 0, "Error: Failed to get value for planar configuration (file/err) ", name);
+  image.rows = imageNumber(id, zyl::tags::kRows, std::nullopt,
+                           "Error: Failed to get number of rows for image (file/err) ", name);
+  image.columns = imageNumber(id, zyl::tags::kColumns, std::nullopt,
+                              "Error: Failed to get number of columns for image (file/err) ", name);
+  image.pixelRepresentation = imageNumber(id, zyl::tags::kPixelRepresentation, 0,
+                                          "Error: Failed to get value for pixel representation (file/err) ", name);
+  image.planarConfiguration = imageNumber(id, zyl::tags::kPlanarConfiguration, 0,
+                                          "Error: Failed to get value for planar configuration (file/err) ", name);
   image.bytesPerSample = image.bitsAllocated < 9 ? 1 : image.bitsAllocated < 17 ? 2 : 4;
   image.frameBytes = uint64_t{image.samples} * image.columns * image.bytesPerSample * image.rows;
   image.totalBytes = image.frameBytes * image.frames;
@@ -210,7 +209,8 @@ namespace {
 std::vector<unsigned char> storedBytes(int id, const std::string& name, uint64_t offset, uint64_t length) {
   std::vector<unsigned char> stored(static_cast<size_t>(length), 0);
   ValueCopy copy{stored.data(), stored.size(), 0};
-  const MC_STATUS status = ZYL_Get_Value_Range_To_Function(id, zyl::tags::kPixelData, offset, length, &copy, copyValuePiece);
+  const MC_STATUS status =
+      ZYL_Get_Value_Range_To_Function(id, zyl::tags::kPixelData, offset, length, &copy, copyValuePiece);
   if (status != MC_NORMAL_COMPLETION)
     fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
   return stored;
@@ -325,7 +325,8 @@ PixelArray readPixelData(const FileInstance& file, bool frameGiven, uint32_t fra
     // Only the frames asked for are read, from the file when the value is
     // still there.
     const uint64_t first = frameGiven ? uint64_t{image.frameBytes} * frame : 0;
-    const MC_STATUS status = ZYL_Get_Value_Range_To_Function(id, zyl::tags::kPixelData, first, filled, &copy, copyValuePiece);
+    const MC_STATUS status =
+        ZYL_Get_Value_Range_To_Function(id, zyl::tags::kPixelData, first, filled, &copy, copyValuePiece);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs3, "Error: Failed to read pixel data from file (file/err) ", name, errorText(status));
   } else {
@@ -345,14 +346,16 @@ void storePixelData(FileInstance& file, const ImageDescription& image, const uns
   const std::string name = fileName(file);
   const int id = file.msgFileId;
   if (isStandardCompressed(syntax)) {
-    compressFrames(id, data, static_cast<size_t>(image.frameBytes), image.frames, [&](CompressStep step, MC_STATUS status) {
-      const char* text = step == CompressStep::Register     ? "Error: Failed to register compression callbacks (file/err) "
-                         : step == CompressStep::FirstFrame ? "Error: Failed to compress and set pixel data. (file/err) "
-                         : step == CompressStep::LaterFrame
-                             ? "Error: Failed to compress and set pixel data, where frame num > 1, (file/err) "
-                             : "Error: Failed to close pixel data tag when setting compressed pixel data,(file/err) ";
-      fail(kErrs3, text, name, errorText(status));
-    });
+    compressFrames(
+        id, data, static_cast<size_t>(image.frameBytes), image.frames, [&](CompressStep step, MC_STATUS status) {
+          const char* text =
+              step == CompressStep::Register     ? "Error: Failed to register compression callbacks (file/err) "
+              : step == CompressStep::FirstFrame ? "Error: Failed to compress and set pixel data. (file/err) "
+              : step == CompressStep::LaterFrame
+                  ? "Error: Failed to compress and set pixel data, where frame num > 1, (file/err) "
+                  : "Error: Failed to close pixel data tag when setting compressed pixel data,(file/err) ";
+          fail(kErrs3, text, name, errorText(status));
+        });
   } else if (isUnsupportedCompression(syntax) || isDecodeOnly(syntax)) {
     fail(kErrs4, "Error: Failed to set pixel data, unsupported compression format (file/syntax/syntax) ", name,
          currentSyntaxUid(file), transferSyntaxName(syntax));
@@ -377,7 +380,8 @@ void swapWordPairsOf32BitPixels(FileInstance& file) {
   MC_VR vr = MC_VR_UNKNOWN;
   int count = 0;
   if (MC_Get_Value_To_UInt(id, zyl::tags::kBitsAllocated, &bits) != MC_NORMAL_COMPLETION || bits != 32) return;
-  if (MC_Get_Attribute_Info(id, zyl::tags::kPixelData, &vr, &count) != MC_NORMAL_COMPLETION || vr != MC_VR_OW || count < 1)
+  if (MC_Get_Attribute_Info(id, zyl::tags::kPixelData, &vr, &count) != MC_NORMAL_COMPLETION || vr != MC_VR_OW ||
+      count < 1)
     return;
   unsigned long length = 0;
   if (MC_Get_Value_Length(id, zyl::tags::kPixelData, 1, &length) != MC_NORMAL_COMPLETION || length % 4 != 0) return;
@@ -412,13 +416,15 @@ const HostKeyword PixelKeywords::table[] = {
 
 // The pixel-data switch is looked at before the file is opened.
 struct PixelArgs {
-  static void check(const MethodCall<FileInstance, PixelKeywords>& call) { guardPixelData(call.self(), zyl::tags::kPixelData); }
+  static void check(const MethodCall<FileInstance, PixelKeywords>& call) {
+    guardPixelData(call.self(), zyl::tags::kPixelData);
+  }
 };
 
 HostVar* getPixelDataWorker(MethodCall<FileInstance, PixelKeywords>& call) {
   const PixelKeywords& kw = call.keywords();
-  const PixelArray pixels =
-      readPixelData(call.self(), kw.frameGiven != 0, static_cast<uint32_t>(kw.frame), static_cast<int16_t>(kw.order) != 0);
+  const PixelArray pixels = readPixelData(call.self(), kw.frameGiven != 0, static_cast<uint32_t>(kw.frame),
+                                          static_cast<int16_t>(kw.order) != 0);
   if (kw.countGiven) storeUInt32(kw.count, pixels.frames);
   return pixels.array;
 }

@@ -47,7 +47,8 @@ void compressFrames(int id, const unsigned char* data, size_t frameLength, uint6
     ValueSupply supply{data + frame * frameLength, frameLength, false};
     status = frame == 0 ? MC_Set_Encapsulated_Value_From_Function(id, zyl::tags::kPixelData, &supply, supplyValue)
                         : MC_Set_Next_Encapsulated_Value_From_Function(id, zyl::tags::kPixelData, &supply, supplyValue);
-    if (status != MC_NORMAL_COMPLETION) failed(frame == 0 ? CompressStep::FirstFrame : CompressStep::LaterFrame, status);
+    if (status != MC_NORMAL_COMPLETION)
+      failed(frame == 0 ? CompressStep::FirstFrame : CompressStep::LaterFrame, status);
   }
   status = MC_Close_Encapsulated_Value(id, zyl::tags::kPixelData);
   if (status != MC_NORMAL_COMPLETION) failed(CompressStep::Close, status);
@@ -66,7 +67,7 @@ HostVar* readCompressedPixelData(const FileInstance& file, int id, const std::st
 enum class Packing { None, Bits, Ybr422 };
 
 struct ImageDescription {
-  Packing packing;  // of the value in a native syntax
+  Packing packing;       // of the value in a native syntax
   uint64_t storedBytes;  // the native value's length, all frames
   uint32_t frames;
   uint32_t rows;

@@ -41,7 +41,7 @@ struct SetPixelKeywords {
   static const HostKeyword table[];
 };
 #define ZYL_REF_KEYWORD(name, field) \
-  {name, HOST_KW_REF, offsetof(SetPixelKeywords, field), offsetof(SetPixelKeywords, field##Given)}
+  { name, HOST_KW_REF, offsetof(SetPixelKeywords, field), offsetof(SetPixelKeywords, field##Given) }
 const HostKeyword SetPixelKeywords::table[] = {
     ZYL_REF_KEYWORD("BITS_ALLOCATED", bitsAllocated),
     ZYL_REF_KEYWORD("COLUMNS", columns),
@@ -162,10 +162,16 @@ HostVar* setPixelDataWorker(MethodCall<FileInstance, SetPixelKeywords>& call) {
   // frame is placed.
   if (frameGiven && image.frames >= 2 && self.fileMode == kModeCreated && pixelDataHasNoValue(self)) {
     const std::vector<unsigned char> zeros(image.totalBytes, 0);
-    writePixels(self, [&](const ImageDescription&) { return Samples{zeros, {}, {}, 0}; }, false, 0, true);
+    writePixels(
+        self,
+        [&](const ImageDescription&) {
+          return Samples{zeros, {}, {}, 0};
+        },
+        false, 0, true);
   }
-  writePixels(self, [&](const ImageDescription& image) { return arraySamples(self, call.arg(1), image); }, frameGiven,
-              frame, storedOrder);
+  writePixels(
+      self, [&](const ImageDescription& image) { return arraySamples(self, call.arg(1), image); }, frameGiven, frame,
+      storedOrder);
   return nullptr;
 }
 

@@ -22,9 +22,9 @@ namespace orvo::file {
 std::optional<Property> propertyNamed(std::string_view name) {
   for (const Property& property : kProperties) {
     const std::string_view keyword = property.keyword;
-    if (keyword.size() == name.size() &&
-        std::equal(keyword.begin(), keyword.end(), name.begin(),
-                   [](char k, char n) { return k == std::toupper(static_cast<unsigned char>(n)); }))
+    if (keyword.size() == name.size() && std::equal(keyword.begin(), keyword.end(), name.begin(), [](char k, char n) {
+          return k == std::toupper(static_cast<unsigned char>(n));
+        }))
       return property;
   }
   return std::nullopt;
@@ -83,8 +83,10 @@ const char* withoutLeadingSpace(const char* name) { return name[0] == ' ' ? name
 
 HostVar* propertyValue(const FileInstance& file, const Property& property) {
   switch (property.kind) {
-    case PropertyKind::FileName: return HostStringToVar(fileName(file).c_str());
-    case PropertyKind::NoPixelData: return HostTempInt(file.noPixelData != 0 ? 1 : 0);
+    case PropertyKind::FileName:
+      return HostStringToVar(fileName(file).c_str());
+    case PropertyKind::NoPixelData:
+      return HostTempInt(file.noPixelData != 0 ? 1 : 0);
     case PropertyKind::TransferSyntax: {
       const std::string uid = currentSyntaxUid(file);
       const char* name = withoutLeadingSpace(transferSyntaxName(currentSyntax(file)));
@@ -95,7 +97,8 @@ HostVar* propertyValue(const FileInstance& file, const Property& property) {
       zyl::hostStringAssign(texts[1], name);
       return pair;
     }
-    case PropertyKind::Attribute: break;
+    case PropertyKind::Attribute:
+      break;
   }
   return readAttribute(file, 0, property.tag);
 }
@@ -139,7 +142,8 @@ bool signedPixels(const FileInstance& file, const PropertyVariables& kw) {
     return given.misfit.empty() && given.values.size() == 1 && given.values[0] == 1;
   }
   unsigned int representation = 0;
-  return MC_Get_Value_To_UInt(file.msgFileId, zyl::tags::kPixelRepresentation, &representation) == MC_NORMAL_COMPLETION &&
+  return MC_Get_Value_To_UInt(file.msgFileId, zyl::tags::kPixelRepresentation, &representation) ==
+             MC_NORMAL_COMPLETION &&
          representation == 1;
 }
 
@@ -173,7 +177,8 @@ HostVar* setPropertyWorker(MethodCall<FileInstance, SetPropertyKeywords>& call) 
       checkAttributeValue(self, kProperties[i].tag, propertyVr(i, signedBounds), kw.value[i]);
   }
   // Pixel Representation first: the pixel bounds are written for it.
-  if (kw.given[kPixelRepresentation]) writeProperty(self, kPixelRepresentation, kw.value[kPixelRepresentation], signedBounds);
+  if (kw.given[kPixelRepresentation])
+    writeProperty(self, kPixelRepresentation, kw.value[kPixelRepresentation], signedBounds);
   for (size_t i = 0; i < kPropertyCount; ++i)
     if (kw.given[i] && i != kPixelRepresentation) writeProperty(self, i, kw.value[i], signedBounds);
   return nullptr;

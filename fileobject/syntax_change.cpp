@@ -13,8 +13,6 @@
 namespace orvo::file {
 namespace {
 
-
-
 struct ChangeKeywords {
   int32_t lossy;
   static const HostKeyword table[];
@@ -71,8 +69,8 @@ void convertTransferSyntax(FileInstance& self, const std::string& uid, bool keep
     fail(kErrs3, "Error: Invalid transfer syntax (file/err) ", fileName(self), errorText(converted));
 
   const int current = currentSyntax(self);
-  const bool nativeToNative = !isDecodable(current) && !isUnsupportedCompression(current) &&
-                              !isStandardCompressed(static_cast<int>(number));
+  const bool nativeToNative =
+      !isDecodable(current) && !isUnsupportedCompression(current) && !isStandardCompressed(static_cast<int>(number));
   if (current != static_cast<int>(number) && (!hasPixelData(self) || nativeToNative)) {
     // Without pixels (a report, a plan), or between native syntaxes, only the
     // syntax the file is written in changes: the value keeps its bytes.
@@ -80,7 +78,8 @@ void convertTransferSyntax(FileInstance& self, const std::string& uid, bool keep
     setAttributeValue(self, 0, "0002,0010", "UI", &uidValue);
   } else if (current != static_cast<int>(number)) {
     if (isLossy(current))
-      fail(kErrs2, "Error: Existing format is lossy. Converting a lossy format to another format is prohibited. (file) ",
+      fail(kErrs2,
+           "Error: Existing format is lossy. Converting a lossy format to another format is prohibited. (file) ",
            fileName(self));
     const Packing sourcePacking = readImageDescription(self).packing;
     const PixelArray frames = readPixelData(self, false, 0, true);

@@ -66,7 +66,8 @@ std::optional<unsigned long> scanHex(std::string_view text) {
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
   if (i == text.size() || hexDigit(text[i]) < 0) return std::nullopt;
   unsigned long value = 0;
-  for (; i < text.size() && hexDigit(text[i]) >= 0; ++i) value = value << 4 | static_cast<unsigned long>(hexDigit(text[i]));
+  for (; i < text.size() && hexDigit(text[i]) >= 0; ++i)
+    value = value << 4 | static_cast<unsigned long>(hexDigit(text[i]));
   return value;
 }
 

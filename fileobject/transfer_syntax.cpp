@@ -38,10 +38,10 @@ std::optional<MC_TRANSFER_SYNTAX> writtenSyntaxOfUid(std::string_view uid) {
   MC_TRANSFER_SYNTAX number = MC_TS_INVALID;
   char canonical[kUidBufferSize] = {};
   if (MC_Get_Enum_From_Transfer_Syntax(std::string(uid).c_str(), &number) != MC_NORMAL_COMPLETION ||
-      MC_Get_Transfer_Syntax_From_Enum(number, canonical, sizeof canonical) != MC_NORMAL_COMPLETION ||
-      uid != canonical)
+      MC_Get_Transfer_Syntax_From_Enum(number, canonical, sizeof canonical) != MC_NORMAL_COMPLETION || uid != canonical)
     return std::nullopt;
-  if (std::find(kWrittenSyntaxes.begin(), kWrittenSyntaxes.end(), number) == kWrittenSyntaxes.end()) return std::nullopt;
+  if (std::find(kWrittenSyntaxes.begin(), kWrittenSyntaxes.end(), number) == kWrittenSyntaxes.end())
+    return std::nullopt;
   return number;
 }
 
@@ -49,9 +49,9 @@ std::optional<NamedSyntax> namedSyntax(std::string_view uid) {
   const std::optional<MC_TRANSFER_SYNTAX> number = writtenSyntaxOfUid(uid);
   if (!number) return std::nullopt;
   const MC_PIXEL_CODING pixels = codingOf(*number).pixels;
-  return NamedSyntax{static_cast<int>(*number), pixels == MC_PIXELS_NATIVE   ? SyntaxClass::Uncompressed
-                                               : pixels == MC_PIXELS_LOSSY ? SyntaxClass::Lossy
-                                                                           : SyntaxClass::LosslessCompressed};
+  return NamedSyntax{static_cast<int>(*number), pixels == MC_PIXELS_NATIVE  ? SyntaxClass::Uncompressed
+                                                : pixels == MC_PIXELS_LOSSY ? SyntaxClass::Lossy
+                                                                            : SyntaxClass::LosslessCompressed};
 }
 
 bool isStandardCompressed(int number) { return codingOf(number).codec == MC_CODEC_DECODES_AND_ENCODES; }

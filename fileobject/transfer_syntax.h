@@ -28,9 +28,9 @@ std::optional<NamedSyntax> namedSyntax(std::string_view uid);
 // Pixel work, from the toolkit's table of syntaxes: decompressed (and
 // compressed) by the standard callbacks, decompressed only, refused, or read
 // raw (and isReadBeyondTable, isLossy in file_services.h).
-bool isStandardCompressed(int number);     // read and written
-bool isDecodeOnly(int number);             // RLE and JPEG-LS: read, never written
-bool isDecodable(int number);              // either of the two
+bool isStandardCompressed(int number);      // read and written
+bool isDecodeOnly(int number);              // RLE and JPEG-LS: read, never written
+bool isDecodable(int number);               // either of the two
 bool isUnsupportedCompression(int number);  // compressed pixels no callback decodes
 
 // The Transfer Syntax UID of the object's data set, as stored in (0002,0010).

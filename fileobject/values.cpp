@@ -66,14 +66,22 @@ using PrivateArgs = AddressArgs<AddressKind::Private>;
 template <typename T>
 zyl::Scalar scalarOf(T v) {
   zyl::Scalar s{};
-  if constexpr (std::is_same_v<T, int16_t>) s.i16 = v;
-  else if constexpr (std::is_same_v<T, uint16_t>) s.u16 = v;
-  else if constexpr (std::is_same_v<T, int32_t>) s.i32 = v;
-  else if constexpr (std::is_same_v<T, uint32_t>) s.u32 = v;
-  else if constexpr (std::is_same_v<T, int64_t>) s.i64 = v;
-  else if constexpr (std::is_same_v<T, uint64_t>) s.u64 = v;
-  else if constexpr (std::is_same_v<T, float>) s.f32 = v;
-  else s.f64 = v;
+  if constexpr (std::is_same_v<T, int16_t>)
+    s.i16 = v;
+  else if constexpr (std::is_same_v<T, uint16_t>)
+    s.u16 = v;
+  else if constexpr (std::is_same_v<T, int32_t>)
+    s.i32 = v;
+  else if constexpr (std::is_same_v<T, uint32_t>)
+    s.u32 = v;
+  else if constexpr (std::is_same_v<T, int64_t>)
+    s.i64 = v;
+  else if constexpr (std::is_same_v<T, uint64_t>)
+    s.u64 = v;
+  else if constexpr (std::is_same_v<T, float>)
+    s.f32 = v;
+  else
+    s.f64 = v;
   return s;
 }
 
@@ -150,19 +158,26 @@ HostVar* readUnknown(const Address& at) {
   HostTemporary result(HostMakeTempVector(Type::Byte, static_cast<int64_t>(length), 1, &data));
   int returned = 0;
   const MC_STATUS status = at.getBuffer(static_cast<int>(length), data, &returned);
-  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to read attribute value from file (tag/err) ", errorText(status));
+  if (status != MC_NORMAL_COMPLETION)
+    at.fail("Error: Failed to read attribute value from file (tag/err) ", errorText(status));
   return result.release();
 }
 
 // The host type of one word of a binary VR.
 Type binaryType(int vr) {
   switch (vr) {
-    case MC_VR_OB: return Type::Byte;
-    case MC_VR_OW: return Type::Int16;
-    case MC_VR_OF: return Type::Float32;
-    case MC_VR_OD: return Type::Float64;
-    case MC_VR_OL: return Type::UInt32;
-    default: return Type::UInt64;  // OV
+    case MC_VR_OB:
+      return Type::Byte;
+    case MC_VR_OW:
+      return Type::Int16;
+    case MC_VR_OF:
+      return Type::Float32;
+    case MC_VR_OD:
+      return Type::Float64;
+    case MC_VR_OL:
+      return Type::UInt32;
+    default:
+      return Type::UInt64;  // OV
   }
 }
 
@@ -186,24 +201,34 @@ HostVar* readBinary(const Address& at, int vr) {
 // A value typed by its VR. Private OB and OW values are always read raw.
 HostVar* readValue(const FileInstance& file, const Address& at, int vr, int count) {
   switch (vr) {
-    case MC_VR_SS: return readNumbers<int16_t, int>(at, count, Type::Int16, "Error: Failed to read int value from file ");
+    case MC_VR_SS:
+      return readNumbers<int16_t, int>(at, count, Type::Int16, "Error: Failed to read int value from file ");
     case MC_VR_US:
-      return readNumbers<uint16_t, unsigned>(at, count, Type::UInt16, "Error: Failed to read unsigned int value from file ");
+      return readNumbers<uint16_t, unsigned>(at, count, Type::UInt16,
+                                             "Error: Failed to read unsigned int value from file ");
     case MC_VR_AT:
     case MC_VR_UL:
       return readNumbers<uint32_t, unsigned long>(at, count, Type::UInt32,
                                                   "Error: Failed to read unsigned long value from file ");
     case MC_VR_SL:
-    case MC_VR_SQ: return readNumbers<int32_t, long>(at, count, Type::Int32, "Error: Failed to read long value from file ");
-    case MC_VR_FL: return readNumbers<float, float>(at, count, Type::Float32, "Error: Failed to read float value from file ");
+    case MC_VR_SQ:
+      return readNumbers<int32_t, long>(at, count, Type::Int32, "Error: Failed to read long value from file ");
+    case MC_VR_FL:
+      return readNumbers<float, float>(at, count, Type::Float32, "Error: Failed to read float value from file ");
     case MC_VR_FD:
       return readNumbers<double, double>(at, count, Type::Float64, "Error: Failed to read double value from file ");
-    case MC_VR_SV: return readNumbers<int64_t, long>(at, count, Type::Int64, "Error: Failed to read long value from file ");
+    case MC_VR_SV:
+      return readNumbers<int64_t, long>(at, count, Type::Int64, "Error: Failed to read long value from file ");
     case MC_VR_UV:
       return readNumbers<uint64_t, unsigned long>(at, count, Type::UInt64,
                                                   "Error: Failed to read unsigned long value from file ");
-    case MC_VR_UN: return readUnknown(at);
-    case MC_VR_OF: case MC_VR_OD: case MC_VR_OL: case MC_VR_OV: return readBinary(at, vr);
+    case MC_VR_UN:
+      return readUnknown(at);
+    case MC_VR_OF:
+    case MC_VR_OD:
+    case MC_VR_OL:
+    case MC_VR_OV:
+      return readBinary(at, vr);
     case MC_VR_OB:
     case MC_VR_OW: {
       if (at.isPrivate() || at.tag() != zyl::tags::kPixelData) return readBinary(at, vr);
@@ -214,7 +239,8 @@ HostVar* readValue(const FileInstance& file, const Address& at, int vr, int coun
              fileName(file), currentSyntaxUid(file), transferSyntaxName(syntax));
       return readBinary(at, vr);
     }
-    default: return readStrings(at, count);
+    default:
+      return readStrings(at, count);
   }
 }
 
@@ -234,8 +260,10 @@ HostVar* getValueCountWorker(MethodCall<FileInstance, SeqKeywords>& call) {
   const Address at = addressOf<Kind>(call, call.keywords().seqId);
   int count = 0;
   const MC_STATUS status = at.count(&count);
-  if (isEmpty(status)) count = 0;
-  else if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to get value count for ", errorText(status));
+  if (isEmpty(status))
+    count = 0;
+  else if (status != MC_NORMAL_COMPLETION)
+    at.fail("Error: Failed to get value count for ", errorText(status));
   return HostTempULong(static_cast<uint32_t>(count));
 }
 
@@ -325,7 +353,8 @@ HostVar* queryValueWorker(MethodCall<FileInstance, SeqKeywords>& call) {
     if (property && property->kind == PropertyKind::FileName) return HostTempInt(2);
     if (property && property->tag != nullptr)
       return HostTempInt(presence(Address(self.msgFileId, parseTag(property->tag), property->tag)));
-    if (!looksLikeTag(lowered)) fail(kErrs2, "Error: Invalid property name passed into QueryValue ", std::string(given));
+    if (!looksLikeTag(lowered))
+      fail(kErrs2, "Error: Invalid property name passed into QueryValue ", std::string(given));
   }
   const uint32_t tag = parseTag(lowered);
   guardPixelData(self, tag);
@@ -346,8 +375,10 @@ HostVar* readPrivateAttribute(const FileInstance& file, const Address& at) {
             errorText(lengthStatus));
   int count = 0;
   const MC_STATUS countStatus = at.count(&count);
-  if (isEmpty(countStatus)) count = 0;
-  else if (countStatus != MC_NORMAL_COMPLETION) at.fail("Error: Failed to get value count for ", errorText(countStatus));
+  if (isEmpty(countStatus))
+    count = 0;
+  else if (countStatus != MC_NORMAL_COMPLETION)
+    at.fail("Error: Failed to get value count for ", errorText(countStatus));
   if (count <= 0)
     at.fail("Error: Private Tag is present but does not have a value (code/grp/elem/verr)", errorText(lengthStatus));
   MC_VR vr = MC_VR_UNKNOWN;
@@ -382,8 +413,7 @@ HostVar* readAttribute(const FileInstance& file, int32_t seqId, const std::strin
   if (count <= 0) {
     unsigned long length = 0;
     const MC_STATUS lengthStatus = MC_Get_Value_Length(id, tag, 1, &length);
-    fail(kErrs3, "Error: Dicom Tag is present but does not have a value (tag/err)", tagString,
-         errorText(lengthStatus));
+    fail(kErrs3, "Error: Dicom Tag is present but does not have a value (tag/err)", tagString, errorText(lengthStatus));
   }
   if (!vrSupported(vr)) fail(kErrs3, "Error: Failed to get value, unsupported VR type (tag/vr)", tagString, vrName(vr));
   return readValue(file, Address(id, tag, tagString), vr, count);
@@ -395,18 +425,17 @@ uint32_t attributeLength(int id, uint32_t tag, int32_t valueIndex, const std::st
 
 constexpr MethodEntry getValue = fileMethodEntry<ValueKeywords, TagArg, getValueWorker>;
 constexpr MethodEntry getValueCount = fileMethodEntry<SeqKeywords, TagArg, getValueCountWorker<AddressKind::Standard>>;
-constexpr MethodEntry getValueLength = fileMethodEntry<LengthKeywords, TagArg,
-                                                       getValueLengthWorker<AddressKind::Standard>>;
+constexpr MethodEntry getValueLength =
+    fileMethodEntry<LengthKeywords, TagArg, getValueLengthWorker<AddressKind::Standard>>;
 constexpr MethodEntry getVR = fileMethodEntry<SeqKeywords, TagArg, getVRWorker<AddressKind::Standard>>;
 constexpr MethodEntry getDescription = fileMethodEntry<NoKeywords, FileArgs<2, StringArg::Tag>, getDescriptionWorker>;
 constexpr MethodEntry queryValue = fileMethodEntry<SeqKeywords, TagArg, queryValueWorker>;
 
-
 constexpr MethodEntry getPrivateValue = fileMethodEntry<ValueKeywords, PrivateArgs, getPrivateValueWorker>;
-constexpr MethodEntry getPrivateValueCount = fileMethodEntry<SeqKeywords, PrivateArgs,
-                                                             getValueCountWorker<AddressKind::Private>>;
-constexpr MethodEntry getPrivateValueLength = fileMethodEntry<LengthKeywords, PrivateArgs,
-                                                              getValueLengthWorker<AddressKind::Private>>;
+constexpr MethodEntry getPrivateValueCount =
+    fileMethodEntry<SeqKeywords, PrivateArgs, getValueCountWorker<AddressKind::Private>>;
+constexpr MethodEntry getPrivateValueLength =
+    fileMethodEntry<LengthKeywords, PrivateArgs, getValueLengthWorker<AddressKind::Private>>;
 constexpr MethodEntry getPrivateVR = fileMethodEntry<SeqKeywords, PrivateArgs, getVRWorker<AddressKind::Private>>;
 constexpr MethodEntry queryPrivateValue = fileMethodEntry<SeqKeywords, PrivateArgs, queryPrivateValueWorker>;
 

@@ -48,22 +48,35 @@ bool wholeElement(const void* data, Type type, int64_t i, IntegerRange range, in
   };
   const auto at = [&](auto* typed) { return check(typed[i]); };
   switch (type) {
-    case Type::Byte: return at(static_cast<const uint8_t*>(data));
-    case Type::Int16: return at(static_cast<const int16_t*>(data));
-    case Type::UInt16: return at(static_cast<const uint16_t*>(data));
-    case Type::Int32: return at(static_cast<const int32_t*>(data));
-    case Type::UInt32: return at(static_cast<const uint32_t*>(data));
-    case Type::Int64: return at(static_cast<const int64_t*>(data));
-    case Type::UInt64: return at(static_cast<const uint64_t*>(data));
-    case Type::Float32: return at(static_cast<const float*>(data));
-    case Type::Float64: return at(static_cast<const double*>(data));
-    default: misfit = "?"; return false;
+    case Type::Byte:
+      return at(static_cast<const uint8_t*>(data));
+    case Type::Int16:
+      return at(static_cast<const int16_t*>(data));
+    case Type::UInt16:
+      return at(static_cast<const uint16_t*>(data));
+    case Type::Int32:
+      return at(static_cast<const int32_t*>(data));
+    case Type::UInt32:
+      return at(static_cast<const uint32_t*>(data));
+    case Type::Int64:
+      return at(static_cast<const int64_t*>(data));
+    case Type::UInt64:
+      return at(static_cast<const uint64_t*>(data));
+    case Type::Float32:
+      return at(static_cast<const float*>(data));
+    case Type::Float64:
+      return at(static_cast<const double*>(data));
+    default:
+      misfit = "?";
+      return false;
   }
 }
 
 }  // namespace
 
-std::string rangeText(IntegerRange range) { return std::to_string(range.minimum) + ".." + std::to_string(range.maximum); }
+std::string rangeText(IntegerRange range) {
+  return std::to_string(range.minimum) + ".." + std::to_string(range.maximum);
+}
 
 WholeNumbers wholeNumbersIn(HostVar* value, IntegerRange range) {
   WholeNumbers result;
@@ -104,10 +117,16 @@ Samples samplesOf(HostVar* value, size_t unit, IntegerRange range) {
       return result;
     }
     // The low `unit` bytes of the two's complement form, in host order.
-    if (unit == 1) *out = static_cast<uint8_t>(v);
-    else if (unit == 2) { const auto s = static_cast<uint16_t>(v); std::memcpy(out, &s, 2); }
-    else if (unit == 4) { const auto s = static_cast<uint32_t>(v); std::memcpy(out, &s, 4); }
-    else std::memcpy(out, &v, 8);
+    if (unit == 1)
+      *out = static_cast<uint8_t>(v);
+    else if (unit == 2) {
+      const auto s = static_cast<uint16_t>(v);
+      std::memcpy(out, &s, 2);
+    } else if (unit == 4) {
+      const auto s = static_cast<uint32_t>(v);
+      std::memcpy(out, &s, 4);
+    } else
+      std::memcpy(out, &v, 8);
   }
   result.bytes = result.converted;
   return result;
@@ -127,7 +146,7 @@ std::string decimalText(Number value) {
     // "1e+100" needs no "+"; dropping it and exponent zeros saves characters.
     if (const size_t e = text.find("e+"); e != std::string::npos) text.erase(e + 1, 1);
     for (size_t e = text.find('e'); e != std::string::npos && e + 2 < text.size() &&
-                                     (text[e + 1] == '0' || (text[e + 1] == '-' && text[e + 2] == '0'));) {
+                                    (text[e + 1] == '0' || (text[e + 1] == '-' && text[e + 2] == '0'));) {
       text.erase(text[e + 1] == '0' ? e + 1 : e + 2, 1);
     }
   }

@@ -29,18 +29,16 @@ namespace {
 
 using zyl::Type;
 
-
 struct SetKeywords {
   int32_t clear;
   int32_t remove;
   int32_t seqId;
   static const HostKeyword table[];
 };
-const HostKeyword SetKeywords::table[] = {
-    {"CLEAR", HOST_KW_INT, offsetof(SetKeywords, clear), HOST_KW_NO_GIVEN},
-    {"REMOVE", HOST_KW_INT, offsetof(SetKeywords, remove), HOST_KW_NO_GIVEN},
-    {"SEQID", HOST_KW_INT, offsetof(SetKeywords, seqId), HOST_KW_NO_GIVEN},
-    {nullptr, HOST_KW_INT, 0, 0}};
+const HostKeyword SetKeywords::table[] = {{"CLEAR", HOST_KW_INT, offsetof(SetKeywords, clear), HOST_KW_NO_GIVEN},
+                                          {"REMOVE", HOST_KW_INT, offsetof(SetKeywords, remove), HOST_KW_NO_GIVEN},
+                                          {"SEQID", HOST_KW_INT, offsetof(SetKeywords, seqId), HOST_KW_NO_GIVEN},
+                                          {nullptr, HOST_KW_INT, 0, 0}};
 
 struct ParentKeywords {
   int32_t parentSeqId;
@@ -89,12 +87,18 @@ using PreparedWrite = std::function<void()>;
 // toolkit's signed 64-bit values carry.
 IntegerRange integerRangeOf(int vr) {
   switch (vr) {
-    case MC_VR_SS: return {INT16_MIN, INT16_MAX};
-    case MC_VR_US: return {0, UINT16_MAX};
-    case MC_VR_SL: return {INT32_MIN, INT32_MAX};
-    case MC_VR_SV: return {INT64_MIN, INT64_MAX};
-    case MC_VR_UV: return {0, INT64_MAX};
-    default: return {0, UINT32_MAX};  // UL, AT
+    case MC_VR_SS:
+      return {INT16_MIN, INT16_MAX};
+    case MC_VR_US:
+      return {0, UINT16_MAX};
+    case MC_VR_SL:
+      return {INT32_MIN, INT32_MAX};
+    case MC_VR_SV:
+      return {INT64_MIN, INT64_MAX};
+    case MC_VR_UV:
+      return {0, INT64_MAX};
+    default:
+      return {0, UINT32_MAX};  // UL, AT
   }
 }
 
@@ -108,7 +112,8 @@ PreparedWrite prepareNumbers(const WriteTarget& t, HostVar* value, int vr) {
   if (!numbers.misfit.empty()) outOfRange(t, numbers.misfit, range);
   return [t, values = std::move(numbers.values), unsignedVr = range.minimum == 0] {
     for (const int64_t v : values) {
-      const MC_STATUS status = unsignedVr ? t.at.set(true, static_cast<unsigned long>(v)) : t.at.set(true, static_cast<long>(v));
+      const MC_STATUS status =
+          unsignedVr ? t.at.set(true, static_cast<unsigned long>(v)) : t.at.set(true, static_cast<long>(v));
       if (status != MC_NORMAL_COMPLETION) writeFailed(t, status);
     }
   };
@@ -239,16 +244,17 @@ void writeCompressedPixelData(const WriteTarget& t, std::span<const unsigned cha
       fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", tagString, errorText(status));
   }
   if (framesValue == 0)
-    fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", tagString,
-         "Number of Frames is 0");
+    fail(kErrs3, "Error: Failed to get number of frames for image (tag/err) ", tagString, "Number of Frames is 0");
   const size_t elementsPerFrame = bytes.size() / (ow ? 2 : 1) / framesValue;
   const size_t frameLength = elementsPerFrame * (ow ? 2 : 1);
   if (frameLength == 0) writeFailed(t, MC_INVALID_LENGTH_FOR_VR);
 
   compressFrames(id, bytes.data(), frameLength, framesValue, [&](CompressStep step, MC_STATUS status) {
     switch (step) {
-      case CompressStep::Register: fail(kErrs2, "Error: Failed to register compression callbacks ", errorText(status));
-      case CompressStep::FirstFrame: fail(kErrs2, "Error: Failed to compress and set pixel data. ", errorText(status));
+      case CompressStep::Register:
+        fail(kErrs2, "Error: Failed to register compression callbacks ", errorText(status));
+      case CompressStep::FirstFrame:
+        fail(kErrs2, "Error: Failed to compress and set pixel data. ", errorText(status));
       case CompressStep::LaterFrame:
         fail(kErrs2, "Error: Failed to compress and set pixel data, where frame num > 1, ", errorText(status));
       case CompressStep::Close:
@@ -278,20 +284,47 @@ PreparedWrite prepareBinary(const FileInstance& file, const WriteTarget& t, Host
 
 PreparedWrite prepareValue(const FileInstance& file, const WriteTarget& t, HostVar* value, int vr) {
   switch (vr) {
-    case MC_VR_AE: case MC_VR_AS: case MC_VR_CS: case MC_VR_DA: case MC_VR_DS: case MC_VR_DT: case MC_VR_IS:
-    case MC_VR_LO: case MC_VR_LT: case MC_VR_PN: case MC_VR_SH: case MC_VR_ST: case MC_VR_TM: case MC_VR_UT:
-    case MC_VR_UI: case MC_VR_UC: case MC_VR_UR:
+    case MC_VR_AE:
+    case MC_VR_AS:
+    case MC_VR_CS:
+    case MC_VR_DA:
+    case MC_VR_DS:
+    case MC_VR_DT:
+    case MC_VR_IS:
+    case MC_VR_LO:
+    case MC_VR_LT:
+    case MC_VR_PN:
+    case MC_VR_SH:
+    case MC_VR_ST:
+    case MC_VR_TM:
+    case MC_VR_UT:
+    case MC_VR_UI:
+    case MC_VR_UC:
+    case MC_VR_UR:
       return prepareStrings(t, value, vr);
-    case MC_VR_SS: case MC_VR_US: case MC_VR_AT: case MC_VR_UL: case MC_VR_SL: case MC_VR_SV: case MC_VR_UV:
+    case MC_VR_SS:
+    case MC_VR_US:
+    case MC_VR_AT:
+    case MC_VR_UL:
+    case MC_VR_SL:
+    case MC_VR_SV:
+    case MC_VR_UV:
       return prepareNumbers(t, value, vr);
-    case MC_VR_FL: return prepareReals<float>(t, value, Type::Float32);
-    case MC_VR_FD: return prepareReals<double>(t, value, Type::Float64);
-    case MC_VR_OF: return prepareFloatBlock(t, value);
-    case MC_VR_OD: return prepareDoubleBlock(t, value);
-    case MC_VR_OL: return prepareWordBlock(t, value, 4, {INT32_MIN, UINT32_MAX});
-    case MC_VR_OV: return prepareWordBlock(t, value, 8, {INT64_MIN, INT64_MAX});
+    case MC_VR_FL:
+      return prepareReals<float>(t, value, Type::Float32);
+    case MC_VR_FD:
+      return prepareReals<double>(t, value, Type::Float64);
+    case MC_VR_OF:
+      return prepareFloatBlock(t, value);
+    case MC_VR_OD:
+      return prepareDoubleBlock(t, value);
+    case MC_VR_OL:
+      return prepareWordBlock(t, value, 4, {INT32_MIN, UINT32_MAX});
+    case MC_VR_OV:
+      return prepareWordBlock(t, value, 8, {INT64_MIN, INT64_MAX});
     case MC_VR_OB:
-    case MC_VR_OW: return prepareBinary(file, t, value, vr);
+    case MC_VR_OW:
+      return prepareBinary(file, t, value, vr);
     default:  // UN, every name not in the table, and "sq"
       t.at.fail("Error: Failed to set value, unsupported VR type (tag/vr)", t.vrString);
   }
@@ -325,9 +358,10 @@ void clearValue(const Address& at) {
 // length in the top-level message.
 PreparedWrite prepareAttributeWrite(const FileInstance& file, const WriteTarget& t, int32_t seqId, HostVar* value) {
   if (t.vrString == "SQ")
-    t.at.fail({"Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) ",
-               "Error: You can only remove SQ tags with SetPrivateValue, call AddPrivateSequence or AddPrivateGroup to "
-               "add a private sequence.(code/grp/elem) "});
+    t.at.fail(
+        {"Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) ",
+         "Error: You can only remove SQ tags with SetPrivateValue, call AddPrivateSequence or AddPrivateGroup to "
+         "add a private sequence.(code/grp/elem) "});
   const int code = vrCodeOf(t.vrString);
   // "sq" is refused as an unsupported VR, like "UN".
   PreparedWrite write = prepareValue(file, t, value, code == MC_VR_SQ ? MC_VR_UN : code);
@@ -416,7 +450,8 @@ HostVar* setPrivateValueWorker(MethodCall<FileInstance, SetPrivateKeywords>& cal
   const bool writes = kw.clear == 0 && kw.remove == 0;
   const PreparedWrite write = writes ? prepareAttributeWrite(self, target, kw.seqId, call.arg(5)) : PreparedWrite();
   MC_STATUS status = at.addPrivateBlock();
-  if (status != MC_NORMAL_COMPLETION) at.fail("Error: Failed to add private block (code/grp/elem/err) ", errorText(status));
+  if (status != MC_NORMAL_COMPLETION)
+    at.fail("Error: Failed to add private block (code/grp/elem/err) ", errorText(status));
   status = at.addPrivateAttribute(static_cast<MC_VR>(vr));
   if (status != MC_NORMAL_COMPLETION)
     at.fail("Error: Failed to add private attribute (code/grp/elem/err) ", errorText(status));
@@ -424,8 +459,10 @@ HostVar* setPrivateValueWorker(MethodCall<FileInstance, SetPrivateKeywords>& cal
     clearValue(at);
     return nullptr;
   }
-  if (writes) write();
-  else emptyValue(at);
+  if (writes)
+    write();
+  else
+    emptyValue(at);
   return nullptr;
 }
 
@@ -455,7 +492,8 @@ HostVar* addItemWorker(MethodCall<FileInstance, ParentKeywords>& call) {
   }
   status = at.set(!sequence, item.get());
   if (status != MC_NORMAL_COMPLETION)
-    at.fail(sequence ? "Error: Failed to add a new empty sequence(tag/err). " : "Error: Failed to add a new group(tag/err). ",
+    at.fail(sequence ? "Error: Failed to add a new empty sequence(tag/err). "
+                     : "Error: Failed to add a new group(tag/err). ",
             errorText(status));
   const int id = item.release();
   if (parent == 0) addGroupLength(at.id(), at.groupLengthTag());

@@ -47,10 +47,14 @@ enum class StringArg { Tag, PrivateCode, Group, Element };
 
 constexpr int messageFor(StringArg kind) {
   switch (kind) {
-    case StringArg::Tag: return kInvalidDicomTag;
-    case StringArg::PrivateCode: return kInvalidPrivateCode;
-    case StringArg::Group: return kInvalidGroup;
-    case StringArg::Element: return kInvalidElement;
+    case StringArg::Tag:
+      return kInvalidDicomTag;
+    case StringArg::PrivateCode:
+      return kInvalidPrivateCode;
+    case StringArg::Group:
+      return kInvalidGroup;
+    case StringArg::Element:
+      return kInvalidElement;
   }
   return kInvalidDicomTag;
 }

@@ -151,8 +151,7 @@ bool loadUsableConfig(const std::string& path, cfg::ConfigDocument& document) {
 }
 
 void reportCopyFailure(const char* file, const std::string& source, const std::string& destination) {
-  inform(kErrs4, "Error: Failed to copy Orvo Cfg file: (file/src/dest) ", file, source,
-         destination);
+  inform(kErrs4, "Error: Failed to copy Orvo Cfg file: (file/src/dest) ", file, source, destination);
 }
 
 bool prepareUserConfig(const std::string& userDir, const std::string& systemDir) {
@@ -172,14 +171,13 @@ bool prepareUserConfig(const std::string& userDir, const std::string& systemDir)
   if (!loadUsableConfig(userPath, document)) return false;
   if (isNew) {
     std::array<char, kMessageSize> message{};
-    if (cfg::SetParam(document, "SystemDir", systemDir, userPath, message) != 0)
-      inform(kErrs1, message.data());
+    if (cfg::SetParam(document, "SystemDir", systemDir, userPath, message) != 0) inform(kErrs1, message.data());
     if (cfg::WriteConfig(document, userPath, message) != 0) inform(kErrs1, message.data());
   }
   return true;
 }
 
-constexpr std::array<const char*, 6> kToolkitFiles = {"merge.ini",   "mergecom.app", "mergecom.pro",
+constexpr std::array<const char*, 6> kToolkitFiles = {"merge.ini",    "mergecom.app", "mergecom.pro",
                                                       "mergecom.srv", "mrgcom3.dct",  "mrgcom3.msg"};
 
 // Copies the toolkit's files that the user directory lacks; *copied tells

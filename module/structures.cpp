@@ -4,7 +4,8 @@ namespace orvo {
 
 const zyl::StructDef* defineStructure(const StructureSpec& spec) {
   zyl::StructDef* def = HostDefineStructure(spec.name, spec.tags);
-  if (def == nullptr || def->size() != spec.mirrorSize || HostStructFieldOffset(def, spec.probeField) != spec.probeOffset)
+  if (def == nullptr || def->size() != spec.mirrorSize ||
+      HostStructFieldOffset(def, spec.probeField) != spec.probeOffset)
     return nullptr;
   if (spec.isClass && def->classRecord() == nullptr) def->setClassRecord(HostClassRecordCreate(spec.name));
   return def;

@@ -11,7 +11,8 @@ namespace orvo {
 
 // The host class name of an instance structure, given by each class with its
 // structure: methods check their object against it.
-template <typename Instance> struct ClassTraits;
+template <typename Instance>
+struct ClassTraits;
 
 struct StructureSpec {
   const char* name;

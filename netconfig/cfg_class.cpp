@@ -12,19 +12,19 @@ namespace {
 
 using T = zyl::Type;
 
-const HostStructTag kCfgTags[] = {
-    {"ZYLFFORVOCFG_TOP", T::Int64}, {"ORVOCFGXMLFILE", T::String},    {"ORVOCFGXMLDOC", T::Int64},
-    {"ORVOCFGXMLPARSER", T::Int64}, {"ORVOCFGXMLDIRTY", T::Int16},    {"ZYLFFORVOCFG_BOTTOM", T::Int64},
-    {nullptr, T::Undefined}};
+const HostStructTag kCfgTags[] = {{"ZYLFFORVOCFG_TOP", T::Int64}, {"ORVOCFGXMLFILE", T::String},
+                                  {"ORVOCFGXMLDOC", T::Int64},    {"ORVOCFGXMLPARSER", T::Int64},
+                                  {"ORVOCFGXMLDIRTY", T::Int16},  {"ZYLFFORVOCFG_BOTTOM", T::Int64},
+                                  {nullptr, T::Undefined}};
 
 const HostStructTag kCfgAeTags[] = {
-    {"APPLENTITYNAME", T::String}, {"AET", T::String},         {"HOSTNAME", T::String}, {"PORT", T::UInt32},
+    {"APPLENTITYNAME", T::String},  {"AET", T::String},         {"HOSTNAME", T::String}, {"PORT", T::UInt32},
     {"SERVICELISTNAME", T::String}, {"SERVICETYPE", T::String}, {nullptr, T::Undefined}};
 
-const StructureSpec kInstance{"ZYLFFORVOCFG", kCfgTags, sizeof(CfgInstance), true, "ORVOCFGXMLDIRTY",
-                              offsetof(CfgInstance, xmlDirty)};
-const StructureSpec kAeRecord{"ZYLFFORVOCFGAE", kCfgAeTags, sizeof(CfgAeRecord), false, "SERVICETYPE",
-                              offsetof(CfgAeRecord, serviceType)};
+const StructureSpec kInstance{"ZYLFFORVOCFG", kCfgTags,          sizeof(CfgInstance),
+                              true,           "ORVOCFGXMLDIRTY", offsetof(CfgInstance, xmlDirty)};
+const StructureSpec kAeRecord{
+    "ZYLFFORVOCFGAE", kCfgAeTags, sizeof(CfgAeRecord), false, "SERVICETYPE", offsetof(CfgAeRecord, serviceType)};
 
 const zyl::StructDef* gAeRecord = nullptr;
 

@@ -62,7 +62,8 @@ struct EntitiesKeywords {
 };
 const HostKeyword EntitiesKeywords::table[] = {
     {"COUNT", HOST_KW_REF, offsetof(EntitiesKeywords, count), offsetof(EntitiesKeywords, countGiven)},
-    {"SERVICE_TYPE", HOST_KW_STRING, offsetof(EntitiesKeywords, serviceType), offsetof(EntitiesKeywords, serviceTypeGiven)},
+    {"SERVICE_TYPE", HOST_KW_STRING, offsetof(EntitiesKeywords, serviceType),
+     offsetof(EntitiesKeywords, serviceTypeGiven)},
     {nullptr, HOST_KW_INT, 0, 0}};
 
 HostVar* getEntitiesWorker(MethodCall<CfgInstance, EntitiesKeywords>& call) {
@@ -101,7 +102,8 @@ HostVar* setEntityWorker(Call& call) {
   // A port is a number from 1 to 65535 written in digits alone: "1e3" or
   // "104.7" would be stored as written and read back as their leading number.
   const long portNumber = decimalValue(port);
-  if (portNumber <= 0 || portNumber > 65535) fail(kErrs2, "Error: Application Entity Port Number is invalid (val)", portGiven);
+  if (portNumber <= 0 || portNumber > 65535)
+    fail(kErrs2, "Error: Application Entity Port Number is invalid (val)", portGiven);
   if (serviceList.size() > 30) fail(kErrs1, "Error: Application Entity Service List Name is too long.");
   if (serviceType.size() > 30) fail(kErrs1, "Error: Application Entity Type is too long.");
 
@@ -161,9 +163,9 @@ constexpr MethodEntry getApplicationEntity = methodEntry<CfgInstance, NoKeywords
 constexpr MethodEntry getApplicationEntities = methodEntry<CfgInstance, EntitiesKeywords, getEntitiesWorker>;
 constexpr MethodEntry setApplicationEntity = methodEntry<CfgInstance, NoKeywords, setEntityWorker>;
 constexpr MethodEntry removeApplicationEntity = methodEntry<CfgInstance, NoKeywords, removeEntityWorker>;
-constexpr MethodEntry getServiceLists = methodEntry<CfgInstance, CountKeywords,
-                                                    namesWorker<cfg::CountServiceLists, cfg::ReadServiceLists>>;
-constexpr MethodEntry getServiceTypes = methodEntry<CfgInstance, CountKeywords,
-                                                    namesWorker<cfg::CountServiceTypes, cfg::ReadServiceTypes>>;
+constexpr MethodEntry getServiceLists =
+    methodEntry<CfgInstance, CountKeywords, namesWorker<cfg::CountServiceLists, cfg::ReadServiceLists>>;
+constexpr MethodEntry getServiceTypes =
+    methodEntry<CfgInstance, CountKeywords, namesWorker<cfg::CountServiceTypes, cfg::ReadServiceTypes>>;
 
 }  // namespace orvo::netconfig

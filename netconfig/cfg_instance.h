@@ -27,7 +27,10 @@ struct CfgAeRecord {  // ZYLFFORVOCFGAE
   zyl::HostString serviceType;
 };
 
-template <> struct ClassTraits<CfgInstance> { static constexpr const char* name = "ZYLFFORVOCFG"; };
+template <>
+struct ClassTraits<CfgInstance> {
+  static constexpr const char* name = "ZYLFFORVOCFG";
+};
 
 namespace netconfig {
 // The application entity record's definition, once the class is defined.

@@ -20,7 +20,17 @@ namespace cfg = zyl::config;
 using Call = MethodCall<CfgInstance, NoKeywords>;
 
 // How a parameter may be set.
-enum class Rule { EntityName, FileExtension, StorageDir, MaxResponses, AcceptAny, ControlPort, ConfigFile, SystemDir, Migrated };
+enum class Rule {
+  EntityName,
+  FileExtension,
+  StorageDir,
+  MaxResponses,
+  AcceptAny,
+  ControlPort,
+  ConfigFile,
+  SystemDir,
+  Migrated
+};
 
 struct Parameter {
   const char* name;     // lower case, as given names are matched
@@ -162,9 +172,12 @@ HostVar* setValueWorker(Call& call) {
       value = head;
       break;
     }
-    case Rule::ConfigFile: fail(kErrs1, "Error: ConfigFile is a get only parameter.");
-    case Rule::SystemDir: fail(kErrs1, "Error: SystemDir is a get only parameter.");
-    case Rule::Migrated: fail(kErrs1, "Error: Migrated is a get only parameter.");
+    case Rule::ConfigFile:
+      fail(kErrs1, "Error: ConfigFile is a get only parameter.");
+    case Rule::SystemDir:
+      fail(kErrs1, "Error: SystemDir is a get only parameter.");
+    case Rule::Migrated:
+      fail(kErrs1, "Error: Migrated is a get only parameter.");
   }
   if (cfg::SetParam(document, parameter->element, value, path, message) != 0) failWith(message);
   self.xmlDirty = 1;

@@ -18,7 +18,6 @@ namespace {
 
 namespace cfg = zyl::config;
 
-
 struct Node {
   std::string name, aet, host;
   int port;

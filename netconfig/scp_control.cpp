@@ -22,43 +22,66 @@ enum class Operation { Start, Stop, Status };
 
 std::string startResult(int error) {
   switch (error) {
-    case svc::kOk: return "start request issued";
-    case svc::kErrorServiceAlreadyRunning: return "service already running";
-    case svc::kErrorAccessDenied: return "start access denied";
-    case svc::kErrorServiceLogonFailed: return "service logon failed ";
-    case svc::kErrorServiceDisabled: return "service is disabled ";
-    case svc::kErrorPathNotFound: return "path not found ";
+    case svc::kOk:
+      return "start request issued";
+    case svc::kErrorServiceAlreadyRunning:
+      return "service already running";
+    case svc::kErrorAccessDenied:
+      return "start access denied";
+    case svc::kErrorServiceLogonFailed:
+      return "service logon failed ";
+    case svc::kErrorServiceDisabled:
+      return "service is disabled ";
+    case svc::kErrorPathNotFound:
+      return "path not found ";
     // The manager waited for a pending stop as long as the service said it
     // would take, and it had not ended.
-    case svc::kErrorServiceCannotAcceptControl: return "service stop pending, start not issued";
-    default: return "start request failed";
+    case svc::kErrorServiceCannotAcceptControl:
+      return "service stop pending, start not issued";
+    default:
+      return "start request failed";
   }
 }
 
 std::string stopResult(int error, const svc::Status& status) {
   switch (error) {
-    case svc::kOk: return status.currentState == svc::State::Stopped ? "service stopped" : "stop request issued";
-    case svc::kErrorAccessDenied: return "stop access denied";
-    case svc::kErrorServiceNotActive: return "service not running";
-    default: return "stop request failed";
+    case svc::kOk:
+      return status.currentState == svc::State::Stopped ? "service stopped" : "stop request issued";
+    case svc::kErrorAccessDenied:
+      return "stop access denied";
+    case svc::kErrorServiceNotActive:
+      return "service not running";
+    default:
+      return "stop request failed";
   }
 }
 
 std::string statusResult(int error, const svc::Status& status) {
   switch (error) {
-    case svc::kOk: break;
-    case svc::kErrorAccessDenied: return "query access denied";
-    case svc::kErrorServiceDoesNotExist: return "service does not exist";
-    default: return "query status failed";
+    case svc::kOk:
+      break;
+    case svc::kErrorAccessDenied:
+      return "query access denied";
+    case svc::kErrorServiceDoesNotExist:
+      return "service does not exist";
+    default:
+      return "query status failed";
   }
   switch (status.currentState) {
-    case svc::State::Stopped: return "service not running";
-    case svc::State::StartPending: return "service start pending";
-    case svc::State::StopPending: return "service stop pending";
-    case svc::State::Running: return "service running";
-    case svc::State::PausePending: return "service pause pending";
-    case svc::State::Paused: return "service paused";
-    default: return "service status unknown";
+    case svc::State::Stopped:
+      return "service not running";
+    case svc::State::StartPending:
+      return "service start pending";
+    case svc::State::StopPending:
+      return "service stop pending";
+    case svc::State::Running:
+      return "service running";
+    case svc::State::PausePending:
+      return "service pause pending";
+    case svc::State::Paused:
+      return "service paused";
+    default:
+      return "service status unknown";
   }
 }
 
@@ -74,7 +97,8 @@ std::string control(Operation operation) {
   }
   svc::Status status;
   switch (operation) {
-    case Operation::Start: return startResult(service.start());
+    case Operation::Start:
+      return startResult(service.start());
     case Operation::Stop: {
       const int error = service.control(svc::Control::Stop, status);
       return stopResult(error, status);
@@ -95,10 +119,14 @@ HostVar* storageScpServiceWorker(MethodCall<CfgInstance, NoKeywords>& call) {
   std::transform(head.begin(), head.end(), head.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   Operation operation{};
-  if (head == "start") operation = Operation::Start;
-  else if (head == "stop") operation = Operation::Stop;
-  else if (head == "status") operation = Operation::Status;
-  else fail(kErrs2, "Error: Invalid storage scp service parameter: ", given);
+  if (head == "start")
+    operation = Operation::Start;
+  else if (head == "stop")
+    operation = Operation::Stop;
+  else if (head == "status")
+    operation = Operation::Status;
+  else
+    fail(kErrs2, "Error: Invalid storage scp service parameter: ", given);
 
   // The system configuration must name the service's control port, although
   // the value itself is not used here.

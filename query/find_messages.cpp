@@ -120,7 +120,8 @@ const HostKeyword OpenKeywords::table[] = {
 
 HostVar* openFindWorker(MethodCall<QueryInstance, OpenKeywords>& call) {
   HostVar* serviceArg = call.arg(1);
-  const std::string service = serviceArg != nullptr && serviceArg->isScalarString() ? std::string(serviceArg->text()) : "";
+  const std::string service =
+      serviceArg != nullptr && serviceArg->isScalarString() ? std::string(serviceArg->text()) : "";
   int message = 0;
   const MC_STATUS status =
       MC_Open_Message(&message, service.c_str(), call.keywords().cancel != 0 ? MC_CMD_C_CANCEL_RQ : MC_CMD_C_FIND_RQ);
@@ -141,14 +142,22 @@ MC_STATUS setFromHost(int message, uint32_t tag, HostVar* value) {
   }
   const zyl::Scalar& s = value->scalar();
   switch (value->type()) {
-    case zyl::Type::Int16: return MC_Set_Value_From_ShortInt(message, tag, s.i16);
-    case zyl::Type::UInt16: return MC_Set_Value_From_ShortInt(message, tag, static_cast<short>(s.u16));
-    case zyl::Type::Int32: return MC_Set_Value_From_Int(message, tag, s.i32);
-    case zyl::Type::UInt32: return MC_Set_Value_From_UInt(message, tag, s.u32);
-    case zyl::Type::Float32: return MC_Set_Value_From_Float(message, tag, s.f32);
-    case zyl::Type::Float64: return MC_Set_Value_From_Double(message, tag, s.f64);
-    case zyl::Type::String: return MC_Set_Value_From_String(message, tag, std::string(value->text()).c_str());
-    default: fail(kErrs1, "Unsupported data type");
+    case zyl::Type::Int16:
+      return MC_Set_Value_From_ShortInt(message, tag, s.i16);
+    case zyl::Type::UInt16:
+      return MC_Set_Value_From_ShortInt(message, tag, static_cast<short>(s.u16));
+    case zyl::Type::Int32:
+      return MC_Set_Value_From_Int(message, tag, s.i32);
+    case zyl::Type::UInt32:
+      return MC_Set_Value_From_UInt(message, tag, s.u32);
+    case zyl::Type::Float32:
+      return MC_Set_Value_From_Float(message, tag, s.f32);
+    case zyl::Type::Float64:
+      return MC_Set_Value_From_Double(message, tag, s.f64);
+    case zyl::Type::String:
+      return MC_Set_Value_From_String(message, tag, std::string(value->text()).c_str());
+    default:
+      fail(kErrs1, "Unsupported data type");
   }
 }
 
@@ -214,7 +223,8 @@ HostVar* readWorker(MethodCall<QueryInstance, ReadKeywords>& call) {
   int message = 0;
   const char* service = nullptr;
   MC_COMMAND command{};
-  const MC_STATUS status = MC_Read_Message(association, kw.timeoutGiven ? kw.timeout : 3000, &message, &service, &command);
+  const MC_STATUS status =
+      MC_Read_Message(association, kw.timeoutGiven ? kw.timeout : 3000, &message, &service, &command);
   const bool quiet = reportStatus(kw, status);
   if (status == MC_TIMEOUT) return HostTempNull();
   if (status != MC_NORMAL_COMPLETION) {

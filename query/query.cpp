@@ -36,7 +36,8 @@ bool drainMatches(QueryConnection& connection, const QueryInstance& self, Result
         ++count;
         connection.cancelIfAsked(deliver(self, formatText("Received Match %u.", count)));
       } else {
-        connection.cancelOnce(kFindCancelTexts, "Max # of query responses reached...Cancel Request Sent to Remote Node");
+        connection.cancelOnce(kFindCancelTexts,
+                              "Max # of query responses reached...Cancel Request Sent to Remote Node");
       }
       return true;
     }
@@ -47,8 +48,9 @@ bool drainMatches(QueryConnection& connection, const QueryInstance& self, Result
       connection.close();
       return false;
     }
-    const char* pattern = findStatus == 0xC001   ? "Error: Query failed; Unable to process. Response code (%xH, %dD)"
-                          : findStatus == 0xA700 ? "Error: Query failed; Provider out of resources. Response code (%xH, %dD)"
+    const char* pattern = findStatus == 0xC001 ? "Error: Query failed; Unable to process. Response code (%xH, %dD)"
+                          : findStatus == 0xA700
+                              ? "Error: Query failed; Provider out of resources. Response code (%xH, %dD)"
                           : findStatus == 0xA900 ? "Error: Query failed; Invalid dataset. Response code (%xH, %dD)"
                                                  : "Query Failed. Unknown response code (%xH, %dD)";
     const std::string text = formatText(pattern, findStatus, static_cast<int>(findStatus));
@@ -67,7 +69,8 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
   const QueryEntities entities = readQueryEntities(self);
 
   std::array<char, 32> maxText{};
-  if (readUserParam("MaxQueryResponses", maxText) != 0) fail(kErrs1, "Error: Failed to get MaxQueryResponses from orvo cfg.");
+  if (readUserParam("MaxQueryResponses", maxText) != 0)
+    fail(kErrs1, "Error: Failed to get MaxQueryResponses from orvo cfg.");
   const long limit = std::strtol(maxText.data(), nullptr, 10);
   // No array can have no record: a limit that is no positive count is refused.
   if (limit <= 0) fail(kErrs2, "Error: MaxQueryResponses must be a number above zero ", std::string(maxText.data()));
@@ -83,8 +86,10 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
   if (!connection.open()) return finish();
   zyl::toolkit::MessageHandle request;
   MC_STATUS status = MC_Open_Message(request.out(), connection.service().c_str(), MC_CMD_C_FIND_RQ);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), zyl::tags::kQueryRetrieveLevel, kLevelNames[self.level]);
-  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the query CFind msg (err)", std::string(errorText(status)));
+  if (status == MC_NORMAL_COMPLETION)
+    status = MC_Set_Value_From_String(request.get(), zyl::tags::kQueryRetrieveLevel, kLevelNames[self.level]);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs2, "Error: Failed to build the query CFind msg (err)", std::string(errorText(status)));
   buildFindIdentifier(self, request.get());
   if (!connection.send(request)) return finish();
   connection.cancelIfAsked(deliver(self, "Query request sent to remote query scp service."));

@@ -12,30 +12,47 @@ namespace {
 
 using T = zyl::Type;
 
-const HostStructTag kQueryTags[] = {
-    {"ZYLFFORVOQUERY_TOP", T::Int64},   {"ORVOQUERYAENQUERY", T::String},  {"ORVOQUERYAENSTORAGE", T::String},
-    {"ORVOQUERYMODEL", T::Int16},       {"ORVOQUERYLEVEL", T::Int16},      {"ORVOQUERYCB", T::String},
-    {"ORVOQUERYCBDATA", T::Pointer},    {"ORVOQUERYPATIENT", T::String},   {"ORVOQUERYFAMILY", T::String},
-    {"ORVOQUERYGIVEN", T::String},      {"ORVOQUERYMIDDLE", T::String},    {"ORVOQUERYPREFIX", T::String},
-    {"ORVOQUERYSUFFIX", T::String},     {"ORVOQUERYPATIENTID", T::String}, {"ORVOQUERYSTUDYUID", T::String},
-    {"ORVOQUERYSTUDYID", T::String},    {"ORVOQUERYSTUDYDATE", T::String}, {"ORVOQUERYSTUDYTIME", T::String},
-    {"ORVOQUERYACCESSION", T::String},  {"ORVOQUERYSERIESUID", T::String}, {"ORVOQUERYSERIESNUM", T::String},
-    {"ORVOQUERYMODALITY", T::String},   {"ORVOQUERYSOPUID", T::String},    {"ORVOQUERYINSTANCENUM", T::String},
-    {"ZYLFFORVOQUERY_BOTTOM", T::Int64}, {nullptr, T::Undefined}};
+const HostStructTag kQueryTags[] = {{"ZYLFFORVOQUERY_TOP", T::Int64},    {"ORVOQUERYAENQUERY", T::String},
+                                    {"ORVOQUERYAENSTORAGE", T::String},  {"ORVOQUERYMODEL", T::Int16},
+                                    {"ORVOQUERYLEVEL", T::Int16},        {"ORVOQUERYCB", T::String},
+                                    {"ORVOQUERYCBDATA", T::Pointer},     {"ORVOQUERYPATIENT", T::String},
+                                    {"ORVOQUERYFAMILY", T::String},      {"ORVOQUERYGIVEN", T::String},
+                                    {"ORVOQUERYMIDDLE", T::String},      {"ORVOQUERYPREFIX", T::String},
+                                    {"ORVOQUERYSUFFIX", T::String},      {"ORVOQUERYPATIENTID", T::String},
+                                    {"ORVOQUERYSTUDYUID", T::String},    {"ORVOQUERYSTUDYID", T::String},
+                                    {"ORVOQUERYSTUDYDATE", T::String},   {"ORVOQUERYSTUDYTIME", T::String},
+                                    {"ORVOQUERYACCESSION", T::String},   {"ORVOQUERYSERIESUID", T::String},
+                                    {"ORVOQUERYSERIESNUM", T::String},   {"ORVOQUERYMODALITY", T::String},
+                                    {"ORVOQUERYSOPUID", T::String},      {"ORVOQUERYINSTANCENUM", T::String},
+                                    {"ZYLFFORVOQUERY_BOTTOM", T::Int64}, {nullptr, T::Undefined}};
 
-const HostStructTag kQueryResultTags[] = {
-    {"PATIENT_NAME", T::String},       {"FAMILY_NAME", T::String},         {"GIVEN_NAME", T::String},
-    {"MIDDLE_NAME", T::String},        {"PREFIX", T::String},              {"SUFFIX", T::String},
-    {"PATIENT_ID", T::String},         {"STUDY_INSTANCE_UID", T::String},  {"STUDY_ID", T::String},
-    {"STUDY_DATE", T::String},         {"STUDY_TIME", T::String},          {"ACCESSION_NUMBER", T::String},
-    {"SERIES_INSTANCE_UID", T::String}, {"SERIES_NUMBER", T::String},      {"MODALITY", T::String},
-    {"SOP_INSTANCE_UID", T::String},   {"INSTANCE_NUMBER", T::String},     {"STUDY_DESCRIPTION", T::String},
-    {"SERIES_DESCRIPTION", T::String}, {nullptr, T::Undefined}};
+const HostStructTag kQueryResultTags[] = {{"PATIENT_NAME", T::String},
+                                          {"FAMILY_NAME", T::String},
+                                          {"GIVEN_NAME", T::String},
+                                          {"MIDDLE_NAME", T::String},
+                                          {"PREFIX", T::String},
+                                          {"SUFFIX", T::String},
+                                          {"PATIENT_ID", T::String},
+                                          {"STUDY_INSTANCE_UID", T::String},
+                                          {"STUDY_ID", T::String},
+                                          {"STUDY_DATE", T::String},
+                                          {"STUDY_TIME", T::String},
+                                          {"ACCESSION_NUMBER", T::String},
+                                          {"SERIES_INSTANCE_UID", T::String},
+                                          {"SERIES_NUMBER", T::String},
+                                          {"MODALITY", T::String},
+                                          {"SOP_INSTANCE_UID", T::String},
+                                          {"INSTANCE_NUMBER", T::String},
+                                          {"STUDY_DESCRIPTION", T::String},
+                                          {"SERIES_DESCRIPTION", T::String},
+                                          {nullptr, T::Undefined}};
 
-const StructureSpec kInstance{"ZYLFFORVOQUERY", kQueryTags, sizeof(QueryInstance), true, "ORVOQUERYINSTANCENUM",
-                              offsetof(QueryInstance, instanceNum)};
-const StructureSpec kResults{"ZYLFFORVOQRESULTS", kQueryResultTags, sizeof(QueryResultRecord), false,
-                             "SERIES_DESCRIPTION", offsetof(QueryResultRecord, seriesDescription)};
+const StructureSpec kInstance{"ZYLFFORVOQUERY",       kQueryTags,
+                              sizeof(QueryInstance),  true,
+                              "ORVOQUERYINSTANCENUM", offsetof(QueryInstance, instanceNum)};
+const StructureSpec kResults{"ZYLFFORVOQRESULTS",       kQueryResultTags,
+                             sizeof(QueryResultRecord), false,
+                             "SERIES_DESCRIPTION",      offsetof(QueryResultRecord, seriesDescription)};
 
 const zyl::StructDef* gResults = nullptr;
 

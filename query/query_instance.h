@@ -17,18 +17,21 @@ struct QueryInstance {  // ZYLFFORVOQUERY
   int16_t level;
   zyl::HostString callback;
   uint64_t callbackData;
-  zyl::HostString patient, family, given, middle, prefix, suffix, patientId, studyUid, studyId, studyDate,
-      studyTime, accession, seriesUid, seriesNum, modality, sopUid, instanceNum;
+  zyl::HostString patient, family, given, middle, prefix, suffix, patientId, studyUid, studyId, studyDate, studyTime,
+      accession, seriesUid, seriesNum, modality, sopUid, instanceNum;
   int64_t bottom;
 };
 
 struct QueryResultRecord {  // ZYLFFORVOQRESULTS
-  zyl::HostString patientName, familyName, givenName, middleName, prefix, suffix, patientId, studyInstanceUid,
-      studyId, studyDate, studyTime, accessionNumber, seriesInstanceUid, seriesNumber, modality, sopInstanceUid,
-      instanceNumber, studyDescription, seriesDescription;
+  zyl::HostString patientName, familyName, givenName, middleName, prefix, suffix, patientId, studyInstanceUid, studyId,
+      studyDate, studyTime, accessionNumber, seriesInstanceUid, seriesNumber, modality, sopInstanceUid, instanceNumber,
+      studyDescription, seriesDescription;
 };
 
-template <> struct ClassTraits<QueryInstance> { static constexpr const char* name = "ZYLFFORVOQUERY"; };
+template <>
+struct ClassTraits<QueryInstance> {
+  static constexpr const char* name = "ZYLFFORVOQUERY";
+};
 
 namespace query {
 // The result record's definition, once the class is defined.

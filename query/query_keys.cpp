@@ -22,7 +22,6 @@ void store(zyl::HostString& field, const std::string& value) {
   HostStringStore(&field, value.c_str(), static_cast<int32_t>(value.size()));
 }
 
-
 // Patient's Name from the name properties: the whole name when given, else
 // the components joined, trailing empty ones dropped and an empty one before
 // a filled one matching anything.
@@ -34,8 +33,10 @@ std::string patientNameKey(const QueryInstance& self) {
   if (family.empty() && given.empty() && middle.empty() && prefix.empty() && suffix.empty()) return "";
   std::string built = suffix.empty() ? "" : "^" + suffix;
   for (const std::string* part : {&prefix, &middle, &given}) {
-    if (!part->empty()) built = "^" + *part + built;
-    else if (!built.empty()) built = "^*" + built;
+    if (!part->empty())
+      built = "^" + *part + built;
+    else if (!built.empty())
+      built = "^*" + built;
   }
   built = (family.empty() ? std::string("*") : family) + built;
   return built.substr(0, 511);
@@ -117,7 +118,8 @@ void buildFindIdentifier(const QueryInstance& self, int message) {
   auto zeroLength = [&](uint32_t tag) { setQueryKey(self, message, tag, ""); };
   key(zyl::tags::kPatientId, self.patientId);
   switch (self.level) {
-    case 0: break;
+    case 0:
+      break;
     case 1:
       key(zyl::tags::kStudyInstanceUid, self.studyUid);
       key(zyl::tags::kStudyDate, self.studyDate);
@@ -153,8 +155,10 @@ void readFindResponse(const QueryInstance& self, int message, QueryResultRecord&
   };
   auto plain = [&](zyl::HostString& field, uint32_t tag) { store(field, responseText(message, tag)); };
   unique(record.patientId, zyl::tags::kPatientId, self.patientId, "Unknown Patient Id");
-  if (self.level >= 1) unique(record.studyInstanceUid, zyl::tags::kStudyInstanceUid, self.studyUid, "Unknown Study UID");
-  if (self.level >= 2) unique(record.seriesInstanceUid, zyl::tags::kSeriesInstanceUid, self.seriesUid, "Unknown Series UID");
+  if (self.level >= 1)
+    unique(record.studyInstanceUid, zyl::tags::kStudyInstanceUid, self.studyUid, "Unknown Study UID");
+  if (self.level >= 2)
+    unique(record.seriesInstanceUid, zyl::tags::kSeriesInstanceUid, self.seriesUid, "Unknown Series UID");
   switch (self.level) {
     case 1:
       plain(record.studyDate, zyl::tags::kStudyDate);
@@ -173,7 +177,8 @@ void readFindResponse(const QueryInstance& self, int message, QueryResultRecord&
       unique(record.sopInstanceUid, zyl::tags::kSopInstanceUid, self.sopUid, "Unknown Image UID");
       plain(record.instanceNumber, zyl::tags::kInstanceNumber);
       break;
-    default: break;
+    default:
+      break;
   }
   if (self.level == 0 || self.model == 1) {
     const std::string name = responseText(message, zyl::tags::kPatientName);

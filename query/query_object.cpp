@@ -125,8 +125,12 @@ HostVar* getWorker(Call& call, zyl::KeywordList* argk) {
   QueryInstance& self = call.self();
   forEachGiven(argk, [&](const Property& p, HostVar* out) {
     switch (p.kind) {
-      case Kind::Text: HostVarCopy(HostStringToVar(std::string(zyl::hostStringText(self.*p.field)).c_str()), out); break;
-      case Kind::CallbackData: getCallbackData(self.callbackData, out); break;
+      case Kind::Text:
+        HostVarCopy(HostStringToVar(std::string(zyl::hostStringText(self.*p.field)).c_str()), out);
+        break;
+      case Kind::CallbackData:
+        getCallbackData(self.callbackData, out);
+        break;
       case Kind::Model:
       case Kind::Level: {
         zyl::Scalar s{};
@@ -157,13 +161,18 @@ HostVar* setWorker(Call& call, zyl::KeywordList* argk) {
   QueryInstance& self = call.self();
   forEachGiven(argk, [&](const Property& p, HostVar* value) {
     switch (p.kind) {
-      case Kind::Text: storeText(self.*p.field, textValue(value, p.keyword)); break;
-      case Kind::CallbackData: setCallbackData(self.callbackData, value); break;
+      case Kind::Text:
+        storeText(self.*p.field, textValue(value, p.keyword));
+        break;
+      case Kind::CallbackData:
+        setCallbackData(self.callbackData, value);
+        break;
       case Kind::Model: {
         const auto model = static_cast<uint16_t>(HostToInt(value));
         if (model > 2)
-          fail(kErrs1, "Error: Invalid value for Query_Model property. valid values: 0 = Patient_Root, 1 = Study_Root, "
-                       "2 = Patient_Study_Only.");
+          fail(kErrs1,
+               "Error: Invalid value for Query_Model property. valid values: 0 = Patient_Root, 1 = Study_Root, "
+               "2 = Patient_Study_Only.");
         self.model = static_cast<int16_t>(model);
         keepLevelInModel(self);
         break;
@@ -171,8 +180,9 @@ HostVar* setWorker(Call& call, zyl::KeywordList* argk) {
       case Kind::Level: {
         const auto level = static_cast<uint16_t>(HostToInt(value));
         if (level > 3)
-          fail(kErrs1, "Error: Invalid value for Query_Level property. valid values: 0 = PATIENT, 1 = STUDY, "
-                       "2 = SERIES, 3 = IMAGE.");
+          fail(kErrs1,
+               "Error: Invalid value for Query_Level property. valid values: 0 = PATIENT, 1 = STUDY, "
+               "2 = SERIES, 3 = IMAGE.");
         self.level = static_cast<int16_t>(level);
         keepLevelInModel(self);
         break;

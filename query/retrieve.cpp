@@ -15,7 +15,6 @@ namespace {
 
 namespace cfg = zyl::config;
 
-
 struct RetrieveKeywords {
   HostVar* count;
   int countGiven;
@@ -37,12 +36,18 @@ constexpr CancelTexts kMoveCancelTexts = {"Error: Failed to create a CMove Cance
 
 const char* failureText(unsigned status) {
   switch (status) {
-    case 0xA701: return "Retrieve Failed. Unable to calculate number of matches.  Response code (%xH, %dD)";
-    case 0xA702: return "Retrieve Failed. Unable to perform sub-operations.  Response code (%xH, %dD)";
-    case 0xA801: return "Retrieve Failed. Move destination unknown.  Response code (%xH, %dD)";
-    case 0xA900: return "Retrieve Failed. Invalid dataset error.  Response code (%xH, %dD)";
-    case 0xB000: return "Retrieve Failed. One or more failures.  Response code (%xH, %dD)";
-    default: return "Retrieve Failed. Unknown response code (%xH, %dD)";
+    case 0xA701:
+      return "Retrieve Failed. Unable to calculate number of matches.  Response code (%xH, %dD)";
+    case 0xA702:
+      return "Retrieve Failed. Unable to perform sub-operations.  Response code (%xH, %dD)";
+    case 0xA801:
+      return "Retrieve Failed. Move destination unknown.  Response code (%xH, %dD)";
+    case 0xA900:
+      return "Retrieve Failed. Invalid dataset error.  Response code (%xH, %dD)";
+    case 0xB000:
+      return "Retrieve Failed. One or more failures.  Response code (%xH, %dD)";
+    default:
+      return "Retrieve Failed. Unknown response code (%xH, %dD)";
   }
 }
 
@@ -75,9 +80,12 @@ void refusePlaceholders(const QueryInstance& self, const RetrieveKeys& keys) {
 void buildMoveRequest(const QueryInstance& self, const RetrieveKeys& keys, const std::string& service,
                       const char* destination, zyl::toolkit::MessageHandle& request) {
   MC_STATUS status = MC_Open_Message(request.out(), service.c_str(), MC_CMD_C_MOVE_RQ);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), zyl::tags::kQueryRetrieveLevel, kLevelNames[self.level]);
-  if (status == MC_NORMAL_COMPLETION) status = MC_Set_Value_From_String(request.get(), zyl::tags::kMoveDestination, destination);
-  if (status != MC_NORMAL_COMPLETION) fail(kErrs2, "Error: Failed to build the CMove msg (err)", std::string(errorText(status)));
+  if (status == MC_NORMAL_COMPLETION)
+    status = MC_Set_Value_From_String(request.get(), zyl::tags::kQueryRetrieveLevel, kLevelNames[self.level]);
+  if (status == MC_NORMAL_COMPLETION)
+    status = MC_Set_Value_From_String(request.get(), zyl::tags::kMoveDestination, destination);
+  if (status != MC_NORMAL_COMPLETION)
+    fail(kErrs2, "Error: Failed to build the CMove msg (err)", std::string(errorText(status)));
   refusePlaceholders(self, keys);
   if (self.level >= 3) setQueryKey(self, request.get(), zyl::tags::kSopInstanceUid, keys.sopUid);
   if (self.level >= 2) setQueryKey(self, request.get(), zyl::tags::kSeriesInstanceUid, keys.seriesUid);
@@ -95,7 +103,8 @@ int16_t drainMove(QueryConnection& connection, const QueryInstance& self, const 
     const MC_STATUS status = MC_Get_Value_To_UInt(response.get(), zyl::tags::kStatus, &moveStatus);
     if (status != MC_NORMAL_COMPLETION)
       fail(kErrs4, "Error: Failed to read retrieve move response message status (name/aet/err)",
-           std::string(storageEntity.Name.view()), std::string(storageEntity.AET.view()), std::string(errorText(status)));
+           std::string(storageEntity.Name.view()), std::string(storageEntity.AET.view()),
+           std::string(errorText(status)));
     if (moveStatus == 0xFF00) {
       connection.cancelIfAsked(deliver(self, "Retrieving..."));
       return true;
@@ -114,8 +123,8 @@ int16_t drainMove(QueryConnection& connection, const QueryInstance& self, const 
     }
     std::string failure;
     if (moveStatus == 0xC001) {
-      const std::string first =
-          formatText("Retrieve Failed. Unable to Process error.  Response code (%xH, %dD)", moveStatus, static_cast<int>(moveStatus));
+      const std::string first = formatText("Retrieve Failed. Unable to Process error.  Response code (%xH, %dD)",
+                                           moveStatus, static_cast<int>(moveStatus));
       const std::string second = "Verify that the destination Storage SCP Service is properly configured and running.";
       deliver(self, first);
       deliver(self, second);

@@ -14,6 +14,7 @@ packages=(
   libgdcm-tools libopenjp2-tools
   clang-14 libclang-rt-14-dev  # libFuzzer targets (tests/fuzz)
   haproxy  # storage service instances behind a TCP load balancer (tests/storscp)
+  clang-format  # the sources' one style (scripts/check_format.sh)
 )
 
 missing=()

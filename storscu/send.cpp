@@ -30,7 +30,6 @@ constexpr int kImplicitLittleEndian = MC_TS_IMPLICIT_LITTLE_ENDIAN;
 constexpr int kExplicitLittleEndian = MC_TS_EXPLICIT_LITTLE_ENDIAN;
 constexpr size_t kUidSize = 66;
 
-
 // The run-time lists that propose one service: a syntax list and a service
 // for each syntax, and the service list of them. Declared in the order they
 // are made, they are freed in the order the toolkit needs.
@@ -57,7 +56,6 @@ struct SendState {
 bool deliver(StorScuInstance& self, const std::string& text) {
   return notifyCallback(zyl::hostStringText(self.callback), self.callbackData, text) != 0;
 }
-
 
 bool buildProposedServiceList(SendState& state, const std::string& service, int native) {
   state.proposed.reset();
@@ -111,28 +109,32 @@ int prepareAssociation(SendState& state, const std::string& path, std::string& b
   char uid[kUidSize] = {};
   MC_STATUS status = MC_Get_Value_To_String(state.message.get(), zyl::tags::kTransferSyntaxUid, sizeof uid, uid);
   if (status != MC_NORMAL_COMPLETION)
-    return buffer = formatText("Error: Failed to get xfer syntax. err(%s) file(%s)", errorText(status), path.c_str()), 0;
+    return buffer = formatText("Error: Failed to get xfer syntax. err(%s) file(%s)", errorText(status), path.c_str()),
+           0;
   MC_TRANSFER_SYNTAX nativeSyntax{};
   status = MC_Get_Enum_From_Transfer_Syntax(uid, &nativeSyntax);
   if (status != MC_NORMAL_COMPLETION)
-    return buffer = formatText("Error: Failed to get xfer syntax enum. err(%s) file(%s)", errorText(status), path.c_str()), 0;
+    return buffer =
+               formatText("Error: Failed to get xfer syntax enum. err(%s) file(%s)", errorText(status), path.c_str()),
+           0;
   const int native = static_cast<int>(nativeSyntax);
   char sopClass[kUidSize] = {};
   status = MC_Get_Value_To_String(state.message.get(), zyl::tags::kSopClassUid, sizeof sopClass, sopClass);
   if (status != MC_NORMAL_COMPLETION)
-    return buffer = formatText("Error: Failed to get sop class uid. err(%s) file(%s)", errorText(status), path.c_str()), 0;
+    return buffer = formatText("Error: Failed to get sop class uid. err(%s) file(%s)", errorText(status), path.c_str()),
+           0;
   char serviceBuffer[kUidSize] = {};
   status = MC_Get_MergeCOM_Service(sopClass, serviceBuffer, sizeof serviceBuffer);
   if (status != MC_NORMAL_COMPLETION)
-    return buffer = formatText("Error: Failed to get service name for sop class uid. err(%s) file(%s)", errorText(status),
-                           path.c_str()),
+    return buffer = formatText("Error: Failed to get service name for sop class uid. err(%s) file(%s)",
+                               errorText(status), path.c_str()),
            0;
   const std::string service = serviceBuffer;
 
   if (service == state.associationService && native == state.associationSyntax) return 1;
   if (!buildProposedServiceList(state, service, native))
-    return buffer = formatText("Error: Failed to create service list. Service(%s), Syntax(%s) file(%s)", service.c_str(), uid,
-                           path.c_str()),
+    return buffer = formatText("Error: Failed to create service list. Service(%s), Syntax(%s) file(%s)",
+                               service.c_str(), uid, path.c_str()),
            0;
   if (state.association.get() > 0) state.association.close();
 
@@ -150,8 +152,9 @@ int prepareAssociation(SendState& state, const std::string& path, std::string& b
     state.association.gone();
     state.associationService.clear();
     state.associationSyntax = 0;
-    return buffer = formatText("Error: Failed to open an association. err(%s), service name(%s), syntax(%s, %s), file(%s)",
-                           errorText(status), service.c_str(), uid, file::transferSyntaxName(native), path.c_str()),
+    return buffer =
+               formatText("Error: Failed to open an association. err(%s), service name(%s), syntax(%s, %s), file(%s)",
+                          errorText(status), service.c_str(), uid, file::transferSyntaxName(native), path.c_str()),
            0;
   }
   state.associationService = service.substr(0, 64);
@@ -169,11 +172,13 @@ int convert(SendState& state, const std::string& path, int native, int target, s
   state.associationSyntax = target;
   // The notice's answer does not stop the send.
   deliver(self, formatText("Native file format (%s) is not supported on remote node converting to (%s) before sending "
-                       "file (%s) ",
-                       file::transferSyntaxName(native), file::transferSyntaxName(target), path.c_str()));
-  if (file::isLossy(native)) return buffer = formatText("Can not convert a lossy file to another format: %s ", path.c_str()), 0;
+                           "file (%s) ",
+                           file::transferSyntaxName(native), file::transferSyntaxName(target), path.c_str()));
+  if (file::isLossy(native))
+    return buffer = formatText("Can not convert a lossy file to another format: %s ", path.c_str()), 0;
   const std::string temporary = userDirectory() + "/tmp.dcm";
-  if (temporary.size() >= 1025) return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
+  if (temporary.size() >= 1025)
+    return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
 
   char targetUid[kUidSize] = {};
   MC_Get_Transfer_Syntax_From_Enum(static_cast<MC_TRANSFER_SYNTAX>(target), targetUid, sizeof targetUid);
@@ -184,7 +189,8 @@ int convert(SendState& state, const std::string& path, int native, int target, s
     return buffer = formatText("Error: Failed to convert file (%s) before sending: %s", path.c_str(), error.what()), 0;
   }
   const int converted = file::openFile(temporary, kFileAppName);
-  if (converted == -1) return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
+  if (converted == -1)
+    return buffer = formatText("Error: Failed to read file after format conversion %s ", path.c_str()), 0;
   state.message.reset(converted);
   return 1;
 }
@@ -198,22 +204,25 @@ int storeOneFile(SendState& state, const std::string& path, std::string& buffer)
   if (status == MC_NORMAL_COMPLETION)
     status = MC_Set_Service_Command(message, state.associationService.c_str(), MC_CMD_C_STORE_RQ);
   if (status != MC_NORMAL_COMPLETION)
-    return buffer = formatText("Error: Failed to set dicom service name. err(%s), file(%s)", errorText(status), file), 2;
+    return buffer = formatText("Error: Failed to set dicom service name. err(%s), file(%s)", errorText(status), file),
+           2;
   char instance[kUidSize] = {};
   status = MC_Get_Value_To_String(message, zyl::tags::kSopInstanceUid, sizeof instance, instance);
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to get sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
   status = MC_Set_Value_From_String(message, zyl::tags::kAffectedSopInstanceUid, instance);
   if (status != MC_NORMAL_COMPLETION)
-    return buffer = formatText("Error: Failed to set affected sop instance uid. err(%s), file(%s)", errorText(status), file), 2;
+    return buffer =
+               formatText("Error: Failed to set affected sop instance uid. err(%s), file(%s)", errorText(status), file),
+           2;
   status = MC_Set_Message_Transfer_Syntax(message, static_cast<MC_TRANSFER_SYNTAX>(state.associationSyntax));
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to set xfer syntax err(%s), file(%s)", errorText(status), file), 2;
 
   status = MC_Send_Request_Message(state.association.get(), message);
   if (status == MC_ASSOCIATION_ABORTED)
-    return buffer = formatText("Error: Failed to send file and association was aborted, err(%s), file(%s)", errorText(status),
-                           file),
+    return buffer = formatText("Error: Failed to send file and association was aborted, err(%s), file(%s)",
+                               errorText(status), file),
            0;
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to send file, err(%s), file(%s)", errorText(status), file), 2;
@@ -233,14 +242,22 @@ int storeOneFile(SendState& state, const std::string& path, std::string& buffer)
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to read send response. err(%s), file(%s)", errorText(status), file), 0;
   switch (storeStatus) {
-    case 0x0000: return 1;
-    case 0xB000: return buffer = formatText("Warning: Element Coersion... Continuing. file(%s)", file), 2;
-    case 0xB006: return buffer = formatText("Warning: Elements Discarded... Continuing. file(%s)", file), 2;
-    case 0xB007: return buffer = formatText("Warning: Invalid Dataset... Continuing. file(%s)", file), 2;
-    case 0x0110: return buffer = formatText("ERROR: Processing failure... association aborting. file(%s)", file), 0;
-    case 0xA700: return buffer = formatText("ERROR: Refused, no resources... association aborting. file(%s)", file), 0;
-    case 0xA900: return buffer = formatText("ERROR: Invalid_dataset... association aborting. file(%s)", file), 0;
-    case 0xC000: return buffer = formatText("ERROR: Cannot understand... association aborting. file(%s)", file), 0;
+    case 0x0000:
+      return 1;
+    case 0xB000:
+      return buffer = formatText("Warning: Element Coersion... Continuing. file(%s)", file), 2;
+    case 0xB006:
+      return buffer = formatText("Warning: Elements Discarded... Continuing. file(%s)", file), 2;
+    case 0xB007:
+      return buffer = formatText("Warning: Invalid Dataset... Continuing. file(%s)", file), 2;
+    case 0x0110:
+      return buffer = formatText("ERROR: Processing failure... association aborting. file(%s)", file), 0;
+    case 0xA700:
+      return buffer = formatText("ERROR: Refused, no resources... association aborting. file(%s)", file), 0;
+    case 0xA900:
+      return buffer = formatText("ERROR: Invalid_dataset... association aborting. file(%s)", file), 0;
+    case 0xC000:
+      return buffer = formatText("ERROR: Cannot understand... association aborting. file(%s)", file), 0;
     default:
       return buffer = formatText("Warning: Unknown status (0x%04x)... Continuing. file(%s)", storeStatus, file), 0;
   }
@@ -279,7 +296,8 @@ HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
     state.message.reset(file::openFile(path, kFileAppName));
     if (state.message.get() <= 0) {
       if (!deliver(self, formatText("Error: Skipping this file(%s). ", path.c_str()))) goOn = false;
-      if (!deliver(self, "Error: File may not exist, or is an invalid dicom file, or is not a dicom file.")) goOn = false;
+      if (!deliver(self, "Error: File may not exist, or is an invalid dicom file, or is not a dicom file."))
+        goOn = false;
       continue;
     }
     std::string buffer;

@@ -12,12 +12,13 @@ namespace {
 
 using T = zyl::Type;
 
-const HostStructTag kStorScuTags[] = {
-    {"ZYLFFORVOSTORSCU_TOP", T::Int64}, {"ORVOSTORSCUAENSTORAGE", T::String}, {"ORVOSTORSCUCB", T::String},
-    {"ORVOSTORSCUCBDATA", T::Pointer},  {"ZYLFFORVOSTORSCU_BOTTOM", T::Int64}, {nullptr, T::Undefined}};
+const HostStructTag kStorScuTags[] = {{"ZYLFFORVOSTORSCU_TOP", T::Int64},    {"ORVOSTORSCUAENSTORAGE", T::String},
+                                      {"ORVOSTORSCUCB", T::String},          {"ORVOSTORSCUCBDATA", T::Pointer},
+                                      {"ZYLFFORVOSTORSCU_BOTTOM", T::Int64}, {nullptr, T::Undefined}};
 
-const StructureSpec kInstance{"ZYLFFORVOSTORSCU", kStorScuTags, sizeof(StorScuInstance), true, "ORVOSTORSCUCBDATA",
-                              offsetof(StorScuInstance, callbackData)};
+const StructureSpec kInstance{"ZYLFFORVOSTORSCU",      kStorScuTags,
+                              sizeof(StorScuInstance), true,
+                              "ORVOSTORSCUCBDATA",     offsetof(StorScuInstance, callbackData)};
 
 // Argument counts include the object itself.
 const std::array kFunctions{

@@ -17,6 +17,9 @@ struct StorScuInstance {  // ZYLFFORVOSTORSCU
   int64_t bottom;
 };
 
-template <> struct ClassTraits<StorScuInstance> { static constexpr const char* name = "ZYLFFORVOSTORSCU"; };
+template <>
+struct ClassTraits<StorScuInstance> {
+  static constexpr const char* name = "ZYLFFORVOSTORSCU";
+};
 
 }  // namespace orvo

@@ -44,7 +44,8 @@ struct PropertyKeywords {
   static const HostKeyword table[];
 };
 const HostKeyword PropertyKeywords::table[] = {
-    {"CALLBACK_DATA", HOST_KW_REF, offsetof(PropertyKeywords, callbackData), offsetof(PropertyKeywords, callbackDataGiven)},
+    {"CALLBACK_DATA", HOST_KW_REF, offsetof(PropertyKeywords, callbackData),
+     offsetof(PropertyKeywords, callbackDataGiven)},
     {"CALLBACK_FUNCTION", HOST_KW_REF, offsetof(PropertyKeywords, callbackFunction),
      offsetof(PropertyKeywords, callbackFunctionGiven)},
     {"STORAGE_SCP", HOST_KW_REF, offsetof(PropertyKeywords, storageScp), offsetof(PropertyKeywords, storageScpGiven)},
@@ -77,7 +78,8 @@ HostVar* setWorker(MethodCall<StorScuInstance, PropertyKeywords>& call) {
   const std::string storage = kw.storageScpGiven ? nameValue(kw.storageScp, "STORAGE_SCP") : "";
   const std::string function = kw.callbackFunctionGiven ? nameValue(kw.callbackFunction, "CALLBACK_FUNCTION") : "";
   if (kw.storageScpGiven) HostStringStore(&self.aenStorage, storage.c_str(), static_cast<int32_t>(storage.size()));
-  if (kw.callbackFunctionGiven) HostStringStore(&self.callback, function.c_str(), static_cast<int32_t>(function.size()));
+  if (kw.callbackFunctionGiven)
+    HostStringStore(&self.callback, function.c_str(), static_cast<int32_t>(function.size()));
   if (kw.callbackDataGiven) setCallbackData(self.callbackData, kw.callbackData);
   return nullptr;
 }

@@ -96,22 +96,19 @@ std::optional<std::size_t> LayoutTrackingParser::currentOffset() const noexcept 
   }
 }
 
-void LayoutTrackingParser::startElement(const XMLElementDecl& declaration, unsigned int urlId,
-                                        const XMLCh* prefix,
-                                        const RefVectorOf<XMLAttr>& attributes,
-                                        XMLSize_t attributeCount, bool isEmpty, bool isRoot) {
+void LayoutTrackingParser::startElement(const XMLElementDecl& declaration, unsigned int urlId, const XMLCh* prefix,
+                                        const RefVectorOf<XMLAttr>& attributes, XMLSize_t attributeCount, bool isEmpty,
+                                        bool isRoot) {
   if (++depth_ > kMaxElementDepth)
     refuse("elements nested deeper than " + std::to_string(kMaxElementDepth) + " levels");
-  XercesDOMParser::startElement(declaration, urlId, prefix, attributes, attributeCount, isEmpty,
-                                isRoot);
+  XercesDOMParser::startElement(declaration, urlId, prefix, attributes, attributeCount, isEmpty, isRoot);
   // An empty element has been ended (endElement) by now.
   if (!isRoot) return;
   rootStartTagEnd_ = currentOffset();
   if (isEmpty) rootEnd_ = rootStartTagEnd_;
 }
 
-void LayoutTrackingParser::doctypeDecl(const DTDElementDecl&, const XMLCh*, const XMLCh*, bool,
-                                       bool) {
+void LayoutTrackingParser::doctypeDecl(const DTDElementDecl&, const XMLCh*, const XMLCh*, bool, bool) {
   refuse("a DOCTYPE is not allowed in this file");
 }
 
@@ -121,8 +118,8 @@ void LayoutTrackingParser::refuse(std::string reason) const {
   throw Refused{ParseFailure{line, std::move(reason)}};
 }
 
-void LayoutTrackingParser::endElement(const XMLElementDecl& declaration, unsigned int urlId,
-                                      bool isRoot, const XMLCh* prefix) {
+void LayoutTrackingParser::endElement(const XMLElementDecl& declaration, unsigned int urlId, bool isRoot,
+                                      const XMLCh* prefix) {
   XercesDOMParser::endElement(declaration, urlId, isRoot, prefix);
   if (depth_ > 0) --depth_;
   if (isRoot) rootEnd_ = currentOffset();
@@ -147,8 +144,8 @@ LoadOutcome LoadDocument(const std::string& path, std::unique_ptr<ConfigDocument
     } catch (const XMLException&) {
       sourceId = u"orvocfg.xml";
     }
-    MemBufInputSource input(reinterpret_cast<const XMLByte*>(loaded->source.data()),
-                            loaded->source.size(), sourceId.c_str(), false);
+    MemBufInputSource input(reinterpret_cast<const XMLByte*>(loaded->source.data()), loaded->source.size(),
+                            sourceId.c_str(), false);
     try {
       loaded->parser->parse(input);
     } catch (LayoutTrackingParser::Refused& refused) {
@@ -161,8 +158,7 @@ LoadOutcome LoadDocument(const std::string& path, std::unique_ptr<ConfigDocument
         loaded->document->getDocumentElement() == nullptr) {
       return LoadOutcome::kNoDocument;
     }
-    loaded->rootSpan =
-        LocateRoot(loaded->source, *loaded->parser, *loaded->document->getDocumentElement());
+    loaded->rootSpan = LocateRoot(loaded->source, *loaded->parser, *loaded->document->getDocumentElement());
     state = std::move(loaded);
     return LoadOutcome::kLoaded;
   } catch (const XMLException&) {

@@ -52,13 +52,13 @@ class LayoutTrackingParser : public xercesc::XercesDOMParser {
   std::optional<std::size_t> rootStartTagEnd() const noexcept { return rootStartTagEnd_; }
   std::optional<std::size_t> rootEnd() const noexcept { return rootEnd_; }
 
-  void startElement(const xercesc::XMLElementDecl& declaration, unsigned int urlId,
-                    const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                    XMLSize_t attributeCount, bool isEmpty, bool isRoot) override;
+  void startElement(const xercesc::XMLElementDecl& declaration, unsigned int urlId, const XMLCh* prefix,
+                    const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t attributeCount, bool isEmpty,
+                    bool isRoot) override;
   void endElement(const xercesc::XMLElementDecl& declaration, unsigned int urlId, bool isRoot,
                   const XMLCh* prefix) override;
-  void doctypeDecl(const xercesc::DTDElementDecl& declaration, const XMLCh* publicId,
-                   const XMLCh* systemId, bool hasInternalSubset, bool hasExternalSubset) override;
+  void doctypeDecl(const xercesc::DTDElementDecl& declaration, const XMLCh* publicId, const XMLCh* systemId,
+                   bool hasInternalSubset, bool hasExternalSubset) override;
 
   // Thrown from the callbacks above to end the parse of a file that is
   // refused; LoadDocument turns it into a failure of that file.

@@ -19,28 +19,18 @@ inline constexpr std::string_view kRelease = "Error: Failed to unload xml cfg fi
 inline constexpr std::string_view kWrite = "Error: Failed to write Orvo Cfg file (%s)";
 inline constexpr std::string_view kReadParam = "Error: Failed to read Orvo Cfg param (%s) from (%s)";
 inline constexpr std::string_view kSetParam = "Error: Failed to set Orvo Cfg param (%s) from (%s)";
-inline constexpr std::string_view kCountEntities =
-    "Error: Failed to count Orvo Cfg Appl Entities in (%s)";
-inline constexpr std::string_view kReadEntities =
-    "Error: Failed to read Orvo Cfg Appl Entities from (%s)";
-inline constexpr std::string_view kReadEntity =
-    "Error: Failed to read Orvo Cfg Appl Entity (%s) from (%s)";
+inline constexpr std::string_view kCountEntities = "Error: Failed to count Orvo Cfg Appl Entities in (%s)";
+inline constexpr std::string_view kReadEntities = "Error: Failed to read Orvo Cfg Appl Entities from (%s)";
+inline constexpr std::string_view kReadEntity = "Error: Failed to read Orvo Cfg Appl Entity (%s) from (%s)";
 inline constexpr std::string_view kEntityExists = "Error: Failed to validate AE Name in (%s)";
-inline constexpr std::string_view kFindAndSetEntity =
-    "Error: Failed to find & set Orvo Cfg Appl Entity (%s) in (%s)";
+inline constexpr std::string_view kFindAndSetEntity = "Error: Failed to find & set Orvo Cfg Appl Entity (%s) in (%s)";
 inline constexpr std::string_view kSetEntity = "Error: Failed to set Orvo Cfg Appl Entity (%s) in (%s)";
-inline constexpr std::string_view kCreateEntity =
-    "Error: Failed to create new application entity (%s) in (%s)";
-inline constexpr std::string_view kRemoveEntity =
-    "Error: Failed to remove Orvo Cfg Appl Entity (%s) from (%s)";
-inline constexpr std::string_view kCountServiceLists =
-    "Error: Failed to count Service Lists Orvo Cfg file (%s)";
-inline constexpr std::string_view kReadServiceLists =
-    "Error: Failed to get Service Lists Orvo Cfg file (%s)";
-inline constexpr std::string_view kCountServiceTypes =
-    "Error: Failed to count Service Types Orvo Cfg file (%s)";
-inline constexpr std::string_view kReadServiceTypes =
-    "Error: Failed to get Service Types Orvo Cfg file (%s)";
+inline constexpr std::string_view kCreateEntity = "Error: Failed to create new application entity (%s) in (%s)";
+inline constexpr std::string_view kRemoveEntity = "Error: Failed to remove Orvo Cfg Appl Entity (%s) from (%s)";
+inline constexpr std::string_view kCountServiceLists = "Error: Failed to count Service Lists Orvo Cfg file (%s)";
+inline constexpr std::string_view kReadServiceLists = "Error: Failed to get Service Lists Orvo Cfg file (%s)";
+inline constexpr std::string_view kCountServiceTypes = "Error: Failed to count Service Types Orvo Cfg file (%s)";
+inline constexpr std::string_view kReadServiceTypes = "Error: Failed to get Service Types Orvo Cfg file (%s)";
 inline constexpr std::string_view kServiceListExists =
     "Error: Failed to validate Service List (%s) in Orvo Cfg file (%s)";
 
@@ -57,8 +47,7 @@ inline std::string Format(std::string_view format, std::initializer_list<std::st
   std::string text;
   auto argument = arguments.begin();
   for (std::size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's' &&
-        argument != arguments.end()) {
+    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's' && argument != arguments.end()) {
       text += *argument++;
       ++i;
     } else {

@@ -28,12 +28,8 @@ ConfigDocument::ConfigDocument(ConfigDocument&&) noexcept = default;
 ConfigDocument& ConfigDocument::operator=(ConfigDocument&&) noexcept = default;
 
 State* StateOf(const ConfigDocument& document) noexcept { return document.state_.get(); }
-void Adopt(ConfigDocument& document, std::unique_ptr<State> state) noexcept {
-  document.state_ = std::move(state);
-}
-std::unique_ptr<State> Detach(ConfigDocument& document) noexcept {
-  return std::move(document.state_);
-}
+void Adopt(ConfigDocument& document, std::unique_ptr<State> state) noexcept { document.state_ = std::move(state); }
+std::unique_ptr<State> Detach(ConfigDocument& document) noexcept { return std::move(document.state_); }
 
 namespace {
 
@@ -56,8 +52,7 @@ void ClearMessage(std::span<char> message) noexcept {
   if (!message.empty()) message[0] = '\0';
 }
 
-int Fail(std::span<char> message, std::string_view format,
-         std::initializer_list<std::string_view> arguments) noexcept {
+int Fail(std::span<char> message, std::string_view format, std::initializer_list<std::string_view> arguments) noexcept {
   try {
     CopyBounded(message, msg::Format(format, arguments));
   } catch (...) {
@@ -193,8 +188,7 @@ UpdateOutcome UpdateEntityFields(DOMElement& entity, const EntityFields& fields,
 // as the last entity of the first ApplicationEntities element. The copy is
 // complete before it is inserted, so a failure leaves the document unchanged.
 // It is indented like the entity it copies.
-bool AddEntity(DOMDocument& document, const std::u16string& name, const EntityFields& fields,
-               bool& modified) {
+bool AddEntity(DOMDocument& document, const std::u16string& name, const EntityFields& fields, bool& modified) {
   DOMElement* container = xml::FirstElementByName(document, kApplicationEntities);
   DOMElement* model = xml::FirstElementByName(document, kApplicationEntity);
   if (container == nullptr || model == nullptr) return false;
@@ -220,8 +214,7 @@ bool AddEntity(DOMDocument& document, const std::u16string& name, const EntityFi
 
 // Texts of the element children of the first element named `listName`;
 // nullopt when there is no such element.
-std::optional<std::vector<std::string>> NamesUnder(const DOMDocument& document,
-                                                   const XMLCh* listName) {
+std::optional<std::vector<std::string>> NamesUnder(const DOMDocument& document, const XMLCh* listName) {
   const DOMElement* list = xml::FirstElementByName(document, listName);
   if (list == nullptr) return std::nullopt;
   std::vector<std::string> names;
@@ -229,8 +222,8 @@ std::optional<std::vector<std::string>> NamesUnder(const DOMDocument& document,
   return names;
 }
 
-int CountNames(const ConfigDocument& document, const XMLCh* listName, int& count,
-               std::string_view failure, std::string_view path, std::span<char> message) {
+int CountNames(const ConfigDocument& document, const XMLCh* listName, int& count, std::string_view failure,
+               std::string_view path, std::span<char> message) {
   ClearMessage(message);
   count = 0;
   const auto fail = [&] { return Fail(message, failure, {path}); };
@@ -314,8 +307,8 @@ int WriteConfig(ConfigDocument& document, std::string_view path, std::span<char>
 
 // ------------------------------------------------------------ parameters
 
-int ReadParam(const ConfigDocument& document, std::string_view name, std::span<char> value,
-              std::string_view path, std::span<char> message) {
+int ReadParam(const ConfigDocument& document, std::string_view name, std::span<char> value, std::string_view path,
+              std::span<char> message) {
   ClearMessage(message);
   CopyBounded(value, "");
   const auto fail = [&] { return Fail(message, msg::kReadParam, {name, path}); };
@@ -329,8 +322,8 @@ int ReadParam(const ConfigDocument& document, std::string_view name, std::span<c
   });
 }
 
-int SetParam(ConfigDocument& document, std::string_view name, std::string_view value,
-             std::string_view path, std::span<char> message) {
+int SetParam(ConfigDocument& document, std::string_view name, std::string_view value, std::string_view path,
+             std::span<char> message) {
   ClearMessage(message);
   const auto fail = [&] { return Fail(message, msg::kSetParam, {name, path}); };
   State* state = StateOf(document);
@@ -347,8 +340,7 @@ int SetParam(ConfigDocument& document, std::string_view name, std::string_view v
 
 // ------------------------------------------------------------ application entities
 
-int CountApplEntities(const ConfigDocument& document, int& count, std::string_view path,
-                      std::span<char> message) {
+int CountApplEntities(const ConfigDocument& document, int& count, std::string_view path, std::span<char> message) {
   ClearMessage(message);
   count = 0;
   const auto fail = [&] { return Fail(message, msg::kCountEntities, {path}); };
@@ -363,9 +355,8 @@ int CountApplEntities(const ConfigDocument& document, int& count, std::string_vi
   });
 }
 
-int ReadApplEntities(const ConfigDocument& document, std::span<CfgApplEntity> entities, int& count,
-                     bool filterByType, std::string_view serviceType, std::string_view path,
-                     std::span<char> message) {
+int ReadApplEntities(const ConfigDocument& document, std::span<CfgApplEntity> entities, int& count, bool filterByType,
+                     std::string_view serviceType, std::string_view path, std::span<char> message) {
   ClearMessage(message);
   for (CfgApplEntity& entity : entities) entity = CfgApplEntity{};
   count = 0;
@@ -391,8 +382,8 @@ int ReadApplEntities(const ConfigDocument& document, std::span<CfgApplEntity> en
   });
 }
 
-int ReadApplEntity(const ConfigDocument& document, std::string_view name, CfgApplEntity& entity,
-                   std::string_view path, std::span<char> message) {
+int ReadApplEntity(const ConfigDocument& document, std::string_view name, CfgApplEntity& entity, std::string_view path,
+                   std::span<char> message) {
   ClearMessage(message);
   entity = CfgApplEntity{};
   const auto fail = [&] {
@@ -410,8 +401,8 @@ int ReadApplEntity(const ConfigDocument& document, std::string_view name, CfgApp
   });
 }
 
-int ApplEntityExists(const ConfigDocument& document, std::string_view name, bool& found,
-                     std::string_view path, std::span<char> message) {
+int ApplEntityExists(const ConfigDocument& document, std::string_view name, bool& found, std::string_view path,
+                     std::span<char> message) {
   ClearMessage(message);
   found = false;
   const auto fail = [&] { return Fail(message, msg::kEntityExists, {path}); };
@@ -423,9 +414,9 @@ int ApplEntityExists(const ConfigDocument& document, std::string_view name, bool
   });
 }
 
-int SetApplEntity(ConfigDocument& document, std::string_view name, std::string_view aet,
-                  std::string_view hostname, std::string_view port, std::string_view serviceList,
-                  std::string_view serviceType, std::string_view path, std::span<char> message) {
+int SetApplEntity(ConfigDocument& document, std::string_view name, std::string_view aet, std::string_view hostname,
+                  std::string_view port, std::string_view serviceList, std::string_view serviceType,
+                  std::string_view path, std::span<char> message) {
   ClearMessage(message);
   State* state = StateOf(document);
   if (state == nullptr) return Fail(message, msg::kFindAndSetEntity, {name, path});
@@ -435,19 +426,17 @@ int SetApplEntity(ConfigDocument& document, std::string_view name, std::string_v
   if (!found) {
     const auto fail = [&] { return Fail(message, msg::kCreateEntity, {name, path}); };
     return Guarded(fail, [&] {
-      const EntityFields fields{xml::ToXml(aet), xml::ToXml(hostname), xml::ToXml(port),
-                                xml::ToXml(serviceList), xml::ToXml(serviceType)};
+      const EntityFields fields{xml::ToXml(aet), xml::ToXml(hostname), xml::ToXml(port), xml::ToXml(serviceList),
+                                xml::ToXml(serviceType)};
       return AddEntity(*state->document, xml::ToXml(name), fields, state->modified) ? kOk : fail();
     });
   }
 
   bool anyFieldSet = false;
-  const auto fail = [&] {
-    return Fail(message, anyFieldSet ? msg::kSetEntity : msg::kFindAndSetEntity, {name, path});
-  };
+  const auto fail = [&] { return Fail(message, anyFieldSet ? msg::kSetEntity : msg::kFindAndSetEntity, {name, path}); };
   return Guarded(fail, [&] {
-    const EntityFields fields{xml::ToXml(aet), xml::ToXml(hostname), xml::ToXml(port),
-                              xml::ToXml(serviceList), xml::ToXml(serviceType)};
+    const EntityFields fields{xml::ToXml(aet), xml::ToXml(hostname), xml::ToXml(port), xml::ToXml(serviceList),
+                              xml::ToXml(serviceType)};
     DOMElement* entity = FindEntity(*state->document, xml::ToXml(name));
     if (entity == nullptr || !HasElementChild(*entity)) return fail();
     state->modified = true;
@@ -456,8 +445,7 @@ int SetApplEntity(ConfigDocument& document, std::string_view name, std::string_v
   });
 }
 
-int RemoveApplEntity(ConfigDocument& document, std::string_view name, std::string_view path,
-                     std::span<char> message) {
+int RemoveApplEntity(ConfigDocument& document, std::string_view name, std::string_view path, std::span<char> message) {
   ClearMessage(message);
   const auto fail = [&] { return Fail(message, msg::kRemoveEntity, {name, path}); };
   State* state = StateOf(document);
@@ -477,13 +465,11 @@ int RemoveApplEntity(ConfigDocument& document, std::string_view name, std::strin
 
 // ------------------------------------------------------------ service lists and types
 
-int CountServiceLists(const ConfigDocument& document, int& count, std::string_view path,
-                      std::span<char> message) {
+int CountServiceLists(const ConfigDocument& document, int& count, std::string_view path, std::span<char> message) {
   return CountNames(document, kServiceLists, count, msg::kCountServiceLists, path, message);
 }
 
-int CountServiceTypes(const ConfigDocument& document, int& count, std::string_view path,
-                      std::span<char> message) {
+int CountServiceTypes(const ConfigDocument& document, int& count, std::string_view path, std::span<char> message) {
   return CountNames(document, kServiceTypes, count, msg::kCountServiceTypes, path, message);
 }
 
@@ -497,8 +483,8 @@ int ReadServiceTypes(const ConfigDocument& document, std::span<CfgText> names, s
   return ReadNames(document, kServiceTypes, names, msg::kReadServiceTypes, path, message);
 }
 
-int ServiceListExists(const ConfigDocument& document, std::string_view name, bool& found,
-                      std::string_view path, std::span<char> message) {
+int ServiceListExists(const ConfigDocument& document, std::string_view name, bool& found, std::string_view path,
+                      std::span<char> message) {
   ClearMessage(message);
   found = false;
   const auto fail = [&] { return Fail(message, msg::kServiceListExists, {name, path}); };

@@ -80,9 +80,10 @@ Outcome JudgeRequest(int messageId, int tid, std::string& fileName) {
       affected.status == MC_NORMAL_COMPLETION && !affected.overlong ? ValidUid(affected.text) : std::nullopt;
   const bool extensionSafe = s.fileExtension.find('/') == std::string::npos;
   if (!uid || !affectedUid || *uid != *affectedUid || !extensionSafe) {
-    LogLine("Thread(%d): Refusing object with sop instance uid(%s), affected sop instance uid(%s): not a valid "
-            "uid for a file name.",
-            tid, Printable(instance.text).c_str(), Printable(affected.text).c_str());
+    LogLine(
+        "Thread(%d): Refusing object with sop instance uid(%s), affected sop instance uid(%s): not a valid "
+        "uid for a file name.",
+        tid, Printable(instance.text).c_str(), Printable(affected.text).c_str());
     return Outcome::Refused;
   }
   char name[kFileNameSize];
@@ -134,16 +135,17 @@ void AssociationThread(int associationId) {
   const std::string calling = Printable(info.CallingApTitle, sizeof info.CallingApTitle);
   LogLine("Thread(%d): Association Details:  aet(%s), host(%s), ip(%s), ver(%s), uid(%s), local aet(%s).", tid,
           calling.c_str(), Printable(info.RemoteHostName).c_str(), Printable(info.RemoteIPAddress).c_str(),
-          Printable(info.RemoteImplementationVersion).c_str(),
-          Printable(info.RemoteImplementationClassUID).c_str(),
+          Printable(info.RemoteImplementationVersion).c_str(), Printable(info.RemoteImplementationClassUID).c_str(),
           Printable(info.CalledApTitle, sizeof info.CalledApTitle).c_str());
   if (!Accepts(s, info.CallingApTitle)) {
-    LogLine("Thread(%d): Accept Any is 'no' and calling the AET is not recognized...rejecting association "
-            "from(%s).",
-            tid, calling.c_str());
-    LogLine("Thread(%d): When Accept Any is 'no' you must add each dicom node to accept an association to the "
-            "system orvo config file.",
-            tid);
+    LogLine(
+        "Thread(%d): Accept Any is 'no' and calling the AET is not recognized...rejecting association "
+        "from(%s).",
+        tid, calling.c_str());
+    LogLine(
+        "Thread(%d): When Accept Any is 'no' you must add each dicom node to accept an association to the "
+        "system orvo config file.",
+        tid);
     association.reject(MC_REJECT_CALLING_AE_NOT_RECOGNIZED);
     return;
   }

@@ -26,27 +26,31 @@ StepResult ListenerStep() {
     case MC_TIMEOUT:
       return StepResult::Idle;
     case MC_UNKNOWN_HOST_CONNECTED:
-      LogLine("MC_Wait_For_Association returned MC_UNKNOWN_HOST_CONNECTED. err(%s). Not accepting "
-              "association...continuing... ",
-              MC_Error_Message(status));
+      LogLine(
+          "MC_Wait_For_Association returned MC_UNKNOWN_HOST_CONNECTED. err(%s). Not accepting "
+          "association...continuing... ",
+          MC_Error_Message(status));
       return StepResult::Idle;
     case MC_NEGOTIATION_ABORTED:
-      LogLine("MC_Wait_For_Association returned MC_NEGOTIATION_ABORTED. err(%s). Not accepting "
-              "association...continuing...... ",
-              MC_Error_Message(status));
+      LogLine(
+          "MC_Wait_For_Association returned MC_NEGOTIATION_ABORTED. err(%s). Not accepting "
+          "association...continuing...... ",
+          MC_Error_Message(status));
       LogLine("This error can occur if you are trying to run more than one zyl_orvostorscp on the same machine.");
       return StepResult::Idle;
     case MC_NORMAL_COMPLETION:
       break;
     default:
-      LogLine("MC_Wait_For_Association returned an err. err #(%d), err(%s). Not accepting "
-              "association...continuing...... ",
-              static_cast<int>(status), MC_Error_Message(status));
+      LogLine(
+          "MC_Wait_For_Association returned an err. err #(%d), err(%s). Not accepting "
+          "association...continuing...... ",
+          static_cast<int>(status), MC_Error_Message(status));
       return StepResult::Idle;
   }
   if (applicationId != s.applicationId) {
-    LogLine("MC_Wait_For_Association returned and unexpected application id. Not accepting "
-            "association...continuing....");
+    LogLine(
+        "MC_Wait_For_Association returned and unexpected application id. Not accepting "
+        "association...continuing....");
     return StepResult::Idle;
   }
   // A thread is counted here, before it starts, so that a burst of callers

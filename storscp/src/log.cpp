@@ -78,8 +78,8 @@ void ServiceLog::open(const std::string& firstPath, const std::string& secondPat
 void ServiceLog::line(std::string_view message) {
   const std::string time = HostCurrentTime();
   char text[kLogLineSize];
-  const int length = std::snprintf(text, sizeof text, "%s, %.*s \n", time.c_str(),
-                                   static_cast<int>(message.size()), message.data());
+  const int length =
+      std::snprintf(text, sizeof text, "%s, %.*s \n", time.c_str(), static_cast<int>(message.size()), message.data());
   if (length < 0) return;
   const std::size_t bytes = std::min(static_cast<std::size_t>(length), sizeof text - 1);
   std::lock_guard lock(mutex_);

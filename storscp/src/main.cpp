@@ -144,8 +144,7 @@ void Uninstall() {
 int main(int argc, char** argv) {
   const std::string program = ProgramName(argv[0]);
   if (argc < 2) {
-    if (svc::StartDispatcher(kServiceName, zyl::storscp::ServiceMain) ==
-        svc::kErrorFailedServiceControllerConnect)
+    if (svc::StartDispatcher(kServiceName, zyl::storscp::ServiceMain) == svc::kErrorFailedServiceControllerConnect)
       svc::RunInForeground(kServiceName, zyl::storscp::ServiceMain);
     // Association threads may still wait on their callers; the process ends
     // without running destructors under them.

@@ -28,7 +28,9 @@ std::string WithoutTrailingSeparator(std::string path) {
   return path;
 }
 
-std::string Text(std::span<const char> buffer) { return std::string(buffer.data(), ::strnlen(buffer.data(), buffer.size())); }
+std::string Text(std::span<const char> buffer) {
+  return std::string(buffer.data(), ::strnlen(buffer.data(), buffer.size()));
+}
 
 bool InitialiseToolkit(ServiceState& s) {
   const std::string mergeIni = s.configDir + "/merge.ini";
@@ -75,8 +77,8 @@ bool ReadSettings(ServiceState& s) {
     return false;
   }
   if (cfg::ReadApplEntity(doc, Text(aeName), s.ownEntity, s.configFile, message) != 0) {
-    LogLine("Failed to read VEL_AE_STOR_SCP application entity from xml config file. cfg file(%s), err(%s)",
-            file, message);
+    LogLine("Failed to read VEL_AE_STOR_SCP application entity from xml config file. cfg file(%s), err(%s)", file,
+            message);
     return false;
   }
   const auto& own = s.ownEntity;
@@ -85,8 +87,7 @@ bool ReadSettings(ServiceState& s) {
           own.ServiceType.c_str());
   int count = 0;
   if (cfg::CountApplEntities(doc, count, s.configFile, message) != 0) {
-    LogLine("Failed to read application entity count from xml config file. cfg file(%s), err(%s)", file,
-            message);
+    LogLine("Failed to read application entity count from xml config file. cfg file(%s), err(%s)", file, message);
     return false;
   }
   if (count > 0) {

@@ -16,13 +16,13 @@
 namespace zyl::storscp {
 
 inline constexpr const char* kServiceName = zyl::config::kStorageServiceName;
-inline constexpr long kLogSwitchBytes = 250000;     // a log file this size or more is full
-inline constexpr std::size_t kLogLineSize = 512;    // a formatted line, terminator included
-inline constexpr std::size_t kParamSize = 256;      // buffer of a configuration parameter
-inline constexpr std::size_t kShortParamSize = 8;   // AcceptAny, FileExtension
-inline constexpr std::size_t kPathSize = 1025;      // StorScpDir
-inline constexpr std::size_t kCtrlPortSize = 64;    // StorScpCtrlPort
-inline constexpr std::size_t kAeNameSize = 32;      // StorScpServiceAE
+inline constexpr long kLogSwitchBytes = 250000;    // a log file this size or more is full
+inline constexpr std::size_t kLogLineSize = 512;   // a formatted line, terminator included
+inline constexpr std::size_t kParamSize = 256;     // buffer of a configuration parameter
+inline constexpr std::size_t kShortParamSize = 8;  // AcceptAny, FileExtension
+inline constexpr std::size_t kPathSize = 1025;     // StorScpDir
+inline constexpr std::size_t kCtrlPortSize = 64;   // StorScpCtrlPort
+inline constexpr std::size_t kAeNameSize = 32;     // StorScpServiceAE
 
 // The two alternating log files. Writing a line and switching files happen
 // under one lock; a failure ends logging for good.
@@ -53,7 +53,7 @@ class ServiceLog {
 
 struct ServiceState {
   bool initialised = false;
-  std::string configDir;   // ends without a separator
+  std::string configDir;  // ends without a separator
   std::string hostDir;
   std::string configFile;
   config::CfgApplEntity ownEntity{};

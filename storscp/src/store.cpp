@@ -81,8 +81,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 bool ReadyDepot(int tid);
 
-MC_STATUS WriteBlock(const char* fileName, void* userInfo, int dataSize, void* dataBuffer, int isFirst,
-                     int isLast) {
+MC_STATUS WriteBlock(const char* fileName, void* userInfo, int dataSize, void* dataBuffer, int isFirst, int isLast) {
   auto* ctx = static_cast<WriteContext*>(userInfo);
   if (isFirst != 0 && ctx->fd < 0 && !ctx->created) {
     // The folders are made and claimed when the first block is ready to go.
@@ -95,8 +94,8 @@ MC_STATUS WriteBlock(const char* fileName, void* userInfo, int dataSize, void* d
     LogLine("Thread(%d): Failed to open file(%s).", ctx->threadId, fileName);
     return MC_CANNOT_COMPLY;
   }
-  bool written = dataSize >= 0 && WriteAll(ctx->fd, static_cast<const char*>(dataBuffer),
-                                           static_cast<std::size_t>(dataSize));
+  bool written =
+      dataSize >= 0 && WriteAll(ctx->fd, static_cast<const char*>(dataBuffer), static_cast<std::size_t>(dataSize));
   if (written && isLast != 0) {
     if (kFlush && ::fdatasync(ctx->fd) != 0) written = false;
     if (!ctx->closeFile()) written = false;
@@ -117,7 +116,7 @@ MC_STATUS SupplyMetaVersion(int, std::uint32_t, void*, int, int* dataSize, void*
 }
 
 bool EnsureDirectory(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
   if (::mkdir(path.c_str(), 0755) == 0) return true;
   return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -190,11 +189,12 @@ class DepotClaim {
     for (int attempt = 0; attempt < 10; ++attempt) {
       const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd < 0) return false;
-      struct stat opened{}, named{};
+      struct stat opened {
+      }, named{};
       // A clean-up elsewhere may hold the file for a moment, or remove it
       // between our open and our lock: then try again.
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 &&
-          ::stat(path.c_str(), &named) == 0 && opened.st_ino == named.st_ino && opened.st_dev == named.st_dev) {
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+          opened.st_ino == named.st_ino && opened.st_dev == named.st_dev) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;  // held until the process ends
         dir_ = depotDir;
@@ -271,7 +271,8 @@ bool AddGroupTwo(int fileId, MC_TRANSFER_SYNTAX syntax, int tid) {
     LogLine("Thread(%d): Failed to set meta version. err(%s)", tid, MC_Error_Message(st));
     return false;
   }
-  if ((st = MC_Get_Value_To_String(fileId, zyl::tags::kSopClassUid, sizeof sopClass, sopClass)) != MC_NORMAL_COMPLETION) {
+  if ((st = MC_Get_Value_To_String(fileId, zyl::tags::kSopClassUid, sizeof sopClass, sopClass)) !=
+      MC_NORMAL_COMPLETION) {
     LogLine("Thread(%d): Failed to get sop class uid. err(%s)", tid, MC_Error_Message(st));
     return false;
   }
@@ -347,8 +348,8 @@ bool FinishStore(PendingStore& store, int fileId, MC_STATUS written, const std::
   {
     // The received message, made a file by the toolkit: freed here.
     const zyl::toolkit::FileHandle file(fileId);
-    LogLine("Thread(%d): Writing file(%s), snytax(%s), type(%s)", tid, store.fileName.c_str(),
-            SyntaxName(store.syntax), serviceName.c_str());
+    LogLine("Thread(%d): Writing file(%s), snytax(%s), type(%s)", tid, store.fileName.c_str(), SyntaxName(store.syntax),
+            serviceName.c_str());
   }
   const bool closed = store.ctx.closeFile();
   if (written != MC_NORMAL_COMPLETION || !closed || !store.ctx.created) {
@@ -358,8 +359,7 @@ bool FinishStore(PendingStore& store, int fileId, MC_STATUS written, const std::
   // rename() replaces an older file of the same name in one step: readers see
   // the old file or the new one, never none and never a mix.
   if (::rename(store.ctx.path.c_str(), store.finalPath.c_str()) != 0) {
-    LogLine("Thread(%d): Failed to move file from (%s) to (%s).", tid, store.ctx.path.c_str(),
-            store.finalPath.c_str());
+    LogLine("Thread(%d): Failed to move file from (%s) to (%s).", tid, store.ctx.path.c_str(), store.finalPath.c_str());
     return false;
   }
   store.ctx.moved = true;

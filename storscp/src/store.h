@@ -12,10 +12,10 @@
 
 namespace zyl::storscp {
 
-inline constexpr std::size_t kUidMaxLength = 64;       // a valid UID
-inline constexpr std::size_t kUidBufferSize = 65;      // a UID and its terminator
-inline constexpr std::size_t kUidReadSize = 256;       // what is read of a received UID to judge it
-inline constexpr std::size_t kFileNameSize = 128;      // "%s.%s" of UID and extension
+inline constexpr std::size_t kUidMaxLength = 64;   // a valid UID
+inline constexpr std::size_t kUidBufferSize = 65;  // a UID and its terminator
+inline constexpr std::size_t kUidReadSize = 256;   // what is read of a received UID to judge it
+inline constexpr std::size_t kFileNameSize = 128;  // "%s.%s" of UID and extension
 
 // A received UID as a file name part: the one trailing pad character (NUL
 // or space) stripped, then 1 to 64 characters of digit components separated

@@ -78,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     return pattern;
   }();
-  const int failed = zyl::config::testing::ExerciseConfigBytes(
-      std::string_view(reinterpret_cast<const char*>(data), size), folder);
+  const int failed =
+      zyl::config::testing::ExerciseConfigBytes(std::string_view(reinterpret_cast<const char*>(data), size), folder);
   if (failed != 0) std::abort();
   return 0;
 }

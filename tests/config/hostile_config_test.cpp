@@ -76,7 +76,8 @@ TEST(HostileConfig, DocumentTypesEntitiesAndDeepNestingAreRefusedWithLineAndReas
       {"external document type",
        "<?xml version=\"1.0\"?>\n<!DOCTYPE Cfg SYSTEM \"file://" + dir.file("absent.dtd") + "\">\n<Cfg/>\n",
        " Line 2: a DOCTYPE is not allowed in this file"},
-      {"plain document type", "<!DOCTYPE Cfg>\n<Cfg><QRScuServiceAE>AE</QRScuServiceAE></Cfg>\n", " Line 1: a DOCTYPE is not allowed in this file"},
+      {"plain document type", "<!DOCTYPE Cfg>\n<Cfg><QRScuServiceAE>AE</QRScuServiceAE></Cfg>\n",
+       " Line 1: a DOCTYPE is not allowed in this file"},
       {"17 levels", Nested(17), " Line 3: elements nested deeper than 16 levels"},
       {"100000 levels", Nested(100000), " Line 3: elements nested deeper than 16 levels"},
   };

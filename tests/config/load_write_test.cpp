@@ -18,9 +18,7 @@ std::string NoDocumentMessage(const std::string& path) {
          "). Verify the file exists and you have read permission.";
 }
 
-std::string WriteMessage(const std::string& path) {
-  return "Error: Failed to write Orvo Cfg file (" + path + ")";
-}
+std::string WriteMessage(const std::string& path) { return "Error: Failed to write Orvo Cfg file (" + path + ")"; }
 
 // Runs `body` in a child process and returns its exit status (or -1 when it
 // did not exit normally).
@@ -121,8 +119,7 @@ TEST(LoadConfig, ParallelLoadsInAFreshProcessAllSucceed) {
           ConfigDocument document;
           std::array<char, 512> message{};
           std::array<char, 64> value{};
-          failed += LoadConfig(path, document, message) +
-                    ReadParam(document, "QRScuServiceAE", value, path, message);
+          failed += LoadConfig(path, document, message) + ReadParam(document, "QRScuServiceAE", value, path, message);
         }
       });
     }
@@ -142,8 +139,7 @@ TEST(ConfigDocument, WithoutDocumentReleaseSucceedsAndEveryOperationFails) {
 
   std::array<char, 16> value{};
   EXPECT_EQ(ReadParam(document, "StorScpDir", value, path, message), 1);
-  EXPECT_EQ(message.data(),
-            "Error: Failed to read Orvo Cfg param (StorScpDir) from (" + path + ")");
+  EXPECT_EQ(message.data(), "Error: Failed to read Orvo Cfg param (StorScpDir) from (" + path + ")");
   int count = -1;
   EXPECT_EQ(CountApplEntities(document, count, path, message), 1);
   EXPECT_EQ(count, 0);
@@ -185,8 +181,7 @@ TEST_F(WriteBackTest, AfterAnEditOnlyTheValueAndTheSerialisersNormalFormsChange)
   ASSERT_EQ(SetParam(document_, "StorScpDir", "/srv/orvo & co", path_, message_), 0);
   // The serialiser writes an empty element in its short form and escapes '&'.
   const std::string expected =
-      Replace(Replace(std::string(kSampleConfig), "/data/store", "/srv/orvo &amp; co"),
-              "<Empty></Empty>", "<Empty/>");
+      Replace(Replace(std::string(kSampleConfig), "/data/store", "/srv/orvo &amp; co"), "<Empty></Empty>", "<Empty/>");
   EXPECT_EQ(WriteBack(), expected);
   // The written file is the new reference: writing again changes nothing.
   EXPECT_EQ(WriteBack(), expected);
@@ -199,8 +194,7 @@ TEST_F(WriteBackTest, AfterAnEditTheTextAroundTheRootIsKeptVerbatim) {
   ASSERT_EQ(SetParam(document_, "QRScuServiceAE", "B", path_, message_), 0);
   // Inside the root the parser has already turned CR LF into LF and the
   // serialiser writes attributes in its own form.
-  EXPECT_EQ(WriteBack(),
-            prolog + "<Cfg x=\"single\">\n  <QRScuServiceAE>B</QRScuServiceAE>\n</Cfg>" + epilogue);
+  EXPECT_EQ(WriteBack(), prolog + "<Cfg x=\"single\">\n  <QRScuServiceAE>B</QRScuServiceAE>\n</Cfg>" + epilogue);
 }
 
 TEST_F(WriteBackTest, EditedDocumentInAnEncodingWithoutOffsetsIsWrittenWhole) {
@@ -272,8 +266,8 @@ TEST(WriteConfig, ReplacedFileKeepsItsModeAndALinkKeepsPointingAtIt) {
   ASSERT_EQ(WriteConfig(document, link, message), 0) << message.data();
 
   EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(ReadText(real), Replace(Replace(std::string(kSampleConfig), "/data/store", "/new"),
-                                    "<Empty></Empty>", "<Empty/>"));
+  EXPECT_EQ(ReadText(real),
+            Replace(Replace(std::string(kSampleConfig), "/data/store", "/new"), "<Empty></Empty>", "<Empty/>"));
   struct stat info {};
   ASSERT_EQ(::stat(real.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);

@@ -8,9 +8,28 @@ namespace zyl::config::testing {
 namespace {
 
 std::string Mutate(std::string text, std::mt19937& random) {
-  static constexpr std::string_view kTokens[] = {
-      "<", ">", "</", "/>", "&", "&amp;", "&#65;", "<!--", "-->", "<![CDATA[", "]]>", "\"", "'",
-      "\r\n", "\xEF\xBB\xBF", "\xC3\xA9", "\xFF", "<?pi x?>", "<QRScuServiceAE>", "</Cfg>", "=", " "};
+  static constexpr std::string_view kTokens[] = {"<",
+                                                 ">",
+                                                 "</",
+                                                 "/>",
+                                                 "&",
+                                                 "&amp;",
+                                                 "&#65;",
+                                                 "<!--",
+                                                 "-->",
+                                                 "<![CDATA[",
+                                                 "]]>",
+                                                 "\"",
+                                                 "'",
+                                                 "\r\n",
+                                                 "\xEF\xBB\xBF",
+                                                 "\xC3\xA9",
+                                                 "\xFF",
+                                                 "<?pi x?>",
+                                                 "<QRScuServiceAE>",
+                                                 "</Cfg>",
+                                                 "=",
+                                                 " "};
   if (!text.empty()) {
     const std::size_t at = random() % text.size();
     switch (random() % 4) {

@@ -23,12 +23,10 @@ TEST_F(ParamTest, AbsentOrDifferentlyCasedNameFailsNamingParameterAndPath) {
     std::array<char, 32> value;
     value.fill('#');
     EXPECT_EQ(ReadParam(document_, name, value, path_, message_), 1);
-    EXPECT_EQ(Message(), "Error: Failed to read Orvo Cfg param (" + std::string(name) + ") from (" +
-                             path_ + ")");
+    EXPECT_EQ(Message(), "Error: Failed to read Orvo Cfg param (" + std::string(name) + ") from (" + path_ + ")");
     EXPECT_STREQ(value.data(), "");
     EXPECT_EQ(SetParam(document_, name, "x", path_, message_), 1);
-    EXPECT_EQ(Message(), "Error: Failed to set Orvo Cfg param (" + std::string(name) + ") from (" +
-                             path_ + ")");
+    EXPECT_EQ(Message(), "Error: Failed to set Orvo Cfg param (" + std::string(name) + ") from (" + path_ + ")");
   }
   EXPECT_EQ(Param("StorScpDir"), "/data/store");  // untouched by the failed sets
 }
@@ -111,16 +109,16 @@ TEST_F(EntityTest, ReadsEveryFieldAndPortAsItsLeadingNumber) {
   EXPECT_EQ(remote.ServiceList, "Store_List");
   EXPECT_EQ(remote.ServiceType, "QR_SCP");
 
-  ASSERT_EQ(SetApplEntity(document_, "REMOTE", "PACS", "h", "x104", "Store_List", "QR_SCP", path_,
-                          message_), 0);
+  ASSERT_EQ(SetApplEntity(document_, "REMOTE", "PACS", "h", "x104", "Store_List", "QR_SCP", path_, message_), 0);
   EXPECT_EQ(Entity("REMOTE").Port, 0);
 }
 
 TEST_F(EntityTest, LongValuesAreCutToTerminatedFields) {
   Load(kSampleConfig);
   const std::string longName(40, 'N');
-  ASSERT_EQ(SetApplEntity(document_, longName, std::string(40, 'A'), "h", "1", "QR_List",
-                          std::string(40, 'T'), path_, message_), 0);
+  ASSERT_EQ(SetApplEntity(document_, longName, std::string(40, 'A'), "h", "1", "QR_List", std::string(40, 'T'), path_,
+                          message_),
+            0);
   const CfgApplEntity entity = Entity(longName);
   EXPECT_EQ(entity.Name.view(), std::string(31, 'N'));
   EXPECT_EQ(entity.AET.view(), std::string(31, 'A'));
@@ -145,13 +143,12 @@ TEST_F(EntityTest, NamesMatchCaseSensitivelyAndUnknownNamesFail) {
 TEST_F(EntityTest, DuplicateNamesActOnTheFirstButAreBothListed) {
   const std::string duplicate =
       "<ApplicationEntity Name=\"REMOTE\"><AET>SECOND</AET><Port>5</Port></ApplicationEntity>\n";
-  Load(Replace(std::string(kSampleConfig), "  </ApplicationEntities>",
-               "    " + duplicate + "  </ApplicationEntities>"));
+  Load(
+      Replace(std::string(kSampleConfig), "  </ApplicationEntities>", "    " + duplicate + "  </ApplicationEntities>"));
   EXPECT_EQ(Names(All()), (std::vector<std::string>{"AE_QUERY", "REMOTE", "REMOTE"}));
   EXPECT_EQ(Entity("REMOTE").AET, "PACS");
 
-  ASSERT_EQ(SetApplEntity(document_, "REMOTE", "FIRST", "h", "7", "QR_List", "QR_SCP", path_,
-                          message_), 0);
+  ASSERT_EQ(SetApplEntity(document_, "REMOTE", "FIRST", "h", "7", "QR_List", "QR_SCP", path_, message_), 0);
   EXPECT_EQ(All()[1].AET, "FIRST");
   EXPECT_EQ(All()[2].AET, "SECOND");
 
@@ -169,16 +166,18 @@ TEST_F(EntityTest, FilterKeepsOnlyTheServiceTypeAskedFor) {
 
 TEST_F(EntityTest, UpdateChangesExistingFieldsOnlyAndKeepsLayout) {
   Load(Replace(std::string(kSampleConfig), "      <Hostname>pacs.example</Hostname>\n", ""));
-  ASSERT_EQ(SetApplEntity(document_, "REMOTE", "NEWAET", "newhost", "4242", "QR_List", "QR_SCU",
-                          path_, message_), 0);
+  ASSERT_EQ(SetApplEntity(document_, "REMOTE", "NEWAET", "newhost", "4242", "QR_List", "QR_SCU", path_, message_), 0);
   const CfgApplEntity remote = Entity("REMOTE");
   EXPECT_EQ(remote.AET, "NEWAET");
   EXPECT_EQ(remote.Hostname, "");  // a missing field element is not created
   EXPECT_EQ(remote.Port, 4242);
   EXPECT_EQ(remote.ServiceType, "QR_SCU");
   std::string expected = Replace(std::string(kSampleConfig), "      <Hostname>pacs.example</Hostname>\n", "");
-  for (auto [from, to] : {std::pair{"PACS", "NEWAET"}, {">104<", ">4242<"}, {"Store_List</S", "QR_List</S"},
-                          {"QR_SCP</ServiceType", "QR_SCU</ServiceType"}, {"<Empty></Empty>", "<Empty/>"}}) {
+  for (auto [from, to] : {std::pair{"PACS", "NEWAET"},
+                          {">104<", ">4242<"},
+                          {"Store_List</S", "QR_List</S"},
+                          {"QR_SCP</ServiceType", "QR_SCU</ServiceType"},
+                          {"<Empty></Empty>", "<Empty/>"}}) {
     expected = Replace(expected, from, to);
   }
   EXPECT_EQ(WriteBack(), expected);
@@ -187,17 +186,18 @@ TEST_F(EntityTest, UpdateChangesExistingFieldsOnlyAndKeepsLayout) {
 TEST_F(EntityTest, FieldsAreReadAndSetAroundTheirComments) {
   Load(Replace(std::string(kSampleConfig), "<AET>PACS</AET>", "<AET><!--our title-->PACS</AET>"));
   EXPECT_EQ(Entity("REMOTE").AET, "PACS");
-  ASSERT_EQ(SetApplEntity(document_, "REMOTE", "NEWAET", "pacs.example", "104", "Store_List", "QR_SCP",
-                          path_, message_), 0);
+  ASSERT_EQ(
+      SetApplEntity(document_, "REMOTE", "NEWAET", "pacs.example", "104", "Store_List", "QR_SCP", path_, message_), 0);
   EXPECT_EQ(Entity("REMOTE").AET, "NEWAET");
   EXPECT_NE(WriteBack().find("<AET><!--our title-->NEWAET</AET>"), std::string::npos);
 }
 
 TEST_F(EntityTest, EntitiesAreFoundAtAnyDepthInDocumentOrder) {
-  Load("<Cfg><ApplicationEntity Name=\"A\"><AET>1</AET></ApplicationEntity>"
-       "<w><x><ApplicationEntity Name=\"B\"><AET>2</AET><ApplicationEntity Name=\"N\"><AET>3</AET>"
-       "</ApplicationEntity></ApplicationEntity></x><y/></w>"
-       "<ApplicationEntity Name=\"C\"><AET>4</AET></ApplicationEntity></Cfg>");
+  Load(
+      "<Cfg><ApplicationEntity Name=\"A\"><AET>1</AET></ApplicationEntity>"
+      "<w><x><ApplicationEntity Name=\"B\"><AET>2</AET><ApplicationEntity Name=\"N\"><AET>3</AET>"
+      "</ApplicationEntity></ApplicationEntity></x><y/></w>"
+      "<ApplicationEntity Name=\"C\"><AET>4</AET></ApplicationEntity></Cfg>");
   int count = 0;
   ASSERT_EQ(CountApplEntities(document_, count, path_, message_), 0);
   EXPECT_EQ(count, 4);
@@ -223,8 +223,9 @@ TEST_F(EntityTest, UpdateOfAnEntityWithoutFieldElementsFails) {
 
 TEST_F(EntityTest, AddCopiesTheFirstEntityWithItsExtraChildrenAndIndentation) {
   Load(Replace(std::string(kSampleConfig), "<Port>11112</Port>", "<Port>11112</Port><Extra a=\"1\">keep</Extra>"));
-  ASSERT_EQ(SetApplEntity(document_, "NEW_NODE", "NEWAET", "10.0.0.9", "4000", "Store_List",
-                          "Storage_SCP", path_, message_), 0);
+  ASSERT_EQ(
+      SetApplEntity(document_, "NEW_NODE", "NEWAET", "10.0.0.9", "4000", "Store_List", "Storage_SCP", path_, message_),
+      0);
   EXPECT_EQ(Names(All()), (std::vector<std::string>{"AE_QUERY", "REMOTE", "NEW_NODE"}));
   const std::string added =
       "    <ApplicationEntity Name=\"NEW_NODE\">\n"
@@ -240,10 +241,9 @@ TEST_F(EntityTest, AddCopiesTheFirstEntityWithItsExtraChildrenAndIndentation) {
 }
 
 TEST_F(EntityTest, AddWithoutAnEntityToCopyOrAListToAddToFails) {
-  for (const std::string& text :
-       {Replace(Replace(std::string(kSampleConfig), "<ApplicationEntities>", "<Elsewhere>"),
-                "</ApplicationEntities>", "</Elsewhere>"),
-        std::string("<Cfg><ApplicationEntities>\n</ApplicationEntities></Cfg>")}) {
+  for (const std::string& text : {Replace(Replace(std::string(kSampleConfig), "<ApplicationEntities>", "<Elsewhere>"),
+                                          "</ApplicationEntities>", "</Elsewhere>"),
+                                  std::string("<Cfg><ApplicationEntities>\n</ApplicationEntities></Cfg>")}) {
     Load(text);
     EXPECT_EQ(SetApplEntity(document_, "NEW", "A", "h", "1", "QR_List", "T", path_, message_), 1);
     EXPECT_EQ(Message(), "Error: Failed to create new application entity (NEW) in (" + path_ + ")");

@@ -25,9 +25,9 @@ class ShippedConfigTest : public ConfigFixture {
 };
 
 TEST_F(ShippedConfigTest, EveryParameterIsPresentWithAUsableValue) {
-  for (const char* name : {"QRScuServiceAE", "StorScpServiceAE", "StorScuServiceAE", "EchoScuServiceAE",
-                           "FileExtension", "StorScpDir", "MaxQueryResponses", "AcceptAny",
-                           "StorScpCtrlPort", "SystemDir", "Migrated"}) {
+  for (const char* name :
+       {"QRScuServiceAE", "StorScpServiceAE", "StorScuServiceAE", "EchoScuServiceAE", "FileExtension", "StorScpDir",
+        "MaxQueryResponses", "AcceptAny", "StorScpCtrlPort", "SystemDir", "Migrated"}) {
     SCOPED_TRACE(name);
     const std::string value = Param(name);
     if (std::string_view(name) != "SystemDir") {
@@ -59,8 +59,7 @@ TEST_F(ShippedConfigTest, StandardEntitiesExistAndUseDeclaredListsAndTypes) {
     EXPECT_TRUE(contains(lists, entity.ServiceList.view())) << entity.ServiceList.view();
     EXPECT_TRUE(contains(types, entity.ServiceType.view())) << entity.ServiceType.view();
   }
-  const std::vector<std::string> standard{"ZYL_AE_QUERY_SCU", "ZYL_AE_STOR_SCP", "ZYL_AE_STOR_SCU",
-                                          "ZYL_AE_ECHO_SCU"};
+  const std::vector<std::string> standard{"ZYL_AE_QUERY_SCU", "ZYL_AE_STOR_SCP", "ZYL_AE_STOR_SCU", "ZYL_AE_ECHO_SCU"};
   for (const auto& name : standard) {
     bool found = false;
     ASSERT_EQ(ApplEntityExists(document_, name, found, path_, message_), 0);

@@ -29,11 +29,15 @@ struct Exception {
 };
 const Exception kExceptions[] = {
     // Whole files.
-    {"meta_missing_tsyntax.dcm", "open", "meta group without Transfer Syntax UID: the trial of the three syntaxes is not yet mended"},
-    {"rtdose_rle.dcm", "all", "implicit VR data set under an explicit syntax: DCMTK reads UN, pydicom guesses implicit"},
-    {"rtdose_rle_1frame.dcm", "all", "implicit VR data set under an explicit syntax: DCMTK reads UN, pydicom guesses implicit"},
+    {"meta_missing_tsyntax.dcm", "open",
+     "meta group without Transfer Syntax UID: the trial of the three syntaxes is not yet mended"},
+    {"rtdose_rle.dcm", "all",
+     "implicit VR data set under an explicit syntax: DCMTK reads UN, pydicom guesses implicit"},
+    {"rtdose_rle_1frame.dcm", "all",
+     "implicit VR data set under an explicit syntax: DCMTK reads UN, pydicom guesses implicit"},
     // Attributes.
-    {"nested_priv_SQ.dcm", "00010002", "an odd-length value (9 bytes) in a nested private item: DCMTK pads it to the even length the standard requires"},
+    {"nested_priv_SQ.dcm", "00010002",
+     "an odd-length value (9 bytes) in a nested private item: DCMTK pads it to the even length the standard requires"},
     {"J2K_pixelrep_mismatch.dcm", "00090010", "creator stored as UN: DCMTK keeps UN, pydicom substitutes LO"},
     {"J2K_pixelrep_mismatch.dcm", "00090011", "creator stored as UN: DCMTK keeps UN, pydicom substitutes LO"},
     {"J2K_pixelrep_mismatch.dcm", "00190010", "creator stored as UN: DCMTK keeps UN, pydicom substitutes LO"},
@@ -41,13 +45,20 @@ const Exception kExceptions[] = {
     {"JPEG2000-embedded-sequence-delimiter.dcm", "pixels", "malformed fragments: OpenJPEG refuses what GDCM decodes"},
     // Pixels still read differently from pydicom (faults of this change left for later).
 
-    {"SC_rgb_dcmtk_+eb+cy+n1.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
-    {"SC_rgb_dcmtk_+eb+cy+n2.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
-    {"SC_rgb_dcmtk_+eb+cy+np.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
-    {"SC_rgb_dcmtk_+eb+cy+s2.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
-    {"SC_rgb_dcmtk_+eb+cy+s4.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
-    {"SC_rgb_jpeg_dcmtk.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
-    {"SC_rgb_small_odd_jpeg.dcm", "pixels", "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_dcmtk_+eb+cy+n1.dcm", "pixels",
+     "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_dcmtk_+eb+cy+n2.dcm", "pixels",
+     "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_dcmtk_+eb+cy+np.dcm", "pixels",
+     "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_dcmtk_+eb+cy+s2.dcm", "pixels",
+     "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_dcmtk_+eb+cy+s4.dcm", "pixels",
+     "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_jpeg_dcmtk.dcm", "pixels",
+     "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
+    {"SC_rgb_small_odd_jpeg.dcm", "pixels",
+     "YCbCr JPEG: the decoder gives RGB (and (0028,0004) then reads RGB); pydicom gives YCbCr"},
 };
 
 const Exception* exceptionFor(const std::string& file, const std::string& what) {
@@ -104,15 +115,33 @@ std::vector<Number> numbersOf(const Variable& v) {
   for (int64_t k = 0; k < count; ++k) {
     Number n{false, 0, 0, 0};
     switch (v.type()) {
-      case Type::Int16: n.i = static_cast<const int16_t*>(data)[k]; break;
-      case Type::UInt16: n.i = static_cast<const uint16_t*>(data)[k]; break;
-      case Type::Int32: n.i = static_cast<const int32_t*>(data)[k]; break;
-      case Type::UInt32: n.i = static_cast<const uint32_t*>(data)[k]; break;
-      case Type::Int64: n.i = static_cast<const int64_t*>(data)[k]; break;
-      case Type::UInt64: n.u = static_cast<const uint64_t*>(data)[k]; n.i = static_cast<long long>(n.u); break;
-      case Type::Float32: n = {true, static_cast<const float*>(data)[k], 0, 0}; break;
-      case Type::Float64: n = {true, static_cast<const double*>(data)[k], 0, 0}; break;
-      default: break;
+      case Type::Int16:
+        n.i = static_cast<const int16_t*>(data)[k];
+        break;
+      case Type::UInt16:
+        n.i = static_cast<const uint16_t*>(data)[k];
+        break;
+      case Type::Int32:
+        n.i = static_cast<const int32_t*>(data)[k];
+        break;
+      case Type::UInt32:
+        n.i = static_cast<const uint32_t*>(data)[k];
+        break;
+      case Type::Int64:
+        n.i = static_cast<const int64_t*>(data)[k];
+        break;
+      case Type::UInt64:
+        n.u = static_cast<const uint64_t*>(data)[k];
+        n.i = static_cast<long long>(n.u);
+        break;
+      case Type::Float32:
+        n = {true, static_cast<const float*>(data)[k], 0, 0};
+        break;
+      case Type::Float64:
+        n = {true, static_cast<const double*>(data)[k], 0, 0};
+        break;
+      default:
+        break;
     }
     out.push_back(n);
   }
@@ -187,13 +216,16 @@ class Corpus : public FileObjectTest {
       return std::to_string(ours.size()) + " numbers instead of " + std::to_string(theirs.size());
     for (size_t k = 0; k < ours.size(); ++k) {
       const bool equal = ours[k].real ? ours[k].d == std::strtod(theirs[k].c_str(), nullptr)
-                         : theirs[k].front() == '-' ? ours[k].i == std::strtoll(theirs[k].c_str(), nullptr, 10)
-                                                    : (v_unsigned(ours[k]) == std::strtoull(theirs[k].c_str(), nullptr, 10));
+                         : theirs[k].front() == '-'
+                             ? ours[k].i == std::strtoll(theirs[k].c_str(), nullptr, 10)
+                             : (v_unsigned(ours[k]) == std::strtoull(theirs[k].c_str(), nullptr, 10));
       if (!equal) return "number " + std::to_string(k) + " differs from " + theirs[k];
     }
     return "";
   }
-  static unsigned long long v_unsigned(const Number& n) { return n.u != 0 ? n.u : static_cast<unsigned long long>(n.i); }
+  static unsigned long long v_unsigned(const Number& n) {
+    return n.u != 0 ? n.u : static_cast<unsigned long long>(n.i);
+  }
 
   std::string comparePixels(Variable& f, const std::vector<std::string>& fields) {
     const int32_t frame = std::stoi(fields[1]);

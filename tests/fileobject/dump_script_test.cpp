@@ -23,15 +23,15 @@ namespace fs = std::filesystem;
 const fs::path kCorpus = "/usr/lib/python3/dist-packages/pydicom/data/test_files";
 const fs::path kScript = fs::path(ZYL_EXAMPLES_DIR) / "dump.zyl";
 
-using zyl::test::ToolResult;
 using zyl::test::RunShell;
+using zyl::test::ToolResult;
 
 std::string quote(const fs::path& p) { return zyl::test::ShellQuote(p.string()); }
 
 ToolResult dumpScript(const std::string& arguments) {
   static const zyl::test::TempDir user("zyl_dump_script");
-  return RunShell("ZYL_USER_DIR=" + quote(user.path()) + " " + quote(ZYL_PROGRAM) + " " + quote(kScript) + " " + arguments +
-             " 2>&1");
+  return RunShell("ZYL_USER_DIR=" + quote(user.path()) + " " + quote(ZYL_PROGRAM) + " " + quote(kScript) + " " +
+                  arguments + " 2>&1");
 }
 
 // The tags the script looks for at the top level, read from the script.
@@ -73,7 +73,8 @@ class DumpScript : public ::testing::Test {
       ++compared;
       if (n->vr == "SQ") {
         ASSERT_EQ(n->children.size(), ref->children.size());
-        for (size_t i = 0; i < n->children.size(); ++i) compareLevel(n->children[i]->children, ref->children[i]->children);
+        for (size_t i = 0; i < n->children.size(); ++i)
+          compareLevel(n->children[i]->children, ref->children[i]->children);
         continue;
       }
       if (ref->vm == 0) {

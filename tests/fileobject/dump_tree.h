@@ -44,8 +44,10 @@ inline std::vector<std::unique_ptr<DumpNode>> parseDump(const std::string& text)
     if (node->tag == "fffe,e00d" || node->tag == "fffe,e0dd") continue;
     while (!stack.empty() && stack.back().first >= indent) stack.pop_back();
     DumpNode* raw = node.get();
-    if (stack.empty()) top.push_back(std::move(node));
-    else stack.back().second->children.push_back(std::move(node));
+    if (stack.empty())
+      top.push_back(std::move(node));
+    else
+      stack.back().second->children.push_back(std::move(node));
     stack.push_back({indent, raw});
   }
   return top;

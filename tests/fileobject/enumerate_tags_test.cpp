@@ -27,8 +27,12 @@ std::vector<Record> recordsOf(const Variable& v) {
   const zyl::StructDef& def = *a.structDef();
   for (int64_t i = 0; i < a.count(); ++i) {
     const std::byte* element = a.data() + static_cast<size_t>(i) * a.elemSize();
-    auto field = [&](const char* name) { return element + def.fields()[static_cast<size_t>(def.fieldIndex(name))].offset; };
-    auto text = [&](const char* name) { return std::string(zyl::hostStringText(*reinterpret_cast<const zyl::HostString*>(field(name)))); };
+    auto field = [&](const char* name) {
+      return element + def.fields()[static_cast<size_t>(def.fieldIndex(name))].offset;
+    };
+    auto text = [&](const char* name) {
+      return std::string(zyl::hostStringText(*reinterpret_cast<const zyl::HostString*>(field(name))));
+    };
     auto number = [&](const char* name, auto& out) { std::memcpy(&out, field(name), sizeof out); };
     Record r{text("TAG"), text("DESCRIPTION"), text("VR"), text("VALUE")};
     number("LENGTH", r.length);
@@ -53,7 +57,8 @@ struct Expected {
   const DumpNode* node;
   int level, count, groupNum;
 };
-void expectRecords(const std::vector<std::unique_ptr<DumpNode>>& nodes, int level, int group, std::vector<Expected>& out) {
+void expectRecords(const std::vector<std::unique_ptr<DumpNode>>& nodes, int level, int group,
+                   std::vector<Expected>& out) {
   for (const auto& n : nodes) {
     const size_t before = out.size();
     const int items = static_cast<int>(n->children.size());
@@ -174,7 +179,7 @@ TEST_F(EnumerateTags, ItemsValuesAndWhatGetsNoRecord) {
 
   const Record* imageType = find(rs, "0008,0008");
   EXPECT_EQ(imageType->value, "ORIGINAL\\PRIMARY\\AXIAL");
-  EXPECT_EQ(imageType->length, 20u);  // the values, separators not counted
+  EXPECT_EQ(imageType->length, 20u);                    // the values, separators not counted
   EXPECT_EQ(find(rs, "0018,0020")->value, "SK\\\\SP");  // the empty value keeps its place
   EXPECT_EQ(find(rs, "0018,1030")->value.size(), 60u);
   EXPECT_EQ(find(rs, "0002,0010")->value, "1.2.840.10008.1.2.1 - Explicit VR Little Endian");
@@ -231,7 +236,8 @@ TEST_F(EnumerateTags, TheRangeBoundsTheTopLevel) {
                        "Error: Failed to find any tags between the start and stop tags. , 0010,0030, 0010,0031"));
   EXPECT_TRUE(contains(enumerateError(f, {kw("START_TAG", "0028,0010"), kw("STOP_TAG", "0028,0010")}),
                        "Error: Failed to find any tags between the start and stop tags. "));
-  EXPECT_TRUE(contains(enumerateError(f, {kw("START_TAG", "rows")}), "Error: Failed to interpret StartTag keyword value. , rows"));
+  EXPECT_TRUE(contains(enumerateError(f, {kw("START_TAG", "rows")}),
+                       "Error: Failed to interpret StartTag keyword value. , rows"));
   EXPECT_TRUE(contains(enumerateError(f, {kw("STOP_TAG", "0028,00100")}),
                        "Error: Failed to interpret StopTag keyword value. , 0028,00100"));
 }
@@ -276,7 +282,8 @@ TEST_F(EnumerateTags, TheReportListsEveryRecordAndItsFailuresAreReported) {
   // A report that cannot be opened ends the call, the records with it; one
   // that cannot be written is said so, and the records still come back.
   const fs::path nowhere = tmp("missing") / "report.txt";
-  EXPECT_TRUE(contains(enumerateError(f, {kw("FILENAME", nowhere.string())}), "Error: Failed to open file , " + nowhere.string()));
+  EXPECT_TRUE(contains(enumerateError(f, {kw("FILENAME", nowhere.string())}),
+                       "Error: Failed to open file , " + nowhere.string()));
   messages.clear();
   EXPECT_EQ(records(f, {kw("QUIET", 1), kw("FILENAME", "/dev/full")}).size(), rs.size());
   EXPECT_TRUE(sawMessage("Error: fwrite failed , /dev/full"));

@@ -16,7 +16,7 @@ namespace {
 using zyl::Type;
 using zyl::Variable;
 
-const fs::path kMr = kCorpus / "MR_small.dcm";  // 64x64, 16 bits, no private blocks
+const fs::path kMr = kCorpus / "MR_small.dcm";           // 64x64, 16 bits, no private blocks
 const fs::path kRgb = kCorpus / "SC_rgb_small_odd.dcm";  // 8 bits, three samples, odd sizes
 
 template <typename T>
@@ -114,8 +114,8 @@ TEST_F(Fidelity, IntegersOutsideTheirVrAreRefusedAndLeaveTheAttributeAsItWas) {
 TEST_F(Fidelity, SetPropertyRefusesOutOfRangeValuesBeforeWritingAnyKeyword) {
   const fs::path file = tmp("clone.dcm");
   Variable f = clone();
-  for (const auto& [keyword, value] : std::vector<std::pair<const char*, int32_t>>{
-           {"ROWS", 70000}, {"COLUMNS", -1}, {"BITS_ALLOCATED", -16}}) {
+  for (const auto& [keyword, value] :
+       std::vector<std::pair<const char*, int32_t>>{{"ROWS", 70000}, {"COLUMNS", -1}, {"BITS_ALLOCATED", -16}}) {
     const std::string error = attempt([&] {
       call(f, "SetProperty", std::vector<Variable>{}, {kw(keyword, value), kw("MODALITY", std::string("OT"))});
     });
@@ -184,10 +184,9 @@ TEST_F(Fidelity, PixelArraysOfAnotherTypeAreConvertedWhenEveryValueFits) {
   // 255 - p computed in 32 bits, as a script's arithmetic gives it.
   std::vector<int32_t> inverted(static_cast<size_t>(n));
   for (int64_t i = 0; i < n; ++i) inverted[static_cast<size_t>(i)] = 255 - original.array()->as<uint8_t>()[i];
-  auto array = std::make_unique<zyl::Array>(Type::Int32, std::vector<int64_t>(original.array()->dims(),
-                                                                              original.array()->dims() +
-                                                                                  original.array()->ndims()),
-                                            true);
+  auto array = std::make_unique<zyl::Array>(
+      Type::Int32, std::vector<int64_t>(original.array()->dims(), original.array()->dims() + original.array()->ndims()),
+      true);
   std::memcpy(array->data(), inverted.data(), inverted.size() * 4);
   call(f, "SetPixelData", {Variable::ofArray(std::move(array))}, {kw("ORDER", 1)});
   call(f, "Commit");
@@ -306,8 +305,8 @@ TEST_F(Fidelity, AnItemIdOfAnotherOrADestroyedObjectIsRefused) {
   const std::string error = callError(b, "GetValue", "300A,00C2", {kw("SEQID", itemOfA)});
   EXPECT_TRUE(contains(error, "SEQID")) << error;
   EXPECT_TRUE(contains(attempt([&] {
-                         call(b, "SetValue", {Variable::ofString("300A,00C2"), Variable::ofString("LO"),
-                                              Variable::ofString("x")},
+                         call(b, "SetValue",
+                              {Variable::ofString("300A,00C2"), Variable::ofString("LO"), Variable::ofString("x")},
                               {kw("SEQID", itemOfA)});
                        }),
                        "SEQID"));
@@ -347,9 +346,9 @@ TEST_F(Fidelity, NewerVrsAreReadAsPydicomReadsThem) {
                 {Variable::ofString("ACME"), Variable::ofString("0009"), Variable::ofString(element)});
   };
   const auto privateVr = [&](const char* element) {
-    return std::string(call(f, "GetPrivateVR",
-                            {Variable::ofString("ACME"), Variable::ofString("0009"), Variable::ofString(element)})
-                           .text());
+    return std::string(
+        call(f, "GetPrivateVR", {Variable::ofString("ACME"), Variable::ofString("0009"), Variable::ofString(element)})
+            .text());
   };
   const Variable od = privateValue("01");
   ASSERT_EQ(od.array()->elemType(), Type::Float64);
@@ -377,7 +376,9 @@ TEST_F(Fidelity, NewerVrsAreReadAsPydicomReadsThem) {
 TEST_F(Fidelity, NewerVrsAreWrittenAsPydicomReadsThem) {
   const fs::path file = tmp("clone.dcm");
   Variable f = clone();
-  ASSERT_EQ(setValue(f, "0008,0119", "UC", Variable::ofString("Code value of seventy characters, which no LO or SH could hold, UC")), "");
+  ASSERT_EQ(setValue(f, "0008,0119", "UC",
+                     Variable::ofString("Code value of seventy characters, which no LO or SH could hold, UC")),
+            "");
   ASSERT_EQ(setValue(f, "0008,1190", "UR", Variable::ofString("http://example.org/wado?a=1")), "");
   const auto setPrivate = [&](const char* element, const char* vr, Variable value) {
     call(f, "SetPrivateValue",
@@ -396,7 +397,8 @@ TEST_F(Fidelity, NewerVrsAreWrittenAsPydicomReadsThem) {
       "p = lambda e: ds[0x00091000 | e]\n"
       "print(ds[0x00080119].VR, ds.LongCodeValue)\n"
       "print(ds[0x00081190].VR, ds.RetrieveURL)\n"
-      "print(struct.unpack(\"<2d\", p(1).value), struct.unpack(\"<2I\", p(2).value), struct.unpack(\"<2q\", p(3).value))\n"
+      "print(struct.unpack(\"<2d\", p(1).value), struct.unpack(\"<2I\", p(2).value), struct.unpack(\"<2q\", "
+      "p(3).value))\n"
       "print(p(4).value, p(5).value)\n";
   EXPECT_EQ(run("/usr/bin/python3 -c '" + script + "' " + quote(file) + " 2>&1"),
             "UC Code value of seventy characters, which no LO or SH could hold, UC\n"
@@ -417,7 +419,8 @@ class PixelLayouts : public Fidelity {
         "a = pydicom.dcmread(sys.argv[1]).pixel_array\n"
         "open(sys.argv[2], \"wb\").write(a.astype(a.dtype.newbyteorder(\"<\")).tobytes())\n";
     int status = 0;
-    const std::string said = run("/usr/bin/python3 -c '" + script + "' " + quote(file) + " " + quote(out) + " 2>&1", &status);
+    const std::string said =
+        run("/usr/bin/python3 -c '" + script + "' " + quote(file) + " " + quote(out) + " 2>&1", &status);
     EXPECT_EQ(status, 0) << said;
     return readBytes(out);
   }
@@ -443,11 +446,11 @@ TEST_F(PixelLayouts, EachLayoutReadsAsPydicomReadsItAndKeepsItsBytesThroughSynta
     const char* target;  // a native syntax to change to
   };
   const Case cases[] = {
-      {"liver_1frame.dcm", Type::Byte, "1.2.840.10008.1.2"},                        // 1 bit, packed
-      {"liver_expb_1frame.dcm", Type::Byte, "1.2.840.10008.1.2.1"},                 // 1 bit, big endian
-      {"SC_ybr_full_422_uncompressed.dcm", Type::Byte, "1.2.840.10008.1.2.2"},      // two samples a pixel
-      {"rtdose_1frame.dcm", Type::UInt32, "1.2.840.10008.1.2.2"},                   // 32 bits
-      {"rtdose_expb.dcm", Type::UInt32, "1.2.840.10008.1.2.1"},                     // 32 bits, big endian, 15 frames
+      {"liver_1frame.dcm", Type::Byte, "1.2.840.10008.1.2"},                    // 1 bit, packed
+      {"liver_expb_1frame.dcm", Type::Byte, "1.2.840.10008.1.2.1"},             // 1 bit, big endian
+      {"SC_ybr_full_422_uncompressed.dcm", Type::Byte, "1.2.840.10008.1.2.2"},  // two samples a pixel
+      {"rtdose_1frame.dcm", Type::UInt32, "1.2.840.10008.1.2.2"},               // 32 bits
+      {"rtdose_expb.dcm", Type::UInt32, "1.2.840.10008.1.2.1"},                 // 32 bits, big endian, 15 frames
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -458,7 +461,8 @@ TEST_F(PixelLayouts, EachLayoutReadsAsPydicomReadsItAndKeepsItsBytesThroughSynta
     const std::vector<unsigned char> reference = pydicomPixels(source);
     EXPECT_TRUE(bytesOf(all) == reference) << bytesOf(all).size() << " bytes, pydicom " << reference.size();
     // The last frame alone is the last part of the whole.
-    const int32_t last = call(f, "QueryValue", "0028,0008").scalar().i16 == 2 ? std::stoi(getString(f, "0028,0008")) - 1 : 0;
+    const int32_t last =
+        call(f, "QueryValue", "0028,0008").scalar().i16 == 2 ? std::stoi(getString(f, "0028,0008")) - 1 : 0;
     const std::vector<unsigned char> lastFrame = ours(f, {kw("FRAME", last)});
     ASSERT_LE(lastFrame.size(), reference.size());
     EXPECT_TRUE(std::equal(lastFrame.begin(), lastFrame.end(), reference.end() - static_cast<long>(lastFrame.size())));
@@ -478,10 +482,12 @@ TEST_F(PixelLayouts, PackedAndSubsampledFramesAreWrittenBackPacked) {
   const Variable pixels = call(f, "GetPixelData", std::vector<Variable>{}, {kw("ORDER", 1)});
   std::vector<unsigned char> inverted = PixelLayouts::bytesOf(pixels);
   for (unsigned char& p : inverted) p = static_cast<unsigned char>(1 - p);
-  auto array = std::make_unique<zyl::Array>(Type::Byte, std::vector<int64_t>{static_cast<int64_t>(inverted.size())}, true);
+  auto array =
+      std::make_unique<zyl::Array>(Type::Byte, std::vector<int64_t>{static_cast<int64_t>(inverted.size())}, true);
   std::memcpy(array->data(), inverted.data(), inverted.size());
   call(f, "SetPixelData", {Variable::ofArray(std::move(array))}, {kw("ORDER", 1)});
-  auto two = std::make_unique<zyl::Array>(Type::Byte, std::vector<int64_t>{static_cast<int64_t>(inverted.size())}, true);
+  auto two =
+      std::make_unique<zyl::Array>(Type::Byte, std::vector<int64_t>{static_cast<int64_t>(inverted.size())}, true);
   two->as<uint8_t>()[0] = 2;
   EXPECT_TRUE(contains(attempt([&] { call(f, "SetPixelData", {Variable::ofArray(std::move(two))}, {kw("ORDER", 1)}); }),
                        "a sample of a 1-bit image is 2"));
@@ -494,7 +500,8 @@ TEST_F(PixelLayouts, PackedAndSubsampledFramesAreWrittenBackPacked) {
   Variable g = make(ybr.string(), {kw("CLONE", (kCorpus / "SC_ybr_full_422_uncompressed.dcm").string())});
   std::vector<unsigned char> samples = bytesOf(call(g, "GetPixelData", std::vector<Variable>{}, {kw("ORDER", 1)}));
   for (size_t i = 0; i < samples.size(); i += 3) samples[i] = static_cast<unsigned char>(255 - samples[i]);  // Y only
-  auto ybrArray = std::make_unique<zyl::Array>(Type::Byte, std::vector<int64_t>{static_cast<int64_t>(samples.size())}, true);
+  auto ybrArray =
+      std::make_unique<zyl::Array>(Type::Byte, std::vector<int64_t>{static_cast<int64_t>(samples.size())}, true);
   std::memcpy(ybrArray->data(), samples.data(), samples.size());
   call(g, "SetPixelData", {Variable::ofArray(std::move(ybrArray))}, {kw("ORDER", 1)});
   call(g, "Commit");
@@ -513,8 +520,9 @@ TEST_F(Fidelity, BareDataSetsOpenInTheFirstSyntaxThatGivesValidUids) {
     const char* file;
     const char* syntax;
   };
-  for (const Case& c : {Case{"ExplVR_LitEndNoMeta.dcm", "1.2.840.10008.1.2.1"},
-                        Case{"ExplVR_BigEndNoMeta.dcm", "1.2.840.10008.1.2.2"}, Case{"rtstruct.dcm", "1.2.840.10008.1.2"}}) {
+  for (const Case& c :
+       {Case{"ExplVR_LitEndNoMeta.dcm", "1.2.840.10008.1.2.1"}, Case{"ExplVR_BigEndNoMeta.dcm", "1.2.840.10008.1.2.2"},
+        Case{"rtstruct.dcm", "1.2.840.10008.1.2"}}) {
     const fs::path file = kCorpus / c.file;
     Variable f = make(file.string());
     const std::string theirs = run("/usr/bin/python3 -c '" + script + "' " + quote(file) + " 2>&1");

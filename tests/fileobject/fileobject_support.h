@@ -178,7 +178,8 @@ inline Kw kw(const char* name, const std::string& v) { return {name, zyl::Variab
 
 // A host array of strings.
 inline zyl::Variable strings(const std::vector<std::string>& values) {
-  auto array = std::make_unique<zyl::Array>(zyl::Type::String, std::vector<int64_t>{static_cast<int64_t>(values.size())}, true);
+  auto array =
+      std::make_unique<zyl::Array>(zyl::Type::String, std::vector<int64_t>{static_cast<int64_t>(values.size())}, true);
   for (size_t i = 0; i < values.size(); ++i) zyl::hostStringAssign(array->as<zyl::HostString>()[i], values[i]);
   return zyl::Variable::ofArray(std::move(array));
 }

@@ -56,8 +56,8 @@ TEST_F(Lifecycle, KeywordCombinationsAreCheckedInOrder) {
                        "Error: Unable to locate file (filename argument) , " + tmp("missing.dcm").string()));
   EXPECT_TRUE(contains(makeError(tmp("c.dcm").string(), {kw("CLONE", tmp("nothere.dcm").string())}),
                        "Error: Unable to locate file (CLONE keyword) "));
-  EXPECT_TRUE(contains(makeError(tmp("c.dcm").string(), {kw("CLONE", kMr.string()), kw("CREATE", 1)}),
-                       "mutually exclusive"));
+  EXPECT_TRUE(
+      contains(makeError(tmp("c.dcm").string(), {kw("CLONE", kMr.string()), kw("CREATE", 1)}), "mutually exclusive"));
 }
 
 TEST_F(Lifecycle, TheFileNameMustBeAScalarString) {
@@ -84,8 +84,8 @@ TEST_F(Lifecycle, CommitRefusesOpenedFilesAndCleanupIsIdempotent) {
     call(file, "Commit");
     FAIL() << "no error";
   } catch (const zyl::HostError& e) {
-    EXPECT_EQ(std::string(e.what()), "ZYLFFORVO::COMMIT: Error: Can not overwrite the original input file., " +
-                                         kMr.string());
+    EXPECT_EQ(std::string(e.what()),
+              "ZYLFFORVO::COMMIT: Error: Can not overwrite the original input file., " + kMr.string());
   }
   messages.clear();
   call(file, "Cleanup");
@@ -128,16 +128,15 @@ TEST_F(Lifecycle, CreatedFilesGetAMetaGroupAndValidUidsAndReadBack) {
 }
 
 TEST_F(Lifecycle, AnUnknownServiceNameFailsCreation) {
-  const std::string error =
-      makeError(tmp("x.dcm").string(), {kw("CREATE", 1), kw("SOP_CLASS", "NO_SUCH_SERVICE")});
+  const std::string error = makeError(tmp("x.dcm").string(), {kw("CREATE", 1), kw("SOP_CLASS", "NO_SUCH_SERVICE")});
   EXPECT_TRUE(contains(error, "Error: Failed to create file - , " + tmp("x.dcm").string())) << error;
 }
 
 TEST_F(Lifecycle, UidsDifferAcrossObjectsAndAreUuidsUnderTwoTwentyFive) {
   std::set<std::string> uids;
   for (int i = 0; i < 5; ++i) {
-    Variable f = make(tmp("u" + std::to_string(i) + ".dcm").string(),
-                      {kw("CREATE", 1), kw("SOP_CLASS", "STANDARD_MR_IMAGE")});
+    Variable f =
+        make(tmp("u" + std::to_string(i) + ".dcm").string(), {kw("CREATE", 1), kw("SOP_CLASS", "STANDARD_MR_IMAGE")});
     const std::string uid = getString(f, "0008,0018");
     EXPECT_TRUE(validUid(uid)) << uid;
     // "2.25." and the UUID's decimal digits, nothing appended.

@@ -55,8 +55,9 @@ TEST_F(Open, BareDataSetsAreFoundByTrialAndGetAMetaGroup) {
   EXPECT_EQ(getString(structureSet, "0008,0016"), "1.2.840.10008.5.1.4.1.1.481.3");
   writeBytes(tmp("noise.raw"), std::vector<unsigned char>(256, 0x41));
   const std::string error = makeError(tmp("noise.raw").string());
-  EXPECT_TRUE(contains(error, "Error: Failed to read file. The file is not a valid part 10 dicom file; it is missing "
-                              "the preamble and metadata headers."))
+  EXPECT_TRUE(contains(error,
+                       "Error: Failed to read file. The file is not a valid part 10 dicom file; it is missing "
+                       "the preamble and metadata headers."))
       << error;
 }
 
@@ -82,7 +83,8 @@ TEST_F(Open, MetaGroupsWithoutPreambleNameTheSyntax) {
   const fs::path rle = withoutPreamble("MR_small_RLE.dcm", tmp("rle.dcm"));
   EXPECT_TRUE(contains(makeError(rle.string()),
                        "Error: Failed unsupported transfer syntax while parsing file without preamble (syntax/file), "
-                       "1.2.840.10008.1.2.5, " + rle.string()));
+                       "1.2.840.10008.1.2.5, " +
+                           rle.string()));
 
   // A compressed syntax from the table is read with that syntax.
   Variable j2k = make(withoutPreamble("MR_small_jp2klossless.dcm", tmp("j2k.dcm")).string());
@@ -96,7 +98,8 @@ TEST_F(Open, MetaGroupsWithoutPreambleNameTheSyntax) {
 
 TEST_F(Open, ACompressedBareDataSetWithoutMetaGroupIsRefused) {
   std::vector<unsigned char> bytes = readBytes(kCorpus / "JPEG2000.dcm");
-  const uint32_t groupLength = bytes[140] | bytes[141] << 8 | bytes[142] << 16 | static_cast<uint32_t>(bytes[143]) << 24;
+  const uint32_t groupLength =
+      bytes[140] | bytes[141] << 8 | bytes[142] << 16 | static_cast<uint32_t>(bytes[143]) << 24;
   bytes.erase(bytes.begin(), bytes.begin() + 144 + groupLength);
   writeBytes(tmp("j2k.raw"), bytes);
   const std::string error = makeError(tmp("j2k.raw").string());
@@ -152,7 +155,10 @@ TEST_F(Open, ShortAndBrokenFilesEndInMessages) {
   const std::vector<unsigned char> pixelTag = {0xe0, 0x7f, 0x10, 0x00, 'O', 'W', 0, 0};
   auto at = std::search(bytes.begin(), bytes.end(), pixelTag.begin(), pixelTag.end());
   ASSERT_NE(at, bytes.end());
-  at[8] = 0xf0; at[9] = 0xff; at[10] = 0xff; at[11] = 0x7f;
+  at[8] = 0xf0;
+  at[9] = 0xff;
+  at[10] = 0xff;
+  at[11] = 0x7f;
   writeBytes(tmp("absurd.dcm"), bytes);
   EXPECT_TRUE(contains(makeError(tmp("absurd.dcm").string()), "Error: MC_Open_File failed"));
 }

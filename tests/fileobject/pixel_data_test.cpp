@@ -53,8 +53,8 @@ class PixelData : public FileObjectTest {
   fs::path image(const std::string& name, const Geometry& g) {
     const fs::path raw = tmp(name + ".raw");
     writeBytes(raw, storedBytes(g));
-    std::string lines = "(0008,0016) UI [1.2.840.10008.5.1.4.1.1.7]\n(0008,0018) UI [1.2.3.4." +
-                        std::to_string(g.frames) + "]\n";
+    std::string lines =
+        "(0008,0016) UI [1.2.840.10008.5.1.4.1.1.7]\n(0008,0018) UI [1.2.3.4." + std::to_string(g.frames) + "]\n";
     lines += "(0028,0002) US " + std::to_string(g.samples) + "\n";
     lines += std::string("(0028,0004) CS [") + (g.samples == 1 ? "MONOCHROME2" : "RGB") + "]\n";
     if (g.samples > 1) lines += "(0028,0006) US " + std::to_string(g.planar) + "\n";
@@ -71,7 +71,9 @@ class PixelData : public FileObjectTest {
     return out;
   }
 
-  Variable pixels(Variable& f, std::vector<Kw> kws = {}) { return call(f, "GetPixelData", std::vector<Variable>{}, std::move(kws)); }
+  Variable pixels(Variable& f, std::vector<Kw> kws = {}) {
+    return call(f, "GetPixelData", std::vector<Variable>{}, std::move(kws));
+  }
 
   std::string pixelError(Variable& f, std::vector<Kw> kws = {}) {
     try {
@@ -92,9 +94,12 @@ class PixelData : public FileObjectTest {
   static uint16_t at(const Variable& v, const Geometry& g, uint32_t f, uint32_t s, uint32_t r, uint32_t c) {
     size_t index = 0;
     const size_t frameElements = size_t{g.columns} * g.rows * g.samples;
-    if (g.samples == 1) index = size_t{r} * g.columns + c;
-    else if (g.planar == 0) index = (size_t{r} * g.columns + c) * g.samples + s;
-    else index = (size_t{s} * g.rows + r) * g.columns + c;
+    if (g.samples == 1)
+      index = size_t{r} * g.columns + c;
+    else if (g.planar == 0)
+      index = (size_t{r} * g.columns + c) * g.samples + s;
+    else
+      index = (size_t{s} * g.rows + r) * g.columns + c;
     index += f * frameElements;
     const auto* data = v.array()->data();
     if (v.array()->elemSize() == 1) return static_cast<uint16_t>(std::to_integer<unsigned>(data[index]));
@@ -201,7 +206,8 @@ TEST_F(PixelData, CompressedFramesEqualTheirUncompressedSource) {
     EXPECT_EQ(dims(all), dims(expected));
     expectImage(all, g, 0, 4, true);
     // Each frame alone, without the frames before it.
-    for (uint32_t frame : {3u, 0u, 2u}) expectImage(pixels(f, {kw("FRAME", static_cast<int32_t>(frame))}), g, frame, 1, true);
+    for (uint32_t frame : {3u, 0u, 2u})
+      expectImage(pixels(f, {kw("FRAME", static_cast<int32_t>(frame))}), g, frame, 1, true);
   }
   // Compressed files of the corpus against their uncompressed versions.
   Variable mr = make((kCorpus / "MR_small.dcm").string());
@@ -230,8 +236,9 @@ TEST_F(PixelData, RefusalsNameTheirReason) {
   const fs::path mpeg2 = relabelledAsMpeg2("MR_small_jp2klossless.dcm");
   Variable undecodable = make(mpeg2.string());
   const std::string error = pixelError(undecodable);
-  EXPECT_TRUE(contains(error, "Error: Failed to get pixel data, unsupported compression format (file/syntax/syntax) , " +
-                                  mpeg2.string() + ", 1.2.840.10008.1.2.4.100,  Unknown Transfer Syntax"))
+  EXPECT_TRUE(
+      contains(error, "Error: Failed to get pixel data, unsupported compression format (file/syntax/syntax) , " +
+                          mpeg2.string() + ", 1.2.840.10008.1.2.4.100,  Unknown Transfer Syntax"))
       << error;
   // NO_PIXEL_DATA is looked at before the file is opened.
   const fs::path gone = image("gone.dcm", Geometry{2, 2, 1, 1, 8});
@@ -242,7 +249,8 @@ TEST_F(PixelData, RefusalsNameTheirReason) {
   Variable twoSamples = make(image("two.dcm", Geometry{2, 2, 2, 1, 8}).string());
   EXPECT_TRUE(contains(pixelError(twoSamples), "Error: Failed to get pixel data, unsupported image (file/err) "));
   // A missing Rows is named.
-  Variable created = make(tmp("created.dcm").string(), {kw("CREATE", 1), {"SOP_CLASS", Variable::ofString("STANDARD_CT_IMAGE")}});
+  Variable created =
+      make(tmp("created.dcm").string(), {kw("CREATE", 1), {"SOP_CLASS", Variable::ofString("STANDARD_CT_IMAGE")}});
   EXPECT_TRUE(contains(pixelError(created), "Error: Failed to get samples per pixel for image (file/err) "));
 }
 

@@ -26,8 +26,7 @@ const std::map<std::string, bool> kSyntaxes = {  // UID -> decoded by dcmdjpeg (
     {"1.2.840.10008.1.2.4.91", false}};
 
 struct Reference {
-  uint16_t rows = 0, columns = 0, samples = 0, bitsAllocated = 0, bitsStored = 0, pixelRepresentation = 0,
-           planar = 0;
+  uint16_t rows = 0, columns = 0, samples = 0, bitsAllocated = 0, bitsStored = 0, pixelRepresentation = 0, planar = 0;
   long frames = 1;
   std::vector<unsigned char> bytes;  // little endian, colour by pixel
 };
@@ -147,15 +146,14 @@ TEST_F(PixelReference, EveryCompressedSyntaxDecodesAsTheReferenceToolsDo) {
   // (MR) and 8-bit colour, made by dcmcjpeg.
   for (const char* name : {"CT_small.dcm", "MR_small.dcm", "SC_rgb_small_odd.dcm"}) {
     const fs::path out = tmp(std::string("sv1_") + name);
-    if (std::system(("dcmcjpeg +e1 " + quote(kCorpus / name) + " " + quote(out) + " > /dev/null 2>&1").c_str()) ==
-        0)
+    if (std::system(("dcmcjpeg +e1 " + quote(kCorpus / name) + " " + quote(out) + " > /dev/null 2>&1").c_str()) == 0)
       files.push_back(out);
   }
   // JPEG 2000 lossy from a signed 16-bit image, made by gdcmconv.
   const fs::path lossy = tmp("j2k_lossy_CT_small.dcm");
-  if (std::system(("gdcmconv --j2k --lossy -q 5 " + quote(kCorpus / "CT_small.dcm") + " " + quote(lossy) +
-                   " > /dev/null 2>&1")
-                      .c_str()) == 0)
+  if (std::system(
+          ("gdcmconv --j2k --lossy -q 5 " + quote(kCorpus / "CT_small.dcm") + " " + quote(lossy) + " > /dev/null 2>&1")
+              .c_str()) == 0)
     files.push_back(lossy);
 
   for (const fs::path& path : files) {

@@ -47,8 +47,8 @@ class PixelWrite : public FileObjectTest {
   Variable newImage(const std::string& name, int columns, int rows, int frames, int bits = 8) {
     Variable f = make(tmp(name).string(),
                       {kw("CREATE", 1), kw("SOP_CLASS", std::string(frames > 1 ? "STANDARD_MULTIFRAME_GRAYSCALE_BYTE_"
-                                                                                  "SECONDARY_CAPTURE_IMAGE"
-                                                                                : "STANDARD_SECONDARY_CAPTURE_IMAGE"))});
+                                                                                 "SECONDARY_CAPTURE_IMAGE"
+                                                                               : "STANDARD_SECONDARY_CAPTURE_IMAGE"))});
     setPixels(f, arrayOf<uint8_t>(Type::Byte, {1}, {0}), geometry(columns, rows, frames, bits), true);
     // Readers want these too; SetPixelData leaves them to the caller.
     call(f, "SetValue", {Variable::ofString("0028,0101"), Variable::ofString("US"), Variable::ofInt32(bits)});
@@ -56,8 +56,13 @@ class PixelWrite : public FileObjectTest {
     return f;
   }
   std::vector<Kw> geometry(int columns, int rows, int frames, int bits) {
-    return {kw("COLUMNS", columns), kw("ROWS", rows), kw("NUMBER_OF_FRAMES", frames), kw("BITS_ALLOCATED", bits),
-            kw("SAMPLES_PER_PIXEL", 1), kw("PIXEL_REPRESENTATION", 0), kw("PHOTOMETRIC_INTERPRETATION", "MONOCHROME2")};
+    return {kw("COLUMNS", columns),
+            kw("ROWS", rows),
+            kw("NUMBER_OF_FRAMES", frames),
+            kw("BITS_ALLOCATED", bits),
+            kw("SAMPLES_PER_PIXEL", 1),
+            kw("PIXEL_REPRESENTATION", 0),
+            kw("PHOTOMETRIC_INTERPRETATION", "MONOCHROME2")};
   }
   // SetPixelData; with geometryOnly the pixel write is expected to fail (the
   // array is a placeholder) and only the keywords count.
@@ -104,10 +109,11 @@ TEST_F(PixelWrite, AnOddLengthEightBitImageIsPaddedWithOneZero) {
   call(f, "Commit");
   EXPECT_TRUE(contains(dump(tmp("odd.dcm")), "(7fe0,0010) OB")) << dump(tmp("odd.dcm"));
   int status = 0;
-  const std::string out = run("/usr/bin/python3 -c \"import pydicom,sys; d=pydicom.dcmread(sys.argv[1]); "
-                              "print(len(d.PixelData), d.PixelData[-1], d.pixel_array.shape)\" " +
-                                  quote(tmp("odd.dcm")),
-                              &status);
+  const std::string out =
+      run("/usr/bin/python3 -c \"import pydicom,sys; d=pydicom.dcmread(sys.argv[1]); "
+          "print(len(d.PixelData), d.PixelData[-1], d.pixel_array.shape)\" " +
+              quote(tmp("odd.dcm")),
+          &status);
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(contains(out, "514 0 (1, 513)")) << out;
 }
@@ -150,12 +156,13 @@ TEST_F(PixelWrite, LengthsAreComparedInSamplesAndOnlyNumericArraysAreTaken) {
   // Four values are four samples, not the eight of one frame, whatever their type.
   EXPECT_TRUE(contains(setError(f, arrayOf<uint16_t>(Type::UInt16, {4}, std::vector<uint16_t>(4, 1))),
                        "Error: Unable to set pixel data.  Passed in pixel data array length is not equal to the length "
-                       "of one frame. (file), " + tmp("lengths.dcm").string()));
+                       "of one frame. (file), " +
+                           tmp("lengths.dcm").string()));
   // Eight 16-bit values that fit a byte are the frame's eight samples; one that does not is refused.
   call(f, "SetPixelData", {arrayOf<uint16_t>(Type::UInt16, {8}, {1, 2, 3, 4, 5, 6, 7, 8})}, {kw("ORDER", 1)});
   EXPECT_EQ(elements<uint8_t>(pixels(f, {kw("ORDER", 1)})), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_TRUE(contains(setError(f, arrayOf<uint16_t>(Type::UInt16, {8}, {1, 2, 3, 4, 5, 6, 7, 0x0201})),
-                       "513, 0..255"));
+  EXPECT_TRUE(
+      contains(setError(f, arrayOf<uint16_t>(Type::UInt16, {8}, {1, 2, 3, 4, 5, 6, 7, 0x0201})), "513, 0..255"));
   EXPECT_EQ(elements<uint8_t>(pixels(f, {kw("ORDER", 1)})), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
   EXPECT_TRUE(contains(setError(f, Variable::ofString("pixels")), "Passed in pixel data must be a numeric array."));
   EXPECT_TRUE(contains(setError(f, Variable::ofInt32(5)), "Passed in pixel data must be a numeric array."));
@@ -167,11 +174,13 @@ TEST_F(PixelWrite, LengthsAreComparedInSamplesAndOnlyNumericArraysAreTaken) {
 
 TEST_F(PixelWrite, LossyJpegTakesAllFramesButNotOne) {
   Variable f = newImage("lossy.dcm", 16, 16, 3);
-  call(f, "SetValue", {Variable::ofString("0002,0010"), Variable::ofString("UI"), Variable::ofString("1.2.840.10008.1.2.4.50")});
+  call(f, "SetValue",
+       {Variable::ofString("0002,0010"), Variable::ofString("UI"), Variable::ofString("1.2.840.10008.1.2.4.50")});
   const std::string error = setError(f, arrayOf<uint8_t>(Type::Byte, {16, 16}, ramp(256)), {kw("FRAME", 1)});
-  EXPECT_TRUE(contains(error, "Error: Can not write a single frame into a multi-frame image that uses lossy jpeg "
-                              "compression (file/syntax/syntax) , " + tmp("lossy.dcm").string() +
-                                  ", 1.2.840.10008.1.2.4.50, "))
+  EXPECT_TRUE(contains(error,
+                       "Error: Can not write a single frame into a multi-frame image that uses lossy jpeg "
+                       "compression (file/syntax/syntax) , " +
+                           tmp("lossy.dcm").string() + ", 1.2.840.10008.1.2.4.50, "))
       << error;
   std::vector<uint8_t> all(3 * 256);
   for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint8_t>(i / 16 * 4 + 20);
@@ -204,7 +213,8 @@ TEST_F(PixelWrite, ChangingToLossyMarksTheImageUnlessAskedNotTo) {
     auto array = std::make_unique<zyl::Array>(Type::String, std::vector<int64_t>{2}, true);
     zyl::hostStringAssign(array->as<zyl::HostString>()[0], "ORIGINAL");
     zyl::hostStringAssign(array->as<zyl::HostString>()[1], "PRIMARY");
-    call(f, "SetValue", {Variable::ofString("0008,0008"), Variable::ofString("CS"), Variable::ofArray(std::move(array))});
+    call(f, "SetValue",
+         {Variable::ofString("0008,0008"), Variable::ofString("CS"), Variable::ofArray(std::move(array))});
     call(f, "SetPixelData", {arrayOf<uint8_t>(Type::Byte, {16, 8}, ramp(128))});
     call(f, "ChangeTransferSyntax", {Variable::ofString("1.2.840.10008.1.2.4.50")}, {kw("LOSSY", keep)});
     const std::string d = dump(tmp(name));
@@ -219,7 +229,8 @@ TEST_F(PixelWrite, ChangingToLossyMarksTheImageUnlessAskedNotTo) {
     // The object reopens the file written; its lossy pixels stay lossy.
     EXPECT_TRUE(contains(changeError(f, "1.2.840.10008.1.2.1"),
                          "Error: Existing format is lossy. Converting a lossy format to another format is prohibited. "
-                         "(file) , " + tmp(name).string()));
+                         "(file) , " +
+                             tmp(name).string()));
   }
 }
 
@@ -271,8 +282,9 @@ TEST_F(PixelWrite, ChangesThatAreRefused) {
                        "Error: Can not change the transfer syntax on file that was opened as a read only object "));
   Variable f = make(tmp("refused.dcm").string(), {kw("CLONE", (kCorpus / "CT_small.dcm").string())});
   // JPEG lossless process 14 is a syntax the toolkit knows, but not one of the eight.
-  EXPECT_TRUE(contains(changeError(f, "1.2.840.10008.1.2.4.57"),
-                       "Error: Failed unsupported or invalid transfer syntax uid. (syntax/file), 1.2.840.10008.1.2.4.57"));
+  EXPECT_TRUE(
+      contains(changeError(f, "1.2.840.10008.1.2.4.57"),
+               "Error: Failed unsupported or invalid transfer syntax uid. (syntax/file), 1.2.840.10008.1.2.4.57"));
   EXPECT_TRUE(contains(changeError(f, "not a uid"), "Error: Failed unsupported or invalid transfer syntax uid."));
   EXPECT_FALSE(fs::exists(tmp("refused.dcm")));
   // 16-bit data cannot become JPEG Baseline: the codec refuses, nothing is

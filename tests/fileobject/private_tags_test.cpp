@@ -37,7 +37,9 @@ class PrivateTags : public FileObjectTest {
     if (value) args.push_back(*value);
     call(f, "SetPrivateValue", std::move(args), std::move(kws));
   }
-  Variable clone(const std::string& name = "clone.dcm") { return make(tmp(name).string(), {kw("CLONE", kCt.string())}); }
+  Variable clone(const std::string& name = "clone.dcm") {
+    return make(tmp(name).string(), {kw("CLONE", kCt.string())});
+  }
 };
 
 TEST_F(PrivateTags, CorpusBlocksReadByCodeMatchDcmdump) {
@@ -61,17 +63,21 @@ TEST_F(PrivateTags, CorpusBlocksReadByCodeMatchDcmdump) {
   EXPECT_TRUE(contains(absent, "NOBODY, 0009, 02")) << absent;
   const std::string noValue = error(f, "GetPrivateValue", triple("GEMS_IDEN_01", "0009", "30"));
   EXPECT_TRUE(contains(noValue, "Private Tag is present but does not have a value")) << noValue;
-  const std::string index = error(f, "GetPrivateValueLength", triple("GEMS_IDEN_01", "0009", "02"), {kw("VALUEINDEX", 2)});
+  const std::string index =
+      error(f, "GetPrivateValueLength", triple("GEMS_IDEN_01", "0009", "02"), {kw("VALUEINDEX", 2)});
   EXPECT_TRUE(contains(index, "value index greater than value count in tag (code/grp/elem) ")) << index;
 }
 
 TEST_F(PrivateTags, ArgumentsAreCheckedInOrder) {
   Variable f = make(kCt.string());
-  EXPECT_TRUE(contains(error(f, "GetPrivateValue", {Variable::ofInt32(1), Variable::ofString("0009"), Variable::ofString("02")}),
-                       "Invalid Private Code param"));
+  EXPECT_TRUE(contains(
+      error(f, "GetPrivateValue", {Variable::ofInt32(1), Variable::ofString("0009"), Variable::ofString("02")}),
+      "Invalid Private Code param"));
   EXPECT_TRUE(contains(error(f, "GetPrivateValue", triple("", "0009", "02")), "Invalid Private Code param"));
-  EXPECT_TRUE(contains(error(f, "GetPrivateVR", triple("X", "09", "02")), "Invalid Group param...must be a string with exactly 4 chars."));
-  EXPECT_TRUE(contains(error(f, "GetPrivateVR", triple("X", "0009", "002")), "Invalid Element param...must be a string with exactly 2 chars."));
+  EXPECT_TRUE(contains(error(f, "GetPrivateVR", triple("X", "09", "02")),
+                       "Invalid Group param...must be a string with exactly 4 chars."));
+  EXPECT_TRUE(contains(error(f, "GetPrivateVR", triple("X", "0009", "002")),
+                       "Invalid Element param...must be a string with exactly 2 chars."));
   // Texts without a hexadecimal digit where the number starts are refused, not read as garbage.
   EXPECT_TRUE(contains(error(f, "QueryPrivateValue", triple("X", "zz09", "02")), "Invalid Group param"));
   EXPECT_TRUE(contains(error(f, "QueryPrivateValue", triple("X", "0009", "g2")), "Invalid Element param"));
@@ -150,11 +156,14 @@ TEST_F(PrivateTags, ElementOffsetsFollowTheCreatorsBlock) {
   set(f, "MINE", "0029", "10", "LO", std::nullopt, {kw("BLOCKREMOVE", 1)});
   EXPECT_EQ(get(f, "QueryPrivateValue", "MINE", "0029", "10").scalar().i16, 0);
   EXPECT_EQ(get(f, "QueryPrivateValue", "OTHER", "0029", "10").scalar().i16, 2);
-  const std::string again = error(f, "SetPrivateValue", args = [&] {
-    std::vector<Variable> a = triple("MINE", "0029", "10");
-    a.push_back(Variable::ofString("LO"));
-    return a;
-  }(), {kw("BLOCKREMOVE", 1)});
+  const std::string again = error(f, "SetPrivateValue",
+                                  args =
+                                      [&] {
+                                        std::vector<Variable> a = triple("MINE", "0029", "10");
+                                        a.push_back(Variable::ofString("LO"));
+                                        return a;
+                                      }(),
+                                  {kw("BLOCKREMOVE", 1)});
   EXPECT_TRUE(contains(again, "Error: Failed to delete private block (code/grp/err) , MINE, 0029")) << again;
 }
 

@@ -23,22 +23,32 @@ const struct {
   const char* tag;
   const char* vr;
 } kAttributes[] = {
-    {"BITS_ALLOCATED", "0028,0100", "US"}, {"BITS_STORED", "0028,0101", "US"},
-    {"COLUMNS", "0028,0011", "US"},        {"HIGH_BIT", "0028,0102", "US"},
-    {"IMAGE_TYPE", "0008,0008", "CS"},     {"INSTANCE_NUMBER", "0020,0013", "IS"},
-    {"MODALITY", "0008,0060", "CS"},       {"NUMBER_OF_FRAMES", "0028,0008", "IS"},
-    {"PHOTOMETRIC_INTERPRETATION", "0028,0004", "CS"}, {"PIXEL_ASPECT_RATIO", "0028,0034", "IS"},
-    {"PIXEL_MAX", "0028,0107", "US"},      {"PIXEL_MIN", "0028,0106", "US"},
-    {"PIXEL_REPRESENTATION", "0028,0103", "US"}, {"PIXEL_SPACING", "0028,0030", "DS"},
-    {"PLANAR_CONFIGURATION", "0028,0006", "US"}, {"ROWS", "0028,0010", "US"},
-    {"SAMPLES_PER_PIXEL", "0028,0002", "US"}, {"SOP_CLASS_UID", "0008,0016", "UI"},
+    {"BITS_ALLOCATED", "0028,0100", "US"},
+    {"BITS_STORED", "0028,0101", "US"},
+    {"COLUMNS", "0028,0011", "US"},
+    {"HIGH_BIT", "0028,0102", "US"},
+    {"IMAGE_TYPE", "0008,0008", "CS"},
+    {"INSTANCE_NUMBER", "0020,0013", "IS"},
+    {"MODALITY", "0008,0060", "CS"},
+    {"NUMBER_OF_FRAMES", "0028,0008", "IS"},
+    {"PHOTOMETRIC_INTERPRETATION", "0028,0004", "CS"},
+    {"PIXEL_ASPECT_RATIO", "0028,0034", "IS"},
+    {"PIXEL_MAX", "0028,0107", "US"},
+    {"PIXEL_MIN", "0028,0106", "US"},
+    {"PIXEL_REPRESENTATION", "0028,0103", "US"},
+    {"PIXEL_SPACING", "0028,0030", "DS"},
+    {"PLANAR_CONFIGURATION", "0028,0006", "US"},
+    {"ROWS", "0028,0010", "US"},
+    {"SAMPLES_PER_PIXEL", "0028,0002", "US"},
+    {"SOP_CLASS_UID", "0008,0016", "UI"},
     {"SOP_INSTANCE_UID", "0008,0018", "UI"},
 };
 
 std::vector<std::string> textsOf(const Variable& v) {
   if (!v.isArray()) return {std::string(v.text())};
   std::vector<std::string> out;
-  for (int64_t i = 0; i < v.array()->count(); ++i) out.emplace_back(zyl::hostStringText(v.array()->as<zyl::HostString>()[i]));
+  for (int64_t i = 0; i < v.array()->count(); ++i)
+    out.emplace_back(zyl::hostStringText(v.array()->as<zyl::HostString>()[i]));
   return out;
 }
 
@@ -99,10 +109,10 @@ TEST_F(Properties, GetPropertyGivesWhatGetValueGivesAndTheObjectsOwnFields) {
   EXPECT_EQ(property(withoutPixels, "NO_PIXEL_DATA").scalar().i16, 1);
 
   // The UID as stored (dcmdump agrees) and the syntax's name without its leading space.
-  for (const auto& [file, name] : {std::pair{"MR_small_implicit.dcm", "Implicit VR Little Endian"},
-                                   std::pair{"CT_small.dcm", "Explicit VR Little Endian"},
-                                   std::pair{"JPEG2000.dcm", "JPEG 2000"}, std::pair{"MR_small_RLE.dcm", "RLE"},
-                                   std::pair{"MR_small_jpeg_ls_lossless.dcm", "JPEG-LS Lossless"}}) {
+  for (const auto& [file, name] :
+       {std::pair{"MR_small_implicit.dcm", "Implicit VR Little Endian"},
+        std::pair{"CT_small.dcm", "Explicit VR Little Endian"}, std::pair{"JPEG2000.dcm", "JPEG 2000"},
+        std::pair{"MR_small_RLE.dcm", "RLE"}, std::pair{"MR_small_jpeg_ls_lossless.dcm", "JPEG-LS Lossless"}}) {
     SCOPED_TRACE(file);
     Variable f = make((kCorpus / file).string());
     const std::vector<std::string> syntax = textsOf(property(f, "TRANSFER_SYNTAX"));
@@ -115,20 +125,32 @@ TEST_F(Properties, GetPropertyGivesWhatGetValueGivesAndTheObjectsOwnFields) {
 TEST_F(Properties, KeywordsGoInNameOrderAndAFailureKeepsTheValuesBeforeIt) {
   Variable f = make(kCt.string());  // no Pixel Aspect Ratio
   std::vector<Kw> kws{{"ROWS", Variable{}}, {"PIXEL_ASPECT_RATIO", Variable{}}, {"COLUMNS", Variable{}}};
-  EXPECT_TRUE(contains(callKeeping(f, "GetProperty", kws), "Error: Dicom Tag is not in dicom file (tag/err), 0028,0034"));
+  EXPECT_TRUE(
+      contains(callKeeping(f, "GetProperty", kws), "Error: Dicom Tag is not in dicom file (tag/err), 0028,0034"));
   EXPECT_TRUE(sameValue(kws[2].value, call(f, "GetValue", "0028,0011")));
   EXPECT_FALSE(kws[0].value.isDefined());
 }
 
 TEST_F(Properties, SetPropertyWritesEachAttributeWithItsVr) {
   Variable f = clone(kMr);
-  std::vector<Kw> kws{
-      kw("BITS_ALLOCATED", 16), kw("BITS_STORED", "12"), {"COLUMNS", Variable::ofFloat64(48)}, kw("HIGH_BIT", 11),
-      {"IMAGE_TYPE", strings({"DERIVED", "SECONDARY"})}, kw("INSTANCE_NUMBER", 7), kw("MODALITY", "OT"),
-      kw("NUMBER_OF_FRAMES", 1), kw("PHOTOMETRIC_INTERPRETATION", "MONOCHROME1"),
-      {"PIXEL_ASPECT_RATIO", strings({"1", "2"})}, kw("PIXEL_MAX", 900), kw("PIXEL_MIN", 3),
-      kw("PIXEL_REPRESENTATION", 1), {"PIXEL_SPACING", Variable::ofFloat64(0.5)}, kw("PLANAR_CONFIGURATION", 0),
-      kw("ROWS", 32), kw("SAMPLES_PER_PIXEL", 1), kw("SOP_INSTANCE_UID", "1.2.826.0.1.3680043.2.1125.42")};
+  std::vector<Kw> kws{kw("BITS_ALLOCATED", 16),
+                      kw("BITS_STORED", "12"),
+                      {"COLUMNS", Variable::ofFloat64(48)},
+                      kw("HIGH_BIT", 11),
+                      {"IMAGE_TYPE", strings({"DERIVED", "SECONDARY"})},
+                      kw("INSTANCE_NUMBER", 7),
+                      kw("MODALITY", "OT"),
+                      kw("NUMBER_OF_FRAMES", 1),
+                      kw("PHOTOMETRIC_INTERPRETATION", "MONOCHROME1"),
+                      {"PIXEL_ASPECT_RATIO", strings({"1", "2"})},
+                      kw("PIXEL_MAX", 900),
+                      kw("PIXEL_MIN", 3),
+                      kw("PIXEL_REPRESENTATION", 1),
+                      {"PIXEL_SPACING", Variable::ofFloat64(0.5)},
+                      kw("PLANAR_CONFIGURATION", 0),
+                      kw("ROWS", 32),
+                      kw("SAMPLES_PER_PIXEL", 1),
+                      kw("SOP_INSTANCE_UID", "1.2.826.0.1.3680043.2.1125.42")};
   ASSERT_EQ(setProperties(f, kws), "");
   for (const auto& p : kAttributes) {
     const auto given = std::find_if(kws.begin(), kws.end(), [&](const Kw& k) { return k.name == p.keyword; });
@@ -144,8 +166,10 @@ TEST_F(Properties, SetPropertyWritesEachAttributeWithItsVr) {
     }
     double want = 0, have = 0;
     ASSERT_TRUE(zyl::numericValue(given->value, &want));
-    if (got.type() == Type::String) have = std::stod(std::string(got.text()));
-    else ASSERT_TRUE(zyl::numericValue(got, &have));
+    if (got.type() == Type::String)
+      have = std::stod(std::string(got.text()));
+    else
+      ASSERT_TRUE(zyl::numericValue(got, &have));
     EXPECT_EQ(have, want);
   }
   EXPECT_EQ(getString(f, "0020,0013"), "7");  // no blanks from the number's text
@@ -182,17 +206,20 @@ TEST_F(Properties, SopUidsReachTheMetaGroupAndPixelBoundsFollowTheRepresentation
   Variable f = clone(kMr);
   const std::string sopClass = "1.2.840.10008.5.1.4.1.1.7";
   const std::string instance = "1.2.826.0.1.3680043.2.1125.7.1";
-  ASSERT_EQ(setProperties(f, {kw("SOP_CLASS_UID", sopClass), kw("SOP_INSTANCE_UID", instance), kw("PIXEL_MIN", -100)}), "");
+  ASSERT_EQ(setProperties(f, {kw("SOP_CLASS_UID", sopClass), kw("SOP_INSTANCE_UID", instance), kw("PIXEL_MIN", -100)}),
+            "");
   EXPECT_EQ(call(f, "GetValue", "0028,0106").scalar().i16, -100);
   call(f, "Commit", std::vector<Variable>{});
-  const std::string check = run("/usr/bin/python3 -c \"import pydicom,sys; d=pydicom.dcmread(sys.argv[1]); "
-                                "print(d.file_meta.MediaStorageSOPClassUID, d.SOPClassUID, "
-                                "d.file_meta.MediaStorageSOPInstanceUID, d.SOPInstanceUID, d.SmallestImagePixelValue)\" " +
-                                quote(tmp("clone.dcm")));
+  const std::string check =
+      run("/usr/bin/python3 -c \"import pydicom,sys; d=pydicom.dcmread(sys.argv[1]); "
+          "print(d.file_meta.MediaStorageSOPClassUID, d.SOPClassUID, "
+          "d.file_meta.MediaStorageSOPInstanceUID, d.SOPInstanceUID, d.SmallestImagePixelValue)\" " +
+          quote(tmp("clone.dcm")));
   EXPECT_EQ(check, sopClass + " " + sopClass + " " + instance + " " + instance + " -100\n");
 
-  const fs::path unsignedFile = fromDump("unsigned.dcm", "(0008,0016) UI [1.2.840.10008.5.1.4.1.1.7]\n"
-                                                         "(0008,0018) UI [1.2.3.4.9]\n(0028,0103) US 0\n");
+  const fs::path unsignedFile = fromDump("unsigned.dcm",
+                                         "(0008,0016) UI [1.2.840.10008.5.1.4.1.1.7]\n"
+                                         "(0008,0018) UI [1.2.3.4.9]\n(0028,0103) US 0\n");
   Variable u = clone(unsignedFile, "unsigned_clone.dcm");
   ASSERT_EQ(setProperties(u, {kw("PIXEL_MAX", 60000)}), "");
   EXPECT_EQ(call(u, "GetValue", "0028,0107").type(), Type::UInt16);
@@ -203,7 +230,7 @@ TEST_F(Properties, QueryValueTakesPropertyNamesInAnyCaseAndEveryTag) {
   Variable f = make(kMr.string());
   for (const char* name : {"ROWS", "Rows", "rows", "filename", "transfer_syntax", "sop_instance_uid"})
     EXPECT_EQ(query(f, name), 2) << name;
-  EXPECT_EQ(query(f, "pixel_aspect_ratio"), 0);  // absent
+  EXPECT_EQ(query(f, "pixel_aspect_ratio"), 0);        // absent
   EXPECT_EQ(query(f, "rows", {kw("SEQID", 999)}), 2);  // always the top level
   for (const char* name : {"no_pixel_data", "rowz"})
     EXPECT_TRUE(contains(callError(f, "QueryValue", name),

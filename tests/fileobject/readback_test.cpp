@@ -77,8 +77,7 @@ class Readback : public FileObjectTest {
 
 TEST_F(Readback, CreatedFilesHoldTheAttributesWeSet) {
   for (const auto& [service, sopClass] : std::vector<std::pair<std::string, std::string>>{
-           {"STANDARD_CT_IMAGE", "1.2.840.10008.5.1.4.1.1.2"},
-           {"STANDARD_MR_IMAGE", "1.2.840.10008.5.1.4.1.1.4"}}) {
+           {"STANDARD_CT_IMAGE", "1.2.840.10008.5.1.4.1.1.2"}, {"STANDARD_MR_IMAGE", "1.2.840.10008.5.1.4.1.1.4"}}) {
     SCOPED_TRACE(service);
     const fs::path out = tmp(service + ".dcm");
     Variable f = make(out.string(), {kw("CREATE", 1), kw("SOP_CLASS", service)});

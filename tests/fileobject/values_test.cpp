@@ -23,26 +23,27 @@ class Values : public FileObjectTest {
   Variable everyVr() {
     const fs::path raw = tmp("ow.raw");
     writeBytes(raw, {0x01, 0x00, 0xff, 0xff, 0x34, 0x12, 0x00, 0x80});
-    const fs::path f = fromDump(
-        "vrs.dcm",
-        "(0008,0016) UI [1.2.840.10008.5.1.4.1.1.7]\n(0008,0018) UI [1.2.3.4.5]\n"
-        "(0008,0020) DA [20240131]\n(0008,002a) DT [20240131123456.5]\n(0008,0030) TM [123456]\n"
-        "(0008,0050) SH [ACC1]\n(0008,0054) AE [STORE_AE\\OTHER_AE]\n(0008,0060) CS [OT]\n"
-        "(0008,0081) ST [Street 1]\n(0008,030e) UT [free text value]\n"
-        "(0008,1140) SQ (Sequence with undefined length)\n"
-        "(fffe,e000) na (Item)\n(0008,1150) UI [1.2.3.1]\n(0008,1155) UI [9.8.1]\n(fffe,e00d) na\n"
-        "(fffe,e000) na (Item)\n(0008,1150) UI [1.2.3.2]\n(0008,1155) UI [9.8.2]\n"
-        "(0008,9215) SQ (Sequence with undefined length)\n(fffe,e000) na (Item)\n(0008,0100) SH [NESTED]\n"
-        "(fffe,e00d) na\n(fffe,e0dd) na\n(fffe,e00d) na\n"
-        "(fffe,e000) na (Item)\n(0008,1150) UI [1.2.3.3]\n(0008,1155) UI [9.8.3]\n(fffe,e00d) na\n"
-        "(fffe,e0dd) na\n"
-        "(0008,1161) UL 7\\4000000000\n(0010,0010) PN [Doe^Jane]\n(0010,0020) LO [ID42]\n"
-        "(0010,1010) AS [042Y]\n(0010,4000) LT [long text]\n(0010,9431) FL 2.5\n"
-        "(0011,0010) LO [ACME]\n(0011,1001) UN 0a\\0b\\0c\\0d\n"
-        "(0018,1638) OF 1.5\\-2\n(0018,6020) SL -70000\n(0018,9089) FD 0.5\\1.25\\-2\n"
-        "(0018,9219) SS -5\n(0020,0013) IS [7]\n(0028,0009) AT (0018,1063)\\(0018,1065)\n"
-        "(0028,0010) US 512\n(0028,0030) DS [0.5\\0.25]\n(0042,0011) OB 01\\02\\03\\04\n"
-        "(7fe0,0010) OW =" + raw.string() + "\n");
+    const fs::path f =
+        fromDump("vrs.dcm",
+                 "(0008,0016) UI [1.2.840.10008.5.1.4.1.1.7]\n(0008,0018) UI [1.2.3.4.5]\n"
+                 "(0008,0020) DA [20240131]\n(0008,002a) DT [20240131123456.5]\n(0008,0030) TM [123456]\n"
+                 "(0008,0050) SH [ACC1]\n(0008,0054) AE [STORE_AE\\OTHER_AE]\n(0008,0060) CS [OT]\n"
+                 "(0008,0081) ST [Street 1]\n(0008,030e) UT [free text value]\n"
+                 "(0008,1140) SQ (Sequence with undefined length)\n"
+                 "(fffe,e000) na (Item)\n(0008,1150) UI [1.2.3.1]\n(0008,1155) UI [9.8.1]\n(fffe,e00d) na\n"
+                 "(fffe,e000) na (Item)\n(0008,1150) UI [1.2.3.2]\n(0008,1155) UI [9.8.2]\n"
+                 "(0008,9215) SQ (Sequence with undefined length)\n(fffe,e000) na (Item)\n(0008,0100) SH [NESTED]\n"
+                 "(fffe,e00d) na\n(fffe,e0dd) na\n(fffe,e00d) na\n"
+                 "(fffe,e000) na (Item)\n(0008,1150) UI [1.2.3.3]\n(0008,1155) UI [9.8.3]\n(fffe,e00d) na\n"
+                 "(fffe,e0dd) na\n"
+                 "(0008,1161) UL 7\\4000000000\n(0010,0010) PN [Doe^Jane]\n(0010,0020) LO [ID42]\n"
+                 "(0010,1010) AS [042Y]\n(0010,4000) LT [long text]\n(0010,9431) FL 2.5\n"
+                 "(0011,0010) LO [ACME]\n(0011,1001) UN 0a\\0b\\0c\\0d\n"
+                 "(0018,1638) OF 1.5\\-2\n(0018,6020) SL -70000\n(0018,9089) FD 0.5\\1.25\\-2\n"
+                 "(0018,9219) SS -5\n(0020,0013) IS [7]\n(0028,0009) AT (0018,1063)\\(0018,1065)\n"
+                 "(0028,0010) US 512\n(0028,0030) DS [0.5\\0.25]\n(0042,0011) OB 01\\02\\03\\04\n"
+                 "(7fe0,0010) OW =" +
+                     raw.string() + "\n");
     return make(f.string());
   }
 };
@@ -79,7 +80,8 @@ TEST_F(Values, TagStringsAreNineCharactersOfWhichTheHexDigitsCount) {
 TEST_F(Values, AbsentAndNullAttributes) {
   Variable f = make((kCorpus / "MR_small.dcm").string());
   const std::string absent = "0010,2160";  // Ethnic Group is not in the file
-  EXPECT_TRUE(contains(callError(f, "GetValue", absent), "Error: Dicom Tag is not in dicom file (tag/err), 0010,2160, "));
+  EXPECT_TRUE(
+      contains(callError(f, "GetValue", absent), "Error: Dicom Tag is not in dicom file (tag/err), 0010,2160, "));
   EXPECT_TRUE(contains(callError(f, "GetValueCount", absent), "Error: Failed to get value count for , 0010,2160"));
   EXPECT_TRUE(contains(callError(f, "GetValueLength", absent), "Error: Failed to get value count for , 0010,2160"));
   EXPECT_EQ(call(f, "QueryValue", absent).scalar().i16, 0);
@@ -89,8 +91,8 @@ TEST_F(Values, AbsentAndNullAttributes) {
   EXPECT_EQ(call(f, "GetValueLength", null).scalar().u32, 0u);
   EXPECT_EQ(call(f, "QueryValue", null).scalar().i16, 1);
   EXPECT_EQ(call(f, "QueryValue", "0010,0010").scalar().i16, 2);
-  EXPECT_TRUE(
-      contains(callError(f, "GetValue", null), "Error: Dicom Tag is present but does not have a value (tag/err), 0008,0021"));
+  EXPECT_TRUE(contains(callError(f, "GetValue", null),
+                       "Error: Dicom Tag is present but does not have a value (tag/err), 0008,0021"));
   // Names: any case; unknown names and the pixel-data switch are refused.
   EXPECT_EQ(call(f, "QueryValue", "ROWS").scalar().i16, 2);
   EXPECT_EQ(call(f, "QueryValue", "Rows").scalar().i16, 2);
@@ -110,13 +112,20 @@ TEST_F(Values, EveryVrComesBackAsItsHostType) {
     Type type;
     int64_t count;  // 1: scalar
   };
-  for (const Expect& e : std::vector<Expect>{{"0008,0020", Type::String, 1}, {"0008,0054", Type::String, 2},
-                                             {"0028,0030", Type::String, 2}, {"0018,9219", Type::Int16, 1},
-                                             {"0028,0010", Type::UInt16, 1}, {"0028,0009", Type::UInt32, 2},
-                                             {"0008,1161", Type::UInt32, 2}, {"0018,6020", Type::Int32, 1},
-                                             {"0008,1140", Type::Int32, 3}, {"0010,9431", Type::Float32, 1},
-                                             {"0018,9089", Type::Float64, 3}, {"0011,1001", Type::Byte, 4},
-                                             {"0042,0011", Type::Byte, 4}, {"7fe0,0010", Type::Int16, 4},
+  for (const Expect& e : std::vector<Expect>{{"0008,0020", Type::String, 1},
+                                             {"0008,0054", Type::String, 2},
+                                             {"0028,0030", Type::String, 2},
+                                             {"0018,9219", Type::Int16, 1},
+                                             {"0028,0010", Type::UInt16, 1},
+                                             {"0028,0009", Type::UInt32, 2},
+                                             {"0008,1161", Type::UInt32, 2},
+                                             {"0018,6020", Type::Int32, 1},
+                                             {"0008,1140", Type::Int32, 3},
+                                             {"0010,9431", Type::Float32, 1},
+                                             {"0018,9089", Type::Float64, 3},
+                                             {"0011,1001", Type::Byte, 4},
+                                             {"0042,0011", Type::Byte, 4},
+                                             {"7fe0,0010", Type::Int16, 4},
                                              {"0018,1638", Type::Float32, 2}}) {
     Variable count;
     Variable tag = Variable::ofString(e.tag);
@@ -158,8 +167,8 @@ TEST_F(Values, EveryVrComesBackAsItsHostType) {
   EXPECT_EQ(std::string(call(f, "GetVR", "0018,1638").text()), "OF");
   EXPECT_EQ(std::string(call(f, "GetVR", "0008,1140").text()), "SQ");
   EXPECT_TRUE(contains(callError(f, "GetVR", "0010,1030"), "Error: Failed to get value count for , 0010,1030"));
-  EXPECT_EQ(std::string(call(f, "GetDescription", "0010,0010").text()), run("dcmdump -q +P 0010,0010 " +
-      quote(tmp("vrs.dcm")) + " | sed 's/.* //' | tr -d '\\n'"));
+  EXPECT_EQ(std::string(call(f, "GetDescription", "0010,0010").text()),
+            run("dcmdump -q +P 0010,0010 " + quote(tmp("vrs.dcm")) + " | sed 's/.* //' | tr -d '\\n'"));
 }
 
 TEST_F(Values, SequenceItemsAreAddressedThroughSeqId) {
@@ -238,7 +247,8 @@ TEST_F(Values, PixelDataRawDecompressedOrRefused) {
     const uint32_t samples = call(f, "GetValue", "0028,0002").scalar().u16;
     const uint32_t bits = call(f, "GetValue", "0028,0100").scalar().u16;
     EXPECT_EQ(data.type(), bits > 8 ? Type::Int16 : Type::Byte);
-    const int64_t frames = call(f, "QueryValue", "0028,0008").scalar().i16 == 2 ? std::stoi(getString(f, "0028,0008")) : 1;
+    const int64_t frames =
+        call(f, "QueryValue", "0028,0008").scalar().i16 == 2 ? std::stoi(getString(f, "0028,0008")) : 1;
     // 32-bit samples come as two 16-bit words, as the native value reads.
     EXPECT_EQ(data.array()->count(), static_cast<int64_t>(rows) * columns * samples * frames * (bits > 16 ? 2 : 1));
     const std::vector<unsigned char> expected = decoded(kCorpus / name, work);
@@ -336,11 +346,11 @@ class Corpus : public Values {
 };
 
 TEST_F(Corpus, ValuesEqualWhatDcmdumpShows) {
-  for (const char* name : {"CT_small.dcm", "MR_small.dcm", "MR_small_implicit.dcm", "MR_small_bigendian.dcm",
-                           "ExplVR_BigEnd.dcm", "rtplan.dcm", "rtdose.dcm", "test-SR.dcm",
-                           "waveform_ecg.dcm", "JPEG2000.dcm", "liver_1frame.dcm", "SC_rgb_rle.dcm", "reportsi.dcm",
-                           "image_dfl.dcm", "priv_SQ.dcm",
-                           "SC_rgb_small_odd.dcm", "emri_small.dcm", "JPEG-lossy.dcm", "rtdose_expb.dcm"}) {
+  for (const char* name :
+       {"CT_small.dcm", "MR_small.dcm", "MR_small_implicit.dcm", "MR_small_bigendian.dcm", "ExplVR_BigEnd.dcm",
+        "rtplan.dcm", "rtdose.dcm", "test-SR.dcm", "waveform_ecg.dcm", "JPEG2000.dcm", "liver_1frame.dcm",
+        "SC_rgb_rle.dcm", "reportsi.dcm", "image_dfl.dcm", "priv_SQ.dcm", "SC_rgb_small_odd.dcm", "emri_small.dcm",
+        "JPEG-lossy.dcm", "rtdose_expb.dcm"}) {
     const fs::path path = kCorpus / name;
     if (!fs::exists(path)) continue;
     SCOPED_TRACE(name);

@@ -169,8 +169,9 @@ TEST_F(WriteValues, ArgumentAndVrRulesAndWhatTheyLeaveBehind) {
       {"UN", "Error: Failed to set value, unsupported VR type (tag/vr), 0010,0010, UN"},
       {"XX", "Error: Failed to set value, unsupported VR type (tag/vr), 0010,0010, XX"},
       {"sq", "Error: Failed to set value, unsupported VR type (tag/vr), 0010,0010, sq"},
-      {"SQ", "Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) , "
-             "0010,0010"},
+      {"SQ",
+       "Error: You can only remove SQ tags with SetValue, call AddSequence or AddGroup to add a sequence.(tag) , "
+       "0010,0010"},
   };
   for (const Case& c : cases) {
     set(f, "0010,0010", "PN", Variable::ofString("Back^Again"));
@@ -180,8 +181,8 @@ TEST_F(WriteValues, ArgumentAndVrRulesAndWhatTheyLeaveBehind) {
   }
   // A value the VR cannot hold: the attribute keeps its value.
   set(f, "0028,0010", "US", Variable::ofInt32(64));
-  const std::string error = setError(f, {Variable::ofString("0028,0010"), Variable::ofString("US"),
-                                         Variable::ofString("not a number")});
+  const std::string error =
+      setError(f, {Variable::ofString("0028,0010"), Variable::ofString("US"), Variable::ofString("not a number")});
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(call(f, "GetValue", "0028,0010").scalar().u16, 64u);
 }
@@ -222,8 +223,7 @@ TEST_F(WriteValues, ClearSetsNullRemoveEmptiesNeitherAddsAGroupLength) {
   EXPECT_TRUE(contains(d, "(0010,0030) DA [19700101]")) << d;
   // The file stays readable by pydicom whatever became of the group length.
   int status = 0;
-  run("/usr/bin/python3 -c \"import pydicom,sys; pydicom.dcmread(sys.argv[1])\" " + quote(tmp("clone.dcm")) +
-          " 2>&1",
+  run("/usr/bin/python3 -c \"import pydicom,sys; pydicom.dcmread(sys.argv[1])\" " + quote(tmp("clone.dcm")) + " 2>&1",
       &status);
   EXPECT_EQ(status, 0);
 }
@@ -250,7 +250,8 @@ TEST_F(WriteValues, SequencesAreBuiltItemByItem) {
   const int16_t again = call(f, "AddGroup", "0008,1140").scalar().i16;
   set(f, "0008,1155", "UI", Variable::ofString("1.2.3.9"), {kw("SEQID", again)});
   // The toolkit refuses items for an attribute it does not know.
-  EXPECT_TRUE(contains(callError(f, "AddSequence", "0011,1001"), "Error: Failed to add a new empty sequence(tag/err). "));
+  EXPECT_TRUE(
+      contains(callError(f, "AddSequence", "0011,1001"), "Error: Failed to add a new empty sequence(tag/err). "));
   EXPECT_TRUE(contains(callError(f, "AddGroup", "0011,1001"), "Error: Failed to add a new group(tag/err). "));
 
   call(f, "Commit");

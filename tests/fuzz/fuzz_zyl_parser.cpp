@@ -9,16 +9,16 @@
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view source(reinterpret_cast<const char*>(data), size);
-    try {
-        zyl::lang::SlotTable globals;
-        zyl::lang::parse(zyl::lang::tokenize(source), globals);
-    } catch (const zyl::lang::ScriptError&) {
-    }
-    try {
-        zyl::lang::SlotTable globals;
-        zyl::lang::parseSource(source, globals, 7);
-    } catch (const zyl::lang::ScriptError&) {
-    }
-    return 0;
+  const std::string_view source(reinterpret_cast<const char*>(data), size);
+  try {
+    zyl::lang::SlotTable globals;
+    zyl::lang::parse(zyl::lang::tokenize(source), globals);
+  } catch (const zyl::lang::ScriptError&) {
+  }
+  try {
+    zyl::lang::SlotTable globals;
+    zyl::lang::parseSource(source, globals, 7);
+  } catch (const zyl::lang::ScriptError&) {
+  }
+  return 0;
 }

@@ -20,11 +20,11 @@ void walkObject(int id);
 
 // Hands out `bytes` in pieces of `sizes`, cycling; the last piece ends the input.
 struct PieceReader {
-    const std::uint8_t* bytes = nullptr;
-    std::size_t size = 0;
-    std::size_t offset = 0;
-    std::vector<std::size_t> sizes{4096};
-    std::size_t next = 0;
+  const std::uint8_t* bytes = nullptr;
+  std::size_t size = 0;
+  std::size_t offset = 0;
+  std::vector<std::size_t> sizes{4096};
+  std::size_t next = 0;
 };
 MC_STATUS pieceFileReader(const char*, void* userInfo, int* size, void** data, int isFirst, int* isLast);
 MC_STATUS pieceStreamReader(int, void* userInfo, int isFirst, int* size, void** data, int* isLast);

@@ -14,9 +14,7 @@ namespace fs = std::filesystem;
 
 class IniFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path = (dir / "merge.ini").string();
-  }
+  void SetUp() override { path = (dir / "merge.ini").string(); }
   void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
   std::string read() { return zyl::test::ReadText(path); }
   zyl::test::TempDir temp{"zyl_ini"};

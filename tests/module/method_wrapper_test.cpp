@@ -48,8 +48,7 @@ HostVar* staticEcho(orvo::MethodCall<orvo::StaticMethod, orvo::NoKeywords>& call
 }
 
 const HostRoutineDef kFunctions[] = {
-    {"ZYLFFORVO::TAGLENGTH", orvo::method<orvo::FileInstance, CountKeywords, tagLength>, 2, 2,
-     HOST_ROUTINE_KEYWORDS},
+    {"ZYLFFORVO::TAGLENGTH", orvo::method<orvo::FileInstance, CountKeywords, tagLength>, 2, 2, HOST_ROUTINE_KEYWORDS},
     {"ZYLFFORVO::STRICTCOUNT", orvo::method<orvo::FileInstance, orvo::NoKeywords, strictCount>, 1, 4,
      HOST_ROUTINE_KEYWORDS},
     {"ZYLFFORVOQUERY::STATICECHO", orvo::method<orvo::StaticMethod, orvo::NoKeywords, staticEcho>, 2, 2,

@@ -29,12 +29,9 @@ class ModuleLoad : public ::testing::Test {
     setenv("ZYL_USER_DIR", userBase_.c_str(), 1);
     // A definition that exists before the module loads, carrying its own
     // class record: the module must keep that record.
-    const HostStructTag storScu[] = {{"ZYLFFORVOSTORSCU_TOP", Type::Int64},
-                                     {"ORVOSTORSCUAENSTORAGE", Type::String},
-                                     {"ORVOSTORSCUCB", Type::String},
-                                     {"ORVOSTORSCUCBDATA", Type::Pointer},
-                                     {"ZYLFFORVOSTORSCU_BOTTOM", Type::Int64},
-                                     {nullptr, Type::Undefined}};
+    const HostStructTag storScu[] = {{"ZYLFFORVOSTORSCU_TOP", Type::Int64},    {"ORVOSTORSCUAENSTORAGE", Type::String},
+                                     {"ORVOSTORSCUCB", Type::String},          {"ORVOSTORSCUCBDATA", Type::Pointer},
+                                     {"ZYLFFORVOSTORSCU_BOTTOM", Type::Int64}, {nullptr, Type::Undefined}};
     zyl::StructDef* def = HostDefineStructure("ZYLFFORVOSTORSCU", storScu);
     preexistingRecord_ = HostClassRecordCreate("ZYLFFORVOSTORSCU");
     def->setClassRecord(preexistingRecord_);
@@ -42,9 +39,7 @@ class ModuleLoad : public ::testing::Test {
     loaded_ = zyl::Runtime::instance().loadModule(ZYL_ORVO_PATH, &error);
     loadError_ = error;
   }
-  static void TearDownTestSuite() {
-    userBaseFolder_.reset();
-  }
+  static void TearDownTestSuite() { userBaseFolder_.reset(); }
   static inline std::optional<zyl::test::TempDir> userBaseFolder_;
   static inline fs::path userBase_;
   static inline bool loaded_ = false;
@@ -99,21 +94,21 @@ TEST_F(ModuleLoad, LoadsAndDefinesTheSevenStructuresInOrderWithTheirFields) {
                                      {"PORT", Type::UInt32},
                                      {"SERVICELISTNAME", Type::String},
                                      {"SERVICETYPE", Type::String}});
-  Fields query = {{"ZYLFFORVOQUERY_TOP", Type::Int64}, {"ORVOQUERYAENQUERY", Type::String},
+  Fields query = {{"ZYLFFORVOQUERY_TOP", Type::Int64},   {"ORVOQUERYAENQUERY", Type::String},
                   {"ORVOQUERYAENSTORAGE", Type::String}, {"ORVOQUERYMODEL", Type::Int16},
                   {"ORVOQUERYLEVEL", Type::Int16},       {"ORVOQUERYCB", Type::String},
                   {"ORVOQUERYCBDATA", Type::Pointer}};
-  for (const char* f : {"PATIENT", "FAMILY", "GIVEN", "MIDDLE", "PREFIX", "SUFFIX", "PATIENTID", "STUDYUID",
-                        "STUDYID", "STUDYDATE", "STUDYTIME", "ACCESSION", "SERIESUID", "SERIESNUM", "MODALITY",
-                        "SOPUID", "INSTANCENUM"})
+  for (const char* f :
+       {"PATIENT", "FAMILY", "GIVEN", "MIDDLE", "PREFIX", "SUFFIX", "PATIENTID", "STUDYUID", "STUDYID", "STUDYDATE",
+        "STUDYTIME", "ACCESSION", "SERIESUID", "SERIESNUM", "MODALITY", "SOPUID", "INSTANCENUM"})
     query.emplace_back(std::string("ORVOQUERY") + f, Type::String);
   query.emplace_back("ZYLFFORVOQUERY_BOTTOM", Type::Int64);
   expectStructure("ZYLFFORVOQUERY", query);
   Fields results;
-  for (const char* f : {"PATIENT_NAME", "FAMILY_NAME", "GIVEN_NAME", "MIDDLE_NAME", "PREFIX", "SUFFIX",
-                        "PATIENT_ID", "STUDY_INSTANCE_UID", "STUDY_ID", "STUDY_DATE", "STUDY_TIME",
-                        "ACCESSION_NUMBER", "SERIES_INSTANCE_UID", "SERIES_NUMBER", "MODALITY",
-                        "SOP_INSTANCE_UID", "INSTANCE_NUMBER", "STUDY_DESCRIPTION", "SERIES_DESCRIPTION"})
+  for (const char* f :
+       {"PATIENT_NAME", "FAMILY_NAME", "GIVEN_NAME", "MIDDLE_NAME", "PREFIX", "SUFFIX", "PATIENT_ID",
+        "STUDY_INSTANCE_UID", "STUDY_ID", "STUDY_DATE", "STUDY_TIME", "ACCESSION_NUMBER", "SERIES_INSTANCE_UID",
+        "SERIES_NUMBER", "MODALITY", "SOP_INSTANCE_UID", "INSTANCE_NUMBER", "STUDY_DESCRIPTION", "SERIES_DESCRIPTION"})
     results.emplace_back(f, Type::String);
   expectStructure("ZYLFFORVOQRESULTS", results);
   expectStructure("ZYLFFORVOSTORSCU", {{"ZYLFFORVOSTORSCU_TOP", Type::Int64},

@@ -26,17 +26,15 @@ void writeFile(const fs::path& path, const std::string& text) { std::ofstream(pa
 
 class StartUp : public ::testing::Test {
  protected:
-  void SetUp() override {
-    userDir = base / "zyl" / "orvo";
-  }
+  void SetUp() override { userDir = base / "zyl" / "orvo"; }
 
   // Loads the module in a child process; returns what ZYL_Load gave (1/0)
   // and the texts of the messages issued, one per line (also left in
   // base/messages.txt). `afterLoad` runs after a successful load, or after any
   // with `always`. The installation and per-user base default to the build's
   // and `base`.
-  int loadInChild(std::vector<std::string>* messages, const std::function<void()>& afterLoad = {},
-                  bool always = false, const fs::path& zylDir = ZYL_STAGE_DIR, fs::path userBase = {}) {
+  int loadInChild(std::vector<std::string>* messages, const std::function<void()>& afterLoad = {}, bool always = false,
+                  const fs::path& zylDir = ZYL_STAGE_DIR, fs::path userBase = {}) {
     if (userBase.empty()) userBase = base;
     const fs::path log = base / "messages.txt";
     fs::remove(log);
@@ -64,8 +62,8 @@ class StartUp : public ::testing::Test {
   fs::path userDir;
 };
 
-const char* const kToolkitFiles[] = {"merge.ini", "mergecom.app", "mergecom.pro", "mergecom.srv", "mrgcom3.dct",
-                                     "mrgcom3.msg"};
+const char* const kToolkitFiles[] = {"merge.ini",    "mergecom.app", "mergecom.pro",
+                                     "mergecom.srv", "mrgcom3.dct",  "mrgcom3.msg"};
 
 TEST_F(StartUp, FirstUseCopiesEveryFilePointsTheToolkitAtThemAndRecordsTheSystemDirectory) {
   std::vector<std::string> messages;
@@ -100,8 +98,10 @@ TEST_F(StartUp, LaterUsesTakeWritePermissionFromOthersAndNeverWidenAMode) {
     unsigned before;
     unsigned after;
   };
-  const Case cases[] = {{"orvocfg.xml", 0666, 0644}, {"merge.ini", 0662, 0640},
-                        {"mergecom.pro", 0400, 0400}, {"mergecom.app", 0604, 0604}};
+  const Case cases[] = {{"orvocfg.xml", 0666, 0644},
+                        {"merge.ini", 0662, 0640},
+                        {"mergecom.pro", 0400, 0400},
+                        {"mergecom.app", 0604, 0604}};
   for (const Case& c : cases) fs::permissions(userDir / c.file, static_cast<fs::perms>(c.before));
   ASSERT_EQ(loadInChild(&messages), 1) << ::testing::PrintToString(messages);
   for (const Case& c : cases)
@@ -179,23 +179,25 @@ TEST_F(StartUp, AConfigurationWithoutTheQueryEntityNameFailsTheLoadWithBothMessa
   EXPECT_EQ(messages[1], "ZYL_LOAD: Error: Local xml config file initialization errors.");
 
   // After the failed load every class refuses to make objects, saying why.
-  const std::string why = "Error: The Orvo module did not start, Error: Failed to read Orvo Cfg param "
-                          "(QRScuServiceAE) from (" + (userDir / "orvocfg.xml").string() +
-                          ") Error: Local xml config file initialization errors.";
+  const std::string why =
+      "Error: The Orvo module did not start, Error: Failed to read Orvo Cfg param "
+      "(QRScuServiceAE) from (" +
+      (userDir / "orvocfg.xml").string() + ") Error: Local xml config file initialization errors.";
   messages.clear();
-  EXPECT_EQ(loadInChild(&messages,
-                        [&] {
-                          std::ofstream out(base / "created.txt");
-                          for (const char* cls : {"ZYLFFORVO", "ZYLFFORVOCFG", "ZYLFFORVOQUERY", "ZYLFFORVOSTORSCU"}) {
-                            try {
-                              zyl::Runtime::instance().newObject(cls, {}, {});
-                              out << cls << ": made\n";
-                            } catch (const zyl::HostError& e) {
-                              out << cls << ": " << e.what() << "\n";
-                            }
-                          }
-                        },
-                        true),
+  EXPECT_EQ(loadInChild(
+                &messages,
+                [&] {
+                  std::ofstream out(base / "created.txt");
+                  for (const char* cls : {"ZYLFFORVO", "ZYLFFORVOCFG", "ZYLFFORVOQUERY", "ZYLFFORVOSTORSCU"}) {
+                    try {
+                      zyl::Runtime::instance().newObject(cls, {}, {});
+                      out << cls << ": made\n";
+                    } catch (const zyl::HostError& e) {
+                      out << cls << ": " << e.what() << "\n";
+                    }
+                  }
+                },
+                true),
             0);
   const std::string created = ReadText(base / "created.txt");
   for (const char* cls : {"ZYLFFORVO", "ZYLFFORVOCFG", "ZYLFFORVOQUERY", "ZYLFFORVOSTORSCU"})
@@ -225,10 +227,10 @@ TEST_F(StartUp, AMissingSystemCopyIsReportedWithTheThreePaths) {
   std::vector<std::string> messages;
   EXPECT_EQ(loadInChild(&messages, {}, false, root, base), 0);
   const std::string text = ReadText(base / "messages.txt");
-  EXPECT_NE(text.find("Error: Failed to copy Orvo Cfg file: (file/src/dest) , orvocfg.xml, " +
-                      (root / "resource" / "orvo" / "orvocfg.xml").string() + ", " +
-                      (userDir / "orvocfg.xml").string()),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("Error: Failed to copy Orvo Cfg file: (file/src/dest) , orvocfg.xml, " +
+                (root / "resource" / "orvo" / "orvocfg.xml").string() + ", " + (userDir / "orvocfg.xml").string()),
+      std::string::npos)
       << text;
   EXPECT_NE(text.find("Error: Local xml config file initialization errors."), std::string::npos);
 }

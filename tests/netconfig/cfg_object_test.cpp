@@ -28,21 +28,23 @@ class CfgObject : public CfgTest {
   static std::string field(const Variable& records, int64_t index, const char* name) {
     const zyl::StructDef* def = records.array()->structDef();
     const auto& f = def->fields()[static_cast<size_t>(def->fieldIndex(name))];
-    const auto* s = reinterpret_cast<const zyl::HostString*>(records.array()->data() + records.array()->elemSize() * static_cast<size_t>(index) + f.offset);
+    const auto* s = reinterpret_cast<const zyl::HostString*>(
+        records.array()->data() + records.array()->elemSize() * static_cast<size_t>(index) + f.offset);
     return std::string(zyl::hostStringText(*s));
   }
   static uint32_t port(const Variable& records, int64_t index) {
     const zyl::StructDef* def = records.array()->structDef();
     const auto& f = def->fields()[static_cast<size_t>(def->fieldIndex("PORT"))];
     uint32_t v = 0;
-    std::memcpy(&v, records.array()->data() + records.array()->elemSize() * static_cast<size_t>(index) + f.offset, sizeof v);
+    std::memcpy(&v, records.array()->data() + records.array()->elemSize() * static_cast<size_t>(index) + f.offset,
+                sizeof v);
     return v;
   }
   void setEntity(Variable& cfg, std::vector<Variable> six) { call(cfg, "SetApplicationEntity", std::move(six)); }
   static std::vector<Variable> entity(const std::string& name, const std::string& aet, Variable port,
                                       const std::string& list = "Storage_SCU_Service_List") {
-    return {Variable::ofString(name), Variable::ofString(aet), Variable::ofString("127.0.0.1"), std::move(port),
-            Variable::ofString(list), Variable::ofString("STORAGE_SCP")};
+    return {Variable::ofString(name), Variable::ofString(aet),  Variable::ofString("127.0.0.1"),
+            std::move(port),          Variable::ofString(list), Variable::ofString("STORAGE_SCP")};
   }
 };
 
@@ -91,7 +93,8 @@ TEST_F(CfgObject, ParametersAreSetUnderTheirRules) {
   EXPECT_TRUE(contains(setError(cfg, "maxqueryresponses", Variable::ofInt32(0)),
                        "Error: Max Query Responses value is not valid (it must be > 0) (val)"));
   EXPECT_TRUE(contains(setError(cfg, "maxqueryresponses", Variable::ofString("-5")), "it must be > 0"));
-  EXPECT_TRUE(contains(setError(cfg, "maxqueryresponses", Variable::ofString("123456")), "Error: Parameter is too long."));
+  EXPECT_TRUE(
+      contains(setError(cfg, "maxqueryresponses", Variable::ofString("123456")), "Error: Parameter is too long."));
   call2(cfg, "SetValue", Variable::ofString("storscpctrlport"), Variable::ofString("  104"));
   EXPECT_EQ(value(cfg, "storscpctrlport"), "104");
   EXPECT_TRUE(contains(setError(cfg, "storscpctrlport", Variable::ofString("abc")),
@@ -101,10 +104,14 @@ TEST_F(CfgObject, ParametersAreSetUnderTheirRules) {
   EXPECT_EQ(value(cfg, "EchoScuServiceAE"), "ZYL_AE_STOR_SCU");
   EXPECT_TRUE(contains(setError(cfg, "qrscuserviceae", Variable::ofString("NOBODY")),
                        "Error: Value is a not a defined Appl Entity Name (val), NOBODY"));
-  EXPECT_TRUE(contains(setError(cfg, "storscpdir", Variable::ofString("")), "Error: Storage Scp dir can not be set to null"));
-  EXPECT_TRUE(contains(setError(cfg, "storscpdir", Variable::ofString(std::string(257, 'd'))), "Error: Parameter is too long."));
-  EXPECT_TRUE(contains(setError(cfg, "configfile", Variable::ofString("x")), "Error: ConfigFile is a get only parameter."));
-  EXPECT_TRUE(contains(setError(cfg, "systemdir", Variable::ofString("x")), "Error: SystemDir is a get only parameter."));
+  EXPECT_TRUE(
+      contains(setError(cfg, "storscpdir", Variable::ofString("")), "Error: Storage Scp dir can not be set to null"));
+  EXPECT_TRUE(contains(setError(cfg, "storscpdir", Variable::ofString(std::string(257, 'd'))),
+                       "Error: Parameter is too long."));
+  EXPECT_TRUE(
+      contains(setError(cfg, "configfile", Variable::ofString("x")), "Error: ConfigFile is a get only parameter."));
+  EXPECT_TRUE(
+      contains(setError(cfg, "systemdir", Variable::ofString("x")), "Error: SystemDir is a get only parameter."));
   EXPECT_TRUE(contains(setError(cfg, "migrated", Variable::ofString("x")), "Error: Migrated is a get only parameter."));
   EXPECT_TRUE(contains(setError(cfg, "bogus", Variable::ofString("x")), "Error: Invalid config parameter name, bogus"));
   EXPECT_TRUE(contains(errorOf(cfg, "SetValue", {Variable::ofInt32(1), Variable::ofString("x")}),
@@ -131,7 +138,8 @@ TEST_F(CfgObject, CommitNeedsTheFileAndWritePermission) {
   call2(cfg, "SetValue", Variable::ofString("acceptany"), Variable::ofString("yes"));
   fs::permissions(userFile_, fs::perms::owner_read | fs::perms::group_read);
   if (::access(userFile_.c_str(), W_OK) != 0) {  // root writes anyway
-    EXPECT_TRUE(contains(errorOf(cfg, "Commit", {}), "Commit Failed - file does not have write permissions, " + userFile_));
+    EXPECT_TRUE(
+        contains(errorOf(cfg, "Commit", {}), "Commit Failed - file does not have write permissions, " + userFile_));
   }
   fs::permissions(userFile_, fs::perms::owner_read | fs::perms::owner_write);
   fs::remove(userFile_);
@@ -182,8 +190,9 @@ TEST_F(CfgObject, ApplicationEntitiesAreReadAddedChangedAndRemoved) {
   EXPECT_TRUE(contains(errorOf(cfg, "RemoveApplicationEntity", {Variable::ofString("REMOTE_PACS")}),
                        "Error: Value is a not a defined Appl Entity Name (val), REMOTE_PACS"));
   for (const char* standard : {"ZYL_AE_QUERY_SCU", "ZYL_AE_STOR_SCP", "ZYL_AE_STOR_SCU", "ZYL_AE_ECHO_SCU"})
-    EXPECT_TRUE(contains(errorOf(cfg, "RemoveApplicationEntity", {Variable::ofString(standard)}),
-                         std::string("Error: ") + standard + " is a standard application entity and it can not be deleted"));
+    EXPECT_TRUE(
+        contains(errorOf(cfg, "RemoveApplicationEntity", {Variable::ofString(standard)}),
+                 std::string("Error: ") + standard + " is a standard application entity and it can not be deleted"));
 }
 
 TEST_F(CfgObject, EntityChecksComeBeforeAnyChange) {
@@ -193,11 +202,16 @@ TEST_F(CfgObject, EntityChecksComeBeforeAnyChange) {
     std::string message;
   };
   std::vector<Case> cases;
-  cases.push_back({entity(std::string(31, 'N'), "AE", Variable::ofInt32(104)), "Error: Application Entity Name is too long."});
-  cases.push_back({entity("X", std::string(17, 'A'), Variable::ofInt32(104)), "Error: Application Entity AET is too long."});
-  cases.push_back({entity("X", "AE", Variable::ofString("123456")), "Error: Application Entity Port Number is too long."});
-  cases.push_back({entity("X", "AE", Variable::ofString("0")), "Error: Application Entity Port Number is invalid (val), 0"});
-  cases.push_back({entity("X", "AE", Variable::ofString("70000")), "Error: Application Entity Port Number is invalid (val), 70000"});
+  cases.push_back(
+      {entity(std::string(31, 'N'), "AE", Variable::ofInt32(104)), "Error: Application Entity Name is too long."});
+  cases.push_back(
+      {entity("X", std::string(17, 'A'), Variable::ofInt32(104)), "Error: Application Entity AET is too long."});
+  cases.push_back(
+      {entity("X", "AE", Variable::ofString("123456")), "Error: Application Entity Port Number is too long."});
+  cases.push_back(
+      {entity("X", "AE", Variable::ofString("0")), "Error: Application Entity Port Number is invalid (val), 0"});
+  cases.push_back({entity("X", "AE", Variable::ofString("70000")),
+                   "Error: Application Entity Port Number is invalid (val), 70000"});
   // Ports that would be stored as written and read back as their leading number.
   for (const char* port : {"1e3", "104.7", " 104 ", "+104", "0x68"})
     cases.push_back({entity("X", "AE", Variable::ofString(port)),
@@ -215,10 +229,12 @@ TEST_F(CfgObject, EntityChecksComeBeforeAnyChange) {
   }
   auto longHost = entity("X", "AE", Variable::ofInt32(104));
   longHost[2] = Variable::ofString(std::string(31, 'h'));
-  EXPECT_TRUE(contains(errorOf(cfg, "SetApplicationEntity", std::move(longHost)), "Error: Application Entity HostName is too long."));
+  EXPECT_TRUE(contains(errorOf(cfg, "SetApplicationEntity", std::move(longHost)),
+                       "Error: Application Entity HostName is too long."));
   auto longType = entity("X", "AE", Variable::ofInt32(104));
   longType[5] = Variable::ofString(std::string(31, 't'));
-  EXPECT_TRUE(contains(errorOf(cfg, "SetApplicationEntity", std::move(longType)), "Error: Application Entity Type is too long."));
+  EXPECT_TRUE(contains(errorOf(cfg, "SetApplicationEntity", std::move(longType)),
+                       "Error: Application Entity Type is too long."));
 }
 
 TEST_F(CfgObject, ValuesThatAreNotWhatTheyLookLikeAreRefused) {

@@ -93,7 +93,8 @@ struct EchoPeer {
     thread = std::thread([this, status] {
       int application = 0, association = 0;
       MC_STATUS s = MC_TIMEOUT;
-      for (int i = 0; i < 20 && s == MC_TIMEOUT; ++i) s = MC_Wait_For_Association("Echo_Service_List", 1, &application, &association);
+      for (int i = 0; i < 20 && s == MC_TIMEOUT; ++i)
+        s = MC_Wait_For_Association("Echo_Service_List", 1, &application, &association);
       if (s != MC_NORMAL_COMPLETION) return;
       MC_ASSOCIATION_INFO info{};
       MC_Get_Association_Info(association, &info);

@@ -20,8 +20,7 @@ class Environment {
     save("ZYL_DIR", inst.root().string());
   }
   ~Environment() {
-    for (auto& [name, value] : saved_)
-      value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    for (auto& [name, value] : saved_) value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
   }
 
  private:
@@ -98,9 +97,9 @@ TEST_F(ScpControl, ArgumentsAndTheControlPortAreCheckedFirst) {
                        "Error: Invalid storage scp service parameter: , restart"));
   // Only the first six letters count.
   for (const char* operation : {"start", "stop", "STATUS", "statusplease"})
-    EXPECT_TRUE(contains(errorOf(cfg, "StorageScpService", {Variable::ofString(operation)}),
-                         "Fatal Error reading StorScpCtrlPort in sys cfg file (file), " +
-                             (inst.systemDir() / "orvocfg.xml").string()))
+    EXPECT_TRUE(contains(
+        errorOf(cfg, "StorageScpService", {Variable::ofString(operation)}),
+        "Fatal Error reading StorScpCtrlPort in sys cfg file (file), " + (inst.systemDir() / "orvocfg.xml").string()))
         << operation;
 }
 

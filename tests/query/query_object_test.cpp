@@ -72,8 +72,9 @@ TEST_F(QueryObject, PropertiesKeepModelAndLevelConsistent) {
   EXPECT_EQ(messages.size(), 2u);
   // Out of range, negative included: refused, stored values unchanged.
   EXPECT_THROW(setProperties(q, {{"QUERY_LEVEL", Variable::ofInt32(-1)}}), zyl::HostError);
-  EXPECT_TRUE(sawMessage("Error: Invalid value for Query_Level property. valid values: 0 = PATIENT, 1 = STUDY, "
-                         "2 = SERIES, 3 = IMAGE."));
+  EXPECT_TRUE(
+      sawMessage("Error: Invalid value for Query_Level property. valid values: 0 = PATIENT, 1 = STUDY, "
+                 "2 = SERIES, 3 = IMAGE."));
   EXPECT_THROW(setProperties(q, {{"QUERY_MODEL", Variable::ofInt32(3)}}), zyl::HostError);
   EXPECT_EQ(property(q, "QUERY_MODEL").scalar().i16, 1);
   EXPECT_EQ(property(q, "QUERY_LEVEL").scalar().i16, 1);
@@ -82,7 +83,8 @@ TEST_F(QueryObject, PropertiesKeepModelAndLevelConsistent) {
                zyl::HostError);
   EXPECT_EQ(property(q, "QUERY_SCP").text(), "NODE");
 
-  setProperties(q, {{"PATIENT_ID", Variable::ofString("ID1")}, {"MODALITY", Variable::ofString("CT")},
+  setProperties(q, {{"PATIENT_ID", Variable::ofString("ID1")},
+                    {"MODALITY", Variable::ofString("CT")},
                     {"CALLBACK_DATA", Variable::ofInt32(5)}});
   EXPECT_EQ(property(q, "MODALITY").text(), "CT");
   call(q, "ClearProperties");
@@ -108,7 +110,8 @@ TEST_F(QueryObject, TheModelsANodeSupports) {
   tk::ArchiveScp scp({}, "NOBODY", zyl::test::FreePort());
   addNode("ARCHIVE", "QRSCP", scp.port);
   Variable q = makeQuery();
-  EXPECT_TRUE(contains(errorOf(q, "QueryModelsSupported", {}), "Error: Set the Query_SCP property before calling this method."));
+  EXPECT_TRUE(contains(errorOf(q, "QueryModelsSupported", {}),
+                       "Error: Set the Query_SCP property before calling this method."));
   setProperties(q, {{"QUERY_SCP", Variable::ofString("ARCHIVE")}});
   Variable count;
   std::vector<zyl::KeywordArg> kws{{"COUNT", &count}};
@@ -121,10 +124,12 @@ TEST_F(QueryObject, TheModelsANodeSupports) {
 
   addNode("CLOSED", "NOBODY", zyl::test::FreePort());
   setProperties(q, {{"QUERY_SCP", Variable::ofString("CLOSED")}});
-  EXPECT_TRUE(contains(errorOf(q, "QueryModelsSupported", {}), "Error: Open Dicom Association failed (name/aet/err), CLOSED, NOBODY"));
-  setProperties(q, {{"QUERY_SCP", Variable::ofString("NOT_CONFIGURED")}});
   EXPECT_TRUE(contains(errorOf(q, "QueryModelsSupported", {}),
-                       "Error: The value in the Query_SCP property is not a valid application entity (prop), NOT_CONFIGURED"));
+                       "Error: Open Dicom Association failed (name/aet/err), CLOSED, NOBODY"));
+  setProperties(q, {{"QUERY_SCP", Variable::ofString("NOT_CONFIGURED")}});
+  EXPECT_TRUE(
+      contains(errorOf(q, "QueryModelsSupported", {}),
+               "Error: The value in the Query_SCP property is not a valid application entity (prop), NOT_CONFIGURED"));
 }
 
 TEST_F(QueryObject, AFindRunStepByStep) {
@@ -155,7 +160,8 @@ TEST_F(QueryObject, AFindRunStepByStep) {
     const int32_t rsp = response.scalar().i32;
     const uint32_t status = call(q, "GetValue", {Variable::ofInt32(rsp), Variable::ofUInt32(0x00000900)}).scalar().u16;
     if (status == 0xFF00 || status == 0xFF01)
-      studies.insert(std::string(call(q, "GetValue", {Variable::ofInt32(rsp), Variable::ofString("0020,000D")}).text()));
+      studies.insert(
+          std::string(call(q, "GetValue", {Variable::ofInt32(rsp), Variable::ofString("0020,000D")}).text()));
     call(q, "FreeMessage", {Variable::ofInt32(rsp)});
     if (status != 0xFF00 && status != 0xFF01) {
       finalStatus = status;
@@ -224,9 +230,8 @@ class QueryRun : public QueryObject {
   static std::string field(const Variable& records, int64_t index, const char* name) {
     const zyl::StructDef* def = records.array()->structDef();
     const auto& f = def->fields()[static_cast<size_t>(def->fieldIndex(name))];
-    const auto* s = reinterpret_cast<const zyl::HostString*>(records.array()->data() +
-                                                               records.array()->elemSize() * static_cast<size_t>(index) +
-                                                               f.offset);
+    const auto* s = reinterpret_cast<const zyl::HostString*>(
+        records.array()->data() + records.array()->elemSize() * static_cast<size_t>(index) + f.offset);
     return std::string(zyl::hostStringText(*s));
   }
   std::set<std::string> column(const Variable& records, uint32_t count, const char* name) {
@@ -275,7 +280,8 @@ TEST_F(QueryRun, TheLimitCancelsAndKeepsTheFirstMatches) {
   ASSERT_NE(at, m.end());
   ASSERT_NE(at + 1, m.end());
   EXPECT_EQ(*(at + 1), "Max # of query responses reached...Cancel Request Sent to Remote Node");
-  EXPECT_TRUE(m.back() == "Query terminated due to Cancel" || m.back() == "Query Completed Successfully with 2 matches.")
+  EXPECT_TRUE(m.back() == "Query terminated due to Cancel" ||
+              m.back() == "Query Completed Successfully with 2 matches.")
       << m.back();
 }
 
@@ -304,8 +310,10 @@ TEST_F(QueryRun, PatientNamesAreBuiltFromTheirParts) {
   // The parts go into the key in their own places; an empty part before a
   // given one matches anything.
   for (const auto& parts : std::vector<std::vector<std::pair<std::string, Variable>>>{
-           {{"FAMILY_NAME", Variable::ofString("Last")}, {"GIVEN_NAME", Variable::ofString("First")},
-            {"MIDDLE_NAME", Variable::ofString("mid")}, {"PREFIX", Variable::ofString("pre")}},
+           {{"FAMILY_NAME", Variable::ofString("Last")},
+            {"GIVEN_NAME", Variable::ofString("First")},
+            {"MIDDLE_NAME", Variable::ofString("mid")},
+            {"PREFIX", Variable::ofString("pre")}},
            {{"MIDDLE_NAME", Variable::ofString("mid")}, {"PREFIX", Variable::ofString("pre")}}}) {
     Variable byParts = query(0, 0, parts);
     records = run(byParts, &count);
@@ -318,8 +326,9 @@ TEST_F(QueryRun, PatientNamesAreBuiltFromTheirParts) {
   EXPECT_EQ(count, 1u);
   EXPECT_EQ(field(records, 0, "PATIENT_ID"), "1CT1");
   // The whole name wins over its parts.
-  Variable whole = query(0, 0, {{"PATIENT_NAME", Variable::ofString("CompressedSamples^MR1")},
-                                {"FAMILY_NAME", Variable::ofString("Nobody")}});
+  Variable whole = query(
+      0, 0,
+      {{"PATIENT_NAME", Variable::ofString("CompressedSamples^MR1")}, {"FAMILY_NAME", Variable::ofString("Nobody")}});
   records = run(whole, &count);
   EXPECT_EQ(count, 1u);
   EXPECT_EQ(field(records, 0, "PATIENT_ID"), "4MR1");
@@ -334,19 +343,23 @@ TEST_F(QueryRun, DateAndModalityKeysNarrowTheMatches) {
   const Variable studies = run(byDate, &count);
   ASSERT_EQ(count, 1u);
   EXPECT_EQ(field(studies, 0, "STUDY_INSTANCE_UID"), "1.3.6.1.4.1.5962.1.2.4.20040826185059.5457");
-  Variable bothSeries = query(1, 2, {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")}});
+  Variable bothSeries =
+      query(1, 2, {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")}});
   const Variable all = run(bothSeries, &count);
   ASSERT_GE(count, 1u);
-  Variable byModality = query(1, 2, {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")},
-                                     {"MODALITY", Variable::ofString("MR")}});
+  Variable byModality =
+      query(1, 2,
+            {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")},
+             {"MODALITY", Variable::ofString("MR")}});
   const Variable none = run(byModality, &count);
   EXPECT_EQ(count, 0u);  // the CT study has no MR series
 }
 
 TEST_F(QueryRun, ImagesOfASeriesWithTheirKeysFilledIn) {
   setMaxResponses(10);
-  Variable q = query(1, 3, {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")},
-                            {"SERIES_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.3.1.1.20040119072730.12322")}});
+  Variable q = query(1, 3,
+                     {{"STUDY_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.2.1.20040119072730.12322")},
+                      {"SERIES_INSTANCE_UID", Variable::ofString("1.3.6.1.4.1.5962.1.3.1.1.20040119072730.12322")}});
   uint32_t count = 0;
   const Variable records = run(q, &count);
   ASSERT_EQ(count, 1u);
@@ -363,7 +376,8 @@ class RetrieveRun : public QueryObject {
     progress_.listen();
     std::filesystem::create_directories(received());
     storescp_ = std::make_unique<zyl::test::ChildProcess>(
-        std::vector<std::string>{"storescp", "-aet", "STORESCP", "-od", received().string(), std::to_string(storePort_)},
+        std::vector<std::string>{"storescp", "-aet", "STORESCP", "-od", received().string(),
+                                 std::to_string(storePort_)},
         (dir_.path() / "storescp.log").string());
     ASSERT_TRUE(zyl::test::WaitListening(storePort_));
     std::vector<std::string> files;
@@ -385,8 +399,10 @@ class RetrieveRun : public QueryObject {
   }
   Variable retriever(int model, int level, const std::string& destination = "DESTINATION") {
     Variable q = makeQuery();
-    setProperties(q, {{"QUERY_SCP", Variable::ofString("ARCHIVE")}, {"STORAGE_SCP", Variable::ofString(destination)},
-                      {"CALLBACK_FUNCTION", Variable::ofString("TEST_PROGRESS")}, {"QUERY_MODEL", Variable::ofInt32(model)},
+    setProperties(q, {{"QUERY_SCP", Variable::ofString("ARCHIVE")},
+                      {"STORAGE_SCP", Variable::ofString(destination)},
+                      {"CALLBACK_FUNCTION", Variable::ofString("TEST_PROGRESS")},
+                      {"QUERY_MODEL", Variable::ofInt32(model)},
                       {"QUERY_LEVEL", Variable::ofInt32(level)}});
     return q;
   }
@@ -418,9 +434,10 @@ const std::string kCtStudy = "1.3.6.1.4.1.5962.1.2.1.20040119072730.12322";
 TEST_F(RetrieveRun, AStudyMovesToTheDestination) {
   Variable q = retriever(0, 1);
   uint16_t count = 9;
-  EXPECT_EQ(retrieve(q, {{"PATIENT_ID", Variable::ofString("1CT1")}, {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)}},
-                     &count),
-            1);
+  EXPECT_EQ(
+      retrieve(q, {{"PATIENT_ID", Variable::ofString("1CT1")}, {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)}},
+               &count),
+      1);
   EXPECT_EQ(count, 1u);
   EXPECT_TRUE(progress_.saw("Retrieve Started. Moving images from  ARCHIVE  to  DESTINATION."));
   EXPECT_TRUE(progress_.saw("Retrieved 1 file(s).")) << progress_.messages.back();
@@ -448,15 +465,17 @@ TEST_F(RetrieveRun, KeysAndPlaceholdersAreCheckedFirst) {
                                              {"SERIES_INSTANCE_UID", Variable::ofString("Unknown Series UID")}}),
                        "Error: Can not retrieve when series uid is set to unknown"));
   Variable noDestination = makeQuery();
-  EXPECT_TRUE(contains(retrieveError(noDestination, {}), "Error: Set the Storage_SCP property before calling this method."));
+  EXPECT_TRUE(
+      contains(retrieveError(noDestination, {}), "Error: Set the Storage_SCP property before calling this method."));
   EXPECT_EQ(receivedCount(), 0u);
 }
 
 TEST_F(RetrieveRun, AnUnknownDestinationEndsWithItsStatus) {
   Variable q = retriever(0, 1, "STRANGER");
   messages.clear();
-  EXPECT_EQ(retrieve(q, {{"PATIENT_ID", Variable::ofString("1CT1")}, {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)}}),
-            0);
+  EXPECT_EQ(
+      retrieve(q, {{"PATIENT_ID", Variable::ofString("1CT1")}, {"STUDY_INSTANCE_UID", Variable::ofString(kCtStudy)}}),
+      0);
   EXPECT_TRUE(progress_.saw("Retrieve Failed. Move destination unknown.  Response code (a801H, 43009D)"))
       << progress_.messages.back();
   EXPECT_TRUE(sawMessage("Error: Failed to process retrieve response from (ae name/aet/err msg)"));

@@ -65,11 +65,11 @@ TEST(Acceptance, DcmtkCallersWithAKnownTitleStore) {
   ServiceProcess service(inst);
   ASSERT_TRUE(service.waitListening());
   const std::string file = (SampleFiles() / "CT_small.dcm").string();
-  const ToolResult ok = RunTool({"storescu", "-aet", "zyl_stor_scu", "-aec", "ZYL_STOR_SCP", "127.0.0.1",
-                                 std::to_string(settings.port), file});
+  const ToolResult ok = RunTool(
+      {"storescu", "-aet", "zyl_stor_scu", "-aec", "ZYL_STOR_SCP", "127.0.0.1", std::to_string(settings.port), file});
   EXPECT_EQ(ok.exitCode, 0) << ok.output;
-  const ToolResult refused = RunTool({"storescu", "-aet", "STRANGER", "-aec", "ZYL_STOR_SCP", "127.0.0.1",
-                                      std::to_string(settings.port), file});
+  const ToolResult refused = RunTool(
+      {"storescu", "-aet", "STRANGER", "-aec", "ZYL_STOR_SCP", "127.0.0.1", std::to_string(settings.port), file});
   EXPECT_NE(refused.exitCode, 0);
   EXPECT_NE(refused.output.find("Calling AE Title Not Recognized"), std::string::npos) << refused.output;
   EXPECT_EQ(FileNames(inst.storageDir()).size(), 1u);
@@ -85,9 +85,11 @@ TEST(Acceptance, AVerificationRequestIsAnsweredByAnAbort) {
   const ToolResult echo =
       RunTool({"echoscu", "-aet", "ECHO", "-aec", "ZYL_STOR_SCP", "127.0.0.1", std::to_string(settings.port)});
   EXPECT_NE(echo.output.find("Peer aborted Association"), std::string::npos) << echo.output;
-  EXPECT_TRUE(WaitFor([&] { return inst.log().find("): Failed to read the sop instance uid from incoming file. err(") !=
-                                   std::string::npos; },
-                      5s))
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return inst.log().find("): Failed to read the sop instance uid from incoming file. err(") != std::string::npos;
+      },
+      5s))
       << inst.log();
   // The service goes on.
   RawPeer peer(settings.port);

@@ -156,8 +156,8 @@ TEST(Stopping, TheInstalledServiceStopsWithinTwoSecondsOfTheStopControl) {
   svc::Status status;
   const auto asked = std::chrono::steady_clock::now();
   ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
-  EXPECT_TRUE(WaitFor([&] { return service.queryStatus(status) == svc::kOk && status.currentState == svc::State::Stopped; },
-                      5s));
+  EXPECT_TRUE(WaitFor(
+      [&] { return service.queryStatus(status) == svc::kOk && status.currentState == svc::State::Stopped; }, 5s));
   EXPECT_LT(std::chrono::steady_clock::now() - asked, 3000ms);  // two seconds, and slack for a loaded machine
   EXPECT_EQ(service.control(svc::Control::Stop, status), svc::kErrorServiceNotActive);
 }

@@ -58,10 +58,21 @@ class Hostile : public ::testing::Test {
 
 TEST_F(Hostile, UidsThatAreNoValidUidNameNoFile) {
   const std::string storage = inst_->storageDir().string();
-  const std::vector<std::string> uids = {"../x", "/tmp/x", "a/b", "..", "1..2", ".", std::string(200, '7'),
-                                         std::string("1.2\0.3", 6), "1.2.3/../../4", "1\\2",
-                                         "../../../../../../tmp/zyl_storscp_escape", "1.2 3 4", "1.2.3\n4",
-                                         " 1.2.3", "1.2.3  "};
+  const std::vector<std::string> uids = {"../x",
+                                         "/tmp/x",
+                                         "a/b",
+                                         "..",
+                                         "1..2",
+                                         ".",
+                                         std::string(200, '7'),
+                                         std::string("1.2\0.3", 6),
+                                         "1.2.3/../../4",
+                                         "1\\2",
+                                         "../../../../../../tmp/zyl_storscp_escape",
+                                         "1.2 3 4",
+                                         "1.2.3\n4",
+                                         " 1.2.3",
+                                         "1.2.3  "};
   {
     // Make sure the folders exist, so that what is absent was never written.
     RawPeer peer(settings_.port);
@@ -202,7 +213,8 @@ TEST_F(Hostile, StandardAttributesSentAsUnAreReadByTheirDictionaryVr) {
                            ExplicitElement(0x0010, 0x0010, "UN", "UN^SENT ") +
                            ExplicitElement(0x0010, 0x0020, "LO", "ID1 ");
   RawPeer peer(settings_.port);
-  const AssociateResult associated = peer.associate("UNSENDER", "ZYL_STOR_SCP", kSecondaryCapture, kExplicitLittleEndian);
+  const AssociateResult associated =
+      peer.associate("UNSENDER", "ZYL_STOR_SCP", kSecondaryCapture, kExplicitLittleEndian);
   ASSERT_EQ(associated.pduType, 2);
   ASSERT_EQ(associated.contextResult, 0);
   ASSERT_TRUE(peer.sendStore(uid, data));
@@ -218,11 +230,13 @@ TEST_F(Hostile, StandardAttributesSentAsUnAreReadByTheirDictionaryVr) {
 // Each comes after a well-formed head; none may leave a file.
 TEST_F(Hostile, DataSetsDcmtkCannotReadBackAreNotStored) {
   const std::string uid = "1.2.826.0.1.3680043.10.999.9";
-  const std::string implicitHead = Element(0x0008, 0x0016, UidValue(kSecondaryCapture)) + Element(0x0008, 0x0018, UidValue(uid));
-  const std::string explicitHead =
-      ExplicitElement(0x0008, 0x0016, "UI", UidValue(kSecondaryCapture)) + ExplicitElement(0x0008, 0x0018, "UI", UidValue(uid));
+  const std::string implicitHead =
+      Element(0x0008, 0x0016, UidValue(kSecondaryCapture)) + Element(0x0008, 0x0018, UidValue(uid));
+  const std::string explicitHead = ExplicitElement(0x0008, 0x0016, "UI", UidValue(kSecondaryCapture)) +
+                                   ExplicitElement(0x0008, 0x0018, "UI", UidValue(uid));
   auto header = [](std::uint16_t group, std::uint16_t element, std::uint32_t length) {
-    return Element(group, element, "").substr(0, 4) + std::string{char(length), char(length >> 8), char(length >> 16), char(length >> 24)};
+    return Element(group, element, "").substr(0, 4) +
+           std::string{char(length), char(length >> 8), char(length >> 16), char(length >> 24)};
   };
   const std::uint32_t undefined = 0xFFFFFFFF;
   // Big endian: tags, two-byte and four-byte lengths.
@@ -238,8 +252,8 @@ TEST_F(Hostile, DataSetsDcmtkCannotReadBackAreNotStored) {
   };
   const Case cases[] = {
       // DCMTK's own VR name "na" comes with a four-byte length.
-      {"explicit VR \"na\"", kExplicitLittleEndian, explicitHead + Element(0x0010, 0x0010, "").substr(0, 4) + "na" +
-                                                         std::string("\x04\x00", 2) + "ABCD"},
+      {"explicit VR \"na\"", kExplicitLittleEndian,
+       explicitHead + Element(0x0010, 0x0010, "").substr(0, 4) + "na" + std::string("\x04\x00", 2) + "ABCD"},
       // VR bytes that are no letters: DCMTK reads no element there.
       {"explicit VR of other bytes", kExplicitLittleEndian,
        explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + std::string(".\x02\x00\x00", 4)},
@@ -260,20 +274,22 @@ TEST_F(Hostile, DataSetsDcmtkCannotReadBackAreNotStored) {
       {"big endian UN sequence", "1.2.840.10008.1.2.2",
        beElement(0x0008, 0x0016, "UI", UidValue(kSecondaryCapture)) + beElement(0x0008, 0x0018, "UI", UidValue(uid)) +
            be16(0x0011) + be16(0x1010) + "UN" + std::string(2, '\0') + be32(undefined) + be16(0xFFFE) + be16(0xE000) +
-           be32(undefined) + be16(0x0010) + be16(0x0010) + "PN" + be16(2) + "AB" + be16(0xFFFE) + be16(0xE00D) + be32(0) +
-           be16(0xFFFE) + be16(0xE0DD) + be32(0)},
+           be32(undefined) + be16(0x0010) + be16(0x0010) + "PN" + be16(2) + "AB" + be16(0xFFFE) + be16(0xE00D) +
+           be32(0) + be16(0xFFFE) + be16(0xE0DD) + be32(0)},
       // Fragments outside an encapsulated syntax: DCMTK reads them only
       // when it has the whole value at once.
       {"encapsulated Pixel Data in a native syntax", kExplicitLittleEndian,
-       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') + header(0, 0, undefined).substr(4) +
-           header(0xFFFE, 0xE000, 0) + header(0xFFFE, 0xE000, 4) + "\xFF\xD8\xFF\xD9" + header(0xFFFE, 0xE0DD, 0)},
+       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') +
+           header(0, 0, undefined).substr(4) + header(0xFFFE, 0xE000, 0) + header(0xFFFE, 0xE000, 4) +
+           "\xFF\xD8\xFF\xD9" + header(0xFFFE, 0xE0DD, 0)},
       // An encapsulated syntax needs the data set's Pixel Data as fragments:
       // DCMTK refuses it with a length, even an empty one.
       {"Pixel Data with a length in an encapsulated syntax", "1.2.840.10008.1.2.4.50",
-       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') + header(0, 0, 4).substr(4) +
-           "\xFF\xD8\xFF\xD9"},
+       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') +
+           header(0, 0, 4).substr(4) + "\xFF\xD8\xFF\xD9"},
       {"empty Pixel Data in an encapsulated syntax", "1.2.840.10008.1.2.4.50",
-       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') + header(0, 0, 0).substr(4)},
+       explicitHead + Element(0x7FE0, 0x0010, "").substr(0, 4) + "OB" + std::string(2, '\0') +
+           header(0, 0, 0).substr(4)},
   };
   for (const Case& c : cases) {
     RawPeer peer(settings_.port);
@@ -398,9 +414,9 @@ TEST(HostileDisk, AFullOrReadOnlyDiskRefusesTheObjectLeavesNothingAndStoringResu
 // nothing of it stays, and the next object is stored.
 TEST(StoreFaults, EveryFailedStepOfAStoreRefusesTheObjectAndStoringGoesOn) {
   struct Fault {
-    std::string call;      // what fails, for the object's depot file (or the storage folder)
-    std::string logLine;   // what the log says about it
-    bool wholeFolder;      // the fault hits every store, not just the one object's
+    std::string call;     // what fails, for the object's depot file (or the storage folder)
+    std::string logLine;  // what the log says about it
+    bool wholeFolder;     // the fault hits every store, not just the one object's
   };
   const std::vector<Fault> faults = {
       {"write", "): Failed to write buffer of data into file(", false},
@@ -417,9 +433,9 @@ TEST(StoreFaults, EveryFailedStepOfAStoreRefusesTheObjectAndStoringGoesOn) {
     settings.acceptAny = "yes";
     Installation inst(settings);
     const std::string target = fault.wholeFolder ? inst.storageDir().string() : failing + ".dcm";
-    ServiceProcess service(inst, {std::string("LD_PRELOAD=") + ZYL_STORSCP_FAULT_SHIM,
-                                  "ZYL_TEST_FAULT=" + fault.call + ":" + target,
-                                  "ASAN_OPTIONS=verify_asan_link_order=0"});
+    ServiceProcess service(
+        inst, {std::string("LD_PRELOAD=") + ZYL_STORSCP_FAULT_SHIM, "ZYL_TEST_FAULT=" + fault.call + ":" + target,
+               "ASAN_OPTIONS=verify_asan_link_order=0"});
     ASSERT_TRUE(service.waitListening());
     RawPeer peer(settings.port);
     ASSERT_EQ(peer.associate("FAULTS").pduType, 2);
@@ -458,8 +474,7 @@ TEST(HostileDepot, DepotFilesOfADeadWriterGoEvenWhileItIsAZombieAndALiveWritersS
     peer.release();
   }
   // What the writer would leave behind when killed in the middle of a write.
-  const fs::path leftover =
-      first.storageDir() / "depot" / (std::to_string(writer->pid()) + "-7-1.2.3.201.dcm.part");
+  const fs::path leftover = first.storageDir() / "depot" / (std::to_string(writer->pid()) + "-7-1.2.3.201.dcm.part");
   std::ofstream(leftover) << std::string(1000, 'x');
   {
     ServiceProcess other(second);
@@ -556,13 +571,12 @@ TEST_F(Hostile, SoakGoodObjectsArriveIntactAmongBadOnesAndTheServiceReturnsToIts
   EXPECT_EQ(badNotEnded, 0);
 
   // pydicom reads back every object with the name it was sent with.
-  const ToolResult read = RunTool(
-      {"/usr/bin/python3", "-c",
-       "import pydicom,pathlib,sys\n"
-       "for f in sorted(pathlib.Path(sys.argv[1]).glob('*.dcm')):\n"
-       "  d=pydicom.dcmread(f); print(d.SOPInstanceUID, d.PatientName, len(d.PixelData))\n",
-       inst.storageDir().string()},
-      std::chrono::seconds(120));
+  const ToolResult read = RunTool({"/usr/bin/python3", "-c",
+                                   "import pydicom,pathlib,sys\n"
+                                   "for f in sorted(pathlib.Path(sys.argv[1]).glob('*.dcm')):\n"
+                                   "  d=pydicom.dcmread(f); print(d.SOPInstanceUID, d.PatientName, len(d.PixelData))\n",
+                                   inst.storageDir().string()},
+                                  std::chrono::seconds(120));
   ASSERT_EQ(read.exitCode, 0) << read.output;
   std::set<std::string> expected{"1.2.3.300 WARM 64"};
   for (int s = 0; s < kSenders; ++s)
@@ -575,8 +589,8 @@ TEST_F(Hostile, SoakGoodObjectsArriveIntactAmongBadOnesAndTheServiceReturnsToIts
   EXPECT_EQ(found, expected);
   EXPECT_TRUE(DepotFiles(inst.storageDir()).empty());
 
-  EXPECT_TRUE(WaitFor([&] { return OpenDescriptors(pid) <= descriptors && ProcessStatus(pid, "Threads") <= threads; },
-                      5s))
+  EXPECT_TRUE(
+      WaitFor([&] { return OpenDescriptors(pid) <= descriptors && ProcessStatus(pid, "Threads") <= threads; }, 5s))
       << OpenDescriptors(pid) << " descriptors (" << descriptors << " before), " << ProcessStatus(pid, "Threads")
       << " threads (" << threads << " before)";
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine keeps freed memory resident by design

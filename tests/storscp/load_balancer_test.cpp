@@ -104,9 +104,8 @@ TEST(LoadBalancer, TwoInstancesOnOneFolderStoreEveryObjectOnceAndWhole) {
     fs::create_directories(sent / std::to_string(s));
     for (int i = 0; i < kObjectsPerSender; ++i) {
       const fs::path file = sent / std::to_string(s) / (std::to_string(i) + ".dcm");
-      std::ofstream(file, std::ios::binary)
-          << Part10File(kSecondaryCapture, ObjectUid(s, i),
-                        SmallDataSet(ObjectUid(s, i), PatientName(s, i), kPixelBytes));
+      std::ofstream(file, std::ios::binary) << Part10File(
+          kSecondaryCapture, ObjectUid(s, i), SmallDataSet(ObjectUid(s, i), PatientName(s, i), kPixelBytes));
       files[s].push_back(file.string());
     }
   }
@@ -115,8 +114,8 @@ TEST(LoadBalancer, TwoInstancesOnOneFolderStoreEveryObjectOnceAndWhole) {
   std::vector<std::thread> senders;
   for (int s = 0; s < kSenders; ++s)
     senders.emplace_back([&, s] {
-      std::vector<std::string> args = {"storescu", "-aet", "ZYL_STOR_SCU", "-aec", "ZYL_STOR_SCP", "127.0.0.1",
-                                       std::to_string(frontPort)};
+      std::vector<std::string> args = {"storescu",     "-aet",      "ZYL_STOR_SCU",           "-aec",
+                                       "ZYL_STOR_SCP", "127.0.0.1", std::to_string(frontPort)};
       args.insert(args.end(), files[s].begin(), files[s].end());
       results[s] = RunTool(args, std::chrono::seconds(120));
     });
@@ -140,15 +139,15 @@ TEST(LoadBalancer, TwoInstancesOnOneFolderStoreEveryObjectOnceAndWhole) {
 
   // pydicom reads every stored object: its UID (in the data set and the meta
   // group) is its name, its patient is the one sent with it, its pixels whole.
-  const ToolResult read = RunTool(
-      {"/usr/bin/python3", "-c",
-       "import pydicom,pathlib,sys\n"
-       "for f in sorted(pathlib.Path(sys.argv[1]).glob('*.dcm')):\n"
-       "  d=pydicom.dcmread(f)\n"
-       "  print(f.name, d.SOPInstanceUID, d.file_meta.MediaStorageSOPInstanceUID, d.PatientName,\n"
-       "        d.PixelData==b'Z'*int(sys.argv[2]))\n",
-       storage.string(), std::to_string(kPixelBytes)},
-      std::chrono::seconds(120));
+  const ToolResult read =
+      RunTool({"/usr/bin/python3", "-c",
+               "import pydicom,pathlib,sys\n"
+               "for f in sorted(pathlib.Path(sys.argv[1]).glob('*.dcm')):\n"
+               "  d=pydicom.dcmread(f)\n"
+               "  print(f.name, d.SOPInstanceUID, d.file_meta.MediaStorageSOPInstanceUID, d.PatientName,\n"
+               "        d.PixelData==b'Z'*int(sys.argv[2]))\n",
+               storage.string(), std::to_string(kPixelBytes)},
+              std::chrono::seconds(120));
   ASSERT_EQ(read.exitCode, 0) << read.output.substr(0, 2000);
   std::set<std::string> expectedLines;
   for (int s = 0; s < kSenders; ++s)

@@ -52,7 +52,9 @@ TEST_F(LogFiles, AppendsToTheFirstFileWhileItHasRoom) {
   log.line("hello there");
   const std::string text = ReadText(first_);
   EXPECT_EQ(text.substr(0, 100), std::string(100, 'x'));
-  EXPECT_TRUE(std::regex_match(text.substr(100), std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}, hello there \n")))
+  EXPECT_TRUE(
+      std::regex_match(text.substr(100),
+                       std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}, hello there \n")))
       << text.substr(100);
   EXPECT_FALSE(fs::exists(second_));
 }
@@ -129,7 +131,8 @@ TEST_F(LogFiles, ConcurrentLinesNeverInterleaveAndFilesStayBounded) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([&log, t] {
-      for (int i = 0; i < kLines; ++i) log.line("Thread(" + std::to_string(t) + "): line " + std::to_string(i) + " end");
+      for (int i = 0; i < kLines; ++i)
+        log.line("Thread(" + std::to_string(t) + "): line " + std::to_string(i) + " end");
     });
   for (auto& th : threads) th.join();
   const std::regex shape(".*, Thread\\(\\d\\): line \\d+ end ");

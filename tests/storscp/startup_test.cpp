@@ -68,8 +68,9 @@ TEST(StartUp, AnUnreadableConfigurationStopsTheService) {
   Settings settings;
   settings.port = FreePort();
   const std::string log = FailedStartLog(settings, std::string("<OrvoConfiguration><StorScpDir>"));
-  EXPECT_NE(log.find("Failed to load xml config file. cfg file(" + ConfigPath(log) + "), err(Error: Failed to load xml"),
-            std::string::npos)
+  EXPECT_NE(
+      log.find("Failed to load xml config file. cfg file(" + ConfigPath(log) + "), err(Error: Failed to load xml"),
+      std::string::npos)
       << log;
 }
 

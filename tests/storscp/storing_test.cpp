@@ -51,13 +51,22 @@ TEST(Storing, ManyObjectsOfSeveralClassesAndSyntaxesArriveIntact) {
 
   // Samples of several SOP classes and transfer syntaxes, and copies of one
   // image under new UIDs.
-  const std::vector<std::string> samples = {"CT_small.dcm",   "MR_small.dcm",   "MR_small_implicit.dcm",
-                                            "MR_small_bigendian.dcm", "rtplan.dcm", "rtstruct.dcm",
-                                            "rtdose.dcm",     "waveform_ecg.dcm", "test-SR.dcm"};
+  const std::vector<std::string> samples = {"CT_small.dcm",
+                                            "MR_small.dcm",
+                                            "MR_small_implicit.dcm",
+                                            "MR_small_bigendian.dcm",
+                                            "rtplan.dcm",
+                                            "rtstruct.dcm",
+                                            "rtdose.dcm",
+                                            "waveform_ecg.dcm",
+                                            "test-SR.dcm"};
   // Compressed samples, each offered in its own syntax.
-  const std::vector<std::pair<std::string, std::string>> compressed = {
-      {"MR_small_RLE.dcm", "-xr"}, {"JPEG2000.dcm", "-xw"}, {"JPEG-lossy.dcm", "-xx"},
-      {"SC_rgb_jpeg_dcmtk.dcm", "-xy"}, {"MR_small_jpeg_ls_lossless.dcm", "-xt"}, {"MR_small.dcm", "-xd"}};
+  const std::vector<std::pair<std::string, std::string>> compressed = {{"MR_small_RLE.dcm", "-xr"},
+                                                                       {"JPEG2000.dcm", "-xw"},
+                                                                       {"JPEG-lossy.dcm", "-xx"},
+                                                                       {"SC_rgb_jpeg_dcmtk.dcm", "-xy"},
+                                                                       {"MR_small_jpeg_ls_lossless.dcm", "-xt"},
+                                                                       {"MR_small.dcm", "-xd"}};
   // Several samples share a UID (one object in several encodings): every
   // copy gets a UID of its own, and thirty more copies of one image follow.
   TempDir copies;
@@ -247,9 +256,9 @@ TEST(Storing, TheDataSetIsStoredByteForByteAsItWasSent) {
   ServiceProcess service(inst);
   ASSERT_TRUE(service.waitListening());
   struct Sample {
-    const char* file;        // explicit VR little endian
+    const char* file;  // explicit VR little endian
     const char* sopClass;
-    std::size_t pdvSize;     // odd sizes split headers between PDVs
+    std::size_t pdvSize;  // odd sizes split headers between PDVs
   };
   const std::vector<Sample> samples = {
       {"waveform_ecg.dcm", "1.2.840.10008.5.1.4.1.1.9.1.1", 16371},  // undefined-length sequences, private tags

@@ -141,8 +141,8 @@ std::vector<std::string> DepotFiles(const fs::path& storageDir) {
 std::size_t OpenDescriptors(pid_t pid) {
   std::size_t count = 0;
   std::error_code ec;
-  for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec); !ec && it != fs::directory_iterator();
-       it.increment(ec))
+  for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+       !ec && it != fs::directory_iterator(); it.increment(ec))
     ++count;
   return count;
 }
@@ -313,8 +313,8 @@ bool RawPeer::readPdu(int& type, std::string& body, int timeoutSeconds) {
   unsigned char header[6];
   if (!readExact(reinterpret_cast<char*>(header), sizeof header)) return false;
   type = header[0];
-  const std::uint32_t length = (std::uint32_t{header[2]} << 24) | (std::uint32_t{header[3]} << 16) |
-                               (std::uint32_t{header[4]} << 8) | header[5];
+  const std::uint32_t length =
+      (std::uint32_t{header[2]} << 24) | (std::uint32_t{header[3]} << 16) | (std::uint32_t{header[4]} << 8) | header[5];
   if (length > (1u << 24)) return false;
   body.assign(length, '\0');
   return readExact(body.data(), length);
@@ -369,9 +369,8 @@ AssociateResult RawPeer::requestAssociation(const std::string& request) {
     std::size_t pos = 68;
     while (pos + 4 <= reply.size()) {
       const int itemType = static_cast<unsigned char>(reply[pos]);
-      const std::size_t itemLength =
-          (static_cast<std::size_t>(static_cast<unsigned char>(reply[pos + 2])) << 8) |
-          static_cast<unsigned char>(reply[pos + 3]);
+      const std::size_t itemLength = (static_cast<std::size_t>(static_cast<unsigned char>(reply[pos + 2])) << 8) |
+                                     static_cast<unsigned char>(reply[pos + 3]);
       if (itemType == 0x21 && pos + 8 <= reply.size() && reply[pos + 4] == 1)
         result.contextResult = static_cast<unsigned char>(reply[pos + 6]);
       pos += 4 + itemLength;

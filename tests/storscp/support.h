@@ -125,8 +125,7 @@ std::string AssociateRequest(const std::string& calling, const std::string& call
                              const std::vector<std::pair<std::string, std::string>>& contexts);
 
 // A small secondary capture data set with the given UID and patient name.
-std::string SmallDataSet(const std::string& sopInstance, const std::string& patientName,
-                         std::size_t pixelBytes = 64);
+std::string SmallDataSet(const std::string& sopInstance, const std::string& patientName, std::size_t pixelBytes = 64);
 
 // A Part 10 file around `dataSet` (encoded in `transferSyntax`), its meta
 // group naming the given SOP class and instance.

@@ -59,12 +59,15 @@ class StorScu : public cfgtest::CfgTest {
   }
 
   static Variable paths(const std::vector<std::string>& files) {
-    auto array = std::make_unique<zyl::Array>(zyl::Type::String, std::vector<int64_t>{static_cast<int64_t>(files.size())}, true);
+    auto array =
+        std::make_unique<zyl::Array>(zyl::Type::String, std::vector<int64_t>{static_cast<int64_t>(files.size())}, true);
     for (size_t i = 0; i < files.size(); ++i) zyl::hostStringAssign(array->as<zyl::HostString>()[i], files[i]);
     return Variable::ofArray(std::move(array));
   }
 
-  int send(Variable& scu, Variable files) { return call(scu, "Send", std::vector<Variable>{std::move(files)}).scalar().i16; }
+  int send(Variable& scu, Variable files) {
+    return call(scu, "Send", std::vector<Variable>{std::move(files)}).scalar().i16;
+  }
 
   // A copy of a corpus file with another instance UID.
   fs::path copyOf(const std::string& name, const std::string& copyName, const std::string& instance) {
@@ -115,7 +118,8 @@ TEST_F(StorScu, PropertiesAndTheirCallbackData) {
   fotest::rt().callMethod(scu, "SetProperty", {}, set);
   data = Variable::ofInt32(7);  // the object keeps its own copy
   Variable outName, outFunction, outData;
-  std::vector<zyl::KeywordArg> get{{"STORAGE_SCP", &outName}, {"CALLBACK_FUNCTION", &outFunction}, {"CALLBACK_DATA", &outData}};
+  std::vector<zyl::KeywordArg> get{
+      {"STORAGE_SCP", &outName}, {"CALLBACK_FUNCTION", &outFunction}, {"CALLBACK_DATA", &outData}};
   fotest::rt().callMethod(scu, "GetProperty", {}, get);
   EXPECT_EQ(outName.text(), "DEST");
   EXPECT_EQ(outFunction.text(), "progress");
@@ -191,8 +195,10 @@ TEST_F(StorScu, ALosslessFileIsConvertedALossyOneRefused) {
   EXPECT_EQ(send(scu, paths({lossless, lossy})), 1);
   const auto& m = progress_.messages;
   ASSERT_GE(m.size(), 6u);
-  EXPECT_EQ(m[1], "Native file format ( JPEG Lossless, Non-Hier (1st)) is not supported on remote node converting to "
-                  "( Implicit VR Little Endian) before sending file (" + lossless + ") ")
+  EXPECT_EQ(m[1],
+            "Native file format ( JPEG Lossless, Non-Hier (1st)) is not supported on remote node converting to "
+            "( Implicit VR Little Endian) before sending file (" +
+                lossless + ") ")
       << m[1];
   EXPECT_EQ(m[2], "File Sent:  " + lossless + " ");
   EXPECT_TRUE(contains(m[3], "Native file format ( JPEG Baseline) is not supported")) << m[3];
@@ -280,13 +286,15 @@ TEST_F(StorScu, WarningsKeepTheAssociationFailuresAbortIt) {
   addDestination("OURS", "STATUS_PEER", peer.port);
   Variable scu = client("OURS");
   std::vector<std::string> files;
-  for (int i = 1; i <= 4; ++i) files.push_back(copyOf("CT_small.dcm", "ct" + std::to_string(i) + ".dcm",
-                                                      "2.25.314159265358.6." + std::to_string(i)).string());
+  for (int i = 1; i <= 4; ++i)
+    files.push_back(
+        copyOf("CT_small.dcm", "ct" + std::to_string(i) + ".dcm", "2.25.314159265358.6." + std::to_string(i)).string());
   EXPECT_EQ(send(scu, paths(files)), 2);
   const auto& m = progress_.messages;
   EXPECT_NE(std::find(m.begin(), m.end(), "Warning: Element Coersion... Continuing. file(" + files[0] + ")"), m.end());
-  EXPECT_NE(std::find(m.begin(), m.end(), "ERROR: Refused, no resources... association aborting. file(" + files[2] + ")"),
-            m.end());
+  EXPECT_NE(
+      std::find(m.begin(), m.end(), "ERROR: Refused, no resources... association aborting. file(" + files[2] + ")"),
+      m.end());
   EXPECT_EQ(m.back(), "Send Completed:  2 files successfully sent ");
   // The warning kept the first association; the refusal needed a second.
   EXPECT_EQ(peer.associations.load(), 2);
@@ -297,10 +305,9 @@ TEST_F(StorScu, WarningsKeepTheAssociationFailuresAbortIt) {
 // converted, every pixel kept. pydicom compares what storescp wrote with the
 // originals.
 TEST_F(StorScu, RleJpegLsAndDeflatedFilesGoAsTheyAreOrConvertedWithEveryPixel) {
-  const std::vector<std::string> files = {(kCorpus / "MR_small_RLE.dcm").string(),
-                                          (kCorpus / "SC_rgb_rle_2frame.dcm").string(),
-                                          (kCorpus / "MR_small_jpeg_ls_lossless.dcm").string(),
-                                          (kCorpus / "image_dfl.dcm").string()};
+  const std::vector<std::string> files = {
+      (kCorpus / "MR_small_RLE.dcm").string(), (kCorpus / "SC_rgb_rle_2frame.dcm").string(),
+      (kCorpus / "MR_small_jpeg_ls_lossless.dcm").string(), (kCorpus / "image_dfl.dcm").string()};
   const char* compare = R"(import glob, os, sys, pydicom
 from pydicom.pixel_data_handlers import gdcm_handler, numpy_handler, rle_handler
 pydicom.config.pixel_data_handlers = [numpy_handler, gdcm_handler, rle_handler]
@@ -325,14 +332,14 @@ for source in sys.argv[2:]:
     for (const std::string& file : files) {
       EXPECT_EQ(send(scu, paths({file})), 1) << file;
       int status = 0;
-      const std::string result = fotest::run("/usr/bin/python3 '" + script.string() + "' '" +
-                                                 scp.received().string() + "' '" + file + "' 2>&1",
-                                             &status);
+      const std::string result = fotest::run(
+          "/usr/bin/python3 '" + script.string() + "' '" + scp.received().string() + "' '" + file + "' 2>&1", &status);
       EXPECT_EQ(status, 0) << result;
       // Same syntax, same Pixel Data bytes (a deflated file's are native), same pixels.
       const bool deflated = contains(file, "_dfl");
-      const std::string line = fs::path(file).filename().string() +
-                               (peer.takesEverySyntax ? " True True True" : deflated ? " False True True" : " False False True");
+      const std::string line = fs::path(file).filename().string() + (peer.takesEverySyntax ? " True True True"
+                                                                     : deflated            ? " False True True"
+                                                                                           : " False False True");
       EXPECT_TRUE(contains(result, line)) << line << "\n" << result;
       for (const fs::path& received : scp.files()) fs::remove(received);
     }
@@ -378,8 +385,9 @@ TEST_F(StorScu, AnAbortCostsAboutASecondWhenThePeerNeverCloses) {
   Variable scu = client("STUBBORN");
   std::vector<std::string> files;
   for (int i = 1; i <= 3; ++i)
-    files.push_back(copyOf("CT_small.dcm", "ct" + std::to_string(i) + ".dcm", "1.2.826.0.1.3680043.10.999.3" +
-                                                                               std::to_string(i)).string());
+    files.push_back(
+        copyOf("CT_small.dcm", "ct" + std::to_string(i) + ".dcm", "1.2.826.0.1.3680043.10.999.3" + std::to_string(i))
+            .string());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(send(scu, paths(files)), 0);
   // Three refusals, each followed by an abort; DCMTK alone waits 15 s each.

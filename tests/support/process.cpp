@@ -178,7 +178,8 @@ ToolResult Capture(const std::vector<std::string>& args, std::chrono::seconds li
   char buffer[8192];
   bool killed = false;
   while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       ::kill(pid, SIGKILL);
       killed = true;

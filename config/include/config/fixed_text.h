@@ -38,7 +38,7 @@ class FixedText {
   static_assert(Size > 0);
 
  public:
-  static constexpr std::size_t kSize = Size;          // bytes, terminator included
+  static constexpr std::size_t kSize = Size;           // bytes, terminator included
   static constexpr std::size_t kMaxLength = Size - 1;  // longest text kept
 
   FixedText() = default;
@@ -54,9 +54,7 @@ class FixedText {
   const char* c_str() const noexcept { return bytes_.data(); }
   bool empty() const noexcept { return bytes_[0] == '\0'; }
 
-  friend bool operator==(const FixedText& field, std::string_view text) noexcept {
-    return field.view() == text;
-  }
+  friend bool operator==(const FixedText& field, std::string_view text) noexcept { return field.view() == text; }
   friend bool operator==(const FixedText& a, const FixedText& b) noexcept = default;
 
  private:

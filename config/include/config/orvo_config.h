@@ -91,46 +91,41 @@ int WriteConfig(ConfigDocument& document, std::string_view path, std::span<char>
 
 // Parameters: the text of the first element named `name`. An empty element
 // reads as the empty string; the value is cut to the buffer's size.
-int ReadParam(const ConfigDocument& document, std::string_view name, std::span<char> value,
-              std::string_view path, std::span<char> message);
-int SetParam(ConfigDocument& document, std::string_view name, std::string_view value,
-             std::string_view path, std::span<char> message);
+int ReadParam(const ConfigDocument& document, std::string_view name, std::span<char> value, std::string_view path,
+              std::span<char> message);
+int SetParam(ConfigDocument& document, std::string_view name, std::string_view value, std::string_view path,
+             std::span<char> message);
 
 // Application entities.
-int CountApplEntities(const ConfigDocument& document, int& count, std::string_view path,
-                      std::span<char> message);
+int CountApplEntities(const ConfigDocument& document, int& count, std::string_view path, std::span<char> message);
 // Fills `entities` (zeroed first) in document order; with `filterByType` only
 // the entities whose ServiceType equals `serviceType` exactly are kept.
 // Entities beyond the array's size are not stored; size it from
 // CountApplEntities.
-int ReadApplEntities(const ConfigDocument& document, std::span<CfgApplEntity> entities, int& count,
-                     bool filterByType, std::string_view serviceType, std::string_view path,
+int ReadApplEntities(const ConfigDocument& document, std::span<CfgApplEntity> entities, int& count, bool filterByType,
+                     std::string_view serviceType, std::string_view path, std::span<char> message);
+int ReadApplEntity(const ConfigDocument& document, std::string_view name, CfgApplEntity& entity, std::string_view path,
+                   std::span<char> message);
+int ApplEntityExists(const ConfigDocument& document, std::string_view name, bool& found, std::string_view path,
                      std::span<char> message);
-int ReadApplEntity(const ConfigDocument& document, std::string_view name, CfgApplEntity& entity,
-                   std::string_view path, std::span<char> message);
-int ApplEntityExists(const ConfigDocument& document, std::string_view name, bool& found,
-                     std::string_view path, std::span<char> message);
 // Updates the first entity named `name`, or adds one modelled on the first
 // entity of the file when no entity has that name.
-int SetApplEntity(ConfigDocument& document, std::string_view name, std::string_view aet,
-                  std::string_view hostname, std::string_view port, std::string_view serviceList,
-                  std::string_view serviceType, std::string_view path, std::span<char> message);
+int SetApplEntity(ConfigDocument& document, std::string_view name, std::string_view aet, std::string_view hostname,
+                  std::string_view port, std::string_view serviceList, std::string_view serviceType,
+                  std::string_view path, std::span<char> message);
 // Removing a name that no entity has succeeds and changes nothing.
-int RemoveApplEntity(ConfigDocument& document, std::string_view name, std::string_view path,
-                     std::span<char> message);
+int RemoveApplEntity(ConfigDocument& document, std::string_view name, std::string_view path, std::span<char> message);
 
 // Service lists and service types: the texts of the element children of the
 // first ServiceLists / ServiceTypes element, in document order.
-int CountServiceLists(const ConfigDocument& document, int& count, std::string_view path,
-                      std::span<char> message);
-int CountServiceTypes(const ConfigDocument& document, int& count, std::string_view path,
-                      std::span<char> message);
+int CountServiceLists(const ConfigDocument& document, int& count, std::string_view path, std::span<char> message);
+int CountServiceTypes(const ConfigDocument& document, int& count, std::string_view path, std::span<char> message);
 // Names beyond the array's size are not stored; size it from the count.
 int ReadServiceLists(const ConfigDocument& document, std::span<CfgText> names, std::string_view path,
                      std::span<char> message);
 int ReadServiceTypes(const ConfigDocument& document, std::span<CfgText> names, std::string_view path,
                      std::span<char> message);
-int ServiceListExists(const ConfigDocument& document, std::string_view name, bool& found,
-                      std::string_view path, std::span<char> message);
+int ServiceListExists(const ConfigDocument& document, std::string_view name, bool& found, std::string_view path,
+                      std::span<char> message);
 
 }  // namespace zyl::config

@@ -27,9 +27,8 @@ const char* transferSyntaxName(int number);
 // the order of their format numbers (2 to 9): the native three, then the
 // five the standard callbacks compress.
 inline constexpr std::array<MC_TRANSFER_SYNTAX, 8> kWrittenSyntaxes = {
-    MC_TS_IMPLICIT_LITTLE_ENDIAN, MC_TS_EXPLICIT_LITTLE_ENDIAN, MC_TS_EXPLICIT_BIG_ENDIAN,
-    MC_TS_JPEG_BASELINE,          MC_TS_JPEG_EXTENDED_2_4,      MC_TS_JPEG_LOSSLESS_SV1,
-    MC_TS_JPEG2000_LOSSLESS_ONLY, MC_TS_JPEG2000};
+    MC_TS_IMPLICIT_LITTLE_ENDIAN, MC_TS_EXPLICIT_LITTLE_ENDIAN, MC_TS_EXPLICIT_BIG_ENDIAN,    MC_TS_JPEG_BASELINE,
+    MC_TS_JPEG_EXTENDED_2_4,      MC_TS_JPEG_LOSSLESS_SV1,      MC_TS_JPEG2000_LOSSLESS_ONLY, MC_TS_JPEG2000};
 
 bool isReadBeyondTable(int number);  // decode-only ones and deflate: read, not among the eight
 bool isLossy(int number);            // decodable and lossy

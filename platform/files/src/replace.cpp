@@ -63,8 +63,8 @@ std::pair<int, std::string> CreateTemporaryBeside(const std::filesystem::path& t
   thread_local std::minstd_rand random{std::random_device{}()};
   const std::string prefix = "." + target.filename().string() + ".tmp";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-                             std::to_string(random());
+    const std::string name =
+        prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + std::to_string(random());
     std::string candidate = (FolderOf(target) / name).string();
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0) return {fd, std::move(candidate)};

@@ -18,49 +18,81 @@ namespace {
 
 int rank(Type t) {
   switch (t) {
-    case Type::Byte: return 0;
-    case Type::Int16: return 1;
-    case Type::UInt16: return 2;
-    case Type::Int32: return 3;
-    case Type::UInt32: return 4;
-    case Type::Int64: return 5;
-    case Type::UInt64: return 6;
-    case Type::Float32: return 7;
-    case Type::Float64: return 8;
-    default: return -1;
+    case Type::Byte:
+      return 0;
+    case Type::Int16:
+      return 1;
+    case Type::UInt16:
+      return 2;
+    case Type::Int32:
+      return 3;
+    case Type::UInt32:
+      return 4;
+    case Type::Int64:
+      return 5;
+    case Type::UInt64:
+      return 6;
+    case Type::Float32:
+      return 7;
+    case Type::Float64:
+      return 8;
+    default:
+      return -1;
   }
 }
 
-template <typename T> constexpr Type typeOf() {
-  if constexpr (std::is_same_v<T, uint8_t>) return Type::Byte;
-  else if constexpr (std::is_same_v<T, int16_t>) return Type::Int16;
-  else if constexpr (std::is_same_v<T, uint16_t>) return Type::UInt16;
-  else if constexpr (std::is_same_v<T, int32_t>) return Type::Int32;
-  else if constexpr (std::is_same_v<T, uint32_t>) return Type::UInt32;
-  else if constexpr (std::is_same_v<T, int64_t>) return Type::Int64;
-  else if constexpr (std::is_same_v<T, uint64_t>) return Type::UInt64;
-  else if constexpr (std::is_same_v<T, float>) return Type::Float32;
-  else return Type::Float64;
+template <typename T>
+constexpr Type typeOf() {
+  if constexpr (std::is_same_v<T, uint8_t>)
+    return Type::Byte;
+  else if constexpr (std::is_same_v<T, int16_t>)
+    return Type::Int16;
+  else if constexpr (std::is_same_v<T, uint16_t>)
+    return Type::UInt16;
+  else if constexpr (std::is_same_v<T, int32_t>)
+    return Type::Int32;
+  else if constexpr (std::is_same_v<T, uint32_t>)
+    return Type::UInt32;
+  else if constexpr (std::is_same_v<T, int64_t>)
+    return Type::Int64;
+  else if constexpr (std::is_same_v<T, uint64_t>)
+    return Type::UInt64;
+  else if constexpr (std::is_same_v<T, float>)
+    return Type::Float32;
+  else
+    return Type::Float64;
 }
 
 // Calls f with std::type_identity<C> for the C type of a numeric host type.
-template <typename F> decltype(auto) dispatch(Type t, F&& f) {
+template <typename F>
+decltype(auto) dispatch(Type t, F&& f) {
   switch (t) {
-    case Type::Byte: return f(std::type_identity<uint8_t>{});
-    case Type::Int16: return f(std::type_identity<int16_t>{});
-    case Type::UInt16: return f(std::type_identity<uint16_t>{});
-    case Type::Int32: return f(std::type_identity<int32_t>{});
-    case Type::UInt32: return f(std::type_identity<uint32_t>{});
-    case Type::Int64: return f(std::type_identity<int64_t>{});
-    case Type::UInt64: return f(std::type_identity<uint64_t>{});
-    case Type::Float32: return f(std::type_identity<float>{});
-    case Type::Float64: return f(std::type_identity<double>{});
-    default: valueError(std::string("expected a number, got ") + typeName(t));
+    case Type::Byte:
+      return f(std::type_identity<uint8_t>{});
+    case Type::Int16:
+      return f(std::type_identity<int16_t>{});
+    case Type::UInt16:
+      return f(std::type_identity<uint16_t>{});
+    case Type::Int32:
+      return f(std::type_identity<int32_t>{});
+    case Type::UInt32:
+      return f(std::type_identity<uint32_t>{});
+    case Type::Int64:
+      return f(std::type_identity<int64_t>{});
+    case Type::UInt64:
+      return f(std::type_identity<uint64_t>{});
+    case Type::Float32:
+      return f(std::type_identity<float>{});
+    case Type::Float64:
+      return f(std::type_identity<double>{});
+    default:
+      valueError(std::string("expected a number, got ") + typeName(t));
   }
 }
 
 // Value conversion: integers wrap, floating values saturate (NaN gives 0).
-template <typename To, typename From> To convertValue(From v) {
+template <typename To, typename From>
+To convertValue(From v) {
   if constexpr (std::is_floating_point_v<From> && std::is_integral_v<To>) {
     if (std::isnan(v)) return 0;
     if (v <= static_cast<From>(std::numeric_limits<To>::min())) return std::numeric_limits<To>::min();
@@ -71,19 +103,29 @@ template <typename To, typename From> To convertValue(From v) {
   }
 }
 
-template <typename T> Variable makeScalar(T v) {
+template <typename T>
+Variable makeScalar(T v) {
   Variable out;
   Scalar s;
   s.u64 = 0;
-  if constexpr (std::is_same_v<T, uint8_t>) s.u8 = v;
-  else if constexpr (std::is_same_v<T, int16_t>) s.i16 = v;
-  else if constexpr (std::is_same_v<T, uint16_t>) s.u16 = v;
-  else if constexpr (std::is_same_v<T, int32_t>) s.i32 = v;
-  else if constexpr (std::is_same_v<T, uint32_t>) s.u32 = v;
-  else if constexpr (std::is_same_v<T, int64_t>) s.i64 = v;
-  else if constexpr (std::is_same_v<T, uint64_t>) s.u64 = v;
-  else if constexpr (std::is_same_v<T, float>) s.f32 = v;
-  else s.f64 = v;
+  if constexpr (std::is_same_v<T, uint8_t>)
+    s.u8 = v;
+  else if constexpr (std::is_same_v<T, int16_t>)
+    s.i16 = v;
+  else if constexpr (std::is_same_v<T, uint16_t>)
+    s.u16 = v;
+  else if constexpr (std::is_same_v<T, int32_t>)
+    s.i32 = v;
+  else if constexpr (std::is_same_v<T, uint32_t>)
+    s.u32 = v;
+  else if constexpr (std::is_same_v<T, int64_t>)
+    s.i64 = v;
+  else if constexpr (std::is_same_v<T, uint64_t>)
+    s.u64 = v;
+  else if constexpr (std::is_same_v<T, float>)
+    s.f32 = v;
+  else
+    s.f64 = v;
   out.setScalar(typeOf<T>(), s);
   return out;
 }
@@ -94,7 +136,8 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-template <typename T> T parseAs(std::string_view text) {
+template <typename T>
+T parseAs(std::string_view text) {
   std::string_view t = trim(text);
   if constexpr (std::is_integral_v<T>) {
     int64_t i = 0;
@@ -109,26 +152,39 @@ template <typename T> T parseAs(std::string_view text) {
   return convertValue<T>(d);
 }
 
-template <typename T> T scalarAs(const Variable& v) {
+template <typename T>
+T scalarAs(const Variable& v) {
   const Scalar& s = v.scalar();
   switch (v.type()) {
-    case Type::Byte: return convertValue<T>(s.u8);
-    case Type::Int16: return convertValue<T>(s.i16);
-    case Type::UInt16: return convertValue<T>(s.u16);
-    case Type::Int32: return convertValue<T>(s.i32);
-    case Type::UInt32: return convertValue<T>(s.u32);
-    case Type::Int64: return convertValue<T>(s.i64);
-    case Type::UInt64: return convertValue<T>(s.u64);
-    case Type::Float32: return convertValue<T>(s.f32);
-    case Type::Float64: return convertValue<T>(s.f64);
-    case Type::String: return parseAs<T>(v.text());
-    default: valueError(std::string("expected a number, got ") + typeName(v.type()));
+    case Type::Byte:
+      return convertValue<T>(s.u8);
+    case Type::Int16:
+      return convertValue<T>(s.i16);
+    case Type::UInt16:
+      return convertValue<T>(s.u16);
+    case Type::Int32:
+      return convertValue<T>(s.i32);
+    case Type::UInt32:
+      return convertValue<T>(s.u32);
+    case Type::Int64:
+      return convertValue<T>(s.i64);
+    case Type::UInt64:
+      return convertValue<T>(s.u64);
+    case Type::Float32:
+      return convertValue<T>(s.f32);
+    case Type::Float64:
+      return convertValue<T>(s.f64);
+    case Type::String:
+      return parseAs<T>(v.text());
+    default:
+      valueError(std::string("expected a number, got ") + typeName(v.type()));
   }
 }
 
 // One operand of an elementwise operation, seen as type T: a scalar, the
 // array's own data, or a converted copy of it.
-template <typename T> struct Operand {
+template <typename T>
+struct Operand {
   bool isArray = false;
   T scalar{};
   const T* data = nullptr;
@@ -137,7 +193,8 @@ template <typename T> struct Operand {
 };
 
 // asScalar: a one-element array combined with a larger one acts as a scalar.
-template <typename T> Operand<T> operandOf(const Variable& v, bool asScalar = false) {
+template <typename T>
+Operand<T> operandOf(const Variable& v, bool asScalar = false) {
   Operand<T> o;
   if (!v.isArray()) {
     o.scalar = scalarAs<T>(v);
@@ -173,19 +230,29 @@ template <typename T> Operand<T> operandOf(const Variable& v, bool asScalar = fa
 
 // Integer arithmetic is done unsigned and 64 bits wide so that it wraps
 // instead of overflowing.
-template <typename T> T wrapAdd(T a, T b) {
-  if constexpr (std::is_integral_v<T>) return static_cast<T>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-  else return a + b;
+template <typename T>
+T wrapAdd(T a, T b) {
+  if constexpr (std::is_integral_v<T>)
+    return static_cast<T>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+  else
+    return a + b;
 }
-template <typename T> T wrapSub(T a, T b) {
-  if constexpr (std::is_integral_v<T>) return static_cast<T>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
-  else return a - b;
+template <typename T>
+T wrapSub(T a, T b) {
+  if constexpr (std::is_integral_v<T>)
+    return static_cast<T>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+  else
+    return a - b;
 }
-template <typename T> T wrapMul(T a, T b) {
-  if constexpr (std::is_integral_v<T>) return static_cast<T>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
-  else return a * b;
+template <typename T>
+T wrapMul(T a, T b) {
+  if constexpr (std::is_integral_v<T>)
+    return static_cast<T>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
+  else
+    return a * b;
 }
-template <typename T> T divide(T a, T b) {
+template <typename T>
+T divide(T a, T b) {
   if constexpr (std::is_integral_v<T>) {
     if constexpr (std::is_signed_v<T>) {
       if (b == -1) return wrapSub<T>(0, a);  // the one quotient that overflows
@@ -195,7 +262,8 @@ template <typename T> T divide(T a, T b) {
     return a / b;
   }
 }
-template <typename T> T modulo(T a, T b) {
+template <typename T>
+T modulo(T a, T b) {
   if constexpr (std::is_integral_v<T>) {
     if constexpr (std::is_signed_v<T>) {
       if (b == -1) return 0;
@@ -207,7 +275,8 @@ template <typename T> T modulo(T a, T b) {
 }
 // Integer powers are exact and wrap as * does (squaring, never through
 // floating point); a negative exponent is refused before.
-template <typename T> T power(T a, T b) {
+template <typename T>
+T power(T a, T b) {
   if constexpr (std::is_integral_v<T>) {
     T result = 1;
     T base = a;
@@ -223,7 +292,8 @@ template <typename T> T power(T a, T b) {
 
 // Shifts as numpy does them: a count of the type's width or more gives 0
 // (or -1 for a negative value shifted right); negative counts are refused before.
-template <typename T> T shiftLeft(T a, T b) {
+template <typename T>
+T shiftLeft(T a, T b) {
   if constexpr (std::is_integral_v<T>) {
     using U = std::make_unsigned_t<T>;
     if (static_cast<uint64_t>(b) >= sizeof(T) * 8) return 0;
@@ -232,7 +302,8 @@ template <typename T> T shiftLeft(T a, T b) {
     return a;
   }
 }
-template <typename T> T shiftRight(T a, T b) {
+template <typename T>
+T shiftRight(T a, T b) {
   if constexpr (std::is_integral_v<T>) {
     if (static_cast<uint64_t>(b) >= sizeof(T) * 8) return a < 0 ? T(-1) : T(0);
     return static_cast<T>(a >> b);  // arithmetic for signed types
@@ -247,23 +318,40 @@ template <typename T> T shiftRight(T a, T b) {
 
 const char* opSymbol(BinaryOp op) {
   switch (op) {
-    case BinaryOp::Add: return "+";
-    case BinaryOp::Subtract: return "-";
-    case BinaryOp::Multiply: return "*";
-    case BinaryOp::Divide: return "/";
-    case BinaryOp::Modulo: return "%";
-    case BinaryOp::Power: return "^";
-    case BinaryOp::BitAnd: return "&";
-    case BinaryOp::BitOr: return "|";
-    case BinaryOp::BitXor: return "xor";
-    case BinaryOp::ShiftLeft: return "<<";
-    case BinaryOp::ShiftRight: return ">>";
-    case BinaryOp::Equal: return "==";
-    case BinaryOp::NotEqual: return "!=";
-    case BinaryOp::Less: return "<";
-    case BinaryOp::LessEqual: return "<=";
-    case BinaryOp::Greater: return ">";
-    case BinaryOp::GreaterEqual: return ">=";
+    case BinaryOp::Add:
+      return "+";
+    case BinaryOp::Subtract:
+      return "-";
+    case BinaryOp::Multiply:
+      return "*";
+    case BinaryOp::Divide:
+      return "/";
+    case BinaryOp::Modulo:
+      return "%";
+    case BinaryOp::Power:
+      return "^";
+    case BinaryOp::BitAnd:
+      return "&";
+    case BinaryOp::BitOr:
+      return "|";
+    case BinaryOp::BitXor:
+      return "xor";
+    case BinaryOp::ShiftLeft:
+      return "<<";
+    case BinaryOp::ShiftRight:
+      return ">>";
+    case BinaryOp::Equal:
+      return "==";
+    case BinaryOp::NotEqual:
+      return "!=";
+    case BinaryOp::Less:
+      return "<";
+    case BinaryOp::LessEqual:
+      return "<=";
+    case BinaryOp::Greater:
+      return ">";
+    case BinaryOp::GreaterEqual:
+      return ">=";
   }
   return "?";
 }
@@ -301,14 +389,16 @@ void elementwise(const Operand<T>& x, const Operand<T>& y, R* out, int64_t n, Fn
   }
 }
 
-template <typename T> bool anyZero(const Operand<T>& y) {
+template <typename T>
+bool anyZero(const Operand<T>& y) {
   if (!y.isArray) return y.scalar == 0;
   for (int64_t i = 0; i < y.count; ++i)
     if (y.data[i] == 0) return true;
   return false;
 }
 
-template <typename T> bool anyNegative(const Operand<T>& y) {
+template <typename T>
+bool anyNegative(const Operand<T>& y) {
   if constexpr (std::is_signed_v<T>) {
     if (!y.isArray) return y.scalar < 0;
     for (int64_t i = 0; i < y.count; ++i)
@@ -357,7 +447,8 @@ Combination combine(BinaryOp op, const Variable& left, const Variable& right) {
   return {b->ndims() > a->ndims() ? b : a, false, false};
 }
 
-template <typename T> Variable numericArrayOperation(BinaryOp op, const Variable& left, const Variable& right) {
+template <typename T>
+Variable numericArrayOperation(BinaryOp op, const Variable& left, const Variable& right) {
   const Combination how = combine(op, left, right);
   Operand<T> x = operandOf<T>(left, how.leftScalar);
   Operand<T> y = operandOf<T>(right, how.rightScalar);
@@ -373,12 +464,24 @@ template <typename T> Variable numericArrayOperation(BinaryOp op, const Variable
     result->setMask(true);
     uint8_t* out = result->as<uint8_t>();
     switch (op) {
-      case BinaryOp::Equal: elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a == b; }); break;
-      case BinaryOp::NotEqual: elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a != b; }); break;
-      case BinaryOp::Less: elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a < b; }); break;
-      case BinaryOp::LessEqual: elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a <= b; }); break;
-      case BinaryOp::Greater: elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a > b; }); break;
-      default: elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a >= b; }); break;
+      case BinaryOp::Equal:
+        elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a == b; });
+        break;
+      case BinaryOp::NotEqual:
+        elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a != b; });
+        break;
+      case BinaryOp::Less:
+        elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a < b; });
+        break;
+      case BinaryOp::LessEqual:
+        elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a <= b; });
+        break;
+      case BinaryOp::Greater:
+        elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a > b; });
+        break;
+      default:
+        elementwise(x, y, out, n, [](T a, T b) -> uint8_t { return a >= b; });
+        break;
     }
     return Variable::ofArray(std::move(result));
   }
@@ -386,38 +489,65 @@ template <typename T> Variable numericArrayOperation(BinaryOp op, const Variable
   T* out = result->as<T>();
   switch (op) {
     // Lambdas rather than function pointers, so that the loops inline and vectorise.
-    case BinaryOp::Add: elementwise(x, y, out, n, [](T a, T b) { return wrapAdd(a, b); }); break;
-    case BinaryOp::Subtract: elementwise(x, y, out, n, [](T a, T b) { return wrapSub(a, b); }); break;
-    case BinaryOp::Multiply: elementwise(x, y, out, n, [](T a, T b) { return wrapMul(a, b); }); break;
-    case BinaryOp::Divide: elementwise(x, y, out, n, [](T a, T b) { return divide(a, b); }); break;
-    case BinaryOp::Modulo: elementwise(x, y, out, n, [](T a, T b) { return modulo(a, b); }); break;
-    case BinaryOp::Power: elementwise(x, y, out, n, [](T a, T b) { return power(a, b); }); break;
+    case BinaryOp::Add:
+      elementwise(x, y, out, n, [](T a, T b) { return wrapAdd(a, b); });
+      break;
+    case BinaryOp::Subtract:
+      elementwise(x, y, out, n, [](T a, T b) { return wrapSub(a, b); });
+      break;
+    case BinaryOp::Multiply:
+      elementwise(x, y, out, n, [](T a, T b) { return wrapMul(a, b); });
+      break;
+    case BinaryOp::Divide:
+      elementwise(x, y, out, n, [](T a, T b) { return divide(a, b); });
+      break;
+    case BinaryOp::Modulo:
+      elementwise(x, y, out, n, [](T a, T b) { return modulo(a, b); });
+      break;
+    case BinaryOp::Power:
+      elementwise(x, y, out, n, [](T a, T b) { return power(a, b); });
+      break;
     default:
       if constexpr (std::is_integral_v<T>) {
         switch (op) {
-          case BinaryOp::BitAnd: elementwise(x, y, out, n, [](T a, T b) { return static_cast<T>(a & b); }); break;
-          case BinaryOp::BitOr: elementwise(x, y, out, n, [](T a, T b) { return static_cast<T>(a | b); }); break;
-          case BinaryOp::BitXor: elementwise(x, y, out, n, [](T a, T b) { return static_cast<T>(a ^ b); }); break;
-          case BinaryOp::ShiftLeft: elementwise(x, y, out, n, [](T a, T b) { return shiftLeft(a, b); }); break;
-          default: elementwise(x, y, out, n, [](T a, T b) { return shiftRight(a, b); }); break;
+          case BinaryOp::BitAnd:
+            elementwise(x, y, out, n, [](T a, T b) { return static_cast<T>(a & b); });
+            break;
+          case BinaryOp::BitOr:
+            elementwise(x, y, out, n, [](T a, T b) { return static_cast<T>(a | b); });
+            break;
+          case BinaryOp::BitXor:
+            elementwise(x, y, out, n, [](T a, T b) { return static_cast<T>(a ^ b); });
+            break;
+          case BinaryOp::ShiftLeft:
+            elementwise(x, y, out, n, [](T a, T b) { return shiftLeft(a, b); });
+            break;
+          default:
+            elementwise(x, y, out, n, [](T a, T b) { return shiftRight(a, b); });
+            break;
         }
       }
       break;
   }
   // mask * mask (and &, |, xor) is again a mask.
-  const bool maskOperator = op == BinaryOp::Multiply || op == BinaryOp::BitAnd || op == BinaryOp::BitOr || op == BinaryOp::BitXor;
+  const bool maskOperator =
+      op == BinaryOp::Multiply || op == BinaryOp::BitAnd || op == BinaryOp::BitOr || op == BinaryOp::BitXor;
   if (maskOperator && left.isArray() && right.isArray() && left.array()->isMask() && right.array()->isMask())
     result->setMask(true);
   return Variable::ofArray(std::move(result));
 }
 
-template <typename T> Variable numericScalarOperation(BinaryOp op, const Variable& left, const Variable& right) {
+template <typename T>
+Variable numericScalarOperation(BinaryOp op, const Variable& left, const Variable& right) {
   const T a = scalarAs<T>(left);
   const T b = scalarAs<T>(right);
   switch (op) {
-    case BinaryOp::Add: return makeScalar<T>(wrapAdd(a, b));
-    case BinaryOp::Subtract: return makeScalar<T>(wrapSub(a, b));
-    case BinaryOp::Multiply: return makeScalar<T>(wrapMul(a, b));
+    case BinaryOp::Add:
+      return makeScalar<T>(wrapAdd(a, b));
+    case BinaryOp::Subtract:
+      return makeScalar<T>(wrapSub(a, b));
+    case BinaryOp::Multiply:
+      return makeScalar<T>(wrapMul(a, b));
     case BinaryOp::Divide:
     case BinaryOp::Modulo:
       if constexpr (std::is_integral_v<T>) {
@@ -439,20 +569,31 @@ template <typename T> Variable numericScalarOperation(BinaryOp op, const Variabl
           if (isShift(op) && b < 0) negativeShift();  // the int32 path comes here unchecked
         }
         switch (op) {
-          case BinaryOp::BitAnd: return makeScalar<T>(static_cast<T>(a & b));
-          case BinaryOp::BitOr: return makeScalar<T>(static_cast<T>(a | b));
-          case BinaryOp::BitXor: return makeScalar<T>(static_cast<T>(a ^ b));
-          case BinaryOp::ShiftLeft: return makeScalar<T>(shiftLeft(a, b));
-          default: return makeScalar<T>(shiftRight(a, b));
+          case BinaryOp::BitAnd:
+            return makeScalar<T>(static_cast<T>(a & b));
+          case BinaryOp::BitOr:
+            return makeScalar<T>(static_cast<T>(a | b));
+          case BinaryOp::BitXor:
+            return makeScalar<T>(static_cast<T>(a ^ b));
+          case BinaryOp::ShiftLeft:
+            return makeScalar<T>(shiftLeft(a, b));
+          default:
+            return makeScalar<T>(shiftRight(a, b));
         }
       }
       break;
-    case BinaryOp::Equal: return Variable::ofInt32(a == b);
-    case BinaryOp::NotEqual: return Variable::ofInt32(a != b);
-    case BinaryOp::Less: return Variable::ofInt32(a < b);
-    case BinaryOp::LessEqual: return Variable::ofInt32(a <= b);
-    case BinaryOp::Greater: return Variable::ofInt32(a > b);
-    case BinaryOp::GreaterEqual: return Variable::ofInt32(a >= b);
+    case BinaryOp::Equal:
+      return Variable::ofInt32(a == b);
+    case BinaryOp::NotEqual:
+      return Variable::ofInt32(a != b);
+    case BinaryOp::Less:
+      return Variable::ofInt32(a < b);
+    case BinaryOp::LessEqual:
+      return Variable::ofInt32(a <= b);
+    case BinaryOp::Greater:
+      return Variable::ofInt32(a > b);
+    case BinaryOp::GreaterEqual:
+      return Variable::ofInt32(a >= b);
   }
   return Variable::null();
 }
@@ -472,12 +613,18 @@ int compareText(std::string_view a, std::string_view b) { return a.compare(b); }
 
 bool comparisonHolds(BinaryOp op, int order) {
   switch (op) {
-    case BinaryOp::Equal: return order == 0;
-    case BinaryOp::NotEqual: return order != 0;
-    case BinaryOp::Less: return order < 0;
-    case BinaryOp::LessEqual: return order <= 0;
-    case BinaryOp::Greater: return order > 0;
-    default: return order >= 0;
+    case BinaryOp::Equal:
+      return order == 0;
+    case BinaryOp::NotEqual:
+      return order != 0;
+    case BinaryOp::Less:
+      return order < 0;
+    case BinaryOp::LessEqual:
+      return order <= 0;
+    case BinaryOp::Greater:
+      return order > 0;
+    default:
+      return order >= 0;
   }
 }
 
@@ -490,10 +637,12 @@ Variable stringOperation(BinaryOp op, const Variable& left, const Variable& righ
   if (op != BinaryOp::Add && !isComparison(op)) unsupported(op, left, right);
   const bool bothStrings = left.type() == Type::String && right.type() == Type::String;
   if (op == BinaryOp::Add && !bothStrings && (isNumeric(left.type()) || isNumeric(right.type())))
-    valueError("cannot add " + describeValue(left) + " and " + describeValue(right) +
-               ": text and numbers do not mix (join text with string(x) or format(), read a number with float64(text))");
+    valueError(
+        "cannot add " + describeValue(left) + " and " + describeValue(right) +
+        ": text and numbers do not mix (join text with string(x) or format(), read a number with float64(text))");
   if (!bothStrings) unsupported(op, left, right);
-  if (left.isStruct() || right.isStruct() || !(left.isArray() || isNumeric(left.type()) || left.type() == Type::String) ||
+  if (left.isStruct() || right.isStruct() ||
+      !(left.isArray() || isNumeric(left.type()) || left.type() == Type::String) ||
       !(right.isArray() || isNumeric(right.type()) || right.type() == Type::String))
     unsupported(op, left, right);
   if (!left.isArray() && !right.isArray()) {
@@ -509,8 +658,10 @@ Variable stringOperation(BinaryOp op, const Variable& left, const Variable& righ
   for (int64_t i = 0; i < n; ++i) {
     std::string a = elementText(left, how.leftScalar ? 0 : i);
     std::string b = elementText(right, how.rightScalar ? 0 : i);
-    if (op == BinaryOp::Add) hostStringAssign(result->as<HostString>()[i], a + b);
-    else result->as<uint8_t>()[i] = comparisonHolds(op, compareText(a, b));
+    if (op == BinaryOp::Add)
+      hostStringAssign(result->as<HostString>()[i], a + b);
+    else
+      result->as<uint8_t>()[i] = comparisonHolds(op, compareText(a, b));
   }
   return Variable::ofArray(std::move(result));
 }
@@ -531,11 +682,11 @@ Variable referenceComparison(BinaryOp op, const Variable& left, const Variable& 
 }
 
 void requireNumeric(const Variable& v, const char* what) {
-  if (!isNumeric(v.type()))
-    valueError(std::string(what) + " needs numbers, got " + describeValue(v));
+  if (!isNumeric(v.type())) valueError(std::string(what) + " needs numbers, got " + describeValue(v));
 }
 
-template <typename T> const T* numericData(const Variable& v, int64_t* count) {
+template <typename T>
+const T* numericData(const Variable& v, int64_t* count) {
   if (v.isArray()) {
     *count = v.array()->count();
     return v.array()->as<T>();
@@ -549,8 +700,10 @@ template <typename T> const T* numericData(const Variable& v, int64_t* count) {
 Variable mixedComparison(BinaryOp op, const Variable& left, const Variable& right) {
   const bool leftSigned = isSigned(left.type());
   const Combination how = combine(op, left, right);
-  const Operand<int64_t> s = operandOf<int64_t>(leftSigned ? left : right, leftSigned ? how.leftScalar : how.rightScalar);
-  const Operand<uint64_t> u = operandOf<uint64_t>(leftSigned ? right : left, leftSigned ? how.rightScalar : how.leftScalar);
+  const Operand<int64_t> s =
+      operandOf<int64_t>(leftSigned ? left : right, leftSigned ? how.leftScalar : how.rightScalar);
+  const Operand<uint64_t> u =
+      operandOf<uint64_t>(leftSigned ? right : left, leftSigned ? how.rightScalar : how.leftScalar);
   auto order = [&](int64_t i) {
     const int64_t sv = s.isArray ? s.data[i] : s.scalar;
     const uint64_t uv = u.isArray ? u.data[i] : u.scalar;
@@ -575,7 +728,8 @@ Type promote(Type a, Type b) { return rank(a) >= rank(b) ? a : b; }
 Variable binaryOperation(BinaryOp op, const Variable& left, const Variable& right) {
   if (left.type() == Type::Int32 && right.type() == Type::Int32 && !left.isArray() && !right.isArray())
     return numericScalarOperation<int32_t>(op, left, right);  // the common case of counting loops
-  if (!left.isDefined() || !right.isDefined()) valueError(std::string("operand of '") + opSymbol(op) + "' is undefined");
+  if (!left.isDefined() || !right.isDefined())
+    valueError(std::string("operand of '") + opSymbol(op) + "' is undefined");
   if (isNumeric(left.type()) && isNumeric(right.type())) {
     Type t = promote(left.type(), right.type());
     if (isBitwise(op) && isFloating(t))
@@ -613,8 +767,10 @@ Variable bitwiseNot(const Variable& value) {
     valueError("'~' needs integers, got " + describeValue(value) + " (use 'not' for a condition)");
   // ~x is x xor all ones, in x's own type.
   return dispatch(value.type(), [&]<typename T>(std::type_identity<T>) {
-    if constexpr (std::is_integral_v<T>) return binaryOperation(BinaryOp::BitXor, value, makeScalar<T>(static_cast<T>(~T(0))));
-    else return value;
+    if constexpr (std::is_integral_v<T>)
+      return binaryOperation(BinaryOp::BitXor, value, makeScalar<T>(static_cast<T>(~T(0))));
+    else
+      return value;
   });
 }
 
@@ -626,12 +782,17 @@ bool isTrue(const Variable& value) {
     return isTrue(elementAt(*value.array(), 0));
   }
   switch (value.type()) {
-    case Type::Undefined: valueError("condition is undefined");
-    case Type::Null: return false;
-    case Type::String: return !value.text().empty();
+    case Type::Undefined:
+      valueError("condition is undefined");
+    case Type::Null:
+      return false;
+    case Type::String:
+      return !value.text().empty();
     case Type::Object:
-    case Type::Pointer: return value.scalar().id != 0;
-    default: return scalarAs<double>(value) != 0;
+    case Type::Pointer:
+      return value.scalar().id != 0;
+    default:
+      return scalarAs<double>(value) != 0;
   }
 }
 
@@ -797,8 +958,10 @@ Variable absolute(const Variable& value) {
   requireNumeric(value, "abs");
   return dispatch(value.type(), [&]<typename T>(std::type_identity<T>) {
     auto absOf = [](T v) -> T {
-      if constexpr (std::is_signed_v<T>) return v < 0 ? wrapSub<T>(0, v) : v;
-      else return v;
+      if constexpr (std::is_signed_v<T>)
+        return v < 0 ? wrapSub<T>(0, v) : v;
+      else
+        return v;
     };
     if (!value.isArray()) return makeScalar<T>(absOf(scalarAs<T>(value)));
     const Array& src = *value.array();
@@ -871,20 +1034,24 @@ namespace {
 
 // Whether the numeric scalar keeps its value as a T: integers in range,
 // whole floating values in range; floating types take any floating value.
-template <typename T> bool representable(const Variable& scalar) {
+template <typename T>
+bool representable(const Variable& scalar) {
   if constexpr (std::is_floating_point_v<T>) {
     return true;
   } else {
     constexpr double below = static_cast<double>(std::numeric_limits<T>::min());
-    constexpr double above = std::is_signed_v<T> ? -below : 2.0 * (static_cast<double>(std::numeric_limits<T>::max() / 2) + 1);
+    constexpr double above =
+        std::is_signed_v<T> ? -below : 2.0 * (static_cast<double>(std::numeric_limits<T>::max() / 2) + 1);
     if (isFloating(scalar.type())) {
       const double d = scalarAs<double>(scalar);
       return d == std::trunc(d) && d >= below && d < above;
     }
     if (isSigned(scalar.type())) {
       const int64_t v = scalarAs<int64_t>(scalar);
-      if constexpr (std::is_signed_v<T>) return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
-      else return v >= 0 && static_cast<uint64_t>(v) <= std::numeric_limits<T>::max();
+      if constexpr (std::is_signed_v<T>)
+        return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
+      else
+        return v >= 0 && static_cast<uint64_t>(v) <= std::numeric_limits<T>::max();
     }
     const uint64_t v = scalarAs<uint64_t>(scalar);
     return v <= static_cast<uint64_t>(std::numeric_limits<T>::max());
@@ -897,9 +1064,12 @@ Variable fieldValue(const Array& structs, int64_t index, int field) {
   const StructField& f = structs.structDef()->fields()[static_cast<size_t>(field)];
   const std::byte* at = structs.data() + structs.elemSize() * static_cast<size_t>(index) + f.offset;
   switch (f.type) {
-    case Type::String: return Variable::ofString(hostStringText(*reinterpret_cast<const HostString*>(at)));
-    case Type::Object: return Variable::ofObject(*reinterpret_cast<const uint64_t*>(at));
-    case Type::Pointer: return Variable::ofPointer(*reinterpret_cast<const uint64_t*>(at));
+    case Type::String:
+      return Variable::ofString(hostStringText(*reinterpret_cast<const HostString*>(at)));
+    case Type::Object:
+      return Variable::ofObject(*reinterpret_cast<const uint64_t*>(at));
+    case Type::Pointer:
+      return Variable::ofPointer(*reinterpret_cast<const uint64_t*>(at));
     default:
       return dispatch(f.type, [&]<typename T>(std::type_identity<T>) {
         T v;
@@ -933,7 +1103,8 @@ void storeField(Array& structs, int64_t index, int field, const Variable& scalar
         T v = scalarAs<T>(scalar);
         if (!representable<T>(scalar))
           valueError("field " + f.name + " holds " + typeName(f.type) + ": " + textOf(scalar) + " would become " +
-                     textOf(makeScalar<T>(v)) + " (convert it explicitly, or give the field that type when making the structure)");
+                     textOf(makeScalar<T>(v)) +
+                     " (convert it explicitly, or give the field that type when making the structure)");
         std::memcpy(at, &v, sizeof(T));
       });
   }

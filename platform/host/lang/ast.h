@@ -20,12 +20,43 @@ using StmtPtr = std::unique_ptr<Stmt>;
 using Block = std::vector<StmtPtr>;
 
 enum class BinaryOp {
-  Add, Subtract, Multiply, Divide, Modulo, Power,
-  BitAnd, BitOr, BitXor, ShiftLeft, ShiftRight,
-  Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual
+  Add,
+  Subtract,
+  Multiply,
+  Divide,
+  Modulo,
+  Power,
+  BitAnd,
+  BitOr,
+  BitXor,
+  ShiftLeft,
+  ShiftRight,
+  Equal,
+  NotEqual,
+  Less,
+  LessEqual,
+  Greater,
+  GreaterEqual
 };
 
-enum class ExprKind { Literal, Name, SystemVariable, ArrayLiteral, StructLiteral, Negate, Not, BitNot, Binary, And, Or, Call, MethodCall, New, Index, Field };
+enum class ExprKind {
+  Literal,
+  Name,
+  SystemVariable,
+  ArrayLiteral,
+  StructLiteral,
+  Negate,
+  Not,
+  BitNot,
+  Binary,
+  And,
+  Or,
+  Call,
+  MethodCall,
+  New,
+  Index,
+  Field
+};
 
 struct Expr {
   Expr(ExprKind k, int l) : kind(k), line(l) {}
@@ -98,7 +129,8 @@ struct CallExpr : Expr {
 
 // object.Method(...) or Class.Method(...): which one is decided when it runs.
 struct MethodCallExpr : Expr {
-  MethodCallExpr(int l, ExprPtr b, std::string m) : Expr(ExprKind::MethodCall, l), base(std::move(b)), method(std::move(m)) {}
+  MethodCallExpr(int l, ExprPtr b, std::string m)
+      : Expr(ExprKind::MethodCall, l), base(std::move(b)), method(std::move(m)) {}
   ExprPtr base;
   std::string method;
   std::vector<Argument> args;
@@ -148,8 +180,8 @@ struct ExpressionStmt : Stmt {
 struct AssignStmt : Stmt {
   AssignStmt(int l, ExprPtr t, std::optional<BinaryOp> o, ExprPtr v)
       : Stmt(StmtKind::Assign, l), target(std::move(t)), op(o), value(std::move(v)) {}
-  ExprPtr target;               // Name, SystemVariable, Index or Field
-  std::optional<BinaryOp> op;   // set for +=, -=, *=, /=
+  ExprPtr target;              // Name, SystemVariable, Index or Field
+  std::optional<BinaryOp> op;  // set for +=, -=, *=, /=
   ExprPtr value;
 };
 
@@ -176,7 +208,8 @@ struct WhileStmt : Stmt {
 };
 
 struct ForStmt : Stmt {
-  ForStmt(int l, std::string v, int s, ExprPtr i) : Stmt(StmtKind::For, l), variable(std::move(v)), slot(s), iterable(std::move(i)) {}
+  ForStmt(int l, std::string v, int s, ExprPtr i)
+      : Stmt(StmtKind::For, l), variable(std::move(v)), slot(s), iterable(std::move(i)) {}
   std::string variable;
   int slot;
   ExprPtr iterable;
@@ -184,7 +217,7 @@ struct ForStmt : Stmt {
 };
 
 struct FunctionDef {
-  std::string name;  // as written
+  std::string name;                 // as written
   std::vector<std::string> params;  // slots 0 .. params.size()-1
   int slotCount = 0;
   Block body;

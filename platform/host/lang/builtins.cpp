@@ -24,18 +24,22 @@ Variable stringArray(const std::vector<std::string>& items) {
 }
 
 Variable intArray(const std::vector<int64_t>& items) {
-  const bool narrow = std::all_of(items.begin(), items.end(), [](int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; });
+  const bool narrow =
+      std::all_of(items.begin(), items.end(), [](int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; });
   const int64_t count = static_cast<int64_t>(items.size());
   auto array = std::make_unique<Array>(narrow ? Type::Int32 : Type::Int64, std::span<const int64_t>(&count, 1), false);
   for (int64_t i = 0; i < count; ++i) {
-    if (narrow) array->as<int32_t>()[i] = static_cast<int32_t>(items[static_cast<size_t>(i)]);
-    else array->as<int64_t>()[i] = items[static_cast<size_t>(i)];
+    if (narrow)
+      array->as<int32_t>()[i] = static_cast<int32_t>(items[static_cast<size_t>(i)]);
+    else
+      array->as<int64_t>()[i] = items[static_cast<size_t>(i)];
   }
   return Variable::ofArray(std::move(array));
 }
 
 // Applies a text function to a string or to every element of a string array.
-template <typename Fn> Variable mapText(BuiltinCall& c, Fn fn) {
+template <typename Fn>
+Variable mapText(BuiltinCall& c, Fn fn) {
   const Variable& v = c.arg(0);
   if (v.isScalarString()) return Variable::ofString(fn(std::string(v.text())));
   if (v.isArray() && v.type() == Type::String) {
@@ -114,7 +118,8 @@ Variable help(BuiltinCall& c) {
   const Variable& v = *c.values[0];
   if (v.type() == Type::Object && !v.isArray()) {
     const ClassRecord* record = nullptr;
-    if (runtime.objectInstance(v.scalar().id, &record) == nullptr || record == nullptr) c.fail("the object is null or destroyed");
+    if (runtime.objectInstance(v.scalar().id, &record) == nullptr || record == nullptr)
+      c.fail("the object is null or destroyed");
     className = record->name();
   } else if (!v.isDefined() && c.exprs[0]->kind == ExprKind::Name) {
     className = static_cast<const NameExpr*>(c.exprs[0])->name;
@@ -131,7 +136,8 @@ Variable help(BuiltinCall& c) {
     c.fail("no class or built-in function named " + upperCase(className));
   }
   auto routines = runtime.routinesOfClass(className);
-  std::sort(routines.begin(), routines.end(), [](const RoutineInfo* a, const RoutineInfo* b) { return a->name < b->name; });
+  std::sort(routines.begin(), routines.end(),
+            [](const RoutineInfo* a, const RoutineInfo* b) { return a->name < b->name; });
   text = "class " + upperCase(className) + ":\n";
   for (const RoutineInfo* r : routines) {
     const std::string method = r->name.substr(r->name.find("::") + 2);
@@ -172,14 +178,16 @@ Variable makeArray(BuiltinCall& c) {
   std::vector<int64_t> dims = dimensionArgs(c, 1);
   const Variable& kind = c.arg(0);
   if (kind.isStruct()) {  // copies of one structure
-    auto result = std::make_unique<Array>(Type::Struct, std::span<const int64_t>(dims), true, kind.array()->structDef());
+    auto result =
+        std::make_unique<Array>(Type::Struct, std::span<const int64_t>(dims), true, kind.array()->structDef());
     for (int64_t i = 0; i < result->count(); ++i) copyElement(*result, i, *kind.array(), 0);
     return Variable::ofArray(std::move(result));
   }
   const std::string name = c.stringArg(0);
   const Type type = typeFromName(name);
   if (type == Type::Undefined)
-    c.fail("unknown type \"" + name + "\" (expected byte, int16, uint16, int32, uint32, int64, uint64, float32, float64, string, or a structure)");
+    c.fail("unknown type \"" + name +
+           "\" (expected byte, int16, uint16, int32, uint32, int64, uint64, float32, float64, string, or a structure)");
   return Variable::ofArray(std::make_unique<Array>(type, std::span<const int64_t>(dims), true));
 }
 
@@ -195,13 +203,14 @@ Variable rangeOf(BuiltinCall& c) {
     if (c.count() == 3) step = c.numberArg(2);
   }
   if (step == 0) c.fail("the step must not be 0");
-  if (!std::isfinite(start) || !std::isfinite(end) || !std::isfinite(step)) c.fail("the bounds and the step must be finite");
+  if (!std::isfinite(start) || !std::isfinite(end) || !std::isfinite(step))
+    c.fail("the bounds and the step must be finite");
   const double span = (end - start) / step;
   // Beyond 2^62 elements no array fits; the check also keeps the conversion defined.
   if (span > 4.6e18) c.fail("too many elements (" + textOf(Variable::ofFloat64(std::ceil(span))) + ")");
   const int64_t count = span > 0 ? static_cast<int64_t>(std::ceil(span)) : 0;
-  Type type = floating ? Type::Float64
-                       : (std::max(std::fabs(start), std::fabs(end)) > INT32_MAX ? Type::Int64 : Type::Int32);
+  Type type =
+      floating ? Type::Float64 : (std::max(std::fabs(start), std::fabs(end)) > INT32_MAX ? Type::Int64 : Type::Int32);
   return rangeArray(start, step, count, type);
 }
 
@@ -239,7 +248,8 @@ Variable reshapeArray(BuiltinCall& c) {
   std::vector<int64_t> dims = dimensionArgs(c, 1);
   Variable result = v;
   if (!result.array()->reshape(dims))
-    c.fail("the new dimensions hold a different number of elements than the array's " + std::to_string(v.array()->count()));
+    c.fail("the new dimensions hold a different number of elements than the array's " +
+           std::to_string(v.array()->count()));
   return result;
 }
 
@@ -262,9 +272,9 @@ Variable trimmed(BuiltinCall& c) {
   });
 }
 
-
 // One printf directive with its value, however wide the result.
-template <typename V> std::string printed(const std::string& directive, V value) {
+template <typename V>
+std::string printed(const std::string& directive, V value) {
   const int n = std::snprintf(nullptr, 0, directive.c_str(), value);
   if (n < 0) valueError("format: cannot print " + directive);
   std::string out(static_cast<size_t>(n) + 1, '\0');
@@ -297,8 +307,8 @@ Variable formatText(BuiltinCall& c) {
       const size_t digits = j;
       while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j]))) ++j;
       if (j - digits > 6 || (j > digits && std::stoi(pattern.substr(digits, j - digits)) > kMaxFormatWidth))
-        c.fail(std::string(part ? "precision" : "width") + " " + pattern.substr(digits, j - digits) + " in \"" + pattern +
-               "\" is too large (at most " + std::to_string(kMaxFormatWidth) + ")");
+        c.fail(std::string(part ? "precision" : "width") + " " + pattern.substr(digits, j - digits) + " in \"" +
+               pattern + "\" is too large (at most " + std::to_string(kMaxFormatWidth) + ")");
     }
     while (j < pattern.size() && std::string_view("hlLjzt").find(pattern[j]) != std::string_view::npos) ++j;
     if (j >= pattern.size()) c.fail("incomplete directive at the end of \"" + pattern + "\"");
@@ -309,13 +319,16 @@ Variable formatText(BuiltinCall& c) {
       continue;
     }
     if (std::string_view("diuxXofFeEgGsc").find(conversion) == std::string_view::npos)
-      c.fail("unknown directive '" + pattern.substr(i, j - i + 1) + "' in \"" + pattern + "\" (expected d i u x X o f e g s c %)");
+      c.fail("unknown directive '" + pattern.substr(i, j - i + 1) + "' in \"" + pattern +
+             "\" (expected d i u x X o f e g s c %)");
     if (next >= c.count()) c.fail("more directives than values in \"" + pattern + "\"");
     const size_t argument = next++;
     const Variable& value = c.arg(argument);
     std::string directive = pattern.substr(i, j - i);
-    directive.erase(std::remove_if(directive.begin() + 1, directive.end(), [](char ch) { return std::string_view("hlLjzt").find(ch) != std::string_view::npos; }),
-               directive.end());
+    directive.erase(
+        std::remove_if(directive.begin() + 1, directive.end(),
+                       [](char ch) { return std::string_view("hlLjzt").find(ch) != std::string_view::npos; }),
+        directive.end());
     switch (conversion) {
       case 'd':
       case 'i':
@@ -324,14 +337,19 @@ Variable formatText(BuiltinCall& c) {
       case 'X':
       case 'o': {
         // uint64 values above int64 print as they are, not as negatives.
-        const bool wide = value.type() == Type::UInt64 && !value.isArray() && value.scalar().u64 > static_cast<uint64_t>(INT64_MAX);
+        const bool wide =
+            value.type() == Type::UInt64 && !value.isArray() && value.scalar().u64 > static_cast<uint64_t>(INT64_MAX);
         const uint64_t magnitude = wide ? value.scalar().u64 : 0;
         const long long signedValue = wide ? 0 : c.intArg(argument);
         const bool decimal = conversion == 'd' || conversion == 'i' || conversion == 'u';
         if (!decimal && signedValue < 0)
-          c.fail(std::string("%") + conversion + " needs a value that is not negative, got " + std::to_string(signedValue));
-        if (wide || !decimal) out += printed(directive + "ll" + (decimal ? 'u' : conversion), wide ? magnitude : static_cast<unsigned long long>(signedValue));
-        else out += printed(directive + "lld", signedValue);
+          c.fail(std::string("%") + conversion + " needs a value that is not negative, got " +
+                 std::to_string(signedValue));
+        if (wide || !decimal)
+          out += printed(directive + "ll" + (decimal ? 'u' : conversion),
+                         wide ? magnitude : static_cast<unsigned long long>(signedValue));
+        else
+          out += printed(directive + "lld", signedValue);
         break;
       }
       case 'f':
@@ -339,9 +357,15 @@ Variable formatText(BuiltinCall& c) {
       case 'e':
       case 'E':
       case 'g':
-      case 'G': out += printed(directive + conversion, c.numberArg(argument)); break;
-      case 'c': out += printed(directive + "c", static_cast<int>(c.intArg(argument))); break;
-      default: out += printed(directive + "s", textOf(value).c_str()); break;
+      case 'G':
+        out += printed(directive + conversion, c.numberArg(argument));
+        break;
+      case 'c':
+        out += printed(directive + "c", static_cast<int>(c.intArg(argument)));
+        break;
+      default:
+        out += printed(directive + "s", textOf(value).c_str());
+        break;
     }
     i = j;
   }
@@ -399,7 +423,8 @@ Variable substring(BuiltinCall& c) {
   int64_t start = c.intArg(1);
   if (start < 0) start += static_cast<int64_t>(text.size());
   if (start < 0 || start > static_cast<int64_t>(text.size()))
-    c.fail("start " + std::to_string(c.intArg(1)) + " is outside the string (length " + std::to_string(text.size()) + ")");
+    c.fail("start " + std::to_string(c.intArg(1)) + " is outside the string (length " + std::to_string(text.size()) +
+           ")");
   int64_t length = c.count() > 2 ? c.intArg(2) : static_cast<int64_t>(text.size());
   if (length < 0) c.fail("the length cannot be negative");
   return Variable::ofString(text.substr(static_cast<size_t>(start), static_cast<size_t>(length)));
@@ -419,18 +444,30 @@ std::vector<size_t> utf8Starts(const BuiltinCall& c, std::string_view text) {
     const unsigned char b = bytes[i];
     size_t extra = 0;
     unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (b < 0x80) extra = 0;
-    else if (b >= 0xC2 && b <= 0xDF) extra = 1;
-    else if (b == 0xE0) extra = 2, low = 0xA0;
-    else if (b == 0xED) extra = 2, high = 0x9F;
-    else if (b >= 0xE1 && b <= 0xEF) extra = 2;
-    else if (b == 0xF0) extra = 3, low = 0x90;
-    else if (b == 0xF4) extra = 3, high = 0x8F;
-    else if (b >= 0xF1 && b <= 0xF3) extra = 3;
-    else c.fail("the text is not UTF-8 (byte " + std::to_string(i) + " is " + std::to_string(b) + ")");
+    if (b < 0x80)
+      extra = 0;
+    else if (b >= 0xC2 && b <= 0xDF)
+      extra = 1;
+    else if (b == 0xE0)
+      extra = 2, low = 0xA0;
+    else if (b == 0xED)
+      extra = 2, high = 0x9F;
+    else if (b >= 0xE1 && b <= 0xEF)
+      extra = 2;
+    else if (b == 0xF0)
+      extra = 3, low = 0x90;
+    else if (b == 0xF4)
+      extra = 3, high = 0x8F;
+    else if (b >= 0xF1 && b <= 0xF3)
+      extra = 3;
+    else
+      c.fail("the text is not UTF-8 (byte " + std::to_string(i) + " is " + std::to_string(b) + ")");
     for (size_t k = 1; k <= extra; ++k) {
-      const bool fits = i + k < n && (k == 1 ? bytes[i + k] >= low && bytes[i + k] <= high : (bytes[i + k] & 0xC0) == 0x80);
-      if (!fits) c.fail("the text is not UTF-8 (byte " + std::to_string(i + k) + " does not continue the character at byte " + std::to_string(i) + ")");
+      const bool fits =
+          i + k < n && (k == 1 ? bytes[i + k] >= low && bytes[i + k] <= high : (bytes[i + k] & 0xC0) == 0x80);
+      if (!fits)
+        c.fail("the text is not UTF-8 (byte " + std::to_string(i + k) + " does not continue the character at byte " +
+               std::to_string(i) + ")");
     }
     i += extra + 1;
   }
@@ -439,12 +476,14 @@ std::vector<size_t> utf8Starts(const BuiltinCall& c, std::string_view text) {
 }
 
 // The lengths of a string or of every string of an array, shaped like it.
-template <typename Fn> Variable lengthsOf(BuiltinCall& c, Fn length) {
+template <typename Fn>
+Variable lengthsOf(BuiltinCall& c, Fn length) {
   const Variable& v = c.arg(0);
   if (v.isScalarString()) return Variable::ofInt32(static_cast<int32_t>(length(v.text())));
   if (v.isArray() && v.type() == Type::String) {
     std::vector<int64_t> lengths;
-    for (int64_t i = 0; i < v.array()->count(); ++i) lengths.push_back(length(hostStringText(v.array()->as<HostString>()[i])));
+    for (int64_t i = 0; i < v.array()->count(); ++i)
+      lengths.push_back(length(hostStringText(v.array()->as<HostString>()[i])));
     Variable result = intArray(lengths);
     result.array()->reshape(std::span<const int64_t>(v.array()->dims(), v.array()->ndims()));
     return result;
@@ -468,7 +507,8 @@ Variable utf8Substring(BuiltinCall& c) {
   int64_t start = c.intArg(1);
   if (start < 0) start += characters;
   if (start < 0 || start > characters)
-    c.fail("start " + std::to_string(c.intArg(1)) + " is outside the text (" + std::to_string(characters) + " characters)");
+    c.fail("start " + std::to_string(c.intArg(1)) + " is outside the text (" + std::to_string(characters) +
+           " characters)");
   const int64_t length = c.count() > 2 ? c.intArg(2) : characters;
   if (length < 0) c.fail("the length cannot be negative");
   const int64_t end = start + std::min(length, characters - start);
@@ -488,14 +528,17 @@ Variable textToBytes(BuiltinCall& c) {
 Variable bytesToText(BuiltinCall& c) {
   const Variable& v = c.arg(0);
   if (!v.isArray() || !isInteger(v.type()))
-    c.fail("expected an array of byte values (0 .. 255), got " + std::string(v.isArray() ? typeName(v.type()) + std::string(" array") : typeName(v.type())));
+    c.fail("expected an array of byte values (0 .. 255), got " +
+           std::string(v.isArray() ? typeName(v.type()) + std::string(" array") : typeName(v.type())));
   const Array& a = *v.array();
-  if (a.elemType() == Type::Byte) return Variable::ofString(std::string(reinterpret_cast<const char*>(a.data()), static_cast<size_t>(a.count())));
+  if (a.elemType() == Type::Byte)
+    return Variable::ofString(std::string(reinterpret_cast<const char*>(a.data()), static_cast<size_t>(a.count())));
   std::string text(static_cast<size_t>(a.count()), '\0');
   for (int64_t i = 0; i < a.count(); ++i) {
     const Variable element = elementAt(a, i);
     const int64_t value = toIndex(element, "from_bytes: a value");
-    if (value < 0 || value > 255) c.fail("element " + std::to_string(i) + " is " + formatValue(element) + ", not a byte value (0 .. 255)");
+    if (value < 0 || value > 255)
+      c.fail("element " + std::to_string(i) + " is " + formatValue(element) + ", not a byte value (0 .. 255)");
     text[static_cast<size_t>(i)] = static_cast<char>(value);
   }
   return Variable::ofString(std::move(text));
@@ -524,7 +567,8 @@ Variable waitSeconds(BuiltinCall& c) {
     c.fail("the duration must be 0 to " + std::to_string(static_cast<int>(kMaxWaitSeconds)) + " seconds, got " +
            formatValue(c.arg(0)) + " (wait in a loop for longer)");
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Clock::time_point end =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   constexpr auto kSlice = std::chrono::milliseconds(20);
   for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
     Interpreter::checkInterrupt();
@@ -555,7 +599,8 @@ Variable loadModule(BuiltinCall& c) {
 
 Variable destroyObject(BuiltinCall& c) {
   const Variable& object = c.arg(0);
-  if (object.type() != Type::Object || object.isArray()) c.fail("expected an object, got " + std::string(typeName(object.type())));
+  if (object.type() != Type::Object || object.isArray())
+    c.fail("expected an object, got " + std::string(typeName(object.type())));
   if (object.scalar().id != 0) Runtime::instance().destroyObject(object);
   return Variable::null();
 }
@@ -568,101 +613,72 @@ Variable exitProgram(BuiltinCall& c) {
 
 // ---------------------------------------------------------------- conversions
 
-template <Type To> Variable convertTo(BuiltinCall& c) { return convert(c.arg(0), To); }
+template <Type To>
+Variable convertTo(BuiltinCall& c) {
+  return convert(c.arg(0), To);
+}
 
 const std::vector<Builtin> kBuiltins = {
-    {"ABS", absoluteOf, 1, 1, "abs(x)",
-     "the absolute value of a number or of every element"},
+    {"ABS", absoluteOf, 1, 1, "abs(x)", "the absolute value of a number or of every element"},
     {"APPEND", appendValues, 2, 2, "append(array, value or array)",
      "a new one-dimensional array: the elements of array, then the value or the array's elements"},
     {"BYTE", convertTo<Type::Byte>, 1, 1, "byte(x)",
      "converts to byte (integers wrap, floating values saturate, strings are read)"},
-    {"DEFINED", isDefined, 1, 1, "defined(variable)",
-     "1 when the variable holds a value, else 0"},
-    {"DESTROY", destroyObject, 1, 1, "destroy(object)",
-     "runs the object's CLEANUP and releases it"},
-    {"DIMS", dimensionsOf, 1, 1, "dims(array)",
-     "the dimensions of an array, first varying fastest"},
-    {"EXIT", exitProgram, 0, 1, "exit([status])",
-     "ends the program with the status (0 when left out)"},
-    {"FIELDS", fieldNames, 1, 1, "fields(structure)",
-     "the field names of a structure"},
-    {"FILE_EXISTS", fileExists, 1, 1, "file_exists(path)",
-     "1 when the path exists, else 0"},
-    {"FLOAT32", convertTo<Type::Float32>, 1, 1, "float32(x)",
-     "converts to float32"},
-    {"FLOAT64", convertTo<Type::Float64>, 1, 1, "float64(x)",
-     "converts to float64"},
+    {"DEFINED", isDefined, 1, 1, "defined(variable)", "1 when the variable holds a value, else 0"},
+    {"DESTROY", destroyObject, 1, 1, "destroy(object)", "runs the object's CLEANUP and releases it"},
+    {"DIMS", dimensionsOf, 1, 1, "dims(array)", "the dimensions of an array, first varying fastest"},
+    {"EXIT", exitProgram, 0, 1, "exit([status])", "ends the program with the status (0 when left out)"},
+    {"FIELDS", fieldNames, 1, 1, "fields(structure)", "the field names of a structure"},
+    {"FILE_EXISTS", fileExists, 1, 1, "file_exists(path)", "1 when the path exists, else 0"},
+    {"FLOAT32", convertTo<Type::Float32>, 1, 1, "float32(x)", "converts to float32"},
+    {"FLOAT64", convertTo<Type::Float64>, 1, 1, "float64(x)", "converts to float64"},
     {"FORMAT", formatText, 1, -1, "format(pattern, values...)",
      "text made from a printf pattern (%d %i %u %x %X %o %f %e %g %s %c %%)"},
     {"FROM_BYTES", bytesToText, 1, 1, "from_bytes(array)",
      "the text whose bytes are the array's values (0 .. 255), unchanged"},
-    {"GETENV", environment, 1, 1, "getenv(name)",
-     "the value of an environment variable (\"\" when unset)"},
+    {"GETENV", environment, 1, 1, "getenv(name)", "the value of an environment variable (\"\" when unset)"},
     {"HELP", help, 0, 1, "help([Class or object])",
      "lists the built-in functions, a class's methods, or what a built-in does"},
-    {"INT16", convertTo<Type::Int16>, 1, 1, "int16(x)",
-     "converts to int16"},
-    {"INT32", convertTo<Type::Int32>, 1, 1, "int32(x)",
-     "converts to int32"},
-    {"INT64", convertTo<Type::Int64>, 1, 1, "int64(x)",
-     "converts to int64"},
+    {"INT16", convertTo<Type::Int16>, 1, 1, "int16(x)", "converts to int16"},
+    {"INT32", convertTo<Type::Int32>, 1, 1, "int32(x)", "converts to int32"},
+    {"INT64", convertTo<Type::Int64>, 1, 1, "int64(x)", "converts to int64"},
     {"JOIN", joinText, 1, 2, "join(array[, separator])",
      "the strings of an array joined by the separator (\"\" when left out)"},
-    {"LEN", lengthOf, 1, 1, "len(x)",
-     "the element count of an array (1 for a single value)"},
+    {"LEN", lengthOf, 1, 1, "len(x)", "the element count of an array (1 for a single value)"},
     {"LOAD_MODULE", loadModule, 1, 1, "load_module(path)",
      "loads a module; 1 on success, else 0 with the reason on standard error"},
-    {"LOWER", toLower, 1, 1, "lower(text)",
-     "the text in lower case (ASCII letters)"},
+    {"LOWER", toLower, 1, 1, "lower(text)", "the text in lower case (ASCII letters)"},
     {"MAKE_ARRAY", makeArray, 2, -1, "make_array(type or structure, dims...)",
      "an array of zeros (or of copies of a structure) with 1 to 8 dimensions"},
-    {"MAX", maximumOf, 1, 1, "max(array)",
-     "the largest element (NaN when one is present)"},
-    {"MEAN", meanOf, 1, 1, "mean(array)",
-     "the mean of the elements, as float64"},
-    {"MIN", minimumOf, 1, 1, "min(array)",
-     "the smallest element (NaN when one is present)"},
-    {"PRINT", printValues, 0, -1, "print(values...)",
-     "prints the values on one line, separated by blanks"},
+    {"MAX", maximumOf, 1, 1, "max(array)", "the largest element (NaN when one is present)"},
+    {"MEAN", meanOf, 1, 1, "mean(array)", "the mean of the elements, as float64"},
+    {"MIN", minimumOf, 1, 1, "min(array)", "the smallest element (NaN when one is present)"},
+    {"PRINT", printValues, 0, -1, "print(values...)", "prints the values on one line, separated by blanks"},
     {"RANGE", rangeOf, 1, 3, "range(n) or range(start, end[, step])",
      "the numbers from start (0) up to, not including, end"},
     {"RESHAPE", reshapeArray, 2, -1, "reshape(array, dims...)",
      "the array with new dimensions holding the same number of elements"},
     {"SPLIT", splitText, 1, 2, "split(text[, separator])",
      "the parts of the text between separators (blanks when left out)"},
-    {"SQRT", squareRootOf, 1, 1, "sqrt(x)",
-     "the square root, as float64 (float32 stays float32)"},
-    {"STRING", convertTo<Type::String>, 1, 1, "string(x)",
-     "converts to string, as print shows the value"},
-    {"STRLEN", stringLength, 1, 1, "strlen(text)",
-     "the length of the text in bytes"},
-    {"STRPOS", findText, 2, 2, "strpos(text, part)",
-     "the byte offset of the first occurrence of part, or -1"},
+    {"SQRT", squareRootOf, 1, 1, "sqrt(x)", "the square root, as float64 (float32 stays float32)"},
+    {"STRING", convertTo<Type::String>, 1, 1, "string(x)", "converts to string, as print shows the value"},
+    {"STRLEN", stringLength, 1, 1, "strlen(text)", "the length of the text in bytes"},
+    {"STRPOS", findText, 2, 2, "strpos(text, part)", "the byte offset of the first occurrence of part, or -1"},
     {"SUBSTR", substring, 2, 3, "substr(text, start[, length])",
      "the bytes of the text from start, length of them (to the end when left out)"},
-    {"TOTAL", totalOf, 1, 1, "total(array)",
-     "the sum of the elements (int64 for integers, float64 otherwise)"},
+    {"TOTAL", totalOf, 1, 1, "total(array)", "the sum of the elements (int64 for integers, float64 otherwise)"},
     {"TO_BYTES", textToBytes, 1, 1, "to_bytes(text)", "the bytes of the text as a byte array"},
-    {"TRIM", trimmed, 1, 1, "trim(text)",
-     "the text without leading and trailing blanks"},
-    {"TYPEOF", typeOf, 1, 1, "typeof(x)",
-     "the name of the value's type"},
-    {"UINT16", convertTo<Type::UInt16>, 1, 1, "uint16(x)",
-     "converts to uint16"},
-    {"UINT32", convertTo<Type::UInt32>, 1, 1, "uint32(x)",
-     "converts to uint32"},
-    {"UINT64", convertTo<Type::UInt64>, 1, 1, "uint64(x)",
-     "converts to uint64"},
-    {"UPPER", toUpper, 1, 1, "upper(text)",
-     "the text in upper case (ASCII letters)"},
+    {"TRIM", trimmed, 1, 1, "trim(text)", "the text without leading and trailing blanks"},
+    {"TYPEOF", typeOf, 1, 1, "typeof(x)", "the name of the value's type"},
+    {"UINT16", convertTo<Type::UInt16>, 1, 1, "uint16(x)", "converts to uint16"},
+    {"UINT32", convertTo<Type::UInt32>, 1, 1, "uint32(x)", "converts to uint32"},
+    {"UINT64", convertTo<Type::UInt64>, 1, 1, "uint64(x)", "converts to uint64"},
+    {"UPPER", toUpper, 1, 1, "upper(text)", "the text in upper case (ASCII letters)"},
     {"UTF8_LEN", utf8Length, 1, 1, "utf8_len(text)", "the number of characters of UTF-8 text"},
     {"UTF8_SUBSTR", utf8Substring, 2, 3, "utf8_substr(text, start[, length])",
      "the characters of UTF-8 text from start, length of them (to the end when left out)"},
-    {"WAIT", waitSeconds, 1, 1, "wait(seconds)",
-     "waits 0 to 86400 seconds (Ctrl-C at the prompt stops the wait)"},
-    {"WHERE", whereNonzero, 1, 1, "where(array)",
-     "the linear indices of the nonzero elements"},
+    {"WAIT", waitSeconds, 1, 1, "wait(seconds)", "waits 0 to 86400 seconds (Ctrl-C at the prompt stops the wait)"},
+    {"WHERE", whereNonzero, 1, 1, "where(array)", "the linear indices of the nonzero elements"},
     {"WRITE_PNG", writePngFile, 2, 2, "write_png(path, image)",
      "writes a grey [w, h] or colour [3, w, h] image as PNG"},
     {"WRITE_RAW", writeRawFile, 2, 2, "write_raw(path, array)",

@@ -15,7 +15,8 @@ int64_t resolve(int64_t index, int64_t extent, const std::string& label) {
   if (position < 0 || position >= extent) {
     const std::string what = "index " + std::to_string(index) + label;
     if (extent == 0) valueError(what + " is out of range (the dimension is empty)");
-    valueError(what + " is out of range (expected " + std::to_string(-extent) + " .. " + std::to_string(extent - 1) + ")");
+    valueError(what + " is out of range (expected " + std::to_string(-extent) + " .. " + std::to_string(extent - 1) +
+               ")");
   }
   return position;
 }
@@ -32,8 +33,9 @@ Selection select(const Array& array, const std::vector<SubscriptValue>& subscrip
   const bool linear = subscripts.size() == 1 && array.ndims() > 1;
   const bool flat = subscripts.size() == 1;
   if (!flat && static_cast<int>(subscripts.size()) != array.ndims())
-    valueError("array has " + std::to_string(array.ndims()) + " dimension" + (array.ndims() == 1 ? "" : "s") + ", got " +
-               std::to_string(subscripts.size()) + " subscripts (expected one per dimension, or one linear index)");
+    valueError("array has " + std::to_string(array.ndims()) + " dimension" + (array.ndims() == 1 ? "" : "s") +
+               ", got " + std::to_string(subscripts.size()) +
+               " subscripts (expected one per dimension, or one linear index)");
   const size_t n = subscripts.size();
   std::vector<int64_t> extents(n), strides(n);
   if (flat) {
@@ -58,13 +60,15 @@ Selection select(const Array& array, const std::vector<SubscriptValue>& subscrip
         break;
       case SubscriptValue::Kind::Mask: {
         sel.single = false;
-        const bool fits = flat ? s.maskDims.size() >= 1 && s.maskDims == std::vector<int64_t>(array.dims(), array.dims() + array.ndims())
+        const bool fits = flat ? s.maskDims.size() >= 1 &&
+                                     s.maskDims == std::vector<int64_t>(array.dims(), array.dims() + array.ndims())
                                : s.maskDims.size() == 1 && s.maskDims[0] == extents[d];
         if (!fits) {
           std::string shape;
           for (int64_t m : s.maskDims) shape += (shape.empty() ? "" : ", ") + std::to_string(m);
           valueError("a mask of shape [" + shape + "] cannot select from " +
-                     (flat ? "an array of shape " + shapeText(array) : "dimension " + std::to_string(d + 1) + " of length " + std::to_string(extents[d])) +
+                     (flat ? "an array of shape " + shapeText(array)
+                           : "dimension " + std::to_string(d + 1) + " of length " + std::to_string(extents[d])) +
                      " (expected the same shape)");
         }
         positions[d] = s.list;
@@ -143,7 +147,8 @@ void scatter(Array& array, const Selection& selection, const Variable& value) {
     return;
   }
   if (array.elemType() == Type::Object || array.elemType() == Type::Pointer) {
-    for (int64_t i = 0; i < n; ++i) storeElement(array, selection.offsets[static_cast<size_t>(i)], elementAt(*value.array(), i));
+    for (int64_t i = 0; i < n; ++i)
+      storeElement(array, selection.offsets[static_cast<size_t>(i)], elementAt(*value.array(), i));
     return;
   }
   Variable converted = convert(value, array.elemType());

@@ -14,19 +14,19 @@ namespace zyl::lang {
 
 struct SubscriptValue {
   enum class Kind { Single, Range, List, Mask } kind = Kind::Single;
-  int64_t index = 0;                   // Single
+  int64_t index = 0;                      // Single
   bool hasStart = false, hasEnd = false;  // Range
   int64_t start = 0, end = 0;
-  std::vector<int64_t> list;           // List; Mask: the positions where it is 1
-  std::vector<int64_t> maskDims;       // Mask: its shape
+  std::vector<int64_t> list;      // List; Mask: the positions where it is 1
+  std::vector<int64_t> maskDims;  // Mask: its shape
 };
 
 // Where the subscripts land: one element (single) or several, with the
 // shape of the result (dimensions taken by single indices are dropped).
 struct Selection {
   bool single = true;
-  int64_t offset = 0;                // single
-  std::vector<int64_t> offsets;      // otherwise, in result order
+  int64_t offset = 0;            // single
+  std::vector<int64_t> offsets;  // otherwise, in result order
   std::vector<int64_t> resultDims;
 };
 

@@ -49,13 +49,15 @@ const char* stackFloor() {
 void checkStack(int line) {
   const char* floor = stackFloor();
   if (floor != nullptr && static_cast<const char*>(__builtin_frame_address(0)) < floor)
-    throw ScriptError(line, "nesting too deep: the interpreter's stack is nearly used up (recursion of functions "
-                            "within deeply nested expressions)");
+    throw ScriptError(line,
+                      "nesting too deep: the interpreter's stack is nearly used up (recursion of functions "
+                      "within deeply nested expressions)");
 }
 
 // Runs f; errors of value operations get the line, and the C++ errors of
 // allocation and array sizes become script errors at that line.
-template <typename F> decltype(auto) atLine(int line, F&& f) {
+template <typename F>
+decltype(auto) atLine(int line, F&& f) {
   try {
     return f();
   } catch (ScriptError& e) {
@@ -74,7 +76,8 @@ template <typename F> decltype(auto) atLine(int line, F&& f) {
 
 // One line of an error's call chain.
 std::string callSite(const std::string& function, const std::string& origin, int line, bool byRoutine) {
-  return "in " + function + "(), called " + (byRoutine ? std::string("back by a routine") : "at " + origin + ":" + std::to_string(line));
+  return "in " + function + "(), called " +
+         (byRoutine ? std::string("back by a routine") : "at " + origin + ":" + std::to_string(line));
 }
 
 const char* kindOf(const Variable& v) {
@@ -141,7 +144,8 @@ void Interpreter::registerUserFunctions() {
       [this](std::string_view name) { return functions_.count(upperCase(name)) != 0; },
       [this](std::string_view name, std::vector<Variable*>& args) -> Variable {
         auto it = functions_.find(upperCase(name));
-        if (it == functions_.end()) Runtime::instance().fail("Attempt to call undefined function: " + std::string(name));
+        if (it == functions_.end())
+          Runtime::instance().fail("Attempt to call undefined function: " + std::string(name));
         const size_t outerCalls = errorCalls_.size();
         try {
           return callUser(it->second, args, it->second.def->line, true);
@@ -174,7 +178,8 @@ void Interpreter::defineFunctions(const Block& statements) {
 void Interpreter::defineFunction(const std::shared_ptr<FunctionDef>& def) {
   const std::string key = upperCase(def->name);
   if (findBuiltin(key) != nullptr)
-    throw ScriptError(def->line, "function " + def->name + " has the name of a built-in function (choose another name)");
+    throw ScriptError(def->line,
+                      "function " + def->name + " has the name of a built-in function (choose another name)");
   functions_[key] = UserFunction{def, origin_};
 }
 
@@ -194,8 +199,9 @@ void Interpreter::execute(std::string_view source, const std::string& origin, in
       if (echo && stmt->kind == StmtKind::Expression) {
         const auto& expression = static_cast<const ExpressionStmt&>(*stmt);
         Variable value = atLine(stmt->line, [&] {
-          return expression.expr->kind == ExprKind::Call ? evalCall(static_cast<const CallExpr&>(*expression.expr), true)
-                                                         : eval(*expression.expr);
+          return expression.expr->kind == ExprKind::Call
+                     ? evalCall(static_cast<const CallExpr&>(*expression.expr), true)
+                     : eval(*expression.expr);
         });
         if (value.isDefined() && value.type() != Type::Null) writeOutput(formatValue(value, true) + "\n");
         continue;
@@ -240,7 +246,8 @@ std::string Interpreter::errorReport(const std::string& firstLine) const {
     size_t run = 1;
     while (i + run < errorCalls_.size() && errorCalls_[i + run] == errorCalls_[i]) ++run;
     calls.push_back("  " + errorCalls_[i]);
-    if (run > 1) calls.push_back("  ... the call above " + std::to_string(run - 1) + " more time" + (run > 2 ? "s" : ""));
+    if (run > 1)
+      calls.push_back("  ... the call above " + std::to_string(run - 1) + " more time" + (run > 2 ? "s" : ""));
     i += run;
   }
   constexpr size_t kShownAtEachEnd = 10;
@@ -280,8 +287,10 @@ Interpreter::Flow Interpreter::execStatement(const Stmt& stmt) {
   switch (stmt.kind) {
     case StmtKind::Expression: {
       const Expr& expr = *static_cast<const ExpressionStmt&>(stmt).expr;
-      if (expr.kind == ExprKind::Call) evalCall(static_cast<const CallExpr&>(expr), true);
-      else eval(expr);
+      if (expr.kind == ExprKind::Call)
+        evalCall(static_cast<const CallExpr&>(expr), true);
+      else
+        eval(expr);
       return Flow::Normal;
     }
     case StmtKind::Assign: {
@@ -305,7 +314,8 @@ Interpreter::Flow Interpreter::execStatement(const Stmt& stmt) {
           return isTrue(evalRef(*branch->condition, scratch));
         });
         if (holds) return execBlock(branch->thenBlock);
-        if (branch->elseBlock.size() != 1 || branch->elseBlock[0]->kind != StmtKind::If) return execBlock(branch->elseBlock);
+        if (branch->elseBlock.size() != 1 || branch->elseBlock[0]->kind != StmtKind::If)
+          return execBlock(branch->elseBlock);
         branch = static_cast<const IfStmt*>(branch->elseBlock[0].get());
       }
     }
@@ -321,16 +331,22 @@ Interpreter::Flow Interpreter::execStatement(const Stmt& stmt) {
       }
       return Flow::Normal;
     }
-    case StmtKind::For: return execFor(static_cast<const ForStmt&>(stmt));
-    case StmtKind::Function: defineFunction(static_cast<const FunctionStmt&>(stmt).function); return Flow::Normal;
+    case StmtKind::For:
+      return execFor(static_cast<const ForStmt&>(stmt));
+    case StmtKind::Function:
+      defineFunction(static_cast<const FunctionStmt&>(stmt).function);
+      return Flow::Normal;
     case StmtKind::Return: {
       const auto& r = static_cast<const ReturnStmt&>(stmt);
       returnValue_ = r.value ? eval(*r.value) : Variable::null();
       return Flow::Return;
     }
-    case StmtKind::Break: return Flow::Break;
-    case StmtKind::Continue: return Flow::Continue;
-    case StmtKind::Try: return execTry(static_cast<const TryStmt&>(stmt));
+    case StmtKind::Break:
+      return Flow::Break;
+    case StmtKind::Continue:
+      return Flow::Continue;
+    case StmtKind::Try:
+      return execTry(static_cast<const TryStmt&>(stmt));
   }
   return Flow::Normal;
 }
@@ -422,20 +438,28 @@ Interpreter::Flow Interpreter::execTry(const TryStmt& attempt) {
 void Interpreter::assign(const Expr& target, Variable value) {
   if (!value.isDefined()) throw ScriptError(0, "cannot assign an undefined value");
   switch (target.kind) {
-    case ExprKind::Name: slot(static_cast<const NameExpr&>(target)) = std::move(value); return;
+    case ExprKind::Name:
+      slot(static_cast<const NameExpr&>(target)) = std::move(value);
+      return;
     case ExprKind::SystemVariable:
       setSystemVariable(static_cast<const SystemVariableExpr&>(target).name, value, target.line);
       return;
-    case ExprKind::Index: assignIndexed(static_cast<const IndexExpr&>(target), value); return;
-    case ExprKind::Field: assignField(static_cast<const FieldExpr&>(target), value); return;
-    default: throw ScriptError(target.line, "cannot assign to this expression");
+    case ExprKind::Index:
+      assignIndexed(static_cast<const IndexExpr&>(target), value);
+      return;
+    case ExprKind::Field:
+      assignField(static_cast<const FieldExpr&>(target), value);
+      return;
+    default:
+      throw ScriptError(target.line, "cannot assign to this expression");
   }
 }
 
 namespace {
 const NameExpr& requireName(const Expr& e, const char* what) {
   if (e.kind != ExprKind::Name)
-    throw ScriptError(e.line, std::string("can only assign to ") + what + " of a variable (expected name[...] or name.FIELD)");
+    throw ScriptError(e.line,
+                      std::string("can only assign to ") + what + " of a variable (expected name[...] or name.FIELD)");
   return static_cast<const NameExpr&>(e);
 }
 }  // namespace
@@ -446,7 +470,8 @@ void Interpreter::assignIndexed(const IndexExpr& target, const Variable& value) 
   const std::vector<SubscriptValue> subscripts = evalSubscripts(target);
   Variable& variable = slot(name);
   if (!variable.isDefined()) throw ScriptError(target.line, "undefined variable '" + name.name + "'");
-  if (!variable.isArray()) throw ScriptError(target.line, "'" + name.name + "' is " + kindOf(variable) + ", not an array");
+  if (!variable.isArray())
+    throw ScriptError(target.line, "'" + name.name + "' is " + kindOf(variable) + ", not an array");
   scatter(*variable.array(), select(*variable.array(), subscripts), value);
 }
 
@@ -458,7 +483,8 @@ void Interpreter::assignField(const FieldExpr& target, const Variable& value) {
     name = &requireName(*index.base, "fields");
     std::vector<SubscriptValue> subscripts;
     for (const Subscript& s : index.subscripts) {
-      if (s.isRange) throw ScriptError(target.line, "a field is set in one element at a time (expected a single index)");
+      if (s.isRange)
+        throw ScriptError(target.line, "a field is set in one element at a time (expected a single index)");
       SubscriptValue v;
       v.index = toIndex(eval(*s.index), "index");
       subscripts.push_back(v);
@@ -472,10 +498,12 @@ void Interpreter::assignField(const FieldExpr& target, const Variable& value) {
   }
   Variable& variable = slot(*name);
   if (!variable.isDefined()) throw ScriptError(target.line, "undefined variable '" + name->name + "'");
-  if (!variable.isStruct()) throw ScriptError(target.line, "'" + name->name + "' is " + kindOf(variable) + ", not a structure");
+  if (!variable.isStruct())
+    throw ScriptError(target.line, "'" + name->name + "' is " + kindOf(variable) + ", not a structure");
   Array& structs = *variable.array();
   const int field = structs.structDef()->fieldIndex(target.field);
-  if (field < 0) throw ScriptError(target.line, structureLabel(*structs.structDef()) + " has no field " + upperCase(target.field));
+  if (field < 0)
+    throw ScriptError(target.line, structureLabel(*structs.structDef()) + " has no field " + upperCase(target.field));
   if (element >= 0) {
     storeField(structs, element, field, value);
   } else {
@@ -493,9 +521,13 @@ const Variable& Interpreter::definedSlot(const NameExpr& name) {
 
 const Variable& Interpreter::evalRef(const Expr& expr, Variable& scratch) {
   switch (expr.kind) {
-    case ExprKind::Name: return definedSlot(static_cast<const NameExpr&>(expr));
-    case ExprKind::Literal: return static_cast<const LiteralExpr&>(expr).value;
-    default: scratch = eval(expr); return scratch;
+    case ExprKind::Name:
+      return definedSlot(static_cast<const NameExpr&>(expr));
+    case ExprKind::Literal:
+      return static_cast<const LiteralExpr&>(expr).value;
+    default:
+      scratch = eval(expr);
+      return scratch;
   }
 }
 
@@ -503,7 +535,8 @@ const Variable& Interpreter::evalRef(const Expr& expr, Variable& scratch) {
 // in a loop from the innermost operation out.
 Variable Interpreter::evalBinaryChain(const BinaryExpr& outermost) {
   std::vector<const BinaryExpr*> chain{&outermost};
-  while (chain.back()->left->kind == ExprKind::Binary) chain.push_back(static_cast<const BinaryExpr*>(chain.back()->left.get()));
+  while (chain.back()->left->kind == ExprKind::Binary)
+    chain.push_back(static_cast<const BinaryExpr*>(chain.back()->left.get()));
   Variable leftScratch, result;
   const Variable* left = &evalRef(*chain.back()->left, leftScratch);
   for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
@@ -534,11 +567,16 @@ bool Interpreter::evalLogicChain(const BinaryExpr& outermost) {
 Variable Interpreter::eval(const Expr& expr) {
   checkStack(expr.line);
   switch (expr.kind) {
-    case ExprKind::Literal: return static_cast<const LiteralExpr&>(expr).value;
-    case ExprKind::Name: return definedSlot(static_cast<const NameExpr&>(expr));
-    case ExprKind::SystemVariable: return systemVariable(static_cast<const SystemVariableExpr&>(expr).name, expr.line);
-    case ExprKind::ArrayLiteral: return evalArrayLiteral(static_cast<const ArrayLiteralExpr&>(expr));
-    case ExprKind::StructLiteral: return evalStructLiteral(static_cast<const StructLiteralExpr&>(expr));
+    case ExprKind::Literal:
+      return static_cast<const LiteralExpr&>(expr).value;
+    case ExprKind::Name:
+      return definedSlot(static_cast<const NameExpr&>(expr));
+    case ExprKind::SystemVariable:
+      return systemVariable(static_cast<const SystemVariableExpr&>(expr).name, expr.line);
+    case ExprKind::ArrayLiteral:
+      return evalArrayLiteral(static_cast<const ArrayLiteralExpr&>(expr));
+    case ExprKind::StructLiteral:
+      return evalStructLiteral(static_cast<const StructLiteralExpr&>(expr));
     case ExprKind::Negate: {
       Variable scratch;
       return negate(evalRef(*static_cast<const UnaryExpr&>(expr).operand, scratch));
@@ -560,9 +598,12 @@ Variable Interpreter::eval(const Expr& expr) {
       return binaryOperation(b.op, left, right);
     }
     case ExprKind::And:
-    case ExprKind::Or: return Variable::ofInt32(evalLogicChain(static_cast<const BinaryExpr&>(expr)));
-    case ExprKind::Call: return evalCall(static_cast<const CallExpr&>(expr), false);
-    case ExprKind::MethodCall: return evalMethodCall(static_cast<const MethodCallExpr&>(expr));
+    case ExprKind::Or:
+      return Variable::ofInt32(evalLogicChain(static_cast<const BinaryExpr&>(expr)));
+    case ExprKind::Call:
+      return evalCall(static_cast<const CallExpr&>(expr), false);
+    case ExprKind::MethodCall:
+      return evalMethodCall(static_cast<const MethodCallExpr&>(expr));
     case ExprKind::New: {
       const auto& n = static_cast<const NewExpr&>(expr);
       Runtime& runtime = Runtime::instance();
@@ -571,8 +612,10 @@ Variable Interpreter::eval(const Expr& expr) {
       CallArguments args = prepareArguments(n.args, true, n.className + "::INIT");
       return runtime.newObject(n.className, args.positional, args.keywords);
     }
-    case ExprKind::Index: return evalIndex(static_cast<const IndexExpr&>(expr));
-    case ExprKind::Field: return evalField(static_cast<const FieldExpr&>(expr));
+    case ExprKind::Index:
+      return evalIndex(static_cast<const IndexExpr&>(expr));
+    case ExprKind::Field:
+      return evalField(static_cast<const FieldExpr&>(expr));
   }
   return Variable::null();
 }
@@ -592,7 +635,8 @@ Interpreter::CallArguments Interpreter::prepareArguments(const std::vector<Argum
       prepared.positional.push_back(target);
       prepared.exprs.push_back(a.value.get());
     } else {
-      if (!allowKeywords) throw ScriptError(a.value->line, callee + " takes no keywords (got " + upperCase(a.keyword) + "=)");
+      if (!allowKeywords)
+        throw ScriptError(a.value->line, callee + " takes no keywords (got " + upperCase(a.keyword) + "=)");
       prepared.keywords.push_back(KeywordArg{a.keyword, target});
     }
   }
@@ -603,10 +647,12 @@ Variable Interpreter::callUser(const UserFunction& function, std::vector<Variabl
   const FunctionDef& def = *function.def;
   if (args.size() > def.params.size())
     throw ScriptError(line, "function " + def.name + " takes at most " + std::to_string(def.params.size()) +
-                                " argument" + (def.params.size() == 1 ? "" : "s") + ", got " + std::to_string(args.size()));
+                                " argument" + (def.params.size() == 1 ? "" : "s") + ", got " +
+                                std::to_string(args.size()));
   checkInterrupt();
   checkStack(line);
-  if (depth_ >= kMaxCallDepth) throw ScriptError(line, "too many nested function calls (more than " + std::to_string(kMaxCallDepth) + ")");
+  if (depth_ >= kMaxCallDepth)
+    throw ScriptError(line, "too many nested function calls (more than " + std::to_string(kMaxCallDepth) + ")");
   std::vector<Slot> frame(static_cast<size_t>(def.slotCount));
   for (size_t i = 0; i < args.size(); ++i) frame[i].alias = args[i];
   std::vector<Slot>* callerFrame = frame_;
@@ -692,15 +738,17 @@ Variable Interpreter::evalMethodCall(const MethodCallExpr& call) {
       return runtime.callStatic(name.name, call.method, args.positional, args.keywords);
     }
     if (object.type() != Type::Object || object.isArray())
-      throw ScriptError(call.line, "cannot call method " + call.method + " on '" + name.name + "': it is " + kindOf(object) +
-                                       ", not an object");
-    if (object.scalar().id == 0) throw ScriptError(call.line, "cannot call method " + call.method + " on null ('" + name.name + "')");
+      throw ScriptError(call.line, "cannot call method " + call.method + " on '" + name.name + "': it is " +
+                                       kindOf(object) + ", not an object");
+    if (object.scalar().id == 0)
+      throw ScriptError(call.line, "cannot call method " + call.method + " on null ('" + name.name + "')");
     CallArguments args = prepareArguments(call.args, true, call.method);
     return runtime.callMethod(object, call.method, args.positional, args.keywords);
   }
   Variable object = eval(*call.base);
   if (object.type() != Type::Object || object.isArray() || object.scalar().id == 0)
-    throw ScriptError(call.line, "cannot call method " + call.method + " on " + kindOf(object) + " (expected an object)");
+    throw ScriptError(call.line,
+                      "cannot call method " + call.method + " on " + kindOf(object) + " (expected an object)");
   CallArguments args = prepareArguments(call.args, true, call.method);
   return runtime.callMethod(object, call.method, args.positional, args.keywords);
 }
@@ -739,7 +787,8 @@ std::vector<SubscriptValue> Interpreter::evalSubscripts(const IndexExpr& expr) {
 Variable Interpreter::evalIndex(const IndexExpr& expr) {
   Variable scratch;
   const Variable& base = evalRef(*expr.base, scratch);
-  if (!base.isArray()) throw ScriptError(expr.line, "cannot index " + std::string(kindOf(base)) + " (expected an array)");
+  if (!base.isArray())
+    throw ScriptError(expr.line, "cannot index " + std::string(kindOf(base)) + " (expected an array)");
   const std::vector<SubscriptValue> subscripts = evalSubscripts(expr);
   return gather(*base.array(), select(*base.array(), subscripts));
 }
@@ -748,14 +797,16 @@ Variable Interpreter::evalField(const FieldExpr& expr) {
   Variable scratch;
   const Variable& base = evalRef(*expr.base, scratch);
   if (!base.isStruct())
-    throw ScriptError(expr.line, "cannot read field " + upperCase(expr.field) + " of " + kindOf(base) + " (expected a structure)");
+    throw ScriptError(expr.line,
+                      "cannot read field " + upperCase(expr.field) + " of " + kindOf(base) + " (expected a structure)");
   const Array& structs = *base.array();
   const StructDef& def = *structs.structDef();
   const int field = def.fieldIndex(expr.field);
   if (field < 0) {
     std::string names;
     for (const StructField& f : def.fields()) names += (names.empty() ? "" : ", ") + f.name;
-    throw ScriptError(expr.line, structureLabel(def) + " has no field " + upperCase(expr.field) + " (fields: " + names + ")");
+    throw ScriptError(expr.line,
+                      structureLabel(def) + " has no field " + upperCase(expr.field) + " (fields: " + names + ")");
   }
   if (structs.count() == 1) return fieldValue(structs, 0, field);
   // The field of every element, shaped like the structure array.
@@ -791,13 +842,15 @@ Variable Interpreter::evalArrayLiteral(const ArrayLiteralExpr& expr) {
     if (numeric) {
       type = promote(type, item.type());
     } else if (item.type() != type) {
-      throw ScriptError(expr.line, std::string("cannot mix ") + typeName(type) + " and " + typeName(item.type()) +
-                                       " in an array (expected all numbers, all strings, or all structures of one kind)");
+      throw ScriptError(expr.line,
+                        std::string("cannot mix ") + typeName(type) + " and " + typeName(item.type()) +
+                            " in an array (expected all numbers, all strings, or all structures of one kind)");
     }
     if (type == Type::Struct && item.array()->structDef() != first.array()->structDef())
       throw ScriptError(expr.line, "cannot mix structures of different kinds in an array");
   }
-  if (type == Type::Undefined || type == Type::Null) throw ScriptError(expr.line, "cannot make an array of null values");
+  if (type == Type::Undefined || type == Type::Null)
+    throw ScriptError(expr.line, "cannot make an array of null values");
   std::vector<int64_t> dims = inner;
   dims.push_back(static_cast<int64_t>(items.size()));
   if (dims.size() > static_cast<size_t>(kMaxDims)) throw ScriptError(expr.line, "too many dimensions (at most 8)");
@@ -828,12 +881,14 @@ Variable Interpreter::evalStructLiteral(const StructLiteralExpr& expr) {
     values.push_back(eval(*expr.values[i]));
     const Variable& v = values.back();
     if (!v.isDefined() || v.isArray() || v.type() == Type::Null)
-      throw ScriptError(expr.values[i]->line, "field " + expr.fields[i] + " needs a single value (a number, a string or an object), got " +
-                                                  kindOf(v));
+      throw ScriptError(
+          expr.values[i]->line,
+          "field " + expr.fields[i] + " needs a single value (a number, a string or an object), got " + kindOf(v));
     name += (i ? "," : "") + expr.fields[i] + ":" + typeName(v.type());
   }
   std::vector<HostStructTag> tags;
-  for (size_t i = 0; i < expr.fields.size(); ++i) tags.push_back(HostStructTag{expr.fields[i].c_str(), values[i].type()});
+  for (size_t i = 0; i < expr.fields.size(); ++i)
+    tags.push_back(HostStructTag{expr.fields[i].c_str(), values[i].type()});
   tags.push_back(HostStructTag{nullptr, Type::Undefined});
   const StructDef* def = HostDefineStructure(name.c_str(), tags.data());
   if (def == nullptr) throw ScriptError(expr.line, "cannot define a structure with these fields");

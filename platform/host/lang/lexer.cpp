@@ -11,11 +11,12 @@ namespace {
 
 const std::unordered_map<std::string_view, Tok>& reservedWords() {
   static const std::unordered_map<std::string_view, Tok> words = {
-      {"if", Tok::If},         {"else", Tok::Else},   {"while", Tok::While},   {"for", Tok::For},
-      {"in", Tok::In},         {"func", Tok::Func},   {"return", Tok::Return}, {"break", Tok::Break},
-      {"continue", Tok::Continue}, {"try", Tok::Try}, {"catch", Tok::Catch},   {"new", Tok::New},
-      {"and", Tok::And},       {"or", Tok::Or},       {"not", Tok::Not},       {"null", Tok::Null},
-      {"xor", Tok::Xor},
+      {"if", Tok::If},         {"else", Tok::Else},   {"while", Tok::While},
+      {"for", Tok::For},       {"in", Tok::In},       {"func", Tok::Func},
+      {"return", Tok::Return}, {"break", Tok::Break}, {"continue", Tok::Continue},
+      {"try", Tok::Try},       {"catch", Tok::Catch}, {"new", Tok::New},
+      {"and", Tok::And},       {"or", Tok::Or},       {"not", Tok::Not},
+      {"null", Tok::Null},     {"xor", Tok::Xor},
   };
   return words;
 }
@@ -168,15 +169,30 @@ class Lexer {
       if (pos_ >= src_.size()) throw ScriptError(line_, "unterminated string");
       char e = src_[pos_++];
       switch (e) {
-        case 'n': text += '\n'; break;
-        case 't': text += '\t'; break;
-        case 'r': text += '\r'; break;
-        case '0': text += '\0'; break;
-        case '\\': text += '\\'; break;
-        case '"': text += '"'; break;
-        case '\'': text += '\''; break;
+        case 'n':
+          text += '\n';
+          break;
+        case 't':
+          text += '\t';
+          break;
+        case 'r':
+          text += '\r';
+          break;
+        case '0':
+          text += '\0';
+          break;
+        case '\\':
+          text += '\\';
+          break;
+        case '"':
+          text += '"';
+          break;
+        case '\'':
+          text += '\'';
+          break;
         default:
-          throw ScriptError(line_, std::string("unknown escape \\") + e + " in string (expected \\n \\t \\r \\0 \\\\ \\\" \\')");
+          throw ScriptError(
+              line_, std::string("unknown escape \\") + e + " in string (expected \\n \\t \\r \\0 \\\\ \\\" \\')");
       }
     }
     push(Tok::String, std::move(text));
@@ -193,45 +209,92 @@ class Lexer {
     size_t start = pos_;
     Tok kind;
     switch (c) {
-      case '(': kind = Tok::LParen; ++nesting_; break;
-      case ')': kind = Tok::RParen; if (nesting_ > 0) --nesting_; break;
-      case '[': kind = Tok::LBracket; ++nesting_; break;
-      case ']': kind = Tok::RBracket; if (nesting_ > 0) --nesting_; break;
-      case '{': kind = Tok::LBrace; break;
-      case '}': kind = Tok::RBrace; break;
-      case ',': kind = Tok::Comma; break;
-      case '.': kind = Tok::Dot; break;
-      case ':': kind = Tok::Colon; break;
-      case ';': kind = Tok::Semicolon; break;
-      case '+': kind = next('=') ? Tok::PlusAssign : Tok::Plus; break;
-      case '-': kind = next('=') ? Tok::MinusAssign : Tok::Minus; break;
+      case '(':
+        kind = Tok::LParen;
+        ++nesting_;
+        break;
+      case ')':
+        kind = Tok::RParen;
+        if (nesting_ > 0) --nesting_;
+        break;
+      case '[':
+        kind = Tok::LBracket;
+        ++nesting_;
+        break;
+      case ']':
+        kind = Tok::RBracket;
+        if (nesting_ > 0) --nesting_;
+        break;
+      case '{':
+        kind = Tok::LBrace;
+        break;
+      case '}':
+        kind = Tok::RBrace;
+        break;
+      case ',':
+        kind = Tok::Comma;
+        break;
+      case '.':
+        kind = Tok::Dot;
+        break;
+      case ':':
+        kind = Tok::Colon;
+        break;
+      case ';':
+        kind = Tok::Semicolon;
+        break;
+      case '+':
+        kind = next('=') ? Tok::PlusAssign : Tok::Plus;
+        break;
+      case '-':
+        kind = next('=') ? Tok::MinusAssign : Tok::Minus;
+        break;
       case '*':
         if (next('*')) throw ScriptError(line_, "'**' is not an operator: use ^ for powers (2 ^ 8)");
         kind = next('=') ? Tok::StarAssign : Tok::Star;
         break;
       case '/':
-        if (next('/')) throw ScriptError(line_, "'//' is not an operator: use / (between integers it truncates toward zero)");
+        if (next('/'))
+          throw ScriptError(line_, "'//' is not an operator: use / (between integers it truncates toward zero)");
         kind = next('=') ? Tok::SlashAssign : Tok::Slash;
         break;
-      case '%': kind = Tok::Percent; break;
-      case '^': kind = Tok::Caret; break;
-      case '=': kind = next('=') ? Tok::Equal : Tok::Assign; break;
-      case '<': kind = next('=') ? Tok::LessEqual : next('<') ? Tok::ShiftLeft : Tok::Less; break;
-      case '>': kind = next('=') ? Tok::GreaterEqual : next('>') ? Tok::ShiftRight : Tok::Greater; break;
-      case '~': kind = Tok::Tilde; break;
+      case '%':
+        kind = Tok::Percent;
+        break;
+      case '^':
+        kind = Tok::Caret;
+        break;
+      case '=':
+        kind = next('=') ? Tok::Equal : Tok::Assign;
+        break;
+      case '<':
+        kind = next('=') ? Tok::LessEqual : next('<') ? Tok::ShiftLeft : Tok::Less;
+        break;
+      case '>':
+        kind = next('=') ? Tok::GreaterEqual : next('>') ? Tok::ShiftRight : Tok::Greater;
+        break;
+      case '~':
+        kind = Tok::Tilde;
+        break;
       case '!':
-        if (!next('=')) throw ScriptError(line_, "'!' must begin a system variable (!name) or be '!='; use 'not' for negation");
+        if (!next('='))
+          throw ScriptError(line_, "'!' must begin a system variable (!name) or be '!='; use 'not' for negation");
         kind = Tok::NotEqual;
         break;
-      case '&': kind = next('&') ? Tok::AndAnd : Tok::Amp; break;
-      case '|': kind = next('|') ? Tok::OrOr : Tok::Pipe; break;
+      case '&':
+        kind = next('&') ? Tok::AndAnd : Tok::Amp;
+        break;
+      case '|':
+        kind = next('|') ? Tok::OrOr : Tok::Pipe;
+        break;
       default: {
         const auto byte = static_cast<unsigned char>(c);
         if (std::isprint(byte)) throw ScriptError(line_, "unexpected character '" + std::string(1, c) + "'");
         static const char kHex[] = "0123456789abcdef";
         const std::string shown = std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
-        throw ScriptError(line_, "unexpected byte '" + shown + "'" +
-                                     (byte >= 0x80 ? " (names and operators are ASCII: put other text in quotes)" : ""));
+        throw ScriptError(line_,
+                          "unexpected byte '" + shown + "'" +
+                              (byte >= 0x80 ? " (names and operators are ASCII: put other text in quotes)" : ""));
       }
     }
     ++pos_;
@@ -252,64 +315,122 @@ std::vector<Token> tokenize(std::string_view source, int firstLine) { return Lex
 
 std::string describe(Tok kind) {
   switch (kind) {
-    case Tok::End: return "end of input";
-    case Tok::Newline: return "end of line";
-    case Tok::Semicolon: return "';'";
-    case Tok::Identifier: return "a name";
-    case Tok::SystemVariable: return "a system variable";
-    case Tok::Integer: return "an integer";
-    case Tok::Float: return "a number";
-    case Tok::String: return "a string";
-    case Tok::LParen: return "'('";
-    case Tok::RParen: return "')'";
-    case Tok::LBracket: return "'['";
-    case Tok::RBracket: return "']'";
-    case Tok::LBrace: return "'{'";
-    case Tok::RBrace: return "'}'";
-    case Tok::Comma: return "','";
-    case Tok::Dot: return "'.'";
-    case Tok::Colon: return "':'";
-    case Tok::Assign: return "'='";
-    case Tok::PlusAssign: return "'+='";
-    case Tok::MinusAssign: return "'-='";
-    case Tok::StarAssign: return "'*='";
-    case Tok::SlashAssign: return "'/='";
-    case Tok::Plus: return "'+'";
-    case Tok::Minus: return "'-'";
-    case Tok::Star: return "'*'";
-    case Tok::Slash: return "'/'";
-    case Tok::Percent: return "'%'";
-    case Tok::Caret: return "'^'";
-    case Tok::Equal: return "'=='";
-    case Tok::NotEqual: return "'!='";
-    case Tok::Less: return "'<'";
-    case Tok::LessEqual: return "'<='";
-    case Tok::Greater: return "'>'";
-    case Tok::GreaterEqual: return "'>='";
-    case Tok::AndAnd: return "'&&'";
-    case Tok::OrOr: return "'||'";
-    case Tok::Amp: return "'&'";
-    case Tok::Pipe: return "'|'";
-    case Tok::Tilde: return "'~'";
-    case Tok::ShiftLeft: return "'<<'";
-    case Tok::ShiftRight: return "'>>'";
-    case Tok::Xor: return "'xor'";
-    case Tok::If: return "'if'";
-    case Tok::Else: return "'else'";
-    case Tok::While: return "'while'";
-    case Tok::For: return "'for'";
-    case Tok::In: return "'in'";
-    case Tok::Func: return "'func'";
-    case Tok::Return: return "'return'";
-    case Tok::Break: return "'break'";
-    case Tok::Continue: return "'continue'";
-    case Tok::Try: return "'try'";
-    case Tok::Catch: return "'catch'";
-    case Tok::New: return "'new'";
-    case Tok::And: return "'and'";
-    case Tok::Or: return "'or'";
-    case Tok::Not: return "'not'";
-    case Tok::Null: return "'null'";
+    case Tok::End:
+      return "end of input";
+    case Tok::Newline:
+      return "end of line";
+    case Tok::Semicolon:
+      return "';'";
+    case Tok::Identifier:
+      return "a name";
+    case Tok::SystemVariable:
+      return "a system variable";
+    case Tok::Integer:
+      return "an integer";
+    case Tok::Float:
+      return "a number";
+    case Tok::String:
+      return "a string";
+    case Tok::LParen:
+      return "'('";
+    case Tok::RParen:
+      return "')'";
+    case Tok::LBracket:
+      return "'['";
+    case Tok::RBracket:
+      return "']'";
+    case Tok::LBrace:
+      return "'{'";
+    case Tok::RBrace:
+      return "'}'";
+    case Tok::Comma:
+      return "','";
+    case Tok::Dot:
+      return "'.'";
+    case Tok::Colon:
+      return "':'";
+    case Tok::Assign:
+      return "'='";
+    case Tok::PlusAssign:
+      return "'+='";
+    case Tok::MinusAssign:
+      return "'-='";
+    case Tok::StarAssign:
+      return "'*='";
+    case Tok::SlashAssign:
+      return "'/='";
+    case Tok::Plus:
+      return "'+'";
+    case Tok::Minus:
+      return "'-'";
+    case Tok::Star:
+      return "'*'";
+    case Tok::Slash:
+      return "'/'";
+    case Tok::Percent:
+      return "'%'";
+    case Tok::Caret:
+      return "'^'";
+    case Tok::Equal:
+      return "'=='";
+    case Tok::NotEqual:
+      return "'!='";
+    case Tok::Less:
+      return "'<'";
+    case Tok::LessEqual:
+      return "'<='";
+    case Tok::Greater:
+      return "'>'";
+    case Tok::GreaterEqual:
+      return "'>='";
+    case Tok::AndAnd:
+      return "'&&'";
+    case Tok::OrOr:
+      return "'||'";
+    case Tok::Amp:
+      return "'&'";
+    case Tok::Pipe:
+      return "'|'";
+    case Tok::Tilde:
+      return "'~'";
+    case Tok::ShiftLeft:
+      return "'<<'";
+    case Tok::ShiftRight:
+      return "'>>'";
+    case Tok::Xor:
+      return "'xor'";
+    case Tok::If:
+      return "'if'";
+    case Tok::Else:
+      return "'else'";
+    case Tok::While:
+      return "'while'";
+    case Tok::For:
+      return "'for'";
+    case Tok::In:
+      return "'in'";
+    case Tok::Func:
+      return "'func'";
+    case Tok::Return:
+      return "'return'";
+    case Tok::Break:
+      return "'break'";
+    case Tok::Continue:
+      return "'continue'";
+    case Tok::Try:
+      return "'try'";
+    case Tok::Catch:
+      return "'catch'";
+    case Tok::New:
+      return "'new'";
+    case Tok::And:
+      return "'and'";
+    case Tok::Or:
+      return "'or'";
+    case Tok::Not:
+      return "'not'";
+    case Tok::Null:
+      return "'null'";
   }
   return "a token";
 }

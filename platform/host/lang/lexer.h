@@ -19,20 +19,62 @@ enum class Tok {
   Float,
   String,
   // punctuation and operators
-  LParen, RParen, LBracket, RBracket, LBrace, RBrace,
-  Comma, Dot, Colon,
-  Assign, PlusAssign, MinusAssign, StarAssign, SlashAssign,
-  Plus, Minus, Star, Slash, Percent, Caret,
-  Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual,
-  AndAnd, OrOr,
-  Amp, Pipe, Tilde, ShiftLeft, ShiftRight,  // bitwise
+  LParen,
+  RParen,
+  LBracket,
+  RBracket,
+  LBrace,
+  RBrace,
+  Comma,
+  Dot,
+  Colon,
+  Assign,
+  PlusAssign,
+  MinusAssign,
+  StarAssign,
+  SlashAssign,
+  Plus,
+  Minus,
+  Star,
+  Slash,
+  Percent,
+  Caret,
+  Equal,
+  NotEqual,
+  Less,
+  LessEqual,
+  Greater,
+  GreaterEqual,
+  AndAnd,
+  OrOr,
+  Amp,
+  Pipe,
+  Tilde,
+  ShiftLeft,
+  ShiftRight,  // bitwise
   // reserved words
-  If, Else, While, For, In, Func, Return, Break, Continue, Try, Catch, New, And, Or, Not, Null, Xor,
+  If,
+  Else,
+  While,
+  For,
+  In,
+  Func,
+  Return,
+  Break,
+  Continue,
+  Try,
+  Catch,
+  New,
+  And,
+  Or,
+  Not,
+  Null,
+  Xor,
 };
 
 struct Token {
   Tok kind = Tok::End;
-  std::string text;      // identifier, string contents or the lexeme
+  std::string text;  // identifier, string contents or the lexeme
   int line = 1;
   uint64_t intValue = 0;  // Integer
   double floatValue = 0;  // Float

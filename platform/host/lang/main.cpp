@@ -18,11 +18,12 @@
 namespace {
 
 void usage() {
-  std::fprintf(stderr,
-               "usage: zyl [--no-modules] script.zyl [arguments...]   run a script (its arguments are in the array args)\n"
-               "       zyl [--no-modules] -e 'code' [arguments...]     run one line of code\n"
-               "       zyl [--no-modules]                              interactive prompt\n"
-               "--no-modules: do not load the modules of the program directory at start-up\n");
+  std::fprintf(
+      stderr,
+      "usage: zyl [--no-modules] script.zyl [arguments...]   run a script (its arguments are in the array args)\n"
+      "       zyl [--no-modules] -e 'code' [arguments...]     run one line of code\n"
+      "       zyl [--no-modules]                              interactive prompt\n"
+      "--no-modules: do not load the modules of the program directory at start-up\n");
 }
 
 // Info messages of routines go to stderr in order with what print wrote;

@@ -46,9 +46,9 @@ class Parser {
   }
   [[noreturn]] void fail(const std::string& expected) const {
     const Token& t = peek();
-    std::string found = t.kind == Tok::Identifier || t.kind == Tok::Integer || t.kind == Tok::Float
-                            ? "'" + t.text + "'"
-                            : t.kind == Tok::String ? "string \"" + t.text + "\"" : describe(t.kind);
+    std::string found = t.kind == Tok::Identifier || t.kind == Tok::Integer || t.kind == Tok::Float ? "'" + t.text + "'"
+                        : t.kind == Tok::String ? "string \"" + t.text + "\""
+                                                : describe(t.kind);
     // The lexer ends every text with a newline: running into it is running
     // out of input, which the prompt answers with a continuation line.
     const bool atEnd = t.kind == Tok::End || (t.kind == Tok::Newline && peek(1).kind == Tok::End);
@@ -99,7 +99,8 @@ class Parser {
     Nest nest(*this);
     int line = peek().line;
     switch (peek().kind) {
-      case Tok::If: return ifStatement();
+      case Tok::If:
+        return ifStatement();
       case Tok::While: {
         advance();
         auto loop = std::make_unique<WhileStmt>(line, expression());
@@ -119,7 +120,8 @@ class Parser {
         --loopDepth_;
         return loop;
       }
-      case Tok::Func: return functionDefinition();
+      case Tok::Func:
+        return functionDefinition();
       case Tok::Return: {
         advance();
         if (!inFunction_) throw ScriptError(line, "'return' outside a function");
@@ -131,7 +133,8 @@ class Parser {
       case Tok::Break:
       case Tok::Continue: {
         bool isBreak = advance().kind == Tok::Break;
-        if (loopDepth_ == 0) throw ScriptError(line, std::string("'") + (isBreak ? "break" : "continue") + "' outside a loop");
+        if (loopDepth_ == 0)
+          throw ScriptError(line, std::string("'") + (isBreak ? "break" : "continue") + "' outside a loop");
         return std::make_unique<Stmt>(isBreak ? StmtKind::Break : StmtKind::Continue, line);
       }
       case Tok::Try: {
@@ -147,26 +150,41 @@ class Parser {
         attempt->handler = block("after 'catch'");
         return attempt;
       }
-      case Tok::RBrace: throw ScriptError(line, "unexpected '}' (no block is open)");
-      default: break;
+      case Tok::RBrace:
+        throw ScriptError(line, "unexpected '}' (no block is open)");
+      default:
+        break;
     }
     ExprPtr expr = expression();
     std::optional<BinaryOp> op;
     switch (peek().kind) {
-      case Tok::Assign: break;
-      case Tok::PlusAssign: op = BinaryOp::Add; break;
-      case Tok::MinusAssign: op = BinaryOp::Subtract; break;
-      case Tok::StarAssign: op = BinaryOp::Multiply; break;
-      case Tok::SlashAssign: op = BinaryOp::Divide; break;
-      default: return std::make_unique<ExpressionStmt>(line, std::move(expr));
+      case Tok::Assign:
+        break;
+      case Tok::PlusAssign:
+        op = BinaryOp::Add;
+        break;
+      case Tok::MinusAssign:
+        op = BinaryOp::Subtract;
+        break;
+      case Tok::StarAssign:
+        op = BinaryOp::Multiply;
+        break;
+      case Tok::SlashAssign:
+        op = BinaryOp::Divide;
+        break;
+      default:
+        return std::make_unique<ExpressionStmt>(line, std::move(expr));
     }
     advance();
     switch (expr->kind) {
       case ExprKind::Name:
       case ExprKind::SystemVariable:
       case ExprKind::Index:
-      case ExprKind::Field: break;
-      default: throw ScriptError(line, "cannot assign to this expression (expected a variable, an element a[i] or a field s.NAME)");
+      case ExprKind::Field:
+        break;
+      default:
+        throw ScriptError(line,
+                          "cannot assign to this expression (expected a variable, an element a[i] or a field s.NAME)");
     }
     ExprPtr value = expression();
     return std::make_unique<AssignStmt>(line, std::move(expr), op, std::move(value));
@@ -226,7 +244,8 @@ class Parser {
     if (!check(Tok::RParen)) {
       do {
         const Token& param = expect(Tok::Identifier, " (a parameter name)");
-        if (local.slots.count(param.text)) throw ScriptError(param.line, "parameter '" + param.text + "' appears twice");
+        if (local.slots.count(param.text))
+          throw ScriptError(param.line, "parameter '" + param.text + "' appears twice");
         function->params.push_back(param.text);
         local.slotOf(param.text);
       } while (match(Tok::Comma));
@@ -284,16 +303,30 @@ class Parser {
     while (true) {
       BinaryOp op;
       switch (peek().kind) {
-        case Tok::Equal: op = BinaryOp::Equal; break;
-        case Tok::NotEqual: op = BinaryOp::NotEqual; break;
-        case Tok::Less: op = BinaryOp::Less; break;
-        case Tok::LessEqual: op = BinaryOp::LessEqual; break;
-        case Tok::Greater: op = BinaryOp::Greater; break;
-        case Tok::GreaterEqual: op = BinaryOp::GreaterEqual; break;
-        default: return left;
+        case Tok::Equal:
+          op = BinaryOp::Equal;
+          break;
+        case Tok::NotEqual:
+          op = BinaryOp::NotEqual;
+          break;
+        case Tok::Less:
+          op = BinaryOp::Less;
+          break;
+        case Tok::LessEqual:
+          op = BinaryOp::LessEqual;
+          break;
+        case Tok::Greater:
+          op = BinaryOp::Greater;
+          break;
+        case Tok::GreaterEqual:
+          op = BinaryOp::GreaterEqual;
+          break;
+        default:
+          return left;
       }
       const Token& symbol = advance();
-      if (compared) throw ScriptError(symbol.line, "comparisons cannot be chained (a < b < c): write (a < b) and (b < c)");
+      if (compared)
+        throw ScriptError(symbol.line, "comparisons cannot be chained (a < b < c): write (a < b) and (b < c)");
       compared = true;
       left = std::make_unique<BinaryExpr>(ExprKind::Binary, symbol.line, op, std::move(left), bitOr());
     }
@@ -311,18 +344,24 @@ class Parser {
     ExprPtr left = (this->*next)();
     while (std::find(kinds.begin(), kinds.end(), peek().kind) != kinds.end()) {
       const Token& t = advance();
-      left = std::make_unique<BinaryExpr>(ExprKind::Binary, t.line, binaryOpOf(t.kind), std::move(left), (this->*next)());
+      left =
+          std::make_unique<BinaryExpr>(ExprKind::Binary, t.line, binaryOpOf(t.kind), std::move(left), (this->*next)());
     }
     return left;
   }
 
   static BinaryOp binaryOpOf(Tok kind) {
     switch (kind) {
-      case Tok::Pipe: return BinaryOp::BitOr;
-      case Tok::Xor: return BinaryOp::BitXor;
-      case Tok::Amp: return BinaryOp::BitAnd;
-      case Tok::ShiftLeft: return BinaryOp::ShiftLeft;
-      default: return BinaryOp::ShiftRight;
+      case Tok::Pipe:
+        return BinaryOp::BitOr;
+      case Tok::Xor:
+        return BinaryOp::BitXor;
+      case Tok::Amp:
+        return BinaryOp::BitAnd;
+      case Tok::ShiftLeft:
+        return BinaryOp::ShiftLeft;
+      default:
+        return BinaryOp::ShiftRight;
     }
   }
 
@@ -340,7 +379,9 @@ class Parser {
     ExprPtr left = unary();
     while (check(Tok::Star) || check(Tok::Slash) || check(Tok::Percent)) {
       const Token& t = advance();
-      BinaryOp op = t.kind == Tok::Star ? BinaryOp::Multiply : t.kind == Tok::Slash ? BinaryOp::Divide : BinaryOp::Modulo;
+      BinaryOp op = t.kind == Tok::Star    ? BinaryOp::Multiply
+                    : t.kind == Tok::Slash ? BinaryOp::Divide
+                                           : BinaryOp::Modulo;
       left = std::make_unique<BinaryExpr>(ExprKind::Binary, t.line, op, std::move(left), unary());
     }
     return left;
@@ -361,7 +402,7 @@ class Parser {
         if (v.type() == Type::Int64 && v.scalar().i64 != std::numeric_limits<int64_t>::min()) {
           int64_t negated = -v.scalar().i64;
           v = negated >= std::numeric_limits<int32_t>::min() ? Variable::ofInt32(static_cast<int32_t>(negated))
-                                                              : Variable::ofInt64(negated);
+                                                             : Variable::ofInt64(negated);
           return operand;
         }
         if (v.type() == Type::Float64) {
@@ -370,7 +411,8 @@ class Parser {
         }
         if (v.type() == Type::UInt64) {  // only -9223372036854775808 still fits, as int64
           if (v.scalar().u64 != static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1)
-            throw ScriptError(line, "integer -" + std::to_string(v.scalar().u64) + " is too small (int64 ends at -9223372036854775808)");
+            throw ScriptError(line, "integer -" + std::to_string(v.scalar().u64) +
+                                        " is too small (int64 ends at -9223372036854775808)");
           v = Variable::ofInt64(std::numeric_limits<int64_t>::min());
           return operand;
         }
@@ -482,15 +524,22 @@ class Parser {
     switch (t.kind) {
       case Tok::Integer: {
         uint64_t v = advance().intValue;
-        Variable value = v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ? Variable::ofInt32(static_cast<int32_t>(v))
-                         : v <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? Variable::ofInt64(static_cast<int64_t>(v))
-                                                                                           : Variable::ofUInt64(v);
+        Variable value = v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())
+                             ? Variable::ofInt32(static_cast<int32_t>(v))
+                         : v <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
+                             ? Variable::ofInt64(static_cast<int64_t>(v))
+                             : Variable::ofUInt64(v);
         return std::make_unique<LiteralExpr>(line, std::move(value));
       }
-      case Tok::Float: return std::make_unique<LiteralExpr>(line, Variable::ofFloat64(advance().floatValue));
-      case Tok::String: return std::make_unique<LiteralExpr>(line, Variable::ofString(advance().text));
-      case Tok::Null: advance(); return std::make_unique<LiteralExpr>(line, Variable::null());
-      case Tok::SystemVariable: return std::make_unique<SystemVariableExpr>(line, upper(advance().text));
+      case Tok::Float:
+        return std::make_unique<LiteralExpr>(line, Variable::ofFloat64(advance().floatValue));
+      case Tok::String:
+        return std::make_unique<LiteralExpr>(line, Variable::ofString(advance().text));
+      case Tok::Null:
+        advance();
+        return std::make_unique<LiteralExpr>(line, Variable::null());
+      case Tok::SystemVariable:
+        return std::make_unique<SystemVariableExpr>(line, upper(advance().text));
       case Tok::Identifier: {
         std::string name = advance().text;
         if (check(Tok::LParen)) {
@@ -545,7 +594,8 @@ class Parser {
         if (check(Tok::LParen)) creation->args = arguments();
         return creation;
       }
-      default: fail("an expression");
+      default:
+        fail("an expression");
     }
   }
 

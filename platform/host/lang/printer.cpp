@@ -11,7 +11,8 @@
 namespace zyl::lang {
 namespace {
 
-template <typename F> std::string shortest(F value) {
+template <typename F>
+std::string shortest(F value) {
   if (std::isnan(value)) return "nan";  // whatever its sign bit
   char buf[64];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
@@ -24,11 +25,20 @@ std::string quoted(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";
@@ -65,8 +75,10 @@ void formatNested(const Array& array, int dim, int64_t offset, int64_t stride, s
   out += '[';
   for (int64_t i = 0; i < extent; ++i) {
     if (i > 0) out += ", ";
-    if (dim == 0) out += formatElement(array, offset + i);
-    else formatNested(array, dim - 1, offset + i * stride, stride / array.dims()[dim - 1], out);
+    if (dim == 0)
+      out += formatElement(array, offset + i);
+    else
+      formatNested(array, dim - 1, offset + i * stride, stride / array.dims()[dim - 1], out);
   }
   out += ']';
 }
@@ -74,7 +86,8 @@ void formatNested(const Array& array, int dim, int64_t offset, int64_t stride, s
 std::string shapeText(const Array& array) {
   std::string out = typeName(array.elemType());
   // Literal structures have generated names (beginning with '$'): not shown.
-  if (array.elemType() == Type::Struct && array.structDef()->name().front() != '$') out += " " + array.structDef()->name();
+  if (array.elemType() == Type::Struct && array.structDef()->name().front() != '$')
+    out += " " + array.structDef()->name();
   out += '[';
   for (int d = 0; d < array.ndims(); ++d) {
     if (d > 0) out += ", ";
@@ -92,7 +105,8 @@ void formatLaidOut(const Array& array, int dim, int64_t offset, const std::vecto
                    const std::string& indent, std::string& out) {
   const int64_t extent = array.dims()[dim];
   const bool skip = summarise && extent > 2 * kEdgeValues;
-  const std::string separator = dim == 0 ? ", " : ",\n" + std::string(static_cast<size_t>(dim - 1), '\n') + indent + " ";
+  const std::string separator =
+      dim == 0 ? ", " : ",\n" + std::string(static_cast<size_t>(dim - 1), '\n') + indent + " ";
   out += '[';
   for (int64_t i = 0; i < extent; ++i) {
     if (i > 0) out += separator;
@@ -101,8 +115,10 @@ void formatLaidOut(const Array& array, int dim, int64_t offset, const std::vecto
       i = extent - kEdgeValues;
     }
     const int64_t at = offset + i * strides[static_cast<size_t>(dim)];
-    if (dim == 0) out += formatElement(array, at);
-    else formatLaidOut(array, dim - 1, at, strides, summarise, indent + " ", out);
+    if (dim == 0)
+      out += formatElement(array, at);
+    else
+      formatLaidOut(array, dim - 1, at, strides, summarise, indent + " ", out);
   }
   out += ']';
 }
@@ -121,7 +137,8 @@ std::string formatArray(const Array& array) {
   // Larger arrays: type and dimensions, then the rows, on lines of their own
   // when there are several.
   std::vector<int64_t> strides(static_cast<size_t>(array.ndims()), 1);
-  for (int d = 1; d < array.ndims(); ++d) strides[static_cast<size_t>(d)] = strides[static_cast<size_t>(d - 1)] * array.dims()[d - 1];
+  for (int d = 1; d < array.ndims(); ++d)
+    strides[static_cast<size_t>(d)] = strides[static_cast<size_t>(d - 1)] * array.dims()[d - 1];
   int outer = array.ndims() - 1;
   while (outer > 0 && array.dims()[outer] == 1) --outer;  // [n, 1] lays out as [n]
   const bool summarise = gPrintLimit > 0 && array.count() > gPrintLimit;
@@ -139,28 +156,43 @@ void setPrintLimit(int64_t limit) { gPrintLimit = limit; }
 
 std::string formatNumber(Type type, const Scalar& value) {
   switch (type) {
-    case Type::Byte: return std::to_string(value.u8);
-    case Type::Int16: return std::to_string(value.i16);
-    case Type::UInt16: return std::to_string(value.u16);
-    case Type::Int32: return std::to_string(value.i32);
-    case Type::UInt32: return std::to_string(value.u32);
-    case Type::Int64: return std::to_string(value.i64);
-    case Type::UInt64: return std::to_string(value.u64);
-    case Type::Float32: return shortest(value.f32);
-    case Type::Float64: return shortest(value.f64);
-    default: return "?";
+    case Type::Byte:
+      return std::to_string(value.u8);
+    case Type::Int16:
+      return std::to_string(value.i16);
+    case Type::UInt16:
+      return std::to_string(value.u16);
+    case Type::Int32:
+      return std::to_string(value.i32);
+    case Type::UInt32:
+      return std::to_string(value.u32);
+    case Type::Int64:
+      return std::to_string(value.i64);
+    case Type::UInt64:
+      return std::to_string(value.u64);
+    case Type::Float32:
+      return shortest(value.f32);
+    case Type::Float64:
+      return shortest(value.f64);
+    default:
+      return "?";
   }
 }
 
 std::string formatValue(const Variable& value, bool quoteStrings) {
   if (value.isArray()) return formatArray(*value.array());
   switch (value.type()) {
-    case Type::Undefined: return "undefined";
-    case Type::Null: return "null";
-    case Type::String: return quoteStrings ? quoted(value.text()) : std::string(value.text());
+    case Type::Undefined:
+      return "undefined";
+    case Type::Null:
+      return "null";
+    case Type::String:
+      return quoteStrings ? quoted(value.text()) : std::string(value.text());
     case Type::Object:
-    case Type::Pointer: return formatReference(value);
-    default: return formatNumber(value.type(), value.scalar());
+    case Type::Pointer:
+      return formatReference(value);
+    default:
+      return formatNumber(value.type(), value.scalar());
   }
 }
 

@@ -57,7 +57,8 @@ struct FreeLine {
 }  // namespace
 
 std::string historyPath() {
-  if (const char* userDir = std::getenv("ZYL_USER_DIR"); userDir && *userDir) return std::string(userDir) + "/.zyl_history";
+  if (const char* userDir = std::getenv("ZYL_USER_DIR"); userDir && *userDir)
+    return std::string(userDir) + "/.zyl_history";
   if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.zyl_history";
   return ".zyl_history";
 }

@@ -48,12 +48,24 @@ void storeNumber(Type type, void* dst, int64_t i, double d, bool integral) {
     return static_cast<int64_t>(d);
   };
   switch (type) {
-    case Type::Byte: *static_cast<uint8_t*>(dst) = static_cast<uint8_t>(asInt()); break;
-    case Type::Int16: *static_cast<int16_t*>(dst) = static_cast<int16_t>(asInt()); break;
-    case Type::UInt16: *static_cast<uint16_t*>(dst) = static_cast<uint16_t>(asInt()); break;
-    case Type::Int32: *static_cast<int32_t*>(dst) = static_cast<int32_t>(asInt()); break;
-    case Type::UInt32: *static_cast<uint32_t*>(dst) = static_cast<uint32_t>(asInt()); break;
-    case Type::Int64: *static_cast<int64_t*>(dst) = asInt(); break;
+    case Type::Byte:
+      *static_cast<uint8_t*>(dst) = static_cast<uint8_t>(asInt());
+      break;
+    case Type::Int16:
+      *static_cast<int16_t*>(dst) = static_cast<int16_t>(asInt());
+      break;
+    case Type::UInt16:
+      *static_cast<uint16_t*>(dst) = static_cast<uint16_t>(asInt());
+      break;
+    case Type::Int32:
+      *static_cast<int32_t*>(dst) = static_cast<int32_t>(asInt());
+      break;
+    case Type::UInt32:
+      *static_cast<uint32_t*>(dst) = static_cast<uint32_t>(asInt());
+      break;
+    case Type::Int64:
+      *static_cast<int64_t*>(dst) = asInt();
+      break;
     case Type::UInt64:
       *static_cast<uint64_t*>(dst) = integral ? static_cast<uint64_t>(i)
                                               : (d >= 1.8446744073709552e19 ? UINT64_MAX
@@ -61,9 +73,14 @@ void storeNumber(Type type, void* dst, int64_t i, double d, bool integral) {
                                                                             : static_cast<uint64_t>(asInt()));
       break;
     // d is exact enough for floating targets, also for uint64 sources.
-    case Type::Float32: *static_cast<float*>(dst) = static_cast<float>(d); break;
-    case Type::Float64: *static_cast<double*>(dst) = d; break;
-    default: break;
+    case Type::Float32:
+      *static_cast<float*>(dst) = static_cast<float>(d);
+      break;
+    case Type::Float64:
+      *static_cast<double*>(dst) = d;
+      break;
+    default:
+      break;
   }
 }
 
@@ -78,8 +95,7 @@ void convertElement(const Variable& element, Type type, void* dst) {
   int64_t i = 0;
   double d = 0;
   if (!zyl::integerValue(element, &i) || !zyl::numericValue(element, &d))
-    failHere("Type conversion error: unable to convert " + std::string(kindOf(element)) + " to " +
-             zyl::typeName(type));
+    failHere("Type conversion error: unable to convert " + std::string(kindOf(element)) + " to " + zyl::typeName(type));
   const bool integral = zyl::isInteger(element.type()) ||
                         (element.type() == Type::String && static_cast<double>(i) == d && std::floor(d) == d);
   storeNumber(type, dst, i, d, integral);
@@ -89,15 +105,35 @@ void convertElement(const Variable& element, Type type, void* dst) {
 void numberAt(Type type, const std::byte* p, int64_t* i, double* d, bool* integral) {
   *integral = true;
   switch (type) {
-    case Type::Byte: *i = *reinterpret_cast<const uint8_t*>(p); break;
-    case Type::Int16: *i = *reinterpret_cast<const int16_t*>(p); break;
-    case Type::UInt16: *i = *reinterpret_cast<const uint16_t*>(p); break;
-    case Type::Int32: *i = *reinterpret_cast<const int32_t*>(p); break;
-    case Type::UInt32: *i = *reinterpret_cast<const uint32_t*>(p); break;
-    case Type::Int64: *i = *reinterpret_cast<const int64_t*>(p); break;
-    case Type::UInt64: *i = static_cast<int64_t>(*reinterpret_cast<const uint64_t*>(p)); break;
-    case Type::Float32: *d = *reinterpret_cast<const float*>(p); *integral = false; return;
-    default: *d = *reinterpret_cast<const double*>(p); *integral = false; return;
+    case Type::Byte:
+      *i = *reinterpret_cast<const uint8_t*>(p);
+      break;
+    case Type::Int16:
+      *i = *reinterpret_cast<const int16_t*>(p);
+      break;
+    case Type::UInt16:
+      *i = *reinterpret_cast<const uint16_t*>(p);
+      break;
+    case Type::Int32:
+      *i = *reinterpret_cast<const int32_t*>(p);
+      break;
+    case Type::UInt32:
+      *i = *reinterpret_cast<const uint32_t*>(p);
+      break;
+    case Type::Int64:
+      *i = *reinterpret_cast<const int64_t*>(p);
+      break;
+    case Type::UInt64:
+      *i = static_cast<int64_t>(*reinterpret_cast<const uint64_t*>(p));
+      break;
+    case Type::Float32:
+      *d = *reinterpret_cast<const float*>(p);
+      *integral = false;
+      return;
+    default:
+      *d = *reinterpret_cast<const double*>(p);
+      *integral = false;
+      return;
   }
   *d = type == Type::UInt64 ? static_cast<double>(static_cast<uint64_t>(*i)) : static_cast<double>(*i);
 }

@@ -72,8 +72,7 @@ int HostCallFileCopy(const char* src, const char* dst, int overwrite) {
   if (src == nullptr || dst == nullptr) return 0;
   namespace fs = std::filesystem;
   std::error_code ec;
-  if (!HostFileExists(dst) || overwrite != 0)
-    fs::copy_file(src, dst, fs::copy_options::overwrite_existing, ec);
+  if (!HostFileExists(dst) || overwrite != 0) fs::copy_file(src, dst, fs::copy_options::overwrite_existing, ec);
   return HostFileExists(dst);
 }
 

@@ -15,10 +15,18 @@ T& slot(void* result, size_t offset) {
 
 void clearEntry(const HostKeyword& k, void* result) {
   switch (k.kind) {
-    case HOST_KW_INT: slot<int32_t>(result, k.valueOffset) = 0; break;
-    case HOST_KW_DOUBLE: slot<double>(result, k.valueOffset) = 0; break;
-    case HOST_KW_STRING: slot<HostString>(result, k.valueOffset) = HostString{0, nullptr}; break;
-    case HOST_KW_REF: slot<HostVar*>(result, k.valueOffset) = nullptr; break;
+    case HOST_KW_INT:
+      slot<int32_t>(result, k.valueOffset) = 0;
+      break;
+    case HOST_KW_DOUBLE:
+      slot<double>(result, k.valueOffset) = 0;
+      break;
+    case HOST_KW_STRING:
+      slot<HostString>(result, k.valueOffset) = HostString{0, nullptr};
+      break;
+    case HOST_KW_REF:
+      slot<HostVar*>(result, k.valueOffset) = nullptr;
+      break;
   }
   if (k.givenOffset != HOST_KW_NO_GIVEN) slot<int>(result, k.givenOffset) = 0;
 }
@@ -59,7 +67,8 @@ bool fillEntry(const HostKeyword& k, zyl::Variable& var, void* result, const std
       zyl::hostStringAssign(slot<HostString>(result, k.valueOffset), text);
       break;
     }
-    case HOST_KW_REF: break;
+    case HOST_KW_REF:
+      break;
   }
   return true;
 }

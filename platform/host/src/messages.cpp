@@ -36,8 +36,10 @@ std::string formatMessage(const std::string& pattern, const std::string& routine
     }
     const char d = pattern[++i];
     if (d == 'N') {
-      if (!routine.empty()) out += routine + ":";
-      else if (i + 1 < pattern.size() && pattern[i + 1] == ' ') ++i;
+      if (!routine.empty())
+        out += routine + ":";
+      else if (i + 1 < pattern.size() && pattern[i + 1] == ' ')
+        ++i;
     } else if (d == 's') {
       const char* text = va_arg(args, const char*);
       out += text ? text : "";

@@ -23,8 +23,7 @@ void releaseObject(uint64_t id) {
 
 }  // namespace
 
-Variable Runtime::newObject(std::string_view className, std::vector<Variable*> args,
-                            std::vector<KeywordArg> keywords) {
+Variable Runtime::newObject(std::string_view className, std::vector<Variable*> args, std::vector<KeywordArg> keywords) {
   ClassRecord* record = findClass(className);
   if (record == nullptr) fail("Attempt to create an object of an undefined class: " + upperName(className));
   const StructDef* def = structOfClass(record);

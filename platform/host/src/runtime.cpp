@@ -71,9 +71,7 @@ void freeTemporary(Variable* v) {
   hostState().temporaries.erase(v);
 }
 
-FrameScope::FrameScope(std::string routine) {
-  hostState().frames.push_back(CallFrame{std::move(routine), {}});
-}
+FrameScope::FrameScope(std::string routine) { hostState().frames.push_back(CallFrame{std::move(routine), {}}); }
 
 FrameScope::~FrameScope() {
   RuntimeState& s = hostState();

@@ -127,9 +127,6 @@ class FrameScope {
   FrameScope& operator=(const FrameScope&) = delete;
 };
 
-
-
-
 // The host's own messages (block "ZYL_MBLK_HOST", code 0).
 void issueHostMessage(int action, const std::string& text);
 

@@ -36,8 +36,7 @@ std::string installRoot() {
     return root;
   }
   std::filesystem::path dir = std::filesystem::path(libraryDir()).parent_path();  // drop the trailing '/'
-  if (dir.filename() == "bin.x86_64" && dir.parent_path().filename() == "bin")
-    dir = dir.parent_path().parent_path();
+  if (dir.filename() == "bin.x86_64" && dir.parent_path().filename() == "bin") dir = dir.parent_path().parent_path();
   std::string root = dir.string();
   return root.empty() || root.back() != '/' ? root + "/" : root;
 }

@@ -18,13 +18,14 @@ HostVar* tempArray(zyl::Type type, int ndims, const int64_t* dims, int zero, voi
   for (int i = 0; i < ndims; ++i)
     if (dims[i] < 0) runtime.fail("Array dimensions must not be negative: " + runtime.currentRoutine());
   if (type != zyl::Type::Struct && zyl::typeSize(type) == 0)
-    runtime.fail(std::string("Arrays of type ") + zyl::typeName(type) + " are not allowed: " + runtime.currentRoutine());
+    runtime.fail(std::string("Arrays of type ") + zyl::typeName(type) +
+                 " are not allowed: " + runtime.currentRoutine());
   int64_t count = 0;
   const size_t elemSize = type == zyl::Type::Struct ? (def ? def->size() : 0) : zyl::typeSize(type);
   if (!zyl::arrayElementCount(std::span<const int64_t>(dims, static_cast<size_t>(ndims)), elemSize, &count))
     runtime.fail("Array too large for memory: " + runtime.currentRoutine());
-  auto array = std::make_unique<zyl::Array>(type, std::span<const int64_t>(dims, static_cast<size_t>(ndims)),
-                                            zero != 0, def);
+  auto array =
+      std::make_unique<zyl::Array>(type, std::span<const int64_t>(dims, static_cast<size_t>(ndims)), zero != 0, def);
   if (data) *data = array->data();
   return newTemporary(Variable::ofArray(std::move(array)));
 }
@@ -87,8 +88,10 @@ void HostMakeUndefined(HostVar* v) {
 
 void HostReleaseOutput(HostVar* v) {
   if (v == nullptr) return;
-  if (zyl::isLiveTemporary(v)) zyl::freeTemporary(v);
-  else v->clear();
+  if (zyl::isLiveTemporary(v))
+    zyl::freeTemporary(v);
+  else
+    v->clear();
 }
 
 // ---------------------------------------------------------------- host strings

@@ -23,8 +23,7 @@ std::string upperName(std::string_view name) {
 bool sameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
   return true;
 }
 
@@ -32,43 +31,62 @@ bool sameName(std::string_view a, std::string_view b) {
 
 size_t typeSize(Type type) {
   switch (type) {
-    case Type::Byte: return 1;
+    case Type::Byte:
+      return 1;
     case Type::Int16:
-    case Type::UInt16: return 2;
+    case Type::UInt16:
+      return 2;
     case Type::Int32:
     case Type::UInt32:
-    case Type::Float32: return 4;
+    case Type::Float32:
+      return 4;
     case Type::Int64:
     case Type::UInt64:
     case Type::Float64:
     case Type::Pointer:
-    case Type::Object: return 8;
-    case Type::String: return sizeof(HostString);
-    default: return 0;
+    case Type::Object:
+      return 8;
+    case Type::String:
+      return sizeof(HostString);
+    default:
+      return 0;
   }
 }
 
-size_t typeAlign(Type type) {
-  return type == Type::String ? alignof(HostString) : typeSize(type);
-}
+size_t typeAlign(Type type) { return type == Type::String ? alignof(HostString) : typeSize(type); }
 
 const char* typeName(Type type) {
   switch (type) {
-    case Type::Undefined: return "undefined";
-    case Type::Byte: return "byte";
-    case Type::Int16: return "int16";
-    case Type::UInt16: return "uint16";
-    case Type::Int32: return "int32";
-    case Type::UInt32: return "uint32";
-    case Type::Int64: return "int64";
-    case Type::UInt64: return "uint64";
-    case Type::Float32: return "float32";
-    case Type::Float64: return "float64";
-    case Type::String: return "string";
-    case Type::Struct: return "struct";
-    case Type::Pointer: return "pointer";
-    case Type::Object: return "object";
-    case Type::Null: return "null";
+    case Type::Undefined:
+      return "undefined";
+    case Type::Byte:
+      return "byte";
+    case Type::Int16:
+      return "int16";
+    case Type::UInt16:
+      return "uint16";
+    case Type::Int32:
+      return "int32";
+    case Type::UInt32:
+      return "uint32";
+    case Type::Int64:
+      return "int64";
+    case Type::UInt64:
+      return "uint64";
+    case Type::Float32:
+      return "float32";
+    case Type::Float64:
+      return "float64";
+    case Type::String:
+      return "string";
+    case Type::Struct:
+      return "struct";
+    case Type::Pointer:
+      return "pointer";
+    case Type::Object:
+      return "object";
+    case Type::Null:
+      return "null";
   }
   return "undefined";
 }
@@ -155,8 +173,10 @@ bool arrayElementCount(std::span<const int64_t> dims, size_t elemSize, int64_t* 
   int64_t product = 1;
   bool empty = false;
   for (int64_t d : dims) {
-    if (d == 0) empty = true;
-    else if (__builtin_mul_overflow(product, d, &product)) return false;
+    if (d == 0)
+      empty = true;
+    else if (__builtin_mul_overflow(product, d, &product))
+      return false;
   }
   size_t bytes = 0;
   if (__builtin_mul_overflow(static_cast<size_t>(product), elemSize, &bytes) ||
@@ -331,9 +351,7 @@ Variable Variable::ofArray(std::unique_ptr<Array> array) {
   return r;
 }
 
-std::string_view Variable::text() const {
-  return isScalarString() ? hostStringView(scalar_.str) : std::string_view();
-}
+std::string_view Variable::text() const { return isScalarString() ? hostStringView(scalar_.str) : std::string_view(); }
 
 void Variable::setScalar(Type type, const Scalar& value) {
   if (type == Type::String) {
@@ -405,12 +423,24 @@ ParsedNumber parseNumber(std::string_view text) {
 // Element i of numeric data of a type, as double and (exactly, for integers) as int64.
 bool readNumber(Type type, const void* p, double* d, int64_t* i) {
   switch (type) {
-    case Type::Byte: *i = *static_cast<const uint8_t*>(p); break;
-    case Type::Int16: *i = *static_cast<const int16_t*>(p); break;
-    case Type::UInt16: *i = *static_cast<const uint16_t*>(p); break;
-    case Type::Int32: *i = *static_cast<const int32_t*>(p); break;
-    case Type::UInt32: *i = *static_cast<const uint32_t*>(p); break;
-    case Type::Int64: *i = *static_cast<const int64_t*>(p); break;
+    case Type::Byte:
+      *i = *static_cast<const uint8_t*>(p);
+      break;
+    case Type::Int16:
+      *i = *static_cast<const int16_t*>(p);
+      break;
+    case Type::UInt16:
+      *i = *static_cast<const uint16_t*>(p);
+      break;
+    case Type::Int32:
+      *i = *static_cast<const int32_t*>(p);
+      break;
+    case Type::UInt32:
+      *i = *static_cast<const uint32_t*>(p);
+      break;
+    case Type::Int64:
+      *i = *static_cast<const int64_t*>(p);
+      break;
     case Type::UInt64: {
       const uint64_t u = *static_cast<const uint64_t*>(p);
       *i = static_cast<int64_t>(u);
@@ -422,21 +452,28 @@ bool readNumber(Type type, const void* p, double* d, int64_t* i) {
       const double v = type == Type::Float32 ? *static_cast<const float*>(p) : *static_cast<const double*>(p);
       *d = v;
       // Truncation toward zero; values out of range saturate.
-      if (std::isnan(v)) *i = 0;
-      else if (v >= 9.2233720368547758e18) *i = INT64_MAX;
-      else if (v <= -9.2233720368547758e18) *i = INT64_MIN;
-      else *i = static_cast<int64_t>(v);
+      if (std::isnan(v))
+        *i = 0;
+      else if (v >= 9.2233720368547758e18)
+        *i = INT64_MAX;
+      else if (v <= -9.2233720368547758e18)
+        *i = INT64_MIN;
+      else
+        *i = static_cast<int64_t>(v);
       return true;
     }
     case Type::String: {
       ParsedNumber n = parseNumber(hostStringView(*static_cast<const HostString*>(p)));
       if (!n.ok) return false;
       *d = n.d;
-      if (n.integral) *i = n.i;
-      else readNumber(Type::Float64, &n.d, d, i);
+      if (n.integral)
+        *i = n.i;
+      else
+        readNumber(Type::Float64, &n.d, d, i);
       return true;
     }
-    default: return false;
+    default:
+      return false;
   }
   *d = static_cast<double>(*i);
   return true;
@@ -481,17 +518,38 @@ bool scalarText(const Variable& v, std::string* out) {
   if (p == nullptr) return false;
   out->clear();
   switch (type) {
-    case Type::Byte: appendChars(out, *static_cast<const uint8_t*>(p)); return true;
-    case Type::Int16: appendChars(out, *static_cast<const int16_t*>(p)); return true;
-    case Type::UInt16: appendChars(out, *static_cast<const uint16_t*>(p)); return true;
-    case Type::Int32: appendChars(out, *static_cast<const int32_t*>(p)); return true;
-    case Type::UInt32: appendChars(out, *static_cast<const uint32_t*>(p)); return true;
-    case Type::Int64: appendChars(out, *static_cast<const int64_t*>(p)); return true;
-    case Type::UInt64: appendChars(out, *static_cast<const uint64_t*>(p)); return true;
-    case Type::Float32: appendChars(out, *static_cast<const float*>(p)); return true;
-    case Type::Float64: appendChars(out, *static_cast<const double*>(p)); return true;
-    case Type::String: out->assign(hostStringView(*static_cast<const HostString*>(p))); return true;
-    default: return false;
+    case Type::Byte:
+      appendChars(out, *static_cast<const uint8_t*>(p));
+      return true;
+    case Type::Int16:
+      appendChars(out, *static_cast<const int16_t*>(p));
+      return true;
+    case Type::UInt16:
+      appendChars(out, *static_cast<const uint16_t*>(p));
+      return true;
+    case Type::Int32:
+      appendChars(out, *static_cast<const int32_t*>(p));
+      return true;
+    case Type::UInt32:
+      appendChars(out, *static_cast<const uint32_t*>(p));
+      return true;
+    case Type::Int64:
+      appendChars(out, *static_cast<const int64_t*>(p));
+      return true;
+    case Type::UInt64:
+      appendChars(out, *static_cast<const uint64_t*>(p));
+      return true;
+    case Type::Float32:
+      appendChars(out, *static_cast<const float*>(p));
+      return true;
+    case Type::Float64:
+      appendChars(out, *static_cast<const double*>(p));
+      return true;
+    case Type::String:
+      out->assign(hostStringView(*static_cast<const HostString*>(p)));
+      return true;
+    default:
+      return false;
   }
 }
 

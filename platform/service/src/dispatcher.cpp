@@ -111,9 +111,7 @@ int StartDispatcher(std::string_view name, const ServiceMain& main) {
   return run(name, main, true, folder);
 }
 
-int RunInForeground(std::string_view name, const ServiceMain& main) {
-  return run(name, main, false, std::string{});
-}
+int RunInForeground(std::string_view name, const ServiceMain& main) { return run(name, main, false, std::string{}); }
 
 bool RegisterControlHandler(std::string_view name, ControlHandler handler) {
   std::lock_guard lock(dispatcher().mutex);

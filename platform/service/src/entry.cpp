@@ -166,9 +166,8 @@ std::optional<Status> readStatus(const std::string& folder, pid_t pid) {
 int writeStatus(const std::string& folder, pid_t pid, const Status& status) {
   char line[128];
   const int length = std::snprintf(line, sizeof line, "%d %u %u %u %u %u %u\n", static_cast<int>(pid),
-                                   static_cast<unsigned>(status.currentState), status.controlsAccepted,
-                                   status.exitCode, status.serviceSpecificExitCode, status.checkPoint,
-                                   status.waitHint);
+                                   static_cast<unsigned>(status.currentState), status.controlsAccepted, status.exitCode,
+                                   status.serviceSpecificExitCode, status.checkPoint, status.waitHint);
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof line) return systemError(EOVERFLOW);
   return replaceRegistryFile(folder + "/status", std::string_view(line, static_cast<std::size_t>(length)));
 }

@@ -51,8 +51,7 @@ Status currentStatus(const std::string& folder) {
 void markStopPending(const std::string& folder, pid_t pid) {
   EntryLock lock(folder);
   auto reported = readStatus(folder, pid);
-  if (!reported || reported->currentState == State::Stopped || reported->currentState == State::StopPending)
-    return;
+  if (!reported || reported->currentState == State::Stopped || reported->currentState == State::StopPending) return;
   Status pending = *reported;
   pending.currentState = State::StopPending;
   pending.controlsAccepted = 0;
@@ -85,8 +84,7 @@ int Manager::open(Manager& manager, std::uint32_t access) {
   return kOk;
 }
 
-int Manager::createService(Service& service, std::string_view name, const Config& config,
-                           std::uint32_t access) {
+int Manager::createService(Service& service, std::string_view name, const Config& config, std::uint32_t access) {
   service = Service{};
   if (!isOpen()) return kErrorInvalidHandle;
   if ((access_ & kManagerCreateService) == 0) return kErrorAccessDenied;
@@ -164,9 +162,8 @@ int Service::start() {
         return launchDetached(fs::path(folder_).parent_path().string(), folder_, name_, config.binaryPath);
       }
       if (status.currentState != State::StopPending) return kErrorServiceAlreadyRunning;
-      const auto limit = status.waitHint > 0
-                             ? std::min(std::chrono::milliseconds(status.waitHint), kMaxStopWait)
-                             : kDefaultStopWait;
+      const auto limit =
+          status.waitHint > 0 ? std::min(std::chrono::milliseconds(status.waitHint), kMaxStopWait) : kDefaultStopWait;
       if (std::chrono::steady_clock::now() - waitStart >= limit) return kErrorServiceCannotAcceptControl;
     }
     std::this_thread::sleep_for(kStopPoll);
@@ -185,8 +182,7 @@ int Service::control(Control control, Status& status) {
   status = currentStatus(folder_);
   if (status.currentState == State::Stopped) return kErrorServiceNotActive;
   if (stopping) {
-    if ((status.controlsAccepted & (kAcceptStop | kAcceptShutdown)) == 0 &&
-        status.currentState != State::StopPending)
+    if ((status.controlsAccepted & (kAcceptStop | kAcceptShutdown)) == 0 && status.currentState != State::StopPending)
       return kErrorServiceCannotAcceptControl;
     if (::kill(record->pid, SIGTERM) != 0) return systemError(errno);
     markStopPending(folder_, record->pid);

@@ -18,7 +18,7 @@ namespace zyl::toolkit {
 
 // The one error type inside the toolkit; the C boundary turns it into a status.
 struct Failure {
-    MC_STATUS status;
+  MC_STATUS status;
 };
 [[noreturn]] inline void fail(MC_STATUS status) { throw Failure{status}; }
 
@@ -28,67 +28,67 @@ void requireInitialized();
 // Runs an operation and keeps every exception inside the toolkit.
 template <class Operation>
 MC_STATUS guarded(Operation&& operation) noexcept {
-    try {
-        return operation();
-    } catch (const Failure& failure) {
-        return failure.status;
-    } catch (const std::bad_alloc&) {
-        return MC_SYSTEM_ERROR;
-    } catch (...) {
-        return MC_SYSTEM_ERROR;
-    }
+  try {
+    return operation();
+  } catch (const Failure& failure) {
+    return failure.status;
+  } catch (const std::bad_alloc&) {
+    return MC_SYSTEM_ERROR;
+  } catch (...) {
+    return MC_SYSTEM_ERROR;
+  }
 }
 
 inline DcmTagKey tagKey(std::uint32_t tag) {
-    return DcmTagKey(static_cast<Uint16>(tag >> 16), static_cast<Uint16>(tag & 0xFFFF));
+  return DcmTagKey(static_cast<Uint16>(tag >> 16), static_cast<Uint16>(tag & 0xFFFF));
 }
 inline std::uint32_t tagValue(const DcmTagKey& key) {
-    return (static_cast<std::uint32_t>(key.getGroup()) << 16) | key.getElement();
+  return (static_cast<std::uint32_t>(key.getGroup()) << 16) | key.getElement();
 }
 
 // The data set or item an id names, locked for the duration of one call.
 class Target {
-public:
-    // Fails with MC_INVALID_MESSAGE_ID (or MC_INVALID_ITEM_ID) for unknown ids.
-    static Target open(int id, bool messageOnly = false);
+ public:
+  // Fails with MC_INVALID_MESSAGE_ID (or MC_INVALID_ITEM_ID) for unknown ids.
+  static Target open(int id, bool messageOnly = false);
 
-    int id() const { return id_; }
-    Root& root() { return *root_; }
-    const std::shared_ptr<Root>& rootPointer() const { return root_; }
-    bool isMessage() const { return root_->fileFormat && item_ == root_->dataset(); }
-    // The container holding `tag`: a message keeps group 0002 in its meta group.
-    DcmItem& containerFor(const DcmTagKey& tag);
-    DcmItem& item() { return *item_; }
+  int id() const { return id_; }
+  Root& root() { return *root_; }
+  const std::shared_ptr<Root>& rootPointer() const { return root_; }
+  bool isMessage() const { return root_->fileFormat && item_ == root_->dataset(); }
+  // The container holding `tag`: a message keeps group 0002 in its meta group.
+  DcmItem& containerFor(const DcmTagKey& tag);
+  DcmItem& item() { return *item_; }
 
-private:
-    int id_ = 0;
-    std::shared_ptr<Root> root_;
-    std::unique_lock<std::mutex> lock_;
-    DcmItem* item_ = nullptr;
+ private:
+  int id_ = 0;
+  std::shared_ptr<Root> root_;
+  std::unique_lock<std::mutex> lock_;
+  DcmItem* item_ = nullptr;
 };
 
 enum class AttributeState { Absent, Empty, Null, Valued };
 
 struct Attribute {
-    DcmItem* container = nullptr;
-    DcmTagKey tag;
-    DcmElement* element = nullptr;  // null when absent or empty
-    DcmEVR vr = EVR_UNKNOWN;
-    AttributeState state = AttributeState::Absent;
-    int count = 0;  // valueCount() when found, computed once
+  DcmItem* container = nullptr;
+  DcmTagKey tag;
+  DcmElement* element = nullptr;  // null when absent or empty
+  DcmEVR vr = EVR_UNKNOWN;
+  AttributeState state = AttributeState::Absent;
+  int count = 0;  // valueCount() when found, computed once
 };
 
 struct TagValue {
-    std::uint32_t tag;
+  std::uint32_t tag;
 };
 // One value, as read from or written to an attribute.
 using Scalar = std::variant<std::int64_t, double, std::string, TagValue, float>;
 
 // How a written value is to be taken.
 struct WriteOptions {
-    bool append = false;             // after the last value, else replacing all
-    bool sixteenBitPattern = false;  // a 16-bit value written to US or SS as its bit pattern
-    const char* privateCreator = nullptr;  // for dictionary look-ups of private tags
+  bool append = false;                   // after the last value, else replacing all
+  bool sixteenBitPattern = false;        // a 16-bit value written to US or SS as its bit pattern
+  const char* privateCreator = nullptr;  // for dictionary look-ups of private tags
 };
 
 Attribute findAttribute(Target& target, const DcmTagKey& tag);
@@ -101,8 +101,8 @@ Scalar readValue(Target& target, Attribute& attribute, unsigned long number);
 // The value the getters' cursor points at: value 1, or (for the Next
 // getters) the one after the value last read from the same attribute.
 struct CursorValue {
-    Attribute attribute;
-    unsigned long number = 0;  // 1-based
+  Attribute attribute;
+  unsigned long number = 0;  // 1-based
 };
 // Finds the value the cursor points at. An attribute without it (absent,
 // empty, null, no more values) is an ordinary outcome of a getter: its status
@@ -115,8 +115,7 @@ void advanceCursor(Target& target, const CursorValue& cursor);
 bool readTextValue(const Attribute& attribute, unsigned long number, OFString& text);
 
 // Writes one value: replacing all values, or appended after the last.
-void writeValue(Target& target, const DcmTagKey& tag, const Scalar& value,
-                const WriteOptions& options);
+void writeValue(Target& target, const DcmTagKey& tag, const Scalar& value, const WriteOptions& options);
 void setNull(Target& target, const DcmTagKey& tag, const char* privateCreator = nullptr);
 void setEmpty(Target& target, const DcmTagKey& tag, const char* privateCreator = nullptr);
 void deleteAttribute(Target& target, const DcmTagKey& tag);

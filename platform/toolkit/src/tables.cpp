@@ -16,8 +16,10 @@ constexpr StatusRow kStatuses[] = {
     {MC_ATTRIBUTE_HAS_VALUES, "MC_ATTRIBUTE_HAS_VALUES", "The attribute already has values"},
     {MC_BUFFER_TOO_SMALL, "MC_BUFFER_TOO_SMALL", "The buffer is too small for the value"},
     {MC_CALLBACK_CANNOT_COMPLY, "MC_CALLBACK_CANNOT_COMPLY", "A callback function could not comply"},
-    {MC_CALLBACK_DATA_SIZE_NEGATIVE, "MC_CALLBACK_DATA_SIZE_NEGATIVE", "A callback function returned a negative data size"},
-    {MC_CALLBACK_DATA_SIZE_UNEVEN, "MC_CALLBACK_DATA_SIZE_UNEVEN", "A callback function returned a data size that does not fit the value representation"},
+    {MC_CALLBACK_DATA_SIZE_NEGATIVE, "MC_CALLBACK_DATA_SIZE_NEGATIVE",
+     "A callback function returned a negative data size"},
+    {MC_CALLBACK_DATA_SIZE_UNEVEN, "MC_CALLBACK_DATA_SIZE_UNEVEN",
+     "A callback function returned a data size that does not fit the value representation"},
     {MC_CALLBACK_PARM_ERROR, "MC_CALLBACK_PARM_ERROR", "A callback function returned invalid parameters"},
     {MC_CALLBACK_REGISTERED, "MC_CALLBACK_REGISTERED", "A callback function is already registered"},
     {MC_CANNOT_COMPLY, "MC_CANNOT_COMPLY", "Cannot comply"},
@@ -36,7 +38,8 @@ constexpr StatusRow kStatuses[] = {
     {MC_INVALID_APPLICATION_ID, "MC_INVALID_APPLICATION_ID", "Invalid application id"},
     {MC_INVALID_APPLICATION_TITLE, "MC_INVALID_APPLICATION_TITLE", "Invalid application title"},
     {MC_INVALID_ASSOC_ID, "MC_INVALID_ASSOC_ID", "Invalid association id"},
-    {MC_INVALID_CHARS_IN_VALUE, "MC_INVALID_CHARS_IN_VALUE", "The value holds characters its value representation does not allow"},
+    {MC_INVALID_CHARS_IN_VALUE, "MC_INVALID_CHARS_IN_VALUE",
+     "The value holds characters its value representation does not allow"},
     {MC_INVALID_COMMAND, "MC_INVALID_COMMAND", "Invalid command"},
     {MC_INVALID_DATA_TYPE, "MC_INVALID_DATA_TYPE", "Invalid data type"},
     {MC_END_OF_LIST, "MC_END_OF_LIST", "End of list"},
@@ -77,7 +80,8 @@ constexpr StatusRow kStatuses[] = {
     {MC_NO_REQUEST_PENDING, "MC_NO_REQUEST_PENDING", "No request is pending"},
     {MC_NON_SERVICE_ATTRIBUTE, "MC_NON_SERVICE_ATTRIBUTE", "The attribute is not part of the service"},
     {MC_NOT_FOUND, "MC_NOT_FOUND", "Not found"},
-    {MC_NOT_ONE_OF_ENUMERATED_VALUES, "MC_NOT_ONE_OF_ENUMERATED_VALUES", "The value is not one of the enumerated values"},
+    {MC_NOT_ONE_OF_ENUMERATED_VALUES, "MC_NOT_ONE_OF_ENUMERATED_VALUES",
+     "The value is not one of the enumerated values"},
     {MC_NOT_ONE_OF_DEFINED_TERMS, "MC_NOT_ONE_OF_DEFINED_TERMS", "The value is not one of the defined terms"},
     {MC_NULL_POINTER_PARM, "MC_NULL_POINTER_PARM", "A required pointer argument is null"},
     {MC_NULL_VALUE, "MC_NULL_VALUE", "The attribute has a zero-length value"},
@@ -101,7 +105,8 @@ constexpr StatusRow kStatuses[] = {
     {MC_UNKNOWN_SERVICE, "MC_UNKNOWN_SERVICE", "Unknown service"},
     {MC_VALUE_MAY_NOT_BE_NULL, "MC_VALUE_MAY_NOT_BE_NULL", "The value may not be null"},
     {MC_VALUE_NOT_ALLOWED, "MC_VALUE_NOT_ALLOWED", "The value is not allowed"},
-    {MC_VALUE_OUT_OF_RANGE, "MC_VALUE_OUT_OF_RANGE", "The value is out of range for the value representation or the result type"},
+    {MC_VALUE_OUT_OF_RANGE, "MC_VALUE_OUT_OF_RANGE",
+     "The value is out of range for the value representation or the result type"},
     {MC_VALUE_TOO_LARGE, "MC_VALUE_TOO_LARGE", "The value is too large"},
     {MC_VR_ALREADY_VALID, "MC_VR_ALREADY_VALID", "The value representation is already valid"},
     {MC_LIBRARY_ALREADY_INITIALIZED, "MC_LIBRARY_ALREADY_INITIALIZED", "The toolkit is already initialised"},
@@ -140,7 +145,8 @@ constexpr StatusRow kStatuses[] = {
     {MC_MISSING_DELIMITER, "MC_MISSING_DELIMITER", "A delimiter is missing"},
     {MC_COMPRESSION_FAILURE, "MC_COMPRESSION_FAILURE", "Compression failed"},
     {MC_END_OF_FRAME, "MC_END_OF_FRAME", "End of frame"},
-    {MC_MUST_CONTINUE_BEFORE_READING, "MC_MUST_CONTINUE_BEFORE_READING", "The current value must be finished before reading"},
+    {MC_MUST_CONTINUE_BEFORE_READING, "MC_MUST_CONTINUE_BEFORE_READING",
+     "The current value must be finished before reading"},
     {MC_COMPRESSOR_REQUIRED, "MC_COMPRESSOR_REQUIRED", "A compressor is required"},
     {MC_DECOMPRESSOR_REQUIRED, "MC_DECOMPRESSOR_REQUIRED", "A decompressor is required for encapsulated data"},
     {MC_DATA_AVAILABLE, "MC_DATA_AVAILABLE", "Data is available"},
@@ -149,23 +155,22 @@ constexpr StatusRow kStatuses[] = {
     {MC_INVALID_ITEM_TRANSFER_SYNTAX, "MC_INVALID_ITEM_TRANSFER_SYNTAX", "Invalid transfer syntax for the item"},
     {MC_NESTING_TOO_DEEP, "MC_NESTING_TOO_DEEP", "Sequences are nested deeper than the toolkit accepts"},
     {MC_MAX_OPERATIONS_EXCEEDED, "MC_MAX_OPERATIONS_EXCEEDED", "Maximum number of operations exceeded"},
-    {MC_INCOMPATIBLE_PIXEL_DATA, "MC_INCOMPATIBLE_PIXEL_DATA", "The transfer syntax cannot carry the pixel data without changing it (bit depth or sign)"},
-    {MC_DECOMPRESSION_FAILURE, "MC_DECOMPRESSION_FAILURE", "The compressed pixel data is malformed or truncated and cannot be decoded"},
+    {MC_INCOMPATIBLE_PIXEL_DATA, "MC_INCOMPATIBLE_PIXEL_DATA",
+     "The transfer syntax cannot carry the pixel data without changing it (bit depth or sign)"},
+    {MC_DECOMPRESSION_FAILURE, "MC_DECOMPRESSION_FAILURE",
+     "The compressed pixel data is malformed or truncated and cannot be decoded"},
 };
 
 constexpr VrRow kVrs[] = {
-    {MC_VR_AE, EVR_AE, "AE"}, {MC_VR_AS, EVR_AS, "AS"}, {MC_VR_CS, EVR_CS, "CS"},
-    {MC_VR_DA, EVR_DA, "DA"}, {MC_VR_DS, EVR_DS, "DS"}, {MC_VR_DT, EVR_DT, "DT"},
-    {MC_VR_IS, EVR_IS, "IS"}, {MC_VR_LO, EVR_LO, "LO"}, {MC_VR_LT, EVR_LT, "LT"},
-    {MC_VR_PN, EVR_PN, "PN"}, {MC_VR_SH, EVR_SH, "SH"}, {MC_VR_ST, EVR_ST, "ST"},
-    {MC_VR_TM, EVR_TM, "TM"}, {MC_VR_UT, EVR_UT, "UT"}, {MC_VR_UI, EVR_UI, "UI"},
-    {MC_VR_SS, EVR_SS, "SS"}, {MC_VR_US, EVR_US, "US"}, {MC_VR_AT, EVR_AT, "AT"},
-    {MC_VR_SL, EVR_SL, "SL"}, {MC_VR_UL, EVR_UL, "UL"}, {MC_VR_FL, EVR_FL, "FL"},
-    {MC_VR_FD, EVR_FD, "FD"}, {MC_VR_UN, EVR_UN, "UN"}, {MC_VR_OB, EVR_OB, "OB"},
-    {MC_VR_OW, EVR_OW, "OW"}, {MC_VR_OF, EVR_OF, "OF"}, {MC_VR_SQ, EVR_SQ, "SQ"},
-    {MC_VR_OD, EVR_OD, "OD"}, {MC_VR_OL, EVR_OL, "OL"}, {MC_VR_UC, EVR_UC, "UC"},
-    {MC_VR_UR, EVR_UR, "UR"}, {MC_VR_OV, EVR_OV, "OV"}, {MC_VR_SV, EVR_SV, "SV"},
-    {MC_VR_UV, EVR_UV, "UV"},
+    {MC_VR_AE, EVR_AE, "AE"}, {MC_VR_AS, EVR_AS, "AS"}, {MC_VR_CS, EVR_CS, "CS"}, {MC_VR_DA, EVR_DA, "DA"},
+    {MC_VR_DS, EVR_DS, "DS"}, {MC_VR_DT, EVR_DT, "DT"}, {MC_VR_IS, EVR_IS, "IS"}, {MC_VR_LO, EVR_LO, "LO"},
+    {MC_VR_LT, EVR_LT, "LT"}, {MC_VR_PN, EVR_PN, "PN"}, {MC_VR_SH, EVR_SH, "SH"}, {MC_VR_ST, EVR_ST, "ST"},
+    {MC_VR_TM, EVR_TM, "TM"}, {MC_VR_UT, EVR_UT, "UT"}, {MC_VR_UI, EVR_UI, "UI"}, {MC_VR_SS, EVR_SS, "SS"},
+    {MC_VR_US, EVR_US, "US"}, {MC_VR_AT, EVR_AT, "AT"}, {MC_VR_SL, EVR_SL, "SL"}, {MC_VR_UL, EVR_UL, "UL"},
+    {MC_VR_FL, EVR_FL, "FL"}, {MC_VR_FD, EVR_FD, "FD"}, {MC_VR_UN, EVR_UN, "UN"}, {MC_VR_OB, EVR_OB, "OB"},
+    {MC_VR_OW, EVR_OW, "OW"}, {MC_VR_OF, EVR_OF, "OF"}, {MC_VR_SQ, EVR_SQ, "SQ"}, {MC_VR_OD, EVR_OD, "OD"},
+    {MC_VR_OL, EVR_OL, "OL"}, {MC_VR_UC, EVR_UC, "UC"}, {MC_VR_UR, EVR_UR, "UR"}, {MC_VR_OV, EVR_OV, "OV"},
+    {MC_VR_SV, EVR_SV, "SV"}, {MC_VR_UV, EVR_UV, "UV"},
 };
 
 // Display names as messages and logs quote them (with their leading space);
@@ -175,10 +180,12 @@ constexpr SyntaxRow kSyntaxes[] = {
     {MC_TS_EXPLICIT_LITTLE_ENDIAN, EXS_LittleEndianExplicit, " Explicit VR Little Endian", MC_PIXELS_NATIVE},
     {MC_TS_EXPLICIT_BIG_ENDIAN, EXS_BigEndianExplicit, " Explicit VR Big Endian", MC_PIXELS_NATIVE},
     {MC_TS_IMPLICIT_BIG_ENDIAN, EXS_BigEndianImplicit, " Implicit VR Big Endian", MC_PIXELS_NATIVE},
-    {MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN, EXS_DeflatedLittleEndianExplicit, " Deflated Explicit VR Little Endian", MC_PIXELS_NATIVE},
+    {MC_TS_DEFLATED_EXPLICIT_LITTLE_ENDIAN, EXS_DeflatedLittleEndianExplicit, " Deflated Explicit VR Little Endian",
+     MC_PIXELS_NATIVE},
     {MC_TS_RLE, EXS_RLELossless, " RLE", MC_PIXELS_LOSSLESS, MC_CODEC_DECODES},
     {MC_TS_JPEG_BASELINE, EXS_JPEGProcess1, " JPEG Baseline", MC_PIXELS_LOSSY, MC_CODEC_DECODES_AND_ENCODES},
-    {MC_TS_JPEG_EXTENDED_2_4, EXS_JPEGProcess2_4, " JPEG Extended (2 & 4)", MC_PIXELS_LOSSY, MC_CODEC_DECODES_AND_ENCODES},
+    {MC_TS_JPEG_EXTENDED_2_4, EXS_JPEGProcess2_4, " JPEG Extended (2 & 4)", MC_PIXELS_LOSSY,
+     MC_CODEC_DECODES_AND_ENCODES},
     {MC_TS_JPEG_EXTENDED_3_5, EXS_JPEGProcess3_5, " JPEG Extended (3 & 5)", MC_PIXELS_LOSSY},
     {MC_TS_JPEG_SPECTRAL_NONHIER_6_8, EXS_JPEGProcess6_8, " JPEG Spectral, Non-Hier (6 & 8)", MC_PIXELS_LOSSY},
     {MC_TS_JPEG_SPECTRAL_NONHIER_7_9, EXS_JPEGProcess7_9, " JPEG Spectral, Non-Hier (7 & 9)", MC_PIXELS_LOSSY},
@@ -194,14 +201,17 @@ constexpr SyntaxRow kSyntaxes[] = {
     {MC_TS_JPEG_FULL_HIER_25_27, EXS_JPEGProcess25_27, " JPEG Full, Hier (25 & 27)", MC_PIXELS_LOSSY},
     {MC_TS_JPEG_LOSSLESS_HIER_28, EXS_JPEGProcess28, " JPEG Lossless, Hier (28)", MC_PIXELS_LOSSLESS},
     {MC_TS_JPEG_LOSSLESS_HIER_29, EXS_JPEGProcess29, " JPEG Lossless, Hier (29)", MC_PIXELS_LOSSLESS},
-    {MC_TS_JPEG_LOSSLESS_SV1, EXS_JPEGProcess14SV1, " JPEG Lossless, Non-Hier (1st)", MC_PIXELS_LOSSLESS, MC_CODEC_DECODES_AND_ENCODES},
-    {MC_TS_JPEG2000_LOSSLESS_ONLY, EXS_JPEG2000LosslessOnly, " JPEG 2000 Lossless", MC_PIXELS_LOSSLESS, MC_CODEC_DECODES_AND_ENCODES},
+    {MC_TS_JPEG_LOSSLESS_SV1, EXS_JPEGProcess14SV1, " JPEG Lossless, Non-Hier (1st)", MC_PIXELS_LOSSLESS,
+     MC_CODEC_DECODES_AND_ENCODES},
+    {MC_TS_JPEG2000_LOSSLESS_ONLY, EXS_JPEG2000LosslessOnly, " JPEG 2000 Lossless", MC_PIXELS_LOSSLESS,
+     MC_CODEC_DECODES_AND_ENCODES},
     {MC_TS_JPEG2000, EXS_JPEG2000, " JPEG 2000", MC_PIXELS_LOSSY, MC_CODEC_DECODES_AND_ENCODES},
     {MC_TS_JPEG_LS_LOSSLESS, EXS_JPEGLSLossless, " JPEG-LS Lossless", MC_PIXELS_LOSSLESS, MC_CODEC_DECODES},
     {MC_TS_JPEG_LS_LOSSY, EXS_JPEGLSLossy, " JPEG-LS Near-Lossless", MC_PIXELS_LOSSY, MC_CODEC_DECODES},
     {MC_TS_JPEG2000_MULTICOMPONENT_LOSSLESS_ONLY, EXS_JPEG2000MulticomponentLosslessOnly, nullptr, MC_PIXELS_LOSSLESS},
     {MC_TS_JPEG2000_MULTICOMPONENT, EXS_JPEG2000Multicomponent, " Private Syntax 1", MC_PIXELS_LOSSY},
-    {MC_TS_PRIVATE_IMPLICIT_LE_BIG_ENDIAN_PIXELS, EXS_PrivateGE_LEI_WithBigEndianPixelData, " Private Syntax 2", MC_PIXELS_OTHER},
+    {MC_TS_PRIVATE_IMPLICIT_LE_BIG_ENDIAN_PIXELS, EXS_PrivateGE_LEI_WithBigEndianPixelData, " Private Syntax 2",
+     MC_PIXELS_OTHER},
     {MC_TS_JPIP_REFERENCED, EXS_JPIPReferenced, nullptr, MC_PIXELS_OTHER},
     {MC_TS_JPIP_REFERENCED_DEFLATE, EXS_JPIPReferencedDeflate, nullptr, MC_PIXELS_OTHER},
     {MC_TS_MPEG2_MAIN_PROFILE_MAIN_LEVEL, EXS_MPEG2MainProfileAtMainLevel, nullptr, MC_PIXELS_LOSSY},
@@ -216,12 +226,10 @@ constexpr SyntaxRow kSyntaxes[] = {
 };
 
 constexpr ConfigRow kConfig[] = {
-    {MC_CFG_IMPLEMENTATION_CLASS_UID, "ASSOC_PARMS", "IMPLEMENTATION_CLASS_UID",
-     ConfigType::String, "2.25.18621328157339787642210104787852623083"},
-    {MC_CFG_IMPLEMENTATION_VERSION, "ASSOC_PARMS", "IMPLEMENTATION_VERSION", ConfigType::String,
-     "ZYL_TOOLKIT_010"},
-    {MC_CFG_TCPIP_LISTEN_PORT, "TRANSPORT_PARMS", "TCPIP_LISTEN_PORT", ConfigType::Integer,
-     "104"},
+    {MC_CFG_IMPLEMENTATION_CLASS_UID, "ASSOC_PARMS", "IMPLEMENTATION_CLASS_UID", ConfigType::String,
+     "2.25.18621328157339787642210104787852623083"},
+    {MC_CFG_IMPLEMENTATION_VERSION, "ASSOC_PARMS", "IMPLEMENTATION_VERSION", ConfigType::String, "ZYL_TOOLKIT_010"},
+    {MC_CFG_TCPIP_LISTEN_PORT, "TRANSPORT_PARMS", "TCPIP_LISTEN_PORT", ConfigType::Integer, "104"},
     {MC_CFG_CONNECT_TIMEOUT, "TRANSPORT_PARMS", "CONNECT_TIMEOUT", ConfigType::Integer, "10"},
     {MC_CFG_ASSOCIATION_TIMEOUT, "TRANSPORT_PARMS", "ASSOCIATION_TIMEOUT", ConfigType::Integer, "15"},
     {MC_CFG_REQUEST_TIMEOUT, "TRANSPORT_PARMS", "REQUEST_TIMEOUT", ConfigType::Integer, "3"},
@@ -232,75 +240,84 @@ constexpr ConfigRow kConfig[] = {
 std::span<const StatusRow> statuses() { return kStatuses; }
 
 const StatusRow* findStatus(int code) {
-    auto it = std::find_if(std::begin(kStatuses), std::end(kStatuses),
-                           [code](const StatusRow& r) { return r.status == code; });
-    return it == std::end(kStatuses) ? nullptr : it;
+  auto it =
+      std::find_if(std::begin(kStatuses), std::end(kStatuses), [code](const StatusRow& r) { return r.status == code; });
+  return it == std::end(kStatuses) ? nullptr : it;
 }
 
 std::span<const VrRow> vrs() { return kVrs; }
 
 MC_VR vrFromDcmtk(DcmEVR evr) {
-    switch (evr) {  // DCMTK's internal and ambiguous representations
-        case EVR_ox: case EVR_px: return MC_VR_OW;
-        case EVR_xs: return MC_VR_US;
-        case EVR_lt: return MC_VR_OW;
-        case EVR_up: return MC_VR_UL;
-        case EVR_pixelSQ: return MC_VR_OB;
-        case EVR_UNKNOWN: case EVR_UNKNOWN2B: return MC_VR_UN;
-        default: break;
-    }
-    for (const auto& r : kVrs)
-        if (r.dcmtk == evr) return r.code;
-    return MC_VR_UNKNOWN;
+  switch (evr) {  // DCMTK's internal and ambiguous representations
+    case EVR_ox:
+    case EVR_px:
+      return MC_VR_OW;
+    case EVR_xs:
+      return MC_VR_US;
+    case EVR_lt:
+      return MC_VR_OW;
+    case EVR_up:
+      return MC_VR_UL;
+    case EVR_pixelSQ:
+      return MC_VR_OB;
+    case EVR_UNKNOWN:
+    case EVR_UNKNOWN2B:
+      return MC_VR_UN;
+    default:
+      break;
+  }
+  for (const auto& r : kVrs)
+    if (r.dcmtk == evr) return r.code;
+  return MC_VR_UNKNOWN;
 }
 
 std::optional<DcmEVR> dcmtkFromVr(MC_VR code) {
-    for (const auto& r : kVrs)
-        if (r.code == code) return r.dcmtk;
-    return std::nullopt;
+  for (const auto& r : kVrs)
+    if (r.code == code) return r.dcmtk;
+  return std::nullopt;
 }
 
 std::span<const SyntaxRow> syntaxes() { return kSyntaxes; }
 
 std::optional<E_TransferSyntax> dcmtkFromSyntax(MC_TRANSFER_SYNTAX number) {
-    for (const auto& r : kSyntaxes)
-        if (r.number == number) return r.dcmtk;
-    return std::nullopt;
+  for (const auto& r : kSyntaxes)
+    if (r.number == number) return r.dcmtk;
+  return std::nullopt;
 }
 
 const SyntaxRow* findSyntax(MC_TRANSFER_SYNTAX number) {
-    for (const auto& r : kSyntaxes)
-        if (r.number == number) return &r;
-    return nullptr;
+  for (const auto& r : kSyntaxes)
+    if (r.number == number) return &r;
+  return nullptr;
 }
 
 const char* syntaxName(MC_TRANSFER_SYNTAX number) {
-    const SyntaxRow* row = findSyntax(number);
-    return row ? row->name : nullptr;
+  const SyntaxRow* row = findSyntax(number);
+  return row ? row->name : nullptr;
 }
 
 std::optional<MC_TRANSFER_SYNTAX> syntaxFromDcmtk(E_TransferSyntax xfer) {
-    for (const auto& r : kSyntaxes)
-        if (r.dcmtk == xfer) return r.number;
-    return std::nullopt;
+  for (const auto& r : kSyntaxes)
+    if (r.dcmtk == xfer) return r.number;
+  return std::nullopt;
 }
 
 std::optional<MC_TRANSFER_SYNTAX> syntaxFromUid(std::string_view uid) {
-    // Values read from files may carry a trailing pad.
-    while (!uid.empty() && (uid.back() == ' ' || uid.back() == '\0')) uid.remove_suffix(1);
-    // DCMTK's look-up also takes a syntax's name, and its empty UID for
-    // implicit big endian: only a UID of its table names a syntax.
-    const DcmXfer xfer(std::string(uid).c_str());
-    if (uid.empty() || xfer.getXfer() == EXS_Unknown || uid != xfer.getXferID()) return std::nullopt;
-    return syntaxFromDcmtk(xfer.getXfer());
+  // Values read from files may carry a trailing pad.
+  while (!uid.empty() && (uid.back() == ' ' || uid.back() == '\0')) uid.remove_suffix(1);
+  // DCMTK's look-up also takes a syntax's name, and its empty UID for
+  // implicit big endian: only a UID of its table names a syntax.
+  const DcmXfer xfer(std::string(uid).c_str());
+  if (uid.empty() || xfer.getXfer() == EXS_Unknown || uid != xfer.getXferID()) return std::nullopt;
+  return syntaxFromDcmtk(xfer.getXfer());
 }
 
 std::span<const ConfigRow> configValues() { return kConfig; }
 
 const ConfigRow* findConfig(int number) {
-    for (const auto& r : kConfig)
-        if (r.number == number) return &r;
-    return nullptr;
+  for (const auto& r : kConfig)
+    if (r.number == number) return &r;
+  return nullptr;
 }
 
 }  // namespace zyl::toolkit::tables

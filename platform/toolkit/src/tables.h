@@ -14,17 +14,17 @@
 namespace zyl::toolkit::tables {
 
 struct StatusRow {
-    MC_STATUS status;
-    const char* name;
-    const char* text;
+  MC_STATUS status;
+  const char* name;
+  const char* text;
 };
 std::span<const StatusRow> statuses();
 const StatusRow* findStatus(int code);
 
 struct VrRow {
-    MC_VR code;
-    DcmEVR dcmtk;
-    const char* name;
+  MC_VR code;
+  DcmEVR dcmtk;
+  const char* name;
 };
 std::span<const VrRow> vrs();
 // The code reported for a DCMTK representation (internal ones resolved).
@@ -32,11 +32,11 @@ MC_VR vrFromDcmtk(DcmEVR evr);
 std::optional<DcmEVR> dcmtkFromVr(MC_VR code);
 
 struct SyntaxRow {
-    MC_TRANSFER_SYNTAX number;
-    E_TransferSyntax dcmtk;
-    const char* name;  // display name, nullptr when it has none
-    MC_PIXEL_CODING coding;
-    MC_CODEC_SUPPORT codec = MC_CODEC_NONE;
+  MC_TRANSFER_SYNTAX number;
+  E_TransferSyntax dcmtk;
+  const char* name;  // display name, nullptr when it has none
+  MC_PIXEL_CODING coding;
+  MC_CODEC_SUPPORT codec = MC_CODEC_NONE;
 };
 const SyntaxRow* findSyntax(MC_TRANSFER_SYNTAX number);
 std::span<const SyntaxRow> syntaxes();
@@ -47,11 +47,11 @@ std::optional<MC_TRANSFER_SYNTAX> syntaxFromUid(std::string_view uid);
 
 enum class ConfigType { String, Integer };
 struct ConfigRow {
-    MC_CONFIG_PARAMETER number;
-    const char* section;  // section of the profile holding the value
-    const char* key;
-    ConfigType type;
-    const char* defaultValue;
+  MC_CONFIG_PARAMETER number;
+  const char* section;  // section of the profile holding the value
+  const char* key;
+  ConfigType type;
+  const char* defaultValue;
 };
 std::span<const ConfigRow> configValues();
 const ConfigRow* findConfig(int number);

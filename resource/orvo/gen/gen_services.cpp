@@ -14,104 +14,104 @@
 namespace {
 
 struct Service {
-    std::string name;
-    std::string uid;
-    std::string syntaxList;
+  std::string name;
+  std::string uid;
+  std::string syntaxList;
 };
 
 // "EnhancedCTImageStorage" -> "STANDARD_ENHANCED_CT_IMAGE"
 std::string serviceName(std::string dcmtkName) {
-    const std::string suffix = "Storage";
-    if (dcmtkName.size() > suffix.size() && dcmtkName.ends_with(suffix))
-        dcmtkName.resize(dcmtkName.size() - suffix.size());
-    std::string name = "STANDARD_";
-    for (std::size_t i = 0; i < dcmtkName.size(); ++i) {
-        const char c = dcmtkName[i];
-        if (c == '_' || c == '-' || c == ' ') {
-            if (name.back() != '_') name += '_';
-            continue;
-        }
-        const bool upper = std::isupper(static_cast<unsigned char>(c));
-        if (i > 0 && upper && name.back() != '_') {
-            const char previous = dcmtkName[i - 1];
-            const bool nextLower = i + 1 < dcmtkName.size() && std::islower(static_cast<unsigned char>(dcmtkName[i + 1]));
-            if (std::islower(static_cast<unsigned char>(previous)) || std::isdigit(static_cast<unsigned char>(previous)) ||
-                (std::isupper(static_cast<unsigned char>(previous)) && nextLower))
-                name += '_';
-        }
-        name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string suffix = "Storage";
+  if (dcmtkName.size() > suffix.size() && dcmtkName.ends_with(suffix))
+    dcmtkName.resize(dcmtkName.size() - suffix.size());
+  std::string name = "STANDARD_";
+  for (std::size_t i = 0; i < dcmtkName.size(); ++i) {
+    const char c = dcmtkName[i];
+    if (c == '_' || c == '-' || c == ' ') {
+      if (name.back() != '_') name += '_';
+      continue;
     }
-    return name;
+    const bool upper = std::isupper(static_cast<unsigned char>(c));
+    if (i > 0 && upper && name.back() != '_') {
+      const char previous = dcmtkName[i - 1];
+      const bool nextLower = i + 1 < dcmtkName.size() && std::islower(static_cast<unsigned char>(dcmtkName[i + 1]));
+      if (std::islower(static_cast<unsigned char>(previous)) || std::isdigit(static_cast<unsigned char>(previous)) ||
+          (std::isupper(static_cast<unsigned char>(previous)) && nextLower))
+        name += '_';
+    }
+    name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return name;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: orvo_gen_services <resource/orvo directory>\n";
-        return 2;
-    }
-    const std::string directory = argv[1];
-    std::vector<Service> services = {
-        {"STANDARD_ECHO", UID_VerificationSOPClass, "UNCOMPRESSED"},
-        {"PATIENT_ROOT_QR_FIND", UID_FINDPatientRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
-        {"PATIENT_ROOT_QR_GET", UID_GETPatientRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
-        {"PATIENT_ROOT_QR_MOVE", UID_MOVEPatientRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
-        {"PATIENT_STUDY_ONLY_QR_FIND", UID_RETIRED_FINDPatientStudyOnlyQueryRetrieveInformationModel, "UNCOMPRESSED"},
-        {"PATIENT_STUDY_ONLY_QR_GET", UID_RETIRED_GETPatientStudyOnlyQueryRetrieveInformationModel, "UNCOMPRESSED"},
-        {"PATIENT_STUDY_ONLY_QR_MOVE", UID_RETIRED_MOVEPatientStudyOnlyQueryRetrieveInformationModel, "UNCOMPRESSED"},
-        {"STUDY_ROOT_QR_FIND", UID_FINDStudyRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
-        {"STUDY_ROOT_QR_GET", UID_GETStudyRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
-        {"STUDY_ROOT_QR_MOVE", UID_MOVEStudyRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
-    };
-    const std::size_t queryRetrieveEnd = services.size();
-    // Worklist queries are in no shipped list; run-time lists can name the service.
-    services.push_back({"MODALITY_WORKLIST_FIND", UID_FINDModalityWorklistInformationModel, "UNCOMPRESSED"});
-    const std::size_t storageBegin = services.size();
-    std::set<std::string> names, uids;
-    for (const auto& s : services) names.insert(s.name), uids.insert(s.uid);
-    for (int i = 0; i < numberOfDcmAllStorageSOPClassUIDs; ++i) {
-        const char* uid = dcmAllStorageSOPClassUIDs[i];
-        if (!uids.insert(uid).second) continue;
-        std::string name = serviceName(dcmFindNameOfUID(uid, uid));
-        for (int n = 2; names.count(name); ++n) name = serviceName(dcmFindNameOfUID(uid, uid)) + "_" + std::to_string(n);
-        names.insert(name);
-        services.push_back({name, uid, "STORAGE"});
-    }
+  if (argc != 2) {
+    std::cerr << "usage: orvo_gen_services <resource/orvo directory>\n";
+    return 2;
+  }
+  const std::string directory = argv[1];
+  std::vector<Service> services = {
+      {"STANDARD_ECHO", UID_VerificationSOPClass, "UNCOMPRESSED"},
+      {"PATIENT_ROOT_QR_FIND", UID_FINDPatientRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
+      {"PATIENT_ROOT_QR_GET", UID_GETPatientRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
+      {"PATIENT_ROOT_QR_MOVE", UID_MOVEPatientRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
+      {"PATIENT_STUDY_ONLY_QR_FIND", UID_RETIRED_FINDPatientStudyOnlyQueryRetrieveInformationModel, "UNCOMPRESSED"},
+      {"PATIENT_STUDY_ONLY_QR_GET", UID_RETIRED_GETPatientStudyOnlyQueryRetrieveInformationModel, "UNCOMPRESSED"},
+      {"PATIENT_STUDY_ONLY_QR_MOVE", UID_RETIRED_MOVEPatientStudyOnlyQueryRetrieveInformationModel, "UNCOMPRESSED"},
+      {"STUDY_ROOT_QR_FIND", UID_FINDStudyRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
+      {"STUDY_ROOT_QR_GET", UID_GETStudyRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
+      {"STUDY_ROOT_QR_MOVE", UID_MOVEStudyRootQueryRetrieveInformationModel, "UNCOMPRESSED"},
+  };
+  const std::size_t queryRetrieveEnd = services.size();
+  // Worklist queries are in no shipped list; run-time lists can name the service.
+  services.push_back({"MODALITY_WORKLIST_FIND", UID_FINDModalityWorklistInformationModel, "UNCOMPRESSED"});
+  const std::size_t storageBegin = services.size();
+  std::set<std::string> names, uids;
+  for (const auto& s : services) names.insert(s.name), uids.insert(s.uid);
+  for (int i = 0; i < numberOfDcmAllStorageSOPClassUIDs; ++i) {
+    const char* uid = dcmAllStorageSOPClassUIDs[i];
+    if (!uids.insert(uid).second) continue;
+    std::string name = serviceName(dcmFindNameOfUID(uid, uid));
+    for (int n = 2; names.count(name); ++n) name = serviceName(dcmFindNameOfUID(uid, uid)) + "_" + std::to_string(n);
+    names.insert(name);
+    services.push_back({name, uid, "STORAGE"});
+  }
 
-    std::ofstream srv(directory + "/mergecom.srv");
-    srv << "; Services of the toolkit: name = SOP class UID, syntax list.\n"
-        << "; Generated by gen/gen_services.cpp from DCMTK's storage SOP classes.\n\n"
-        << "[SYNTAX_LISTS]\n"
-        << "UNCOMPRESSED = 1.2.840.10008.1.2.1, 1.2.840.10008.1.2, 1.2.840.10008.1.2.2\n"
-        << "STORAGE = 1.2.840.10008.1.2.1, 1.2.840.10008.1.2, 1.2.840.10008.1.2.2, "
-           "1.2.840.10008.1.2.4.50, 1.2.840.10008.1.2.4.51, 1.2.840.10008.1.2.4.57, "
-           "1.2.840.10008.1.2.4.70, 1.2.840.10008.1.2.4.80, 1.2.840.10008.1.2.4.81, "
-           "1.2.840.10008.1.2.4.90, 1.2.840.10008.1.2.4.91, 1.2.840.10008.1.2.5, 1.2.840.10008.1.2.1.99\n\n"
-        << "[SERVICES]\n";
-    for (const auto& s : services) srv << s.name << " = " << s.uid << ", " << s.syntaxList << "\n";
+  std::ofstream srv(directory + "/mergecom.srv");
+  srv << "; Services of the toolkit: name = SOP class UID, syntax list.\n"
+      << "; Generated by gen/gen_services.cpp from DCMTK's storage SOP classes.\n\n"
+      << "[SYNTAX_LISTS]\n"
+      << "UNCOMPRESSED = 1.2.840.10008.1.2.1, 1.2.840.10008.1.2, 1.2.840.10008.1.2.2\n"
+      << "STORAGE = 1.2.840.10008.1.2.1, 1.2.840.10008.1.2, 1.2.840.10008.1.2.2, "
+         "1.2.840.10008.1.2.4.50, 1.2.840.10008.1.2.4.51, 1.2.840.10008.1.2.4.57, "
+         "1.2.840.10008.1.2.4.70, 1.2.840.10008.1.2.4.80, 1.2.840.10008.1.2.4.81, "
+         "1.2.840.10008.1.2.4.90, 1.2.840.10008.1.2.4.91, 1.2.840.10008.1.2.5, 1.2.840.10008.1.2.1.99\n\n"
+      << "[SERVICES]\n";
+  for (const auto& s : services) srv << s.name << " = " << s.uid << ", " << s.syntaxList << "\n";
 
-    std::ofstream app(directory + "/mergecom.app");
-    app << "; Service lists of the toolkit, each a section of SERVICE_n = service name.\n"
-        << "; Generated by gen/gen_services.cpp.\n\n"
-        << "[SERVICE_LISTS]\n"
-        << "NAMES = Echo_Service_List, Query_Retrieve_Service_List, Storage_Service_List, Default_Service_List, "
-           "Echo_SCU_Service_List, QR_SCU_Service_List, Storage_SCU_Service_List, Storage_SCP_Service_List\n";
-    auto list = [&](const char* name, std::size_t from, std::size_t to, bool withEcho) {
-        app << "\n[" << name << "]\n";
-        int n = 1;
-        if (withEcho) app << "SERVICE_" << n++ << " = STANDARD_ECHO\n";
-        for (std::size_t i = from; i < to; ++i) app << "SERVICE_" << n++ << " = " << services[i].name << "\n";
-    };
-    list("Echo_Service_List", 0, 1, false);
-    list("Query_Retrieve_Service_List", 1, queryRetrieveEnd, true);
-    list("Storage_Service_List", storageBegin, services.size(), true);
-    list("Default_Service_List", 0, services.size(), false);
-    // The lists the shipped orvocfg.xml gives its standard entities, one per role.
-    list("Echo_SCU_Service_List", 0, 1, false);
-    list("QR_SCU_Service_List", 1, queryRetrieveEnd, true);
-    list("Storage_SCU_Service_List", storageBegin, services.size(), true);
-    list("Storage_SCP_Service_List", storageBegin, services.size(), true);
-    std::cout << services.size() << " services written\n";
-    return srv && app ? 0 : 1;
+  std::ofstream app(directory + "/mergecom.app");
+  app << "; Service lists of the toolkit, each a section of SERVICE_n = service name.\n"
+      << "; Generated by gen/gen_services.cpp.\n\n"
+      << "[SERVICE_LISTS]\n"
+      << "NAMES = Echo_Service_List, Query_Retrieve_Service_List, Storage_Service_List, Default_Service_List, "
+         "Echo_SCU_Service_List, QR_SCU_Service_List, Storage_SCU_Service_List, Storage_SCP_Service_List\n";
+  auto list = [&](const char* name, std::size_t from, std::size_t to, bool withEcho) {
+    app << "\n[" << name << "]\n";
+    int n = 1;
+    if (withEcho) app << "SERVICE_" << n++ << " = STANDARD_ECHO\n";
+    for (std::size_t i = from; i < to; ++i) app << "SERVICE_" << n++ << " = " << services[i].name << "\n";
+  };
+  list("Echo_Service_List", 0, 1, false);
+  list("Query_Retrieve_Service_List", 1, queryRetrieveEnd, true);
+  list("Storage_Service_List", storageBegin, services.size(), true);
+  list("Default_Service_List", 0, services.size(), false);
+  // The lists the shipped orvocfg.xml gives its standard entities, one per role.
+  list("Echo_SCU_Service_List", 0, 1, false);
+  list("QR_SCU_Service_List", 1, queryRetrieveEnd, true);
+  list("Storage_SCU_Service_List", storageBegin, services.size(), true);
+  list("Storage_SCP_Service_List", storageBegin, services.size(), true);
+  std::cout << services.size() << " services written\n";
+  return srv && app ? 0 : 1;
 }

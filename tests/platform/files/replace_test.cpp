@@ -39,8 +39,7 @@ TEST(ReplaceFile, AFailureGivesTheErrnoAndLeavesNothingBehind) {
   EXPECT_EQ(zyl::files::ReplaceFile(dir.file("missing/file"), "x"), ENOENT);
   fs::create_directory(dir.file("folder"));
   EXPECT_NE(zyl::files::ReplaceFile(dir.file("folder"), "x"), 0);
-  EXPECT_EQ(zyl::files::ReplaceFileAfterFork(dir.file("temp").c_str(), dir.file("folder").c_str(), "x", 0644),
-            EISDIR);
+  EXPECT_EQ(zyl::files::ReplaceFileAfterFork(dir.file("temp").c_str(), dir.file("folder").c_str(), "x", 0644), EISDIR);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"folder"}));
   EXPECT_TRUE(fs::is_empty(dir.file("folder")));
 }
@@ -49,9 +48,8 @@ TEST(ReplaceFileAfterFork, ALeftOverTemporaryFileIsTruncated) {
   zyl::test::TempDir dir("zylfiles");
   Write(dir.file("process.new"), "a much longer line left by a crash\n");
   Write(dir.file("process"), "1 2\n");
-  ASSERT_EQ(zyl::files::ReplaceFileAfterFork(dir.file("process.new").c_str(), dir.file("process").c_str(), "3 4\n",
-                                             0644),
-            0);
+  ASSERT_EQ(
+      zyl::files::ReplaceFileAfterFork(dir.file("process.new").c_str(), dir.file("process").c_str(), "3 4\n", 0644), 0);
   EXPECT_EQ(ReadText(dir.file("process")), "3 4\n");
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"process"}));
 }

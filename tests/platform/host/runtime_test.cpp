@@ -72,11 +72,13 @@ TEST_F(RuntimeTest, StructuresKeepNamesOrderTypesAndOffsets) {
   ASSERT_NE(def->classRecord(), nullptr);
   EXPECT_EQ(def->classRecord(), rt.findClass("zylTEST"));
   EXPECT_EQ(rt.structOfClass(def->classRecord()), def);
-  const HostStructTag same[] = {{"zyltest_top", Type::Int64}, {"COUNTER", Type::Int32}, {"NAME", Type::String},
-                                {"DATA", Type::Pointer},      {"ZYLTEST_BOTTOM", Type::Int64}, {nullptr, Type::Undefined}};
+  const HostStructTag same[] = {{"zyltest_top", Type::Int64},    {"COUNTER", Type::Int32},
+                                {"NAME", Type::String},          {"DATA", Type::Pointer},
+                                {"ZYLTEST_BOTTOM", Type::Int64}, {nullptr, Type::Undefined}};
   EXPECT_EQ(HostDefineStructure("ZYLTEST", same), def);
   EXPECT_EQ(def->classRecord(), rt.findClass("ZYLTEST"));
-  const HostStructTag different[] = {{"ZYLTEST_TOP", Type::Int64}, {"COUNTER", Type::Int16}, {nullptr, Type::Undefined}};
+  const HostStructTag different[] = {
+      {"ZYLTEST_TOP", Type::Int64}, {"COUNTER", Type::Int16}, {nullptr, Type::Undefined}};
   EXPECT_EQ(HostDefineStructure("ZYLTEST", different), nullptr);
   const HostStructTag twice[] = {{"A", Type::Int16}, {"a", Type::Int32}, {nullptr, Type::Undefined}};
   EXPECT_EQ(HostDefineStructure("ZYLTEST_TWICE", twice), nullptr);
@@ -191,13 +193,21 @@ TEST_F(RuntimeTest, KeywordsGivenAbsentByReferenceAndRefused) {
   EXPECT_EQ(rt.callMethod(obj, "DOUBLE", {&seven}, {{"OFFSET", &three}}).scalar().i32, 17);
 
   Variable word = Variable::ofString("three");
-  EXPECT_NE(errorOf([&] { rt.callMethod(obj, "DOUBLE", {&seven}, {{"OFFSET", &word}}); }).find("OFFSET"),
+  EXPECT_NE(errorOf([&] {
+              rt.callMethod(obj, "DOUBLE", {&seven}, {{"OFFSET", &word}});
+            }).find("OFFSET"),
             std::string::npos);
-  EXPECT_EQ(errorOf([&] { rt.callMethod(obj, "DOUBLE", {&seven}, {{"offs", &three}}); }),
+  EXPECT_EQ(errorOf([&] {
+              rt.callMethod(obj, "DOUBLE", {&seven}, {{"offs", &three}});
+            }),
             "Keyword OFFS not allowed in call to: ZYLTEST::DOUBLE");
-  EXPECT_EQ(errorOf([&] { rt.callMethod(obj, "DOUBLE", {&seven}, {{"BOGUS", &three}}); }),
+  EXPECT_EQ(errorOf([&] {
+              rt.callMethod(obj, "DOUBLE", {&seven}, {{"BOGUS", &three}});
+            }),
             "Keyword BOGUS not allowed in call to: ZYLTEST::DOUBLE");
-  EXPECT_EQ(errorOf([&] { rt.callMethod(obj, "GETNAME", {}, {{"COUNT", &count}}); }),
+  EXPECT_EQ(errorOf([&] {
+              rt.callMethod(obj, "GETNAME", {}, {{"COUNT", &count}});
+            }),
             "Keyword COUNT not allowed in call to: ZYLTEST::GETNAME");
   rt.destroyObject(obj);
 }
@@ -357,7 +367,9 @@ TEST_F(RuntimeTest, CallbacksReachUserFunctionsFirstThenRegisteredFunctions) {
   Variable broken = Variable::ofString("broken");
   EXPECT_EQ(errorOf([&] { rt.callMethod(obj, "CALLBACK", {&broken, &msg}); }), "callback failed");
   Variable unknown = Variable::ofString("nothing");
-  EXPECT_EQ(errorOf([&] { rt.callMethod(obj, "CALLBACK", {&unknown, &msg}); }),
+  EXPECT_EQ(errorOf([&] {
+              rt.callMethod(obj, "CALLBACK", {&unknown, &msg});
+            }),
             "ZYLTEST::CALLBACK: Error: No such function, nothing");
   EXPECT_EQ(rt.liveTemporaries(), live);
   rt.destroyObject(obj);

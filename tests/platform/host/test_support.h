@@ -16,12 +16,16 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
     if (const char* old = getenv(name)) old_ = old;
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
   }
   ~ScopedEnv() {
-    if (old_) setenv(name_.c_str(), old_->c_str(), 1);
-    else unsetenv(name_.c_str());
+    if (old_)
+      setenv(name_.c_str(), old_->c_str(), 1);
+    else
+      unsetenv(name_.c_str());
   }
 
  private:

@@ -89,10 +89,10 @@ TEST(Arrays, SizesThatOverflowAreRefusedBeforeAllocating) {
     Type type;
   };
   const Case refused[] = {
-      {{4294967296, 4294967296}, Type::Byte},      // the count wraps to 0
-      {{INT64_MAX, 2}, Type::Byte},                // the count overflows int64
-      {{INT64_MAX}, Type::UInt16},                 // the byte count overflows
-      {{1, 0, INT64_MAX, 3}, Type::Byte},          // zero beside an overflow
+      {{4294967296, 4294967296}, Type::Byte},  // the count wraps to 0
+      {{INT64_MAX, 2}, Type::Byte},            // the count overflows int64
+      {{INT64_MAX}, Type::UInt16},             // the byte count overflows
+      {{1, 0, INT64_MAX, 3}, Type::Byte},      // zero beside an overflow
       {{2, 2, 2, 2, 2, 2, 2, INT64_MAX / 64}, Type::Float64},
   };
   for (const Case& c : refused) {

@@ -95,8 +95,7 @@ TEST_F(Registry, EntriesAreCreatedOpenedAndDeletedByNameInAnyCase) {
   svc::Status status;
   EXPECT_EQ(service.control(svc::Control::Stop, status), svc::kErrorServiceNotActive);
   EXPECT_EQ(service.remove(), svc::kOk);
-  EXPECT_EQ(manager.openService(service, "Test Service", svc::kServiceQueryStatus),
-            svc::kErrorServiceDoesNotExist);
+  EXPECT_EQ(manager.openService(service, "Test Service", svc::kServiceQueryStatus), svc::kErrorServiceDoesNotExist);
   EXPECT_EQ(manager.openService(service, "a/b", svc::kServiceQueryStatus), svc::kErrorInvalidName);
   EXPECT_EQ(manager.openService(service, "..", svc::kServiceQueryStatus), svc::kErrorInvalidName);
 }
@@ -121,8 +120,8 @@ TEST_F(Registry, RightsNotAskedForAreDenied) {
 TEST_F(Registry, AnUnprivilegedUserCannotOpenASystemRegistryForChanges) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
   fs::create_directories(root_);
-  fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                             fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
   const pid_t child = ::fork();
   if (child == 0) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
@@ -160,9 +159,11 @@ TEST_F(Registry, StartRunsTheProgramDetachedAndStopEndsIt) {
   ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
   EXPECT_TRUE(WaitFor([&] { return ReadText(marker_) == "stopped"; }, 5s));
   EXPECT_TRUE(WaitFor([&] { return ::kill(pid, 0) != 0; }, 5s));
-  EXPECT_TRUE(WaitFor([&] { return manager.openService(service, "Runner", svc::kServiceQueryStatus) ==
-                                   svc::kErrorServiceDoesNotExist; },
-                      5s));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return manager.openService(service, "Runner", svc::kServiceQueryStatus) == svc::kErrorServiceDoesNotExist;
+      },
+      5s));
 }
 
 TEST_F(Registry, AProgramThatDiedIsSeenAsStoppedAndCanStartAgain) {
@@ -218,8 +219,7 @@ TEST_F(Registry, AStartDuringAPendingStopWaitsForItOrSaysWhyNot) {
     const char* stopTimes;  // STOP_MS and STOP_HINT_MS of the program
     int startResult;
   };
-  const Case cases[] = {{"Slow", "0 700", svc::kOk},
-                        {"Slower", "0 1500 300", svc::kErrorServiceCannotAcceptControl}};
+  const Case cases[] = {{"Slow", "0 700", svc::kOk}, {"Slower", "0 1500 300", svc::kErrorServiceCannotAcceptControl}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     svc::Service service;

@@ -18,21 +18,21 @@ std::vector<std::uint8_t> readBytes(const std::string& path);
 
 // Hands a buffer to a reader callback in chunks of a fixed size.
 struct MemoryReader {
-    const std::vector<std::uint8_t>* bytes = nullptr;
-    std::size_t chunkSize = 4096;
-    std::size_t offset = 0;
-    std::vector<std::uint8_t> chunk;
-    int calls = 0;
+  const std::vector<std::uint8_t>* bytes = nullptr;
+  std::size_t chunkSize = 4096;
+  std::size_t offset = 0;
+  std::vector<std::uint8_t> chunk;
+  int calls = 0;
 };
 MC_STATUS memoryFileReader(const char*, void* userInfo, int* size, void** data, int isFirst, int* isLast);
 MC_STATUS memoryStreamReader(int, void* userInfo, int isFirst, int* size, void** data, int* isLast);
 
 // Collects what a writer callback receives.
 struct MemoryWriter {
-    std::vector<std::uint8_t> bytes;
-    int calls = 0;
-    bool sawFirst = false;
-    bool sawLast = false;
+  std::vector<std::uint8_t> bytes;
+  int calls = 0;
+  bool sawFirst = false;
+  bool sawLast = false;
 };
 MC_STATUS memoryFileWriter(const char*, void* userInfo, int size, void* data, int isFirst, int isLast);
 
@@ -45,7 +45,7 @@ MC_STATUS openFromPath(const std::vector<std::uint8_t>& bytes, std::uint32_t lea
 MC_STATUS writeToBytes(int fileId, std::vector<std::uint8_t>& bytes);
 
 constexpr std::uint32_t tag(std::uint16_t group, std::uint16_t element) {
-    return static_cast<std::uint32_t>(group) << 16 | element;
+  return static_cast<std::uint32_t>(group) << 16 | element;
 }
 
 }  // namespace zyl::toolkit::test

@@ -113,10 +113,10 @@ enum HostKeywordKind : int {
 };
 constexpr size_t HOST_KW_NO_GIVEN = SIZE_MAX;
 struct HostKeyword {
-  const char* name;     // upper case; nullptr ends the table
+  const char* name;  // upper case; nullptr ends the table
   HostKeywordKind kind;
-  size_t valueOffset;   // offset in the caller's result structure
-  size_t givenOffset;   // int at this offset set to 1 when given; HOST_KW_NO_GIVEN for none
+  size_t valueOffset;  // offset in the caller's result structure
+  size_t givenOffset;  // int at this offset set to 1 when given; HOST_KW_NO_GIVEN for none
 };
 // Fills the result structure (zeroed first) from the keywords of the call.
 // Unknown keywords are an action-2 error naming the keyword and the routine.
@@ -173,8 +173,7 @@ HostVar* HostTempNull();
 HostVar* HostStringToVar(const char* text);
 HostVar* HostMakeTempVector(HostType type, int64_t count, int zero, void** data);
 HostVar* HostMakeTempArray(HostType type, int ndims, const int64_t* dims, int zero, void** data);
-HostVar* HostMakeTempStructArray(const zyl::StructDef* def, int ndims, const int64_t* dims, int zero,
-                                 void** data);
+HostVar* HostMakeTempStructArray(const zyl::StructDef* def, int ndims, const int64_t* dims, int zero, void** data);
 void HostFreeTemporary(HostVar* temp);
 // Moves a temporary's value into dst and frees the temporary.
 void HostVarCopy(HostVar* src, HostVar* dst);
@@ -212,21 +211,21 @@ enum : int {
 constexpr int HOST_FILE_FAILED = -100;
 int HostFileOpen(const char* path, int mode, int flags);  // unit, or -100
 FILE* HostFileStat(int unit);                             // nullptr when not open
-int HostFileSeek(int unit, int64_t offset);                // 1 on success
+int HostFileSeek(int unit, int64_t offset);               // 1 on success
 void HostFileClose(int unit);
 int HostFileExists(const char* path);
 int HostCallFileCopy(const char* src, const char* dst, int overwrite);  // 1 when dst exists after
 int HostCallFileChmod(const char* path, unsigned mode);
 // root (nullptr: the installation root) joined with the subdirectories and the
 // file name (nullptr: none, the result ends with a separator). Returns length.
-size_t HostFilePathFromRoot(char* buf, size_t size, const char* root, const char* const* subdirs,
-                            int nsubdirs, const char* file);
+size_t HostFilePathFromRoot(char* buf, size_t size, const char* root, const char* const* subdirs, int nsubdirs,
+                            const char* file);
 // The per-user application directory, created with its readme when missing.
 // Returns its path (empty on failure).
 std::string HostCallUserAppDir(const char* authorDir, const char* authorDescription, const char* appDir,
-                               const char* appDescription, const char* readmeText,
-                               const char* readmeVersion, const char* restrictAppVersion);
-const char* HostInstallDir();  // ZYL_DIR, else found from where the host library lies
+                               const char* appDescription, const char* readmeText, const char* readmeVersion,
+                               const char* restrictAppVersion);
+const char* HostInstallDir();            // ZYL_DIR, else found from where the host library lies
 int HostSetEnv(const char* assignment);  // "NAME=value"; 1 on success
 // Memory the module keeps (freed with HostMemFree); on failure issues
 // errorText with the action (code 0 of the host's own block) and returns nullptr.
@@ -234,7 +233,7 @@ void* HostMemAlloc(size_t size, const char* errorText, int action);
 void HostMemFree(void* p);
 void* HostGetScratch(size_t size);  // released with HostFreeScratch
 void HostFreeScratch(void* p);
-std::string HostCurrentTime();      // "Mon Dec 07 23:55:01 2026"
+std::string HostCurrentTime();  // "Mon Dec 07 23:55:01 2026"
 
 // ---------------------------------------------------------------- service program
 using HostOutputCallback = void (*)(int flags, const char* text, int length);

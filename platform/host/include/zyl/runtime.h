@@ -15,7 +15,7 @@ namespace zyl {
 
 // One message as issued (after formatting).
 struct Message {
-  std::string block;    // "ZYL_MBLK_ORVO", or "ZYL_MBLK_HOST" for the host's own
+  std::string block;  // "ZYL_MBLK_ORVO", or "ZYL_MBLK_HOST" for the host's own
   int code = 0;
   int action = 0;
   std::string routine;  // the name %N stood for
@@ -99,8 +99,7 @@ class Runtime {
 
   // ---- objects
   // Makes an instance, runs CLASS::INIT when registered; Null when INIT gives 0.
-  Variable newObject(std::string_view className, std::vector<Variable*> args,
-                     std::vector<KeywordArg> keywords = {});
+  Variable newObject(std::string_view className, std::vector<Variable*> args, std::vector<KeywordArg> keywords = {});
   // Runs CLASS::CLEANUP when registered, then the release callback; frees the instance.
   void destroyObject(const Variable& object);
   void* objectInstance(uint64_t id, const ClassRecord** record = nullptr) const;

@@ -100,7 +100,7 @@ class Array {
   // dims: one extent per dimension, first varies fastest; 1 to kMaxDims entries.
   // Throws std::length_error when the size does not fit the address space.
   Array(Type elemType, std::span<const int64_t> dims, bool zero, const StructDef* def = nullptr);
-  Array(const Array& other);             // deep copy
+  Array(const Array& other);  // deep copy
   Array& operator=(const Array&) = delete;
   ~Array();
 
@@ -113,8 +113,14 @@ class Array {
   size_t byteSize() const { return elemSize_ * static_cast<size_t>(count_); }
   std::byte* data() { return storage_.get(); }
   const std::byte* data() const { return storage_.get(); }
-  template <typename T> T* as() { return reinterpret_cast<T*>(storage_.get()); }
-  template <typename T> const T* as() const { return reinterpret_cast<const T*>(storage_.get()); }
+  template <typename T>
+  T* as() {
+    return reinterpret_cast<T*>(storage_.get());
+  }
+  template <typename T>
+  const T* as() const {
+    return reinterpret_cast<const T*>(storage_.get());
+  }
   // Element i of a structure array.
   std::byte* element(int64_t i) { return storage_.get() + elemSize_ * static_cast<size_t>(i); }
   // A mask is the 0/1 result of a comparison: as a subscript it selects the
@@ -155,7 +161,10 @@ union Scalar {
 // arrays (one element for a single structure).
 class Variable {
  public:
-  Variable() { scalar_.u64 = 0; scalar_.str.text = nullptr; }
+  Variable() {
+    scalar_.u64 = 0;
+    scalar_.str.text = nullptr;
+  }
   Variable(const Variable& other);
   Variable(Variable&& other) noexcept;
   Variable& operator=(const Variable& other);

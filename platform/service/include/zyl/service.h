@@ -111,8 +111,7 @@ class Manager {
   // are asked. kErrorAccessDenied when the caller may not use it as asked.
   static int open(Manager& manager, std::uint32_t access);
 
-  int createService(Service& service, std::string_view name, const Config& config,
-                    std::uint32_t access);
+  int createService(Service& service, std::string_view name, const Config& config, std::uint32_t access);
   int openService(Service& service, std::string_view name, std::uint32_t access) const;
 
  private:

@@ -46,22 +46,21 @@ std::vector<FrameIndex::Range> fromOffsetTable(std::span<const std::uint32_t> of
 
 }  // namespace
 
-FrameIndex FrameIndex::build(std::span<const std::uint32_t> offsetTable,
-                             std::span<const Fragment> fragments, std::uint32_t frames) {
+FrameIndex FrameIndex::build(std::span<const std::uint32_t> offsetTable, std::span<const Fragment> fragments,
+                             std::uint32_t frames) {
   std::vector<std::size_t> lengths;
   lengths.reserve(fragments.size());
   for (const Fragment& fragment : fragments) lengths.push_back(fragment.size());
   return build(offsetTable, lengths, frames, [&](std::size_t i) { return fragments[i]; });
 }
 
-FrameIndex FrameIndex::build(std::span<const std::uint32_t> offsetTable,
-                             std::span<const std::size_t> lengths, std::uint32_t frames,
-                             const std::function<Fragment(std::size_t)>& fragmentAt) {
+FrameIndex FrameIndex::build(std::span<const std::uint32_t> offsetTable, std::span<const std::size_t> lengths,
+                             std::uint32_t frames, const std::function<Fragment(std::size_t)>& fragmentAt) {
   if (frames == 0) fail(Errc::invalid_image, "no frames");
   if (lengths.empty()) fail(Errc::fragments_mismatch, "encapsulated pixel data has no fragments");
   if (lengths.size() < frames)
-    fail(Errc::fragments_mismatch, std::to_string(lengths.size()) + " fragments for " +
-                                       std::to_string(frames) + " frames");
+    fail(Errc::fragments_mismatch,
+         std::to_string(lengths.size()) + " fragments for " + std::to_string(frames) + " frames");
   FrameIndex index;
   if (offsetTable.size() == frames) index.ranges_ = fromOffsetTable(offsetTable, lengths);
   if (!index.ranges_.empty()) return index;
@@ -84,23 +83,20 @@ FrameIndex FrameIndex::build(std::span<const std::uint32_t> offsetTable,
     }
   }
   if (index.ranges_.size() != frames)
-    fail(Errc::fragments_mismatch, "found " + std::to_string(index.ranges_.size()) +
-                                       " codestreams for " + std::to_string(frames) + " frames");
+    fail(Errc::fragments_mismatch,
+         "found " + std::to_string(index.ranges_.size()) + " codestreams for " + std::to_string(frames) + " frames");
   return index;
 }
 
 FrameIndex::Range FrameIndex::range(std::size_t frame) const {
   if (frame >= ranges_.size())
-    fail(Errc::frame_out_of_range, "frame " + std::to_string(frame) + " of " +
-                                       std::to_string(ranges_.size()));
+    fail(Errc::frame_out_of_range, "frame " + std::to_string(frame) + " of " + std::to_string(ranges_.size()));
   return ranges_[frame];
 }
 
-std::vector<std::uint8_t> FrameIndex::codestream(std::span<const Fragment> fragments,
-                                                 std::size_t frame) const {
+std::vector<std::uint8_t> FrameIndex::codestream(std::span<const Fragment> fragments, std::size_t frame) const {
   const Range r = range(frame);
-  if (r.first + r.count > fragments.size())
-    fail(Errc::fragments_mismatch, "frame index does not match the fragments");
+  if (r.first + r.count > fragments.size()) fail(Errc::fragments_mismatch, "frame index does not match the fragments");
   std::size_t total = 0;
   for (std::size_t i = r.first; i < r.first + r.count; ++i) total += fragments[i].size();
   std::vector<std::uint8_t> out;

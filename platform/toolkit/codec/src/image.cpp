@@ -68,9 +68,7 @@ bool canEncode(Syntax syntax) noexcept {
   return syntax != Syntax::rle && syntax != Syntax::jpeg_ls_lossless && syntax != Syntax::jpeg_ls_near_lossless;
 }
 
-bool isJpeg2000(Syntax syntax) noexcept {
-  return syntax == Syntax::j2k_lossless || syntax == Syntax::j2k;
-}
+bool isJpeg2000(Syntax syntax) noexcept { return syntax == Syntax::j2k_lossless || syntax == Syntax::j2k; }
 
 ImageDescription describeImage(DcmItem& dataset) {
   ImageDescription image;
@@ -79,8 +77,8 @@ ImageDescription describeImage(DcmItem& dataset) {
   image.samplesPerPixel = requiredUint16(dataset, DCM_SamplesPerPixel, "Samples per Pixel");
   image.bitsAllocated = requiredUint16(dataset, DCM_BitsAllocated, "Bits Allocated");
   image.bitsStored = optionalUint16(dataset, DCM_BitsStored, image.bitsAllocated);
-  image.highBit = optionalUint16(dataset, DCM_HighBit,
-                                 static_cast<std::uint16_t>(image.bitsStored ? image.bitsStored - 1 : 0));
+  image.highBit =
+      optionalUint16(dataset, DCM_HighBit, static_cast<std::uint16_t>(image.bitsStored ? image.bitsStored - 1 : 0));
   image.pixelRepresentation = optionalUint16(dataset, DCM_PixelRepresentation, 0);
   image.planarConfiguration = optionalUint16(dataset, DCM_PlanarConfiguration, 0);
 
@@ -90,8 +88,7 @@ ImageDescription describeImage(DcmItem& dataset) {
   image.frames = static_cast<std::uint32_t>(frames);
 
   OFString photometric;
-  if (dataset.findAndGetOFString(DCM_PhotometricInterpretation, photometric).good() &&
-      !photometric.empty())
+  if (dataset.findAndGetOFString(DCM_PhotometricInterpretation, photometric).good() && !photometric.empty())
     image.photometric = photometric;
   else
     image.photometric = image.samplesPerPixel == 3 ? "RGB" : "MONOCHROME2";
@@ -101,14 +98,12 @@ ImageDescription describeImage(DcmItem& dataset) {
 void checkImage(const ImageDescription& image) {
   if (image.rows == 0 || image.columns == 0) fail(Errc::invalid_image, "zero rows or columns");
   if (image.samplesPerPixel != 1 && image.samplesPerPixel != 3)
-    fail(Errc::unsupported_image,
-         "Samples per Pixel " + std::to_string(image.samplesPerPixel) + " (1 or 3 supported)");
+    fail(Errc::unsupported_image, "Samples per Pixel " + std::to_string(image.samplesPerPixel) + " (1 or 3 supported)");
   if (image.bitsAllocated != 8 && image.bitsAllocated != 16 && image.bitsAllocated != 32)
-    fail(Errc::unsupported_image,
-         "Bits Allocated " + std::to_string(image.bitsAllocated) + " (8, 16 or 32 supported)");
+    fail(Errc::unsupported_image, "Bits Allocated " + std::to_string(image.bitsAllocated) + " (8, 16 or 32 supported)");
   if (image.bitsStored == 0 || image.bitsStored > image.bitsAllocated)
-    fail(Errc::invalid_image, "Bits Stored " + std::to_string(image.bitsStored) +
-                                  " with Bits Allocated " + std::to_string(image.bitsAllocated));
+    fail(Errc::invalid_image, "Bits Stored " + std::to_string(image.bitsStored) + " with Bits Allocated " +
+                                  std::to_string(image.bitsAllocated));
   if (image.pixelRepresentation > 1)
     fail(Errc::invalid_image, "Pixel Representation " + std::to_string(image.pixelRepresentation));
   if (image.frameBytes() > detail::kMaxFrameBytes)
@@ -117,8 +112,7 @@ void checkImage(const ImageDescription& image) {
 
 namespace detail {
 
-std::span<const std::uint8_t> interleaved(const ImageDescription& image,
-                                          std::span<const std::uint8_t> frame,
+std::span<const std::uint8_t> interleaved(const ImageDescription& image, std::span<const std::uint8_t> frame,
                                           std::vector<std::uint8_t>& scratch) {
   if (image.samplesPerPixel == 1 || image.planarConfiguration == 0) return frame;
   const std::size_t bps = image.bytesPerSample();

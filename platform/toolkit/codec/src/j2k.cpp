@@ -41,8 +41,7 @@ struct Diagnostics {
 void onError(const char* message, void* context) {
   auto* diagnostics = static_cast<Diagnostics*>(context);
   diagnostics->lastError = message ? message : "";
-  while (!diagnostics->lastError.empty() && diagnostics->lastError.back() == '\n')
-    diagnostics->lastError.pop_back();
+  while (!diagnostics->lastError.empty() && diagnostics->lastError.back() == '\n') diagnostics->lastError.pop_back();
 }
 void ignoreMessage(const char*, void*) {}
 
@@ -176,24 +175,23 @@ DecodedFormat decodeJ2k(const ImageDescription& image, std::span<const std::uint
   // Check the geometry before OpenJPEG allocates anything for the samples.
   const std::uint32_t width = decoded->x1 - decoded->x0;
   const std::uint32_t height = decoded->y1 - decoded->y0;
-  if (decoded->x1 < decoded->x0 || decoded->y1 < decoded->y0 || width != image.columns ||
-      height != image.rows || decoded->numcomps != image.samplesPerPixel)
-    fail(Errc::geometry_mismatch,
-         "JPEG 2000 image is " + std::to_string(width) + "x" + std::to_string(height) + "x" +
-             std::to_string(decoded->numcomps) + ", image is " + std::to_string(image.columns) +
-             "x" + std::to_string(image.rows) + "x" + std::to_string(image.samplesPerPixel));
+  if (decoded->x1 < decoded->x0 || decoded->y1 < decoded->y0 || width != image.columns || height != image.rows ||
+      decoded->numcomps != image.samplesPerPixel)
+    fail(Errc::geometry_mismatch, "JPEG 2000 image is " + std::to_string(width) + "x" + std::to_string(height) + "x" +
+                                      std::to_string(decoded->numcomps) + ", image is " +
+                                      std::to_string(image.columns) + "x" + std::to_string(image.rows) + "x" +
+                                      std::to_string(image.samplesPerPixel));
   const std::size_t pixels = std::size_t{width} * height;
   if (pixels * decoded->numcomps * sizeof(OPJ_INT32) > kMaxJ2kDecodedBytes)
     fail(Errc::invalid_image, "JPEG 2000 image exceeds the decoding limit");
   for (OPJ_UINT32 c = 0; c < decoded->numcomps; ++c) {
     const opj_image_comp_t& comp = decoded->comps[c];
-    if (comp.dx != 1 || comp.dy != 1)
-      fail(Errc::unsupported_image, "subsampled JPEG 2000 components");
+    if (comp.dx != 1 || comp.dy != 1) fail(Errc::unsupported_image, "subsampled JPEG 2000 components");
     if (comp.prec < 1 || comp.prec > 16)
       fail(Errc::corrupt_codestream, "JPEG 2000 precision " + std::to_string(comp.prec));
     if (comp.prec > 8 && image.bitsAllocated == 8)
-      fail(Errc::geometry_mismatch, std::to_string(comp.prec) +
-                                        "-bit JPEG 2000 data in an image with 8 bits allocated");
+      fail(Errc::geometry_mismatch,
+           std::to_string(comp.prec) + "-bit JPEG 2000 data in an image with 8 bits allocated");
   }
 
   if (!opj_decode(codec.get(), stream.get(), decoded.get()))
@@ -243,8 +241,8 @@ DecodedFormat decodeJ2k(const ImageDescription& image, std::span<const std::uint
   return result;
 }
 
-EncodedFrame encodeJ2k(Syntax syntax, const ImageDescription& image,
-                       std::span<const std::uint8_t> pixels, const EncodeOptions& options) {
+EncodedFrame encodeJ2k(Syntax syntax, const ImageDescription& image, std::span<const std::uint8_t> pixels,
+                       const EncodeOptions& options) {
   const bool lossless = syntax == Syntax::j2k_lossless;
   const bool rgb = image.samplesPerPixel == 3 && image.photometric == "RGB";
   if (image.samplesPerPixel == 3 && !rgb && image.photometric != "YBR_FULL")
@@ -265,8 +263,7 @@ EncodedFrame encodeJ2k(Syntax syntax, const ImageDescription& image,
     p.prec = image.bitsStored;
     p.sgnd = image.pixelRepresentation;
   }
-  const OPJ_COLOR_SPACE colourSpace =
-      spp == 1 ? OPJ_CLRSPC_GRAY : (rgb ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_SYCC);
+  const OPJ_COLOR_SPACE colourSpace = spp == 1 ? OPJ_CLRSPC_GRAY : (rgb ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_SYCC);
   ImagePtr source(opj_image_create(static_cast<OPJ_UINT32>(spp), componentParameters.data(), colourSpace));
   if (!source) fail(Errc::codec_failure, "cannot create a JPEG 2000 image");
   source->x0 = source->y0 = 0;
@@ -298,8 +295,7 @@ EncodedFrame encodeJ2k(Syntax syntax, const ImageDescription& image,
   parameters.irreversible = lossless ? 0 : 1;
   parameters.tcp_rates[0] = lossless ? 0.0f : static_cast<float>(options.j2kCompressionRatio);
   parameters.tcp_mct = rgb ? 1 : 0;
-  while (parameters.numresolution > 1 &&
-         std::min(width, height) < (std::uint32_t{1} << (parameters.numresolution - 1)))
+  while (parameters.numresolution > 1 && std::min(width, height) < (std::uint32_t{1} << (parameters.numresolution - 1)))
     --parameters.numresolution;
 
   Diagnostics diagnostics;
@@ -322,8 +318,7 @@ EncodedFrame encodeJ2k(Syntax syntax, const ImageDescription& image,
   if (!opj_start_compress(codec.get(), source.get(), stream.get()))
     failWith(Errc::codec_failure, "start of encoding", diagnostics);
   if (!opj_encode(codec.get(), stream.get())) failWith(Errc::codec_failure, "encoding", diagnostics);
-  if (!opj_end_compress(codec.get(), stream.get()))
-    failWith(Errc::codec_failure, "end of encoding", diagnostics);
+  if (!opj_end_compress(codec.get(), stream.get())) failWith(Errc::codec_failure, "end of encoding", diagnostics);
   stream.reset();  // flushes what the stream still buffers
 
   EncodedFrame frame;

@@ -18,8 +18,7 @@
 
 namespace zyl::codec::detail {
 
-static_assert(std::endian::native == std::endian::little,
-              "the IJG 12/16-bit paths exchange samples in host order");
+static_assert(std::endian::native == std::endian::little, "the IJG 12/16-bit paths exchange samples in host order");
 
 namespace {
 
@@ -48,8 +47,7 @@ JpegFrameHeader readFrameHeader(std::span<const std::uint8_t> data) {
     const std::size_t length = (std::size_t{data[pos + 2]} << 8) | data[pos + 3];
     if (length < 2 || pos + 2 + length > data.size())
       fail(Errc::corrupt_codestream, "JPEG marker segment runs past the data");
-    const bool isFrameHeader =
-        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    const bool isFrameHeader = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (isFrameHeader) {
       if (length < 8) fail(Errc::corrupt_codestream, "JPEG frame header too short");
       const std::uint8_t* p = &data[pos + 4];
@@ -62,16 +60,14 @@ JpegFrameHeader readFrameHeader(std::span<const std::uint8_t> data) {
 }
 
 bool isYbr(const std::string& photometric) {
-  return photometric == "YBR_FULL" || photometric == "YBR_FULL_422" ||
-         photometric == "YBR_PARTIAL_422";
+  return photometric == "YBR_FULL" || photometric == "YBR_FULL_422" || photometric == "YBR_PARTIAL_422";
 }
 
 DJCodecParameter codecParameters(bool lossyColour) {
   // Lossy colour is converted to YCbCr and subsampled 4:2:2; decoding converts
   // YCbCr to RGB when the Photometric Interpretation says YBR, output by pixel.
-  return DJCodecParameter(ECC_lossyYCbCr, EDC_photometricInterpretation, EUC_never,
-                          EPC_colorByPixel, OFFalse, OFFalse, OFFalse, OFFalse, 0, 0, 0, OFTrue,
-                          lossyColour ? ESS_422 : ESS_444);
+  return DJCodecParameter(ECC_lossyYCbCr, EDC_photometricInterpretation, EUC_never, EPC_colorByPixel, OFFalse, OFFalse,
+                          OFFalse, OFFalse, 0, 0, 0, OFTrue, lossyColour ? ESS_422 : ESS_444);
 }
 
 }  // namespace
@@ -79,18 +75,16 @@ DJCodecParameter codecParameters(bool lossyColour) {
 DecodedFormat decodeJpeg(const ImageDescription& image, std::span<const std::uint8_t> codestream,
                          std::span<std::uint8_t> out) {
   const JpegFrameHeader header = readFrameHeader(codestream);
-  if (header.columns != image.columns || header.rows != image.rows ||
-      header.components != image.samplesPerPixel)
-    fail(Errc::geometry_mismatch,
-         "JPEG frame is " + std::to_string(header.columns) + "x" + std::to_string(header.rows) +
-             "x" + std::to_string(header.components) + ", image is " +
-             std::to_string(image.columns) + "x" + std::to_string(image.rows) + "x" +
-             std::to_string(image.samplesPerPixel));
+  if (header.columns != image.columns || header.rows != image.rows || header.components != image.samplesPerPixel)
+    fail(Errc::geometry_mismatch, "JPEG frame is " + std::to_string(header.columns) + "x" +
+                                      std::to_string(header.rows) + "x" + std::to_string(header.components) +
+                                      ", image is " + std::to_string(image.columns) + "x" + std::to_string(image.rows) +
+                                      "x" + std::to_string(image.samplesPerPixel));
   if (header.precision < 2 || header.precision > 16)
     fail(Errc::corrupt_codestream, "JPEG precision " + std::to_string(header.precision));
   if (header.precision > 8 && image.bitsAllocated == 8)
-    fail(Errc::geometry_mismatch, std::to_string(header.precision) +
-                                      "-bit JPEG data in an image with 8 bits allocated");
+    fail(Errc::geometry_mismatch,
+         std::to_string(header.precision) + "-bit JPEG data in an image with 8 bits allocated");
 
   const DJCodecParameter parameters = codecParameters(false);
   const bool ybr = isYbr(image.photometric);
@@ -112,8 +106,8 @@ DecodedFormat decodeJpeg(const ImageDescription& image, std::span<const std::uin
   auto* input = const_cast<Uint8*>(codestream.data());
   OFCondition status = decoder->init();
   if (status.good())
-    status = decoder->decode(input, static_cast<Uint32>(codestream.size()), target,
-                             static_cast<Uint32>(decodedBytes), image.pixelRepresentation == 1);
+    status = decoder->decode(input, static_cast<Uint32>(codestream.size()), target, static_cast<Uint32>(decodedBytes),
+                             image.pixelRepresentation == 1);
   if (status == EJ_Suspension) fail(Errc::corrupt_codestream, "JPEG codestream is truncated");
   if (status.bad()) fail(Errc::corrupt_codestream, std::string("JPEG decoding: ") + status.text());
 
@@ -122,9 +116,15 @@ DecodedFormat decodeJpeg(const ImageDescription& image, std::span<const std::uin
 
   DecodedFormat format{image.photometric, 0, image.bitsAllocated};
   switch (decoder->getDecompressedColorModel()) {
-    case EPI_Monochrome2: format.photometric = "MONOCHROME2"; break;
-    case EPI_RGB: format.photometric = "RGB"; break;
-    case EPI_YBR_Full: format.photometric = "YBR_FULL"; break;
+    case EPI_Monochrome2:
+      format.photometric = "MONOCHROME2";
+      break;
+    case EPI_RGB:
+      format.photometric = "RGB";
+      break;
+    case EPI_YBR_Full:
+      format.photometric = "YBR_FULL";
+      break;
     default:
       // Decoding undoes chroma subsampling.
       if (image.photometric == "YBR_FULL_422" || image.photometric == "YBR_PARTIAL_422")
@@ -134,8 +134,8 @@ DecodedFormat decodeJpeg(const ImageDescription& image, std::span<const std::uin
   return format;
 }
 
-EncodedFrame encodeJpeg(Syntax syntax, const ImageDescription& image,
-                        std::span<const std::uint8_t> pixels, const EncodeOptions& options) {
+EncodedFrame encodeJpeg(Syntax syntax, const ImageDescription& image, std::span<const std::uint8_t> pixels,
+                        const EncodeOptions& options) {
   EP_Interpretation interpretation = EPI_Monochrome2;
   if (image.samplesPerPixel == 3) {
     if (image.photometric == "RGB")
@@ -149,7 +149,7 @@ EncodedFrame encodeJpeg(Syntax syntax, const ImageDescription& image,
   const bool colour = image.samplesPerPixel == 3;
   const DJCodecParameter parameters = codecParameters(!lossless && colour);
   const auto quality = static_cast<Uint8>(std::clamp(options.jpegQuality, 1, 100));
-  const EJ_Mode mode = syntax == Syntax::jpeg_baseline ? EJM_baseline
+  const EJ_Mode mode = syntax == Syntax::jpeg_baseline   ? EJM_baseline
                        : syntax == Syntax::jpeg_extended ? EJM_sequential
                                                          : EJM_lossless;
   // Lossy: bits above Bits Stored are not pixel data and must not reach the
@@ -189,8 +189,7 @@ EncodedFrame encodeJpeg(Syntax syntax, const ImageDescription& image,
     }
   }
   const std::unique_ptr<Uint8[]> owned(encoded);
-  if (status.bad() || !owned || length == 0)
-    fail(Errc::codec_failure, std::string("JPEG encoding: ") + status.text());
+  if (status.bad() || !owned || length == 0) fail(Errc::codec_failure, std::string("JPEG encoding: ") + status.text());
 
   EncodedFrame frame;
   frame.codestream.assign(owned.get(), owned.get() + length);

@@ -23,16 +23,15 @@ namespace {
 
 // The Image Pixel attributes the decoder reads, for one frame.
 void putFrameAttributes(DcmItem& item, const ImageDescription& image) {
-  const bool good =
-      item.putAndInsertUint16(DCM_Rows, image.rows).good() &&
-      item.putAndInsertUint16(DCM_Columns, image.columns).good() &&
-      item.putAndInsertUint16(DCM_SamplesPerPixel, image.samplesPerPixel).good() &&
-      item.putAndInsertUint16(DCM_BitsAllocated, image.bitsAllocated).good() &&
-      item.putAndInsertUint16(DCM_BitsStored, image.bitsStored).good() &&
-      item.putAndInsertUint16(DCM_HighBit, image.highBit).good() &&
-      item.putAndInsertUint16(DCM_PixelRepresentation, image.pixelRepresentation).good() &&
-      item.putAndInsertUint16(DCM_PlanarConfiguration, 0).good() &&
-      item.putAndInsertString(DCM_PhotometricInterpretation, image.photometric.c_str()).good();
+  const bool good = item.putAndInsertUint16(DCM_Rows, image.rows).good() &&
+                    item.putAndInsertUint16(DCM_Columns, image.columns).good() &&
+                    item.putAndInsertUint16(DCM_SamplesPerPixel, image.samplesPerPixel).good() &&
+                    item.putAndInsertUint16(DCM_BitsAllocated, image.bitsAllocated).good() &&
+                    item.putAndInsertUint16(DCM_BitsStored, image.bitsStored).good() &&
+                    item.putAndInsertUint16(DCM_HighBit, image.highBit).good() &&
+                    item.putAndInsertUint16(DCM_PixelRepresentation, image.pixelRepresentation).good() &&
+                    item.putAndInsertUint16(DCM_PlanarConfiguration, 0).good() &&
+                    item.putAndInsertString(DCM_PhotometricInterpretation, image.photometric.c_str()).good();
   if (!good) fail(Errc::codec_failure, "cannot describe the frame to the JPEG-LS decoder");
 }
 
@@ -57,8 +56,7 @@ void signExtend(const ImageDescription& image, std::span<std::uint8_t> out) {
   const unsigned sign = 1u << (bits - 1);
   const unsigned mask = (1u << bits) - 1;
   if (image.bytesPerSample() == 1) {
-    for (std::uint8_t& sample : out)
-      sample = static_cast<std::uint8_t>(((sample & mask) ^ sign) - sign);
+    for (std::uint8_t& sample : out) sample = static_cast<std::uint8_t>(((sample & mask) ^ sign) - sign);
     return;
   }
   for (std::size_t i = 0; i + 1 < out.size(); i += 2)
@@ -67,8 +65,8 @@ void signExtend(const ImageDescription& image, std::span<std::uint8_t> out) {
 
 }  // namespace
 
-DecodedFormat decodeJpegLs(Syntax syntax, const ImageDescription& image,
-                           std::span<const std::uint8_t> codestream, std::span<std::uint8_t> out) {
+DecodedFormat decodeJpegLs(Syntax syntax, const ImageDescription& image, std::span<const std::uint8_t> codestream,
+                           std::span<std::uint8_t> out) {
   if (image.bitsStored > 16) fail(Errc::unsupported_image, "JPEG-LS takes at most 16 bits");
   if (out.size() > std::numeric_limits<Uint32>::max()) fail(Errc::invalid_image, "frame exceeds 4 GiB");
   DcmItem frame;
@@ -85,8 +83,8 @@ DecodedFormat decodeJpegLs(Syntax syntax, const ImageDescription& image,
   const DJLSDecoderBase& decoder = syntax == Syntax::jpeg_ls_lossless
                                        ? static_cast<const DJLSDecoderBase&>(lossless)
                                        : static_cast<const DJLSDecoderBase&>(nearLossless);
-  const OFCondition status = decoder.decodeFrame(nullptr, &sequence, &parameters, &frame, 0, startFragment,
-                                                 out.data(), static_cast<Uint32>(out.size()), colourModel);
+  const OFCondition status = decoder.decodeFrame(nullptr, &sequence, &parameters, &frame, 0, startFragment, out.data(),
+                                                 static_cast<Uint32>(out.size()), colourModel);
   if (status == EC_JLSImageDataMismatch)
     fail(Errc::geometry_mismatch, "JPEG-LS frame disagrees with the image attributes");
   if (status.bad()) fail(Errc::corrupt_codestream, std::string("JPEG-LS decoding: ") + status.text());

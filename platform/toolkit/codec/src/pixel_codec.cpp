@@ -19,14 +19,22 @@ namespace {
 
 E_TransferSyntax dcmtkSyntax(Syntax syntax) {
   switch (syntax) {
-    case Syntax::jpeg_baseline: return EXS_JPEGProcess1;
-    case Syntax::jpeg_extended: return EXS_JPEGProcess2_4;
-    case Syntax::jpeg_lossless: return EXS_JPEGProcess14SV1;
-    case Syntax::j2k_lossless: return EXS_JPEG2000LosslessOnly;
-    case Syntax::j2k: return EXS_JPEG2000;
-    case Syntax::rle: return EXS_RLELossless;
-    case Syntax::jpeg_ls_lossless: return EXS_JPEGLSLossless;
-    case Syntax::jpeg_ls_near_lossless: return EXS_JPEGLSLossy;
+    case Syntax::jpeg_baseline:
+      return EXS_JPEGProcess1;
+    case Syntax::jpeg_extended:
+      return EXS_JPEGProcess2_4;
+    case Syntax::jpeg_lossless:
+      return EXS_JPEGProcess14SV1;
+    case Syntax::j2k_lossless:
+      return EXS_JPEG2000LosslessOnly;
+    case Syntax::j2k:
+      return EXS_JPEG2000;
+    case Syntax::rle:
+      return EXS_RLELossless;
+    case Syntax::jpeg_ls_lossless:
+      return EXS_JPEGLSLossless;
+    case Syntax::jpeg_ls_near_lossless:
+      return EXS_JPEGLSLossy;
   }
   fail(Errc::unsupported_syntax, "unknown syntax");
 }
@@ -62,18 +70,17 @@ void checkEncodable(Syntax syntax, const ImageDescription& image) {
     case Syntax::jpeg_ls_near_lossless:
       break;
   }
-  if ((syntax == Syntax::jpeg_baseline || syntax == Syntax::jpeg_extended) &&
-      image.pixelRepresentation == 1)
+  if ((syntax == Syntax::jpeg_baseline || syntax == Syntax::jpeg_extended) && image.pixelRepresentation == 1)
     fail(Errc::signed_lossy_jpeg, "lossy JPEG cannot carry signed samples");
 }
 
-DecodedFormat decodeFrame(Syntax syntax, const ImageDescription& image,
-                          std::span<const std::uint8_t> codestream, std::span<std::uint8_t> out) {
+DecodedFormat decodeFrame(Syntax syntax, const ImageDescription& image, std::span<const std::uint8_t> codestream,
+                          std::span<std::uint8_t> out) {
   checkSyntax(syntax);
   checkImage(image);
   if (out.size() < image.frameBytes())
-    fail(Errc::buffer_too_small, std::to_string(out.size()) + " bytes for a frame of " +
-                                     std::to_string(image.frameBytes()));
+    fail(Errc::buffer_too_small,
+         std::to_string(out.size()) + " bytes for a frame of " + std::to_string(image.frameBytes()));
   if (codestream.empty()) fail(Errc::corrupt_codestream, "empty codestream");
   out = out.first(image.frameBytes());
   if (syntax == Syntax::rle) return detail::decodeRle(image, codestream, out);
@@ -81,16 +88,15 @@ DecodedFormat decodeFrame(Syntax syntax, const ImageDescription& image,
     fail(Errc::unsupported_image, "Bits Allocated " + std::to_string(image.bitsAllocated) + " (8 or 16 decoded)");
   if (syntax == Syntax::jpeg_ls_lossless || syntax == Syntax::jpeg_ls_near_lossless)
     return detail::decodeJpegLs(syntax, image, codestream, out);
-  return isJpeg2000(syntax) ? detail::decodeJ2k(image, codestream, out)
-                            : detail::decodeJpeg(image, codestream, out);
+  return isJpeg2000(syntax) ? detail::decodeJ2k(image, codestream, out) : detail::decodeJpeg(image, codestream, out);
 }
 
-EncodedFrame encodeFrame(Syntax syntax, const ImageDescription& image,
-                         std::span<const std::uint8_t> frame, const EncodeOptions& options) {
+EncodedFrame encodeFrame(Syntax syntax, const ImageDescription& image, std::span<const std::uint8_t> frame,
+                         const EncodeOptions& options) {
   checkEncodable(syntax, image);
   if (frame.size() != image.frameBytes())
-    fail(Errc::buffer_too_small, "frame of " + std::to_string(frame.size()) + " bytes, expected " +
-                                     std::to_string(image.frameBytes()));
+    fail(Errc::buffer_too_small,
+         "frame of " + std::to_string(frame.size()) + " bytes, expected " + std::to_string(image.frameBytes()));
   std::vector<std::uint8_t> scratch;
   const auto pixels = detail::interleaved(image, frame, scratch);
   EncodedFrame encoded = isJpeg2000(syntax) ? detail::encodeJ2k(syntax, image, pixels, options)
@@ -116,8 +122,7 @@ void EncapsulatedWriter::addFrame(std::span<const std::uint8_t> codestream) {
   }
   // Items have even length; the offset table holds 32-bit offsets.
   const std::size_t padded = codestream.size() + (codestream.size() % 2);
-  if (padded > std::numeric_limits<Uint32>::max() - 8 ||
-      nextOffset_ > std::numeric_limits<Uint32>::max())
+  if (padded > std::numeric_limits<Uint32>::max() - 8 || nextOffset_ > std::numeric_limits<Uint32>::max())
     fail(Errc::invalid_image, "encapsulated pixel data exceeds 4 GiB");
   std::vector<Uint8> bytes(codestream.begin(), codestream.end());
   bytes.resize(padded, 0);
@@ -137,8 +142,7 @@ void EncapsulatedWriter::install(DcmItem& dataset, Syntax syntax) {
     DcmPixelItem* table = nullptr;
     std::vector<Uint8> bytes(offsets_.size() * 4);
     for (std::size_t i = 0; i < offsets_.size(); ++i)
-      for (std::size_t b = 0; b < 4; ++b)
-        bytes[4 * i + b] = static_cast<Uint8>(offsets_[i] >> (8 * b));
+      for (std::size_t b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<Uint8>(offsets_[i] >> (8 * b));
     if (sequence_->getItem(table, 0).bad() ||
         table->putUint8Array(bytes.data(), static_cast<Uint32>(bytes.size())).bad())
       fail(Errc::codec_failure, "cannot store the offset table");
@@ -146,8 +150,7 @@ void EncapsulatedWriter::install(DcmItem& dataset, Syntax syntax) {
 
   DcmElement* element = nullptr;
   DcmPixelData* pixelData = nullptr;
-  if (dataset.findAndGetElement(DCM_PixelData, element).good())
-    pixelData = dynamic_cast<DcmPixelData*>(element);
+  if (dataset.findAndGetElement(DCM_PixelData, element).good()) pixelData = dynamic_cast<DcmPixelData*>(element);
   if (!pixelData) {
     auto created = std::make_unique<DcmPixelData>(DcmTag(DCM_PixelData, EVR_OB));
     if (dataset.insert(created.get(), OFTrue).bad()) fail(Errc::codec_failure, "cannot insert Pixel Data");
@@ -159,8 +162,7 @@ void EncapsulatedWriter::install(DcmItem& dataset, Syntax syntax) {
   compressedBytes_ = 0;
 }
 
-void applyEncodedAttributes(DcmItem& dataset, const EncodedAttributes& attributes,
-                            double compressionRatio) {
+void applyEncodedAttributes(DcmItem& dataset, const EncodedAttributes& attributes, double compressionRatio) {
   auto put = [&](const DcmTagKey& tag, const std::string& value) {
     if (dataset.putAndInsertString(tag, value.c_str()).bad())
       fail(Errc::codec_failure, "cannot set an image attribute");
@@ -194,8 +196,8 @@ void compressPixelData(DcmItem& dataset, Syntax syntax, std::span<const std::uin
   checkEncodable(syntax, image);
   const std::size_t frameBytes = image.frameBytes();
   if (frames.size() != frameBytes * image.frames)
-    fail(Errc::buffer_too_small, "pixel data of " + std::to_string(frames.size()) +
-                                     " bytes, expected " + std::to_string(frameBytes * image.frames));
+    fail(Errc::buffer_too_small, "pixel data of " + std::to_string(frames.size()) + " bytes, expected " +
+                                     std::to_string(frameBytes * image.frames));
   EncapsulatedWriter writer;
   EncodedAttributes attributes;
   for (std::uint32_t f = 0; f < image.frames; ++f) {
@@ -217,8 +219,7 @@ FrameReader::FrameReader(DcmItem& dataset, Syntax syntax) : syntax_(syntax) {
 
   DcmElement* element = nullptr;
   DcmPixelData* pixelData = nullptr;
-  if (dataset.findAndGetElement(DCM_PixelData, element).good())
-    pixelData = dynamic_cast<DcmPixelData*>(element);
+  if (dataset.findAndGetElement(DCM_PixelData, element).good()) pixelData = dynamic_cast<DcmPixelData*>(element);
   if (!pixelData) fail(Errc::no_pixel_data, "no Pixel Data");
   E_TransferSyntax current = EXS_Unknown;
   const DcmRepresentationParameter* parameter = nullptr;
@@ -238,8 +239,8 @@ FrameReader::FrameReader(DcmItem& dataset, Syntax syntax) : syntax_(syntax) {
     Uint8* bytes = nullptr;
     if (item->getUint8Array(bytes).good() && bytes)
       for (Uint32 i = 0; i + 4 <= item->getLength(); i += 4)
-        offsetTable.push_back(static_cast<std::uint32_t>(bytes[i]) | (bytes[i + 1] << 8) |
-                              (bytes[i + 2] << 16) | (static_cast<std::uint32_t>(bytes[i + 3]) << 24));
+        offsetTable.push_back(static_cast<std::uint32_t>(bytes[i]) | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) |
+                              (static_cast<std::uint32_t>(bytes[i + 3]) << 24));
   }
   for (unsigned long i = 1; i < items; ++i) {
     if (sequence_->getItem(item, i).bad()) fail(Errc::fragments_mismatch, "unreadable fragment");
@@ -249,8 +250,8 @@ FrameReader::FrameReader(DcmItem& dataset, Syntax syntax) : syntax_(syntax) {
   index_ = FrameIndex::build(offsetTable, fragmentLengths_, image_.frames, [sequence](std::size_t i) {
     DcmPixelItem* fragment = nullptr;
     Uint8* bytes = nullptr;
-    if (sequence->getItem(fragment, static_cast<unsigned long>(i + 1)).bad() ||
-        fragment->getUint8Array(bytes).bad() || (!bytes && fragment->getLength() > 0))
+    if (sequence->getItem(fragment, static_cast<unsigned long>(i + 1)).bad() || fragment->getUint8Array(bytes).bad() ||
+        (!bytes && fragment->getLength() > 0))
       fail(Errc::fragments_mismatch, "unreadable fragment");
     return Fragment(bytes, bytes ? fragment->getLength() : 0);
   });
@@ -267,8 +268,7 @@ DecodedFormat FrameReader::decode(std::uint32_t frame, std::span<std::uint8_t> o
   for (std::size_t i = range.first; i < range.first + range.count; ++i) {
     DcmPixelItem* fragment = nullptr;
     Uint8* bytes = nullptr;
-    if (sequence_->getItem(fragment, static_cast<unsigned long>(i + 1)).bad() ||
-        fragment->getUint8Array(bytes).bad())
+    if (sequence_->getItem(fragment, static_cast<unsigned long>(i + 1)).bad() || fragment->getUint8Array(bytes).bad())
       fail(Errc::fragments_mismatch, "unreadable fragment");
     if (bytes) codestream.insert(codestream.end(), bytes, bytes + fragment->getLength());
   }

@@ -47,9 +47,8 @@ DecodedFormat decodeRle(const ImageDescription& image, std::span<const std::uint
     const std::size_t start = headerWord(codestream, segment + 1);
     const std::size_t end = segment + 1 < segments ? headerWord(codestream, segment + 2) : codestream.size();
     if (start < kHeaderBytes || start >= end || end > codestream.size())
-      fail(Errc::corrupt_codestream, "RLE segment " + std::to_string(segment) + " at bytes " +
-                                         std::to_string(start) + " to " + std::to_string(end) + " of " +
-                                         std::to_string(codestream.size()));
+      fail(Errc::corrupt_codestream, "RLE segment " + std::to_string(segment) + " at bytes " + std::to_string(start) +
+                                         " to " + std::to_string(end) + " of " + std::to_string(codestream.size()));
     decoder.clear();
     // The decompressor only reads its input. A segment may end with a pad
     // byte or bytes beyond the image: what counts is one byte per pixel.

@@ -17,8 +17,7 @@ extern "C" {
  * file unchanged since the open (else that use fails). MC_Write_File reads
  * every value left in the file first, so that the object may be written over
  * its own file. An odd-length file is read as it is, not padded. */
-MC_EXPORT MC_STATUS ZYL_Open_File_Leaving_Values(int applicationId, int fileId, const char* path,
-                                                 uint32_t leaveAbove);
+MC_EXPORT MC_STATUS ZYL_Open_File_Leaving_Values(int applicationId, int fileId, const char* path, uint32_t leaveAbove);
 
 /* MC_Get_Value_To_Function for the bytes of a value from `offset` on, at most
  * `length` of them: those of the range the value holds, in pieces, the last

@@ -34,11 +34,11 @@ int configuredSeconds(MC_CONFIG_PARAMETER parameter);
 
 // One presentation context to propose, or one service to accept.
 struct ContextOffer {
-    std::string serviceName;  // the toolkit service
-    std::string sopClassUid;
-    std::vector<std::string> syntaxUids;
-    bool scuRole = false;  // role selection asked for (run-time services)
-    bool scpRole = false;
+  std::string serviceName;  // the toolkit service
+  std::string sopClassUid;
+  std::vector<std::string> syntaxUids;
+  bool scuRole = false;  // role selection asked for (run-time services)
+  bool scpRole = false;
 };
 
 // The services of a list from the toolkit's files or made at run time; fails
@@ -54,28 +54,28 @@ bool isKnownCommand(MC_COMMAND command);
 // ---- Associations -----------------------------------------------------------
 
 struct Association {
-    std::mutex mutex;  // one call at a time on an association
-    int id = 0;
-    int applicationId = 0;
-    bool requestor = false;     // we asked for it
-    bool acknowledged = false;  // accepted (listener side) or established (requestor side)
-    T_ASC_Network* network = nullptr;  // requestor side: owned
-    T_ASC_Association* association = nullptr;
-    std::string remoteHost;  // requestor side: the name we connected to
-    int acceptableCursor = -1;
+  std::mutex mutex;  // one call at a time on an association
+  int id = 0;
+  int applicationId = 0;
+  bool requestor = false;            // we asked for it
+  bool acknowledged = false;         // accepted (listener side) or established (requestor side)
+  T_ASC_Network* network = nullptr;  // requestor side: owned
+  T_ASC_Association* association = nullptr;
+  std::string remoteHost;  // requestor side: the name we connected to
+  int acceptableCursor = -1;
 
-    // Message ids: the next one we send, the outstanding request we may cancel,
-    // and the last request read, which a response answers.
-    DIC_US nextMessageId = 1;
-    struct Request {
-        DIC_US messageId = 0;
-        T_ASC_PresentationContextID contextId = 0;
-        MC_COMMAND command = MC_CMD_NONE;
-        std::string sopClassUid, sopInstanceUid;
-    };
-    std::optional<Request> lastSent, lastRead;
+  // Message ids: the next one we send, the outstanding request we may cancel,
+  // and the last request read, which a response answers.
+  DIC_US nextMessageId = 1;
+  struct Request {
+    DIC_US messageId = 0;
+    T_ASC_PresentationContextID contextId = 0;
+    MC_COMMAND command = MC_CMD_NONE;
+    std::string sopClassUid, sopInstanceUid;
+  };
+  std::optional<Request> lastSent, lastRead;
 
-    ~Association();
+  ~Association();
 };
 
 // Registers an association under a new id of the one id table.
@@ -96,10 +96,10 @@ void tuneSocket(const Association& association);
 
 // An AE title without its padding.
 inline std::string trimmed(const char* text) {
-    std::string s = text ? text : "";
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    while (!s.empty() && s.front() == ' ') s.erase(s.begin());
-    return s;
+  std::string s = text ? text : "";
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+  return s;
 }
 
 // Our implementation class UID and version name into DCMTK's parameters.

@@ -14,7 +14,9 @@ class InProcess : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(Runtime::instance().loadModule(ZYL_TESTMOD_PATH, &error)) << error;
   }
-  void SetUp() override { Runtime::instance().setMessageSink([this](const Message& m) { messages.push_back(m); }); }
+  void SetUp() override {
+    Runtime::instance().setMessageSink([this](const Message& m) { messages.push_back(m); });
+  }
   void TearDown() override { Runtime::instance().setMessageSink(nullptr); }
 
   std::string global(const std::string& name) {
@@ -66,7 +68,9 @@ TEST_F(InProcess, ScriptErrorsCarryTheirOriginAndLine) {
 }
 
 TEST_F(InProcess, QuietSilencesOnlyQuietMessages) {
-  interpreter.execute("t = new ZYLTEST(\"q\")\n!quiet = 1\nt.WARN(\"hidden\")\nv = t.DOUBLE(7)\n!quiet = 0\nt.WARN(\"shown\")\n", "q.zyl");
+  interpreter.execute(
+      "t = new ZYLTEST(\"q\")\n!quiet = 1\nt.WARN(\"hidden\")\nv = t.DOUBLE(7)\n!quiet = 0\nt.WARN(\"shown\")\n",
+      "q.zyl");
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].action, HOST_MSG_INFO);
   EXPECT_EQ(messages[1].action, HOST_MSG_INFO_QUIET);

@@ -59,8 +59,9 @@ TEST(ArraySizes, OverflowingCountsAndByteCountsAreRefused) {
 
 TEST(ArraySizes, CountedLoopsStopAtTheEndOfTheIntegerRange) {
   RunResult result = runZyl(
-      {"-e", "n = 0\nfor i in range(9223372036854775800, 9223372036854775807, 5) { n += 1\n if n > 5 { break } }\nprint(n)\n"
-             "for i in range(-9223372036854775800, -9223372036854775807, -5) { n += 1\n if n > 10 { break } }\nprint(n)"});
+      {"-e",
+       "n = 0\nfor i in range(9223372036854775800, 9223372036854775807, 5) { n += 1\n if n > 5 { break } }\nprint(n)\n"
+       "for i in range(-9223372036854775800, -9223372036854775807, -5) { n += 1\n if n > 10 { break } }\nprint(n)"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "2\n4\n");
 }
@@ -97,10 +98,13 @@ TEST(Nesting, LongChainsRunWithoutDeepRecursion) {
   std::string conjunction = "1";
   for (int i = 1; i < terms; ++i) conjunction += i % 3 ? " and 1" : " or 0";
   std::string dispatch = "v = 99999\n";
-  for (int i = 0; i < terms; ++i) dispatch += std::string(i ? " else " : "") + "if v == " + std::to_string(i) + " { print(\"branch\", " + std::to_string(i) + ") }";
+  for (int i = 0; i < terms; ++i)
+    dispatch += std::string(i ? " else " : "") + "if v == " + std::to_string(i) + " { print(\"branch\", " +
+                std::to_string(i) + ") }";
   const std::string nested = "x = " + repeat("(", 190) + "7" + repeat(")", 190);
-  const std::string path = writeScratchFile(
-      "chains.zyl", "s = " + sum + "\nprint(s)\nc = " + conjunction + "\nprint(c)\n" + dispatch + "\n" + nested + "\nprint(x)\n");
+  const std::string path =
+      writeScratchFile("chains.zyl", "s = " + sum + "\nprint(s)\nc = " + conjunction + "\nprint(c)\n" + dispatch +
+                                         "\n" + nested + "\nprint(x)\n");
   RunResult result = runZyl({path});
   EXPECT_EQ(result.status, 0) << result.err;
   // Python: 1 + sum(2 if i % 2 else -1 for i in range(1, 100000)) == 50002
@@ -114,7 +118,8 @@ TEST(Nesting, RecursionThroughNestedExpressionsStopsBeforeTheStackEnds) {
                            repeat(")", 150) + "\n}\nprint(f(1999))\n";
   RunResult result = runZyl({"-e", code});
   EXPECT_EQ(result.status, 1) << "a crash gives -1";
-  EXPECT_NE(result.err.find("nesting too deep: the interpreter's stack is nearly used up"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("nesting too deep: the interpreter's stack is nearly used up"), std::string::npos)
+      << result.err;
   // Caught like any error, and the script goes on.
   result = runZyl({"-e", "try { " + code + " } catch e { print(\"caught\") }\nprint(\"after\")"});
   EXPECT_EQ(result.status, 0) << result.err;

@@ -66,7 +66,8 @@ const Agreement kAgreements[] = {
     {"where(uint32([0, 1, 2]) > -1)", "np.where(np.array([0, 1, 2], dtype=np.uint32) > -1)[0]"},
     {"uint64(18446744073709551615) == -1", "np.uint64(18446744073709551615) == -1"},
     {"uint16([0, 65535]) > int16(-1)", "np.array([0, 65535], dtype=np.uint16) > np.int16(-1)"},
-    {"int64(-1) < uint64([0, 18446744073709551615])", "np.int64(-1) < np.array([0, 18446744073709551615], dtype=np.uint64)"},
+    {"int64(-1) < uint64([0, 18446744073709551615])",
+     "np.int64(-1) < np.array([0, 18446744073709551615], dtype=np.uint64)"},
     // 4. the smallest int64 literal
     {"-9223372036854775808", "np.int64(-9223372036854775808)"},
     {"typeof(-9223372036854775808)", "np.array(-9223372036854775808).dtype.name"},
@@ -137,7 +138,8 @@ const Agreement kAgreements[] = {
 
 std::vector<std::string> pythonLines(const std::string& program) {
   const std::string path = writeScratchFile("numpy_cases.py", program);
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("PYTHONIOENCODING=utf-8 /usr/bin/python3 " + path + " 2>&1").c_str(), "r"), pclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+      popen(("PYTHONIOENCODING=utf-8 /usr/bin/python3 " + path + " 2>&1").c_str(), "r"), pclose);
   std::string out;
   char buffer[4096];
   for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
@@ -163,7 +165,8 @@ TEST(Numpy, ValuesAgreeOrBothRefuse) {
   ASSERT_EQ(ours.size(), std::size(kAgreements)) << result.out;
   ASSERT_EQ(theirs.size(), std::size(kAgreements)) << python;
   for (size_t i = 0; i < std::size(kAgreements); ++i)
-    EXPECT_EQ(outcome(ours[i]), outcome(theirs[i])) << kAgreements[i].zyl << "\n  zyl:   " << ours[i] << "\n  numpy: " << theirs[i];
+    EXPECT_EQ(outcome(ours[i]), outcome(theirs[i]))
+        << kAgreements[i].zyl << "\n  zyl:   " << ours[i] << "\n  numpy: " << theirs[i];
 }
 
 // Arrays over the print limit print their type and dimensions, then rows
@@ -192,7 +195,8 @@ TEST(Numpy, LargeArraysPrintAsNumpyLaysThemOut) {
     if (whole) zyl += "!print_limit = 0\n";
     for (const Preview& c : cases) {
       zyl += std::string("print(") + c.zyl + ")\nprint(\"--\")\n";
-      python += std::string("print(np.array2string(") + c.python + ", separator=', ', edgeitems=3, max_line_width=sys.maxsize, " +
+      python += std::string("print(np.array2string(") + c.python +
+                ", separator=', ', edgeitems=3, max_line_width=sys.maxsize, " +
                 "threshold=" + (whole ? "sys.maxsize" : "20") +
                 ", formatter={'all': lambda v: '\"' + v + '\"' if isinstance(v, str) else str(v)}))\nprint('--')\n";
     }
@@ -207,8 +211,10 @@ TEST(Numpy, LargeArraysPrintAsNumpyLaysThemOut) {
     const std::string header = cases[i % std::size(cases)].header;
     ASSERT_LT(at, ours.size());
     ASSERT_EQ(ours[at].rfind(header, 0), 0u) << ours[at];
-    if (ours[at] == header) ours.erase(ours.begin() + static_cast<std::ptrdiff_t>(at));
-    else ours[at] = ours[at].substr(header.size());
+    if (ours[at] == header)
+      ours.erase(ours.begin() + static_cast<std::ptrdiff_t>(at));
+    else
+      ours[at] = ours[at].substr(header.size());
     while (at < ours.size() && ours[at] != "--") ++at;
     ++at;
   }
@@ -225,16 +231,23 @@ TEST(Numpy, RefusesWhatWouldDifferSilently) {
       {"x = 3 > 2 > 1", "-e:1: comparisons cannot be chained (a < b < c): write (a < b) and (b < c)"},
       {"x = 1 < 3 < 2", "-e:1: comparisons cannot be chained (a < b < c): write (a < b) and (b < c)"},
       {"p = {age: 4}\np.age = 4.5",
-       "-e:2: field AGE holds int32: 4.5 would become 4 (convert it explicitly, or give the field that type when making "
+       "-e:2: field AGE holds int32: 4.5 would become 4 (convert it explicitly, or give the field that type when "
+       "making "
        "the structure)"},
-      {"p = {n: byte(1)}\np.n = 300", "-e:2: field N holds byte: 300 would become 44 (convert it explicitly, or give the field that type when making the structure)"},
-      {"p = {n: uint16(1)}\np.n = -1", "-e:2: field N holds uint16: -1 would become 65535 (convert it explicitly, or give the field that type when making the structure)"},
+      {"p = {n: byte(1)}\np.n = 300",
+       "-e:2: field N holds byte: 300 would become 44 (convert it explicitly, or give the field that type when making "
+       "the structure)"},
+      {"p = {n: uint16(1)}\np.n = -1",
+       "-e:2: field N holds uint16: -1 would become 65535 (convert it explicitly, or give the field that type when "
+       "making the structure)"},
       {"p = {name: \"x\"}\np.name = 5", "-e:2: field NAME holds strings, got int32"},
       {"p = {age: 4}\np.age = \"5\"", "-e:2: field AGE holds int32, got string"},
       {"print(mean([1, 2]))\nfunc MEAN(a) { return 0 }",
        "-e:2: function MEAN has the name of a built-in function (choose another name)"},
-      {"x = -18446744073709551615", "-e:1: integer -18446744073709551615 is too small (int64 ends at -9223372036854775808)"},
-      {"x = format(\"%q x\", 1)", "-e:1: format: unknown directive '%q' in \"%q x\" (expected d i u x X o f e g s c %)"},
+      {"x = -18446744073709551615",
+       "-e:1: integer -18446744073709551615 is too small (int64 ends at -9223372036854775808)"},
+      {"x = format(\"%q x\", 1)",
+       "-e:1: format: unknown directive '%q' in \"%q x\" (expected d i u x X o f e g s c %)"},
       // numpy wraps a uint64 index array to -1, the last element.
       {"a = [1, 2]\nx = a[[0, uint64(18446744073709551615)]]", "-e:2: index 18446744073709551615 is out of range"},
       {"x = format(\"%x\", -1)", "-e:1: format: %x needs a value that is not negative, got -1"},  // C and Python differ

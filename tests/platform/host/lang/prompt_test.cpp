@@ -58,7 +58,8 @@ TEST(Prompt, EchoesValuesReportsErrorsAndKeepsHistory) {
     ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     readUntil(fd, marker, seen, limit, from);
     const size_t at = seen.find(marker, from);
-    if (awaitPrompt && at != std::string::npos && marker.find("> ") == std::string::npos) readUntil(fd, "> ", seen, limit, at + marker.size());
+    if (awaitPrompt && at != std::string::npos && marker.find("> ") == std::string::npos)
+      readUntil(fd, "> ", seen, limit, at + marker.size());
   };
   type("x = 6 * 7\r", "x = 6 * 7");
   type("x + 0.5\r", "42.5");

@@ -8,9 +8,9 @@
 namespace zyl::lang::test {
 
 struct RunResult {
-  int status = -1;   // exit status
-  std::string out;   // standard output
-  std::string err;   // standard error
+  int status = -1;  // exit status
+  std::string out;  // standard output
+  std::string err;  // standard error
 };
 
 // args after the program name; mergeOutput sends stderr into out. The

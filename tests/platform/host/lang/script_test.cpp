@@ -101,12 +101,14 @@ TEST(ScriptErrors, NameFileAndLineAndSayWhatWasExpected) {
       {"a = 1 +", "-e:1: expected an expression, found end of input"},
       {"s = \"abc", "-e:1: unterminated string"},
       {"x = 3 @ 4", "-e:1: unexpected character '@'"},
-      {"\n\nx = \"a\" - 1", "-e:3: cannot apply '-' to string and int32 (expected numbers, or strings for + and comparisons)"},
+      {"\n\nx = \"a\" - 1",
+       "-e:3: cannot apply '-' to string and int32 (expected numbers, or strings for + and comparisons)"},
       {"a = [1, 2, 3]\nb = a[3]", "-e:2: index 3 is out of range (expected -3 .. 2)"},
       {"a = [1, 2, 3]\nb = a[-4]", "-e:2: index -4 is out of range (expected -3 .. 2)"},
       {"a = [1, 2, 3]\nb = a[1:4]", "-e:2: range 1:4 is outside dimension 1 (0..3)"},
       {"m = make_array(\"byte\", 2, 3)\nv = m[0:2, 2:4]", "-e:2: range 2:4 is outside dimension 2 (0..3)"},
-      {"m = make_array(\"byte\", 2, 2)\nm[0, 2] = 1", "-e:2: index 2 of dimension 2 is out of range (expected -2 .. 1)"},
+      {"m = make_array(\"byte\", 2, 2)\nm[0, 2] = 1",
+       "-e:2: index 2 of dimension 2 is out of range (expected -2 .. 1)"},
       {"m = make_array(\"byte\", 2, 2)\nv = m[0, 0, 0]",
        "-e:2: array has 2 dimensions, got 3 subscripts (expected one per dimension, or one linear index)"},
       {"print(strlen(1, 2))", "-e:1: wrong number of arguments to strlen (got 2; usage: strlen(text))"},
@@ -127,7 +129,8 @@ TEST(ScriptErrors, NameFileAndLineAndSayWhatWasExpected) {
       {"x = make_array(\"byte\", 1, 1, 1, 1, 1, 1, 1, 1, 1)", "-e:1: make_array: arrays have 1 to 8 dimensions, got 9"},
       {"x = caf\xc3\xa9", "-e:1: unexpected byte '\\xc3' (names and operators are ASCII: put other text in quotes)"},
       {"x = 1 \x01", "-e:1: unexpected byte '\\x01'"},
-      {"x = 1\n\xef\xbb\xbfy = 2", "-e:2: unexpected byte '\\xef' (names and operators are ASCII: put other text in quotes)"},
+      {"x = 1\n\xef\xbb\xbfy = 2",
+       "-e:2: unexpected byte '\\xef' (names and operators are ASCII: put other text in quotes)"},
   };
   for (const ErrorCase& c : cases) {
     RunResult result = runZyl({"-e", c.code});
@@ -137,7 +140,8 @@ TEST(ScriptErrors, NameFileAndLineAndSayWhatWasExpected) {
 }
 
 TEST(ScriptErrors, ReportTheScriptFileAndStopThere) {
-  const std::string path = writeScratchFile("stops.zyl", "print(\"before\")\n\nprint(undefined_name)\nprint(\"after\")\n");
+  const std::string path =
+      writeScratchFile("stops.zyl", "print(\"before\")\n\nprint(undefined_name)\nprint(\"after\")\n");
   RunResult result = runZyl({path});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "before\n");
@@ -148,7 +152,8 @@ TEST(ScriptErrors, RoutineErrorsKeepTheHostMessageThenNameTheScriptLine) {
   RunResult result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nt = new ZYLTEST(\"a\")\nt.DOUBLE(1, 2)"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Incorrect number of arguments in call to: ZYLTEST::DOUBLE (3 given, 2 expected)\n  at -e:3\n");
-  result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nt = new ZYLTEST(\"a\")\nif 1 {\n  v = t.DOUBLE(1, BOGUS=1)\n}"});
+  result = runZyl(
+      {"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nt = new ZYLTEST(\"a\")\nif 1 {\n  v = t.DOUBLE(1, BOGUS=1)\n}"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Keyword BOGUS not allowed in call to: ZYLTEST::DOUBLE\n  at -e:4\n");
 }
@@ -157,9 +162,12 @@ TEST(ScriptErrors, RoutineErrorsKeepTheHostMessageThenNameTheScriptLine) {
 // innermost first; recursion is shown once with its count; a callback's
 // error names its line, then the chain goes on from the routine's caller.
 TEST(ScriptErrors, NameTheCallsTheyCameThrough) {
-  RunResult result = runZyl({"-e", "func inner(a) {\n  return a[5]\n}\nfunc outer(b) {\n  return inner(b)\n}\nx = 1\nprint(outer([1, 2]))"});
+  RunResult result = runZyl(
+      {"-e", "func inner(a) {\n  return a[5]\n}\nfunc outer(b) {\n  return inner(b)\n}\nx = 1\nprint(outer([1, 2]))"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "-e:2: index 5 is out of range (expected -2 .. 1)\n  in inner(), called at -e:5\n  in outer(), called at -e:8\n");
+  EXPECT_EQ(
+      result.err,
+      "-e:2: index 5 is out of range (expected -2 .. 1)\n  in inner(), called at -e:5\n  in outer(), called at -e:8\n");
   // Endless recursion ends in an error: the call limit (2000), or, where a
   // sanitizer's larger frames fill the stack first, the stack's backstop.
   result = runZyl({"-e", "func down(n) {\n  return down(n + 1)\n}\ndown(0)"});
@@ -169,10 +177,12 @@ TEST(ScriptErrors, NameTheCallsTheyCameThrough) {
       << result.err;
   // (Deep enough to show the count, shallow enough for any build's stack.)
   result = runZyl({"-e", "func down(n) {\n  if n == 100 { return [1][5] }\n  return down(n + 1)\n}\ndown(0)"});
-  EXPECT_EQ(result.err, "-e:2: index 5 is out of range (expected -1 .. 0)\n  in down(), called at -e:3\n"
-                        "  ... the call above 99 more times\n  in down(), called at -e:5\n");
-  result = runZyl({"-e", "load_module(getenv(\"ZYL_TESTMOD\"))\nfunc cb(m, d) {\n  return nothing\n}\n"
-                         "func go(o) {\n  o.CALLBACK(\"cb\", \"m\", DATA=[1])\n}\ngo(new ZYLTEST(\"a\"))"});
+  EXPECT_EQ(result.err,
+            "-e:2: index 5 is out of range (expected -1 .. 0)\n  in down(), called at -e:3\n"
+            "  ... the call above 99 more times\n  in down(), called at -e:5\n");
+  result = runZyl({"-e",
+                   "load_module(getenv(\"ZYL_TESTMOD\"))\nfunc cb(m, d) {\n  return nothing\n}\n"
+                   "func go(o) {\n  o.CALLBACK(\"cb\", \"m\", DATA=[1])\n}\ngo(new ZYLTEST(\"a\"))"});
   EXPECT_EQ(result.err, "-e:3: undefined variable 'nothing'\n  at -e:6\n  in go(), called at -e:8\n");
   // A caught error leaves no chain behind for the next one.
   result = runZyl({"-e", "func f() {\n  return 1 / 0\n}\ntry { f() } catch e { }\nx = [1][3]"});
@@ -182,8 +192,9 @@ TEST(ScriptErrors, NameTheCallsTheyCameThrough) {
 TEST(Program, HelpDescribesABuiltInFunction) {
   RunResult result = runZyl({"-e", "help(mean)\nhelp(\"strlen\")"});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "built-in function mean(array)\n  the mean of the elements, as float64\n"
-                        "built-in function strlen(text)\n  the length of the text in bytes\n");
+  EXPECT_EQ(result.out,
+            "built-in function mean(array)\n  the mean of the elements, as float64\n"
+            "built-in function strlen(text)\n  the length of the text in bytes\n");
   result = runZyl({"-e", "help(nosuch)"});
   EXPECT_EQ(result.err, "-e:1: help: no class or built-in function named NOSUCH\n");
 }
@@ -191,7 +202,8 @@ TEST(Program, HelpDescribesABuiltInFunction) {
 // ---------------------------------------------------------------- starting zyl
 
 TEST(Program, PassesScriptArgumentsAndExitStatus) {
-  const std::string path = writeScratchFile("args.zyl", "print(len(args), args)\nexit(int32(args[1]))\nprint(\"no\")\n");
+  const std::string path =
+      writeScratchFile("args.zyl", "print(len(args), args)\nexit(int32(args[1]))\nprint(\"no\")\n");
   RunResult result = runZyl({path, "first arg", "3"});
   EXPECT_EQ(result.out, "2 [\"first arg\", \"3\"]\n");
   EXPECT_EQ(result.status, 3);
@@ -218,9 +230,11 @@ TEST(Program, ReportsAMissingScriptOrModule) {
   // A directory or an unknown option is a usage error (status 2, as Python
   // gives for an unknown option), with the usage text.
   const std::string usageText = "usage: zyl [--no-modules] script.zyl";
-  for (const auto& [argument, message] : {std::pair<std::string, std::string>{scratchDir(), "zyl: " + scratchDir() + " is a directory (expected a script file)"},
-                                          {"--bogus", "zyl: unknown option --bogus"},
-                                          {"-x", "zyl: unknown option -x"}}) {
+  for (const auto& [argument, message] :
+       {std::pair<std::string, std::string>{scratchDir(),
+                                            "zyl: " + scratchDir() + " is a directory (expected a script file)"},
+        {"--bogus", "zyl: unknown option --bogus"},
+        {"-x", "zyl: unknown option -x"}}) {
     result = runZyl({argument});
     EXPECT_EQ(result.status, 2) << argument;
     EXPECT_EQ(result.out, "") << argument;
@@ -282,17 +296,20 @@ TEST(Program, PixelRowsAndFailedConstructorsAreAsDocumented) {
   const fs::path module = fs::path(ZYL_PROGRAM).parent_path() / "zyl_orvo.so";
   const std::string sample = "/usr/lib/python3/dist-packages/pydicom/data/test_files/CT_small.dcm";
   if (!fs::exists(module) || !fs::exists(sample)) GTEST_SKIP() << "needs the DICOM module and pydicom's samples";
-  const std::string script =
-      "f = new ZYLffOrvo(\"" + sample + "\")\n"
-      "px = f.GetPixelData()\n"
-      "top = f.GetPixelData(ORDER=1)\n"
-      "print(dims(px), px[0, 0], px[5, 0], px[0, -1], top[0, 0], top[5, 0], top[0, -1])\n"
-      "try {\n  g = new ZYLffOrvo(\"" + scratchDir() + "/missing.dcm\")\n  print(\"opened\")\n} catch e {\n  print(\"caught\")\n}\n";
+  const std::string script = "f = new ZYLffOrvo(\"" + sample +
+                             "\")\n"
+                             "px = f.GetPixelData()\n"
+                             "top = f.GetPixelData(ORDER=1)\n"
+                             "print(dims(px), px[0, 0], px[5, 0], px[0, -1], top[0, 0], top[5, 0], top[0, -1])\n"
+                             "try {\n  g = new ZYLffOrvo(\"" +
+                             scratchDir() +
+                             "/missing.dcm\")\n  print(\"opened\")\n} catch e {\n  print(\"caught\")\n}\n";
   RunResult result = runZyl({"-e", script}, false, ZYL_PROGRAM);
   ASSERT_EQ(result.status, 0) << result.err;
-  const std::string python = "/usr/bin/python3 -c \"import pydicom; a = pydicom.dcmread('" + sample +
-                             "').pixel_array; print([a.shape[1], a.shape[0]], a[-1, 0], a[-1, 5], a[0, 0], a[0, 0], a[0, 5], a[-1, 0])\" > " +
-                             scratchDir() + "/rows.txt 2>&1";
+  const std::string python =
+      "/usr/bin/python3 -c \"import pydicom; a = pydicom.dcmread('" + sample +
+      "').pixel_array; print([a.shape[1], a.shape[0]], a[-1, 0], a[-1, 5], a[0, 0], a[0, 0], a[0, 5], a[-1, 0])\" > " +
+      scratchDir() + "/rows.txt 2>&1";
   if (std::system(python.c_str()) != 0) GTEST_SKIP() << "pydicom is not installed";
   std::ifstream expected(scratchDir() + "/rows.txt");
   std::string pydicomLine;
@@ -355,7 +372,8 @@ Png readPng(const std::string& path) {
 TEST(Files, WritePngScalesSixteenBitImagesToTheirRange) {
   const std::string path = scratchDir() + "/grey16.png";
   // 3 x 2, values 100 .. 600: the minimum becomes 0 and the maximum 65535.
-  RunResult result = runZyl({"-e", "im = uint16(reshape(range(6), 3, 2) * 100 + 100)\nwrite_png(\"" + path + "\", im)"});
+  RunResult result =
+      runZyl({"-e", "im = uint16(reshape(range(6), 3, 2) * 100 + 100)\nwrite_png(\"" + path + "\", im)"});
   ASSERT_EQ(result.status, 0) << result.err;
   Png png = readPng(path);
   ASSERT_EQ(png.width, 3u);

@@ -19,7 +19,7 @@ Variable vector(Type type, std::initializer_list<double> values) {
 }
 
 TEST(Promotion, TakesTheHigherTypeOfTheOrder) {
-  const Type order[] = {Type::Byte, Type::Int16, Type::UInt16, Type::Int32, Type::UInt32,
+  const Type order[] = {Type::Byte,  Type::Int16,  Type::UInt16,  Type::Int32,  Type::UInt32,
                         Type::Int64, Type::UInt64, Type::Float32, Type::Float64};
   for (size_t i = 0; i < std::size(order); ++i)
     for (size_t j = 0; j < std::size(order); ++j) {
@@ -27,22 +27,28 @@ TEST(Promotion, TakesTheHigherTypeOfTheOrder) {
       Variable scalarResult = binaryOperation(BinaryOp::Add, convert(Variable::ofInt32(1), order[i]),
                                               convert(Variable::ofInt32(2), order[j]));
       EXPECT_EQ(scalarResult.type(), order[std::max(i, j)]);
-      Variable arrayResult = binaryOperation(BinaryOp::Multiply, vector(order[i], {1, 2}), convert(Variable::ofInt32(3), order[j]));
+      Variable arrayResult =
+          binaryOperation(BinaryOp::Multiply, vector(order[i], {1, 2}), convert(Variable::ofInt32(3), order[j]));
       EXPECT_EQ(arrayResult.type(), order[std::max(i, j)]);
       EXPECT_EQ(formatValue(arrayResult), isFloating(order[std::max(i, j)]) ? "[3.0, 6.0]" : "[3, 6]");
     }
 }
 
 TEST(Arithmetic, WrapsIntegersAndSaturatesConversions) {
-  EXPECT_EQ(formatValue(binaryOperation(BinaryOp::Add, vector(Type::Byte, {255, 128}), vector(Type::Byte, {1, 128}))), "[0, 0]");
-  EXPECT_EQ(formatValue(binaryOperation(BinaryOp::Multiply, vector(Type::UInt16, {65535}), vector(Type::UInt16, {65535}))), "[1]");
+  EXPECT_EQ(formatValue(binaryOperation(BinaryOp::Add, vector(Type::Byte, {255, 128}), vector(Type::Byte, {1, 128}))),
+            "[0, 0]");
+  EXPECT_EQ(
+      formatValue(binaryOperation(BinaryOp::Multiply, vector(Type::UInt16, {65535}), vector(Type::UInt16, {65535}))),
+      "[1]");
   EXPECT_EQ(formatValue(binaryOperation(BinaryOp::Subtract, Variable::ofInt64(INT64_MIN), Variable::ofInt64(1))),
             std::to_string(INT64_MAX));
   EXPECT_EQ(formatValue(binaryOperation(BinaryOp::Divide, Variable::ofInt32(INT32_MIN), Variable::ofInt32(-1))),
             std::to_string(INT32_MIN));
-  EXPECT_EQ(formatValue(convert(vector(Type::Float64, {-1e300, 1e300, 2.9, -2.9}), Type::Int16)), "[-32768, 32767, 2, -2]");
+  EXPECT_EQ(formatValue(convert(vector(Type::Float64, {-1e300, 1e300, 2.9, -2.9}), Type::Int16)),
+            "[-32768, 32767, 2, -2]");
   EXPECT_EQ(formatValue(convert(vector(Type::Int32, {-1, 256}), Type::Byte)), "[255, 0]");
-  EXPECT_THROW(binaryOperation(BinaryOp::Modulo, vector(Type::Int16, {1, 2}), vector(Type::Int16, {1, 0})), ScriptError);
+  EXPECT_THROW(binaryOperation(BinaryOp::Modulo, vector(Type::Int16, {1, 2}), vector(Type::Int16, {1, 0})),
+               ScriptError);
   EXPECT_EQ(formatValue(binaryOperation(BinaryOp::Divide, Variable::ofFloat64(1), Variable::ofFloat64(0))), "inf");
 }
 

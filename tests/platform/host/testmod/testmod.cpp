@@ -16,9 +16,9 @@ struct TestInstance {
   int64_t bottom;
 };
 
-const HostStructTag kTestTags[] = {
-    {"ZYLTEST_TOP", HostType::Int64}, {"COUNTER", HostType::Int32},   {"NAME", HostType::String},
-    {"DATA", HostType::Pointer},      {"ZYLTEST_BOTTOM", HostType::Int64}, {nullptr, HostType::Undefined}};
+const HostStructTag kTestTags[] = {{"ZYLTEST_TOP", HostType::Int64},    {"COUNTER", HostType::Int32},
+                                   {"NAME", HostType::String},          {"DATA", HostType::Pointer},
+                                   {"ZYLTEST_BOTTOM", HostType::Int64}, {nullptr, HostType::Undefined}};
 
 struct TestRecord {
   zyl::HostString tag;
@@ -26,8 +26,10 @@ struct TestRecord {
   double scale;
 };
 
-const HostStructTag kRecordTags[] = {
-    {"TAG", HostType::String}, {"VALUE", HostType::Int32}, {"SCALE", HostType::Float64}, {nullptr, HostType::Undefined}};
+const HostStructTag kRecordTags[] = {{"TAG", HostType::String},
+                                     {"VALUE", HostType::Int32},
+                                     {"SCALE", HostType::Float64},
+                                     {nullptr, HostType::Undefined}};
 
 const HostMessageDef kMessages[] = {{"ZYL_M_TEST_ERRS1", "%N %s"}, {"ZYL_M_TEST_ERRS2", "%N %s, %s"}};
 
@@ -36,9 +38,7 @@ zyl::StructDef* gRecordDef = nullptr;
 int32_t gCleanups = 0;
 int32_t gReleases = 0;
 
-TestInstance* instance(HostVar* object) {
-  return static_cast<TestInstance*>(HostObjectInstance(object, "ZYLTEST"));
-}
+TestInstance* instance(HostVar* object) { return static_cast<TestInstance*>(HostObjectInstance(object, "ZYLTEST")); }
 
 void releaseInstance(void* data) {
   auto* self = static_cast<TestInstance*>(data);
@@ -184,15 +184,33 @@ HostVar* testArray(int, HostVar* argv[], zyl::KeywordList*) {
   void* data = nullptr;
   HostVar* result = HostMakeTempVector(type, n, 1, &data);
   switch (type) {
-    case zyl::Type::Byte: fillRamp<uint8_t>(data, n); break;
-    case zyl::Type::Int16: fillRamp<int16_t>(data, n); break;
-    case zyl::Type::UInt16: fillRamp<uint16_t>(data, n); break;
-    case zyl::Type::Int32: fillRamp<int32_t>(data, n); break;
-    case zyl::Type::UInt32: fillRamp<uint32_t>(data, n); break;
-    case zyl::Type::Int64: fillRamp<int64_t>(data, n); break;
-    case zyl::Type::UInt64: fillRamp<uint64_t>(data, n); break;
-    case zyl::Type::Float32: fillRamp<float>(data, n); break;
-    default: fillRamp<double>(data, n); break;
+    case zyl::Type::Byte:
+      fillRamp<uint8_t>(data, n);
+      break;
+    case zyl::Type::Int16:
+      fillRamp<int16_t>(data, n);
+      break;
+    case zyl::Type::UInt16:
+      fillRamp<uint16_t>(data, n);
+      break;
+    case zyl::Type::Int32:
+      fillRamp<int32_t>(data, n);
+      break;
+    case zyl::Type::UInt32:
+      fillRamp<uint32_t>(data, n);
+      break;
+    case zyl::Type::Int64:
+      fillRamp<int64_t>(data, n);
+      break;
+    case zyl::Type::UInt64:
+      fillRamp<uint64_t>(data, n);
+      break;
+    case zyl::Type::Float32:
+      fillRamp<float>(data, n);
+      break;
+    default:
+      fillRamp<double>(data, n);
+      break;
   }
   return result;
 }

@@ -18,9 +18,8 @@ namespace zyl::codec::test {
 
 namespace fs = std::filesystem;
 
-ImageDescription describe(std::uint16_t rows, std::uint16_t columns, std::uint16_t samples,
-                          std::uint16_t bitsAllocated, std::uint16_t bitsStored,
-                          std::uint16_t pixelRepresentation, std::uint32_t frames,
+ImageDescription describe(std::uint16_t rows, std::uint16_t columns, std::uint16_t samples, std::uint16_t bitsAllocated,
+                          std::uint16_t bitsStored, std::uint16_t pixelRepresentation, std::uint32_t frames,
                           std::string photometric) {
   ImageDescription image;
   image.rows = rows;
@@ -50,8 +49,8 @@ Bytes syntheticFrame(const ImageDescription& image, unsigned seed) {
     const double r = static_cast<double>(i / image.columns);
     const double c = static_cast<double>(i % image.columns);
     for (std::size_t s = 0; s < spp; ++s) {
-      const double wave = 0.5 + 0.45 * std::sin(r / 9.0 + static_cast<double>(s)) *
-                                    std::cos(c / 13.0 + static_cast<double>(seed % 7));
+      const double wave =
+          0.5 + 0.45 * std::sin(r / 9.0 + static_cast<double>(s)) * std::cos(c / 13.0 + static_cast<double>(seed % 7));
       long value = lo + std::lround(wave * range) + noise(random);
       if (i == 0) value = lo;  // the extremes of the range occur
       if (i == 1) value = hi;
@@ -70,8 +69,7 @@ long sampleAt(const ImageDescription& image, const Bytes& frame, std::size_t i) 
   long raw = 0;
   for (std::size_t b = bytes; b-- > 0;) raw = raw << 8 | frame[i * bytes + b];
   raw &= (1L << image.bitsStored) - 1;
-  if (image.pixelRepresentation == 1 && (raw & (1L << (image.bitsStored - 1))))
-    raw -= 1L << image.bitsStored;
+  if (image.pixelRepresentation == 1 && (raw & (1L << (image.bitsStored - 1)))) raw -= 1L << image.bitsStored;
   return raw;
 }
 
@@ -101,16 +99,16 @@ void putImageAttributes(DcmItem& dataset, const ImageDescription& image) {
   if (image.frames > 1) dataset.putAndInsertString(DCM_NumberOfFrames, std::to_string(image.frames).c_str());
 }
 
-void writeCompressedFile(const fs::path& file, const ImageDescription& image, const Bytes& frames,
-                         Syntax syntax, const EncodeOptions& options) {
+void writeCompressedFile(const fs::path& file, const ImageDescription& image, const Bytes& frames, Syntax syntax,
+                         const EncodeOptions& options) {
   DcmFileFormat fileFormat;
   DcmDataset& dataset = *fileFormat.getDataset();
   char uid[100];
   // Multi-frame images need a multi-frame storage class, or GDCM will not write them.
-  const char* sopClass = image.frames == 1                ? UID_SecondaryCaptureImageStorage
-                         : image.samplesPerPixel == 3     ? UID_MultiframeTrueColorSecondaryCaptureImageStorage
-                         : image.bitsAllocated == 8       ? UID_MultiframeGrayscaleByteSecondaryCaptureImageStorage
-                                                          : UID_MultiframeGrayscaleWordSecondaryCaptureImageStorage;
+  const char* sopClass = image.frames == 1            ? UID_SecondaryCaptureImageStorage
+                         : image.samplesPerPixel == 3 ? UID_MultiframeTrueColorSecondaryCaptureImageStorage
+                         : image.bitsAllocated == 8   ? UID_MultiframeGrayscaleByteSecondaryCaptureImageStorage
+                                                      : UID_MultiframeGrayscaleWordSecondaryCaptureImageStorage;
   dataset.putAndInsertString(DCM_SOPClassUID, sopClass);
   dataset.putAndInsertString(DCM_SOPInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT));
   dataset.putAndInsertString(DCM_StudyInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_STUDY_UID_ROOT));

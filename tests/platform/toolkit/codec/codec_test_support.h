@@ -21,9 +21,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 using zyl::test::TempDir;
 
-ImageDescription describe(std::uint16_t rows, std::uint16_t columns, std::uint16_t samples,
-                          std::uint16_t bitsAllocated, std::uint16_t bitsStored,
-                          std::uint16_t pixelRepresentation, std::uint32_t frames = 1,
+ImageDescription describe(std::uint16_t rows, std::uint16_t columns, std::uint16_t samples, std::uint16_t bitsAllocated,
+                          std::uint16_t bitsStored, std::uint16_t pixelRepresentation, std::uint32_t frames = 1,
                           std::string photometric = "");
 
 // Smooth gradients plus a little noise, covering the full range of Bits
@@ -45,8 +44,8 @@ void putImageAttributes(DcmItem& dataset, const ImageDescription& image);
 
 // A secondary capture DICOM file holding `frames` (native, all frames)
 // compressed with `syntax`.
-void writeCompressedFile(const std::filesystem::path& file, const ImageDescription& image,
-                         const Bytes& frames, Syntax syntax, const EncodeOptions& options = {});
+void writeCompressedFile(const std::filesystem::path& file, const ImageDescription& image, const Bytes& frames,
+                         Syntax syntax, const EncodeOptions& options = {});
 
 // The tool that decodes a syntax into an uncompressed file, and its options:
 // dcmdjpeg, gdcmconv --raw (JPEG 2000), dcmdrle, dcmdjpls.

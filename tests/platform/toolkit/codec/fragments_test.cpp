@@ -25,9 +25,7 @@ Bytes codestreamLike(std::size_t size, bool closed) {
   return bytes;
 }
 
-std::vector<Fragment> views(const std::vector<Bytes>& fragments) {
-  return {fragments.begin(), fragments.end()};
-}
+std::vector<Fragment> views(const std::vector<Bytes>& fragments) { return {fragments.begin(), fragments.end()}; }
 
 Errc errorOf(const auto& call) {
   try {
@@ -59,9 +57,16 @@ TEST(FrameIndex, OffsetTableGroupsFragments) {
 
 TEST(FrameIndex, EndMarkersGroupFragmentsWhenTheTableIsMissingOrWrong) {
   // Frame 0 spans three fragments, frame 1 one (padded after its EOI), frame 2 two.
-  const std::vector<Bytes> fragments{codestreamLike(10, false), Bytes(6, 0x22), Bytes{0x44, 0x44, 0xFF, 0xD9},
-                                     [] { auto b = codestreamLike(9, true); b.push_back(0); return b; }(),
-                                     codestreamLike(6, false), Bytes{0x55, 0xFF, 0xD9, 0x00}};
+  const std::vector<Bytes> fragments{codestreamLike(10, false),
+                                     Bytes(6, 0x22),
+                                     Bytes{0x44, 0x44, 0xFF, 0xD9},
+                                     [] {
+                                       auto b = codestreamLike(9, true);
+                                       b.push_back(0);
+                                       return b;
+                                     }(),
+                                     codestreamLike(6, false),
+                                     Bytes{0x55, 0xFF, 0xD9, 0x00}};
   const std::vector<std::uint32_t> misaligned{0, 7, 50};
   for (const auto& table : {std::vector<std::uint32_t>{}, misaligned}) {
     const FrameIndex index = FrameIndex::build(table, views(fragments), 3);

@@ -54,12 +54,14 @@ Outcome decodeGuarded(Syntax syntax, ImageDescription image, const Bytes& codest
 }
 
 class MalformedInput : public testing::TestWithParam<Sample> {
-protected:
+ protected:
   void SetUp() override {
     const Sample& s = GetParam();
     encoded_ = encodeFrame(s.syntax, s.image, syntheticFrame(s.image, 21));
   }
-  Outcome decode(const Bytes& codestream) { return decodeGuarded(GetParam().syntax, GetParam().image, codestream, encoded_); }
+  Outcome decode(const Bytes& codestream) {
+    return decodeGuarded(GetParam().syntax, GetParam().image, codestream, encoded_);
+  }
   EncodedFrame encoded_;
 };
 
@@ -176,7 +178,7 @@ const SampleStream kDecodeOnly[] = {
 };
 
 class DecodeOnlyMalformed : public testing::TestWithParam<SampleStream> {
-protected:
+ protected:
   void SetUp() override {
     DcmFileFormat file;
     const std::string path = std::string(ZYL_PYDICOM_TEST_FILES) + "/" + GetParam().file;
@@ -214,8 +216,8 @@ TEST_P(DecodeOnlyMalformed, IntactTruncatedAndCorruptedData) {
   EXPECT_EQ(decode({}).code, Errc::corrupt_codestream);
   // Cut short anywhere: refused (an RLE segment cut at its end may still fill
   // the frame with the pad byte gone), never a write past the frame.
-  for (std::size_t keep : {std::size_t{1}, std::size_t{40}, std::size_t{63}, std::size_t{64},
-                           codestream_.size() / 2, codestream_.size() - 20}) {
+  for (std::size_t keep : {std::size_t{1}, std::size_t{40}, std::size_t{63}, std::size_t{64}, codestream_.size() / 2,
+                           codestream_.size() - 20}) {
     EXPECT_TRUE(decode(Bytes(codestream_.begin(), codestream_.begin() + static_cast<std::ptrdiff_t>(keep))).threw)
         << "kept " << keep << " of " << codestream_.size();
   }
@@ -250,10 +252,10 @@ TEST_P(DecodeOnlyMalformed, LyingRleHeaders) {
   };
   const std::uint32_t size = static_cast<std::uint32_t>(codestream_.size());
   const Lie lies[] = {
-      {0, segments + 1, Errc::geometry_mismatch},  // more segments than the image has bytes per pixel
-      {0, 16, Errc::geometry_mismatch},            // beyond the fifteen the header holds
-      {1, 0, Errc::corrupt_codestream},            // a segment inside the header
-      {1, size, Errc::corrupt_codestream},         // a segment at the end of the data
+      {0, segments + 1, Errc::geometry_mismatch},        // more segments than the image has bytes per pixel
+      {0, 16, Errc::geometry_mismatch},                  // beyond the fifteen the header holds
+      {1, 0, Errc::corrupt_codestream},                  // a segment inside the header
+      {1, size, Errc::corrupt_codestream},               // a segment at the end of the data
       {segments, size + 100, Errc::corrupt_codestream},  // the last segment beyond the data
       {segments, 0xFFFFFFFF, Errc::corrupt_codestream},
   };

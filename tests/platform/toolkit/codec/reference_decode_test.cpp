@@ -55,8 +55,8 @@ TEST_P(ReferenceDecode, EveryFrameMatchesTheReferenceTool) {
 
   TempDir temp;
   const fs::path reference = temp.path() / "reference.dcm";
-  const std::string command = std::string(tool) + options + "'" + sample.path.string() + "' '" +
-                              reference.string() + "'";
+  const std::string command =
+      std::string(tool) + options + "'" + sample.path.string() + "' '" + reference.string() + "'";
   const int toolStatus = run(command, temp.path() / "tool.log");
 
   DcmFileFormat original;

@@ -133,7 +133,8 @@ INSTANTIATE_TEST_SUITE_P(Jpeg, ToolInterop,
                          interopName);
 // Pillow decodes 8-bit JPEG only: not 12-bit extended, not lossless.
 INSTANTIATE_TEST_SUITE_P(JpegPillow, ToolInterop,
-                         testing::Combine(testing::ValuesIn(kJpegCases, kJpegCases + 2), testing::Values("pydicom_pillow")),
+                         testing::Combine(testing::ValuesIn(kJpegCases, kJpegCases + 2),
+                                          testing::Values("pydicom_pillow")),
                          interopName);
 INSTANTIATE_TEST_SUITE_P(Jpeg2000, ToolInterop,
                          testing::Combine(testing::ValuesIn(kJ2kCases),

@@ -30,22 +30,22 @@ std::string fileSyntax(const std::string& path);
 // A run-time service list with one service per (toolkit service, syntax)
 // pair, SCU role; freed with the object.
 struct RuntimeList {
-    std::string name;
-    std::vector<std::string> services, syntaxLists;
-    RuntimeList(const std::string& prefix, const std::vector<std::pair<std::string, MC_TRANSFER_SYNTAX>>& entries);
-    ~RuntimeList();
-    RuntimeList(const RuntimeList&) = delete;
-    RuntimeList& operator=(const RuntimeList&) = delete;
+  std::string name;
+  std::vector<std::string> services, syntaxLists;
+  RuntimeList(const std::string& prefix, const std::vector<std::pair<std::string, MC_TRANSFER_SYNTAX>>& entries);
+  ~RuntimeList();
+  RuntimeList(const RuntimeList&) = delete;
+  RuntimeList& operator=(const RuntimeList&) = delete;
 };
 
 // dcmqrscp (called "QRSCP") with its own configuration and database, filled
 // with `files` by storescu; it moves to `destinationAet` on loopback at
 // `destinationPort`.
 struct ArchiveScp {
-    TempDir dir;
-    int port;
-    std::unique_ptr<ChildProcess> process;
-    ArchiveScp(const std::vector<std::string>& files, const std::string& destinationAet, int destinationPort);
+  TempDir dir;
+  int port;
+  std::unique_ptr<ChildProcess> process;
+  ArchiveScp(const std::vector<std::string>& files, const std::string& destinationAet, int destinationPort);
 };
 
 // Makes our toolkit listen on `port` for callers of `title` (registered as an

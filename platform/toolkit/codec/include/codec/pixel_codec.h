@@ -36,42 +36,42 @@ namespace zyl::codec {
 // ---------------------------------------------------------------- errors
 
 enum class Errc {
-  unsupported_syntax = 1,   // not one of the compressed syntaxes, or encoding a decode-only one
-  unsupported_image,        // samples, bits or photometric the codec cannot carry
-  bit_depth_too_large,      // the syntax would silently reduce the bit depth
-  signed_lossy_jpeg,        // lossy JPEG wraps two's complement data around zero
-  missing_attribute,        // a required Image Pixel attribute is absent or unreadable
-  invalid_image,            // attributes inconsistent or beyond the limits
+  unsupported_syntax = 1,  // not one of the compressed syntaxes, or encoding a decode-only one
+  unsupported_image,       // samples, bits or photometric the codec cannot carry
+  bit_depth_too_large,     // the syntax would silently reduce the bit depth
+  signed_lossy_jpeg,       // lossy JPEG wraps two's complement data around zero
+  missing_attribute,       // a required Image Pixel attribute is absent or unreadable
+  invalid_image,           // attributes inconsistent or beyond the limits
   frame_out_of_range,
-  no_pixel_data,            // Pixel Data absent or not encapsulated
-  fragments_mismatch,       // fragments cannot be grouped into the stated frames
-  corrupt_codestream,       // malformed or truncated compressed data
-  geometry_mismatch,        // codestream disagrees with rows/columns/samples/bits
-  buffer_too_small,         // caller's buffer smaller than one frame
-  codec_failure,            // the underlying codec library failed
+  no_pixel_data,       // Pixel Data absent or not encapsulated
+  fragments_mismatch,  // fragments cannot be grouped into the stated frames
+  corrupt_codestream,  // malformed or truncated compressed data
+  geometry_mismatch,   // codestream disagrees with rows/columns/samples/bits
+  buffer_too_small,    // caller's buffer smaller than one frame
+  codec_failure,       // the underlying codec library failed
 };
 
 // Short name of a code ("bit_depth_too_large"), for messages.
 std::string_view errcName(Errc code) noexcept;
 
 class CodecError : public std::runtime_error {
-public:
+ public:
   CodecError(Errc code, const std::string& what);
   Errc code() const noexcept { return code_; }
 
-private:
+ private:
   Errc code_;
 };
 
 // ---------------------------------------------------------------- syntaxes
 
 enum class Syntax {
-  jpeg_baseline,   // 1.2.840.10008.1.2.4.50, 8 bits
-  jpeg_extended,   // 1.2.840.10008.1.2.4.51, up to 12 bits
-  jpeg_lossless,   // 1.2.840.10008.1.2.4.70, selection value 1, 2 to 16 bits
-  j2k_lossless,    // 1.2.840.10008.1.2.4.90, reversible 5/3
-  j2k,             // 1.2.840.10008.1.2.4.91, irreversible 9/7
-  rle,             // 1.2.840.10008.1.2.5, decoded only
+  jpeg_baseline,          // 1.2.840.10008.1.2.4.50, 8 bits
+  jpeg_extended,          // 1.2.840.10008.1.2.4.51, up to 12 bits
+  jpeg_lossless,          // 1.2.840.10008.1.2.4.70, selection value 1, 2 to 16 bits
+  j2k_lossless,           // 1.2.840.10008.1.2.4.90, reversible 5/3
+  j2k,                    // 1.2.840.10008.1.2.4.91, irreversible 9/7
+  rle,                    // 1.2.840.10008.1.2.5, decoded only
   jpeg_ls_lossless,       // 1.2.840.10008.1.2.4.80, decoded only
   jpeg_ls_near_lossless,  // 1.2.840.10008.1.2.4.81, decoded only
 };
@@ -100,9 +100,7 @@ struct ImageDescription {
   std::string photometric = "MONOCHROME2";
 
   std::size_t bytesPerSample() const noexcept { return bitsAllocated > 16 ? 4 : bitsAllocated > 8 ? 2 : 1; }
-  std::size_t frameBytes() const noexcept {
-    return std::size_t{rows} * columns * samplesPerPixel * bytesPerSample();
-  }
+  std::size_t frameBytes() const noexcept { return std::size_t{rows} * columns * samplesPerPixel * bytesPerSample(); }
 };
 
 // Reads the Image Pixel attributes. Rows, Columns, Samples per Pixel and Bits
@@ -124,7 +122,7 @@ using Fragment = std::span<const std::uint8_t>;
 
 // Which fragments make up each frame.
 class FrameIndex {
-public:
+ public:
   struct Range {
     std::size_t first = 0;  // index into the fragment list
     std::size_t count = 0;
@@ -135,23 +133,21 @@ public:
   // starts in increasing order; otherwise frames are one per fragment when the
   // counts agree, all fragments when there is one frame, else fragments are
   // grouped by the codestream end marker (FFD9) closing each frame.
-  static FrameIndex build(std::span<const std::uint32_t> offsetTable,
-                          std::span<const Fragment> fragments, std::uint32_t frames);
+  static FrameIndex build(std::span<const std::uint32_t> offsetTable, std::span<const Fragment> fragments,
+                          std::uint32_t frames);
 
   // The same from fragment lengths alone; `fragmentAt` supplies a fragment's
   // bytes only when frames must be found by their end markers.
-  static FrameIndex build(std::span<const std::uint32_t> offsetTable,
-                          std::span<const std::size_t> fragmentLengths, std::uint32_t frames,
-                          const std::function<Fragment(std::size_t)>& fragmentAt);
+  static FrameIndex build(std::span<const std::uint32_t> offsetTable, std::span<const std::size_t> fragmentLengths,
+                          std::uint32_t frames, const std::function<Fragment(std::size_t)>& fragmentAt);
 
   std::size_t frameCount() const noexcept { return ranges_.size(); }
   Range range(std::size_t frame) const;
 
   // The frame's codestream: its fragments concatenated.
-  std::vector<std::uint8_t> codestream(std::span<const Fragment> fragments,
-                                       std::size_t frame) const;
+  std::vector<std::uint8_t> codestream(std::span<const Fragment> fragments, std::size_t frame) const;
 
-private:
+ private:
   std::vector<Range> ranges_;
 };
 
@@ -170,23 +166,22 @@ struct DecodedFormat {
 // JPEG 2000 accepts raw codestreams and JP2 files; signed samples follow
 // Pixel Representation, sign-extending from the codestream precision when the
 // codestream says unsigned.
-DecodedFormat decodeFrame(Syntax syntax, const ImageDescription& image,
-                          std::span<const std::uint8_t> codestream,
+DecodedFormat decodeFrame(Syntax syntax, const ImageDescription& image, std::span<const std::uint8_t> codestream,
                           std::span<std::uint8_t> out);
 
 // ---------------------------------------------------------------- encoding
 
 struct EncodeOptions {
-  int jpegQuality = 90;            // 1..100, lossy JPEG
-  double j2kCompressionRatio = 10; // target ratio for lossy JPEG 2000 (> 1)
+  int jpegQuality = 90;             // 1..100, lossy JPEG
+  double j2kCompressionRatio = 10;  // target ratio for lossy JPEG 2000 (> 1)
 };
 
 // What encoding changes in the data set; applyEncodedAttributes() writes it.
 struct EncodedAttributes {
-  std::string photometric;                 // e.g. YBR_FULL_422, YBR_RCT, YBR_ICT
-  std::uint16_t planarConfiguration = 0;   // codestreams are colour-by-pixel
+  std::string photometric;                // e.g. YBR_FULL_422, YBR_RCT, YBR_ICT
+  std::uint16_t planarConfiguration = 0;  // codestreams are colour-by-pixel
   bool lossy = false;
-  std::string lossyMethod;                 // ISO_10918_1 or ISO_15444_1
+  std::string lossyMethod;  // ISO_10918_1 or ISO_15444_1
 };
 
 struct EncodedFrame {
@@ -196,8 +191,7 @@ struct EncodedFrame {
 
 // Encodes one frame of native pixels (image.frameBytes() bytes, little-endian,
 // planar configuration as the description says).
-EncodedFrame encodeFrame(Syntax syntax, const ImageDescription& image,
-                         std::span<const std::uint8_t> frame,
+EncodedFrame encodeFrame(Syntax syntax, const ImageDescription& image, std::span<const std::uint8_t> frame,
                          const EncodeOptions& options = {});
 
 // Throws unless `syntax` can carry the image without damage: Baseline takes
@@ -210,7 +204,7 @@ void checkEncodable(Syntax syntax, const ImageDescription& image);
 // Builds encapsulated Pixel Data frame by frame: an offset table item (filled
 // or empty), then one item per frame.
 class EncapsulatedWriter {
-public:
+ public:
   explicit EncapsulatedWriter(bool fillOffsetTable = true);
   ~EncapsulatedWriter();
   EncapsulatedWriter(const EncapsulatedWriter&) = delete;
@@ -225,7 +219,7 @@ public:
   // so take compressedBytes() for the compression ratio before.
   void install(DcmItem& dataset, Syntax syntax);
 
-private:
+ private:
   bool fillOffsetTable_;
   std::unique_ptr<DcmPixelSequence> sequence_;
   std::vector<std::uint32_t> offsets_;
@@ -236,14 +230,13 @@ private:
 // Writes what encoding changed: Photometric Interpretation, Planar
 // Configuration (colour only) and, for lossy syntaxes, Lossy Image
 // Compression "01", Lossy Image Compression Ratio and Method.
-void applyEncodedAttributes(DcmItem& dataset, const EncodedAttributes& attributes,
-                            double compressionRatio);
+void applyEncodedAttributes(DcmItem& dataset, const EncodedAttributes& attributes, double compressionRatio);
 
 // Decodes frames of a data set's encapsulated Pixel Data one at a time;
 // decoding frame n touches only the fragments of frame n. The reader points
 // into the data set, which must outlive it and keep its Pixel Data unchanged.
 class FrameReader {
-public:
+ public:
   FrameReader(DcmItem& dataset, Syntax syntax);
 
   const ImageDescription& image() const noexcept { return image_; }
@@ -252,7 +245,7 @@ public:
 
   DecodedFormat decode(std::uint32_t frame, std::span<std::uint8_t> out) const;
 
-private:
+ private:
   Syntax syntax_;
   ImageDescription image_;
   DcmPixelSequence* sequence_ = nullptr;  // owned by the data set
