@@ -205,6 +205,84 @@ TEST(HostConversions, ConvertTypesOfScalarsAndArrays) {
   for (HostVar* v : {n, s, strings, ints, back}) HostFreeTemporary(v);
 }
 
+// Numeric arrays convert element by element as numpy's astype does within range:
+// floating values truncate toward zero, integers wrap, uint64 keeps its magnitude.
+TEST(HostConversions, NumericArraysConvertElementwise) {
+  struct Case {
+    Type from;
+    std::vector<double> values;
+    Type to;
+    std::vector<double> expected;
+  };
+  const std::vector<Case> cases{
+      {Type::Float64, {2.9, -3.7, 0.0}, Type::Int32, {2, -3, 0}},
+      {Type::Float32, {1.5, -0.25}, Type::Float64, {1.5, -0.25}},
+      {Type::Int16, {-1, 300}, Type::UInt16, {65535, 300}},
+      {Type::Int32, {-7, 70000}, Type::Float32, {-7, 70000}},
+      {Type::UInt16, {65535}, Type::Int64, {65535}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(zyl::typeName(c.from) + std::string(" to ") + zyl::typeName(c.to));
+    void* data = nullptr;
+    HostVar* source = HostMakeTempVector(c.from, static_cast<int64_t>(c.values.size()), 1, &data);
+    for (size_t k = 0; k < c.values.size(); ++k) {
+      const double v = c.values[k];
+      switch (c.from) {
+        case Type::Float64:
+          static_cast<double*>(data)[k] = v;
+          break;
+        case Type::Float32:
+          static_cast<float*>(data)[k] = static_cast<float>(v);
+          break;
+        case Type::Int16:
+          static_cast<int16_t*>(data)[k] = static_cast<int16_t>(v);
+          break;
+        case Type::Int32:
+          static_cast<int32_t*>(data)[k] = static_cast<int32_t>(v);
+          break;
+        default:
+          static_cast<uint16_t*>(data)[k] = static_cast<uint16_t>(v);
+          break;
+      }
+    }
+    HostVar* converted = HostConvertType(source, c.to);
+    ASSERT_TRUE(converted->isArray());
+    ASSERT_EQ(converted->array()->elemType(), c.to);
+    for (size_t k = 0; k < c.expected.size(); ++k) {
+      double got = 0;
+      switch (c.to) {
+        case Type::Int32:
+          got = converted->array()->as<int32_t>()[k];
+          break;
+        case Type::Float64:
+          got = converted->array()->as<double>()[k];
+          break;
+        case Type::UInt16:
+          got = converted->array()->as<uint16_t>()[k];
+          break;
+        case Type::Float32:
+          got = converted->array()->as<float>()[k];
+          break;
+        default:
+          got = static_cast<double>(converted->array()->as<int64_t>()[k]);
+          break;
+      }
+      EXPECT_EQ(got, c.expected[k]) << "element " << k;
+    }
+    HostFreeTemporary(converted);
+    HostFreeTemporary(source);
+  }
+
+  // The largest uint64 keeps its magnitude in a double instead of turning negative.
+  void* data = nullptr;
+  HostVar* big = HostMakeTempVector(Type::UInt64, 1, 1, &data);
+  static_cast<uint64_t*>(data)[0] = UINT64_MAX;
+  HostVar* asDouble = HostConvertType(big, Type::Float64);
+  EXPECT_EQ(asDouble->array()->as<double>()[0], 18446744073709551615.0);
+  HostFreeTemporary(asDouble);
+  HostFreeTemporary(big);
+}
+
 TEST(HostStrings, BoundedCopiesReportTheFullLength) {
   char buf[8];
   EXPECT_EQ(HostStringCopy(buf, "abcdefghij", sizeof buf), 10u);
