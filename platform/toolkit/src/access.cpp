@@ -170,20 +170,6 @@ Uint16 containerUint16(DcmItem& container, const DcmTagKey& tag, Uint16 fallback
   return value;
 }
 
-// Checks the state of an attribute before a value of it is read.
-void requireValues(const Attribute& attribute) {
-  switch (attribute.state) {
-    case AttributeState::Absent:
-      fail(MC_INVALID_TAG);
-    case AttributeState::Empty:
-      fail(MC_EMPTY_VALUE);
-    case AttributeState::Null:
-      fail(MC_NULL_VALUE);
-    case AttributeState::Valued:
-      break;
-  }
-}
-
 int assignItemId(Target& target, DcmItem* item) {
   auto& ids = target.root().itemIds;
   if (auto it = ids.find(item); it != ids.end()) return it->second;
@@ -224,6 +210,24 @@ void attachItem(Target& target, DcmSequenceOfItems& sequence, int itemId) {
 }
 
 }  // namespace
+
+MC_STATUS valuesStatus(const Attribute& attribute) {
+  switch (attribute.state) {
+    case AttributeState::Absent:
+      return MC_INVALID_TAG;
+    case AttributeState::Empty:
+      return MC_EMPTY_VALUE;
+    case AttributeState::Null:
+      return MC_NULL_VALUE;
+    case AttributeState::Valued:
+      break;
+  }
+  return MC_NORMAL_COMPLETION;
+}
+
+void requireValues(const Attribute& attribute) {
+  if (const MC_STATUS status = valuesStatus(attribute); status != MC_NORMAL_COMPLETION) fail(status);
+}
 
 // ---- Target -------------------------------------------------------------
 
@@ -433,16 +437,7 @@ bool readTextValue(const Attribute& attribute, unsigned long number, OFString& t
 
 MC_STATUS locateCursorValue(Target& target, const DcmTagKey& tag, bool next, CursorValue& cursor) {
   cursor.attribute = findAttribute(target, tag);
-  switch (cursor.attribute.state) {
-    case AttributeState::Absent:
-      return MC_INVALID_TAG;
-    case AttributeState::Empty:
-      return MC_EMPTY_VALUE;
-    case AttributeState::Null:
-      return MC_NULL_VALUE;
-    case AttributeState::Valued:
-      break;
-  }
+  if (const MC_STATUS status = valuesStatus(cursor.attribute); status != MC_NORMAL_COMPLETION) return status;
   const ContainerState& state = target.root().state(cursor.attribute.container);
   cursor.number = 1;
   if (next) cursor.number = state.valueCursorTag == tag ? state.valueCursorNext : 2;

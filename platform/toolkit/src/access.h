@@ -92,6 +92,11 @@ struct WriteOptions {
 };
 
 Attribute findAttribute(Target& target, const DcmTagKey& tag);
+// MC_INVALID_TAG, MC_EMPTY_VALUE or MC_NULL_VALUE for an attribute with no
+// value to read, MC_NORMAL_COMPLETION for one with values.
+MC_STATUS valuesStatus(const Attribute& attribute);
+// Fails with valuesStatus() unless the attribute has values.
+void requireValues(const Attribute& attribute);
 int valueCount(const Attribute& attribute);
 // Length in bytes of value `number` (1-based).
 unsigned long valueLength(Attribute& attribute, int number);

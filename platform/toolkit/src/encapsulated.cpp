@@ -147,16 +147,7 @@ std::optional<E_TransferSyntax> encapsulation(DcmPixelData& pixels) {
 
 // The pixel data an attribute holds, failing as the value getters do.
 DcmPixelData& pixelData(const Attribute& attribute) {
-  switch (attribute.state) {
-    case AttributeState::Absent:
-      fail(MC_INVALID_TAG);
-    case AttributeState::Empty:
-      fail(MC_EMPTY_VALUE);
-    case AttributeState::Null:
-      fail(MC_NULL_VALUE);
-    case AttributeState::Valued:
-      break;
-  }
+  requireValues(attribute);
   if (!attribute.element || attribute.element->ident() != EVR_PixelData) fail(MC_INCOMPATIBLE_VR);
   return *static_cast<DcmPixelData*>(attribute.element);
 }

@@ -45,16 +45,7 @@ MC_STATUS countOf(int id, const Address& address, int* count) {
   Target target = Target::open(id);
   Attribute attribute = findAttribute(target, address.resolve(target));
   *count = 0;
-  switch (attribute.state) {
-    case AttributeState::Absent:
-      return MC_INVALID_TAG;
-    case AttributeState::Empty:
-      return MC_EMPTY_VALUE;
-    case AttributeState::Null:
-      return MC_NULL_VALUE;
-    case AttributeState::Valued:
-      break;
-  }
+  if (const MC_STATUS status = valuesStatus(attribute); status != MC_NORMAL_COMPLETION) return status;
   *count = valueCount(attribute);
   return MC_NORMAL_COMPLETION;
 }
