@@ -1,6 +1,7 @@
 #include "access.h"
 
 #include "limits.h"
+#include "scan.h"
 
 #include <charconv>
 #include <cmath>
@@ -14,26 +15,10 @@ namespace {
 enum class VrClass { MultiText, SingleText, Integer, Float, Tag, Binary, Sequence };
 
 VrClass classify(DcmEVR vr) {
+  // LT, ST, UT and UR hold one text, backslashes included.
+  if (isTextVr(vr))
+    return vr == EVR_LT || vr == EVR_ST || vr == EVR_UT || vr == EVR_UR ? VrClass::SingleText : VrClass::MultiText;
   switch (vr) {
-    case EVR_AE:
-    case EVR_AS:
-    case EVR_CS:
-    case EVR_DA:
-    case EVR_DS:
-    case EVR_DT:
-    case EVR_IS:
-    case EVR_LO:
-    case EVR_PN:
-    case EVR_SH:
-    case EVR_TM:
-    case EVR_UI:
-    case EVR_UC:
-      return VrClass::MultiText;
-    case EVR_LT:
-    case EVR_ST:
-    case EVR_UT:
-    case EVR_UR:
-      return VrClass::SingleText;
     case EVR_SS:
     case EVR_US:
     case EVR_SL:
