@@ -222,19 +222,27 @@ std::optional<std::vector<std::string>> NamesUnder(const DOMDocument& document, 
   return names;
 }
 
-int CountNames(const ConfigDocument& document, const XMLCh* listName, int& count, std::string_view failure,
-               std::string_view path, std::span<char> message) {
-  ClearMessage(message);
-  count = 0;
-  const auto fail = [&] { return Fail(message, failure, {path}); };
+// Hands the names under listName to use; fail() when there is no document or
+// no such list.
+template <class OnFailure, class Use>
+int WithNames(const ConfigDocument& document, const XMLCh* listName, const OnFailure& fail, const Use& use) {
   const State* state = StateOf(document);
   if (state == nullptr) return fail();
   return Guarded(fail, [&] {
     const auto names = NamesUnder(*state->document, listName);
     if (!names) return fail();
-    count = static_cast<int>(names->size());
+    use(*names);
     return kOk;
   });
+}
+
+int CountNames(const ConfigDocument& document, const XMLCh* listName, int& count, std::string_view failure,
+               std::string_view path, std::span<char> message) {
+  ClearMessage(message);
+  count = 0;
+  const auto fail = [&] { return Fail(message, failure, {path}); };
+  return WithNames(document, listName, fail,
+                   [&](const std::vector<std::string>& names) { count = static_cast<int>(names.size()); });
 }
 
 int ReadNames(const ConfigDocument& document, const XMLCh* listName, std::span<CfgText> entries,
@@ -242,13 +250,8 @@ int ReadNames(const ConfigDocument& document, const XMLCh* listName, std::span<C
   ClearMessage(message);
   for (CfgText& entry : entries) entry = CfgText();
   const auto fail = [&] { return Fail(message, failure, {path}); };
-  const State* state = StateOf(document);
-  if (state == nullptr) return fail();
-  return Guarded(fail, [&] {
-    const auto names = NamesUnder(*state->document, listName);
-    if (!names) return fail();
-    for (std::size_t i = 0; i < names->size() && i < entries.size(); ++i) entries[i].assign((*names)[i]);
-    return kOk;
+  return WithNames(document, listName, fail, [&](const std::vector<std::string>& names) {
+    for (std::size_t i = 0; i < names.size() && i < entries.size(); ++i) entries[i].assign(names[i]);
   });
 }
 
@@ -488,15 +491,10 @@ int ServiceListExists(const ConfigDocument& document, std::string_view name, boo
   ClearMessage(message);
   found = false;
   const auto fail = [&] { return Fail(message, msg::kServiceListExists, {name, path}); };
-  const State* state = StateOf(document);
-  if (state == nullptr) return fail();
-  return Guarded(fail, [&] {
-    const auto names = NamesUnder(*state->document, kServiceLists);
-    if (!names) return fail();
-    for (const std::string& listName : *names) {
+  return WithNames(document, kServiceLists, fail, [&](const std::vector<std::string>& names) {
+    for (const std::string& listName : names) {
       if (listName == name) found = true;
     }
-    return kOk;
   });
 }
 
