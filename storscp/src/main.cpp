@@ -58,6 +58,28 @@ bool OpenManager(svc::Manager& manager) {
   return true;
 }
 
+// Says how opening the service's entry went; true when it is open.
+bool SayOpened(int error) {
+  if (error != svc::kOk) {
+    std::printf("Unable to open the service entry, error %d\n", error);
+    return false;
+  }
+  std::printf("Service entry opened\n");
+  return true;
+}
+
+// Stops the service, saying so, and returns the stop's error; a service that
+// was not running is left for the caller to mention.
+int StopService(svc::Service& service) {
+  svc::Status status;
+  const int error = service.control(svc::Control::Stop, status);
+  if (error == svc::kOk)
+    std::printf("Service stopped\n");
+  else if (error != svc::kErrorServiceNotActive)
+    std::printf("Unable to stop the service, error %d\n", error);
+  return error;
+}
+
 void Install() {
   std::printf("Attempting to install and start the service...\n");
   svc::Manager manager;
@@ -69,20 +91,9 @@ void Install() {
     std::printf("Service entry created\n");
   } else if (error == svc::kErrorServiceExists || error == svc::kErrorDuplicateServiceName) {
     std::printf("Service entry already exists, error %d\n", error);
-    error = manager.openService(service, kServiceName, svc::kServiceAllAccess);
-    if (error != svc::kOk) {
-      std::printf("Unable to open the service entry, error %d\n", error);
-      return;
-    }
-    std::printf("Service entry opened\n");
-    svc::Status status;
-    error = service.control(svc::Control::Stop, status);
-    if (error == svc::kOk) {
-      std::printf("Service stopped\n");
-    } else if (error != svc::kErrorServiceNotActive) {
-      std::printf("Unable to stop the service, error %d\n", error);
-      return;
-    }
+    if (!SayOpened(manager.openService(service, kServiceName, svc::kServiceAllAccess))) return;
+    error = StopService(service);
+    if (error != svc::kOk && error != svc::kErrorServiceNotActive) return;
     if ((error = service.changeConfig(config)) != svc::kOk) {
       std::printf("Unable to update the service entry, error %d\n", error);
       return;
@@ -115,21 +126,12 @@ void Uninstall() {
     std::printf("Service not installed\n");
     return;
   }
-  if (error != svc::kOk) {
-    std::printf("Unable to open the service entry, error %d\n", error);
-    return;
-  }
-  std::printf("Service entry opened\n");
-  svc::Status status;
-  error = service.control(svc::Control::Stop, status);
-  if (error == svc::kOk) {
-    std::printf("Service stopped\n");
-  } else if (error == svc::kErrorServiceNotActive) {
+  if (!SayOpened(error)) return;
+  error = StopService(service);
+  if (error == svc::kErrorServiceNotActive)
     std::printf("Service not running\n");
-  } else {
-    std::printf("Unable to stop the service, error %d\n", error);
+  else if (error != svc::kOk)
     return;
-  }
   error = service.remove();
   if (error == svc::kOk)
     std::printf("Service entry deleted\n");
