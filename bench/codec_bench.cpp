@@ -213,27 +213,7 @@ const char* syntaxName(Syntax s) {
   return "?";
 }
 
-E_TransferSyntax dcmtkSyntax(Syntax s) {
-  switch (s) {
-    case Syntax::jpeg_baseline:
-      return EXS_JPEGProcess1;
-    case Syntax::jpeg_extended:
-      return EXS_JPEGProcess2_4;
-    case Syntax::jpeg_lossless:
-      return EXS_JPEGProcess14SV1;
-    case Syntax::j2k_lossless:
-      return EXS_JPEG2000LosslessOnly;
-    case Syntax::j2k:
-      return EXS_JPEG2000;
-    case Syntax::rle:
-      return EXS_RLELossless;
-    case Syntax::jpeg_ls_lossless:
-      return EXS_JPEGLSLossless;
-    case Syntax::jpeg_ls_near_lossless:
-      return EXS_JPEGLSLossy;
-  }
-  return EXS_Unknown;
-}
+E_TransferSyntax dcmtkSyntax(Syntax s) { return DcmXfer(std::string(zyl::codec::uidOf(s)).c_str()).getXfer(); }
 
 void check(const OFCondition& c, const char* what) {
   if (c.bad()) throw std::runtime_error(std::string(what) + ": " + c.text());

@@ -28,12 +28,6 @@ constexpr std::array<std::pair<Syntax, E_TransferSyntax>, 8> kDcmtkSyntaxes{{
     {Syntax::jpeg_ls_near_lossless, EXS_JPEGLSLossy},
 }};
 
-E_TransferSyntax dcmtkSyntax(Syntax syntax) noexcept {
-  for (const auto& [candidate, xfer] : kDcmtkSyntaxes)
-    if (candidate == syntax) return xfer;
-  return EXS_Unknown;
-}
-
 std::uint16_t requiredUint16(DcmItem& dataset, const DcmTagKey& tag, const char* name) {
   Uint16 value = 0;
   if (dataset.findAndGetUint16(tag, value).bad()) fail(Errc::missing_attribute, name);
@@ -47,6 +41,12 @@ std::uint16_t optionalUint16(DcmItem& dataset, const DcmTagKey& tag, std::uint16
 
 }  // namespace
 
+E_TransferSyntax detail::dcmtkSyntaxOf(Syntax syntax) noexcept {
+  for (const auto& [candidate, xfer] : kDcmtkSyntaxes)
+    if (candidate == syntax) return xfer;
+  return EXS_Unknown;
+}
+
 std::optional<Syntax> syntaxFromUid(std::string_view uid) noexcept {
   while (!uid.empty() && (uid.back() == ' ' || uid.back() == '\0')) uid.remove_suffix(1);
   for (const auto& [syntax, xfer] : kDcmtkSyntaxes)
@@ -55,12 +55,12 @@ std::optional<Syntax> syntaxFromUid(std::string_view uid) noexcept {
 }
 
 std::string_view uidOf(Syntax syntax) noexcept {
-  const E_TransferSyntax xfer = dcmtkSyntax(syntax);
+  const E_TransferSyntax xfer = detail::dcmtkSyntaxOf(syntax);
   return xfer == EXS_Unknown ? std::string_view() : DcmXfer(xfer).getXferID();
 }
 
 bool isLossy(Syntax syntax) noexcept {
-  const E_TransferSyntax xfer = dcmtkSyntax(syntax);
+  const E_TransferSyntax xfer = detail::dcmtkSyntaxOf(syntax);
   return xfer != EXS_Unknown && DcmXfer(xfer).isLossy();
 }
 

@@ -3,12 +3,18 @@
 
 #include "codec/pixel_codec.h"
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 
 namespace zyl::codec::detail {
+
+// DCMTK's syntax of each of ours; EXS_Unknown for none.
+E_TransferSyntax dcmtkSyntaxOf(Syntax syntax) noexcept;
 
 // Limits on untrusted input, in one place.
 // Largest frame we decode or encode: 512 MiB, well above a 16-bit RGB

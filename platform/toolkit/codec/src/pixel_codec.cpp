@@ -18,25 +18,9 @@ using detail::fail;
 namespace {
 
 E_TransferSyntax dcmtkSyntax(Syntax syntax) {
-  switch (syntax) {
-    case Syntax::jpeg_baseline:
-      return EXS_JPEGProcess1;
-    case Syntax::jpeg_extended:
-      return EXS_JPEGProcess2_4;
-    case Syntax::jpeg_lossless:
-      return EXS_JPEGProcess14SV1;
-    case Syntax::j2k_lossless:
-      return EXS_JPEG2000LosslessOnly;
-    case Syntax::j2k:
-      return EXS_JPEG2000;
-    case Syntax::rle:
-      return EXS_RLELossless;
-    case Syntax::jpeg_ls_lossless:
-      return EXS_JPEGLSLossless;
-    case Syntax::jpeg_ls_near_lossless:
-      return EXS_JPEGLSLossy;
-  }
-  fail(Errc::unsupported_syntax, "unknown syntax");
+  const E_TransferSyntax xfer = detail::dcmtkSyntaxOf(syntax);
+  if (xfer == EXS_Unknown) fail(Errc::unsupported_syntax, "unknown syntax");
+  return xfer;
 }
 
 void checkSyntax(Syntax syntax) {

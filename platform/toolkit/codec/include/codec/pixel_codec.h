@@ -66,14 +66,14 @@ class CodecError : public std::runtime_error {
 // ---------------------------------------------------------------- syntaxes
 
 enum class Syntax {
-  jpeg_baseline,          // 1.2.840.10008.1.2.4.50, 8 bits
-  jpeg_extended,          // 1.2.840.10008.1.2.4.51, up to 12 bits
-  jpeg_lossless,          // 1.2.840.10008.1.2.4.70, selection value 1, 2 to 16 bits
-  j2k_lossless,           // 1.2.840.10008.1.2.4.90, reversible 5/3
-  j2k,                    // 1.2.840.10008.1.2.4.91, irreversible 9/7
-  rle,                    // 1.2.840.10008.1.2.5, decoded only
-  jpeg_ls_lossless,       // 1.2.840.10008.1.2.4.80, decoded only
-  jpeg_ls_near_lossless,  // 1.2.840.10008.1.2.4.81, decoded only
+  jpeg_baseline,          // JPEG Baseline (process 1), 8 bits
+  jpeg_extended,          // JPEG Extended (processes 2 and 4), up to 12 bits
+  jpeg_lossless,          // JPEG Lossless, selection value 1, 2 to 16 bits
+  j2k_lossless,           // JPEG 2000 lossless only, reversible 5/3
+  j2k,                    // JPEG 2000, irreversible 9/7
+  rle,                    // RLE Lossless, decoded only
+  jpeg_ls_lossless,       // JPEG-LS lossless, decoded only
+  jpeg_ls_near_lossless,  // JPEG-LS near-lossless, decoded only
 };
 
 // The syntax of a Transfer Syntax UID; nullopt for every other UID (the
