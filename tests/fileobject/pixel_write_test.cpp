@@ -298,5 +298,11 @@ TEST_F(PixelWrite, ChangesThatAreRefused) {
   EXPECT_EQ(elements<int16_t>(pixels(written)), elements<int16_t>(pixels(source)));
 }
 
+TEST_F(PixelWrite, LossyJpeg2000IsNotReencoded) {
+  // dcmdump reads 693_J2KI.dcm as JPEG 2000 (irreversible, 1.2.840.10008.1.2.4.91): lossy pixels stay as they are.
+  Variable f = make(tmp("j2ki.dcm").string(), {kw("CLONE", (kCorpus / "693_J2KI.dcm").string())});
+  EXPECT_TRUE(contains(changeError(f, "1.2.840.10008.1.2.1"), "Error: Existing format is lossy.")) << tmp("j2ki.dcm");
+}
+
 }  // namespace
 }  // namespace fotest
