@@ -23,12 +23,10 @@ const HostStructTag kElementTags[] = {{"TAG", T::String},     {"DESCRIPTION", T:
                                       {"GROUPNUM", T::Int32}, {"LEVEL", T::Int32},        {"VALUE", T::String},
                                       {nullptr, T::Undefined}};
 
-const StructureSpec kInstance{"ZYLFFORVO", kFileTags,         sizeof(FileInstance),
-                              true,        "ORVONOPIXELDATA", offsetof(FileInstance, noPixelData)};
-const StructureSpec kElement{
+const StructureLayout kInstance{"ZYLFFORVO", kFileTags,         sizeof(FileInstance),
+                                true,        "ORVONOPIXELDATA", offsetof(FileInstance, noPixelData)};
+const StructureLayout kElement{
     "ZYLFFORVOELEMENT", kElementTags, sizeof(ElementRecord), false, "VALUE", offsetof(ElementRecord, value)};
-
-const zyl::StructDef* gElement = nullptr;
 
 // Argument counts include the object itself.
 const std::array kFunctions{
@@ -65,13 +63,9 @@ const std::array kProcedures{
 
 }  // namespace
 
-bool defineStructures() {
-  if (!defineClass(kInstance, releaseNothing)) return false;
-  gElement = defineStructure(kElement);
-  return gElement != nullptr;
-}
+bool defineStructures() { return defineClass(kInstance, releaseNothing) && defineStructure(kElement) != nullptr; }
 
-const zyl::StructDef* elementStructure() { return gElement; }
+const zyl::StructDef* elementStructure() { return HostFindStructure(kElement.name); }
 
 ClassRoutines routines() { return {kFunctions, kProcedures}; }
 

@@ -2,16 +2,16 @@
 
 namespace orvo {
 
-const zyl::StructDef* defineStructure(const StructureSpec& spec) {
-  zyl::StructDef* def = HostDefineStructure(spec.name, spec.tags);
-  if (def == nullptr || def->size() != spec.mirrorSize ||
-      HostStructFieldOffset(def, spec.probeField) != spec.probeOffset)
+const zyl::StructDef* defineStructure(const StructureLayout& layout) {
+  zyl::StructDef* def = HostDefineStructure(layout.name, layout.tags);
+  if (def == nullptr || def->size() != layout.mirrorSize ||
+      HostStructFieldOffset(def, layout.probeField) != layout.probeOffset)
     return nullptr;
-  if (spec.isClass && def->classRecord() == nullptr) def->setClassRecord(HostClassRecordCreate(spec.name));
+  if (layout.isClass && def->classRecord() == nullptr) def->setClassRecord(HostClassRecordCreate(layout.name));
   return def;
 }
 
-bool defineClass(const StructureSpec& instance, HostReleaseCallback release) {
+bool defineClass(const StructureLayout& instance, HostReleaseCallback release) {
   const zyl::StructDef* def = defineStructure(instance);
   if (def == nullptr) return false;
   HostSetClassReleaseCallback(def->classRecord(), release);

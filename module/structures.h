@@ -14,7 +14,7 @@ namespace orvo {
 template <typename Instance>
 struct ClassTraits;
 
-struct StructureSpec {
+struct StructureLayout {
   const char* name;
   const HostStructTag* tags;
   size_t mirrorSize;
@@ -24,15 +24,15 @@ struct StructureSpec {
   size_t probeOffset;
 };
 
-// Defines a structure, creating the class record of a class structure that
+// Defines the structure of `layout`, creating the class record of a class structure that
 // has none yet (one a module loaded before us defined keeps its record).
 // nullptr when the host refuses the definition or lays it out differently
 // from its mirror.
-const zyl::StructDef* defineStructure(const StructureSpec& spec);
+const zyl::StructDef* defineStructure(const StructureLayout& layout);
 
 // Defines a class's instance structure with defineStructure and sets the
 // class's release callback; false when the definition fails.
-bool defineClass(const StructureSpec& instance, HostReleaseCallback release);
+bool defineClass(const StructureLayout& instance, HostReleaseCallback release);
 
 // File, query and storage client objects own nothing the host does not
 // release itself (a file object's data set goes with its Cleanup, which the

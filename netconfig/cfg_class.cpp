@@ -21,12 +21,10 @@ const HostStructTag kCfgAeTags[] = {
     {"APPLENTITYNAME", T::String},  {"AET", T::String},         {"HOSTNAME", T::String}, {"PORT", T::UInt32},
     {"SERVICELISTNAME", T::String}, {"SERVICETYPE", T::String}, {nullptr, T::Undefined}};
 
-const StructureSpec kInstance{"ZYLFFORVOCFG", kCfgTags,          sizeof(CfgInstance),
-                              true,           "ORVOCFGXMLDIRTY", offsetof(CfgInstance, xmlDirty)};
-const StructureSpec kAeRecord{
+const StructureLayout kInstance{"ZYLFFORVOCFG", kCfgTags,          sizeof(CfgInstance),
+                                true,           "ORVOCFGXMLDIRTY", offsetof(CfgInstance, xmlDirty)};
+const StructureLayout kAeRecord{
     "ZYLFFORVOCFGAE", kCfgAeTags, sizeof(CfgAeRecord), false, "SERVICETYPE", offsetof(CfgAeRecord, serviceType)};
-
-const zyl::StructDef* gAeRecord = nullptr;
 
 // Argument counts include the object itself.
 const std::array kFunctions{
@@ -52,13 +50,9 @@ const std::array kProcedures{
 }  // namespace
 
 // A configuration object's document goes with the object.
-bool defineStructures() {
-  if (!defineClass(kInstance, releaseCfgInstance)) return false;
-  gAeRecord = defineStructure(kAeRecord);
-  return gAeRecord != nullptr;
-}
+bool defineStructures() { return defineClass(kInstance, releaseCfgInstance) && defineStructure(kAeRecord) != nullptr; }
 
-const zyl::StructDef* aeRecordStructure() { return gAeRecord; }
+const zyl::StructDef* aeRecordStructure() { return HostFindStructure(kAeRecord.name); }
 
 ClassRoutines routines() { return {kFunctions, kProcedures}; }
 

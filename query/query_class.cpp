@@ -47,14 +47,12 @@ const HostStructTag kQueryResultTags[] = {{"PATIENT_NAME", T::String},
                                           {"SERIES_DESCRIPTION", T::String},
                                           {nullptr, T::Undefined}};
 
-const StructureSpec kInstance{"ZYLFFORVOQUERY",       kQueryTags,
-                              sizeof(QueryInstance),  true,
-                              "ORVOQUERYINSTANCENUM", offsetof(QueryInstance, instanceNum)};
-const StructureSpec kResults{"ZYLFFORVOQRESULTS",       kQueryResultTags,
-                             sizeof(QueryResultRecord), false,
-                             "SERIES_DESCRIPTION",      offsetof(QueryResultRecord, seriesDescription)};
-
-const zyl::StructDef* gResults = nullptr;
+const StructureLayout kInstance{"ZYLFFORVOQUERY",       kQueryTags,
+                                sizeof(QueryInstance),  true,
+                                "ORVOQUERYINSTANCENUM", offsetof(QueryInstance, instanceNum)};
+const StructureLayout kResults{"ZYLFFORVOQRESULTS",       kQueryResultTags,
+                               sizeof(QueryResultRecord), false,
+                               "SERIES_DESCRIPTION",      offsetof(QueryResultRecord, seriesDescription)};
 
 // Argument counts include the object itself.
 const std::array kFunctions{
@@ -81,13 +79,9 @@ const std::array kProcedures{
 
 }  // namespace
 
-bool defineStructures() {
-  if (!defineClass(kInstance, releaseNothing)) return false;
-  gResults = defineStructure(kResults);
-  return gResults != nullptr;
-}
+bool defineStructures() { return defineClass(kInstance, releaseNothing) && defineStructure(kResults) != nullptr; }
 
-const zyl::StructDef* resultsStructure() { return gResults; }
+const zyl::StructDef* resultsStructure() { return HostFindStructure(kResults.name); }
 
 ClassRoutines routines() { return {kFunctions, kProcedures}; }
 

@@ -16,9 +16,9 @@ const HostStructTag kStorScuTags[] = {{"ZYLFFORVOSTORSCU_TOP", T::Int64},    {"O
                                       {"ORVOSTORSCUCB", T::String},          {"ORVOSTORSCUCBDATA", T::Pointer},
                                       {"ZYLFFORVOSTORSCU_BOTTOM", T::Int64}, {nullptr, T::Undefined}};
 
-const StructureSpec kInstance{"ZYLFFORVOSTORSCU",      kStorScuTags,
-                              sizeof(StorScuInstance), true,
-                              "ORVOSTORSCUCBDATA",     offsetof(StorScuInstance, callbackData)};
+const StructureLayout kInstance{"ZYLFFORVOSTORSCU",      kStorScuTags,
+                                sizeof(StorScuInstance), true,
+                                "ORVOSTORSCUCBDATA",     offsetof(StorScuInstance, callbackData)};
 
 // Argument counts include the object itself.
 const std::array kFunctions{
