@@ -1,5 +1,5 @@
 // Parse and read: the toolkit's C interface against DCMTK alone, over the
-// pydicom test files. Each iteration takes every Part 10 file of the corpus
+// pydicom test files. Each iteration takes every DICOM file of the corpus
 // that DCMTK loads, parses it from memory and reads ten common attributes.
 // Both sides read the same bytes held in memory; neither touches the disk.
 //
@@ -154,7 +154,7 @@ struct Corpus {
   std::size_t totalBytes = 0;
 };
 
-// Part 10 files under the corpus directory that DCMTK parses from memory and
+// DICOM files under the corpus directory that DCMTK parses from memory and
 // the toolkit opens; files only one side reads are reported and left out.
 // (Both sides then do the same work; the counts of attributes found may
 // differ where an attribute is empty or has a binary VR such as UN, which

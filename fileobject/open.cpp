@@ -1,4 +1,4 @@
-// Loading a data set from disk: format detection, Part 10 files read through
+// Loading a data set from disk: format detection, DICOM files read through
 // the toolkit's file reader, and data sets without preamble streamed with the
 // syntax their meta group names or one found by trial.
 #include <algorithm>
@@ -81,7 +81,7 @@ bool readChunk(ReadContext& ctx, int* size, int* isLast) {
   return true;
 }
 
-// The toolkit's reader of Part 10 files. Pads an odd last chunk with one
+// The toolkit's reader of DICOM files. Pads an odd last chunk with one
 // zero byte and notes that it did.
 MC_STATUS part10Reader(const char* name, void* userInfo, int* dataSize, void** dataBuffer, int isFirst,
                        int* isLast) noexcept {
@@ -318,7 +318,7 @@ bool detectFormat(const std::string& name, const Reporter& r, Detection& d) {
   return false;
 }
 
-// The message for a failed read of a Part 10 file.
+// The message for a failed read of a DICOM file.
 void sayOpenFailed(const Reporter& r, const std::string& name, MC_STATUS status) {
   r.say(kErrs3,
         status == MC_INVALID_FILE ? "Error: MC_Open_File failed - invalid Dicom Part 10 file"

@@ -1,4 +1,4 @@
-// Storing received objects: each is written as a Part 10 file into a depot
+// Storing received objects: each is written as a DICOM file into a depot
 // file of its own and renamed into the storage directory when it is complete
 // and (unless the build turns it off) flushed to disk.
 #pragma once

@@ -84,7 +84,7 @@ class FileObjectTest : public ::testing::Test {
 
   fs::path tmp(const std::string& name) const { return dir_->path() / name; }
 
-  // A Part 10 file (explicit VR little endian) made by dump2dcm from dump lines.
+  // A DICOM file (explicit VR little endian) made by dump2dcm from dump lines.
   fs::path fromDump(const std::string& name, const std::string& lines) {
     const fs::path text = tmp(name + ".txt");
     const fs::path out = tmp(name);

@@ -1,4 +1,4 @@
-// Opening files: Part 10 files, data sets without preamble (with and without
+// Opening files: DICOM files, data sets without preamble (with and without
 // a meta group), the odd-length warning, and malformed input of every kind.
 #include <cstring>
 #include <algorithm>

@@ -49,7 +49,7 @@ class PixelData : public FileObjectTest {
     return bytes;
   }
 
-  // A Part 10 file (explicit VR little endian) of that image, made by dump2dcm.
+  // A DICOM file (explicit VR little endian) of that image, made by dump2dcm.
   fs::path image(const std::string& name, const Geometry& g) {
     const fs::path raw = tmp(name + ".raw");
     writeBytes(raw, storedBytes(g));

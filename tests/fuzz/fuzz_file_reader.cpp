@@ -1,4 +1,4 @@
-// libFuzzer target: bytes as a Part 10 file through MC_Open_File (or up to a
+// libFuzzer target: bytes as a DICOM file through MC_Open_File (or up to a
 // tag), in pieces whose sizes the input's first bytes choose, or from a file
 // by path with long values left in it; everything read is walked, and a file
 // that opens is written back and must open again.

@@ -237,7 +237,7 @@ std::string FileBytes(const fs::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The data set of a Part 10 file whose meta group starts with its group
+// The data set of a DICOM file whose meta group starts with its group
 // length: everything after preamble, "DICM" and the group.
 std::string DataSetBytes(const std::string& file) {
   if (file.size() < 144 || file.compare(128, 4, "DICM") != 0) return {};

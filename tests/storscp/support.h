@@ -127,7 +127,7 @@ std::string AssociateRequest(const std::string& calling, const std::string& call
 // A small secondary capture data set with the given UID and patient name.
 std::string SmallDataSet(const std::string& sopInstance, const std::string& patientName, std::size_t pixelBytes = 64);
 
-// A Part 10 file around `dataSet` (encoded in `transferSyntax`), its meta
+// A DICOM file around `dataSet` (encoded in `transferSyntax`), its meta
 // group naming the given SOP class and instance.
 std::string Part10File(const std::string& sopClass, const std::string& sopInstance, const std::string& dataSet,
                        const std::string& transferSyntax = kImplicitLittleEndian);

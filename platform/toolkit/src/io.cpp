@@ -1,5 +1,5 @@
-// Reading Part 10 files and raw data sets through callers' readers or from a
-// path, and writing Part 10 files through a caller's writer.
+// Reading DICOM files and raw data sets through callers' readers or from a
+// path, and writing DICOM files through a caller's writer.
 #include "access.h"
 #include "settings.h"
 #include "limits.h"
@@ -904,7 +904,7 @@ void putMetaDefault(DcmMetaInfo& meta, DcmDataset& dataset, const DcmTagKey& tag
   if (dataset.findAndGetOFString(source, value).good() && !value.empty()) meta.putAndInsertString(tag, value.c_str());
 }
 
-// Completes the meta group with what a Part 10 file needs and the caller left out.
+// Completes the meta group with what a DICOM file needs and the caller left out.
 void completeMeta(Root& root, E_TransferSyntax xfer) {
   DcmMetaInfo& meta = *root.meta();
   DcmDataset& dataset = *root.dataset();
@@ -960,7 +960,7 @@ std::vector<Uint8> encodeMeta(DcmMetaInfo& meta) {
 }
 
 // Holds a message's command group (0000,xxxx) out of its data set while a
-// file is written: a Part 10 file carries no command fields. They go back in
+// file is written: a DICOM file carries no command fields. They go back in
 // place afterwards, also when the write fails.
 class CommandGroupSetAside {
  public:

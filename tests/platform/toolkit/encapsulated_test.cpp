@@ -608,7 +608,7 @@ TEST(EncapsulatedRefusals, CallsOutOfOrderOrWithWrongFramesGiveStatuses) {
 
 // ---- Malformed encapsulated data -------------------------------------------------------
 
-// A Part 10 file (written by DCMTK) whose encapsulated frames are `fragments`.
+// A DICOM file (written by DCMTK) whose encapsulated frames are `fragments`.
 std::vector<std::uint8_t> fileWithFragments(codec::Syntax syntax, const codec::ImageDescription& image,
                                             const std::vector<ct::Bytes>& fragments, const fs::path& path) {
   DcmFileFormat file;

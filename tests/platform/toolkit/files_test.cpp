@@ -391,7 +391,7 @@ TEST(ToolkitFiles, RawDataSetsStreamIntoMessagesWithinATagRange) {
 
 namespace {
 
-// A minimal Part 10 file written by the toolkit, with `tail` appended to its data set.
+// A minimal DICOM file written by the toolkit, with `tail` appended to its data set.
 std::vector<std::uint8_t> fileWithTail(const std::vector<std::uint8_t>& tail) {
   int id = 0;
   EXPECT_EQ(MC_Create_Empty_File(&id, "x.dcm"), MC_NORMAL_COMPLETION);
@@ -412,7 +412,7 @@ void append32(std::vector<std::uint8_t>& v, std::uint32_t x) { append16(v, x & 0
 TEST(ToolkitFiles, MalformedInputGivesStatusesNotCrashes) {
   initToolkit();
   int id = 0;
-  // Not a Part 10 file, and a file too short for the preamble.
+  // Not a DICOM file, and a file too short for the preamble.
   std::vector<std::uint8_t> garbage(300, 0x41);
   EXPECT_EQ(openFromBytes(garbage, 64, id), MC_INVALID_FILE);
   std::vector<std::uint8_t> tiny(50, 0);

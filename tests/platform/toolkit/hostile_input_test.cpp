@@ -114,7 +114,7 @@ Bytes metaElements(const std::string& syntax) {
   return meta;
 }
 
-// A Part 10 file: preamble, `meta` behind a group length covering it, the data set.
+// A DICOM file: preamble, `meta` behind a group length covering it, the data set.
 std::vector<std::uint8_t> part10WithMeta(const Bytes& meta, const Bytes& dataSet) {
   Bytes file;
   file.zeros(128).text("DICM").tag(0x0002, 0x0000).text("UL").u16(4).u32(static_cast<std::uint32_t>(meta.v.size()));

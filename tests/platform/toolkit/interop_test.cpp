@@ -1,7 +1,7 @@
 // Interoperability over the pydicom test files, against independent readers.
 //
 // Corpus: every file under the pydicom test directory (recursively) that DCMTK
-// loads as a Part 10 file. For each one:
+// loads as a DICOM file. For each one:
 //  * every attribute our layer lists (MC_Get_First/Next_Attribute, items of
 //    sequences included) equals what `dcmdump +L -q -Un +Qn +uc` prints for it
 //    (+uc: an attribute sent as UN is read by its dictionary VR, as ours are):
@@ -32,7 +32,7 @@
 //  * A zero-length value is dcmdump's "(no value available)" and our
 //    MC_NULL_VALUE.
 //  * After writing: group lengths (gggg,0000) are recomputed by the writer and
-//    compare by presence; the meta group may gain the elements a Part 10 file
+//    compare by presence; the meta group may gain the elements a DICOM file
 //    needs (filled in by MC_Write_File); the original's meta elements stay.
 #include "support.h"
 #include "support/process.h"

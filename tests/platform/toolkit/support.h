@@ -36,7 +36,7 @@ struct MemoryWriter {
 };
 MC_STATUS memoryFileWriter(const char*, void* userInfo, int size, void* data, int isFirst, int isLast);
 
-// Opens `bytes` as a Part 10 file through the reader; returns the status.
+// Opens `bytes` as a DICOM file through the reader; returns the status.
 MC_STATUS openFromBytes(const std::vector<std::uint8_t>& bytes, std::size_t chunkSize, int& fileId);
 // Writes `bytes` to a file of the process's own (the same name each time) and
 // opens it by path, values longer than `leaveAbove` left in it.

@@ -1,4 +1,4 @@
-/* Opening a Part 10 file by its path with its long values left in the file
+/* Opening a DICOM file by its path with its long values left in the file
  * until they are used: the toolkit's own addition to the MC_ calls, for
  * reading a few attributes or one frame of a large file, and sending a file
  * without holding its pixel data twice. */

@@ -293,11 +293,11 @@ typedef enum MC_COMMAND {
 
 /* ---- Callbacks ------------------------------------------------------- */
 
-/* Supplies the bytes of a Part 10 file: sets *dataSize, *dataBuffer (valid
+/* Supplies the bytes of a DICOM file: sets *dataSize, *dataBuffer (valid
  * until the next call) and *isLast. */
 typedef MC_STATUS (*MC_File_Reader)(const char* fileName, void* userInfo, int* dataSize, void** dataBuffer, int isFirst,
                                     int* isLast);
-/* Receives the encoded Part 10 file in blocks. */
+/* Receives the encoded DICOM file in blocks. */
 typedef MC_STATUS (*MC_File_Writer)(const char* fileName, void* userInfo, int dataSize, void* dataBuffer, int isFirst,
                                     int isLast);
 /* Supplies the bytes of a raw data set for MC_Stream_To_Message. */
@@ -381,12 +381,12 @@ MC_EXPORT MC_STATUS MC_Free_Item(int itemId);
  * file `messageId`, else MC_INVALID_ITEM_ID. */
 MC_EXPORT MC_STATUS MC_Check_Item_Owner(int messageId, int itemId);
 
-/* Reads a Part 10 file through the reader into the (empty) file object. */
+/* Reads a DICOM file through the reader into the (empty) file object. */
 MC_EXPORT MC_STATUS MC_Open_File(int applicationId, int fileId, void* userInfo, MC_File_Reader reader);
 /* As MC_Open_File, stopping before the first top-level tag at or above stopTag. */
 MC_EXPORT MC_STATUS MC_Open_File_Upto_Tag(int applicationId, int fileId, void* userInfo, uint32_t stopTag,
                                           MC_File_Reader reader);
-/* Writes the file object as a Part 10 file in the syntax its (0002,0010) names. */
+/* Writes the file object as a DICOM file in the syntax its (0002,0010) names. */
 MC_EXPORT MC_STATUS MC_Write_File(int fileId, void* userInfo, MC_File_Writer writer);
 /* Reads a raw data set in the given syntax, keeping the top-level attributes
  * from startTag to stopTag inclusive. */

@@ -52,7 +52,7 @@ struct ArchiveScp {
 // application when new), so that a peer may connect before the waits begin.
 void listenAs(const std::string& title, int port, const char* serviceList);
 
-// Opens a Part 10 file as a C-STORE request message for its SOP class.
+// Opens a DICOM file as a C-STORE request message for its SOP class.
 int openStoreMessage(const std::string& path);
 std::string pydicomFile(const std::string& name);
 // The toolkit service of a file's SOP class.
