@@ -101,43 +101,6 @@ void convertElement(const Variable& element, Type type, void* dst) {
   storeNumber(type, dst, i, d, integral);
 }
 
-// Element k of numeric data, exactly for integers.
-void numberAt(Type type, const std::byte* p, int64_t* i, double* d, bool* integral) {
-  *integral = true;
-  switch (type) {
-    case Type::Byte:
-      *i = *reinterpret_cast<const uint8_t*>(p);
-      break;
-    case Type::Int16:
-      *i = *reinterpret_cast<const int16_t*>(p);
-      break;
-    case Type::UInt16:
-      *i = *reinterpret_cast<const uint16_t*>(p);
-      break;
-    case Type::Int32:
-      *i = *reinterpret_cast<const int32_t*>(p);
-      break;
-    case Type::UInt32:
-      *i = *reinterpret_cast<const uint32_t*>(p);
-      break;
-    case Type::Int64:
-      *i = *reinterpret_cast<const int64_t*>(p);
-      break;
-    case Type::UInt64:
-      *i = static_cast<int64_t>(*reinterpret_cast<const uint64_t*>(p));
-      break;
-    case Type::Float32:
-      *d = *reinterpret_cast<const float*>(p);
-      *integral = false;
-      return;
-    default:
-      *d = *reinterpret_cast<const double*>(p);
-      *integral = false;
-      return;
-  }
-  *d = type == Type::UInt64 ? static_cast<double>(static_cast<uint64_t>(*i)) : static_cast<double>(*i);
-}
-
 // Element k of an array as a one-element scalar variable.
 Variable elementAt(const zyl::Array& array, int64_t k) {
   Variable v;
@@ -247,11 +210,11 @@ HostVar* HostConvertType(HostVar* v, HostType type) {
   if (zyl::isNumeric(source.elemType()) && zyl::isNumeric(type)) {
     // Numbers to numbers without a variable per element (images are large).
     const size_t inSize = source.elemSize();
+    const bool integral = zyl::isInteger(source.elemType());
     for (int64_t k = 0; k < source.count(); ++k) {
       int64_t i = 0;
       double d = 0;
-      bool integral = true;
-      numberAt(source.elemType(), source.data() + inSize * static_cast<size_t>(k), &i, &d, &integral);
+      zyl::elementNumber(source.elemType(), source.data() + inSize * static_cast<size_t>(k), &d, &i);
       storeNumber(type, out + outSize * static_cast<size_t>(k), i, d, integral);
     }
     return result;

@@ -420,8 +420,26 @@ ParsedNumber parseNumber(std::string_view text) {
   return r;
 }
 
-// Element i of numeric data of a type, as double and (exactly, for integers) as int64.
-bool readNumber(Type type, const void* p, double* d, int64_t* i) {
+// Data of a scalar, or of the first element of an array.
+const void* firstElement(const Variable& v, Type* type) {
+  *type = v.type();
+  if (v.isArray()) {
+    if (v.array()->count() == 0 || v.isStruct()) return nullptr;
+    return v.array()->data();
+  }
+  return &v.scalar();
+}
+
+template <typename T>
+void appendChars(std::string* out, T value) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value);
+  out->append(buf, res.ptr);
+}
+
+}  // namespace
+
+bool elementNumber(Type type, const void* p, double* d, int64_t* i) {
   switch (type) {
     case Type::Byte:
       *i = *static_cast<const uint8_t*>(p);
@@ -469,7 +487,7 @@ bool readNumber(Type type, const void* p, double* d, int64_t* i) {
       if (n.integral)
         *i = n.i;
       else
-        readNumber(Type::Float64, &n.d, d, i);
+        elementNumber(Type::Float64, &n.d, d, i);
       return true;
     }
     default:
@@ -479,37 +497,18 @@ bool readNumber(Type type, const void* p, double* d, int64_t* i) {
   return true;
 }
 
-// Data of a scalar, or of the first element of an array.
-const void* firstElement(const Variable& v, Type* type) {
-  *type = v.type();
-  if (v.isArray()) {
-    if (v.array()->count() == 0 || v.isStruct()) return nullptr;
-    return v.array()->data();
-  }
-  return &v.scalar();
-}
-
-template <typename T>
-void appendChars(std::string* out, T value) {
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, value);
-  out->append(buf, res.ptr);
-}
-
-}  // namespace
-
 bool numericValue(const Variable& v, double* out) {
   Type type;
   const void* p = firstElement(v, &type);
   int64_t ignored = 0;
-  return p != nullptr && readNumber(type, p, out, &ignored);
+  return p != nullptr && elementNumber(type, p, out, &ignored);
 }
 
 bool integerValue(const Variable& v, int64_t* out) {
   Type type;
   const void* p = firstElement(v, &type);
   double ignored = 0;
-  return p != nullptr && readNumber(type, p, &ignored, out);
+  return p != nullptr && elementNumber(type, p, &ignored, out);
 }
 
 bool scalarText(const Variable& v, std::string* out) {

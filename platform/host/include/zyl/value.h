@@ -225,6 +225,11 @@ class Variable {
 bool numericValue(const Variable& v, double* out);
 bool integerValue(const Variable& v, int64_t* out);
 
+// One element of type at p as a double and (exactly, for integers) as an
+// int64; floating values truncate toward zero and saturate. False for a type
+// with no numeric reading or a string that is not a number.
+bool elementNumber(Type type, const void* p, double* d, int64_t* i);
+
 // Text of a scalar (or of the first element of an array) as print shows it:
 // integers in decimal, floating values in their shortest exact form, strings
 // as they are. False for undefined values, structures, pointers and objects.
