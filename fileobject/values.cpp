@@ -63,34 +63,12 @@ using PrivateArgs = AddressArgs<AddressKind::Private>;
 
 // ---- typed readers -------------------------------------------------------------
 
-template <typename T>
-zyl::Scalar scalarOf(T v) {
-  zyl::Scalar s{};
-  if constexpr (std::is_same_v<T, int16_t>)
-    s.i16 = v;
-  else if constexpr (std::is_same_v<T, uint16_t>)
-    s.u16 = v;
-  else if constexpr (std::is_same_v<T, int32_t>)
-    s.i32 = v;
-  else if constexpr (std::is_same_v<T, uint32_t>)
-    s.u32 = v;
-  else if constexpr (std::is_same_v<T, int64_t>)
-    s.i64 = v;
-  else if constexpr (std::is_same_v<T, uint64_t>)
-    s.u64 = v;
-  else if constexpr (std::is_same_v<T, float>)
-    s.f32 = v;
-  else
-    s.f64 = v;
-  return s;
-}
-
 // A scalar for one value, a vector for several.
 template <typename T>
 HostVar* numbersResult(Type type, const std::vector<T>& values) {
   if (values.size() == 1) {
     HostVar* v = HostTempVar(type);
-    v->setScalar(type, scalarOf(values[0]));
+    v->setScalar(type, zyl::scalarOf(values[0]));
     return v;
   }
   void* data = nullptr;

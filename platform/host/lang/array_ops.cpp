@@ -106,27 +106,7 @@ To convertValue(From v) {
 template <typename T>
 Variable makeScalar(T v) {
   Variable out;
-  Scalar s;
-  s.u64 = 0;
-  if constexpr (std::is_same_v<T, uint8_t>)
-    s.u8 = v;
-  else if constexpr (std::is_same_v<T, int16_t>)
-    s.i16 = v;
-  else if constexpr (std::is_same_v<T, uint16_t>)
-    s.u16 = v;
-  else if constexpr (std::is_same_v<T, int32_t>)
-    s.i32 = v;
-  else if constexpr (std::is_same_v<T, uint32_t>)
-    s.u32 = v;
-  else if constexpr (std::is_same_v<T, int64_t>)
-    s.i64 = v;
-  else if constexpr (std::is_same_v<T, uint64_t>)
-    s.u64 = v;
-  else if constexpr (std::is_same_v<T, float>)
-    s.f32 = v;
-  else
-    s.f64 = v;
-  out.setScalar(typeOf<T>(), s);
+  out.setScalar(typeOf<T>(), scalarOf(v));
   return out;
 }
 

@@ -6,10 +6,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace zyl {
@@ -156,6 +158,19 @@ union Scalar {
   HostString str;
   uint64_t id;  // Pointer and Object
 };
+
+// The scalar holding a number of C type T in the member of its type (every
+// member starts at the union's first byte).
+template <typename T>
+Scalar scalarOf(T v) {
+  static_assert(std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> || std::is_same_v<T, uint16_t> ||
+                    std::is_same_v<T, int32_t> || std::is_same_v<T, uint32_t> || std::is_same_v<T, int64_t> ||
+                    std::is_same_v<T, uint64_t> || std::is_same_v<T, float> || std::is_same_v<T, double>,
+                "a number type a scalar holds");
+  Scalar s{};
+  std::memcpy(&s, &v, sizeof v);
+  return s;
+}
 
 // A host variable: undefined, a scalar, or an array. Structures are always
 // arrays (one element for a single structure).
