@@ -46,30 +46,12 @@ bool wholeElement(const void* data, Type type, int64_t i, IntegerRange range, in
     }
     return true;
   };
-  const auto at = [&](auto* typed) { return check(typed[i]); };
-  switch (type) {
-    case Type::Byte:
-      return at(static_cast<const uint8_t*>(data));
-    case Type::Int16:
-      return at(static_cast<const int16_t*>(data));
-    case Type::UInt16:
-      return at(static_cast<const uint16_t*>(data));
-    case Type::Int32:
-      return at(static_cast<const int32_t*>(data));
-    case Type::UInt32:
-      return at(static_cast<const uint32_t*>(data));
-    case Type::Int64:
-      return at(static_cast<const int64_t*>(data));
-    case Type::UInt64:
-      return at(static_cast<const uint64_t*>(data));
-    case Type::Float32:
-      return at(static_cast<const float*>(data));
-    case Type::Float64:
-      return at(static_cast<const double*>(data));
-    default:
-      misfit = "?";
-      return false;
-  }
+  return zyl::withNumberType(
+      type, [&](auto c) { return check(static_cast<const typename decltype(c)::type*>(data)[i]); },
+      [&] {
+        misfit = "?";
+        return false;
+      });
 }
 
 }  // namespace

@@ -16,78 +16,15 @@ namespace {
 
 // ---------------------------------------------------------------- type plumbing
 
-int rank(Type t) {
-  switch (t) {
-    case Type::Byte:
-      return 0;
-    case Type::Int16:
-      return 1;
-    case Type::UInt16:
-      return 2;
-    case Type::Int32:
-      return 3;
-    case Type::UInt32:
-      return 4;
-    case Type::Int64:
-      return 5;
-    case Type::UInt64:
-      return 6;
-    case Type::Float32:
-      return 7;
-    case Type::Float64:
-      return 8;
-    default:
-      return -1;
-  }
-}
-
-template <typename T>
-constexpr Type typeOf() {
-  if constexpr (std::is_same_v<T, uint8_t>)
-    return Type::Byte;
-  else if constexpr (std::is_same_v<T, int16_t>)
-    return Type::Int16;
-  else if constexpr (std::is_same_v<T, uint16_t>)
-    return Type::UInt16;
-  else if constexpr (std::is_same_v<T, int32_t>)
-    return Type::Int32;
-  else if constexpr (std::is_same_v<T, uint32_t>)
-    return Type::UInt32;
-  else if constexpr (std::is_same_v<T, int64_t>)
-    return Type::Int64;
-  else if constexpr (std::is_same_v<T, uint64_t>)
-    return Type::UInt64;
-  else if constexpr (std::is_same_v<T, float>)
-    return Type::Float32;
-  else
-    return Type::Float64;
-}
+// Number types are declared in the order of promotion.
+int rank(Type t) { return isNumeric(t) ? static_cast<int>(t) - static_cast<int>(Type::Byte) : -1; }
 
 // Calls f with std::type_identity<C> for the C type of a numeric host type.
 template <typename F>
 decltype(auto) dispatch(Type t, F&& f) {
-  switch (t) {
-    case Type::Byte:
-      return f(std::type_identity<uint8_t>{});
-    case Type::Int16:
-      return f(std::type_identity<int16_t>{});
-    case Type::UInt16:
-      return f(std::type_identity<uint16_t>{});
-    case Type::Int32:
-      return f(std::type_identity<int32_t>{});
-    case Type::UInt32:
-      return f(std::type_identity<uint32_t>{});
-    case Type::Int64:
-      return f(std::type_identity<int64_t>{});
-    case Type::UInt64:
-      return f(std::type_identity<uint64_t>{});
-    case Type::Float32:
-      return f(std::type_identity<float>{});
-    case Type::Float64:
-      return f(std::type_identity<double>{});
-    default:
-      valueError(std::string("expected a number, got ") + typeName(t));
-  }
+  using Result = decltype(f(std::type_identity<uint8_t>{}));
+  return zyl::withNumberType(t, f,
+                             [&]() -> Result { valueError(std::string("expected a number, got ") + typeName(t)); });
 }
 
 // Value conversion: integers wrap, floating values saturate (NaN gives 0).
@@ -134,31 +71,12 @@ T parseAs(std::string_view text) {
 
 template <typename T>
 T scalarAs(const Variable& v) {
-  const Scalar& s = v.scalar();
-  switch (v.type()) {
-    case Type::Byte:
-      return convertValue<T>(s.u8);
-    case Type::Int16:
-      return convertValue<T>(s.i16);
-    case Type::UInt16:
-      return convertValue<T>(s.u16);
-    case Type::Int32:
-      return convertValue<T>(s.i32);
-    case Type::UInt32:
-      return convertValue<T>(s.u32);
-    case Type::Int64:
-      return convertValue<T>(s.i64);
-    case Type::UInt64:
-      return convertValue<T>(s.u64);
-    case Type::Float32:
-      return convertValue<T>(s.f32);
-    case Type::Float64:
-      return convertValue<T>(s.f64);
-    case Type::String:
-      return parseAs<T>(v.text());
-    default:
-      valueError(std::string("expected a number, got ") + typeName(v.type()));
-  }
+  return zyl::withNumberType(
+      v.type(), [&](auto c) { return convertValue<T>(zyl::numberOf<typename decltype(c)::type>(v.scalar())); },
+      [&]() -> T {
+        if (v.type() != Type::String) valueError(std::string("expected a number, got ") + typeName(v.type()));
+        return parseAs<T>(v.text());
+      });
 }
 
 // One operand of an elementwise operation, seen as type T: a scalar, the

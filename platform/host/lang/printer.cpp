@@ -155,28 +155,16 @@ int64_t printLimit() { return gPrintLimit; }
 void setPrintLimit(int64_t limit) { gPrintLimit = limit; }
 
 std::string formatNumber(Type type, const Scalar& value) {
-  switch (type) {
-    case Type::Byte:
-      return std::to_string(value.u8);
-    case Type::Int16:
-      return std::to_string(value.i16);
-    case Type::UInt16:
-      return std::to_string(value.u16);
-    case Type::Int32:
-      return std::to_string(value.i32);
-    case Type::UInt32:
-      return std::to_string(value.u32);
-    case Type::Int64:
-      return std::to_string(value.i64);
-    case Type::UInt64:
-      return std::to_string(value.u64);
-    case Type::Float32:
-      return shortest(value.f32);
-    case Type::Float64:
-      return shortest(value.f64);
-    default:
-      return "?";
-  }
+  return zyl::withNumberType(
+      type,
+      [&](auto c) {
+        using C = typename decltype(c)::type;
+        if constexpr (std::is_floating_point_v<C>)
+          return shortest(zyl::numberOf<C>(value));
+        else
+          return std::to_string(zyl::numberOf<C>(value));
+      },
+      [] { return std::string("?"); });
 }
 
 std::string formatValue(const Variable& value, bool quoteStrings) {

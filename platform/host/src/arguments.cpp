@@ -38,50 +38,27 @@ int64_t integerOf(HostVar* v) {
   return value;
 }
 
-// Stores the number (integer when the source was one) as an element of type.
+// Stores the number (integer when the source was one) as an element of type:
+// integers wrap, floating sources truncate and saturate (uint64 keeps the
+// magnitude of a large floating value); d is exact enough for floating targets.
 void storeNumber(Type type, void* dst, int64_t i, double d, bool integral) {
-  auto asInt = [&]() -> int64_t {
-    if (integral) return i;
-    if (std::isnan(d)) return 0;
-    if (d >= 9.2233720368547758e18) return INT64_MAX;
-    if (d <= -9.2233720368547758e18) return INT64_MIN;
-    return static_cast<int64_t>(d);
-  };
-  switch (type) {
-    case Type::Byte:
-      *static_cast<uint8_t*>(dst) = static_cast<uint8_t>(asInt());
-      break;
-    case Type::Int16:
-      *static_cast<int16_t*>(dst) = static_cast<int16_t>(asInt());
-      break;
-    case Type::UInt16:
-      *static_cast<uint16_t*>(dst) = static_cast<uint16_t>(asInt());
-      break;
-    case Type::Int32:
-      *static_cast<int32_t*>(dst) = static_cast<int32_t>(asInt());
-      break;
-    case Type::UInt32:
-      *static_cast<uint32_t*>(dst) = static_cast<uint32_t>(asInt());
-      break;
-    case Type::Int64:
-      *static_cast<int64_t*>(dst) = asInt();
-      break;
-    case Type::UInt64:
-      *static_cast<uint64_t*>(dst) = integral ? static_cast<uint64_t>(i)
-                                              : (d >= 1.8446744073709552e19 ? UINT64_MAX
-                                                 : d > 0                    ? static_cast<uint64_t>(d)
-                                                                            : static_cast<uint64_t>(asInt()));
-      break;
-    // d is exact enough for floating targets, also for uint64 sources.
-    case Type::Float32:
-      *static_cast<float*>(dst) = static_cast<float>(d);
-      break;
-    case Type::Float64:
-      *static_cast<double*>(dst) = d;
-      break;
-    default:
-      break;
-  }
+  zyl::withNumberType(
+      type,
+      [&](auto c) {
+        using C = typename decltype(c)::type;
+        C v;
+        if constexpr (std::is_floating_point_v<C>)
+          v = static_cast<C>(d);
+        else if constexpr (std::is_same_v<C, uint64_t>)
+          v = integral                     ? static_cast<uint64_t>(i)
+              : d >= 1.8446744073709552e19 ? UINT64_MAX
+              : d > 0                      ? static_cast<uint64_t>(d)
+                                           : static_cast<uint64_t>(zyl::truncatedInteger(d));
+        else
+          v = static_cast<C>(integral ? i : zyl::truncatedInteger(d));
+        std::memcpy(dst, &v, sizeof v);
+      },
+      [] {});
 }
 
 // Converts one element (given as a one-element variable) into dst of type.

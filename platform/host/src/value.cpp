@@ -30,27 +30,12 @@ bool sameName(std::string_view a, std::string_view b) {
 // ---------------------------------------------------------------- types
 
 size_t typeSize(Type type) {
-  switch (type) {
-    case Type::Byte:
-      return 1;
-    case Type::Int16:
-    case Type::UInt16:
-      return 2;
-    case Type::Int32:
-    case Type::UInt32:
-    case Type::Float32:
-      return 4;
-    case Type::Int64:
-    case Type::UInt64:
-    case Type::Float64:
-    case Type::Pointer:
-    case Type::Object:
-      return 8;
-    case Type::String:
-      return sizeof(HostString);
-    default:
-      return 0;
-  }
+  return withNumberType(
+      type, [](auto c) { return sizeof(typename decltype(c)::type); },
+      [&]() -> size_t {
+        if (type == Type::Pointer || type == Type::Object) return sizeof(uint64_t);
+        return type == Type::String ? sizeof(HostString) : 0;
+      });
 }
 
 size_t typeAlign(Type type) { return type == Type::String ? alignof(HostString) : typeSize(type); }
@@ -439,62 +424,34 @@ void appendChars(std::string* out, T value) {
 
 }  // namespace
 
+int64_t truncatedInteger(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 9.2233720368547758e18) return INT64_MAX;
+  if (v <= -9.2233720368547758e18) return INT64_MIN;
+  return static_cast<int64_t>(v);
+}
+
 bool elementNumber(Type type, const void* p, double* d, int64_t* i) {
-  switch (type) {
-    case Type::Byte:
-      *i = *static_cast<const uint8_t*>(p);
-      break;
-    case Type::Int16:
-      *i = *static_cast<const int16_t*>(p);
-      break;
-    case Type::UInt16:
-      *i = *static_cast<const uint16_t*>(p);
-      break;
-    case Type::Int32:
-      *i = *static_cast<const int32_t*>(p);
-      break;
-    case Type::UInt32:
-      *i = *static_cast<const uint32_t*>(p);
-      break;
-    case Type::Int64:
-      *i = *static_cast<const int64_t*>(p);
-      break;
-    case Type::UInt64: {
-      const uint64_t u = *static_cast<const uint64_t*>(p);
-      *i = static_cast<int64_t>(u);
-      *d = static_cast<double>(u);
-      return true;
-    }
-    case Type::Float32:
-    case Type::Float64: {
-      const double v = type == Type::Float32 ? *static_cast<const float*>(p) : *static_cast<const double*>(p);
-      *d = v;
-      // Truncation toward zero; values out of range saturate.
-      if (std::isnan(v))
-        *i = 0;
-      else if (v >= 9.2233720368547758e18)
-        *i = INT64_MAX;
-      else if (v <= -9.2233720368547758e18)
-        *i = INT64_MIN;
-      else
-        *i = static_cast<int64_t>(v);
-      return true;
-    }
-    case Type::String: {
-      ParsedNumber n = parseNumber(hostStringView(*static_cast<const HostString*>(p)));
-      if (!n.ok) return false;
-      *d = n.d;
-      if (n.integral)
-        *i = n.i;
-      else
-        elementNumber(Type::Float64, &n.d, d, i);
-      return true;
-    }
-    default:
-      return false;
+  if (type == Type::String) {
+    ParsedNumber n = parseNumber(hostStringView(*static_cast<const HostString*>(p)));
+    if (!n.ok) return false;
+    *d = n.d;
+    *i = n.integral ? n.i : truncatedInteger(n.d);
+    return true;
   }
-  *d = static_cast<double>(*i);
-  return true;
+  return withNumberType(
+      type,
+      [&](auto c) {
+        using C = typename decltype(c)::type;
+        const C v = *static_cast<const C*>(p);
+        *d = static_cast<double>(v);
+        if constexpr (std::is_floating_point_v<C>)
+          *i = truncatedInteger(v);
+        else
+          *i = static_cast<int64_t>(v);  // uint64 above INT64_MAX wraps; d keeps its magnitude
+        return true;
+      },
+      [] { return false; });
 }
 
 bool numericValue(const Variable& v, double* out) {
@@ -516,40 +473,17 @@ bool scalarText(const Variable& v, std::string* out) {
   const void* p = firstElement(v, &type);
   if (p == nullptr) return false;
   out->clear();
-  switch (type) {
-    case Type::Byte:
-      appendChars(out, *static_cast<const uint8_t*>(p));
-      return true;
-    case Type::Int16:
-      appendChars(out, *static_cast<const int16_t*>(p));
-      return true;
-    case Type::UInt16:
-      appendChars(out, *static_cast<const uint16_t*>(p));
-      return true;
-    case Type::Int32:
-      appendChars(out, *static_cast<const int32_t*>(p));
-      return true;
-    case Type::UInt32:
-      appendChars(out, *static_cast<const uint32_t*>(p));
-      return true;
-    case Type::Int64:
-      appendChars(out, *static_cast<const int64_t*>(p));
-      return true;
-    case Type::UInt64:
-      appendChars(out, *static_cast<const uint64_t*>(p));
-      return true;
-    case Type::Float32:
-      appendChars(out, *static_cast<const float*>(p));
-      return true;
-    case Type::Float64:
-      appendChars(out, *static_cast<const double*>(p));
-      return true;
-    case Type::String:
-      out->assign(hostStringView(*static_cast<const HostString*>(p)));
-      return true;
-    default:
-      return false;
-  }
+  return withNumberType(
+      type,
+      [&](auto c) {
+        appendChars(out, *static_cast<const typename decltype(c)::type*>(p));
+        return true;
+      },
+      [&] {
+        if (type != Type::String) return false;
+        out->assign(hostStringView(*static_cast<const HostString*>(p)));
+        return true;
+      });
 }
 
 }  // namespace zyl

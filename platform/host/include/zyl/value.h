@@ -159,18 +159,80 @@ union Scalar {
   uint64_t id;  // Pointer and Object
 };
 
-// The scalar holding a number of C type T in the member of its type (every
-// member starts at the union's first byte).
-template <typename T>
-Scalar scalarOf(T v) {
-  static_assert(std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> || std::is_same_v<T, uint16_t> ||
-                    std::is_same_v<T, int32_t> || std::is_same_v<T, uint32_t> || std::is_same_v<T, int64_t> ||
-                    std::is_same_v<T, uint64_t> || std::is_same_v<T, float> || std::is_same_v<T, double>,
-                "a number type a scalar holds");
+// The number types and their C types, both ways: the one place that pairs
+// them. typeOf<C>() is the number type of a C type; withNumberType calls
+// f(std::type_identity<C>{}) with the C type of a number type and returns
+// otherwise() for any other type (which must give f's result type).
+template <typename C>
+constexpr Type typeOf() {
+  if constexpr (std::is_same_v<C, uint8_t>)
+    return Type::Byte;
+  else if constexpr (std::is_same_v<C, int16_t>)
+    return Type::Int16;
+  else if constexpr (std::is_same_v<C, uint16_t>)
+    return Type::UInt16;
+  else if constexpr (std::is_same_v<C, int32_t>)
+    return Type::Int32;
+  else if constexpr (std::is_same_v<C, uint32_t>)
+    return Type::UInt32;
+  else if constexpr (std::is_same_v<C, int64_t>)
+    return Type::Int64;
+  else if constexpr (std::is_same_v<C, uint64_t>)
+    return Type::UInt64;
+  else if constexpr (std::is_same_v<C, float>)
+    return Type::Float32;
+  else if constexpr (std::is_same_v<C, double>)
+    return Type::Float64;
+  else
+    return Type::Undefined;
+}
+
+template <typename F, typename G>
+decltype(auto) withNumberType(Type type, F&& f, G&& otherwise) {
+  switch (type) {
+    case Type::Byte:
+      return f(std::type_identity<uint8_t>{});
+    case Type::Int16:
+      return f(std::type_identity<int16_t>{});
+    case Type::UInt16:
+      return f(std::type_identity<uint16_t>{});
+    case Type::Int32:
+      return f(std::type_identity<int32_t>{});
+    case Type::UInt32:
+      return f(std::type_identity<uint32_t>{});
+    case Type::Int64:
+      return f(std::type_identity<int64_t>{});
+    case Type::UInt64:
+      return f(std::type_identity<uint64_t>{});
+    case Type::Float32:
+      return f(std::type_identity<float>{});
+    case Type::Float64:
+      return f(std::type_identity<double>{});
+    default:
+      return otherwise();
+  }
+}
+
+// The scalar holding a number of C type C in the member of its type, and the
+// number a scalar holds (every member starts at the union's first byte).
+template <typename C>
+Scalar scalarOf(C v) {
+  static_assert(typeOf<C>() != Type::Undefined, "a number type a scalar holds");
   Scalar s{};
   std::memcpy(&s, &v, sizeof v);
   return s;
 }
+template <typename C>
+C numberOf(const Scalar& s) {
+  static_assert(typeOf<C>() != Type::Undefined, "a number type a scalar holds");
+  C v;
+  std::memcpy(&v, &s, sizeof v);
+  return v;
+}
+
+// A floating value as an int64: truncated toward zero, saturated out of
+// range, 0 for NaN.
+int64_t truncatedInteger(double v);
 
 // A host variable: undefined, a scalar, or an array. Structures are always
 // arrays (one element for a single structure).
