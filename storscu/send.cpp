@@ -30,6 +30,23 @@ constexpr int kImplicitLittleEndian = MC_TS_IMPLICIT_LITTLE_ENDIAN;
 constexpr int kExplicitLittleEndian = MC_TS_EXPLICIT_LITTLE_ENDIAN;
 constexpr size_t kUidSize = 66;
 
+// The store statuses a send names, and what each makes of the file: 2 stored
+// with a warning, 0 failed (the association is aborted). Success is 1.
+struct StoreOutcome {
+  unsigned status;
+  const char* text;
+  int result;
+};
+constexpr StoreOutcome kStoreOutcomes[] = {
+    {0xB000, "Warning: Element Coersion... Continuing.", 2},
+    {0xB006, "Warning: Elements Discarded... Continuing.", 2},
+    {0xB007, "Warning: Invalid Dataset... Continuing.", 2},
+    {0x0110, "ERROR: Processing failure... association aborting.", 0},
+    {0xA700, "ERROR: Refused, no resources... association aborting.", 0},
+    {0xA900, "ERROR: Invalid_dataset... association aborting.", 0},
+    {0xC000, "ERROR: Cannot understand... association aborting.", 0},
+};
+
 // The run-time lists that propose one service: a syntax list and a service
 // for each syntax, and the service list of them. Declared in the order they
 // are made, they are freed in the order the toolkit needs.
@@ -241,26 +258,10 @@ int storeOneFile(SendState& state, const std::string& path, std::string& buffer)
   response.reset();
   if (status != MC_NORMAL_COMPLETION)
     return buffer = formatText("Error: Failed to read send response. err(%s), file(%s)", errorText(status), file), 0;
-  switch (storeStatus) {
-    case 0x0000:
-      return 1;
-    case 0xB000:
-      return buffer = formatText("Warning: Element Coersion... Continuing. file(%s)", file), 2;
-    case 0xB006:
-      return buffer = formatText("Warning: Elements Discarded... Continuing. file(%s)", file), 2;
-    case 0xB007:
-      return buffer = formatText("Warning: Invalid Dataset... Continuing. file(%s)", file), 2;
-    case 0x0110:
-      return buffer = formatText("ERROR: Processing failure... association aborting. file(%s)", file), 0;
-    case 0xA700:
-      return buffer = formatText("ERROR: Refused, no resources... association aborting. file(%s)", file), 0;
-    case 0xA900:
-      return buffer = formatText("ERROR: Invalid_dataset... association aborting. file(%s)", file), 0;
-    case 0xC000:
-      return buffer = formatText("ERROR: Cannot understand... association aborting. file(%s)", file), 0;
-    default:
-      return buffer = formatText("Warning: Unknown status (0x%04x)... Continuing. file(%s)", storeStatus, file), 0;
-  }
+  if (storeStatus == 0x0000) return 1;
+  for (const StoreOutcome& outcome : kStoreOutcomes)
+    if (outcome.status == storeStatus) return buffer = formatText("%s file(%s)", outcome.text, file), outcome.result;
+  return buffer = formatText("Warning: Unknown status (0x%04x)... Continuing. file(%s)", storeStatus, file), 0;
 }
 
 HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
