@@ -77,55 +77,25 @@ class Address {
     return next ? MC_Get_Next_Value_To_String(id_, tag_, size, buffer)
                 : MC_Get_Value_To_String(id_, tag_, size, buffer);
   }
-  MC_STATUS get(bool next, int* v) const {
-    return pick(next, v, MC_Get_Value_To_Int, MC_Get_Next_Value_To_Int, MC_Get_pValue_To_Int,
-                MC_Get_Next_pValue_To_Int);
+  // Reads value 1 or the next value; sets value 1 (replacing every value) or
+  // appends one. The toolkit names its four calls of a type (first or next
+  // value, standard or private) after the type.
+#define ORVO_VALUE_CALLS(CType, Name)                                                                        \
+  MC_STATUS get(bool next, CType* v) const {                                                                 \
+    return pick(next, v, MC_Get_Value_To_##Name, MC_Get_Next_Value_To_##Name, MC_Get_pValue_To_##Name,       \
+                MC_Get_Next_pValue_To_##Name);                                                               \
+  }                                                                                                          \
+  MC_STATUS set(bool next, CType v) const {                                                                  \
+    return pick(next, v, MC_Set_Value_From_##Name, MC_Set_Next_Value_From_##Name, MC_Set_pValue_From_##Name, \
+                MC_Set_Next_pValue_From_##Name);                                                             \
   }
-  MC_STATUS get(bool next, unsigned* v) const {
-    return pick(next, v, MC_Get_Value_To_UInt, MC_Get_Next_Value_To_UInt, MC_Get_pValue_To_UInt,
-                MC_Get_Next_pValue_To_UInt);
-  }
-  MC_STATUS get(bool next, long* v) const {
-    return pick(next, v, MC_Get_Value_To_LongInt, MC_Get_Next_Value_To_LongInt, MC_Get_pValue_To_LongInt,
-                MC_Get_Next_pValue_To_LongInt);
-  }
-  MC_STATUS get(bool next, unsigned long* v) const {
-    return pick(next, v, MC_Get_Value_To_ULongInt, MC_Get_Next_Value_To_ULongInt, MC_Get_pValue_To_ULongInt,
-                MC_Get_Next_pValue_To_ULongInt);
-  }
-  MC_STATUS get(bool next, float* v) const {
-    return pick(next, v, MC_Get_Value_To_Float, MC_Get_Next_Value_To_Float, MC_Get_pValue_To_Float,
-                MC_Get_Next_pValue_To_Float);
-  }
-  MC_STATUS get(bool next, double* v) const {
-    return pick(next, v, MC_Get_Value_To_Double, MC_Get_Next_Value_To_Double, MC_Get_pValue_To_Double,
-                MC_Get_Next_pValue_To_Double);
-  }
-  // Sets value 1 (replacing every value) or appends one.
-  MC_STATUS set(bool next, int v) const {
-    return pick(next, v, MC_Set_Value_From_Int, MC_Set_Next_Value_From_Int, MC_Set_pValue_From_Int,
-                MC_Set_Next_pValue_From_Int);
-  }
-  MC_STATUS set(bool next, unsigned v) const {
-    return pick(next, v, MC_Set_Value_From_UInt, MC_Set_Next_Value_From_UInt, MC_Set_pValue_From_UInt,
-                MC_Set_Next_pValue_From_UInt);
-  }
-  MC_STATUS set(bool next, long v) const {
-    return pick(next, v, MC_Set_Value_From_LongInt, MC_Set_Next_Value_From_LongInt, MC_Set_pValue_From_LongInt,
-                MC_Set_Next_pValue_From_LongInt);
-  }
-  MC_STATUS set(bool next, unsigned long v) const {
-    return pick(next, v, MC_Set_Value_From_ULongInt, MC_Set_Next_Value_From_ULongInt, MC_Set_pValue_From_ULongInt,
-                MC_Set_Next_pValue_From_ULongInt);
-  }
-  MC_STATUS set(bool next, float v) const {
-    return pick(next, v, MC_Set_Value_From_Float, MC_Set_Next_Value_From_Float, MC_Set_pValue_From_Float,
-                MC_Set_Next_pValue_From_Float);
-  }
-  MC_STATUS set(bool next, double v) const {
-    return pick(next, v, MC_Set_Value_From_Double, MC_Set_Next_Value_From_Double, MC_Set_pValue_From_Double,
-                MC_Set_Next_pValue_From_Double);
-  }
+  ORVO_VALUE_CALLS(int, Int)
+  ORVO_VALUE_CALLS(unsigned, UInt)
+  ORVO_VALUE_CALLS(long, LongInt)
+  ORVO_VALUE_CALLS(unsigned long, ULongInt)
+  ORVO_VALUE_CALLS(float, Float)
+  ORVO_VALUE_CALLS(double, Double)
+#undef ORVO_VALUE_CALLS
   MC_STATUS set(bool next, const char* v) const {
     return pick(next, v, MC_Set_Value_From_String, MC_Set_Next_Value_From_String, MC_Set_pValue_From_String,
                 MC_Set_Next_pValue_From_String);
