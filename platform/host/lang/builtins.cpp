@@ -432,6 +432,18 @@ Variable substring(BuiltinCall& c) {
 
 // ---------------------------------------------------------------- text as bytes and as UTF-8
 
+// The lead bytes of well-formed UTF-8: how many bytes follow, and the range of
+// the second byte (the others are 0x80 to 0xBF).
+struct Utf8Lead {
+  unsigned char first, last;
+  size_t extra;
+  unsigned char low, high;
+};
+constexpr Utf8Lead kUtf8Leads[] = {
+    {0x00, 0x7F, 0, 0, 0},       {0xC2, 0xDF, 1, 0x80, 0xBF}, {0xE0, 0xE0, 2, 0xA0, 0xBF},
+    {0xE1, 0xEC, 2, 0x80, 0xBF}, {0xED, 0xED, 2, 0x80, 0x9F}, {0xEE, 0xEF, 2, 0x80, 0xBF},
+    {0xF0, 0xF0, 3, 0x90, 0xBF}, {0xF1, 0xF3, 3, 0x80, 0xBF}, {0xF4, 0xF4, 3, 0x80, 0x8F}};
+
 // The byte offset of each character of UTF-8 text, then the text's length.
 // Text that is not UTF-8 (as Python's strict decoding judges it: no
 // overlong forms, surrogates or values past U+10FFFF) is an error.
@@ -442,26 +454,12 @@ std::vector<size_t> utf8Starts(const BuiltinCall& c, std::string_view text) {
   for (size_t i = 0; i < n;) {
     starts.push_back(i);
     const unsigned char b = bytes[i];
-    size_t extra = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (b < 0x80)
-      extra = 0;
-    else if (b >= 0xC2 && b <= 0xDF)
-      extra = 1;
-    else if (b == 0xE0)
-      extra = 2, low = 0xA0;
-    else if (b == 0xED)
-      extra = 2, high = 0x9F;
-    else if (b >= 0xE1 && b <= 0xEF)
-      extra = 2;
-    else if (b == 0xF0)
-      extra = 3, low = 0x90;
-    else if (b == 0xF4)
-      extra = 3, high = 0x8F;
-    else if (b >= 0xF1 && b <= 0xF3)
-      extra = 3;
-    else
+    const auto lead = std::find_if(std::begin(kUtf8Leads), std::end(kUtf8Leads),
+                                   [b](const Utf8Lead& l) { return b >= l.first && b <= l.last; });
+    if (lead == std::end(kUtf8Leads))
       c.fail("the text is not UTF-8 (byte " + std::to_string(i) + " is " + std::to_string(b) + ")");
+    const size_t extra = lead->extra;
+    const unsigned char low = lead->low, high = lead->high;
     for (size_t k = 1; k <= extra; ++k) {
       const bool fits =
           i + k < n && (k == 1 ? bytes[i + k] >= low && bytes[i + k] <= high : (bytes[i + k] & 0xC0) == 0x80);

@@ -133,6 +133,19 @@ const Agreement kAgreements[] = {
     {"utf8_len(from_bytes(byte([74, 195])))", "len(bytes([74, 195]).decode())"},
     {"utf8_len(from_bytes(byte([237, 160, 128])))", "len(bytes([237, 160, 128]).decode())"},
     {"utf8_len(from_bytes(byte([192, 175])))", "len(bytes([192, 175]).decode())"},
+    // each bound of the lead bytes' table
+    {"utf8_len(from_bytes(byte([224, 159, 128])))", "len(bytes([224, 159, 128]).decode())"},
+    {"utf8_len(from_bytes(byte([224, 160, 128])))", "len(bytes([224, 160, 128]).decode())"},
+    {"utf8_len(from_bytes(byte([225, 128, 128])))", "len(bytes([225, 128, 128]).decode())"},
+    {"utf8_len(from_bytes(byte([237, 159, 191])))", "len(bytes([237, 159, 191]).decode())"},
+    {"utf8_len(from_bytes(byte([239, 191, 191])))", "len(bytes([239, 191, 191]).decode())"},
+    {"utf8_len(from_bytes(byte([240, 143, 191, 191])))", "len(bytes([240, 143, 191, 191]).decode())"},
+    {"utf8_len(from_bytes(byte([240, 144, 128, 128])))", "len(bytes([240, 144, 128, 128]).decode())"},
+    {"utf8_len(from_bytes(byte([244, 143, 191, 191])))", "len(bytes([244, 143, 191, 191]).decode())"},
+    {"utf8_len(from_bytes(byte([244, 144, 128, 128])))", "len(bytes([244, 144, 128, 128]).decode())"},
+    {"utf8_len(from_bytes(byte([245, 128, 128, 128])))", "len(bytes([245, 128, 128, 128]).decode())"},
+    {"utf8_len(from_bytes(byte([193, 191])))", "len(bytes([193, 191]).decode())"},
+    {"utf8_len(from_bytes(byte([194, 128])))", "len(bytes([194, 128]).decode())"},
     {"from_bytes([1, 256])", "bytes([1, 256]).decode()"},
 };
 
