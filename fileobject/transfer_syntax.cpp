@@ -10,8 +10,6 @@
 namespace orvo::file {
 namespace {
 
-constexpr const char* kUnknownSyntax = " Unknown Transfer Syntax";
-
 struct Coding {
   MC_PIXEL_CODING pixels = MC_PIXELS_OTHER;
   MC_CODEC_SUPPORT codec = MC_CODEC_NONE;
@@ -29,10 +27,7 @@ Coding codingOf(int number) {
 
 }  // namespace
 
-const char* transferSyntaxName(int number) {
-  const char* name = MC_Transfer_Syntax_Name(static_cast<MC_TRANSFER_SYNTAX>(number));
-  return name ? name : kUnknownSyntax;
-}
+const char* transferSyntaxName(int number) { return MC_Transfer_Syntax_Name(static_cast<MC_TRANSFER_SYNTAX>(number)); }
 
 std::optional<MC_TRANSFER_SYNTAX> writtenSyntaxOfUid(std::string_view uid) {
   MC_TRANSFER_SYNTAX number = MC_TS_INVALID;

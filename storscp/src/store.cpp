@@ -41,12 +41,6 @@ constexpr const char* kClaimSuffix = ".lock";
 
 std::atomic<unsigned long> depotSequence{0};
 
-// The display name from the toolkit's one table of syntax names.
-const char* SyntaxName(MC_TRANSFER_SYNTAX syntax) {
-  const char* name = MC_Transfer_Syntax_Name(syntax);
-  return name ? name : " Unknown Transfer Syntax";
-}
-
 // One write: the depot file, created by the first block, and what happens to
 // it. An unfinished depot file is removed.
 struct WriteContext {
@@ -348,8 +342,8 @@ bool FinishStore(PendingStore& store, int fileId, MC_STATUS written, const std::
   {
     // The received message, made a file by the toolkit: freed here.
     const zyl::toolkit::FileHandle file(fileId);
-    LogLine("Thread(%d): Writing file(%s), snytax(%s), type(%s)", tid, store.fileName.c_str(), SyntaxName(store.syntax),
-            serviceName.c_str());
+    LogLine("Thread(%d): Writing file(%s), snytax(%s), type(%s)", tid, store.fileName.c_str(),
+            MC_Transfer_Syntax_Name(store.syntax), serviceName.c_str());
   }
   const bool closed = store.ctx.closeFile();
   if (written != MC_NORMAL_COMPLETION || !closed || !store.ctx.created) {

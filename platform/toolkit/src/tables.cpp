@@ -173,8 +173,7 @@ constexpr VrRow kVrs[] = {
     {MC_VR_SV, EVR_SV, "SV"}, {MC_VR_UV, EVR_UV, "UV"},
 };
 
-// Display names as messages and logs quote them (with their leading space);
-// syntaxes without one are shown as " Unknown Transfer Syntax" by callers.
+// Display names as messages and logs quote them (with their leading space).
 constexpr SyntaxRow kSyntaxes[] = {
     {MC_TS_IMPLICIT_LITTLE_ENDIAN, EXS_LittleEndianImplicit, " Implicit VR Little Endian", MC_PIXELS_NATIVE},
     {MC_TS_EXPLICIT_LITTLE_ENDIAN, EXS_LittleEndianExplicit, " Explicit VR Little Endian", MC_PIXELS_NATIVE},
@@ -293,7 +292,7 @@ const SyntaxRow* findSyntax(MC_TRANSFER_SYNTAX number) {
 
 const char* syntaxName(MC_TRANSFER_SYNTAX number) {
   const SyntaxRow* row = findSyntax(number);
-  return row ? row->name : nullptr;
+  return row && row->name ? row->name : " Unknown Transfer Syntax";
 }
 
 std::optional<MC_TRANSFER_SYNTAX> syntaxFromDcmtk(E_TransferSyntax xfer) {

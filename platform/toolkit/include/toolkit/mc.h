@@ -321,8 +321,8 @@ MC_EXPORT const char* MC_Error_Message(MC_STATUS status);
 /* The enumerator's name of a status ("MC_TIMEOUT"); NULL for codes without one. */
 MC_EXPORT const char* MC_Status_Name(MC_STATUS status);
 /* The display name of a transfer syntax number (" JPEG Baseline", with its
-   leading space); NULL for numbers without one. Our addition: one table of
-   names for the file object and the storage service. */
+   leading space); " Unknown Transfer Syntax" for numbers without one. Our
+   addition: one table of names for the file object and the storage service. */
 MC_EXPORT const char* MC_Transfer_Syntax_Name(MC_TRANSFER_SYNTAX syntax);
 /* What a transfer syntax does to pixel data, and what the toolkit's codecs
    do with it (our addition: one table for the toolkit, the file object and
