@@ -296,6 +296,12 @@ HostVar* copyTagsWorker(MethodCall<FileInstance, NoKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry copyTags = fileMethodEntry<NoKeywords, CopyTagsArgs, copyTagsWorker>;
+MethodRows copyTagsMethods() {
+  static const MethodRow kRows[] = {
+      procedureRow("ZYLFFORVO::COPYTAGS", fileMethodEntry<NoKeywords, CopyTagsArgs, copyTagsWorker>, 4, 4,
+                   HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::file

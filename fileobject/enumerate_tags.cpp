@@ -288,6 +288,12 @@ HostVar* enumerateWorker(MethodCall<FileInstance, EnumerateKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry enumerateTags = fileMethodEntry<EnumerateKeywords, FileArgs<>, enumerateWorker>;
+MethodRows enumerateTagsMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVO::ENUMERATETAGS", fileMethodEntry<EnumerateKeywords, FileArgs<>, enumerateWorker>, 1, 1,
+                  HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::file

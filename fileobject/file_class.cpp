@@ -1,6 +1,5 @@
 #include "fileobject/file_class.h"
 
-#include <array>
 #include <cstddef>
 
 #include "file_instance.h"
@@ -28,38 +27,9 @@ const StructureLayout kInstance{"ZYLFFORVO", kFileTags,         sizeof(FileInsta
 const StructureLayout kElement{
     "ZYLFFORVOELEMENT", kElementTags, sizeof(ElementRecord), false, "VALUE", offsetof(ElementRecord, value)};
 
-// Argument counts include the object itself.
-const std::array kFunctions{
-    routine("ZYLFFORVO::ADDGROUP", addGroup, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::ADDPRIVATEGROUP", addPrivateGroup, 4, 4, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::ADDPRIVATESEQUENCE", addPrivateSequence, 4, 4, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::ADDSEQUENCE", addSequence, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::ENUMERATETAGS", enumerateTags, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETDESCRIPTION", getDescription, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETPIXELDATA", getPixelData, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETPRIVATEVALUE", getPrivateValue, 4, 4, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETPRIVATEVALUECOUNT", getPrivateValueCount, 4, 4, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETPRIVATEVALUELENGTH", getPrivateValueLength, 4, 4, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETPRIVATEVR", getPrivateVR, 4, 4, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETVALUE", getValue, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETVALUECOUNT", getValueCount, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETVALUELENGTH", getValueLength, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETVR", getVR, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::INIT", init, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::QUERYPRIVATEVALUE", queryPrivateValue, 4, 4, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::QUERYVALUE", queryValue, 2, 2, HOST_ROUTINE_KEYWORDS),
-};
-const std::array kProcedures{
-    routine("ZYLFFORVO::CHANGETRANSFERSYNTAX", changeTransferSyntax, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::CLEANUP", cleanup, 1, 1, 0),
-    routine("ZYLFFORVO::COMMIT", commit, 1, 1, 0),
-    routine("ZYLFFORVO::COPYTAGS", copyTags, 4, 4, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::GETPROPERTY", getProperty, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::SETPIXELDATA", setPixelData, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::SETPRIVATEVALUE", setPrivateValue, 5, 6, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::SETPROPERTY", setProperty, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVO::SETVALUE", setValue, 2, 4, HOST_ROUTINE_KEYWORDS),
-};
+constexpr MethodFile kMethodFiles[] = {copyTagsMethods,     enumerateTagsMethods, lifecycleMethods,
+                                       pixelDataMethods,    pixelWriteMethods,    propertiesMethods,
+                                       syntaxChangeMethods, valuesMethods,        writeValuesMethods};
 
 }  // namespace
 
@@ -67,6 +37,6 @@ bool defineStructures() { return defineClass(kInstance, releaseNothing) && defin
 
 const zyl::StructDef* elementStructure() { return HostFindStructure(kElement.name); }
 
-ClassRoutines routines() { return {kFunctions, kProcedures}; }
+ClassMethods methods() { return kMethodFiles; }
 
 }  // namespace orvo::file

@@ -109,9 +109,14 @@ HostVar* commitWorker(MethodCall<FileInstance, NoKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry init = methodEntry<FileInstance, InitKeywords, initWorker>;
-constexpr MethodEntry cleanup = methodEntry<FileInstance, NoKeywords, cleanupWorker>;
-constexpr MethodEntry commit = methodEntry<FileInstance, NoKeywords, commitWorker>;
+MethodRows lifecycleMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVO::INIT", methodEntry<FileInstance, InitKeywords, initWorker>, 2, 2, HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVO::CLEANUP", methodEntry<FileInstance, NoKeywords, cleanupWorker>, 1, 1, 0),
+      procedureRow("ZYLFFORVO::COMMIT", methodEntry<FileInstance, NoKeywords, commitWorker>, 1, 1, 0),
+  };
+  return kRows;
+}
 
 }  // namespace file
 }  // namespace orvo

@@ -431,6 +431,12 @@ HostVar* getPixelDataWorker(MethodCall<FileInstance, PixelKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry getPixelData = fileMethodEntry<PixelKeywords, PixelArgs, getPixelDataWorker>;
+MethodRows pixelDataMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVO::GETPIXELDATA", fileMethodEntry<PixelKeywords, PixelArgs, getPixelDataWorker>, 1, 1,
+                  HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::file

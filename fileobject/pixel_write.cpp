@@ -177,6 +177,12 @@ HostVar* setPixelDataWorker(MethodCall<FileInstance, SetPixelKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry setPixelData = fileMethodEntry<SetPixelKeywords, FileArgs<>, setPixelDataWorker>;
+MethodRows pixelWriteMethods() {
+  static const MethodRow kRows[] = {
+      procedureRow("ZYLFFORVO::SETPIXELDATA", fileMethodEntry<SetPixelKeywords, FileArgs<>, setPixelDataWorker>, 2, 2,
+                   HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::file

@@ -186,7 +186,14 @@ HostVar* setPropertyWorker(MethodCall<FileInstance, SetPropertyKeywords>& call) 
 
 }  // namespace
 
-constexpr MethodEntry getProperty = fileMethodEntry<GetPropertyKeywords, FileArgs<>, getPropertyWorker>;
-constexpr MethodEntry setProperty = fileMethodEntry<SetPropertyKeywords, FileArgs<>, setPropertyWorker>;
+MethodRows propertiesMethods() {
+  static const MethodRow kRows[] = {
+      procedureRow("ZYLFFORVO::GETPROPERTY", fileMethodEntry<GetPropertyKeywords, FileArgs<>, getPropertyWorker>, 1, 1,
+                   HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVO::SETPROPERTY", fileMethodEntry<SetPropertyKeywords, FileArgs<>, setPropertyWorker>, 1, 1,
+                   HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::file

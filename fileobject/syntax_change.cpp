@@ -115,6 +115,12 @@ void convertTransferSyntax(FileInstance& self, const std::string& uid, bool keep
   commitDataSet(self);
 }
 
-constexpr MethodEntry changeTransferSyntax = fileMethodEntry<ChangeKeywords, FileArgs<>, changeWorker>;
+MethodRows syntaxChangeMethods() {
+  static const MethodRow kRows[] = {
+      procedureRow("ZYLFFORVO::CHANGETRANSFERSYNTAX", fileMethodEntry<ChangeKeywords, FileArgs<>, changeWorker>, 2, 2,
+                   HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::file

@@ -401,20 +401,38 @@ uint32_t attributeLength(int id, uint32_t tag, int32_t valueIndex, const std::st
   return lengthOf(Address(id, tag, tagString), valueIndex);
 }
 
-constexpr MethodEntry getValue = fileMethodEntry<ValueKeywords, TagArg, getValueWorker>;
-constexpr MethodEntry getValueCount = fileMethodEntry<SeqKeywords, TagArg, getValueCountWorker<AddressKind::Standard>>;
-constexpr MethodEntry getValueLength =
-    fileMethodEntry<LengthKeywords, TagArg, getValueLengthWorker<AddressKind::Standard>>;
-constexpr MethodEntry getVR = fileMethodEntry<SeqKeywords, TagArg, getVRWorker<AddressKind::Standard>>;
-constexpr MethodEntry getDescription = fileMethodEntry<NoKeywords, FileArgs<2, StringArg::Tag>, getDescriptionWorker>;
-constexpr MethodEntry queryValue = fileMethodEntry<SeqKeywords, TagArg, queryValueWorker>;
-
-constexpr MethodEntry getPrivateValue = fileMethodEntry<ValueKeywords, PrivateArgs, getPrivateValueWorker>;
-constexpr MethodEntry getPrivateValueCount =
-    fileMethodEntry<SeqKeywords, PrivateArgs, getValueCountWorker<AddressKind::Private>>;
-constexpr MethodEntry getPrivateValueLength =
-    fileMethodEntry<LengthKeywords, PrivateArgs, getValueLengthWorker<AddressKind::Private>>;
-constexpr MethodEntry getPrivateVR = fileMethodEntry<SeqKeywords, PrivateArgs, getVRWorker<AddressKind::Private>>;
-constexpr MethodEntry queryPrivateValue = fileMethodEntry<SeqKeywords, PrivateArgs, queryPrivateValueWorker>;
+MethodRows valuesMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVO::GETVALUE", fileMethodEntry<ValueKeywords, TagArg, getValueWorker>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::GETVALUECOUNT",
+                  fileMethodEntry<SeqKeywords, TagArg, getValueCountWorker<AddressKind::Standard>>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::GETVALUELENGTH",
+                  fileMethodEntry<LengthKeywords, TagArg, getValueLengthWorker<AddressKind::Standard>>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::GETVR", fileMethodEntry<SeqKeywords, TagArg, getVRWorker<AddressKind::Standard>>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::GETDESCRIPTION",
+                  fileMethodEntry<NoKeywords, FileArgs<2, StringArg::Tag>, getDescriptionWorker>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::QUERYVALUE", fileMethodEntry<SeqKeywords, TagArg, queryValueWorker>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::GETPRIVATEVALUE", fileMethodEntry<ValueKeywords, PrivateArgs, getPrivateValueWorker>, 4,
+                  4, HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::GETPRIVATEVALUECOUNT",
+                  fileMethodEntry<SeqKeywords, PrivateArgs, getValueCountWorker<AddressKind::Private>>, 4, 4,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::GETPRIVATEVALUELENGTH",
+                  fileMethodEntry<LengthKeywords, PrivateArgs, getValueLengthWorker<AddressKind::Private>>, 4, 4,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::GETPRIVATEVR",
+                  fileMethodEntry<SeqKeywords, PrivateArgs, getVRWorker<AddressKind::Private>>, 4, 4,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::QUERYPRIVATEVALUE", fileMethodEntry<SeqKeywords, PrivateArgs, queryPrivateValueWorker>, 4,
+                  4, HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::file

@@ -517,15 +517,31 @@ void checkAttributeValue(const FileInstance& file, const std::string& tagString,
   prepareAttributeWrite(file, WriteTarget{at, vrString}, 0, value);
 }
 
-constexpr MethodEntry setValue = fileMethodEntry<SetKeywords, SetValueArgs, setValueWorker>;
-constexpr MethodEntry addSequence = fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Standard>,
-                                                    addItemWorker<AddressKind::Standard, AddKind::Sequence>>;
-constexpr MethodEntry addGroup = fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Standard>,
-                                                 addItemWorker<AddressKind::Standard, AddKind::Group>>;
-constexpr MethodEntry setPrivateValue = fileMethodEntry<SetPrivateKeywords, SetPrivateValueArgs, setPrivateValueWorker>;
-constexpr MethodEntry addPrivateSequence = fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Private>,
-                                                           addItemWorker<AddressKind::Private, AddKind::Sequence>>;
-constexpr MethodEntry addPrivateGroup = fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Private>,
-                                                        addItemWorker<AddressKind::Private, AddKind::Group>>;
+MethodRows writeValuesMethods() {
+  static const MethodRow kRows[] = {
+      procedureRow("ZYLFFORVO::SETVALUE", fileMethodEntry<SetKeywords, SetValueArgs, setValueWorker>, 2, 4,
+                   HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::ADDSEQUENCE",
+                  fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Standard>,
+                                  addItemWorker<AddressKind::Standard, AddKind::Sequence>>,
+                  2, 2, HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::ADDGROUP",
+                  fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Standard>,
+                                  addItemWorker<AddressKind::Standard, AddKind::Group>>,
+                  2, 2, HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVO::SETPRIVATEVALUE",
+                   fileMethodEntry<SetPrivateKeywords, SetPrivateValueArgs, setPrivateValueWorker>, 5, 6,
+                   HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::ADDPRIVATESEQUENCE",
+                  fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Private>,
+                                  addItemWorker<AddressKind::Private, AddKind::Sequence>>,
+                  4, 4, HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVO::ADDPRIVATEGROUP",
+                  fileMethodEntry<ParentKeywords, AddressArgs<AddressKind::Private>,
+                                  addItemWorker<AddressKind::Private, AddKind::Group>>,
+                  4, 4, HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::file

@@ -1,5 +1,5 @@
-// How a class registers its methods: each class folder lists its own in a
-// table of rows; the module's load adds the four classes' tables.
+// How a class registers its methods: each method file lists its own rows;
+// the class lists its method files, and the module's load adds them.
 #pragma once
 
 #include <span>
@@ -18,17 +18,31 @@ struct MethodEntry {
 // Methods that accept keywords and read none (they are ignored).
 inline constexpr HostKeyword kNoKeywordsRead[] = {{nullptr, HOST_KW_INT, 0, 0}};
 
-// One row of a routine table. Argument counts include the object itself.
+// One method of a class, as the host registers it: its name, its entry, its
+// argument counts (the object itself included), its flags, and whether it
+// returns a value (a function) or not (a procedure).
+struct MethodRow {
+  HostRoutineDef def;
+  bool returnsValue;
+};
+
 constexpr HostRoutineDef routine(const char* name, const MethodEntry& entry, int minArgs, int maxArgs, int flags) {
   const HostKeyword* keywords = entry.keywords;
   if (keywords == nullptr && (flags & HOST_ROUTINE_KEYWORDS)) keywords = kNoKeywordsRead;
   return {name, entry.fn, minArgs, maxArgs, flags, keywords};
 }
+constexpr MethodRow functionRow(const char* name, const MethodEntry& entry, int minArgs, int maxArgs, int flags) {
+  return {routine(name, entry, minArgs, maxArgs, flags), true};
+}
+constexpr MethodRow procedureRow(const char* name, const MethodEntry& entry, int minArgs, int maxArgs, int flags) {
+  return {routine(name, entry, minArgs, maxArgs, flags), false};
+}
 
-// A class's methods: those returning a value and those that do not.
-struct ClassRoutines {
-  std::span<const HostRoutineDef> functions;
-  std::span<const HostRoutineDef> procedures;
-};
+// Each method file lists the methods it serves next to their workers; a
+// class lists its method files (the way each of Lua's libraries owns its
+// luaL_Reg array and linit.c lists the libraries).
+using MethodRows = std::span<const MethodRow>;
+using MethodFile = MethodRows (*)();
+using ClassMethods = std::span<const MethodFile>;
 
 }  // namespace orvo

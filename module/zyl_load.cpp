@@ -1,6 +1,5 @@
 // The module's entry point: the four classes' structures, class records and
-// release callbacks, the message block, start-up, then the classes' routine
-// tables.
+// release callbacks, the message block, start-up, then the classes' methods.
 #include <iterator>
 
 #include "fileobject/file_class.h"
@@ -16,13 +15,13 @@ namespace {
 
 struct ModuleClass {
   bool (*defineStructures)();
-  ClassRoutines (*routines)();
+  ClassMethods (*methods)();
 };
 // In the order their structures are defined.
-constexpr ModuleClass kClasses[] = {{file::defineStructures, file::routines},
-                                    {netconfig::defineStructures, netconfig::routines},
-                                    {query::defineStructures, query::routines},
-                                    {storscu::defineStructures, storscu::routines}};
+constexpr ModuleClass kClasses[] = {{file::defineStructures, file::methods},
+                                    {netconfig::defineStructures, netconfig::methods},
+                                    {query::defineStructures, query::methods},
+                                    {storscu::defineStructures, storscu::methods}};
 
 // After a failed start the classes stay defined, and the load's messages
 // scroll away; creating an object then fails with what went wrong.
@@ -49,12 +48,10 @@ int load() {
     return 0;
   }
   if (block == nullptr) return 0;
-  for (const ModuleClass& c : kClasses) {
-    const ClassRoutines routines = c.routines();
-    if (!HostAddRoutines(routines.functions.data(), 1, static_cast<int>(routines.functions.size())) ||
-        !HostAddRoutines(routines.procedures.data(), 0, static_cast<int>(routines.procedures.size())))
-      return 0;
-  }
+  for (const ModuleClass& c : kClasses)
+    for (const MethodFile methodFile : c.methods())
+      for (const MethodRow& row : methodFile())
+        if (!HostAddRoutines(&row.def, row.returnsValue ? 1 : 0, 1)) return 0;
   return 1;
 }
 

@@ -1,6 +1,5 @@
 #include "netconfig/cfg_class.h"
 
-#include <array>
 #include <cstddef>
 
 #include "cfg_document.h"
@@ -26,26 +25,7 @@ const StructureLayout kInstance{"ZYLFFORVOCFG", kCfgTags,          sizeof(CfgIns
 const StructureLayout kAeRecord{
     "ZYLFFORVOCFGAE", kCfgAeTags, sizeof(CfgAeRecord), false, "SERVICETYPE", offsetof(CfgAeRecord, serviceType)};
 
-// Argument counts include the object itself.
-const std::array kFunctions{
-    routine("ZYLFFORVOCFG::ECHO", echo, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOCFG::GETAPPLICATIONENTITIES", getApplicationEntities, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOCFG::GETAPPLICATIONENTITY", getApplicationEntity, 2, 2, 0),
-    routine("ZYLFFORVOCFG::GETSERVICELISTS", getServiceLists, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOCFG::GETSERVICETYPES", getServiceTypes, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOCFG::GETVALUE", getValue, 2, 2, 0),
-    routine("ZYLFFORVOCFG::INIT", init, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOCFG::ISDIRTY", isDirty, 1, 1, 0),
-    routine("ZYLFFORVOCFG::STORAGESCPSERVICE", storageScpService, 2, 2, 0),
-};
-const std::array kProcedures{
-    routine("ZYLFFORVOCFG::CLEANUP", cleanup, 1, 1, 0),
-    routine("ZYLFFORVOCFG::COMMIT", commit, 1, 1, 0),
-    routine("ZYLFFORVOCFG::REMOVEAPPLICATIONENTITY", removeApplicationEntity, 2, 2, 0),
-    routine("ZYLFFORVOCFG::SETAPPLICATIONENTITY", setApplicationEntity, 7, 7, 0),
-    routine("ZYLFFORVOCFG::SETVALUE", setValue, 3, 3, 0),
-    routine("ZYLFFORVOCFG::UPDATECONFIGURATIONFILE", updateConfigurationFile, 1, 1, 0),
-};
+constexpr MethodFile kMethodFiles[] = {cfgEntitiesMethods, cfgObjectMethods, echoMethods, scpControlMethods};
 
 }  // namespace
 
@@ -54,6 +34,6 @@ bool defineStructures() { return defineClass(kInstance, releaseCfgInstance) && d
 
 const zyl::StructDef* aeRecordStructure() { return HostFindStructure(kAeRecord.name); }
 
-ClassRoutines routines() { return {kFunctions, kProcedures}; }
+ClassMethods methods() { return kMethodFiles; }
 
 }  // namespace orvo::netconfig

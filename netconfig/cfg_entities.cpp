@@ -159,13 +159,23 @@ HostVar* namesWorker(MethodCall<CfgInstance, CountKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry getApplicationEntity = methodEntry<CfgInstance, NoKeywords, getEntityWorker>;
-constexpr MethodEntry getApplicationEntities = methodEntry<CfgInstance, EntitiesKeywords, getEntitiesWorker>;
-constexpr MethodEntry setApplicationEntity = methodEntry<CfgInstance, NoKeywords, setEntityWorker>;
-constexpr MethodEntry removeApplicationEntity = methodEntry<CfgInstance, NoKeywords, removeEntityWorker>;
-constexpr MethodEntry getServiceLists =
-    methodEntry<CfgInstance, CountKeywords, namesWorker<cfg::CountServiceLists, cfg::ReadServiceLists>>;
-constexpr MethodEntry getServiceTypes =
-    methodEntry<CfgInstance, CountKeywords, namesWorker<cfg::CountServiceTypes, cfg::ReadServiceTypes>>;
+MethodRows cfgEntitiesMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOCFG::GETAPPLICATIONENTITY", methodEntry<CfgInstance, NoKeywords, getEntityWorker>, 2, 2, 0),
+      functionRow("ZYLFFORVOCFG::GETAPPLICATIONENTITIES", methodEntry<CfgInstance, EntitiesKeywords, getEntitiesWorker>,
+                  1, 1, HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVOCFG::SETAPPLICATIONENTITY", methodEntry<CfgInstance, NoKeywords, setEntityWorker>, 7, 7,
+                   0),
+      procedureRow("ZYLFFORVOCFG::REMOVEAPPLICATIONENTITY", methodEntry<CfgInstance, NoKeywords, removeEntityWorker>, 2,
+                   2, 0),
+      functionRow("ZYLFFORVOCFG::GETSERVICELISTS",
+                  methodEntry<CfgInstance, CountKeywords, namesWorker<cfg::CountServiceLists, cfg::ReadServiceLists>>,
+                  1, 1, HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVOCFG::GETSERVICETYPES",
+                  methodEntry<CfgInstance, CountKeywords, namesWorker<cfg::CountServiceTypes, cfg::ReadServiceTypes>>,
+                  1, 1, HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::netconfig

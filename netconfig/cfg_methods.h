@@ -1,24 +1,13 @@
-// The registered methods of ZYLffOrvoCfg, as the routine tables list them.
+// The method files of ZYLffOrvoCfg: each lists the methods it serves.
 #pragma once
 
 #include "routines.h"
 
 namespace orvo::netconfig {
 
-extern const MethodEntry init;
-extern const MethodEntry cleanup;
-extern const MethodEntry commit;
-extern const MethodEntry isDirty;
-extern const MethodEntry getValue;
-extern const MethodEntry setValue;
-extern const MethodEntry updateConfigurationFile;
-extern const MethodEntry getApplicationEntity;
-extern const MethodEntry getApplicationEntities;
-extern const MethodEntry setApplicationEntity;
-extern const MethodEntry removeApplicationEntity;
-extern const MethodEntry getServiceLists;
-extern const MethodEntry getServiceTypes;
-extern const MethodEntry echo;
-extern const MethodEntry storageScpService;
+MethodRows cfgEntitiesMethods();
+MethodRows cfgObjectMethods();
+MethodRows echoMethods();
+MethodRows scpControlMethods();
 
 }  // namespace orvo::netconfig

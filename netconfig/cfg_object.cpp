@@ -199,12 +199,19 @@ HostVar* updateWorker(Call& call) {
 
 }  // namespace
 
-constexpr MethodEntry init = methodEntry<CfgInstance, SystemKeywords, initWorker>;
-constexpr MethodEntry cleanup = methodEntry<CfgInstance, NoKeywords, cleanupWorker>;
-constexpr MethodEntry commit = methodEntry<CfgInstance, NoKeywords, commitWorker>;
-constexpr MethodEntry isDirty = methodEntry<CfgInstance, NoKeywords, isDirtyWorker>;
-constexpr MethodEntry getValue = methodEntry<CfgInstance, NoKeywords, getValueWorker>;
-constexpr MethodEntry setValue = methodEntry<CfgInstance, NoKeywords, setValueWorker>;
-constexpr MethodEntry updateConfigurationFile = methodEntry<CfgInstance, NoKeywords, updateWorker>;
+MethodRows cfgObjectMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOCFG::INIT", methodEntry<CfgInstance, SystemKeywords, initWorker>, 1, 1,
+                  HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVOCFG::CLEANUP", methodEntry<CfgInstance, NoKeywords, cleanupWorker>, 1, 1, 0),
+      procedureRow("ZYLFFORVOCFG::COMMIT", methodEntry<CfgInstance, NoKeywords, commitWorker>, 1, 1, 0),
+      functionRow("ZYLFFORVOCFG::ISDIRTY", methodEntry<CfgInstance, NoKeywords, isDirtyWorker>, 1, 1, 0),
+      functionRow("ZYLFFORVOCFG::GETVALUE", methodEntry<CfgInstance, NoKeywords, getValueWorker>, 2, 2, 0),
+      procedureRow("ZYLFFORVOCFG::SETVALUE", methodEntry<CfgInstance, NoKeywords, setValueWorker>, 3, 3, 0),
+      procedureRow("ZYLFFORVOCFG::UPDATECONFIGURATIONFILE", methodEntry<CfgInstance, NoKeywords, updateWorker>, 1, 1,
+                   0),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::netconfig

@@ -117,6 +117,12 @@ HostVar* echoWorker(MethodCall<CfgInstance, CountKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry echo = methodEntry<CfgInstance, CountKeywords, echoWorker>;
+MethodRows echoMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOCFG::ECHO", methodEntry<CfgInstance, CountKeywords, echoWorker>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::netconfig

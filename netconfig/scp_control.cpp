@@ -144,6 +144,12 @@ HostVar* storageScpServiceWorker(MethodCall<CfgInstance, NoKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry storageScpService = methodEntry<CfgInstance, NoKeywords, storageScpServiceWorker>;
+MethodRows scpControlMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOCFG::STORAGESCPSERVICE", methodEntry<CfgInstance, NoKeywords, storageScpServiceWorker>, 2,
+                  2, 0),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::netconfig

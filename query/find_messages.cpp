@@ -291,13 +291,26 @@ HostVar* closeWorker(MethodCall<QueryInstance, StatusKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry queryModelsSupported = methodEntry<QueryInstance, CountKeywords, modelsWorker>;
-constexpr MethodEntry openFindRq = methodEntry<QueryInstance, OpenKeywords, openFindWorker>;
-constexpr MethodEntry setValue = methodEntry<QueryInstance, StatusKeywords, setValueWorker>;
-constexpr MethodEntry send = methodEntry<QueryInstance, SendKeywords, sendWorker>;
-constexpr MethodEntry read = methodEntry<QueryInstance, ReadKeywords, readWorker>;
-constexpr MethodEntry getValue = methodEntry<QueryInstance, GetKeywords, getValueWorker>;
-constexpr MethodEntry freeMessage = methodEntry<QueryInstance, StatusKeywords, freeWorker>;
-constexpr MethodEntry close = methodEntry<QueryInstance, StatusKeywords, closeWorker>;
+MethodRows findMessagesMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOQUERY::QUERYMODELSSUPPORTED", methodEntry<QueryInstance, CountKeywords, modelsWorker>, 1, 1,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVOQUERY::OPENFINDRQ", methodEntry<QueryInstance, OpenKeywords, openFindWorker>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVOQUERY::SETVALUE", methodEntry<QueryInstance, StatusKeywords, setValueWorker>, 3, 4,
+                   HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVOQUERY::SEND", methodEntry<QueryInstance, SendKeywords, sendWorker>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVOQUERY::READ", methodEntry<QueryInstance, ReadKeywords, readWorker>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+      functionRow("ZYLFFORVOQUERY::GETVALUE", methodEntry<QueryInstance, GetKeywords, getValueWorker>, 3, 3,
+                  HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVOQUERY::FREEMESSAGE", methodEntry<QueryInstance, StatusKeywords, freeWorker>, 2, 2,
+                   HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVOQUERY::CLOSE", methodEntry<QueryInstance, StatusKeywords, closeWorker>, 2, 2,
+                   HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::query

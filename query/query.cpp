@@ -100,6 +100,12 @@ HostVar* queryWorker(MethodCall<QueryInstance, CountKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry runQuery = methodEntry<QueryInstance, CountKeywords, queryWorker>;
+MethodRows queryMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOQUERY::QUERY", methodEntry<QueryInstance, CountKeywords, queryWorker>, 1, 1,
+                  HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::query

@@ -1,6 +1,5 @@
 #include "query/query_class.h"
 
-#include <array>
 #include <cstddef>
 
 #include "query_instance.h"
@@ -54,28 +53,8 @@ const StructureLayout kResults{"ZYLFFORVOQRESULTS",       kQueryResultTags,
                                sizeof(QueryResultRecord), false,
                                "SERIES_DESCRIPTION",      offsetof(QueryResultRecord, seriesDescription)};
 
-// Argument counts include the object itself.
-const std::array kFunctions{
-    routine("ZYLFFORVOQUERY::CFIND_STATUS", cfindStatus, 2, 2, HOST_ROUTINE_STATIC),
-    routine("ZYLFFORVOQUERY::GETVALUE", getValue, 3, 3, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::INIT", init, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::MC_STATUS", mcStatus, 2, 2, HOST_ROUTINE_STATIC),
-    routine("ZYLFFORVOQUERY::OPENFINDRQ", openFindRq, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::QUERY", runQuery, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::QUERYMODELSSUPPORTED", queryModelsSupported, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::READ", read, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::RETRIEVE", retrieve, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::SEND", send, 2, 2, HOST_ROUTINE_KEYWORDS),
-};
-const std::array kProcedures{
-    routine("ZYLFFORVOQUERY::CLEANUP", cleanup, 1, 1, 0),
-    routine("ZYLFFORVOQUERY::CLEARPROPERTIES", clearProperties, 1, 1, 0),
-    routine("ZYLFFORVOQUERY::CLOSE", close, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::FREEMESSAGE", freeMessage, 2, 2, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::GETPROPERTY", getProperty, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::SETPROPERTY", setProperty, 1, 1, HOST_ROUTINE_KEYWORDS),
-    routine("ZYLFFORVOQUERY::SETVALUE", setValue, 3, 4, HOST_ROUTINE_KEYWORDS),
-};
+constexpr MethodFile kMethodFiles[] = {findMessagesMethods, queryMethods, queryObjectMethods, retrieveMethods,
+                                       statusTablesMethods};
 
 }  // namespace
 
@@ -83,6 +62,6 @@ bool defineStructures() { return defineClass(kInstance, releaseNothing) && defin
 
 const zyl::StructDef* resultsStructure() { return HostFindStructure(kResults.name); }
 
-ClassRoutines routines() { return {kFunctions, kProcedures}; }
+ClassMethods methods() { return kMethodFiles; }
 
 }  // namespace orvo::query

@@ -192,11 +192,6 @@ HostVar* setWorker(Call& call, zyl::KeywordList* argk) {
   return nullptr;
 }
 
-}  // namespace
-
-constexpr MethodEntry init = methodEntry<QueryInstance, SystemKeywords, initWorker>;
-constexpr MethodEntry cleanup = methodEntry<QueryInstance, NoKeywords, cleanupWorker>;
-constexpr MethodEntry clearProperties = methodEntry<QueryInstance, NoKeywords, clearWorker>;
 // The property methods handle their 23 keywords themselves, in table order.
 constexpr MethodEntry getProperty{[](int argc, HostVar* argv[], zyl::KeywordList* argk) {
                                     Call call(argc, argv, argk);
@@ -208,5 +203,19 @@ constexpr MethodEntry setProperty{[](int argc, HostVar* argv[], zyl::KeywordList
                                     return setWorker(call, argk);
                                   },
                                   kPropertyTable.data()};
+
+}  // namespace
+
+MethodRows queryObjectMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOQUERY::INIT", methodEntry<QueryInstance, SystemKeywords, initWorker>, 1, 1,
+                  HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVOQUERY::CLEANUP", methodEntry<QueryInstance, NoKeywords, cleanupWorker>, 1, 1, 0),
+      procedureRow("ZYLFFORVOQUERY::CLEARPROPERTIES", methodEntry<QueryInstance, NoKeywords, clearWorker>, 1, 1, 0),
+      procedureRow("ZYLFFORVOQUERY::GETPROPERTY", getProperty, 1, 1, HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVOQUERY::SETPROPERTY", setProperty, 1, 1, HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::query

@@ -175,6 +175,12 @@ HostVar* retrieveWorker(MethodCall<QueryInstance, RetrieveKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry retrieve = methodEntry<QueryInstance, RetrieveKeywords, retrieveWorker>;
+MethodRows retrieveMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOQUERY::RETRIEVE", methodEntry<QueryInstance, RetrieveKeywords, retrieveWorker>, 1, 1,
+                  HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::query

@@ -71,7 +71,14 @@ HostVar* mcWorker(MethodCall<StaticMethod, NoKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry cfindStatus = methodEntry<StaticMethod, NoKeywords, cfindWorker>;
-constexpr MethodEntry mcStatus = methodEntry<StaticMethod, NoKeywords, mcWorker>;
+MethodRows statusTablesMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOQUERY::CFIND_STATUS", methodEntry<StaticMethod, NoKeywords, cfindWorker>, 2, 2,
+                  HOST_ROUTINE_STATIC),
+      functionRow("ZYLFFORVOQUERY::MC_STATUS", methodEntry<StaticMethod, NoKeywords, mcWorker>, 2, 2,
+                  HOST_ROUTINE_STATIC),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::query

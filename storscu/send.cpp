@@ -334,6 +334,12 @@ HostVar* sendWorker(MethodCall<StorScuInstance, NoKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry send = methodEntry<StorScuInstance, NoKeywords, sendWorker>;
+MethodRows sendMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOSTORSCU::SEND", methodEntry<StorScuInstance, NoKeywords, sendWorker>, 2, 2,
+                  HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::storscu

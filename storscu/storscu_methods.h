@@ -1,15 +1,11 @@
-// The registered methods of ZYLffOrvoStorScu, as the routine tables list them.
+// The method files of ZYLffOrvoStorScu: each lists the methods it serves.
 #pragma once
 
 #include "routines.h"
 
 namespace orvo::storscu {
 
-extern const MethodEntry init;
-extern const MethodEntry cleanup;
-extern const MethodEntry clearProperties;
-extern const MethodEntry getProperty;
-extern const MethodEntry setProperty;
-extern const MethodEntry send;
+MethodRows sendMethods();
+MethodRows storscuObjectMethods();
 
 }  // namespace orvo::storscu

@@ -86,10 +86,18 @@ HostVar* setWorker(MethodCall<StorScuInstance, PropertyKeywords>& call) {
 
 }  // namespace
 
-constexpr MethodEntry init = methodEntry<StorScuInstance, SystemKeywords, initWorker>;
-constexpr MethodEntry cleanup = methodEntry<StorScuInstance, NoKeywords, cleanupWorker>;
-constexpr MethodEntry clearProperties = methodEntry<StorScuInstance, NoKeywords, clearWorker>;
-constexpr MethodEntry getProperty = methodEntry<StorScuInstance, PropertyKeywords, getWorker>;
-constexpr MethodEntry setProperty = methodEntry<StorScuInstance, PropertyKeywords, setWorker>;
+MethodRows storscuObjectMethods() {
+  static const MethodRow kRows[] = {
+      functionRow("ZYLFFORVOSTORSCU::INIT", methodEntry<StorScuInstance, SystemKeywords, initWorker>, 1, 1,
+                  HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVOSTORSCU::CLEANUP", methodEntry<StorScuInstance, NoKeywords, cleanupWorker>, 1, 1, 0),
+      procedureRow("ZYLFFORVOSTORSCU::CLEARPROPERTIES", methodEntry<StorScuInstance, NoKeywords, clearWorker>, 1, 1, 0),
+      procedureRow("ZYLFFORVOSTORSCU::GETPROPERTY", methodEntry<StorScuInstance, PropertyKeywords, getWorker>, 1, 1,
+                   HOST_ROUTINE_KEYWORDS),
+      procedureRow("ZYLFFORVOSTORSCU::SETPROPERTY", methodEntry<StorScuInstance, PropertyKeywords, setWorker>, 1, 1,
+                   HOST_ROUTINE_KEYWORDS),
+  };
+  return kRows;
+}
 
 }  // namespace orvo::storscu

@@ -1,5 +1,5 @@
 // The ZYLffOrvoStorScu class as the module's load sees it: its structures and its
-// routine table.
+// method files.
 #pragma once
 
 #include "routines.h"
@@ -10,7 +10,7 @@ namespace orvo::storscu {
 // when the host refuses a definition or lays one out differently from its
 // mirror.
 bool defineStructures();
-// The class's registered methods.
-ClassRoutines routines();
+// The class's method files, each listing the methods it serves.
+ClassMethods methods();
 
 }  // namespace orvo::storscu
