@@ -44,24 +44,25 @@ std::vector<std::string> echoNode(const Node& remote, const std::string& localAe
   MC_ASSOCIATION_INFO info{};
   status = MC_Get_Association_Info(association, &info);
   if (status != MC_NORMAL_COMPLETION) return failed(" Get Info Association Failed (%s)", status);
-  int request = 0;
-  status = MC_Open_Message(&request, "STANDARD_ECHO", MC_CMD_C_ECHO_RQ);
+  zyl::toolkit::MessageHandle request;
+  status = MC_Open_Message(request.out(), "STANDARD_ECHO", MC_CMD_C_ECHO_RQ);
   if (status != MC_NORMAL_COMPLETION) return failed(" Open Message Failed (%s)", status);
-  status = MC_Send_Request_Message(association, request);
-  MC_Free_Message(request);
+  status = MC_Send_Request_Message(association, request.get());
+  request.reset();
   if (status != MC_NORMAL_COMPLETION) return failed(" Send Message Failed (%s)", status);
 
-  int response = 0;
+  zyl::toolkit::MessageHandle response;
   const char* service = nullptr;
   MC_COMMAND command{};
-  status = MC_Read_Message(association, 30, &response, &service, &command);
+  status = MC_Read_Message(association, 30, response.out(), &service, &command);
   if (status != MC_NORMAL_COMPLETION) {
+    response.release();  // a failed read hands out no message
     open.abort();
     return failed(" Read Message Failed (%s)", status);
   }
   unsigned int echoStatus = 0;
-  status = MC_Get_Value_To_UInt(response, zyl::tags::kStatus, &echoStatus);
-  MC_Free_Message(response);
+  status = MC_Get_Value_To_UInt(response.get(), zyl::tags::kStatus, &echoStatus);
+  response.reset();
   if (status != MC_NORMAL_COMPLETION) return failed(" Get Value Failed (%s)", status);
   if (echoStatus != 0) {
     report[3] = formatText(" Echo Failed: Status Value (%d)", static_cast<int>(echoStatus));

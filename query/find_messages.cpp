@@ -13,6 +13,7 @@
 #include "method.h"
 #include "query_association.h"
 #include "query_methods.h"
+#include "toolkit/handles.h"
 
 namespace orvo::query {
 namespace {
@@ -44,23 +45,24 @@ HostVar* modelsWorker(MethodCall<QueryInstance, CountKeywords>& call) {
                              name.c_str(), aet.c_str(), errorText(status)));
     fail(kErrs4, "Error: Open Dicom Association failed (name/aet/err)", name, aet, std::string(errorText(status)));
   }
+  zyl::toolkit::AssociationHandle open(association);  // aborted on a way out that did not close it
   // The first fifteen services the node accepted.
   std::vector<std::string> services;
   char service[256] = {};
   MC_TRANSFER_SYNTAX syntax{};
-  for (status = MC_Get_First_Acceptable_Service(association, service, sizeof service, &syntax);
+  for (status = MC_Get_First_Acceptable_Service(open.get(), service, sizeof service, &syntax);
        status == MC_NORMAL_COMPLETION;
-       status = MC_Get_Next_Acceptable_Service(association, service, sizeof service, &syntax))
+       status = MC_Get_Next_Acceptable_Service(open.get(), service, sizeof service, &syntax))
     if (services.size() < kReportedServices) services.emplace_back(service);
   if (status != MC_END_OF_LIST) {
-    MC_Abort_Association(association);
+    open.abort();
     deliver(self, formatText("Error: Getting query service models from remote node failed.  AE Name (%s),   "
                              "AET (%s),   Err (%s)",
                              name.c_str(), aet.c_str(), errorText(status)));
     fail(kErrs4, "Error: Getting query service models from remote node failed (name/aet/err)", name, aet,
          std::string(errorText(status)));
   }
-  MC_Close_Association(association);
+  open.close();
 
   std::vector<int16_t> codes;
   for (const std::string& s : services)
