@@ -14,9 +14,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Type;
-using zyl::Variable;
-
 const std::map<std::string, bool> kSyntaxes = {  // UID -> decoded by dcmdjpeg (else by GDCM)
     {"1.2.840.10008.1.2.4.50", true},
     {"1.2.840.10008.1.2.4.51", true},
