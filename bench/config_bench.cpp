@@ -70,16 +70,27 @@ void BM_Load(benchmark::State& state) {
   }
 }
 
-void BM_ReadLastEntity(benchmark::State& state) {
-  const int count = static_cast<int>(state.range(0));
-  const ConfigFile file(count);
+// A configuration of state.range(0) entities, loaded before the timing starts.
+struct LoadedConfig {
+  explicit LoadedConfig(benchmark::State& state)
+      : state(state), count(static_cast<int>(state.range(0))), file(count), last(EntityName(count - 1)) {
+    check(cfg::LoadConfig(file.path(), document, message));
+  }
+  void check(int status) { Check(status, message, state); }
+
+  benchmark::State& state;
+  const int count;
+  const ConfigFile file;
+  const std::string last;  // the name of the last entity
   std::array<char, 512> message{};
   cfg::ConfigDocument document;
-  Check(cfg::LoadConfig(file.path(), document, message), message, state);
-  const std::string last = EntityName(count - 1);
+};
+
+void BM_ReadLastEntity(benchmark::State& state) {
+  LoadedConfig config(state);
   for (auto _ : state) {
     cfg::CfgApplEntity entity;
-    Check(cfg::ReadApplEntity(document, last, entity, file.path(), message), message, state);
+    config.check(cfg::ReadApplEntity(config.document, config.last, entity, config.file.path(), config.message));
     benchmark::DoNotOptimize(entity);
   }
 }
@@ -87,35 +98,25 @@ void BM_ReadLastEntity(benchmark::State& state) {
 // What SetApplicationEntity and RemoveApplicationEntity do: the existence
 // check, the service-list check and the change itself.
 void BM_EditAddRemove(benchmark::State& state) {
-  const int count = static_cast<int>(state.range(0));
-  const ConfigFile file(count);
-  std::array<char, 512> message{};
-  cfg::ConfigDocument document;
-  Check(cfg::LoadConfig(file.path(), document, message), message, state);
-  const std::string last = EntityName(count - 1);
+  LoadedConfig config(state);
+  const std::string& path = config.file.path();
   for (auto _ : state) {
     bool found = false;
-    Check(cfg::ApplEntityExists(document, last, found, file.path(), message), message, state);
-    Check(cfg::ServiceListExists(document, "Storage_SCU_Service_List", found, file.path(), message), message, state);
-    Check(cfg::SetApplEntity(document, last, "CHANGED", "10.0.0.2", "105", "Storage_SCU_Service_List", "Storage_SCP",
-                             file.path(), message),
-          message, state);
-    Check(cfg::SetApplEntity(document, "NEW_NODE", "NEW", "10.0.0.3", "106", "Storage_SCU_Service_List", "Storage_SCP",
-                             file.path(), message),
-          message, state);
-    Check(cfg::RemoveApplEntity(document, "NEW_NODE", file.path(), message), message, state);
+    config.check(cfg::ApplEntityExists(config.document, config.last, found, path, config.message));
+    config.check(cfg::ServiceListExists(config.document, "Storage_SCU_Service_List", found, path, config.message));
+    config.check(cfg::SetApplEntity(config.document, config.last, "CHANGED", "10.0.0.2", "105",
+                                    "Storage_SCU_Service_List", "Storage_SCP", path, config.message));
+    config.check(cfg::SetApplEntity(config.document, "NEW_NODE", "NEW", "10.0.0.3", "106", "Storage_SCU_Service_List",
+                                    "Storage_SCP", path, config.message));
+    config.check(cfg::RemoveApplEntity(config.document, "NEW_NODE", path, config.message));
   }
 }
 
 void BM_EditAndWrite(benchmark::State& state) {
-  const int count = static_cast<int>(state.range(0));
-  const ConfigFile file(count);
-  std::array<char, 512> message{};
-  cfg::ConfigDocument document;
-  Check(cfg::LoadConfig(file.path(), document, message), message, state);
+  LoadedConfig config(state);
   for (auto _ : state) {
-    Check(cfg::SetParam(document, "StorScpDir", "elsewhere", file.path(), message), message, state);
-    Check(cfg::WriteConfig(document, file.path(), message), message, state);
+    config.check(cfg::SetParam(config.document, "StorScpDir", "elsewhere", config.file.path(), config.message));
+    config.check(cfg::WriteConfig(config.document, config.file.path(), config.message));
   }
 }
 

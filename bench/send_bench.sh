@@ -17,21 +17,14 @@ REPEAT=${2:-3}
 export TCP_NODELAY=1
 ZYL=$BUILD/stage/bin/bin.x86_64/zyl
 
-WORK=$(mktemp -d /tmp/send_bench_XXXXXX)
-SCP_PID=
-cleanup() {
-  if [[ -n "$SCP_PID" ]]; then kill "$SCP_PID" 2>/dev/null || true; wait "$SCP_PID" 2>/dev/null || true; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-source "$SRC/bench/objects.sh"
+source "$SRC/bench/common.sh"
+bench_workspace send_bench
 make_objects "$WORK/small" 200 512 512 1
 make_objects "$WORK/large" 20 512 512 100
 
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+PORT=$(free_port)
 storescp --ignore -aet STORESCP "$PORT" >/dev/null 2>&1 &
-SCP_PID=$!
+BACKGROUND_PID=$!
 sleep 1
 
 export ZYL_USER_DIR=$WORK/user
@@ -51,7 +44,6 @@ if sent != len(args) { print("sent", sent, "of", len(args)); exit(1) }
 ZYL
 
 seconds() { local start end; start=$(date +%s.%N); "$@" >/dev/null; end=$(date +%s.%N); echo "$end - $start" | awk '{print $1 - $3}'; }
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 
 for set in small large; do
   mapfile -t FILES < <(ls "$WORK/$set"/*.dcm)

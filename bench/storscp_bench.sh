@@ -30,21 +30,13 @@ export TCP_NODELAY=1
 [[ "${ZYL_BENCH_NO_BUILD:-0}" == 1 ]] || cmake --build "$BUILD" -j2 --target zyl_orvostorscp zyl_orvostorscp_noflush orvo_resources >/dev/null
 PROGRAM_DIR=$BUILD/stage/bin/bin.x86_64
 
-WORK=$(mktemp -d /tmp/storscp_bench_XXXXXX)
-SERVICE_PID=
-cleanup() {
-  if [[ -n "$SERVICE_PID" ]]; then kill "$SERVICE_PID" 2>/dev/null || true; wait "$SERVICE_PID" 2>/dev/null || true; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+source "$SRC/bench/common.sh"
+bench_workspace storscp_bench
 
 # ---- objects ---------------------------------------------------------------
-source "$SRC/bench/objects.sh"
 make_objects "$WORK/objects" "$COUNT" 512 512 1
 BYTES=$(du -cb "$WORK"/objects/*.dcm | tail -1 | cut -f1)
 mapfile -t FILES < <(ls "$WORK"/objects/*.dcm)
-
-port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 listening() {  # port
   local hex
@@ -89,7 +81,7 @@ start_ours() {  # program port storage
       -e "s|<AcceptAny>no</AcceptAny>|<AcceptAny>yes</AcceptAny>|" "$SRC/resource/orvo/orvocfg.xml" \
       >"$root/resource/orvo/orvocfg.xml"
   ZYL_DIR=$root "$PROGRAM_DIR/$1" >/dev/null 2>&1 &
-  SERVICE_PID=$!
+  BACKGROUND_PID=$!
   listening "$2"
 }
 
@@ -97,19 +89,13 @@ start_dcmtk() {  # port storage [options]
   rm -rf "$2"
   mkdir -p "$2"
   storescp -aet ZYL_STOR_SCP -od "$2" ${3:-} "$1" >/dev/null 2>&1 &
-  SERVICE_PID=$!
+  BACKGROUND_PID=$!
   listening "$1"
 }
 
 # CPU seconds (user + system, reaped children included) of the receiver so far.
 cpu_seconds() {
-  awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15 + $16 + $17) / hz }' "/proc/$SERVICE_PID/stat"
-}
-
-stop() {
-  kill "$SERVICE_PID"
-  wait "$SERVICE_PID" 2>/dev/null || true
-  SERVICE_PID=
+  awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15 + $16 + $17) / hz }' "/proc/$BACKGROUND_PID/stat"
 }
 
 report() {  # name parallel seconds storage cpu-seconds
@@ -120,14 +106,13 @@ report() {  # name parallel seconds storage cpu-seconds
 }
 
 echo "objects: $COUNT, $((BYTES / COUNT)) bytes each; storage in $WORK"
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 for parallel in 1 $PARALLEL; do
   for target in ${TARGETS:-zyl_orvostorscp zyl_orvostorscp_noflush dcmtk dcmtk_fork}; do
     times=()
     cpus=()
     for _ in $(seq 1 "$REPEAT"); do
-      p=$(port)
+      p=$(free_port)
       storage=$WORK/storage_$target
       case $target in
         dcmtk) start_dcmtk "$p" "$storage" ;;
@@ -137,7 +122,7 @@ for parallel in 1 $PARALLEL; do
       times+=("$(send "$p" "$parallel" 2>/dev/null)")
       sleep 0.3  # forked receivers are reaped
       cpus+=("$(cpu_seconds)")
-      stop
+      stop_background
     done
     secs=$(printf '%s\n' "${times[@]}" | median)
     cpu=$(printf '%s\n' "${cpus[@]}" | median)
@@ -153,23 +138,23 @@ done
 # Instructions of a receiver under callgrind after <n> objects over one association.
 instructions() {  # target n
   local p out=$WORK/callgrind.out storage=$WORK/storage_callgrind
-  p=$(port)
+  p=$(free_port)
   rm -f "$out"*
   case $1 in
     zyl_orvostorscp)
       start_ours "$1" "$p" "$storage"
-      kill "$SERVICE_PID"; wait "$SERVICE_PID" 2>/dev/null || true
+      kill "$BACKGROUND_PID"; wait "$BACKGROUND_PID" 2>/dev/null || true
       ZYL_DIR=$WORK/install valgrind --tool=callgrind --callgrind-out-file="$out" "$PROGRAM_DIR/$1" >/dev/null 2>&1 &
-      SERVICE_PID=$! ;;
+      BACKGROUND_PID=$! ;;
     *)
       rm -rf "$storage"; mkdir -p "$storage"
       # shellcheck disable=SC2086
       valgrind --tool=callgrind --callgrind-out-file="$out" storescp -aet ZYL_STOR_SCP -od "$storage" $1 "$p" >/dev/null 2>&1 &
-      SERVICE_PID=$! ;;
+      BACKGROUND_PID=$! ;;
   esac
   listening "$p" || sleep 5
   storescu -aet BENCH -aec ZYL_STOR_SCP 127.0.0.1 "$p" "${FILES[@]:0:$2}" >/dev/null
-  stop
+  stop_background
   grep -h '^summary:' "$out"* | awk '{ s += $2 } END { print s }'
 }
 

@@ -198,42 +198,36 @@ void finish(benchmark::State& state, const Corpus& c, long found) {
   state.counters["attributes_per_pass"] = static_cast<double>(found) / static_cast<double>(state.iterations());
 }
 
-void BM_Dcmtk(benchmark::State& state) {
+// Passes over the corpus, each file read by `read` (file, values): the
+// number of attributes it found.
+template <typename Read>
+void readCorpus(benchmark::State& state, Read read) {
   const Corpus& c = corpus();
   long found = 0;
   TenValues values;
   for (auto _ : state)
     for (const auto& file : c.files) {
-      found += dcmtk(file, values);
+      found += read(c, file, values);
       benchmark::DoNotOptimize(values);
     }
   finish(state, c, found);
+}
+
+void BM_Dcmtk(benchmark::State& state) {
+  readCorpus(state, [](const Corpus&, const CorpusFile& file, TenValues& v) { return dcmtk(file, v); });
 }
 
 // The reader hands the whole file in one piece (the same single buffer DCMTK gets).
 void BM_Toolkit_WholeFile(benchmark::State& state) {
-  const Corpus& c = corpus();
-  long found = 0;
-  TenValues values;
-  for (auto _ : state)
-    for (const auto& file : c.files) {
-      found += ours(c.application, file, file.bytes.size(), values);
-      benchmark::DoNotOptimize(values);
-    }
-  finish(state, c, found);
+  readCorpus(state, [](const Corpus& c, const CorpusFile& file, TenValues& v) {
+    return ours(c.application, file, file.bytes.size(), v);
+  });
 }
 
 // The reader hands the file in 64 KiB pieces, as a reader over a file would.
 void BM_Toolkit_64KiBChunks(benchmark::State& state) {
-  const Corpus& c = corpus();
-  long found = 0;
-  TenValues values;
-  for (auto _ : state)
-    for (const auto& file : c.files) {
-      found += ours(c.application, file, 65536, values);
-      benchmark::DoNotOptimize(values);
-    }
-  finish(state, c, found);
+  readCorpus(state,
+             [](const Corpus& c, const CorpusFile& file, TenValues& v) { return ours(c.application, file, 65536, v); });
 }
 
 // Half a second per measurement: tens of passes, a few thousand parses.

@@ -7,10 +7,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Variable;
-
-const fs::path kCt = kCorpus / "CT_small.dcm";
-
 class CopyTags : public FileObjectTest {
  protected:
   Variable created(const std::string& name = "new.dcm") {

@@ -18,9 +18,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Type;
-using zyl::Variable;
-
 // What a file is excused from: opening at all, its pixels, or one attribute.
 struct Exception {
   const char* file;

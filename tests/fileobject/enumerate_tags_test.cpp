@@ -13,8 +13,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Variable;
-
 struct Record {
   std::string tag, description, vr, value;
   uint32_t length = 0;
@@ -23,17 +21,9 @@ struct Record {
 
 std::vector<Record> recordsOf(const Variable& v) {
   std::vector<Record> out;
-  const zyl::Array& a = *v.array();
-  const zyl::StructDef& def = *a.structDef();
-  for (int64_t i = 0; i < a.count(); ++i) {
-    const std::byte* element = a.data() + static_cast<size_t>(i) * a.elemSize();
-    auto field = [&](const char* name) {
-      return element + def.fields()[static_cast<size_t>(def.fieldIndex(name))].offset;
-    };
-    auto text = [&](const char* name) {
-      return std::string(zyl::hostStringText(*reinterpret_cast<const zyl::HostString*>(field(name))));
-    };
-    auto number = [&](const char* name, auto& out) { std::memcpy(&out, field(name), sizeof out); };
+  for (int64_t i = 0; i < v.array()->count(); ++i) {
+    auto text = [&](const char* name) { return recordText(v, i, name); };
+    auto number = [&](const char* name, auto& out) { out = recordNumber<std::decay_t<decltype(out)>>(v, i, name); };
     Record r{text("TAG"), text("DESCRIPTION"), text("VR"), text("VALUE")};
     number("LENGTH", r.length);
     number("VALUECOUNT", r.valueCount);

@@ -13,9 +13,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Type;
-using zyl::Variable;
-
 const fs::path kMr = kCorpus / "MR_small.dcm";           // 64x64, 16 bits, no private blocks
 const fs::path kRgb = kCorpus / "SC_rgb_small_odd.dcm";  // 8 bits, three samples, odd sizes
 

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -27,6 +28,11 @@ namespace fotest {
 namespace fs = std::filesystem;
 
 inline const fs::path kCorpus = "/usr/lib/python3/dist-packages/pydicom/data/test_files";
+inline const fs::path kCt = kCorpus / "CT_small.dcm";
+inline const fs::path kMr = kCorpus / "MR_small.dcm";
+
+using zyl::Type;
+using zyl::Variable;
 
 inline zyl::Runtime& rt() { return zyl::Runtime::instance(); }
 
@@ -182,6 +188,24 @@ inline zyl::Variable strings(const std::vector<std::string>& values) {
       std::make_unique<zyl::Array>(zyl::Type::String, std::vector<int64_t>{static_cast<int64_t>(values.size())}, true);
   for (size_t i = 0; i < values.size(); ++i) zyl::hostStringAssign(array->as<zyl::HostString>()[i], values[i]);
   return zyl::Variable::ofArray(std::move(array));
+}
+
+// Where field `name` of record `index` of a structure array lies.
+inline const std::byte* recordField(const zyl::Variable& records, int64_t index, const char* name) {
+  const zyl::Array& a = *records.array();
+  const zyl::StructDef& def = *a.structDef();
+  return a.data() + a.elemSize() * static_cast<size_t>(index) +
+         def.fields()[static_cast<size_t>(def.fieldIndex(name))].offset;
+}
+// A string field of a record, and a number field.
+inline std::string recordText(const zyl::Variable& records, int64_t index, const char* name) {
+  return std::string(zyl::hostStringText(*reinterpret_cast<const zyl::HostString*>(recordField(records, index, name))));
+}
+template <typename T>
+T recordNumber(const zyl::Variable& records, int64_t index, const char* name) {
+  T value{};
+  std::memcpy(&value, recordField(records, index, name), sizeof value);
+  return value;
 }
 
 }  // namespace fotest

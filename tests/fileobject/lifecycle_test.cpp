@@ -10,10 +10,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Variable;
-
-const fs::path kMr = kCorpus / "MR_small.dcm";
-
 class Lifecycle : public FileObjectTest {
  protected:
   // dcmdump of a file: every attribute printed with its UID numbers.

@@ -10,8 +10,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Variable;
-
 class Open : public FileObjectTest {
  protected:
   // A copy of a corpus file without its preamble and "DICM" (meta group kept).

@@ -8,9 +8,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Type;
-using zyl::Variable;
-
 struct Geometry {
   uint32_t columns, rows, samples, frames, bits;
   int planar = 0;

@@ -3,20 +3,16 @@
 // every frame, colour by pixel, compared over Bits Stored and sign-extended.
 // The corpus holds one JPEG lossless SV1 image and no lossy JPEG 2000 from a
 // signed image, so dcmcjpeg and gdcmconv make more.
-#include <dcmtk/dcmdata/dcdeftag.h>
-#include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/oflog/oflog.h>
 
 #include <algorithm>
 #include <map>
 
+#include "codec_test_support.h"
 #include "fileobject_support.h"
 
 namespace fotest {
 namespace {
-
-using zyl::Type;
-using zyl::Variable;
 
 const std::map<std::string, bool> kSyntaxes = {  // UID -> decoded by dcmdjpeg (else by GDCM)
     {"1.2.840.10008.1.2.4.50", true},
@@ -25,65 +21,18 @@ const std::map<std::string, bool> kSyntaxes = {  // UID -> decoded by dcmdjpeg (
     {"1.2.840.10008.1.2.4.90", false},
     {"1.2.840.10008.1.2.4.91", false}};
 
-struct Reference {
-  uint16_t rows = 0, columns = 0, samples = 0, bitsAllocated = 0, bitsStored = 0, pixelRepresentation = 0, planar = 0;
-  long frames = 1;
-  std::vector<unsigned char> bytes;  // little endian, colour by pixel
-};
+namespace ct = zyl::codec::test;
 
-// The decoded file written by the reference tool, read with DCMTK.
-std::optional<Reference> readReference(const fs::path& file) {
-  DcmFileFormat format;
-  if (format.loadFile(file.c_str()).bad()) return std::nullopt;
-  DcmDataset& d = *format.getDataset();
-  Reference r;
-  d.findAndGetUint16(DCM_Rows, r.rows);
-  d.findAndGetUint16(DCM_Columns, r.columns);
-  d.findAndGetUint16(DCM_SamplesPerPixel, r.samples);
-  d.findAndGetUint16(DCM_BitsAllocated, r.bitsAllocated);
-  d.findAndGetUint16(DCM_BitsStored, r.bitsStored);
-  d.findAndGetUint16(DCM_PixelRepresentation, r.pixelRepresentation);
-  d.findAndGetUint16(DCM_PlanarConfiguration, r.planar);
-  Sint32 frames = 1;
-  if (d.findAndGetSint32(DCM_NumberOfFrames, frames).good() && frames > 0) r.frames = frames;
-  const size_t bps = r.bitsAllocated > 8 ? 2 : 1;
-  const size_t pixels = size_t{r.rows} * r.columns;
-  const size_t frameBytes = pixels * r.samples * bps;
-  const size_t total = frameBytes * static_cast<size_t>(r.frames);
-  std::vector<unsigned char> raw;
-  if (bps == 2) {
-    const Uint16* words = nullptr;
-    unsigned long count = 0;
-    if (d.findAndGetUint16Array(DCM_PixelData, words, &count).bad() || count * 2 < total) return std::nullopt;
-    for (size_t i = 0; i < total / 2; ++i) {
-      raw.push_back(static_cast<unsigned char>(words[i]));
-      raw.push_back(static_cast<unsigned char>(words[i] >> 8));
-    }
-  } else {
-    const Uint8* bytes = nullptr;
-    unsigned long count = 0;
-    if (d.findAndGetUint8Array(DCM_PixelData, bytes, &count).bad() || count < total) return std::nullopt;
-    raw.assign(bytes, bytes + total);
+// The decoded file written by the reference tool, read with DCMTK, colour by
+// pixel; nullopt when it holds no image.
+std::optional<ct::NativePixels> readReference(const fs::path& file) {
+  try {
+    ct::NativePixels reference = ct::readNativeFile(file);
+    reference.bytes = ct::toColourByPixel(reference.image, reference.bytes);
+    return reference;
+  } catch (const std::exception&) {
+    return std::nullopt;
   }
-  if (r.samples == 1 || r.planar == 0) {
-    r.bytes = std::move(raw);
-    return r;
-  }
-  r.bytes.resize(total);
-  for (size_t f = 0; f < static_cast<size_t>(r.frames); ++f)
-    for (size_t s = 0; s < r.samples; ++s)
-      for (size_t i = 0; i < pixels; ++i)
-        for (size_t b = 0; b < bps; ++b)
-          r.bytes[f * frameBytes + (i * r.samples + s) * bps + b] = raw[f * frameBytes + (s * pixels + i) * bps + b];
-  return r;
-}
-
-// Sample i over Bits Stored, sign-extended when signed.
-long sampleAt(const Reference& r, const unsigned char* data, size_t i) {
-  long raw = r.bitsAllocated > 8 ? data[2 * i] | (data[2 * i + 1] << 8) : data[i];
-  raw &= (1L << r.bitsStored) - 1;
-  if (r.pixelRepresentation == 1 && (raw & (1L << (r.bitsStored - 1)))) raw -= 1L << r.bitsStored;
-  return raw;
 }
 
 class PixelReference : public FileObjectTest {
@@ -108,7 +57,7 @@ class PixelReference : public FileObjectTest {
     const std::string tool = known->second ? "dcmdjpeg " : "gdcmconv --raw ";
     int status = 0;
     run(tool + quote(path) + " " + quote(reference) + " > /dev/null 2>&1", &status);
-    const std::optional<Reference> expected =
+    const std::optional<ct::NativePixels> expected =
         status == 0 && fs::exists(reference) ? readReference(reference) : std::nullopt;
     if (!expected) {
       // The reference tool cannot decode it (or writes no image): we refuse
@@ -120,18 +69,20 @@ class PixelReference : public FileObjectTest {
     }
     const Variable data = call(f, "GetValue", "7fe0,0010");
     ASSERT_TRUE(data.isArray());
-    EXPECT_EQ(data.type(), expected->bitsAllocated > 8 ? Type::Int16 : Type::Byte);
+    EXPECT_EQ(data.type(), expected->image.bitsAllocated > 8 ? Type::Int16 : Type::Byte);
     ASSERT_EQ(data.array()->byteSize(), expected->bytes.size());
-    const auto* ours = reinterpret_cast<const unsigned char*>(data.array()->data());
-    const size_t samples = expected->bytes.size() / (expected->bitsAllocated > 8 ? 2 : 1);
+    const auto* first = reinterpret_cast<const unsigned char*>(data.array()->data());
+    const ct::Bytes ours(first, first + data.array()->byteSize());
+    const auto& image = expected->image;
+    const size_t samples = expected->bytes.size() / image.bytesPerSample();
     size_t firstDifference = samples;
     for (size_t i = 0; i < samples && firstDifference == samples; ++i)
-      if (sampleAt(*expected, ours, i) != sampleAt(*expected, expected->bytes.data(), i)) firstDifference = i;
+      if (ct::sampleAt(image, ours, i) != ct::sampleAt(image, expected->bytes, i)) firstDifference = i;
     EXPECT_EQ(firstDifference, samples) << "differs first at sample " << firstDifference << " of " << samples;
     // Signed samples fill the whole word, as a 16-bit signed array holds them.
-    if (expected->pixelRepresentation == 1 && expected->bitsAllocated == 16) {
+    if (image.pixelRepresentation == 1 && image.bitsAllocated == 16) {
       const int16_t* words = data.array()->as<int16_t>();
-      for (size_t i = 0; i < samples; ++i) ASSERT_EQ(words[i], sampleAt(*expected, ours, i)) << "sample " << i;
+      for (size_t i = 0; i < samples; ++i) ASSERT_EQ(words[i], ct::sampleAt(image, ours, i)) << "sample " << i;
     }
     ++checkedPerSyntax[syntax];
   }

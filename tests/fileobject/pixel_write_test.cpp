@@ -10,9 +10,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Type;
-using zyl::Variable;
-
 Kw kw(const char* name, int32_t v) { return {name, Variable::ofInt32(v)}; }
 Kw kw(const char* name, const std::string& v) { return {name, Variable::ofString(v)}; }
 

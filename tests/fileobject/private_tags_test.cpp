@@ -9,10 +9,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Variable;
-
-const fs::path kCt = kCorpus / "CT_small.dcm";
-
 class PrivateTags : public FileObjectTest {
  protected:
   static std::vector<Variable> triple(const std::string& code, const std::string& group, const std::string& element) {

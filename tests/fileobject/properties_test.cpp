@@ -11,12 +11,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Type;
-using zyl::Variable;
-
-const fs::path kCt = kCorpus / "CT_small.dcm";
-const fs::path kMr = kCorpus / "MR_small.dcm";
-
 // The attribute properties, each with its tag and the VR it is set with.
 const struct {
   const char* keyword;

@@ -9,8 +9,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Variable;
-
 // Lists "tag|VR|value" for the meta group and the top level of a file, as
 // pydicom reads it (strict: a file pydicom cannot parse fails).
 constexpr const char* kListScript = R"(

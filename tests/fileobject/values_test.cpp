@@ -14,9 +14,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Type;
-using zyl::Variable;
-
 class Values : public FileObjectTest {
  protected:
   // An object over a file holding one attribute of every VR the table maps.

@@ -9,10 +9,6 @@
 namespace fotest {
 namespace {
 
-using zyl::Type;
-using zyl::Variable;
-
-const fs::path kMr = kCorpus / "MR_small.dcm";
 const fs::path kMrJ2k = kCorpus / "MR_small_jp2klossless.dcm";
 
 template <typename T>

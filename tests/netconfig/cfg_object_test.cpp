@@ -26,19 +26,10 @@ class CfgObject : public CfgTest {
   }
   std::string value(Variable& cfg, const std::string& name) { return std::string(call(cfg, "GetValue", name).text()); }
   static std::string field(const Variable& records, int64_t index, const char* name) {
-    const zyl::StructDef* def = records.array()->structDef();
-    const auto& f = def->fields()[static_cast<size_t>(def->fieldIndex(name))];
-    const auto* s = reinterpret_cast<const zyl::HostString*>(
-        records.array()->data() + records.array()->elemSize() * static_cast<size_t>(index) + f.offset);
-    return std::string(zyl::hostStringText(*s));
+    return fotest::recordText(records, index, name);
   }
   static uint32_t port(const Variable& records, int64_t index) {
-    const zyl::StructDef* def = records.array()->structDef();
-    const auto& f = def->fields()[static_cast<size_t>(def->fieldIndex("PORT"))];
-    uint32_t v = 0;
-    std::memcpy(&v, records.array()->data() + records.array()->elemSize() * static_cast<size_t>(index) + f.offset,
-                sizeof v);
-    return v;
+    return fotest::recordNumber<uint32_t>(records, index, "PORT");
   }
   void setEntity(Variable& cfg, std::vector<Variable> six) { call(cfg, "SetApplicationEntity", std::move(six)); }
   static std::vector<Variable> entity(const std::string& name, const std::string& aet, Variable port,

@@ -228,11 +228,7 @@ class QueryRun : public QueryObject {
     return records;
   }
   static std::string field(const Variable& records, int64_t index, const char* name) {
-    const zyl::StructDef* def = records.array()->structDef();
-    const auto& f = def->fields()[static_cast<size_t>(def->fieldIndex(name))];
-    const auto* s = reinterpret_cast<const zyl::HostString*>(
-        records.array()->data() + records.array()->elemSize() * static_cast<size_t>(index) + f.offset);
-    return std::string(zyl::hostStringText(*s));
+    return fotest::recordText(records, index, name);
   }
   std::set<std::string> column(const Variable& records, uint32_t count, const char* name) {
     std::set<std::string> values;

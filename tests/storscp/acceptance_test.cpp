@@ -13,13 +13,9 @@ using namespace std::chrono_literals;
 
 TEST(Acceptance, AcceptAnyYesInAnyCaseAcceptsEveryone) {
   for (const char* value : {"yes", "YeS"}) {
-    Settings settings;
-    settings.port = FreePort();
-    settings.acceptAny = value;
-    Installation inst(settings);
-    ServiceProcess service(inst);
-    ASSERT_TRUE(service.waitListening());
-    RawPeer peer(settings.port);
+    RunningService running(OnFreePort(value));
+    ASSERT_TRUE(running.service.waitListening());
+    RawPeer peer(running.port());
     EXPECT_EQ(peer.associate("NOBODY_KNOWN").pduType, 2) << value;
     EXPECT_TRUE(peer.release());
   }
@@ -27,14 +23,10 @@ TEST(Acceptance, AcceptAnyYesInAnyCaseAcceptsEveryone) {
 
 TEST(Acceptance, OtherwiseOnlyTitlesOfTheTableInAnyCase) {
   for (const char* value : {"no", "", "maybe"}) {
-    Settings settings;
-    settings.port = FreePort();
-    settings.acceptAny = value;
-    Installation inst(settings);
-    ServiceProcess service(inst);
-    ASSERT_TRUE(service.waitListening());
+    RunningService running(OnFreePort(value));
+    ASSERT_TRUE(running.service.waitListening());
     {
-      RawPeer stranger(settings.port);
+      RawPeer stranger(running.port());
       const AssociateResult r = stranger.associate("STRANGER");
       EXPECT_EQ(r.pduType, 3) << value;
       EXPECT_EQ(r.result, 1);  // permanent
@@ -42,11 +34,11 @@ TEST(Acceptance, OtherwiseOnlyTitlesOfTheTableInAnyCase) {
       EXPECT_EQ(r.reason, 3);  // calling AE title not recognised
     }
     {
-      RawPeer known(settings.port);
+      RawPeer known(running.port());
       EXPECT_EQ(known.associate("known_scu").pduType, 2) << value;
       EXPECT_TRUE(known.release());
     }
-    const std::string log = inst.log();
+    const std::string log = running.inst.log();
     EXPECT_NE(log.find("): Accept Any is 'no' and calling the AET is not recognized...rejecting association "
                        "from(STRANGER)."),
               std::string::npos)
@@ -59,70 +51,60 @@ TEST(Acceptance, OtherwiseOnlyTitlesOfTheTableInAnyCase) {
 }
 
 TEST(Acceptance, DcmtkCallersWithAKnownTitleStore) {
-  Settings settings;
-  settings.port = FreePort();
-  Installation inst(settings);
-  ServiceProcess service(inst);
-  ASSERT_TRUE(service.waitListening());
+  RunningService running(OnFreePort());
+  ASSERT_TRUE(running.service.waitListening());
   const std::string file = (SampleFiles() / "CT_small.dcm").string();
   const ToolResult ok = RunTool(
-      {"storescu", "-aet", "zyl_stor_scu", "-aec", "ZYL_STOR_SCP", "127.0.0.1", std::to_string(settings.port), file});
+      {"storescu", "-aet", "zyl_stor_scu", "-aec", "ZYL_STOR_SCP", "127.0.0.1", std::to_string(running.port()), file});
   EXPECT_EQ(ok.exitCode, 0) << ok.output;
   const ToolResult refused = RunTool(
-      {"storescu", "-aet", "STRANGER", "-aec", "ZYL_STOR_SCP", "127.0.0.1", std::to_string(settings.port), file});
+      {"storescu", "-aet", "STRANGER", "-aec", "ZYL_STOR_SCP", "127.0.0.1", std::to_string(running.port()), file});
   EXPECT_NE(refused.exitCode, 0);
   EXPECT_NE(refused.output.find("Calling AE Title Not Recognized"), std::string::npos) << refused.output;
-  EXPECT_EQ(FileNames(inst.storageDir()).size(), 1u);
+  EXPECT_EQ(FileNames(running.inst.storageDir()).size(), 1u);
 }
 
 TEST(Acceptance, AVerificationRequestIsAnsweredByAnAbort) {
-  Settings settings;
-  settings.port = FreePort();
-  settings.acceptAny = "yes";
-  Installation inst(settings);
-  ServiceProcess service(inst);
-  ASSERT_TRUE(service.waitListening());
+  RunningService running(OnFreePort("yes"));
+  ASSERT_TRUE(running.service.waitListening());
   const ToolResult echo =
-      RunTool({"echoscu", "-aet", "ECHO", "-aec", "ZYL_STOR_SCP", "127.0.0.1", std::to_string(settings.port)});
+      RunTool({"echoscu", "-aet", "ECHO", "-aec", "ZYL_STOR_SCP", "127.0.0.1", std::to_string(running.port())});
   EXPECT_NE(echo.output.find("Peer aborted Association"), std::string::npos) << echo.output;
   EXPECT_TRUE(WaitFor(
       [&] {
-        return inst.log().find("): Failed to read the sop instance uid from incoming file. err(") != std::string::npos;
+        return running.inst.log().find("): Failed to read the sop instance uid from incoming file. err(") !=
+               std::string::npos;
       },
       5s))
-      << inst.log();
+      << running.inst.log();
   // The service goes on.
-  RawPeer peer(settings.port);
+  RawPeer peer(running.port());
   EXPECT_EQ(peer.associate("AFTER").pduType, 2);
 }
 
 TEST(Acceptance, ASeventhAssociationIsRefusedUntilOneEnds) {
-  Settings settings;
-  settings.port = FreePort();
-  settings.acceptAny = "yes";
-  Installation inst(settings);
-  ServiceProcess service(inst);
-  ASSERT_TRUE(service.waitListening());
+  RunningService running(OnFreePort("yes"));
+  ASSERT_TRUE(running.service.waitListening());
   std::vector<std::unique_ptr<RawPeer>> held;
   for (int i = 0; i < 6; ++i) {
-    held.push_back(std::make_unique<RawPeer>(settings.port));
+    held.push_back(std::make_unique<RawPeer>(running.port()));
     ASSERT_EQ(held.back()->associate("HOLD" + std::to_string(i)).pduType, 2) << i;
   }
   {
-    RawPeer seventh(settings.port);
+    RawPeer seventh(running.port());
     const AssociateResult r = seventh.associate("SEVENTH");
     EXPECT_EQ(r.pduType, 3);
     EXPECT_EQ(r.result, 2);  // transient
     EXPECT_EQ(r.source, 3);  // service provider, presentation related
     EXPECT_EQ(r.reason, 2);  // local limit exceeded
   }
-  EXPECT_NE(inst.log().find("Max Number of threads in service. Not accepting association...continuing."),
+  EXPECT_NE(running.inst.log().find("Max Number of threads in service. Not accepting association...continuing."),
             std::string::npos);
   ASSERT_TRUE(held.front()->release());
   held.erase(held.begin());
   bool accepted = false;
   for (int attempt = 0; attempt < 20 && !accepted; ++attempt) {
-    RawPeer next(settings.port);
+    RawPeer next(running.port());
     accepted = next.associate("NEXT").pduType == 2;
     if (accepted) {
       next.release();
@@ -134,15 +116,11 @@ TEST(Acceptance, ASeventhAssociationIsRefusedUntilOneEnds) {
 }
 
 TEST(Acceptance, ABurstOfCallersNeverStartsMoreThanSixThreads) {
-  Settings settings;
-  settings.port = FreePort();
-  settings.acceptAny = "yes";
-  Installation inst(settings);
-  ServiceProcess service(inst);
-  ASSERT_TRUE(service.waitListening());
+  RunningService running(OnFreePort("yes"));
+  ASSERT_TRUE(running.service.waitListening());
   constexpr int kCallers = 14;
   std::vector<std::unique_ptr<RawPeer>> peers;
-  for (int i = 0; i < kCallers; ++i) peers.push_back(std::make_unique<RawPeer>(settings.port));
+  for (int i = 0; i < kCallers; ++i) peers.push_back(std::make_unique<RawPeer>(running.port()));
   std::atomic<int> accepted{0}, refused{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < kCallers; ++i)

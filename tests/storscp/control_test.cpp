@@ -126,15 +126,12 @@ TEST(CommandLine, UninstallingAStoppedServicePrintsNotRunningAndDeletesIt) {
 }
 
 TEST(Stopping, TheForegroundServiceStopsWithinTwoSecondsOfSigterm) {
-  Settings settings;
-  settings.port = FreePort();
-  Installation inst(settings);
-  ServiceProcess service(inst);
-  ASSERT_TRUE(service.waitListening());
+  RunningService running(OnFreePort());
+  ASSERT_TRUE(running.service.waitListening());
   std::this_thread::sleep_for(300ms);
   const auto asked = std::chrono::steady_clock::now();
-  service.stop();
-  const auto exit = service.waitExit(5s);
+  running.service.stop();
+  const auto exit = running.service.waitExit(5s);
   ASSERT_TRUE(exit.has_value());
   EXPECT_EQ(*exit, 0);
   EXPECT_LT(std::chrono::steady_clock::now() - asked, 3000ms);  // two seconds, and slack for a loaded machine

@@ -15,11 +15,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-Settings AnySettings() {
-  Settings s;
-  s.port = FreePort();
-  s.acceptAny = "yes";
-  return s;
+// Sends a small data set on an association of its own; the status of the response.
+std::optional<std::uint16_t> StoreSmall(int port, const std::string& uid, const std::string& patientName) {
+  RawPeer peer(port);
+  if (peer.associate("ANY").pduType != 2 || !peer.sendStore(uid, SmallDataSet(uid, patientName))) return std::nullopt;
+  const std::optional<std::uint16_t> status = peer.readStatus();
+  EXPECT_TRUE(peer.release());
+  return status;
 }
 
 ToolResult Store(int port, const std::vector<std::string>& files, const std::vector<std::string>& options = {}) {
@@ -45,7 +47,7 @@ std::string Uid(const fs::path& file) {
 }  // namespace
 
 TEST(Storing, ManyObjectsOfSeveralClassesAndSyntaxesArriveIntact) {
-  Installation inst(AnySettings());
+  Installation inst(OnFreePort("yes"));
   ServiceProcess service(inst);
   ASSERT_TRUE(service.waitListening());
 
@@ -143,7 +145,7 @@ TEST(Storing, ManyObjectsOfSeveralClassesAndSyntaxesArriveIntact) {
 }
 
 TEST(Storing, TheSameUidStoredTwiceReplacesTheFile) {
-  Installation inst(AnySettings());
+  Installation inst(OnFreePort("yes"));
   ServiceProcess service(inst);
   ASSERT_TRUE(service.waitListening());
   TempDir dir;
@@ -163,7 +165,7 @@ TEST(Storing, TheSameUidStoredTwiceReplacesTheFile) {
 }
 
 TEST(Storing, ConcurrentStoresOfOneUidLeaveOneWholeObject) {
-  Installation inst(AnySettings());
+  Installation inst(OnFreePort("yes"));
   ServiceProcess service(inst);
   ASSERT_TRUE(service.waitListening());
   const std::string uid = "1.2.826.0.1.3680043.10.999.77";
@@ -198,17 +200,12 @@ TEST(Storing, ConcurrentStoresOfOneUidLeaveOneWholeObject) {
 
 TEST(Storing, AStorageFolderWhoseParentIsMissingRefusesTheObject) {
   TempDir elsewhere;
-  Settings settings = AnySettings();
+  Settings settings = OnFreePort("yes");
   settings.storScpDir = (elsewhere.path() / "missing" / "storage").string();
-  Installation inst(settings);
-  ServiceProcess service(inst);
-  ASSERT_TRUE(service.waitListening());
-  RawPeer peer(settings.port);
-  ASSERT_EQ(peer.associate("ANY").pduType, 2);
-  ASSERT_TRUE(peer.sendStore("1.2.3.4", SmallDataSet("1.2.3.4", "NO^PLACE")));
-  EXPECT_EQ(peer.readStatus(), 0xA702);
-  EXPECT_TRUE(peer.release());
-  const std::string log = inst.log();
+  RunningService running(settings);
+  ASSERT_TRUE(running.service.waitListening());
+  EXPECT_EQ(StoreSmall(settings.port, "1.2.3.4", "NO^PLACE"), 0xA702);
+  const std::string log = running.inst.log();
   EXPECT_NE(log.find("): Failed to create stor scp dir. dir(" + *settings.storScpDir + ")."), std::string::npos) << log;
   EXPECT_NE(log.find("): Failed to create depot dir. depot dir(" + *settings.storScpDir + "/depot)."),
             std::string::npos)
@@ -217,17 +214,12 @@ TEST(Storing, AStorageFolderWhoseParentIsMissingRefusesTheObject) {
 }
 
 TEST(Storing, AnEmptyExtensionEndsTheNameWithAPoint) {
-  Settings settings = AnySettings();
+  Settings settings = OnFreePort("yes");
   settings.fileExtension = "";
-  Installation inst(settings);
-  ServiceProcess service(inst);
-  ASSERT_TRUE(service.waitListening());
-  RawPeer peer(settings.port);
-  ASSERT_EQ(peer.associate("ANY").pduType, 2);
-  ASSERT_TRUE(peer.sendStore("1.2.3.5", SmallDataSet("1.2.3.5", "POINT")));
-  EXPECT_EQ(peer.readStatus(), 0x0000);
-  peer.release();
-  EXPECT_EQ(FileNames(inst.storageDir()), std::vector<std::string>{"1.2.3.5."});
+  RunningService running(settings);
+  ASSERT_TRUE(running.service.waitListening());
+  EXPECT_EQ(StoreSmall(settings.port, "1.2.3.5", "POINT"), 0x0000);
+  EXPECT_EQ(FileNames(running.inst.storageDir()), std::vector<std::string>{"1.2.3.5."});
 }
 
 namespace {
@@ -252,7 +244,7 @@ std::string DataSetBytes(const std::string& file) {
 // sequences stay undefined, private and odd-length values stay as they are,
 // element headers split between PDVs are put back together.
 TEST(Storing, TheDataSetIsStoredByteForByteAsItWasSent) {
-  Installation inst(AnySettings());
+  Installation inst(OnFreePort("yes"));
   ServiceProcess service(inst);
   ASSERT_TRUE(service.waitListening());
   struct Sample {

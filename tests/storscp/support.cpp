@@ -55,6 +55,13 @@ std::string ConfigXml(const Settings& s) {
   return x.str();
 }
 
+Settings OnFreePort(std::optional<std::string> acceptAny) {
+  Settings settings;
+  settings.port = FreePort();
+  settings.acceptAny = std::move(acceptAny);
+  return settings;
+}
+
 Installation::Installation(const Settings& settings) : settings_(settings) {
   fs::create_directories(systemDir());
   for (const auto& entry : fs::directory_iterator(SystemResources()))

@@ -21,13 +21,7 @@ namespace storscp_test {
 
 namespace fs = std::filesystem;
 
-using zyl::test::ChildProcess;
-using zyl::test::FreePort;
-using zyl::test::RunTool;
-using zyl::test::TempDir;
-using zyl::test::ToolResult;
-using zyl::test::WaitFor;
-using zyl::test::WaitListening;
+using namespace zyl::test;  // temporary folders, processes and bounded waits
 
 // Settings of the test orvocfg.xml; an element whose value is nullopt is left out.
 struct Settings {
@@ -39,6 +33,9 @@ struct Settings {
   std::string ownAet = "ZYL_STOR_SCP";
   std::vector<std::string> knownAets = {"ZYL_STOR_SCU", "KNOWN_SCU"};
 };
+
+// The settings on a free port, taking callers of any title when `acceptAny` is "yes".
+Settings OnFreePort(std::optional<std::string> acceptAny = "no");
 
 // <root>/resource/orvo with the toolkit's files and an orvocfg.xml.
 class Installation {
@@ -75,6 +72,15 @@ class ServiceProcess {
  private:
   int port_ = 0;
   ChildProcess process_;
+};
+
+// An installation with the service started on it; the test waits for
+// service.waitListening() before it calls.
+struct RunningService {
+  explicit RunningService(const Settings& settings) : inst(settings), service(inst) {}
+  int port() const { return inst.settings().port; }
+  Installation inst;
+  ServiceProcess service;
 };
 
 // dcmdump of a file without its meta group: every data set line, long values in full.

@@ -55,6 +55,23 @@ class Registry : public ::testing::Test {
     return config;
   }
 
+  // Whether the program reports within five seconds that it runs managed
+  // ("managed <pid>" in the marker), and that pid.
+  bool WaitManaged() const {
+    return WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s);
+  }
+  pid_t ManagedPid() const { return std::stoi(ReadText(marker_).substr(8)); }
+
+  // Opens the manager, creates the service `name` running the test program and
+  // starts it; `pid` is the program's once it runs.
+  void CreateAndStart(svc::Manager& manager, svc::Service& service, const std::string& name, pid_t& pid) {
+    ASSERT_EQ(svc::Manager::open(manager, svc::kManagerAllAccess), svc::kOk);
+    ASSERT_EQ(manager.createService(service, name, ProgramConfig(name), svc::kServiceAllAccess), svc::kOk);
+    ASSERT_EQ(service.start(), svc::kOk);
+    ASSERT_TRUE(WaitManaged()) << ReadText(marker_);
+    pid = ManagedPid();
+  }
+
   svc::State StateOf(svc::Service& service) {
     svc::Status status;
     EXPECT_EQ(service.queryStatus(status), svc::kOk);
@@ -137,12 +154,9 @@ TEST_F(Registry, AnUnprivilegedUserCannotOpenASystemRegistryForChanges) {
 
 TEST_F(Registry, StartRunsTheProgramDetachedAndStopEndsIt) {
   svc::Manager manager;
-  ASSERT_EQ(svc::Manager::open(manager, svc::kManagerAllAccess), svc::kOk);
   svc::Service service;
-  ASSERT_EQ(manager.createService(service, "Runner", ProgramConfig("Runner"), svc::kServiceAllAccess), svc::kOk);
-  ASSERT_EQ(service.start(), svc::kOk);
-  ASSERT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s)) << ReadText(marker_);
-  const pid_t pid = std::stoi(ReadText(marker_).substr(8));
+  pid_t pid = 0;
+  ASSERT_NO_FATAL_FAILURE(CreateAndStart(manager, service, "Runner", pid));
   EXPECT_NE(::getsid(pid), ::getsid(0));  // a session of its own, away from the caller's terminal
   EXPECT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Running; }, 5s));
   EXPECT_EQ(service.start(), svc::kErrorServiceAlreadyRunning);
@@ -168,19 +182,16 @@ TEST_F(Registry, StartRunsTheProgramDetachedAndStopEndsIt) {
 
 TEST_F(Registry, AProgramThatDiedIsSeenAsStoppedAndCanStartAgain) {
   svc::Manager manager;
-  ASSERT_EQ(svc::Manager::open(manager, svc::kManagerAllAccess), svc::kOk);
   svc::Service service;
-  ASSERT_EQ(manager.createService(service, "Crasher", ProgramConfig("Crasher"), svc::kServiceAllAccess), svc::kOk);
-  ASSERT_EQ(service.start(), svc::kOk);
-  ASSERT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s));
-  const pid_t pid = std::stoi(ReadText(marker_).substr(8));
+  pid_t pid = 0;
+  ASSERT_NO_FATAL_FAILURE(CreateAndStart(manager, service, "Crasher", pid));
   ASSERT_EQ(::kill(pid, SIGKILL), 0);
   EXPECT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Stopped; }, 5s));
   svc::Status status;
   EXPECT_EQ(service.control(svc::Control::Stop, status), svc::kErrorServiceNotActive);
   fs::remove(marker_);
   EXPECT_EQ(service.start(), svc::kOk);
-  EXPECT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s));
+  EXPECT_TRUE(WaitManaged());
 }
 
 // A program that reported stopped but has not exited yet does not keep its
@@ -194,15 +205,15 @@ TEST_F(Registry, AStoppedProgramStillExitingDoesNotBlockTheNextStart) {
   ASSERT_EQ(manager.createService(service, "Lingerer", config, svc::kServiceAllAccess), svc::kOk);
   ASSERT_EQ(service.start(), svc::kOk);
   ASSERT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Running; }, 5s));
-  const pid_t first = std::stoi(ReadText(marker_).substr(8));
+  const pid_t first = ManagedPid();
   svc::Status status;
   ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
   ASSERT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Stopped; }, 5s));
   ASSERT_EQ(::kill(first, 0), 0);  // still lingering
   fs::remove(marker_);
   EXPECT_EQ(service.start(), svc::kOk);
-  ASSERT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s));
-  EXPECT_NE(std::stoi(ReadText(marker_).substr(8)), first);
+  ASSERT_TRUE(WaitManaged());
+  EXPECT_NE(ManagedPid(), first);
   EXPECT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Running; }, 5s));
   ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
   EXPECT_TRUE(WaitFor([&] { return ::kill(first, 0) != 0; }, 6s));
@@ -228,8 +239,8 @@ TEST_F(Registry, AStartDuringAPendingStopWaitsForItOrSaysWhyNot) {
     ASSERT_EQ(manager.createService(service, c.name, config, svc::kServiceAllAccess), svc::kOk);
     fs::remove(marker_);
     ASSERT_EQ(service.start(), svc::kOk);
-    ASSERT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s));
-    const pid_t first = std::stoi(ReadText(marker_).substr(8));
+    ASSERT_TRUE(WaitManaged());
+    const pid_t first = ManagedPid();
     ASSERT_EQ(StateOf(service), svc::State::Running);
     svc::Status status;
     ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
@@ -238,8 +249,8 @@ TEST_F(Registry, AStartDuringAPendingStopWaitsForItOrSaysWhyNot) {
     EXPECT_EQ(service.start(), c.startResult);
     if (c.startResult == svc::kOk) {
       // The first program has ended; its successor runs.
-      ASSERT_TRUE(WaitFor([&] { return ReadText(marker_).rfind("managed ", 0) == 0; }, 5s));
-      EXPECT_NE(std::stoi(ReadText(marker_).substr(8)), first);
+      ASSERT_TRUE(WaitManaged());
+      EXPECT_NE(ManagedPid(), first);
       EXPECT_TRUE(WaitFor([&] { return StateOf(service) == svc::State::Running; }, 5s));
       ASSERT_EQ(service.control(svc::Control::Stop, status), svc::kOk);
     }

@@ -45,31 +45,6 @@ std::vector<std::uint32_t> referenceTags(DcmFileFormat& file) {
   return tags;
 }
 
-bool isText(DcmEVR vr) {
-  switch (vr) {
-    case EVR_AE:
-    case EVR_AS:
-    case EVR_CS:
-    case EVR_DA:
-    case EVR_DS:
-    case EVR_DT:
-    case EVR_IS:
-    case EVR_LO:
-    case EVR_PN:
-    case EVR_SH:
-    case EVR_TM:
-    case EVR_UI:
-    case EVR_LT:
-    case EVR_ST:
-    case EVR_UT:
-    case EVR_UC:
-    case EVR_UR:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Compares every top-level text and binary value with DCMTK's reading.
 void expectSameValues(int id, DcmFileFormat& reference) {
   for (DcmItem* item :
@@ -83,7 +58,7 @@ void expectSameValues(int id, DcmFileFormat& reference) {
         EXPECT_EQ(MC_Get_Value_Length(id, t, 1, &length), MC_NULL_VALUE);
         continue;
       }
-      if (isText(e->getVR())) {
+      if (DcmVR(e->getVR()).isaString()) {
         for (unsigned long k = 0; k < e->getVM(); ++k) {
           OFString expected;
           e->getOFString(expected, k, OFTrue);

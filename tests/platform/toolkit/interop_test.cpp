@@ -220,106 +220,14 @@ Listing dumpListing(const std::string& path) {
 
 // ---- Our layer --------------------------------------------------------------------
 
+// The toolkit's name of a VR; what it prints is compared with dcmdump's.
 const char* vrName(MC_VR vr) {
-  switch (vr) {
-    case MC_VR_AE:
-      return "AE";
-    case MC_VR_AS:
-      return "AS";
-    case MC_VR_CS:
-      return "CS";
-    case MC_VR_DA:
-      return "DA";
-    case MC_VR_DS:
-      return "DS";
-    case MC_VR_DT:
-      return "DT";
-    case MC_VR_IS:
-      return "IS";
-    case MC_VR_LO:
-      return "LO";
-    case MC_VR_LT:
-      return "LT";
-    case MC_VR_PN:
-      return "PN";
-    case MC_VR_SH:
-      return "SH";
-    case MC_VR_ST:
-      return "ST";
-    case MC_VR_TM:
-      return "TM";
-    case MC_VR_UT:
-      return "UT";
-    case MC_VR_UI:
-      return "UI";
-    case MC_VR_SS:
-      return "SS";
-    case MC_VR_US:
-      return "US";
-    case MC_VR_AT:
-      return "AT";
-    case MC_VR_SL:
-      return "SL";
-    case MC_VR_UL:
-      return "UL";
-    case MC_VR_FL:
-      return "FL";
-    case MC_VR_FD:
-      return "FD";
-    case MC_VR_UN:
-      return "UN";
-    case MC_VR_OB:
-      return "OB";
-    case MC_VR_OW:
-      return "OW";
-    case MC_VR_OF:
-      return "OF";
-    case MC_VR_SQ:
-      return "SQ";
-    case MC_VR_OD:
-      return "OD";
-    case MC_VR_OL:
-      return "OL";
-    case MC_VR_UC:
-      return "UC";
-    case MC_VR_UR:
-      return "UR";
-    case MC_VR_OV:
-      return "OV";
-    case MC_VR_SV:
-      return "SV";
-    case MC_VR_UV:
-      return "UV";
-    default:
-      return "??";
-  }
+  const char* name = MC_VR_Name(vr);
+  return name ? name : "??";
 }
 
-bool isTextVr(MC_VR vr) {
-  switch (vr) {
-    case MC_VR_AE:
-    case MC_VR_AS:
-    case MC_VR_CS:
-    case MC_VR_DA:
-    case MC_VR_DS:
-    case MC_VR_DT:
-    case MC_VR_IS:
-    case MC_VR_LO:
-    case MC_VR_LT:
-    case MC_VR_PN:
-    case MC_VR_SH:
-    case MC_VR_ST:
-    case MC_VR_TM:
-    case MC_VR_UT:
-    case MC_VR_UI:
-    case MC_VR_UC:
-    case MC_VR_UR:
-    case MC_VR_AT:
-      return true;
-    default:
-      return false;
-  }
-}
+// Values read as text: DCMTK's string VRs, and AT, which our getters give as text.
+bool isTextVr(MC_VR vr) { return vr == MC_VR_AT || DcmVR(vrName(vr)).isaString(); }
 
 std::string statusText(MC_STATUS s) { return "<status " + std::to_string(s) + " " + MC_Error_Message(s) + ">"; }
 
@@ -348,6 +256,26 @@ std::string hexBytes(const std::vector<std::uint8_t>& bytes, MC_VR vr) {
   return out;
 }
 
+std::string printed(const char* format, double v) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, format, v);
+  return buffer;
+}
+
+// The `count` values of a numeric attribute, read with the getter pair of
+// their type and each printed by `print`, joined.
+template <typename T, typename Print>
+std::string allValues(int id, std::uint32_t t, int count, MC_STATUS (*first)(int, uint32_t, T*),
+                      MC_STATUS (*next)(int, uint32_t, T*), Print print) {
+  std::vector<std::string> parts;
+  for (int k = 0; k < count; ++k) {
+    T v = 0;
+    const MC_STATUS s = k == 0 ? first(id, t, &v) : next(id, t, &v);
+    parts.push_back(s == MC_NORMAL_COMPLETION ? print(v) : statusText(s));
+  }
+  return join(parts);
+}
+
 // The value of one attribute as our getters give it, in dcmdump's form.
 std::string ourValue(int id, std::uint32_t t, MC_VR vr, int count) {
   unsigned long length = 0;
@@ -372,30 +300,14 @@ std::string ourValue(int id, std::uint32_t t, MC_VR vr, int count) {
     case MC_VR_SS:
     case MC_VR_UL:
     case MC_VR_SL:
-      for (int k = 0; k < count; ++k) {
-        long v = 0;
-        const MC_STATUS s = k == 0 ? MC_Get_Value_To_LongInt(id, t, &v) : MC_Get_Next_Value_To_LongInt(id, t, &v);
-        parts.push_back(s == MC_NORMAL_COMPLETION ? std::to_string(v) : statusText(s));
-      }
-      return join(parts);
+      return allValues(id, t, count, MC_Get_Value_To_LongInt, MC_Get_Next_Value_To_LongInt,
+                       [](long v) { return std::to_string(v); });
     case MC_VR_FL:
-      for (int k = 0; k < count; ++k) {
-        float v = 0;
-        const MC_STATUS s = k == 0 ? MC_Get_Value_To_Float(id, t, &v) : MC_Get_Next_Value_To_Float(id, t, &v);
-        char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "%.9g", static_cast<double>(v));
-        parts.push_back(s == MC_NORMAL_COMPLETION ? buffer : statusText(s));
-      }
-      return join(parts);
+      return allValues(id, t, count, MC_Get_Value_To_Float, MC_Get_Next_Value_To_Float,
+                       [](float v) { return printed("%.9g", static_cast<double>(v)); });
     case MC_VR_FD:
-      for (int k = 0; k < count; ++k) {
-        double v = 0;
-        const MC_STATUS s = k == 0 ? MC_Get_Value_To_Double(id, t, &v) : MC_Get_Next_Value_To_Double(id, t, &v);
-        char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "%.17g", v);
-        parts.push_back(s == MC_NORMAL_COMPLETION ? buffer : statusText(s));
-      }
-      return join(parts);
+      return allValues(id, t, count, MC_Get_Value_To_Double, MC_Get_Next_Value_To_Double,
+                       [](double v) { return printed("%.17g", v); });
     case MC_VR_OB:
     case MC_VR_OW:
     case MC_VR_UN: {

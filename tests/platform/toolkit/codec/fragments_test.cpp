@@ -36,19 +36,21 @@ Errc errorOf(const auto& call) {
   return Errc{};
 }
 
+// Each frame's first fragment and number of fragments.
+using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
+Ranges ranges(const FrameIndex& index) {
+  Ranges out;
+  for (std::size_t f = 0; f < index.frameCount(); ++f) out.emplace_back(index.range(f).first, index.range(f).count);
+  return out;
+}
+
 TEST(FrameIndex, OffsetTableGroupsFragments) {
   // Frames of 2, 1 and 2 fragments; offsets count 8-byte item headers.
   const std::vector<Bytes> fragments{codestreamLike(10, false), Bytes(6, 0x22), codestreamLike(12, true),
                                      codestreamLike(4, false), Bytes(8, 0x33)};
   const std::vector<std::uint32_t> table{0, 18 + 14, 18 + 14 + 20};
   const FrameIndex index = FrameIndex::build(table, views(fragments), 3);
-  ASSERT_EQ(index.frameCount(), 3u);
-  EXPECT_EQ(index.range(0).first, 0u);
-  EXPECT_EQ(index.range(0).count, 2u);
-  EXPECT_EQ(index.range(1).first, 2u);
-  EXPECT_EQ(index.range(1).count, 1u);
-  EXPECT_EQ(index.range(2).first, 3u);
-  EXPECT_EQ(index.range(2).count, 2u);
+  EXPECT_EQ(ranges(index), (Ranges{{0, 2}, {2, 1}, {3, 2}}));
   Bytes expected = fragments[3];
   expected.insert(expected.end(), fragments[4].begin(), fragments[4].end());
   EXPECT_EQ(index.codestream(views(fragments), 2), expected);
@@ -70,12 +72,7 @@ TEST(FrameIndex, EndMarkersGroupFragmentsWhenTheTableIsMissingOrWrong) {
   const std::vector<std::uint32_t> misaligned{0, 7, 50};
   for (const auto& table : {std::vector<std::uint32_t>{}, misaligned}) {
     const FrameIndex index = FrameIndex::build(table, views(fragments), 3);
-    ASSERT_EQ(index.frameCount(), 3u);
-    EXPECT_EQ(index.range(0).count, 3u);
-    EXPECT_EQ(index.range(1).first, 3u);
-    EXPECT_EQ(index.range(1).count, 1u);
-    EXPECT_EQ(index.range(2).first, 4u);
-    EXPECT_EQ(index.range(2).count, 2u);
+    EXPECT_EQ(ranges(index), (Ranges{{0, 3}, {3, 1}, {4, 2}}));
   }
 }
 

@@ -15,13 +15,7 @@
 
 namespace zyl::toolkit::test {
 
-using zyl::test::ChildProcess;
-using zyl::test::FreePort;
-using zyl::test::ReadText;
-using zyl::test::RunTool;
-using zyl::test::TempDir;
-using zyl::test::ToolResult;
-using zyl::test::WaitListening;
+using namespace zyl::test;  // temporary folders, processes and bounded waits
 
 // The data set of a file as dcmdump prints it, without the meta group.
 std::string dumpDataSet(const std::string& path);
