@@ -20,7 +20,7 @@ namespace orvo::file {
 std::optional<uint32_t> tagDigits(std::string_view tagString);
 
 // Display name of a toolkit syntax number, with its leading space
-// (the toolkit's " Unknown Transfer Syntax" for numbers without one).
+// (the toolkit's one name for all numbers without a row).
 const char* transferSyntaxName(int number);
 
 // The eight syntaxes a file object is written in and a file is sent in, in

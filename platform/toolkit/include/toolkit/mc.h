@@ -320,9 +320,10 @@ typedef MC_STATUS (*MC_Compression_Callback)(int id, void** context, unsigned lo
 MC_EXPORT const char* MC_Error_Message(MC_STATUS status);
 /* The enumerator's name of a status ("MC_TIMEOUT"); NULL for codes without one. */
 MC_EXPORT const char* MC_Status_Name(MC_STATUS status);
-/* The display name of a transfer syntax number (" JPEG Baseline", with its
-   leading space); " Unknown Transfer Syntax" for numbers without one. Our
-   addition: one table of names for the file object and the storage service. */
+/* The display name of a transfer syntax number, with the leading space that
+   messages and logs quote; numbers without a row of the toolkit's table have
+   one name for all of them. Our addition: one table of names for the file
+   object and the storage service. */
 MC_EXPORT const char* MC_Transfer_Syntax_Name(MC_TRANSFER_SYNTAX syntax);
 /* What a transfer syntax does to pixel data, and what the toolkit's codecs
    do with it (our addition: one table for the toolkit, the file object and
