@@ -27,23 +27,10 @@ decltype(auto) dispatch(Type t, F&& f) {
                              [&]() -> Result { valueError(std::string("expected a number, got ") + typeName(t)); });
 }
 
-// Value conversion: integers wrap, floating values saturate (NaN gives 0).
-template <typename To, typename From>
-To convertValue(From v) {
-  if constexpr (std::is_floating_point_v<From> && std::is_integral_v<To>) {
-    if (std::isnan(v)) return 0;
-    if (v <= static_cast<From>(std::numeric_limits<To>::min())) return std::numeric_limits<To>::min();
-    if (v >= static_cast<From>(std::numeric_limits<To>::max())) return std::numeric_limits<To>::max();
-    return static_cast<To>(v);
-  } else {
-    return static_cast<To>(v);
-  }
-}
-
 template <typename T>
 Variable makeScalar(T v) {
   Variable out;
-  out.setScalar(typeOf<T>(), scalarOf(v));
+  out.setScalar(numberTypeOf<T>(), scalarOf(v));
   return out;
 }
 
@@ -65,14 +52,14 @@ T parseAs(std::string_view text) {
   char* end = nullptr;
   double d = std::strtod(copy.c_str(), &end);
   if (copy.empty() || end != copy.c_str() + copy.size())
-    valueError("cannot convert string \"" + std::string(text) + "\" to " + typeName(typeOf<T>()));
-  return convertValue<T>(d);
+    valueError("cannot convert string \"" + std::string(text) + "\" to " + typeName(numberTypeOf<T>()));
+  return convertNumber<T>(d);
 }
 
 template <typename T>
 T scalarAs(const Variable& v) {
   return zyl::withNumberType(
-      v.type(), [&](auto c) { return convertValue<T>(zyl::numberOf<typename decltype(c)::type>(v.scalar())); },
+      v.type(), [&](auto c) { return convertNumber<T>(zyl::numberOf<typename decltype(c)::type>(v.scalar())); },
       [&]() -> T {
         if (v.type() != Type::String) valueError(std::string("expected a number, got ") + typeName(v.type()));
         return parseAs<T>(v.text());
@@ -105,7 +92,7 @@ Operand<T> operandOf(const Variable& v, bool asScalar = false) {
   }
   o.isArray = true;
   o.count = a.count();
-  if (a.elemType() == typeOf<T>()) {
+  if (a.elemType() == numberTypeOf<T>()) {
     o.data = a.as<T>();
     return o;
   }
@@ -117,7 +104,7 @@ Operand<T> operandOf(const Variable& v, bool asScalar = false) {
   } else {
     dispatch(a.elemType(), [&]<typename S>(std::type_identity<S>) {
       const S* src = a.as<S>();
-      for (int64_t i = 0; i < o.count; ++i) out[i] = convertValue<T>(src[i]);
+      for (int64_t i = 0; i < o.count; ++i) out[i] = convertNumber<T>(src[i]);
     });
   }
   o.data = out;
@@ -184,7 +171,7 @@ T power(T a, T b) {
     }
     return result;
   } else {
-    return convertValue<T>(std::pow(static_cast<double>(a), static_cast<double>(b)));
+    return convertNumber<T>(std::pow(static_cast<double>(a), static_cast<double>(b)));
   }
 }
 
@@ -383,7 +370,7 @@ Variable numericArrayOperation(BinaryOp op, const Variable& left, const Variable
     }
     return Variable::ofArray(std::move(result));
   }
-  std::unique_ptr<Array> result = std::make_unique<Array>(typeOf<T>(), dims, false);
+  std::unique_ptr<Array> result = std::make_unique<Array>(numberTypeOf<T>(), dims, false);
   T* out = result->as<T>();
   switch (op) {
     // Lambdas rather than function pointers, so that the loops inline and vectorise.
@@ -923,7 +910,7 @@ Variable rangeArray(double start, double step, int64_t count, Type type) {
   auto result = std::make_unique<Array>(type, std::span<const int64_t>(&count, 1), false);
   dispatch(type, [&]<typename T>(std::type_identity<T>) {
     T* out = result->as<T>();
-    for (int64_t i = 0; i < count; ++i) out[i] = convertValue<T>(start + static_cast<double>(i) * step);
+    for (int64_t i = 0; i < count; ++i) out[i] = convertNumber<T>(start + static_cast<double>(i) * step);
   });
   return Variable::ofArray(std::move(result));
 }

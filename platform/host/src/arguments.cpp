@@ -53,9 +53,9 @@ void storeNumber(Type type, void* dst, int64_t i, double d, bool integral) {
           v = integral                     ? static_cast<uint64_t>(i)
               : d >= 1.8446744073709552e19 ? UINT64_MAX
               : d > 0                      ? static_cast<uint64_t>(d)
-                                           : static_cast<uint64_t>(zyl::truncatedInteger(d));
+                                           : static_cast<uint64_t>(zyl::convertNumber<int64_t>(d));
         else
-          v = static_cast<C>(integral ? i : zyl::truncatedInteger(d));
+          v = static_cast<C>(integral ? i : zyl::convertNumber<int64_t>(d));
         std::memcpy(dst, &v, sizeof v);
       },
       [] {});
@@ -185,15 +185,21 @@ HostVar* HostConvertType(HostVar* v, HostType type) {
   auto* out = static_cast<std::byte*>(data);
   const size_t outSize = zyl::typeSize(type);
   if (zyl::isNumeric(source.elemType()) && zyl::isNumeric(type)) {
-    // Numbers to numbers without a variable per element (images are large).
-    const size_t inSize = source.elemSize();
+    // Numbers to numbers without a variable per element, the source's type
+    // chosen once (images are large).
     const bool integral = zyl::isInteger(source.elemType());
-    for (int64_t k = 0; k < source.count(); ++k) {
-      int64_t i = 0;
-      double d = 0;
-      zyl::elementNumber(source.elemType(), source.data() + inSize * static_cast<size_t>(k), &d, &i);
-      storeNumber(type, out + outSize * static_cast<size_t>(k), i, d, integral);
-    }
+    zyl::withNumberType(
+        source.elemType(),
+        [&](auto c) {
+          const auto* in = source.as<typename decltype(c)::type>();
+          for (int64_t k = 0; k < source.count(); ++k) {
+            int64_t i = 0;
+            double d = 0;
+            zyl::numberParts(in[k], &d, &i);
+            storeNumber(type, out + outSize * static_cast<size_t>(k), i, d, integral);
+          }
+        },
+        [] {});
     return result;
   }
   for (int64_t k = 0; k < source.count(); ++k)

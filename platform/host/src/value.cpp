@@ -424,31 +424,18 @@ void appendChars(std::string* out, T value) {
 
 }  // namespace
 
-int64_t truncatedInteger(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 9.2233720368547758e18) return INT64_MAX;
-  if (v <= -9.2233720368547758e18) return INT64_MIN;
-  return static_cast<int64_t>(v);
-}
-
 bool elementNumber(Type type, const void* p, double* d, int64_t* i) {
   if (type == Type::String) {
     ParsedNumber n = parseNumber(hostStringView(*static_cast<const HostString*>(p)));
     if (!n.ok) return false;
     *d = n.d;
-    *i = n.integral ? n.i : truncatedInteger(n.d);
+    *i = n.integral ? n.i : convertNumber<int64_t>(n.d);
     return true;
   }
   return withNumberType(
       type,
       [&](auto c) {
-        using C = typename decltype(c)::type;
-        const C v = *static_cast<const C*>(p);
-        *d = static_cast<double>(v);
-        if constexpr (std::is_floating_point_v<C>)
-          *i = truncatedInteger(v);
-        else
-          *i = static_cast<int64_t>(v);  // uint64 above INT64_MAX wraps; d keeps its magnitude
+        numberParts(*static_cast<const typename decltype(c)::type*>(p), d, i);
         return true;
       },
       [] { return false; });

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -160,11 +162,11 @@ union Scalar {
 };
 
 // The number types and their C types, both ways: the one place that pairs
-// them. typeOf<C>() is the number type of a C type; withNumberType calls
+// them. numberTypeOf<C>() is the number type of a C type; withNumberType calls
 // f(std::type_identity<C>{}) with the C type of a number type and returns
 // otherwise() for any other type (which must give f's result type).
 template <typename C>
-constexpr Type typeOf() {
+constexpr Type numberTypeOf() {
   if constexpr (std::is_same_v<C, uint8_t>)
     return Type::Byte;
   else if constexpr (std::is_same_v<C, int16_t>)
@@ -217,22 +219,44 @@ decltype(auto) withNumberType(Type type, F&& f, G&& otherwise) {
 // number a scalar holds (every member starts at the union's first byte).
 template <typename C>
 Scalar scalarOf(C v) {
-  static_assert(typeOf<C>() != Type::Undefined, "a number type a scalar holds");
+  static_assert(numberTypeOf<C>() != Type::Undefined, "a number type a scalar holds");
   Scalar s{};
   std::memcpy(&s, &v, sizeof v);
   return s;
 }
 template <typename C>
 C numberOf(const Scalar& s) {
-  static_assert(typeOf<C>() != Type::Undefined, "a number type a scalar holds");
+  static_assert(numberTypeOf<C>() != Type::Undefined, "a number type a scalar holds");
   C v;
   std::memcpy(&v, &s, sizeof v);
   return v;
 }
 
-// A floating value as an int64: truncated toward zero, saturated out of
-// range, 0 for NaN.
-int64_t truncatedInteger(double v);
+// A number converted to another C type: integers wrap, floating values
+// truncate toward zero and saturate at an integer type's bounds (NaN gives 0).
+template <typename To, typename From>
+To convertNumber(From v) {
+  if constexpr (std::is_floating_point_v<From> && std::is_integral_v<To>) {
+    if (std::isnan(v)) return 0;
+    if (v <= static_cast<From>(std::numeric_limits<To>::min())) return std::numeric_limits<To>::min();
+    if (v >= static_cast<From>(std::numeric_limits<To>::max())) return std::numeric_limits<To>::max();
+    return static_cast<To>(v);
+  } else {
+    return static_cast<To>(v);
+  }
+}
+
+// A number as a double and (exactly, for integers) as an int64; floating
+// values truncate toward zero and saturate, a uint64 above INT64_MAX wraps in
+// the int64 while the double keeps its magnitude.
+template <typename C>
+void numberParts(C v, double* d, int64_t* i) {
+  *d = static_cast<double>(v);
+  if constexpr (std::is_floating_point_v<C>)
+    *i = convertNumber<int64_t>(static_cast<double>(v));
+  else
+    *i = static_cast<int64_t>(v);
+}
 
 // A host variable: undefined, a scalar, or an array. Structures are always
 // arrays (one element for a single structure).
