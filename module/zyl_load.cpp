@@ -1,6 +1,7 @@
 // The module's entry point: the four classes' structures, class records and
 // release callbacks, the message block, start-up, then the classes' methods.
 #include <iterator>
+#include <vector>
 
 #include "fileobject/file_class.h"
 #include "messages.h"
@@ -48,10 +49,14 @@ int load() {
     return 0;
   }
   if (block == nullptr) return 0;
+  // Two tables for the host, which checks a whole table before it adds any.
+  std::vector<HostRoutineDef> functions, procedures;
   for (const ModuleClass& c : kClasses)
     for (const MethodFile methodFile : c.methods())
-      for (const MethodRow& row : methodFile())
-        if (!HostAddRoutines(&row.def, row.returnsValue ? 1 : 0, 1)) return 0;
+      for (const MethodRow& row : methodFile()) (row.returnsValue ? functions : procedures).push_back(row.def);
+  if (!HostAddRoutines(functions.data(), 1, static_cast<int>(functions.size())) ||
+      !HostAddRoutines(procedures.data(), 0, static_cast<int>(procedures.size())))
+    return 0;
   return 1;
 }
 
