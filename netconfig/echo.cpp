@@ -56,7 +56,6 @@ std::vector<std::string> echoNode(const Node& remote, const std::string& localAe
   MC_COMMAND command{};
   status = MC_Read_Message(association, 30, response.out(), &service, &command);
   if (status != MC_NORMAL_COMPLETION) {
-    response.release();  // a failed read hands out no message
     open.abort();
     return failed(" Read Message Failed (%s)", status);
   }

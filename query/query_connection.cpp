@@ -45,7 +45,6 @@ bool QueryConnection::drain(const std::function<bool(zyl::toolkit::MessageHandle
     MC_COMMAND command{};
     const MC_STATUS status = MC_Read_Message(association_.get(), 1, response.out(), &serviceName, &command);
     if (status == MC_TIMEOUT) {
-      response.release();
       if (waitCycle == 3) {
         cancelIfAsked(deliver(self_, texts_.waiting));
         if (++waitCount > 20) {
@@ -57,7 +56,6 @@ bool QueryConnection::drain(const std::function<bool(zyl::toolkit::MessageHandle
       continue;
     }
     if (status != MC_NORMAL_COMPLETION) {
-      response.release();
       deliver(self_, texts_.readFailed + nodeText(status));
       return false;
     }

@@ -250,7 +250,6 @@ int storeOneFile(SendState& state, const std::string& path, std::string& buffer)
   MC_COMMAND command{};
   status = MC_Read_Message(state.association.get(), 30, response.out(), &service, &command);
   if (status != MC_NORMAL_COMPLETION) {
-    response.release();
     return buffer = formatText("Error: Failed to read move response err(%s), file(%s)", errorText(status), file), 0;
   }
   unsigned int storeStatus = 0;

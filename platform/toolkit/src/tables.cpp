@@ -236,8 +236,6 @@ constexpr ConfigRow kConfig[] = {
 
 }  // namespace
 
-std::span<const StatusRow> statuses() { return kStatuses; }
-
 const StatusRow* findStatus(int code) {
   auto it =
       std::find_if(std::begin(kStatuses), std::end(kStatuses), [code](const StatusRow& r) { return r.status == code; });
@@ -276,18 +274,15 @@ std::optional<DcmEVR> dcmtkFromVr(MC_VR code) {
   return std::nullopt;
 }
 
-std::span<const SyntaxRow> syntaxes() { return kSyntaxes; }
-
-std::optional<E_TransferSyntax> dcmtkFromSyntax(MC_TRANSFER_SYNTAX number) {
-  for (const auto& r : kSyntaxes)
-    if (r.number == number) return r.dcmtk;
-  return std::nullopt;
-}
-
 const SyntaxRow* findSyntax(MC_TRANSFER_SYNTAX number) {
   for (const auto& r : kSyntaxes)
     if (r.number == number) return &r;
   return nullptr;
+}
+
+std::optional<E_TransferSyntax> dcmtkFromSyntax(MC_TRANSFER_SYNTAX number) {
+  if (const SyntaxRow* row = findSyntax(number)) return row->dcmtk;
+  return std::nullopt;
 }
 
 const char* syntaxName(MC_TRANSFER_SYNTAX number) {

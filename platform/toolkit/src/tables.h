@@ -18,7 +18,6 @@ struct StatusRow {
   const char* name;
   const char* text;
 };
-std::span<const StatusRow> statuses();
 const StatusRow* findStatus(int code);
 
 struct VrRow {
@@ -39,7 +38,6 @@ struct SyntaxRow {
   MC_CODEC_SUPPORT codec = MC_CODEC_NONE;
 };
 const SyntaxRow* findSyntax(MC_TRANSFER_SYNTAX number);
-std::span<const SyntaxRow> syntaxes();
 std::optional<E_TransferSyntax> dcmtkFromSyntax(MC_TRANSFER_SYNTAX number);
 const char* syntaxName(MC_TRANSFER_SYNTAX number);
 std::optional<MC_TRANSFER_SYNTAX> syntaxFromDcmtk(E_TransferSyntax xfer);
