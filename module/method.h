@@ -1,7 +1,8 @@
 // The one shape every registered method has: keywords processed against the
 // method's table, the object validated against its class, string arguments
 // checked, the worker run, keyword results released (also when an error
-// unwinds). Routines are registered as orvo::method<Instance, Keywords, Worker>.
+// unwinds). A method file registers it through methodEntry<Instance, Keywords,
+// Worker> in its functionRow or procedureRow.
 #pragma once
 
 #include <cstddef>
