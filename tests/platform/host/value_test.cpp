@@ -220,6 +220,8 @@ TEST(HostConversions, NumericArraysConvertElementwise) {
       {Type::Int16, {-1, 300}, Type::UInt16, {65535, 300}},
       {Type::Int32, {-7, 70000}, Type::Float32, {-7, 70000}},
       {Type::UInt16, {65535}, Type::Int64, {65535}},
+      {Type::Int64, {5000000000, -5000000000}, Type::Int32, {705032704, -705032704}},
+      {Type::UInt32, {4000000000}, Type::Int64, {4000000000}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(zyl::typeName(c.from) + std::string(" to ") + zyl::typeName(c.to));
@@ -239,6 +241,12 @@ TEST(HostConversions, NumericArraysConvertElementwise) {
           break;
         case Type::Int32:
           static_cast<int32_t*>(data)[k] = static_cast<int32_t>(v);
+          break;
+        case Type::Int64:
+          static_cast<int64_t*>(data)[k] = static_cast<int64_t>(v);
+          break;
+        case Type::UInt32:
+          static_cast<uint32_t*>(data)[k] = static_cast<uint32_t>(v);
           break;
         default:
           static_cast<uint16_t*>(data)[k] = static_cast<uint16_t>(v);
